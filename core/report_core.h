@@ -1,0 +1,242 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace paginor {
+
+// One page of the report file: its first byte and its length; the last byte is start + length - 1.
+struct tagPageInfo {
+    std::int64_t start = 0;
+    std::int64_t length = 0;
+};
+
+// Thrown by the report core after it stored the code (and for -1 its text) in the object;
+// the catcher asks CReportCore::GetErrorText for the message.
+class ReportError : public std::exception {
+public:
+    explicit ReportError(std::int32_t code) : m_code(code) {}
+    std::int32_t code() const { return m_code; }
+    const char* what() const noexcept override { return "report core error"; }
+
+private:
+    std::int32_t m_code;
+};
+
+enum class ReportFormat : std::int32_t { Unknown = 0, HtmlCss = 1, Html = 2 };
+
+enum class TextDirection : std::int32_t { NotStated = 0, LeftToRight = 1, RightToLeft = 2 };
+
+// Receives the whole percent reached by a long scan, 0..100.
+using ProgressSink = std::function<void(int percent)>;
+
+// Turns every CR and LF from first to last (both included, in either order) into a blank.
+void BlankOutLineBreaks(char* first, char* last);
+
+// The support address that several messages name.
+void setSupportAddress(std::string address);
+const std::string& supportAddress();
+
+// The loaded report: one Oracle Reports HTML or HTMLCSS file, read through a sliding window,
+// cut into pages, with the head that must precede any run of its pages.
+class CReportCore {
+public:
+    static constexpr std::int64_t kLookBehind = 147456;
+    static constexpr std::int64_t kMaxWindowSize = 3145728;
+    static constexpr std::int64_t kMoveMargin = 1024;
+    static constexpr std::int64_t kTagBufferStep = 65536;
+    static constexpr std::size_t kMaxErrorText = 1023;
+    static constexpr std::size_t kMaxStyleBlocks = 256;
+    static constexpr const char kHeadMark[] = "<!--9876543210_PageMark_Head-->";
+    static constexpr const char kFootMark[] = "<!--9876543210_PageMark_Foot-->";
+    static constexpr std::int64_t kMarkLength = 31;
+    static constexpr std::int64_t kMarkCommonLength = 24;
+    static constexpr const char kTrailer[] = "\r\n</body>\r\n</html>";
+
+    CReportCore();
+    ~CReportCore();
+    CReportCore(const CReportCore&) = delete;
+    CReportCore& operator=(const CReportCore&) = delete;
+
+    // Loads a report; returns 0 or throws ReportError. trace receives the step reached.
+    std::int32_t Init(const std::string& path, const char* baseHref, bool embedLinked,
+                      std::string* trace, const std::int32_t* codePage,
+                      std::string* styleSheetPath);
+
+    std::int32_t GetPageCount();
+    bool IsRightToLeft() const { return m_textDirection == TextDirection::RightToLeft; }
+    bool IsPrintDirectly() const { return m_printDirectly; }
+
+    // Copies each non-empty margin directive into its text once per load.
+    void GetMarginDirectives(std::string& left, std::string& right, std::string& top,
+                             std::string& bottom);
+
+    // Writes the message of the current code into buffer (size bytes, always NUL-terminated).
+    std::int32_t GetErrorText(char* buffer, std::int32_t size) const;
+    std::string GetErrorText() const;
+    std::int32_t SetErrorCode(std::int32_t code);
+    std::int32_t SetExceptionText(const std::string& message, const char* stepTag);
+    std::int32_t SetSystemErrorText(const char* stepTag, int errorNumber);
+
+    // The file window. SeekWindow makes the byte at offset available and gives its index.
+    std::int32_t SeekWindow(std::int64_t offset, std::int64_t& index);
+    std::int32_t ReadFileRange(std::int64_t fileOffset, std::int64_t destination,
+                               std::int64_t length);
+    // Copies [offset, offset + length) into the tag buffer, NUL-terminated. A length of 0 is
+    // measured first: up to and including the first endChar, or to the end of the file.
+    std::int32_t CopyToStringBuffer(std::int64_t offset, char endChar, std::int64_t& length);
+
+    // The TOP of the element whose start tag begins at index of the tag buffer, -1 without one.
+    std::int32_t GetTopValue(std::int64_t index, std::int32_t pageNumber = 0);
+    // The TOP of the last positioned element in the tag buffer.
+    std::int32_t GetTopValueAtPage();
+    bool GetPageHeight(std::int32_t* result);
+    bool CheckTopValues();
+
+    void setProgressSink(ProgressSink sink) { m_progress = std::move(sink); }
+
+    // Facts of the loaded report.
+    std::int32_t state() const { return m_state; }
+    ReportFormat format() const { return m_format; }
+    const std::string& reportPath() const { return m_reportPath; }
+    std::int64_t fileSize() const { return m_fileSize; }
+    std::int32_t codePage() const { return m_codePage; }
+    TextDirection textDirection() const { return m_textDirection; }
+    std::int32_t pageHeight() const { return m_pageHeight; }
+    bool fromWebAddress() const { return m_fromWebAddress; }
+    bool ownBaseTag() const { return m_ownBaseTag; }
+    bool sourceMayBeShown() const { return m_sourceMayBeShown; }
+    bool nestedTable() const { return m_nestedTable; }
+    bool embedLinked() const { return m_embedLinked; }
+    const std::string& baseFolder() const { return m_baseFolder; }
+    const std::string& head() const { return m_head; }
+    const std::vector<tagPageInfo>& pageTable() const { return m_pageTable; }
+    std::int64_t firstContentOffset() const { return m_firstContentOffset; }
+    const std::vector<std::int64_t>& styleBlockOffsets() const { return m_styleBlocks; }
+    std::int32_t errorCode() const { return m_errorCode; }
+    const std::string& errorText() const { return m_errorText; }
+    std::int64_t windowSize() const { return static_cast<std::int64_t>(m_window.size()); }
+    std::int64_t windowStart() const { return m_windowStart; }
+    std::int64_t windowValid() const { return m_windowValid; }
+    const char* windowData() const { return m_window.data(); }
+    const char* tagBuffer() const { return m_tagBuffer.data(); }
+    std::int64_t tagBufferUsed() const { return m_tagUsed; }
+    std::int64_t tagBufferOffset() const { return m_tagOffset; }
+
+    // Printing directives.
+    const std::string& printerDirective() const { return m_printer; }
+    const std::string& paperSizeDirective() const { return m_paperSize; }
+    std::int32_t orientationDirective() const { return m_orientation; }
+    const std::string& marginLeftDirective() const { return m_marginLeft; }
+    const std::string& marginRightDirective() const { return m_marginRight; }
+    const std::string& marginTopDirective() const { return m_marginTop; }
+    const std::string& marginBottomDirective() const { return m_marginBottom; }
+    bool printerPaperPending() const { return m_printerPaperPending; }
+    void clearPrinterPaperPending() { m_printerPaperPending = false; }
+    std::int32_t pagesPerPrintChunk() const { return m_pagesPerPrintChunk; }
+    void setPagesPerPrintChunk(std::int32_t pages) { m_pagesPerPrintChunk = pages; }
+
+    // Head parsers over the text before page 1.
+    void ParseBaseHref(const char* text, std::int64_t length);
+    void ParseMetaCharset(const char* text, std::int64_t length);
+    void ParseDirection(const char* text, std::int64_t length);
+    bool SetBaseFolder(const std::string& path, bool force);
+    static void AddBodyNowrap(std::string& head);
+    static bool HasForm(const char* text, std::int64_t length);
+    bool InlineLinkedStyleSheet(std::string& head, std::string* styleSheetPath);
+    std::int32_t AppendStyleBlocks(std::string& destination);
+    std::int32_t ParsePrintDirectives(const char* text, std::int64_t length);
+
+private:
+    [[noreturn]] void raise(std::int32_t code);
+    [[noreturn]] void raiseText(std::string text);
+    void trace(const char* tag);
+    void resetForLoad(const std::string& path, bool embedLinked);
+    void sizeWindow();
+    void reportProgress(std::int64_t offset);
+
+    // Window access: a pointer to the byte at offset with the count of bytes valid behind it.
+    const char* windowAt(std::int64_t offset, std::int64_t& available);
+    // The byte at offset, with the window's bytes before it down to segmentStart.
+    const char* windowBackFrom(std::int64_t offset, std::int64_t& segmentStart);
+    // The offset of the next byte c in [from, end of file), -1 when there is none.
+    std::int64_t findByte(std::int64_t from, char c);
+    // The offset of the last byte c before offset before, -1 when there is none.
+    std::int64_t findLastByteBefore(std::int64_t before, char c);
+    bool textAtNoCase(std::int64_t offset, const char* keyword);
+
+    void GetFormatType();
+    void checkDirectionOfFirstDiv(std::int64_t closingDiv);
+    std::int32_t FindNextPageMarks(std::int64_t from, std::int64_t& head, std::int64_t& foot);
+    std::int64_t findDivBeforeHeadMark(std::int64_t mark, std::int64_t lowerBound);
+    std::int64_t findClosingDivAfter(std::int64_t from);
+    void recordStyleBlockAt(std::int64_t offset);
+    bool isStyleBlockAt(std::int64_t offset);
+    void scanMarkedPages();
+    void splitWithoutMarks();
+    void assembleHead(const std::string& prologue, const char* baseHref);
+    std::string readRange(std::int64_t offset, std::int64_t length);
+
+    std::int32_t m_state = 0;
+    std::int32_t m_pagesPerPrintChunk = 80;
+    ReportFormat m_format = ReportFormat::Unknown;
+    std::string m_reportPath;
+    std::string m_printer;
+    std::string m_paperSize;
+    bool m_printerPaperPending = false;
+    std::int32_t m_pageHeight = 0;
+    bool m_fromWebAddress = false;
+    bool m_sourceMayBeShown = true;
+    std::int32_t m_orientation = 2;
+    std::int32_t m_codePage = 0;
+    std::int32_t m_pageCount = 0;
+    std::int64_t m_fileSize = 0;
+
+    ReadOnlyFile m_file;
+    std::vector<char> m_window;
+    std::int64_t m_windowStart = 0;
+    std::int64_t m_windowValid = 0;
+
+    std::string m_head;
+    std::vector<tagPageInfo> m_pageTable;
+    bool m_headMarkSeen = false;
+    std::string m_baseFolder;
+    bool m_ownBaseTag = false;
+    bool m_baseFromOwnTag = false;
+
+    std::vector<char> m_tagBuffer;
+    std::int64_t m_tagUsed = 0;
+    std::int64_t m_tagOffset = 0;
+
+    std::string m_errorText;
+    std::int32_t m_errorCode = 0;
+    std::int32_t m_textCharCount = 0;
+    bool m_printDirectly = false;
+    std::vector<std::int64_t> m_styleBlocks;
+    std::int64_t m_firstContentOffset = 0;
+    std::string m_marginLeft;
+    std::string m_marginRight;
+    std::string m_marginTop;
+    std::string m_marginBottom;
+    bool m_marginsPending = false;
+    bool m_nestedTable = false;
+    bool m_embedLinked = false;
+    std::unordered_map<std::string, std::string> m_linkedFiles;
+    TextDirection m_textDirection = TextDirection::NotStated;
+
+    // Where GetTopValue found the last TOP number in the tag buffer.
+    std::int64_t m_topValueIndex = -1;
+    std::int64_t m_topValueLength = 0;
+
+    std::string* m_trace = nullptr;
+    ProgressSink m_progress;
+    int m_percentShown = 0;
+};
+
+}  // namespace paginor

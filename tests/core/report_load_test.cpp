@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/report_core.h"
+#include "report_fixtures.h"
+#include "temp_dir.h"
+
+namespace paginor {
+namespace {
+
+using fixtures::kFootMark;
+using fixtures::kHeadMark;
+
+struct LoadResult {
+    std::int32_t code = 0;
+    std::string message;
+    std::string trace;
+};
+
+LoadResult load(CReportCore& core, const std::string& path, const char* baseHref = nullptr) {
+    LoadResult result;
+    result.trace = "Try_Start";
+    try {
+        result.code = core.Init(path, baseHref, true, &result.trace, nullptr, nullptr);
+    } catch (const ReportError& error) {
+        result.code = error.code();
+        result.message = core.GetErrorText();
+    }
+    return result;
+}
+
+// Every page as (start, length) found by scanning the text for the marks; HTMLCSS pages widen to
+// the div holding the head mark and the end of the div holding the foot mark.
+std::vector<tagPageInfo> markedPages(const std::string& text, bool css) {
+    std::vector<tagPageInfo> pages;
+    std::size_t at = 0;
+    while ((at = text.find(kHeadMark, at)) != std::string::npos) {
+        std::size_t foot = text.find(kFootMark, at);
+        std::size_t start = css ? text.rfind("<div ", at) : at;
+        std::size_t end = css ? text.find("</div>", foot) + 5 : foot + kFootMark.size() - 1;
+        pages.push_back(
+            {static_cast<std::int64_t>(start), static_cast<std::int64_t>(end - start + 1)});
+        at = foot;
+    }
+    return pages;
+}
+
+void expectPages(const CReportCore& core, const std::vector<tagPageInfo>& expected) {
+    ASSERT_EQ(core.pageTable().size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(core.pageTable()[i].start, expected[i].start) << "page " << i + 1;
+        EXPECT_EQ(core.pageTable()[i].length, expected[i].length) << "page " << i + 1;
+    }
+}
+
+TEST(ReportLoad, MarkedHtmlReport) {
+    TempDir dir;
+    std::string text = fixtures::markedHtmlReport(3, fixtures::htmlPrologue("windows-1256"));
+    std::string path = dir.write("report.htm", text);
+    CReportCore core;
+    EXPECT_EQ(core.pagesPerPrintChunk(), 80);
+    LoadResult result = load(core, path);
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_EQ(core.state(), 1);
+    EXPECT_EQ(core.GetPageCount(), 3);
+    EXPECT_EQ(core.pagesPerPrintChunk(), 1);
+    EXPECT_EQ(core.format(), ReportFormat::Html);
+    EXPECT_EQ(core.codePage(), 1256);
+    EXPECT_EQ(core.pageHeight(), 0);
+    expectPages(core, markedPages(text, false));
+    // Each page runs from the '<' of its head mark to the '>' of its foot mark.
+    const tagPageInfo& first = core.pageTable()[0];
+    EXPECT_EQ(text.substr(first.start, kHeadMark.size()), kHeadMark);
+    EXPECT_EQ(text.substr(first.start + first.length - kFootMark.size(), kFootMark.size()),
+              kFootMark);
+    EXPECT_EQ(result.trace, "[FL-Init]af GetFormatType");
+    EXPECT_EQ(core.baseFolder(), dir.path() + "/");
+    EXPECT_FALSE(core.fromWebAddress());
+
+    std::string prologue = fixtures::htmlPrologue("windows-1256");
+    std::size_t afterHead = prologue.find("<head>") + 6;
+    EXPECT_EQ(core.head(), prologue.substr(0, afterHead) + "\n<base href=\"file://" + path +
+                               "\"> " + prologue.substr(afterHead));
+}
+
+TEST(ReportLoad, MarkedCssReport) {
+    TempDir dir;
+    std::string text = fixtures::markedCssReport(3);
+    std::string path = dir.write("report.rrph", text);
+    CReportCore core;
+    LoadResult result = load(core, path);
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_EQ(core.format(), ReportFormat::HtmlCss);
+    EXPECT_EQ(core.GetPageCount(), 3);
+    expectPages(core, markedPages(text, true));
+    EXPECT_EQ(core.pageHeight(), 792);
+    EXPECT_EQ(core.textDirection(), TextDirection::NotStated);
+    EXPECT_EQ(core.firstContentOffset(), static_cast<std::int64_t>(text.find("<div ")));
+
+    std::string prologue = fixtures::cssPrologue();
+    std::size_t afterHead = prologue.find("<head>") + 6;
+    std::string rest = prologue.substr(afterHead);
+    rest.replace(rest.find("<body bgcolor=\"#FFFFFF\">"), 24, "<body bgcolor=\"#FFFFFF\" nowrap>");
+    // The style block that the scan recorded is copied behind the head.
+    EXPECT_EQ(core.head(), prologue.substr(0, afterHead) + "\n<base href=\"file://" + path +
+                               "\"> " + rest +
+                               "<style>#c1 {font-family:Arial; font-size:10pt}</style>\r\n");
+}
+
+TEST(ReportLoad, CssPageStartsAtTheDivHoldingTheHeadMark) {
+    TempDir dir;
+    std::string page = "<div style=\"position:absolute; top:0pt; left:0pt\"><b><i>" + kHeadMark +
+                       "</i></b></div>\r\n<span style=\"position:absolute; top:700pt; "
+                       "left:0pt\">x</span>\r\n" +
+                       fixtures::positionedDiv(700, kFootMark);
+    std::string text = fixtures::cssPrologue() + page + "</body></html>";
+    CReportCore core;
+    LoadResult result = load(core, dir.write("r.htm", text));
+    ASSERT_EQ(result.code, 0) << result.message;
+    ASSERT_EQ(core.pageTable().size(), 1u);
+    EXPECT_EQ(core.pageTable()[0].start, static_cast<std::int64_t>(text.find("<div ")));
+    EXPECT_EQ(core.pageHeight(), 701);
+}
+
+TEST(ReportLoad, RightAlignedFirstDivMeansRightToLeft) {
+    TempDir dir;
+    CReportCore core;
+    LoadResult result = load(
+        core, dir.write("r.htm", fixtures::markedCssReport(2, fixtures::cssPrologue(), "right")));
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_TRUE(core.IsRightToLeft());
+}
+
+TEST(ReportLoad, DirAttributeGivesTheDirection) {
+    TempDir dir;
+    std::string prologue = "<html dir=\"rtl\">\r\n<body>\r\n";
+    CReportCore core;
+    LoadResult result = load(core, dir.write("r.htm", fixtures::markedHtmlReport(1, prologue)));
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_TRUE(core.IsRightToLeft());
+}
+
+struct HeadCase {
+    const char* name;
+    std::string prologue;
+    // The expected head with @BASE@ standing for the base element.
+    std::string head;
+    friend void PrintTo(const HeadCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class HeadAssembly : public ::testing::TestWithParam<HeadCase> {};
+
+TEST_P(HeadAssembly, ByteForByte) {
+    TempDir dir;
+    std::string path = dir.write("r.htm", fixtures::markedHtmlReport(1, GetParam().prologue));
+    CReportCore core;
+    LoadResult result = load(core, path);
+    ASSERT_EQ(result.code, 0) << result.message;
+    std::string expected = GetParam().head;
+    std::size_t at = expected.find("@BASE@");
+    if (at != std::string::npos) {
+        expected.replace(at, 6, "\n<base href=\"file://" + path + "\"> ");
+    }
+    EXPECT_EQ(core.head(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, HeadAssembly,
+    ::testing::Values(
+        HeadCase{"NoHeadNoHtml", "<body>\r\n", "\n<head>@BASE@\n</head><body>\r\n"},
+        HeadCase{"HtmlOnly", "<HTML>\r\n<body>\r\n", "<HTML>\n<head>@BASE@\n</head>\r\n<body>\r\n"},
+        HeadCase{"HeadOnly", "<Head><title>x</title></head><body>",
+                 "<Head>@BASE@<title>x</title></head><body>"},
+        HeadCase{"OwnBase",
+                 "<html><head><base href=\"http://srv/reports/run.jsp?x=1\"></head><body>",
+                 "<html><head><base href=\"http://srv/reports/run.jsp?x=1\"></head><body>"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ReportLoad, OwnBaseElementGivesTheBaseFolder) {
+    TempDir dir;
+    std::string prologue =
+        "<html><head><base href=\"http://srv/reports/run.jsp?x=1\"></head><body>";
+    CReportCore core;
+    LoadResult result = load(core, dir.write("r.htm", fixtures::markedHtmlReport(1, prologue)));
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_TRUE(core.ownBaseTag());
+    EXPECT_TRUE(core.fromWebAddress());
+    EXPECT_EQ(core.baseFolder(), "http://srv/reports/");
+}
+
+TEST(ReportLoad, GivenBaseAddressIsQuotedSafely) {
+    TempDir dir;
+    std::string path = dir.write("r.htm", fixtures::markedHtmlReport(1, "<body>"));
+    CReportCore core;
+    LoadResult result = load(core, path, "http://srv/a\"b/run?x=1");
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_EQ(core.head(), "\n<head>\n<base href=\"http://srv/a%22b/run?x=1\"> \n</head><body>");
+    EXPECT_EQ(core.baseFolder(), "http://srv/a\"b/");
+    EXPECT_TRUE(core.fromWebAddress());
+}
+
+TEST(ReportLoad, LocalPathIsWrittenAsFileUrl) {
+    TempDir dir;
+    std::string path = dir.write("my report #1%.htm", fixtures::markedHtmlReport(1, "<body>"));
+    CReportCore core;
+    LoadResult result = load(core, path);
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_NE(
+        core.head().find("<base href=\"file://" + dir.path() + "/my%20report%20%231%25.htm\">"),
+        std::string::npos);
+}
+
+TEST(ReportLoad, PageCountBeforeAnyLoadRaisesFive) {
+    CReportCore core;
+    EXPECT_EQ(core.state(), 0);
+    try {
+        core.GetPageCount();
+        FAIL() << "no error raised";
+    } catch (const ReportError& error) {
+        EXPECT_EQ(error.code(), 5);
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    std::string text;
+    std::int32_t code;
+    std::string message;  // the whole message, or empty to check the code only
+    friend void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class LoadFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(LoadFailure, RaisesItsCodeAndText) {
+    TempDir dir;
+    std::string path = dir.write("r.htm", GetParam().text);
+    CReportCore core;
+    // A good load first, so the failure must also drop what was loaded before.
+    ASSERT_EQ(load(core, dir.write("good.htm", fixtures::markedHtmlReport(2))).code, 0);
+    LoadResult result = load(core, path);
+    EXPECT_EQ(result.code, GetParam().code) << result.message;
+    if (!GetParam().message.empty()) {
+        EXPECT_EQ(result.message, GetParam().message);
+    }
+    EXPECT_EQ(core.state(), 0);
+}
+
+std::string binaryText() {
+    std::string text;
+    for (int i = 0; i < 70000; ++i) {
+        char c = static_cast<char>((i * 7919) % 256);
+        text += c == '<' ? 'x' : c;
+    }
+    return text;
+}
+
+std::string withStyleBlocks(int count) {
+    std::string prologue = "<html><head></head><body>\r\n";
+    for (int i = 0; i < count; ++i) {
+        prologue += "<style>#c" + std::to_string(i) + " {font-size:10pt}</style>\r\n";
+    }
+    return fixtures::markedCssReport(1, prologue);
+}
+
+const std::string kTwoHeads = "<html><body>" + kHeadMark + "<table x>" + kHeadMark + "</table>";
+const std::string kFootFirst = "<html><body>" + kFootMark + "\r\n" + kHeadMark + "<table x>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoadFailure,
+    ::testing::Values(
+        FailureCase{"EmptyFile", "", 13, "The file is not a web page !(Error Code:13)"},
+        FailureCase{"BinaryFile", binaryText(), 13, ""},
+        FailureCase{"NotAReport", "<html><body><p>Hello</p></body></html>", 13, ""},
+        FailureCase{"MarksButNoContent", "<html>" + kHeadMark + kFootMark + "</html>", 13, ""},
+        FailureCase{"Frameset",
+                    "<html>\r\n<frameset cols=\"*\"><frame src=\"a.htm\"></frameset></html>", 24,
+                    ""},
+        FailureCase{"Form", "<html><body><form action=x><input type=text></form><table x></table>",
+                    23, ""},
+        FailureCase{"HeadWithoutFoot", "<html><body>" + kHeadMark + "<table x></table>", 9,
+                    "Syntax error : Encounter ONLY PageHeadMark  or  PageFootMark (Error "
+                    "Code:9)"},
+        FailureCase{"TruncatedFoot",
+                    "<html><body>" + fixtures::markedHtmlPage(1) + kHeadMark +
+                        "<table x></table><!--9876543210_PageMark_Fo",
+                    9, ""},
+        FailureCase{"TwoHeads", kTwoHeads, -1,
+                    "Syntax error : Encounter PageHeadMark while expecting PageFootMark "
+                    "(reference address: 12, 82)"},
+        FailureCase{"FootBeforeHead", kFootFirst, -1,
+                    "Syntax error,Encounter PageFootMark before PageHeadMark in page 1 , or the "
+                    "PageHeaderMark is missing (address:42 , 45)"},
+        FailureCase{"TooManyStyleBlocks", withStyleBlocks(257), 17, ""},
+        FailureCase{"StrayTagCloseBeforeCssMark",
+                    "<html><body><div style=\"position:absolute; top:0pt; left:0pt\">a > b" +
+                        kHeadMark + "</div>",
+                    -1, "Syntax Error : Encounter \">\" while expecting \"<\"  (address:61)"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ReportLoad, TwoHundredFiftySixStyleBlocksAreFine) {
+    TempDir dir;
+    CReportCore core;
+    LoadResult result = load(core, dir.write("r.htm", withStyleBlocks(256)));
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_EQ(core.styleBlockOffsets().size(), 256u);
+}
+
+TEST(ReportLoad, FourLetterStyleNamesAreKept) {
+    TempDir dir;
+    std::string prologue = "<html><head></head><body>\r\n<style>#c100{color:red}</style>\r\n";
+    CReportCore core;
+    LoadResult result = load(core, dir.write("r.htm", fixtures::markedCssReport(1, prologue)));
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_EQ(core.styleBlockOffsets().size(), 1u);
+    EXPECT_TRUE(core.head().ends_with("<style>#c100{color:red}</style>\r\n"));
+}
+
+TEST(ReportLoad, EmptyPathRaisesOne) {
+    CReportCore core;
+    LoadResult result = load(core, "");
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.message, "Initial Fail, the file name is NULL(Error Code:1)");
+    EXPECT_EQ(result.trace, "Enter FoL.Init core");
+}
+
+TEST(ReportLoad, MissingFileNamesTheStep) {
+    TempDir dir;
+    std::string path = dir.write("gone.htm", fixtures::markedHtmlReport(1));
+    std::remove(path.c_str());
+    CReportCore core;
+    LoadResult result = load(core, path);
+    EXPECT_EQ(result.code, -1);
+    EXPECT_EQ(result.message,
+              "Runtime exception[FLC][InitOp2]:" + path + ": No such file or directory");
+}
+
+TEST(ReportLoad, RemovedFileStaysReadableWhileLoaded) {
+    TempDir dir;
+    std::string text = fixtures::markedHtmlReport(2);
+    std::string path = dir.write("r.htm", text);
+    CReportCore core;
+    ASSERT_EQ(load(core, path).code, 0);
+    std::remove(path.c_str());
+    std::int64_t length = core.pageTable()[1].length;
+    core.CopyToStringBuffer(core.pageTable()[1].start, '\0', length);
+    EXPECT_EQ(std::string(core.tagBuffer(), length),
+              text.substr(core.pageTable()[1].start, length));
+}
+
+TEST(ReportLoad, ReportsWithoutMarksAreRefusedPlainly) {
+    TempDir dir;
+    CReportCore core;
+    LoadResult result = load(core, dir.write("r.htm", "<html><body><table x></table></body>"));
+    EXPECT_EQ(result.code, -1);
+    EXPECT_EQ(result.trace, "[FL-Init]bf GetEachPageInfo_HTML");
+    EXPECT_EQ(core.state(), 0);
+}
+
+TEST(ReportLoad, ProgressRisesToTheEnd) {
+    TempDir dir;
+    std::string text = fixtures::markedHtmlReport(400);
+    CReportCore core;
+    std::vector<int> seen;
+    core.setProgressSink([&](int percent) { seen.push_back(percent); });
+    ASSERT_EQ(load(core, dir.write("r.htm", text)).code, 0);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+    EXPECT_LE(seen.back(), 100);
+    EXPECT_GE(seen.back(), 99);
+}
+
+TEST(ReportLoad, WindowIsSizedFromTheFile) {
+    TempDir dir;
+    CReportCore core;
+    ASSERT_EQ(load(core, dir.write("small.htm", fixtures::markedHtmlReport(1))).code, 0);
+    EXPECT_EQ(core.windowSize(), 147456);
+    std::string large =
+        fixtures::markedHtmlReport(1, "<html><body>" + std::string(2 * 1024 * 1024, ' '));
+    ASSERT_EQ(load(core, dir.write("large.htm", large)).code, 0);
+    EXPECT_EQ(core.windowSize(),
+              (static_cast<std::int64_t>(large.size()) + 148480) / 147456 * 147456);
+    // The window never shrinks.
+    ASSERT_EQ(load(core, dir.write("small2.htm", fixtures::markedHtmlReport(1))).code, 0);
+    EXPECT_EQ(core.windowSize(),
+              (static_cast<std::int64_t>(large.size()) + 148480) / 147456 * 147456);
+}
+
+}  // namespace
+}  // namespace paginor

@@ -1,0 +1,65 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace paginor {
+namespace {
+
+std::string writeTempFile(const std::string& contents) {
+    char name[] = "/tmp/paginor-file-test-XXXXXX";
+    int fd = mkstemp(name);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
+    close(fd);
+    return name;
+}
+
+TEST(ReadOnlyFile, ReadsByOffsetAndStopsAtTheEnd) {
+    std::string path = writeTempFile("0123456789");
+    ReadOnlyFile file;
+    std::string error;
+    ASSERT_TRUE(file.open(path, error)) << error;
+    EXPECT_EQ(file.size(), 10);
+    char buffer[8] = {};
+    EXPECT_EQ(file.readAt(7, buffer, 8), 3);
+    EXPECT_EQ(std::string(buffer, 3), "789");
+    EXPECT_EQ(file.readAt(10, buffer, 1), 0);
+    std::remove(path.c_str());
+}
+
+TEST(ReadOnlyFile, KeepsReadingAfterThePathIsRemoved) {
+    std::string path = writeTempFile("still here");
+    ReadOnlyFile file;
+    std::string error;
+    ASSERT_TRUE(file.open(path, error));
+    std::remove(path.c_str());
+    char buffer[10];
+    EXPECT_EQ(file.readAt(0, buffer, 10), 10);
+    EXPECT_EQ(std::string(buffer, 10), "still here");
+}
+
+TEST(ReadOnlyFile, OpenFailureNamesThePathAndReason) {
+    ReadOnlyFile file;
+    std::string error;
+    EXPECT_FALSE(file.open("/nonexistent/paginor/x.rrph", error));
+    EXPECT_EQ(error, "/nonexistent/paginor/x.rrph: No such file or directory");
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_FALSE(file.open("/tmp", error));
+    EXPECT_EQ(error, "/tmp: Is a directory");
+}
+
+TEST(ReadWholeFile, ReadsEverything) {
+    std::string path = writeTempFile(std::string("a\0b", 3));
+    std::string contents, error;
+    ASSERT_TRUE(readWholeFile(path, contents, error));
+    EXPECT_EQ(contents, std::string("a\0b", 3));
+    std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace paginor
