@@ -1,0 +1,159 @@
+"""HTTP and HTTPS test server on 127.0.0.1 for the download tests.
+
+Prints "http=<port> https=<port>" on one line once both listen, then serves until its standard
+input closes. The HTTPS side uses a throwaway self-signed certificate for "localhost" made by
+openssl in a private temporary folder.
+
+Routes (the same on both ports):
+  /style.css            text/css
+  /image.jpg, /image.gif binary bodies with their image types
+  /unknown              a content type that no table knows
+  /no-type              no Content-Type header
+  /redirect             302 to /style.css
+  .../cookies           text/plain echo of the Cookie header (empty when none)
+  /echo                 text/plain: method, User-Agent, Pragma, Content-Type and body of the request
+  /short                announces 100 bytes, sends 40, closes
+  /slow-head            sends nothing for 30 s
+  /slow-body            announces 100 bytes, sends 10, then nothing for 30 s
+  /hits?path=/x         how many requests /x has had (query strings aside)
+  anything else         404
+"""
+
+import http.server
+import os
+import shutil
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import urllib.parse
+
+CSS = b"body { color: #336699; }\n"
+JPEG = bytes(range(256)) + b"\r\n\x00\xff\xd8"
+GIF = b"GIF89a\x01\x00\x01\x00\x00\x00\x00;\r\n\x00"
+
+stopping = threading.Event()
+hits = {}
+hits_lock = threading.Lock()
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    tls_context = None
+
+    def setup(self):
+        if self.tls_context is not None:
+            self.request = self.tls_context.wrap_socket(self.request, server_side=True)
+        super().setup()
+
+    def log_message(self, format, *args):
+        pass
+
+    def send_body(self, body, content_type=None, status=200, length=None):
+        self.send_response(status)
+        if content_type is not None:
+            self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body) if length is None else length))
+        self.end_headers()
+        self.wfile.write(body)
+        self.wfile.flush()
+
+    def route(self):
+        url = urllib.parse.urlsplit(self.path)
+        with hits_lock:
+            hits[url.path] = hits.get(url.path, 0) + 1
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length > 0 else b""
+        if url.path == "/style.css":
+            self.send_body(CSS, "text/css")
+        elif url.path == "/image.jpg":
+            self.send_body(JPEG, "image/jpeg")
+        elif url.path == "/image.gif":
+            self.send_body(GIF, "image/gif")
+        elif url.path == "/unknown":
+            self.send_body(b"unknown", "application/x-paginor-unknown")
+        elif url.path == "/no-type":
+            self.send_body(b"no type")
+        elif url.path == "/redirect":
+            self.send_response(302)
+            self.send_header("Location", "/style.css")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        elif url.path.endswith("/cookies"):
+            self.send_body(self.headers.get("Cookie", "").encode(), "text/plain")
+        elif url.path == "/echo":
+            lines = [
+                "Method: " + self.command,
+                "User-Agent: " + self.headers.get("User-Agent", ""),
+                "Pragma: " + self.headers.get("Pragma", ""),
+                "Content-Type: " + self.headers.get("Content-Type", ""),
+                "Body: " + body.decode("latin-1"),
+            ]
+            self.send_body("\n".join(lines).encode("latin-1"), "text/plain")
+        elif url.path == "/short":
+            self.send_body(b"x" * 40, "text/css", length=100)
+            self.close_connection = True
+        elif url.path == "/slow-head":
+            stopping.wait(30)
+        elif url.path == "/slow-body":
+            self.send_body(b"x" * 10, "text/css", length=100)
+            stopping.wait(30)
+        elif url.path == "/hits":
+            wanted = urllib.parse.parse_qs(url.query).get("path", [""])[0]
+            with hits_lock:
+                count = hits.get(wanted, 0)
+            self.send_body(str(count).encode(), "text/plain")
+        else:
+            self.send_body(b"missing", "text/plain", status=404)
+
+    def do_GET(self):
+        self.route()
+
+    def do_POST(self):
+        self.route()
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # Clients that refuse the certificate or hang up early are part of the tests.
+        pass
+
+
+def make_certificate(folder):
+    cert = os.path.join(folder, "cert.pem")
+    key = os.path.join(folder, "key.pem")
+    subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+         "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost"],
+        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+def main():
+    folder = tempfile.mkdtemp(prefix="paginor-http-")
+    try:
+        cert, key = make_certificate(folder)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+
+        class TlsHandler(Handler):
+            tls_context = context
+
+        plain = Server(("127.0.0.1", 0), Handler)
+        secure = Server(("127.0.0.1", 0), TlsHandler)
+        for server in (plain, secure):
+            threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True).start()
+        print("http=%d https=%d" % (plain.server_address[1], secure.server_address[1]), flush=True)
+        sys.stdin.read()
+        stopping.set()
+        for server in (plain, secure):
+            server.shutdown()
+            server.server_close()
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
