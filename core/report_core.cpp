@@ -157,6 +157,9 @@ std::int32_t CReportCore::Init(const std::string& path, const char* baseHref, bo
         }
         if (m_pageCount == 0) {
             splitWithoutMarks();
+            if (m_pageTable.empty()) {
+                raise(m_format == ReportFormat::HtmlCss ? 3 : 14);
+            }
         } else if (m_format == ReportFormat::HtmlCss && !CheckTopValues()) {
             raise(10);
         }
@@ -197,14 +200,19 @@ std::int32_t CReportCore::Init(const std::string& path, const char* baseHref, bo
 }
 
 void CReportCore::splitWithoutMarks() {
-    // Reports without page marks are split by their layout; that splitter is not built yet,
-    // so such a report fails plainly instead of loading with a wrong page table.
     if (m_format == ReportFormat::HtmlCss) {
         trace("[FL-Init]bf GetEachPageInfo");
+        if (GetEachPageInfo() != 0) {
+            raise(3);
+        }
+        trace("[FL-Init]af GetEachPageInfo");
     } else {
         trace("[FL-Init]bf GetEachPageInfo_HTML");
+        if (GetEachPageInfo_HTML() != 0) {
+            raise(14);
+        }
+        trace("[FL-Init]af GetEachPageInfo_HTML");
     }
-    raiseText("Reports without page marks cannot be split into pages yet.");
 }
 
 }  // namespace paginor

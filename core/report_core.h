@@ -29,6 +29,21 @@ private:
     std::int32_t m_code;
 };
 
+// One positioned element found by the split of a report without page marks: the offsets of its
+// '<' and of the '>' of its closing "</div>" (-1 when not found), and its TOP (-2 before read).
+struct tagElementEntry {
+    std::int64_t start = 0;
+    std::int64_t end = -1;
+    std::int32_t top = -2;
+};
+
+// A run of pages, first and last, 1-based.
+struct tagPageRun {
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    friend bool operator==(const tagPageRun&, const tagPageRun&) = default;
+};
+
 enum class ReportFormat : std::int32_t { Unknown = 0, HtmlCss = 1, Html = 2 };
 
 enum class TextDirection : std::int32_t { NotStated = 0, LeftToRight = 1, RightToLeft = 2 };
@@ -94,10 +109,37 @@ public:
 
     // The TOP of the element whose start tag begins at index of the tag buffer, -1 without one.
     std::int32_t GetTopValue(std::int64_t index, std::int32_t pageNumber = 0);
-    // The TOP of the last positioned element in the tag buffer.
-    std::int32_t GetTopValueAtPage();
+    // The TOP of the last positioned element in the tag buffer; fullyPlaced, when given, tells
+    // whether that element is a div whose start and end ParseDivLayout finds.
+    std::int32_t GetTopValueAtPage(bool* fullyPlaced = nullptr);
     bool GetPageHeight(std::int32_t* result);
     bool CheckTopValues();
+
+    // Splitting reports without page marks.
+    std::int32_t GetEachPageInfo_HTML();
+    std::int32_t GetEachPageInfo();
+    // tag points into the tag buffer; tagOffset -1 takes the file offset of the buffer's copy.
+    std::int32_t ParseDivLayout(const char* tag, std::int64_t* start, std::int64_t* end,
+                                std::int32_t* top, std::int64_t tagOffset);
+    std::int32_t RebaseTopValues(std::int32_t startTop, std::int32_t pageNumber);
+    void HideEmptyLastDiv();
+    std::int32_t CountTextChars(const char* text, std::int64_t length);
+    void SetPageTableSize(const std::vector<tagElementEntry>& entries, std::int32_t step,
+                          std::int64_t count, std::int64_t end);
+
+    // Page ranges as self-contained HTML documents.
+    std::int32_t GetPage(std::int32_t p1, std::int32_t p2, std::string& document, bool countText);
+    std::int32_t SplitPageRange(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
+    std::int32_t GetPagesInRanges(std::int32_t p1, std::int32_t p2);
+    std::int32_t OutputToHtmlFile(std::int32_t p1, std::int32_t p2, const std::string& path);
+    std::int64_t CheckPageRange(std::int32_t p1, std::int32_t p2);
+    std::int32_t SplitRange(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
+    std::int32_t SplitRunByHeight(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
+    std::int32_t GetInfo(std::string& page);
+
+    // Linked files of pages: image links become local copies; other links resolve to files.
+    void LocalizeImageLinks();
+    void FetchLinkedFile(const char* link, std::int64_t linkLength, std::string& output);
 
     void setProgressSink(ProgressSink sink) { m_progress = std::move(sink); }
 
@@ -119,6 +161,7 @@ public:
     const std::vector<tagPageInfo>& pageTable() const { return m_pageTable; }
     std::int64_t firstContentOffset() const { return m_firstContentOffset; }
     const std::vector<std::int64_t>& styleBlockOffsets() const { return m_styleBlocks; }
+    std::int32_t textCharCount() const { return m_textCharCount; }
     std::int32_t errorCode() const { return m_errorCode; }
     const std::string& errorText() const { return m_errorText; }
     std::int64_t windowSize() const { return static_cast<std::int64_t>(m_window.size()); }
@@ -237,6 +280,33 @@ private:
     std::string* m_trace = nullptr;
     ProgressSink m_progress;
     int m_percentShown = 0;
+
+    // Splitting without page marks and the TOP machinery.
+private:
+    enum class DivLayout { NotPositioned, Open, Closed };
+    // Reads the div start tag at tag within [tag, limit) without changing it (line breaks count
+    // as blanks). Open: positioned, no closing tag found; Closed: end is the file offset of the
+    // '>' of its "</div>". top is set unless NotPositioned.
+    static DivLayout parseDivLayoutIn(const char* tag, const char* limit, std::int64_t tagOffset,
+                                      std::int64_t& end, std::int32_t& top);
+    // Text characters in [from, to) of the file; counting stops once enough (> 0) are found.
+    std::int64_t countTextCharsInFile(std::int64_t from, std::int64_t to, std::int64_t enough);
+    bool hasTextIn(std::int64_t from, std::int64_t to) {
+        return countTextCharsInFile(from, to, 1) > 0;
+    }
+    bool tableSitsInCell(std::int64_t table);
+    bool isEmptyShortPage(const tagPageInfo& page);
+    void collectPositionedDivs(std::vector<tagElementEntry>& entries);
+    bool textBetween(const tagElementEntry& before, const tagElementEntry& after);
+    std::int32_t divideByMarkedText(const std::vector<tagElementEntry>& entries, std::size_t count,
+                                    std::int64_t end);
+    void setPageCount(std::int64_t pages);
+    bool pageTableIsSound() const;
+
+    // Page-range output.
+private:
+    // What every TOP of a run that begins at firstPage is reduced by (HTMLCSS).
+    std::int32_t startingTop(std::int32_t firstPage);
 };
 
 }  // namespace paginor

@@ -413,4 +413,114 @@ std::int32_t CReportCore::AppendStyleBlocks(std::string& destination) {
     return 0;
 }
 
+void CReportCore::LocalizeImageLinks() {
+    if (!m_fromWebAddress || m_tagUsed <= 0) {
+        return;
+    }
+    const std::size_t hostEnd = m_baseFolder.find('/', 8);
+    const std::string siteRoot =
+        hostEnd == std::string::npos ? m_baseFolder : m_baseFolder.substr(0, hostEnd);
+
+    std::int64_t at = 0;
+    while (at < m_tagUsed) {
+        char* buffer = m_tagBuffer.data();
+        char* last = buffer + m_tagUsed - 1;
+        const char* open = FindCharInRange(buffer + at, '<', last);
+        if (open == nullptr) {
+            return;
+        }
+        const char* close = FindCharInRange(open, '>', last);
+        if (close == nullptr) {
+            return;
+        }
+        at = close - buffer + 1;
+        if (close - open < 5 || !EqualNoCaseN(open + 1, 3, "img", 3) || !IsBlank(open[4])) {
+            continue;
+        }
+        const char* src = FindDelimitedKeyword(open + 4, close - 1, "src=");
+        if (src == nullptr) {
+            continue;
+        }
+        std::string_view value = attributeValue(src, 4, close, false);
+        if (value.empty()) {
+            continue;
+        }
+        std::string full;
+        if (isWebAddress(value)) {
+            full = std::string(value);
+        } else if (value.front() == '/') {
+            full = siteRoot + std::string(value);
+        } else {
+            full = m_baseFolder + std::string(value);
+        }
+        if (full.size() < siteRoot.size() ||
+            !EqualNoCaseN(full.data(), static_cast<int>(siteRoot.size()), siteRoot.data(),
+                          static_cast<int>(siteRoot.size()))) {
+            continue;
+        }
+        auto known = m_linkedFiles.find(full);
+        if (known == m_linkedFiles.end()) {
+            std::string result;
+            if (!GetFileFromInternet(result, full, {}, true)) {
+                result.clear();
+            }
+            known = m_linkedFiles.emplace(full, result).first;
+        }
+        if (known->second.empty()) {
+            continue;
+        }
+        // The replaced span is the value with its quotes, when it had them.
+        const char* opening = src + 4;
+        while (opening < close && IsBlank(*opening)) {
+            ++opening;
+        }
+        const bool quoted = *opening == '"';
+        std::int64_t spanStart = (quoted ? opening : value.data()) - buffer;
+        std::int64_t spanEnd = value.data() + value.size() - buffer;
+        if (quoted && buffer[spanEnd] == '"') {
+            ++spanEnd;
+        }
+        const std::string replacement = "\"" + fileUrl(known->second) + "\"";
+        const std::int64_t span = spanEnd - spanStart;
+        const std::int64_t growth = static_cast<std::int64_t>(replacement.size()) - span;
+        if (growth > 0) {
+            const std::int64_t needed = m_tagUsed + growth + 1;
+            if (static_cast<std::int64_t>(m_tagBuffer.size()) < needed) {
+                m_tagBuffer.resize(
+                    static_cast<std::size_t>((needed / kTagBufferStep + 1) * kTagBufferStep), '\0');
+            }
+            buffer = m_tagBuffer.data();
+            std::memmove(buffer + spanEnd + growth, buffer + spanEnd,
+                         static_cast<std::size_t>(m_tagUsed - spanEnd + 1));
+            m_tagUsed += growth;
+        }
+        std::memcpy(buffer + spanStart, replacement.data(), replacement.size());
+        for (std::int64_t i = spanStart + static_cast<std::int64_t>(replacement.size());
+             i < spanEnd; ++i) {
+            buffer[i] = ' ';
+        }
+        at = (close - m_tagBuffer.data()) + (growth > 0 ? growth : 0) + 1;
+    }
+}
+
+void CReportCore::FetchLinkedFile(const char* link, std::int64_t linkLength, std::string& output) {
+    output.clear();
+    const std::string full = m_baseFolder + std::string(link, static_cast<std::size_t>(linkLength));
+    if (!m_fromWebAddress) {
+        output = full;
+        return;
+    }
+    auto known = m_linkedFiles.find(full);
+    if (known != m_linkedFiles.end()) {
+        output = known->second;
+        return;
+    }
+    std::string result;
+    if (!GetFileFromInternet(result, full, {}, true)) {
+        result.clear();
+    }
+    m_linkedFiles.emplace(full, result);
+    output = result;
+}
+
 }  // namespace paginor

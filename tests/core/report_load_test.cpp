@@ -350,15 +350,6 @@ TEST(ReportLoad, RemovedFileStaysReadableWhileLoaded) {
               text.substr(core.pageTable()[1].start, length));
 }
 
-TEST(ReportLoad, ReportsWithoutMarksAreRefusedPlainly) {
-    TempDir dir;
-    CReportCore core;
-    LoadResult result = load(core, dir.write("r.htm", "<html><body><table x></table></body>"));
-    EXPECT_EQ(result.code, -1);
-    EXPECT_EQ(result.trace, "[FL-Init]bf GetEachPageInfo_HTML");
-    EXPECT_EQ(core.state(), 0);
-}
-
 TEST(ReportLoad, ProgressRisesToTheEnd) {
     TempDir dir;
     std::string text = fixtures::markedHtmlReport(400);

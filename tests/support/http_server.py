@@ -31,6 +31,7 @@ import urllib.parse
 
 CSS = b"body { color: #336699; }\n"
 JPEG = bytes(range(256)) + b"\r\n\x00\xff\xd8"
+REPORT_CSS = b".c1 {font-family:Arial;\r\n font-size:10pt}\r\n.c2 {color:#FF0000}\r\n"
 GIF = b"GIF89a\x01\x00\x01\x00\x00\x00\x00;\r\n\x00"
 
 stopping = threading.Event()
@@ -69,6 +70,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif url.path == "/image.jpg":
             self.send_body(JPEG, "image/jpeg")
         elif url.path == "/image.gif":
+            self.send_body(GIF, "image/gif")
+        elif url.path == "/reports/rpt.css":
+            self.send_body(REPORT_CSS, "text/css")
+        elif url.path in ("/reports/img/logo.gif", "/img/top.gif"):
             self.send_body(GIF, "image/gif")
         elif url.path == "/unknown":
             self.send_body(b"unknown", "application/x-paginor-unknown")
