@@ -163,7 +163,8 @@ std::int32_t CReportCore::CopyToStringBuffer(std::int64_t offset, char endChar,
     if (offset < 0 || offset >= m_fileSize) {
         raise(1005);
     }
-    if (length <= 0) {
+    const bool measured = length <= 0;
+    if (measured) {
         // Measure up to and including the first endChar, or to the end of the file.
         length = m_fileSize - offset;
         std::int64_t at = offset;
@@ -189,13 +190,19 @@ std::int32_t CReportCore::CopyToStringBuffer(std::int64_t offset, char endChar,
             throw ReportError(-1);
         }
     }
-    std::int64_t got = m_file.readAt(offset, m_tagBuffer.data(), length);
-    if (got < 0) {
-        SetSystemErrorText("CTSBOp2", m_file.errorNumber());
-        throw ReportError(-1);
-    }
-    if (got < length) {
-        raise(1004);
+    // A measured run (a tag, as a rule) was just scanned in the window: take it from there.
+    if (measured && offset >= m_windowStart && offset + length <= m_windowStart + m_windowValid) {
+        std::memcpy(m_tagBuffer.data(), m_window.data() + (offset - m_windowStart),
+                    static_cast<std::size_t>(length));
+    } else {
+        std::int64_t got = m_file.readAt(offset, m_tagBuffer.data(), length);
+        if (got < 0) {
+            SetSystemErrorText("CTSBOp2", m_file.errorNumber());
+            throw ReportError(-1);
+        }
+        if (got < length) {
+            raise(1004);
+        }
     }
     m_tagBuffer[static_cast<std::size_t>(length)] = '\0';
     m_tagUsed = length;

@@ -185,13 +185,32 @@ std::int64_t CReportCore::findClosingDivAfter(std::int64_t from) {
     return -1;
 }
 
+std::int64_t CReportCore::findMarkCandidate(std::int64_t from, bool css) {
+    // Marks begin "<!" and style blocks "<s": every other tag is passed over within the window.
+    std::int64_t at = from;
+    while (at < m_fileSize) {
+        std::int64_t available = 0;
+        const char* base = windowAt(at, available);
+        const char* end = base + available;
+        for (const char* p = base;
+             (p = static_cast<const char*>(std::memchr(p, '<', end - p))) != nullptr; ++p) {
+            if (p + 1 >= end || p[1] == '!' || (css && (p[1] == 's' || p[1] == 'S'))) {
+                return at + (p - base);
+            }
+        }
+        at += available;
+    }
+    return -1;
+}
+
 std::int32_t CReportCore::FindNextPageMarks(std::int64_t from, std::int64_t& head,
                                             std::int64_t& foot) {
     m_errorCode = 0;
     head = -1;
     foot = -1;
     const bool css = m_format == ReportFormat::HtmlCss;
-    for (std::int64_t at = findByte(from, '<'); at >= 0; at = findByte(at + 1, '<')) {
+    for (std::int64_t at = findMarkCandidate(from, css); at >= 0;
+         at = findMarkCandidate(at + 1, css)) {
         if (css && isStyleBlockAt(at)) {
             recordStyleBlockAt(at);
         }

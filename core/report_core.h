@@ -217,6 +217,8 @@ private:
     void GetFormatType();
     void checkDirectionOfFirstDiv(std::int64_t closingDiv);
     std::int32_t FindNextPageMarks(std::int64_t from, std::int64_t& head, std::int64_t& foot);
+    // The next '<' that may begin a page mark or, with css, a style block.
+    std::int64_t findMarkCandidate(std::int64_t from, bool css);
     std::int64_t findDivBeforeHeadMark(std::int64_t mark, std::int64_t lowerBound);
     std::int64_t findClosingDivAfter(std::int64_t from);
     void recordStyleBlockAt(std::int64_t offset);
