@@ -20,21 +20,7 @@ public:
                                                   std::string_view valueName) const = 0;
 };
 
-// Reads one REGEDIT4 text file per hive ("HKEY_CURRENT_USER.reg", "HKEY_LOCAL_MACHINE.reg") from a
-// folder; the file is read afresh on every call, and a missing or unreadable file has no values.
-class FileSettingsReader : public SettingsReader {
-public:
-    // An empty folder means the configuration folder ($XDG_CONFIG_HOME/paginor) at read time.
-    explicit FileSettingsReader(std::string folder = {});
-
-    std::optional<std::string> readString(SettingsHive hive, std::string_view keyPath,
-                                          std::string_view valueName) const override;
-
-private:
-    std::string m_folder;
-};
-
-// The production reader over the configuration folder.
+// The production reader: the settings store over the configuration folder.
 const SettingsReader& defaultSettingsReader();
 
 }  // namespace paginor

@@ -28,6 +28,10 @@ std::string userName() {
     return {};
 }
 
+bool runningAsRoot() {
+    return geteuid() == 0;
+}
+
 bool isAdministrator() {
     if (geteuid() == 0) {
         return true;

@@ -9,6 +9,9 @@ namespace paginor {
 // else an empty string.
 std::string userName();
 
+// True when the process runs with the effective user id 0.
+bool runningAsRoot();
+
 // True for root and for members of the administration groups "sudo", "wheel" or "admin".
 bool isAdministrator();
 

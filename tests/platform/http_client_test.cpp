@@ -18,88 +18,12 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/settings_reader.h"
-
-extern char** environ;
+#include "platform/settings_store.h"
+#include "tests/support/http_test_server.h"
 
 namespace paginor {
 namespace {
 
-// tests/support/http_server.py, started once for the suite; it ends when its stdin closes.
-class TestServer {
-public:
-    bool start() {
-        int input[2];
-        int output[2];
-        if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
-            return false;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-        char python[] = "/usr/bin/python3";
-        char script[] = PAGINOR_HTTP_SERVER_SCRIPT;
-        char* argv[] = {python, script, nullptr};
-        int spawned = posix_spawn(&m_pid, python, &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(input[0]);
-        close(output[1]);
-        m_stdin = input[1];
-        std::string line;
-        char c = 0;
-        while (spawned == 0 && read(output[0], &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        close(output[0]);
-        return spawned == 0 &&
-               std::sscanf(line.c_str(), "http=%d https=%d", &m_httpPort, &m_httpsPort) == 2;
-    }
-
-    void stop() {
-        if (m_stdin >= 0) {
-            close(m_stdin);
-            m_stdin = -1;
-        }
-        if (m_pid > 0) {
-            waitpid(m_pid, nullptr, 0);
-            m_pid = 0;
-        }
-    }
-
-    std::string http(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(m_httpPort) + path;
-    }
-    std::string https(const std::string& path) const {
-        return "https://127.0.0.1:" + std::to_string(m_httpsPort) + path;
-    }
-
-private:
-    pid_t m_pid = 0;
-    int m_stdin = -1;
-    int m_httpPort = 0;
-    int m_httpsPort = 0;
-};
-
-// A loopback port that nobody listens on.
-int closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> folderEntries(const std::string& folder) {
     std::vector<std::string> names;
@@ -116,20 +40,6 @@ std::vector<std::string> folderEntries(const std::string& folder) {
     return names;
 }
 
-// The pairs of a Cookie header in sorted order: the store does not promise an order.
-std::string sortedCookies(const std::string& header) {
-    std::vector<std::string> pairs;
-    std::istringstream in(header);
-    for (std::string pair; std::getline(in >> std::ws, pair, ';');) {
-        pairs.push_back(pair);
-    }
-    std::sort(pairs.begin(), pairs.end());
-    std::string joined;
-    for (const std::string& pair : pairs) {
-        joined += (joined.empty() ? "" : "; ") + pair;
-    }
-    return joined;
-}
 
 class TempFolder {
 public:
@@ -397,7 +307,7 @@ protected:
     }
     std::optional<std::string> read(std::string_view key, std::string_view name,
                                     SettingsHive hive = SettingsHive::CurrentUser) const {
-        return FileSettingsReader(m_folder.path()).readString(hive, key, name);
+        return FileSettingsStore(m_folder.path()).readString(hive, key, name);
     }
     TempFolder m_folder;
 };
@@ -413,7 +323,6 @@ TEST_F(SettingsReaderTest, ReadsStringValuesOfTheRightKey) {
           "\"twice\"=\"second\"\r\n"
           "\"retyped\"=\"text\"\r\n"
           "\"retyped\"=hex:01,02\r\n"
-          "\"broken\"=\"no end\r\n"
           "[HKEY_CURRENT_USER\\Software\\Orrin.Tadd\\Tabulan\\Sub]\r\n"
           "\"sub\"=\"inner\"\r\n"
           "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
@@ -429,7 +338,6 @@ TEST_F(SettingsReaderTest, ReadsStringValuesOfTheRightKey) {
         {key, "count", std::nullopt},
         {key, "twice", "second"},
         {key, "retyped", std::nullopt},
-        {key, "broken", std::nullopt},
         {key, "sub", std::nullopt},
         {key, "other", std::nullopt},
         {key + "\\Sub", "sub", "inner"},
@@ -439,6 +347,14 @@ TEST_F(SettingsReaderTest, ReadsStringValuesOfTheRightKey) {
         EXPECT_EQ(read(c.key, c.name), c.expected) << c.key << " " << c.name;
     }
     EXPECT_EQ(read(key, "basedir", SettingsHive::LocalMachine), std::nullopt);
+}
+
+TEST_F(SettingsReaderTest, ABrokenLineHidesTheWholeHive) {
+    write("HKEY_CURRENT_USER.reg",
+          "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\X]\n\"v\"=\"u\"\n\"broken\"=\"no end\n");
+    EXPECT_EQ(read("Software\\X", "v"), std::nullopt);
+    EXPECT_NE(FileSettingsStore(m_folder.path()).hiveProblem(SettingsHive::CurrentUser).find("line 4"),
+              std::string::npos);
 }
 
 TEST_F(SettingsReaderTest, EachHiveHasItsOwnFile) {

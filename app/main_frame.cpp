@@ -1,0 +1,414 @@
+#include "app/main_frame.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#include "app/foliant_doc.h"
+#include "app/foliant_view.h"
+#include "app/settings_table.h"
+#include "core/text_scan.h"
+
+namespace paginor {
+
+namespace {
+
+constexpr char kNotUnderstood[] = "Sorry ,i can not understand what you mean";
+constexpr char kInputInteger[] = "please input integer";
+constexpr char kInputPagecode[] = "please input pagecode";
+
+// A page number: digits only, at most kMaxPageDigits of them, within 32 bits.
+bool parsePageNumber(const char* text, int length, std::int32_t& number) {
+    if (length <= 0 || static_cast<std::size_t>(length) > CMainFrame::kMaxPageDigits ||
+        !IsAllDigits(text, length)) {
+        return false;
+    }
+    std::int64_t value = 0;
+    std::from_chars(text, text + length, value);
+    if (value > INT32_MAX) {
+        return false;
+    }
+    number = static_cast<std::int32_t>(value);
+    return true;
+}
+
+// The leading decimal number of a field's text, 0 when it has none.
+std::int32_t fieldNumber(const std::string& text) {
+    std::string cut = text.substr(0, CMainFrame::kMaxFieldChars);
+    const char* p = cut.c_str();
+    while (*p == ' ') {
+        ++p;
+    }
+    std::int64_t value = 0;
+    std::from_chars(p, cut.c_str() + cut.size(), value);
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+std::string fileNameOf(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CFoliantDoc& doc, CFoliantView& view, FrameWidgets& widgets, UiServices& ui,
+                       SettingsStore& settings)
+    : m_doc(doc), m_view(view), m_widgets(widgets), m_ui(ui), m_settings(settings) {}
+
+bool CMainFrame::reportLoaded() const {
+    return m_doc.report().state() == 1;
+}
+
+template <typename Fn>
+int CMainFrame::guarded(Fn fn) {
+    try {
+        return fn();
+    } catch (const ReportError&) {
+        char text[kMaxShownErrorText];
+        m_doc.report().GetErrorText(text, sizeof text);
+        m_ui.messageBox(text, MessageButtons::Ok, MessageIcon::Stop);
+        return 0;
+    }
+}
+
+bool CMainFrame::parsePageNumbers(const char* text, const char* end, bool reportMissing) {
+    const char* tokenStart = nullptr;
+    char delimiter = 0;
+    const char* p = text;
+    int length = p <= end ? FindTokenInRange(p, &tokenStart, &delimiter, "", end) : 0;
+    if (length == 0 || tokenStart == nullptr || tokenStart > end) {
+        if (reportMissing) {
+            m_ui.messageBox(kInputPagecode);
+        }
+        return false;
+    }
+    std::int32_t first = 0;
+    if (!parsePageNumber(tokenStart, length, first)) {
+        m_ui.messageBox(kInputInteger);
+        return false;
+    }
+    m_firstPage = first;
+    m_lastPage = first;
+    p = tokenStart + length;
+    if (p > end) {
+        return true;
+    }
+    const char* secondStart = nullptr;
+    length = FindTokenInRange(p, &secondStart, &delimiter, "", end);
+    if (length == 0 || secondStart == nullptr || secondStart > end) {
+        return true;
+    }
+    std::int32_t last = 0;
+    if (!parsePageNumber(secondStart, length, last)) {
+        m_ui.messageBox(kInputInteger);
+        return false;
+    }
+    m_lastPage = last;
+    return true;
+}
+
+int CMainFrame::RunCommand(const std::string& command) {
+    if (m_taskRunning) {
+        return 0;
+    }
+    std::string text = command.substr(0, kMaxCommandBytes);
+    text = text.substr(0, text.find('\r'));
+    if (text.empty()) {
+        m_ui.messageBox(kNotUnderstood);
+        return 0;
+    }
+    const char* start = text.c_str();
+    const char* end = start + text.size() - 1;
+
+    auto keywordEnd = [&](const char* keyword) -> const char* {
+        const char* at = MatchTokenAt(start, keyword, "", end);
+        return at != nullptr ? at + std::strlen(keyword) : nullptr;
+    };
+    // Reads the address or path of "open" and "navigate2": quoted up to the next quote, else
+    // the next token. Empty when there is none or the quote is not closed.
+    auto operand = [&](const char* from, bool& refused) -> std::string {
+        refused = false;
+        const char* p = from;
+        while (p <= end && IsBlank(*p)) {
+            ++p;
+        }
+        if (p > end) {
+            return {};
+        }
+        if (*p == '"') {
+            const char* quote = FindCharInRange(p + 1, '"', end);
+            if (quote == nullptr) {
+                m_ui.messageBox("Expecting \" at the end of cmmand line ", MessageButtons::Ok,
+                                MessageIcon::Stop);
+                refused = true;
+                return {};
+            }
+            return std::string(p + 1, quote);
+        }
+        const char* q = p;
+        while (q <= end && !IsBlank(*q)) {
+            ++q;
+        }
+        return std::string(p, q);
+    };
+
+    if (const char* rest = keywordEnd("show")) {
+        const std::int32_t oldFirst = m_firstPage;
+        const std::int32_t oldLast = m_lastPage;
+        if (!parsePageNumbers(rest, end, true)) {
+            return 0;
+        }
+        int result = guarded([&] {
+            ShowPages(m_firstPage, m_lastPage);
+            return 1;
+        });
+        if (result == 0) {
+            m_firstPage = oldFirst;
+            m_lastPage = oldLast;
+        }
+        return result;
+    }
+    if (const char* word = MatchWordAt(start, "print", end)) {
+        if (!parsePageNumbers(word + 5, end, true)) {
+            return 0;
+        }
+        return PrintPages(m_firstPage, m_lastPage, 1, true);
+    }
+    if (keywordEnd("about") != nullptr) {
+        return guarded([&] {
+            std::string page;
+            m_doc.report().GetInfo(page);
+            m_view.WriteHtml(page, false, false);
+            return 1;
+        });
+    }
+    if (const char* rest = keywordEnd("check")) {
+        if (!parsePageNumbers(rest, end, false)) {
+            return 0;
+        }
+        return guarded([&] {
+            m_doc.report().GetPagesInRanges(m_firstPage, m_lastPage);
+            return 1;
+        });
+    }
+    const bool next = keywordEnd("nextpage") != nullptr;
+    if (next || keywordEnd("prevpage") != nullptr) {
+        if (!reportLoaded()) {
+            return 0;
+        }
+        const std::int32_t count = m_doc.report().GetPageCount();
+        std::int32_t page = 0;
+        if (next) {
+            page = m_lastPage < count ? m_lastPage + 1 : 1;
+        } else {
+            page = m_firstPage < 2 ? count : m_firstPage - 1;
+        }
+        const std::int32_t oldFirst = m_firstPage;
+        const std::int32_t oldLast = m_lastPage;
+        m_firstPage = m_lastPage = page;
+        int result = guarded([&] {
+            ShowPages(page, page);
+            return 1;
+        });
+        if (result == 0) {
+            m_firstPage = oldFirst;
+            m_lastPage = oldLast;
+        }
+        return result;
+    }
+    if (const char* rest = keywordEnd("open")) {
+        bool refused = false;
+        std::string path = operand(rest, refused);
+        if (path.empty()) {
+            return 0;
+        }
+        return openReport(path) ? 1 : 0;
+    }
+    if (const char* rest = keywordEnd("navigate2")) {
+        bool refused = false;
+        std::string address = operand(rest, refused);
+        if (address.empty()) {
+            return 0;
+        }
+        m_view.Navigate2(address);
+        return 1;
+    }
+    m_ui.messageBox(kNotUnderstood);
+    return 0;
+}
+
+bool CMainFrame::openReport(const std::string& path) {
+    std::string trace = "Try_Start";
+    try {
+        m_doc.report().Init(path, nullptr, true, &trace, nullptr, nullptr);
+        return true;
+    } catch (const ReportError&) {
+        char text[kMaxShownErrorText];
+        m_doc.report().GetErrorText(text, sizeof text);
+        m_ui.messageBox(text, MessageButtons::Ok, MessageIcon::Stop);
+        clearShownReport();
+        return false;
+    }
+}
+
+void CMainFrame::clearShownReport() {
+    // The failed load left nothing to show: the old pages must not stay on screen.
+    m_firstPage = 0;
+    m_lastPage = 0;
+    m_widgets.fillPageList(0);
+    m_widgets.setPageFieldText(PageField::First, "");
+    m_widgets.setPageFieldText(PageField::Last, "");
+    m_view.Navigate2("about:blank");
+}
+
+void CMainFrame::ShowPages(std::int32_t first, std::int32_t last) {
+    CReportCore& report = m_doc.report();
+    std::string html;
+    report.GetPage(first, last, html, false);
+    int top = 0;
+    int left = 0;
+    m_view.GetSetScrollPos(top, left, true);
+    if (m_view.WriteHtml(html, false, report.IsRightToLeft())) {
+        m_view.GetSetScrollPos(top, left, false);
+    }
+    UpdatePageFields(first, last);
+}
+
+int CMainFrame::PrintPages(std::int32_t first, std::int32_t last, int, bool) {
+    m_firstPage = first;
+    m_lastPage = last;
+    m_ui.messageBox("Printing is not available in this version of Paginor yet.");
+    return 0;
+}
+
+void CMainFrame::UpdatePageFields(std::int32_t first, std::int32_t last) {
+    m_widgets.setPageFieldText(PageField::First, std::to_string(first));
+    m_widgets.setPageFieldText(PageField::Last, std::to_string(last));
+    SelectPageInList(first - 1);
+}
+
+void CMainFrame::FillPageList() {
+    m_widgets.fillPageList(reportLoaded() ? m_doc.report().GetPageCount() : 0);
+}
+
+void CMainFrame::SelectPageInList(std::int32_t index) {
+    m_widgets.selectPageListEntry(index);
+}
+
+bool CMainFrame::GetPageRangeFields(std::int32_t& first, std::int32_t& last) {
+    const std::string firstText = m_widgets.pageFieldText(PageField::First);
+    const std::string lastText = m_widgets.pageFieldText(PageField::Last);
+    if (!firstText.empty()) {
+        first = fieldNumber(firstText);
+    }
+    if (!lastText.empty()) {
+        last = fieldNumber(lastText);
+    }
+    if (first > last) {
+        std::swap(first, last);
+    }
+    return true;
+}
+
+void CMainFrame::ShowPage(std::int32_t page) {
+    RunCommand("show " + std::to_string(page));
+}
+
+void CMainFrame::OnFirstPage() {
+    if (reportLoaded()) {
+        RunCommand("show 1");
+    }
+}
+
+void CMainFrame::OnLastPage() {
+    if (reportLoaded()) {
+        RunCommand("show " + std::to_string(m_doc.report().GetPageCount()));
+    }
+}
+
+void CMainFrame::OnReportDetail() {
+    RunCommand("about");
+}
+
+void CMainFrame::OnFromPageEnter() {
+    if (!reportLoaded()) {
+        return;
+    }
+    const std::int32_t page = fieldNumber(m_widgets.pageFieldText(PageField::First));
+    if (page >= 1 && page <= m_doc.report().GetPageCount()) {
+        RunCommand("show " + std::to_string(page));
+    }
+    m_widgets.selectPageField(PageField::First);
+}
+
+void CMainFrame::OnToPageEnter() {
+    if (!reportLoaded()) {
+        return;
+    }
+    std::int32_t first = 1;
+    std::int32_t last = 1;
+    GetPageRangeFields(first, last);
+    RunCommand("show " + std::to_string(first) + " " + std::to_string(last));
+    m_widgets.selectPageField(PageField::Last);
+}
+
+void CMainFrame::OnFileOpen() {
+    if (m_taskRunning) {
+        return;
+    }
+    const std::string path = m_widgets.chooseReportFile();
+    if (path.empty()) {
+        return;
+    }
+    m_openedFromOutside = false;
+    WaitCursor wait(m_ui);
+    const std::string savedTitle = m_widgets.windowTitle();
+    m_widgets.setWindowTitle("Initializing Report " + path);
+    std::string trace = "Try_Start";
+    try {
+        m_doc.report().Init(path, nullptr, true, &trace, nullptr, nullptr);
+    } catch (const ReportError&) {
+        m_widgets.setWindowTitle(savedTitle);
+        char text[kMaxShownErrorText];
+        m_doc.report().GetErrorText(text, sizeof text);
+        m_ui.messageBox(text, MessageButtons::Ok, MessageIcon::Stop);
+        m_widgets.setWindowTitle("This program is Not Initialed");
+        clearShownReport();
+        SetProgress(0);
+        return;
+    }
+    m_widgets.setWindowTitle(savedTitle);
+    RunCommand("show 1");
+    m_widgets.setWindowTitle(fileNameOf(path) + " -- Paginor");
+    m_view.LoadMyPageSetup();
+    FillPageList();
+    UpdatePageFields(1, 1);
+    SetProgress(0);
+}
+
+std::int32_t CMainFrame::OnCreateClient() {
+    m_leftBarWidth = kDefaultLeftBarWidth;
+    if (std::optional<std::uint32_t> width = readDwordSetting(m_settings, kLeftBarWidthValue)) {
+        m_leftBarWidth = *width >= 101 ? kDefaultLeftBarWidth : static_cast<std::int32_t>(*width);
+    }
+    return m_leftBarWidth;
+}
+
+bool CMainFrame::OnClose() {
+    if (m_updating) {
+        m_ui.messageBox("Hey, I am updating myself, Please wait ... ");
+        return false;
+    }
+    return true;
+}
+
+void CMainFrame::OnDestroy() {
+    const std::int32_t width = m_widgets.leftPaneWidth();
+    if (width != m_leftBarWidth && keyExists(m_settings, kPaginorKey)) {
+        writeDwordSetting(m_settings, kLeftBarWidthValue, static_cast<std::uint32_t>(width));
+    }
+}
+
+}  // namespace paginor

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/ui_services.h"
+
+namespace paginor {
+
+class CFoliantDoc;
+class CFoliantView;
+class SettingsStore;
+
+// Page fields of the navigation bar.
+enum class PageField { First = 1005, Last = 1010 };
+
+// The window parts the frame's logic drives; the Qt main window implements them.
+class FrameWidgets {
+public:
+    virtual ~FrameWidgets() = default;
+    virtual std::string pageFieldText(PageField field) const = 0;
+    virtual void setPageFieldText(PageField field, const std::string& text) = 0;
+    // Gives the field the focus with its whole text selected.
+    virtual void selectPageField(PageField field) = 0;
+    virtual void fillPageList(std::int32_t pageCount) = 0;
+    // Selects a 0-based entry without reporting it back as the user's choice.
+    virtual void selectPageListEntry(std::int32_t index) = 0;
+    virtual std::string windowTitle() const = 0;
+    virtual void setWindowTitle(const std::string& title) = 0;
+    // Asks for a report file to open; empty when cancelled.
+    virtual std::string chooseReportFile() = 0;
+    virtual std::int32_t leftPaneWidth() const = 0;
+    virtual void setProgress(int percent) = 0;
+};
+
+// The main frame's logic: the shown page range, the text-command interpreter through which every
+// navigation reaches the report, File Open and the page fields.
+class CMainFrame {
+public:
+    static constexpr std::size_t kMaxCommandBytes = 1999;  // the interpreter's command buffer
+    static constexpr std::size_t kMaxPageDigits = 15;      // a page-number token
+    static constexpr std::size_t kMaxFieldChars = 19;      // text read from a page field
+    static constexpr std::size_t kMaxShownErrorText = 400;
+    static constexpr std::int32_t kDefaultLeftBarWidth = 60;
+
+    CMainFrame(CFoliantDoc& doc, CFoliantView& view, FrameWidgets& widgets, UiServices& ui,
+               SettingsStore& settings);
+
+    // 1 when the command was carried out, 0 when it was ignored, refused or answered.
+    int RunCommand(const std::string& command);
+
+    void ShowPages(std::int32_t first, std::int32_t last);
+    int PrintPages(std::int32_t first, std::int32_t last, int mode, bool flag);
+    void UpdatePageFields(std::int32_t first, std::int32_t last);
+    void FillPageList();
+    void SelectPageInList(std::int32_t index);
+    bool GetPageRangeFields(std::int32_t& first, std::int32_t& last);
+    void ShowPage(std::int32_t page);
+
+    void OnNextPage() { RunCommand("nextpage"); }
+    void OnPrevPage() { RunCommand("prevpage"); }
+    void OnFirstPage();
+    void OnLastPage();
+    void OnReportDetail();
+    void OnFileOpen();
+    void OnFromPageEnter();
+    void OnToPageEnter();
+
+    // The left bar's width from the settings, for the splitter.
+    std::int32_t OnCreateClient();
+    // False while updating: the window stays open.
+    bool OnClose();
+    // Stores the left bar's width when it changed.
+    void OnDestroy();
+
+    void SetProgress(int percent) { m_widgets.setProgress(percent); }
+    void SetUpdating(bool updating) { m_updating = updating; }
+
+    std::int32_t firstPage() const { return m_firstPage; }
+    std::int32_t lastPage() const { return m_lastPage; }
+    bool taskRunning() const { return m_taskRunning; }
+    void setTaskRunning(bool running) { m_taskRunning = running; }
+    bool updating() const { return m_updating; }
+    bool openedFromOutside() const { return m_openedFromOutside; }
+    std::int32_t leftBarWidth() const { return m_leftBarWidth; }
+
+private:
+    bool reportLoaded() const;
+    bool parsePageNumbers(const char* text, const char* end, bool reportMissing);
+    // Runs fn; a report error is shown and makes the result 0.
+    template <typename Fn>
+    int guarded(Fn fn);
+    bool openReport(const std::string& path);
+    void clearShownReport();
+
+    CFoliantDoc& m_doc;
+    CFoliantView& m_view;
+    FrameWidgets& m_widgets;
+    UiServices& m_ui;
+    SettingsStore& m_settings;
+    std::int32_t m_firstPage = 0;
+    std::int32_t m_lastPage = 0;
+    bool m_taskRunning = false;
+    bool m_updating = false;
+    bool m_openedFromOutside = true;
+    std::int32_t m_leftBarWidth = kDefaultLeftBarWidth;
+};
+
+}  // namespace paginor

@@ -1,0 +1,196 @@
+#include "app/qt/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
+
+#include "app/foliant_doc.h"
+#include "res/resource_ids.h"
+
+// The images live in this static library's resources, which a program must pull in itself.
+static void initPaginorResources() {
+    Q_INIT_RESOURCE(paginor);
+}
+
+namespace paginor {
+
+MainWindow::MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings) : m_doc(doc) {
+    initPaginorResources();
+    setWindowIcon(QIcon(res::kFrameIcon));
+    m_browser = new ReportBrowser(this);
+    m_view = std::make_unique<CFoliantView>(doc, *m_browser, ui, settings);
+    m_frame = std::make_unique<CMainFrame>(doc, *m_view, *this, ui, settings);
+
+    m_statusBar = new CProgStatusBar(this);
+    setStatusBar(m_statusBar);
+
+    m_bigToolBar = new QToolBar(tr("Toolbar"), this);
+    m_bigToolBar->setObjectName(QStringLiteral("bigToolBar"));
+    m_bigToolBar->setIconSize(QSize(32, 32));
+    addToolBar(Qt::TopToolBarArea, m_bigToolBar);
+
+    m_navigateBar = new NavigateBar(this);
+    addToolBar(Qt::TopToolBarArea, m_navigateBar);
+    m_navigateBar->InitButtons();
+    connect(m_navigateBar, &NavigateBar::command, this, [this](int id) {
+        switch (id) {
+            case res::kPrevPage:
+                m_frame->OnPrevPage();
+                break;
+            case res::kNextPage:
+                m_frame->OnNextPage();
+                break;
+            case res::kFirstPage:
+                m_frame->OnFirstPage();
+                break;
+            case res::kLastPage:
+                m_frame->OnLastPage();
+                break;
+            default:
+                break;
+        }
+    });
+    connect(m_navigateBar, &NavigateBar::firstFieldEntered, this,
+            [this] { m_frame->OnFromPageEnter(); });
+    connect(m_navigateBar, &NavigateBar::lastFieldEntered, this,
+            [this] { m_frame->OnToPageEnter(); });
+
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_leftPane = new CLeftDlgBarView(m_splitter);
+    m_splitter->addWidget(m_leftPane);
+    m_splitter->addWidget(m_browser);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setChildrenCollapsible(false);
+    setCentralWidget(m_splitter);
+    const int leftWidth = m_frame->OnCreateClient();
+    m_splitter->setSizes({leftWidth, 1000});
+    connect(m_leftPane->dialog(), &CLeftBarDlg::pageChosen, this,
+            [this](int page) { m_frame->ShowPage(page); });
+
+    createActions();
+    resize(1024, 768);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::createActions() {
+    auto* open = new QAction(QIcon(res::kOpenImage), tr("&Open...\tCtrl+O"), this);
+    open->setShortcut(QKeySequence::Open);
+    open->setToolTip(tr("Open"));
+    connect(open, &QAction::triggered, this, [this] { m_frame->OnFileOpen(); });
+
+    auto* detail = new QAction(QIcon(res::kReportDetailImage), tr("Current Report Detail"), this);
+    connect(detail, &QAction::triggered, this, [this] { m_frame->OnReportDetail(); });
+
+    // Printing, conversion and mail come with their own commands; until then their buttons stay
+    // visible but disabled.
+    auto* print = new QAction(QIcon(res::kPrintImage), tr("Print"), this);
+    auto* output =
+        new QAction(QIcon(res::kExportImage), tr("Output to Excel or Html File..."), this);
+    auto* send = new QAction(QIcon(res::kSendImage), tr("&Send To ..."), this);
+    for (QAction* pending : {print, output, send}) {
+        pending->setEnabled(false);
+    }
+
+    auto* exit = new QAction(tr("E&xit"), this);
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(open);
+    file->addAction(send);
+    file->addAction(output);
+    file->addSeparator();
+    file->addAction(exit);
+
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
+    QAction* toolbar = m_bigToolBar->toggleViewAction();
+    toolbar->setText(tr("&Toolbar"));
+    viewMenu->addAction(toolbar);
+    auto* statusBarAction = new QAction(tr("&Status Bar"), this);
+    statusBarAction->setCheckable(true);
+    statusBarAction->setChecked(true);
+    connect(statusBarAction, &QAction::toggled, m_statusBar, &QWidget::setVisible);
+    viewMenu->addAction(statusBarAction);
+    QAction* navigation = m_navigateBar->toggleViewAction();
+    navigation->setText(tr("&Navigation Bar"));
+    viewMenu->addAction(navigation);
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(detail);
+
+    m_bigToolBar->addAction(open);
+    m_bigToolBar->addAction(detail);
+    m_bigToolBar->addAction(print);
+    m_bigToolBar->addAction(output);
+    m_bigToolBar->addAction(send);
+}
+
+QLineEdit* MainWindow::field(PageField which) const {
+    return which == PageField::First ? m_navigateBar->firstField() : m_navigateBar->lastField();
+}
+
+std::string MainWindow::pageFieldText(PageField which) const {
+    return field(which)->text().toStdString();
+}
+
+void MainWindow::setPageFieldText(PageField which, const std::string& text) {
+    field(which)->setText(QString::fromStdString(text));
+}
+
+void MainWindow::selectPageField(PageField which) {
+    QLineEdit* edit = field(which);
+    edit->setFocus();
+    edit->selectAll();
+}
+
+void MainWindow::fillPageList(std::int32_t pageCount) {
+    m_leftPane->dialog()->setPageCount(pageCount);
+}
+
+void MainWindow::selectPageListEntry(std::int32_t index) {
+    m_leftPane->dialog()->selectEntry(index);
+}
+
+std::string MainWindow::windowTitle() const {
+    return QMainWindow::windowTitle().toStdString();
+}
+
+void MainWindow::setWindowTitle(const std::string& title) {
+    QMainWindow::setWindowTitle(QString::fromStdString(title));
+}
+
+std::string MainWindow::chooseReportFile() {
+    if (m_fileChooser) {
+        return m_fileChooser();
+    }
+    return QFileDialog::getOpenFileName(this, tr("Open"), QString(),
+                                        tr("HTML Files (*.html *.htm);;All Files (*)"))
+        .toStdString();
+}
+
+std::int32_t MainWindow::leftPaneWidth() const {
+    return m_splitter->sizes().value(0);
+}
+
+void MainWindow::setProgress(int percent) {
+    m_statusBar->SetProgress(percent);
+    // A load on this thread must still repaint the bar.
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!m_frame->OnClose()) {
+        event->ignore();
+        return;
+    }
+    if (!m_destroyed) {
+        m_destroyed = true;
+        m_frame->OnDestroy();
+    }
+    event->accept();
+}
+
+}  // namespace paginor

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QSplitter>
+#include <QToolBar>
+#include <functional>
+#include <memory>
+
+#include "app/foliant_view.h"
+#include "app/main_frame.h"
+#include "app/qt/bars.h"
+#include "app/qt/report_browser.h"
+
+namespace paginor {
+
+class CFoliantDoc;
+class SettingsStore;
+
+// The main window: big toolbar, navigation bar, the splitter with the page list and the report
+// view, and the progress status bar. The frame's logic drives it through FrameWidgets.
+class MainWindow : public QMainWindow, public FrameWidgets {
+    Q_OBJECT
+public:
+    MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings);
+    ~MainWindow() override;
+
+    CMainFrame& frame() { return *m_frame; }
+    CFoliantView& view() { return *m_view; }
+    ReportBrowser* browser() const { return m_browser; }
+    NavigateBar* navigateBar() const { return m_navigateBar; }
+    CLeftBarDlg* leftBar() const { return m_leftPane->dialog(); }
+    CProgStatusBar* progStatusBar() const { return m_statusBar; }
+    QSplitter* splitter() const { return m_splitter; }
+    QToolBar* bigToolBar() const { return m_bigToolBar; }
+    // Replaces the open-file dialog, for runs without a person at the screen.
+    void setFileChooser(std::function<std::string()> chooser) {
+        m_fileChooser = std::move(chooser);
+    }
+
+    std::string pageFieldText(PageField field) const override;
+    void setPageFieldText(PageField field, const std::string& text) override;
+    void selectPageField(PageField field) override;
+    void fillPageList(std::int32_t pageCount) override;
+    void selectPageListEntry(std::int32_t index) override;
+    std::string windowTitle() const override;
+    void setWindowTitle(const std::string& title) override;
+    std::string chooseReportFile() override;
+    std::int32_t leftPaneWidth() const override;
+    void setProgress(int percent) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createActions();
+    QLineEdit* field(PageField which) const;
+
+    CFoliantDoc& m_doc;
+    ReportBrowser* m_browser;
+    std::unique_ptr<CFoliantView> m_view;
+    std::unique_ptr<CMainFrame> m_frame;
+    QToolBar* m_bigToolBar = nullptr;
+    NavigateBar* m_navigateBar = nullptr;
+    CProgStatusBar* m_statusBar = nullptr;
+    QSplitter* m_splitter = nullptr;
+    CLeftDlgBarView* m_leftPane = nullptr;
+    bool m_destroyed = false;
+    std::function<std::string()> m_fileChooser;
+};
+
+}  // namespace paginor

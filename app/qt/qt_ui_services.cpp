@@ -1,0 +1,47 @@
+#include "app/qt/qt_ui_services.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace paginor {
+
+MessageAnswer QtUiServices::messageBox(const std::string& text, MessageButtons buttons,
+                                       MessageIcon icon) {
+    QMessageBox box(m_window);
+    box.setWindowTitle(QStringLiteral("Paginor"));
+    // Report texts are in the report's code page; undecodable bytes must not hide the message.
+    box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    switch (icon) {
+        case MessageIcon::Stop:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MessageIcon::Exclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MessageIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MessageIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MessageIcon::None:
+            break;
+    }
+    if (buttons == MessageButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return MessageAnswer::Ok;
+}
+
+void QtUiServices::setWaitCursor(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+}  // namespace paginor

@@ -1,0 +1,151 @@
+#include "app/qt/report_browser.h"
+
+#include <QBuffer>
+#include <QContextMenuEvent>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "platform/code_page_names.h"
+
+namespace paginor {
+
+namespace {
+
+constexpr char kScheme[] = "paginor-mem";
+constexpr double kZoomFactors[] = {0.75, 0.875, 1.0, 1.25, 1.5};
+
+}  // namespace
+
+QUrl MemoryPageHandler::store(QByteArray html, QByteArray mimeType) {
+    m_html = std::move(html);
+    m_mimeType = std::move(mimeType);
+    // A new address for every document, so that no cached copy of an earlier page is shown.
+    m_path = QStringLiteral("/page/%1").arg(++m_serial);
+    QUrl url;
+    url.setScheme(kScheme);
+    url.setPath(m_path);
+    return url;
+}
+
+void MemoryPageHandler::requestStarted(QWebEngineUrlRequestJob* job) {
+    if (job->requestUrl().path() != m_path) {
+        job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    auto* buffer = new QBuffer(job);
+    buffer->setData(m_html);
+    buffer->open(QIODevice::ReadOnly);
+    job->reply(m_mimeType, buffer);
+}
+
+void ReportBrowser::registerScheme() {
+    QWebEngineUrlScheme scheme(kScheme);
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+    scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed);
+    QWebEngineUrlScheme::registerScheme(scheme);
+}
+
+ReportBrowser::ReportBrowser(QWidget* parent) : QWebEngineView(parent) {
+    m_handler = new MemoryPageHandler(this);
+    page()->profile()->installUrlSchemeHandler(kScheme, m_handler);
+    QWebEngineSettings* settings = page()->settings();
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+    // Reports have no context menu of their own.
+    setContextMenuPolicy(Qt::NoContextMenu);
+    connect(this, &QWebEngineView::loadStarted, this, [this] { m_loading = true; });
+    connect(this, &QWebEngineView::loadFinished, this, &ReportBrowser::onLoadFinished);
+}
+
+void ReportBrowser::loadHtml(std::string html, int codePage) {
+    QByteArray mimeType = "text/html";
+    const std::string charset = charsetNameOfCodePage(codePage);
+    if (!charset.empty()) {
+        mimeType += ";charset=" + QByteArray::fromStdString(charset);
+    }
+    const QUrl url =
+        m_handler->store(QByteArray(html.data(), static_cast<qsizetype>(html.size())), mimeType);
+    m_pendingScroll.reset();
+    m_pendingDirection.reset();
+    m_loading = true;
+    load(url);
+}
+
+void ReportBrowser::navigate(const std::string& url) {
+    m_pendingScroll.reset();
+    m_pendingDirection.reset();
+    m_loading = true;
+    load(QUrl::fromUserInput(QString::fromStdString(url)));
+}
+
+void ReportBrowser::scrollPosition(int& top, int& left) const {
+    const QPointF position = page()->scrollPosition();
+    top = static_cast<int>(std::lround(position.y()));
+    left = static_cast<int>(std::lround(position.x()));
+}
+
+void ReportBrowser::setScrollPosition(int top, int left) {
+    m_pendingScroll = QPointF(left, top);
+    if (!m_loading) {
+        applyPending();
+    }
+}
+
+void ReportBrowser::setDirection(bool rightToLeft) {
+    m_pendingDirection = rightToLeft;
+    if (!m_loading) {
+        applyPending();
+    }
+}
+
+int ReportBrowser::zoomStep() const {
+    const double factor = zoomFactor();
+    int best = 2;
+    for (int i = 0; i < static_cast<int>(std::size(kZoomFactors)); ++i) {
+        if (std::abs(kZoomFactors[i] - factor) < std::abs(kZoomFactors[best] - factor)) {
+            best = i;
+        }
+    }
+    return best;
+}
+
+void ReportBrowser::setZoomStep(int step) {
+    setZoomFactor(kZoomFactors[std::clamp(step, 0, static_cast<int>(std::size(kZoomFactors)) - 1)]);
+}
+
+void ReportBrowser::applyPending() {
+    QString script;
+    if (m_pendingDirection) {
+        script += QStringLiteral("document.documentElement.dir='%1';")
+                      .arg(*m_pendingDirection ? "rtl" : "ltr");
+    }
+    if (m_pendingScroll) {
+        script += QStringLiteral("window.scrollTo(%1,%2);")
+                      .arg(m_pendingScroll->x())
+                      .arg(m_pendingScroll->y());
+    }
+    m_pendingDirection.reset();
+    m_pendingScroll.reset();
+    if (!script.isEmpty()) {
+        page()->runJavaScript(script);
+    }
+}
+
+void ReportBrowser::onLoadFinished(bool ok) {
+    m_loading = false;
+    if (ok) {
+        applyPending();
+    }
+    // Scripts run in order, so this one reports after the direction and scroll are applied.
+    const QUrl shown = url();
+    page()->runJavaScript(QStringLiteral("0"),
+                          [this, shown, ok](const QVariant&) { emit documentComplete(shown, ok); });
+}
+
+}  // namespace paginor
