@@ -1,0 +1,173 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/convert_errors.h"
+#include "convert/convert_types.h"
+
+namespace paginor {
+
+class CReportCore;
+
+inline constexpr std::int32_t kFormatHtmlCss = 1;
+inline constexpr std::int32_t kFormatHtml = 2;
+
+inline constexpr std::int32_t kOutputDelimited = 0;
+inline constexpr std::int32_t kOutputRecords = 1;
+inline constexpr std::int32_t kOutputRecordsSml = 2;
+
+inline constexpr std::int32_t kEngineNumber = 102;
+inline constexpr std::size_t kMessageTextSize = 1024;  // the engine's own message text
+inline constexpr std::size_t kStepBufferSize = 512;
+inline constexpr std::size_t kTextBufferBytes = 65536;
+inline constexpr std::size_t kTextBufferFill = 65526;  // a text must end below this position
+inline constexpr std::size_t kFontNameCapacity = 128;
+inline constexpr std::size_t kFontSizeCapacity = 64;
+inline constexpr std::int32_t kMaxTableWidth = 1000000;  // widest table the column map takes
+inline constexpr std::int32_t kMaxLinkLength = 511;
+
+// Capacities that a test may shrink; the defaults are the engine's own.
+struct EngineLimits {
+    std::size_t textBuffers = 128;
+};
+
+// Turns the HTML of a batch of report pages into a grid of cells, then into output records or
+// delimited text. One object serves one conversion; its buffers are reused batch after batch.
+class CConvertEngine {
+public:
+    explicit CConvertEngine(const EngineLimits& limits = {});
+    CConvertEngine(const CConvertEngine&) = delete;
+    CConvertEngine& operator=(const CConvertEngine&) = delete;
+
+    // report may be null (the engine only reads it); format 1 HTMLCSS or 2 HTML.
+    void Init(CReportCore* report, std::int32_t format, const char* head, std::int64_t headLength,
+              bool rightToLeft);
+
+    // One batch. output receives a `const char*` (kind 0) or a `const tagOutputCellInfo*`
+    // (kinds 1, 2). Page offsets are the pages' starts within input. Throws ConvertError.
+    bool GetCSVOutput104(const char* input, std::int64_t inputLength,
+                         const std::int64_t* pageOffsets, std::int32_t pageCount,
+                         const void** output, std::int64_t* textLength, std::int32_t* outputColumns,
+                         std::int32_t* recordCount, std::int32_t outputKind,
+                         std::uint8_t* colourFlag, bool fontFlag, tagOutputBatchInfo* batch,
+                         bool pageBreakLines, bool keepFirstPage, bool keepLastPage,
+                         std::uint8_t* driverFlag, std::int32_t engineNumber,
+                         bool headerFooterRemoval, std::int32_t firstPageIndex, bool lastBatch,
+                         bool dropEmptyTexts, bool reserved, std::string* stepBuffer);
+
+    // The message of the stored code, at most size - 1 bytes; returns the code.
+    std::int32_t GetErrorText(std::string& text, std::size_t size = kMessageTextSize) const;
+    std::int32_t SetError(std::int32_t code);
+    std::int32_t SetOwnError(std::string_view message);
+    std::int32_t SetSystemError(int errorNumber);
+    void Free();
+
+    std::int32_t errorCode() const { return m_errorCode; }
+    // Cell-text buffers allocated so far (reused across batches).
+    std::size_t textBuffersAllocated() const;
+
+    // The grid of the last batch, row-major; valid until the next batch.
+    std::int32_t columnCount() const { return m_columnCount; }
+    std::int32_t rowCount() const { return m_rowCount; }
+    const tagGridCell& cell(std::int32_t row, std::int32_t column) const {
+        return m_grid[static_cast<std::size_t>(row) * m_columnCount + column];
+    }
+    const tagGridRowInfo& rowInfo(std::int32_t row) const { return m_rows[row]; }
+    std::int32_t ordinalLimit() const { return m_outputColumnCount; }
+
+    // Font tables of the batch.
+    const char* InternFontName(std::string_view name);
+    void CountFontSize(std::int32_t size);
+    void GetDominantFont(tagOutputBatchInfo* batch) const;
+
+private:
+    friend class HtmlTableReader;
+    friend class ColumnOptimiser;
+
+    [[noreturn]] void raise(std::int32_t code);
+    [[noreturn]] void raiseOwn(std::string_view message);
+    void trace(const char* step);
+
+    // Pools and tables.
+    void NewTextBuffer(std::size_t needed);
+    // Copies text into the current cell-text buffer, then a NUL, then link and a NUL when given.
+    const char* StoreText(std::string_view text, std::string_view link);
+    void AllocGrid(std::int32_t rows, std::int32_t columns);
+    void CountRowCells();
+    void CountColumnCells();
+    tagGridCell& at(std::int32_t row, std::int32_t column) {
+        return m_grid[static_cast<std::size_t>(row) * m_columnCount + column];
+    }
+    void GetInputTableRange(const char* input, std::int64_t length);
+
+    // Steps of a batch.
+    void ReadHtmlTables();
+    void FillRowSpans();
+    void OptimiseColumns(bool relaxed);
+    void RemoveRepeatedHeaders();
+    void RemoveRepeatedFooters();
+    void ClearRow(std::int32_t row);
+    void OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutputBatchInfo* batch);
+    void WriteDelimitedText(bool pageBreakLines, bool keepFirstPage, bool keepLastPage);
+
+    EngineLimits m_limits;
+    std::int32_t m_errorCode = 0;
+    CReportCore* m_report = nullptr;
+    std::int32_t m_engineNumber = kEngineNumber;
+    std::int32_t m_mode = kFormatHtml;
+    std::int32_t m_outputKind = kOutputDelimited;
+
+    const char* m_input = nullptr;
+    std::int64_t m_inputLength = 0;
+    const char* m_rangeStart = nullptr;
+    const char* m_rangeEnd = nullptr;  // the '<' of the closing tag, exclusive
+
+    std::vector<tagGridCell> m_grid;
+    std::vector<tagGridRowInfo> m_rows;
+    std::vector<tagGridColumnInfo> m_columns;
+    std::int32_t m_columnCount = 0;
+    std::int32_t m_rowCount = 0;
+    std::int32_t m_outputColumnCount = 0;
+
+    std::string m_outputText;
+    std::vector<tagOutputCellInfo> m_records;
+    std::string m_messageText;
+
+    // Cell-text buffers: the fixed count is a budget; a text longer than one buffer gets a
+    // buffer of its own size that still counts as one.
+    std::vector<std::unique_ptr<char[]>> m_textBuffers;
+    std::vector<std::size_t> m_textBufferSizes;
+    std::size_t m_nextTextBuffer = 0;
+    char* m_currentText = nullptr;
+    std::size_t m_currentTextSize = 0;
+    std::size_t m_textPosition = 0;
+
+    bool m_colourFlag = false;
+    bool m_fontFlag = false;
+    bool m_coloured = false;
+    bool m_headerFooterRemoval = false;
+    bool m_rightToLeft = false;
+    bool m_lastBatch = false;
+    bool m_dropEmptyTexts = false;
+    std::int32_t m_firstPageIndex = 0;
+
+    std::int32_t m_pageCount = 0;
+    std::vector<std::int64_t> m_pageOffsets;  // relative to the range start
+
+    std::array<std::string, kFontNameCapacity> m_fontNames;
+    std::array<std::int32_t, kFontNameCapacity> m_fontNameUses{};
+    std::size_t m_fontNameCount = 0;
+    std::array<std::int32_t, kFontSizeCapacity> m_fontSizes{};
+    std::array<std::int32_t, kFontSizeCapacity> m_fontSizeUses{};
+    std::size_t m_fontSizeCount = 0;
+
+    std::string* m_stepBuffer = nullptr;
+};
+
+}  // namespace paginor

@@ -1,0 +1,77 @@
+// The grid as delimited text: TAB between columns, CR LF after every row.
+
+#include "convert/convert_engine.h"
+
+namespace paginor {
+
+namespace {
+
+// Line breaks and TABs inside a cell would start new rows or shift the columns.
+void AppendBlanked(std::string& out, const char* text, std::int32_t length) {
+    for (std::int32_t i = 0; i < length; ++i) {
+        const char c = text[i];
+        out.push_back(c == '\r' || c == '\n' || c == '\t' ? ' ' : c);
+    }
+}
+
+}  // namespace
+
+void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
+                                        bool keepLastPage) {
+    m_outputText.clear();
+    const std::string blankLine =
+        std::string(static_cast<std::size_t>(std::max(m_outputColumnCount - 1, 0)), '\t') + "\r\n";
+    std::int32_t currentPage = -1;
+    for (std::int32_t r = 0; r < m_rowCount; ++r) {
+        const std::int32_t page = m_rows[r].page;
+        if ((page == 0 && !keepFirstPage) || (page == m_pageCount - 1 && !keepLastPage)) {
+            continue;
+        }
+        if (page != currentPage) {
+            if (pageBreakLines && currentPage >= 0) {
+                m_outputText += "\r\n";
+            }
+            currentPage = page;
+        }
+        if (m_rows[r].occupied == 0) {
+            std::int32_t next = r;
+            while (next < m_rowCount && m_rows[next].occupied == 0) {
+                ++next;
+            }
+            if (next == m_rowCount) {
+                continue;
+            }
+            if (next - r >= 3) {
+                m_outputText += blankLine;
+            }
+            r = next - 1;
+            continue;
+        }
+        std::int32_t position = 0;
+        bool written = false;
+        for (std::int32_t c = 0; c < m_columnCount; ++c) {
+            const tagGridCell& cell = at(r, c);
+            if (cell.text == nullptr || cell.outputColumn < 0 ||
+                (cell.kind != kKindText && cell.kind != kKindLink)) {
+                continue;
+            }
+            if (written && cell.outputColumn <= position && cell.textLength > 0) {
+                m_outputText.push_back(' ');
+            }
+            for (; position < cell.outputColumn; ++position) {
+                m_outputText.push_back('\t');
+            }
+            AppendBlanked(m_outputText, cell.text, cell.textLength);
+            written = true;
+        }
+        for (; position < m_outputColumnCount - 1; ++position) {
+            m_outputText.push_back('\t');
+        }
+        m_outputText += "\r\n";
+    }
+    if (pageBreakLines) {
+        m_outputText += "\r\n";
+    }
+}
+
+}  // namespace paginor

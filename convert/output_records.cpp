@@ -1,0 +1,330 @@
+// Header and footer removal and the output records of the grid.
+
+#include <algorithm>
+#include <vector>
+
+#include "convert/convert_engine.h"
+#include "core/text_scan.h"
+
+namespace paginor {
+
+namespace {
+
+enum class TextMatch { Different, Equal, DigitsOnly };
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+TextMatch CompareTexts(const tagGridCell& a, const tagGridCell& b) {
+    if (a.text == nullptr || b.text == nullptr) {
+        return TextMatch::Equal;
+    }
+    if ((a.textLength == 0) != (b.textLength == 0)) {
+        return TextMatch::Different;
+    }
+    if (EqualNoCaseN(a.text, a.textLength, b.text, b.textLength)) {
+        return TextMatch::Equal;
+    }
+    // Two different numbers are data, never a page number.
+    if (IsNumberText(a.text, a.textLength) && IsNumberText(b.text, b.textLength)) {
+        return TextMatch::Different;
+    }
+    std::int32_t i = 0;
+    std::int32_t j = 0;
+    while (i < a.textLength && j < b.textLength) {
+        const bool digits = IsDigit(a.text[i]);
+        if (digits != IsDigit(b.text[j])) {
+            return TextMatch::Different;
+        }
+        const std::int32_t si = i;
+        const std::int32_t sj = j;
+        while (i < a.textLength && IsDigit(a.text[i]) == digits) {
+            ++i;
+        }
+        while (j < b.textLength && IsDigit(b.text[j]) == digits) {
+            ++j;
+        }
+        if (!digits && !EqualNoCaseN(a.text + si, i - si, b.text + sj, j - sj)) {
+            return TextMatch::Different;
+        }
+    }
+    return i == a.textLength && j == b.textLength ? TextMatch::DigitsOnly : TextMatch::Different;
+}
+
+bool SameFontName(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr) {
+        return true;
+    }
+    const std::string_view x(a);
+    const std::string_view y(b);
+    return EqualNoCaseN(x.data(), static_cast<int>(x.size()), y.data(), static_cast<int>(y.size()));
+}
+
+TextMatch CompareCells(const tagGridCell& a, const tagGridCell& b) {
+    const TextMatch texts = CompareTexts(a, b);
+    if (texts == TextMatch::Different) {
+        return texts;
+    }
+    if (a.text == nullptr && b.text == nullptr) {
+        return TextMatch::Equal;
+    }
+    if (a.text == nullptr || b.text == nullptr || a.bold != b.bold || a.fontSize != b.fontSize ||
+        a.fontColour != b.fontColour || a.backgroundColour != b.backgroundColour ||
+        !SameFontName(a.fontName, b.fontName)) {
+        return TextMatch::Different;
+    }
+    return texts;
+}
+
+struct PageRows {
+    std::int32_t first = 0;
+    std::int32_t count = 0;
+};
+
+// Rows of each page; empty when some page has none.
+std::vector<PageRows> RowsByPage(const std::vector<tagGridRowInfo>& rows, std::int32_t rowCount,
+                                 std::int32_t pages) {
+    std::vector<PageRows> result(static_cast<std::size_t>(pages), PageRows{-1, 0});
+    for (std::int32_t r = 0; r < rowCount; ++r) {
+        PageRows& page = result[rows[r].page];
+        if (page.first < 0) {
+            page.first = r;
+        }
+        ++page.count;
+    }
+    for (const PageRows& page : result) {
+        if (page.count == 0) {
+            return {};
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+void CConvertEngine::ClearRow(std::int32_t row) {
+    for (std::int32_t c = 0; c < m_columnCount; ++c) {
+        tagGridCell& cell = at(row, c);
+        cell.text = nullptr;
+        cell.textLength = 0;
+        cell.piece = nullptr;
+    }
+    m_rows[row].occupied = 0;
+}
+
+void CConvertEngine::RemoveRepeatedHeaders() {
+    if (m_pageCount < 2) {
+        return;
+    }
+    const std::vector<PageRows> pages = RowsByPage(m_rows, m_rowCount, m_pageCount);
+    if (pages.empty()) {
+        return;
+    }
+    const std::int32_t reference = m_firstPageIndex == 0 && m_pageCount >= 3 ? 1 : 0;
+    std::int32_t height = 0;
+    for (std::int32_t k = 0; k < pages[reference].count; ++k, ++height) {
+        bool same = true;
+        for (std::int32_t p = reference + 1; p < m_pageCount && same; ++p) {
+            if (k >= pages[p].count) {
+                same = false;
+                break;
+            }
+            std::int32_t digitsOnly = 0;
+            for (std::int32_t c = 0; c < m_columnCount && same; ++c) {
+                const TextMatch m =
+                    CompareCells(at(pages[reference].first + k, c), at(pages[p].first + k, c));
+                same = m != TextMatch::Different;
+                digitsOnly += m == TextMatch::DigitsOnly ? 1 : 0;
+            }
+            same = same && digitsOnly < 3;
+        }
+        if (!same) {
+            break;
+        }
+    }
+    // A page that repeats the reference page whole is data, not a header.
+    height = std::min(height, pages[reference].count - 1);
+    if (height <= 0) {
+        return;
+    }
+    const std::int32_t firstLosing = m_firstPageIndex <= 1 ? 1 : 0;
+    for (std::int32_t p = firstLosing; p < m_pageCount; ++p) {
+        for (std::int32_t k = 0; k < std::min(height, pages[p].count); ++k) {
+            ClearRow(pages[p].first + k);
+        }
+    }
+    CountColumnCells();
+}
+
+void CConvertEngine::RemoveRepeatedFooters() {
+    if (m_pageCount < 2) {
+        return;
+    }
+    const std::vector<PageRows> pages = RowsByPage(m_rows, m_rowCount, m_pageCount);
+    if (pages.empty()) {
+        return;
+    }
+    auto rowFromBottom = [&](std::int32_t p, std::int32_t k) {
+        return pages[p].first + pages[p].count - 1 - k;
+    };
+    std::int32_t height = 0;
+    for (std::int32_t k = 0; k < pages[0].count; ++k, ++height) {
+        bool same = true;
+        for (std::int32_t p = 1; p < m_pageCount && same; ++p) {
+            if (k >= pages[p].count) {
+                same = false;
+                break;
+            }
+            for (std::int32_t c = 0; c < m_columnCount && same; ++c) {
+                same = CompareCells(at(rowFromBottom(0, k), c), at(rowFromBottom(p, k), c)) !=
+                       TextMatch::Different;
+            }
+        }
+        if (!same) {
+            break;
+        }
+    }
+    const std::int32_t pagesLosing = m_lastBatch ? m_pageCount - 1 : m_pageCount;
+    // The footer never takes a page's last remaining content row, the header's removal included.
+    for (std::int32_t p = 0; p < pagesLosing; ++p) {
+        std::int32_t occupied = 0;
+        for (std::int32_t k = 0; k < pages[p].count; ++k) {
+            occupied += m_rows[pages[p].first + k].occupied > 0 ? 1 : 0;
+        }
+        height = std::min(height, occupied - 1);
+    }
+    if (height <= 0) {
+        return;
+    }
+    for (std::int32_t p = 0; p < pagesLosing; ++p) {
+        for (std::int32_t k = 0; k < std::min(height, pages[p].count); ++k) {
+            ClearRow(rowFromBottom(p, k));
+        }
+    }
+    CountColumnCells();
+}
+
+void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutputBatchInfo* batch) {
+    auto gives = [](const tagGridCell& cell) {
+        return cell.backgroundColour != kNoBackground ||
+               (cell.text != nullptr && cell.kind != kKindCoveredCopy);
+    };
+    std::size_t count = 0;
+    for (std::int32_t r = 0; r < m_rowCount; ++r) {
+        for (std::int32_t c = 0; c < m_columnCount && m_rows[r].occupied > 0; ++c) {
+            count += gives(at(r, c)) ? 1 : 0;
+        }
+    }
+    trace("bf_GetExcelOutputSpace");
+    m_records.assign(count + 1, tagOutputCellInfo{});
+
+    // A run of two or more empty rows becomes one blank output row; rows under a taller cell stay.
+    for (std::int32_t r = 0; r < m_rowCount; ++r) {
+        m_rows[r].work = 0;
+    }
+    for (std::int32_t r = 0; r < m_rowCount; ++r) {
+        if (m_rows[r].occupied != 0) {
+            continue;
+        }
+        bool underSpan = false;
+        for (std::int32_t c = 0; r > 0 && c < m_columnCount && !underSpan; ++c) {
+            const tagGridCell& above = at(r - 1, c);
+            underSpan = above.text != nullptr && above.occupancy == 1 && above.rowSpan > 1;
+        }
+        if (underSpan) {
+            continue;
+        }
+        std::int32_t next = r;
+        while (next < m_rowCount && m_rows[next].occupied == 0) {
+            ++next;
+        }
+        if (next - r >= 2 && next < m_rowCount && m_rows[next].page == m_rows[r].page) {
+            m_rows[r].work = 1;
+        }
+        r = next - 1;
+    }
+
+    trace("OutputToExcel_Excel2000#2");
+    if (batch != nullptr) {
+        batch->frameCount = 0;
+    }
+    auto producesRow = [&](std::int32_t r) {
+        return m_rows[r].occupied > 0 || m_rows[r].work == 1;
+    };
+    std::size_t written = 0;
+    std::size_t pageFirstRecord = 0;
+    std::int32_t outputRow = 0;
+    std::int32_t page = m_rowCount > 0 ? m_rows[0].page : 0;
+    bool pageHasContent = false;
+    auto closePage = [&](std::int32_t p) {
+        if (batch != nullptr && batch->pages != nullptr && p >= 0 && p < m_pageCount) {
+            tagOutputPageInfo& info = batch->pages[p];
+            info.records = m_records.data();
+            info.recordCount = static_cast<std::uint32_t>(written - pageFirstRecord);
+            info.frameCount = 0;
+            info.rowCount = static_cast<std::uint32_t>(outputRow);
+        }
+    };
+    if (batch != nullptr && batch->pages != nullptr) {
+        for (std::int32_t p = 0; p < m_pageCount; ++p) {
+            batch->pages[p] = tagOutputPageInfo{m_records.data(), 0, 0, 0, 0};
+        }
+    }
+    for (std::int32_t r = 0; r < m_rowCount; ++r) {
+        if (m_rows[r].page != page) {
+            closePage(page);
+            page = m_rows[r].page;
+            pageFirstRecord = written;
+            outputRow = 0;
+            pageHasContent = false;
+        }
+        if (m_rows[r].occupied == 0) {
+            if (m_rows[r].work == 1 && pageHasContent) {
+                ++outputRow;
+            }
+            continue;
+        }
+        for (std::int32_t c = 0; c < m_columnCount; ++c) {
+            const tagGridCell& cell = at(r, c);
+            if (!gives(cell)) {
+                continue;
+            }
+            tagOutputCellInfo& record = m_records[written++];
+            record.row = outputRow;
+            record.column = std::max(cell.outputColumn, 0);
+            record.text = cell.kind == kKindCoveredCopy ? nullptr : cell.text;
+            record.textLength = record.text == nullptr ? 0 : cell.textLength;
+            record.fontColour = cell.fontColour;
+            record.fontName = cell.fontName;
+            record.bold = cell.bold;
+            record.fontSize = cell.fontSize;
+            record.backgroundColour = cell.backgroundColour;
+            record.kind = cell.kind;
+            record.alignment = cell.alignment;
+            record.columnSpan = std::max(cell.columnSpan, 1);
+            record.size = cell.size;
+            record.page = m_rows[r].page;
+            std::int32_t lowest = r;
+            for (std::int32_t d = 1; d < cell.rowSpan && r + d < m_rowCount; ++d) {
+                const tagGridCell& below = at(r + d, c);
+                if (below.kind == kKindCoveredCopy && below.text != nullptr &&
+                    below.outputColumn == cell.outputColumn) {
+                    lowest = r + d;
+                }
+            }
+            std::int32_t span = 1;
+            for (std::int32_t rr = r + 1; rr <= lowest; ++rr) {
+                span += producesRow(rr) ? 1 : 0;
+            }
+            record.rowSpan = span;
+        }
+        pageHasContent = true;
+        ++outputRow;
+    }
+    trace("OutputToExcel_Excel2000#3");
+    closePage(page);
+    *recordCount = static_cast<std::int32_t>(written);
+}
+
+}  // namespace paginor

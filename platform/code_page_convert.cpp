@@ -1,0 +1,127 @@
+#include "platform/code_page_convert.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+#include "platform/code_page_names.h"
+
+namespace paginor {
+
+namespace {
+
+constexpr int kFallbackCodePage = 1252;
+constexpr char32_t kReplacement = 0xFFFD;
+
+class IconvHandle {
+public:
+    explicit IconvHandle(const std::string& from)
+        : m_handle(iconv_open("UTF-32LE", from.c_str())) {}
+    ~IconvHandle() {
+        if (valid()) {
+            iconv_close(m_handle);
+        }
+    }
+    IconvHandle(const IconvHandle&) = delete;
+    IconvHandle& operator=(const IconvHandle&) = delete;
+    bool valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return m_handle; }
+
+private:
+    iconv_t m_handle;
+};
+
+void appendUtf32(const char* first, const char* last, std::u32string& result) {
+    for (const char* p = first; p + 4 <= last; p += 4) {
+        const auto* u = reinterpret_cast<const unsigned char*>(p);
+        result.push_back(static_cast<char32_t>(u[0] | (u[1] << 8) | (u[2] << 16) |
+                                               (static_cast<std::uint32_t>(u[3]) << 24)));
+    }
+}
+
+// Decodes to code points; one bad byte becomes one U+FFFD and decoding resumes after it.
+std::u32string decode(std::string_view bytes, int codePage, std::string* diagnostic) {
+    if (diagnostic != nullptr) {
+        diagnostic->clear();
+    }
+    std::string charset = charsetNameOfCodePage(codePage);
+    auto handle = charset.empty() ? nullptr : std::make_unique<IconvHandle>(charset);
+    if (handle == nullptr || !handle->valid()) {
+        if (diagnostic != nullptr) {
+            *diagnostic = "code page " + std::to_string(codePage) +
+                          " is not supported; read as code page 1252";
+        }
+        handle = std::make_unique<IconvHandle>(charsetNameOfCodePage(kFallbackCodePage));
+    }
+    std::u32string result;
+    if (!handle->valid()) {
+        for (unsigned char c : bytes) {
+            result.push_back(c < 0x80 ? c : kReplacement);
+        }
+        return result;
+    }
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char buffer[4096];
+    while (inLeft > 0) {
+        char* out = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = iconv(handle->get(), &in, &inLeft, &out, &outLeft);
+        const int error = errno;
+        appendUtf32(buffer, out, result);
+        if (rc == static_cast<std::size_t>(-1) && error != E2BIG) {
+            result.push_back(kReplacement);
+            ++in;
+            --inLeft;
+            iconv(handle->get(), nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    // Stateful charsets hold back a character until the flush.
+    char* out = buffer;
+    std::size_t outLeft = sizeof buffer;
+    iconv(handle->get(), nullptr, nullptr, &out, &outLeft);
+    appendUtf32(buffer, out, result);
+    return result;
+}
+
+}  // namespace
+
+std::string codePageToUtf8(std::string_view bytes, int codePage, std::string* diagnostic) {
+    std::string result;
+    for (char32_t c : decode(bytes, codePage, diagnostic)) {
+        if (c < 0x80) {
+            result.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            result.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            result.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            result.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return result;
+}
+
+std::u16string codePageToUtf16(std::string_view bytes, int codePage, std::string* diagnostic) {
+    std::u16string result;
+    for (char32_t c : decode(bytes, codePage, diagnostic)) {
+        if (c < 0x10000) {
+            result.push_back(static_cast<char16_t>(c));
+        } else {
+            c -= 0x10000;
+            result.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            result.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        }
+    }
+    return result;
+}
+
+}  // namespace paginor

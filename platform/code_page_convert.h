@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace paginor {
+
+// Bytes in a Windows code page decoded through iconv. A code page without an iconv charset falls
+// back to CP1252 and says so in *diagnostic (may be null; cleared otherwise). Invalid or incomplete
+// sequences become U+FFFD; the conversion never fails.
+std::string codePageToUtf8(std::string_view bytes, int codePage, std::string* diagnostic = nullptr);
+std::u16string codePageToUtf16(std::string_view bytes, int codePage,
+                               std::string* diagnostic = nullptr);
+
+}  // namespace paginor

@@ -1,0 +1,24 @@
+#include <gtest/gtest.h>
+
+#include "platform/code_page_convert.h"
+
+namespace paginor {
+namespace {
+
+TEST(CodePageConvert, DecodesFallsBackAndReplaces) {
+    std::string diagnostic;
+    EXPECT_EQ(codePageToUtf8("caf\xe9 \x80", 1252, &diagnostic), "caf\xc3\xa9 \xe2\x82\xac");
+    EXPECT_EQ(diagnostic, "");
+    EXPECT_EQ(codePageToUtf8("\xe0", 1255), "\xd7\x90");
+    EXPECT_EQ(codePageToUtf8("\xe9", 99999, &diagnostic), "\xc3\xa9");
+    EXPECT_EQ(diagnostic, "code page 99999 is not supported; read as code page 1252");
+    EXPECT_EQ(codePageToUtf8("a\xff"
+                             "b",
+                             65001),
+              "a\xef\xbf\xbd"
+              "b");
+    EXPECT_EQ(codePageToUtf16("\xf0\x9f\x98\x80", 65001), std::u16string(u"\U0001F600"));
+}
+
+}  // namespace
+}  // namespace paginor

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert/convert_engine.h"
+
+namespace paginor::testing {
+
+inline std::string readFixture(const std::string& name) {
+    std::ifstream in(std::string(PAGINOR_CONVERT_FIXTURES) + "/" + name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A batch: the pages joined, each page's offset at its start.
+struct Batch {
+    std::string html;
+    std::vector<std::int64_t> offsets;
+};
+
+inline Batch makeBatch(const std::vector<std::string>& pages, const std::string& prologue = "") {
+    Batch batch;
+    batch.html = prologue;
+    for (const auto& page : pages) {
+        batch.offsets.push_back(static_cast<std::int64_t>(batch.html.size()));
+        batch.html += page;
+    }
+    return batch;
+}
+
+// Pages of a fixture file are cut at the page-head marks.
+inline Batch batchFromFixture(const std::string& name) {
+    Batch batch;
+    batch.html = readFixture(name);
+    const std::string mark = "<!--9876543210_PageMark_Head-->";
+    for (std::size_t at = batch.html.find(mark); at != std::string::npos;
+         at = batch.html.find(mark, at + 1)) {
+        batch.offsets.push_back(static_cast<std::int64_t>(at));
+    }
+    return batch;
+}
+
+struct RunOptions {
+    std::int32_t kind = kOutputDelimited;
+    bool colour = false;
+    bool font = false;
+    bool pageBreakLines = false;
+    bool keepFirst = true;
+    bool keepLast = true;
+    bool headerFooter = false;
+    std::int32_t firstPageIndex = 0;
+    bool lastBatch = true;
+    bool dropEmpty = false;
+    std::int32_t engineNumber = 0;
+};
+
+struct RunResult {
+    std::string text;
+    std::vector<tagOutputCellInfo> records;
+    std::vector<tagOutputPageInfo> pages;
+    std::int32_t columns = 0;
+    std::uint8_t colour = 0;
+    tagOutputBatchInfo batch;
+    std::string step;
+    // Records point into the input and into the engine: both live as long as the result.
+    std::shared_ptr<const Batch> input;
+    std::shared_ptr<CConvertEngine> engine;
+};
+
+inline RunResult run(CConvertEngine& engine, const Batch& source, const RunOptions& o = {}) {
+    RunResult r;
+    r.input = std::make_shared<const Batch>(source);
+    const Batch& batch = *r.input;
+    r.pages.resize(batch.offsets.size());
+    r.batch.pages = r.pages.data();
+    r.colour = o.colour ? 1 : 0;
+    const void* output = nullptr;
+    std::int64_t length = 0;
+    std::int32_t records = 0;
+    std::uint8_t driverFlag = 1;
+    engine.GetCSVOutput104(
+        batch.html.data(), static_cast<std::int64_t>(batch.html.size()), batch.offsets.data(),
+        static_cast<std::int32_t>(batch.offsets.size()), &output, &length, &r.columns, &records,
+        o.kind, &r.colour, o.font, &r.batch, o.pageBreakLines, o.keepFirst, o.keepLast, &driverFlag,
+        o.engineNumber, o.headerFooter, o.firstPageIndex, o.lastBatch, o.dropEmpty, false, &r.step);
+    if (o.kind == kOutputDelimited && output != nullptr) {
+        r.text.assign(static_cast<const char*>(output), static_cast<std::size_t>(length));
+    } else if (output != nullptr) {
+        const auto* first = static_cast<const tagOutputCellInfo*>(output);
+        r.records.assign(first, first + records);
+    }
+    return r;
+}
+
+inline RunResult runHtml(const Batch& batch, const RunOptions& o = {}, bool rightToLeft = false) {
+    auto engine = std::make_shared<CConvertEngine>();
+    engine->Init(nullptr, kFormatHtml, nullptr, 0, rightToLeft);
+    RunResult r = run(*engine, batch, o);
+    r.engine = engine;
+    return r;
+}
+
+// Delimited text as "r0|a|b|\n": TABs shown as '|', each line numbered.
+inline std::string dumpText(const std::string& text) {
+    std::string out;
+    int row = 0;
+    std::size_t start = 0;
+    for (std::size_t end = text.find("\r\n"); end != std::string::npos;
+         start = end + 2, end = text.find("\r\n", start)) {
+        out += "r" + std::to_string(row++) + "|";
+        for (char c : text.substr(start, end - start)) {
+            out.push_back(c == '\t' ? '|' : c);
+        }
+        out += "|\n";
+    }
+    return out + (start < text.size() ? "rest:" + text.substr(start) : "");
+}
+
+// One line per record: page, row, column, spans, kind and text.
+inline std::string dumpRecords(const std::vector<tagOutputCellInfo>& records) {
+    std::string out;
+    for (const auto& r : records) {
+        out +=
+            "p" + std::to_string(r.page) + " r" + std::to_string(r.row) + " c" +
+            std::to_string(r.column) + " " + std::to_string(r.rowSpan) + "x" +
+            std::to_string(r.columnSpan) + " k" + std::to_string(r.kind) + " '" +
+            (r.text != nullptr ? std::string(r.text, static_cast<std::size_t>(r.textLength)) : "") +
+            "'\n";
+    }
+    return out;
+}
+
+}  // namespace paginor::testing

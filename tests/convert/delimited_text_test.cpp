@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "tests/convert/convert_harness.h"
+
+namespace paginor {
+namespace {
+
+using testing::makeBatch;
+using testing::runHtml;
+using testing::RunOptions;
+
+std::string page(const std::string& rows) {
+    return "<!--9876543210_PageMark_Head--><table>" + rows + "</table>";
+}
+
+TEST(DelimitedText, Layouts) {
+    const std::string two = "<tr><td width=50>a</td><td width=50>b</td></tr>";
+    const std::string empty = "<tr><td width=50></td><td width=50></td></tr>";
+    struct Case {
+        const char* name;
+        std::vector<std::string> pages;
+        RunOptions options;
+        std::string expected;
+    };
+    RunOptions breaks;
+    breaks.pageBreakLines = true;
+    RunOptions dropReference;
+    dropReference.keepFirst = false;
+    dropReference.keepLast = false;
+    const std::string blankCells =
+        "<tr><td width=50>x</td><td width=50>y</td></tr><tr><td>&nbsp;</td><td>&nbsp;</td></tr>";
+    const Case cases[] = {
+        {"page break lines", {page(two), page(two)}, breaks, "a\tb\r\n\r\na\tb\r\n\r\n"},
+        {"reference pages dropped",
+         {page(two), page("<tr><td width=50>m</td></tr>"), page(two)},
+         dropReference,
+         "m\t\r\n"},
+        {"a link keeps its shown text",
+         {page("<tr><td width=50><a href=\"t.htm\">Total</a></td><td width=50>9</td></tr>")},
+         {},
+         "Total\t9\r\n"},
+        {"blank cells as wide as the font stay", {page(blankCells)}, {}, "x\ty\r\n\t\r\n"},
+        {"empty rows", {page(two + empty + two)}, {}, "a\tb\r\n\t\r\na\tb\r\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(runHtml(makeBatch(c.pages), c.options).text, c.expected) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace paginor

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "tests/convert/convert_harness.h"
+
+namespace paginor {
+namespace {
+
+using testing::batchFromFixture;
+using testing::dumpText;
+using testing::makeBatch;
+using testing::runHtml;
+using testing::RunOptions;
+
+const char* const kMark = "<!--9876543210_PageMark_Head-->";
+
+std::string page(const std::vector<std::string>& texts) {
+    std::string html = std::string(kMark) + "<table>";
+    for (const auto& t : texts) {
+        html += "<tr><td width=\"100\">" + t + "</td></tr>";
+    }
+    return html + "</table>";
+}
+
+TEST(HeaderFooter, RemovesExactlyTheRepeatedRows) {
+    RunOptions o;
+    o.headerFooter = true;
+    // First and last report pages are the batch's reference pages: the first keeps its header,
+    // the last its footer.
+    EXPECT_EQ(dumpText(runHtml(batchFromFixture("sales_report.htm"), o).text),
+              "r0|Sales Report||Page 1 of 3|\nr1|Region|Product|Amount|\nr2|North|Bolt|12|\n"
+              "r3|North|Nut & Washer|7|\nr4||||\nr5|South|Bolt M8|15|\nr6|||-3|\n"
+              "r7|South|Total|12|\nr8||||\nr9|West|Screw pack|1,200|\n"
+              "r10|Printed by Paginor|||\n");
+}
+
+TEST(HeaderFooter, Cases) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<std::string>> pages;
+        std::int32_t firstPageIndex;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"one page keeps all", {{"Head", "Bolt", "Foot"}}, 0, "r0|Head|\nr1|Bolt|\nr2|Foot|\n"},
+        {"a prefix is not equal",
+         {{"Total", "Bolt"}, {"Total 5,000", "Nut"}},
+         4,
+         "r0|Total|\nr1|Bolt|\nr2|Total 5,000|\nr3|Nut|\n"},
+        {"different numbers are data",
+         {{"12", "x"}, {"15", "y"}},
+         4,
+         "r0|12|\nr1|x|\nr2|15|\nr3|y|\n"},
+        {"page numbers are removed from every page from page five",
+         {{"Page 5", "a", "End"}, {"Page 6", "b", "End"}},
+         4,
+         "r0|a|\nr1|b|\n"},
+        {"a page keeps its last content row", {{"a", "b"}, {"a", "b"}}, 4, "r0|b|\nr1|b|\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> pages;
+        for (const auto& p : c.pages) {
+            pages.push_back(page(p));
+        }
+        RunOptions o;
+        o.headerFooter = true;
+        o.firstPageIndex = c.firstPageIndex;
+        o.lastBatch = false;
+        std::string text = dumpText(runHtml(makeBatch(pages), o).text);
+        EXPECT_EQ(text, c.expected) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace paginor
