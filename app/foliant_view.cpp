@@ -1,7 +1,7 @@
 #include "app/foliant_view.h"
 
 #include "app/foliant_doc.h"
-#include "app/settings_table.h"
+#include "platform/settings_table.h"
 
 namespace paginor {
 

@@ -8,7 +8,7 @@
 
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
-#include "app/settings_table.h"
+#include "platform/settings_table.h"
 #include "core/text_scan.h"
 
 namespace paginor {

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 
 #include "app/foliant_doc.h"
+#include "app/qt/mail_dialogs.h"
 #include "res/resource_ids.h"
 
 // The images live in this static library's resources, which a program must pull in itself.
@@ -17,7 +18,8 @@ static void initPaginorResources() {
 
 namespace paginor {
 
-MainWindow::MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings) : m_doc(doc) {
+MainWindow::MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings)
+    : m_doc(doc), m_ui(ui), m_settings(settings) {
     initPaginorResources();
     setWindowIcon(QIcon(res::kFrameIcon));
     m_browser = new ReportBrowser(this);
@@ -85,13 +87,22 @@ void MainWindow::createActions() {
     auto* detail = new QAction(QIcon(res::kReportDetailImage), tr("Current Report Detail"), this);
     connect(detail, &QAction::triggered, this, [this] { m_frame->OnReportDetail(); });
 
-    // Printing, conversion and mail come with their own commands; until then their buttons stay
+    auto* send = new QAction(QIcon(res::kSendImage), tr("&Send To ..."), this);
+    connect(send, &QAction::triggered, this, [this] {
+        runSendTo(this, m_doc.report().state() == 1, m_doc.report().reportPath(), m_settings, m_ui);
+    });
+    auto* account = new QAction(tr("Email Accout Setup..."), this);
+    connect(account, &QAction::triggered, this, [this] {
+        CEmailAcctSetup dialog(m_settings, m_ui, this);
+        dialog.exec();
+    });
+
+    // Printing and conversion come with their own commands; until then their buttons stay
     // visible but disabled.
     auto* print = new QAction(QIcon(res::kPrintImage), tr("Print"), this);
     auto* output =
         new QAction(QIcon(res::kExportImage), tr("Output to Excel or Html File..."), this);
-    auto* send = new QAction(QIcon(res::kSendImage), tr("&Send To ..."), this);
-    for (QAction* pending : {print, output, send}) {
+    for (QAction* pending : {print, output}) {
         pending->setEnabled(false);
     }
 
@@ -117,6 +128,9 @@ void MainWindow::createActions() {
     QAction* navigation = m_navigateBar->toggleViewAction();
     navigation->setText(tr("&Navigation Bar"));
     viewMenu->addAction(navigation);
+
+    QMenu* settingsMenu = menuBar()->addMenu(tr("&Settings"));
+    settingsMenu->addAction(account);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(detail);

@@ -56,6 +56,8 @@ private:
     QLineEdit* field(PageField which) const;
 
     CFoliantDoc& m_doc;
+    UiServices& m_ui;
+    SettingsStore& m_settings;
     ReportBrowser* m_browser;
     std::unique_ptr<CFoliantView> m_view;
     std::unique_ptr<CMainFrame> m_frame;

@@ -7,7 +7,7 @@
 
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
-#include "app/settings_table.h"
+#include "platform/settings_table.h"
 #include "platform/settings_store.h"
 #include "tests/app/app_fakes.h"
 #include "tests/core/report_fixtures.h"

@@ -42,14 +42,46 @@ inline constexpr SettingValue kMarginRightValue{kPageSetupKey, "margin_right", S
 inline constexpr SettingValue kMarginTopValue{kPageSetupKey, "margin_top", SettingsType::String, 0,
                                               20};
 inline constexpr SettingValue kEmailAddressValue{kPaginorKey, "emailaddr", SettingsType::String, 0,
-                                                260};
-inline constexpr SettingValue kSmtpServerValue{kPaginorKey, "smtpsvr", SettingsType::String, 0, 260};
+                                                 260};
+inline constexpr SettingValue kSmtpServerValue{kPaginorKey, "smtpsvr", SettingsType::String, 0,
+                                               260};
 inline constexpr SettingValue kRequiresAuthenticationValue{kPaginorKey, "reqauthen",
                                                            SettingsType::Dword, 0, 0};
 inline constexpr SettingValue kUserNameValue{kPaginorKey, "username", SettingsType::String, 0, 260};
 inline constexpr SettingValue kPasswordValue{kPaginorKey, "password", SettingsType::String, 0, 260};
 inline constexpr SettingValue kLastRecipientsValue{kPaginorKey, "lastrecipients",
                                                    SettingsType::String, 0, 260};
+
+// Start-up and installation (Parts 2.103, 2.104, 2.108).
+inline constexpr SettingKey kMachinePaginorKey{SettingsHive::LocalMachine,
+                                               "Software\\Orrin.Tadd\\Paginor"};
+inline constexpr SettingValue kVersionValue{kPaginorKey, "version", SettingsType::String, 0, 20};
+inline constexpr SettingValue kLastUpdateCheckValue{kPaginorKey, "e", SettingsType::Dword, 0, 0};
+inline constexpr SettingValue kExePathValue{kPaginorKey, "exe_path", SettingsType::String, 0, 260};
+inline constexpr SettingValue kReleaseDateValue{kPaginorKey, "release_date", SettingsType::String,
+                                                0, 20};
+inline constexpr SettingValue kKeywordsValue{kPaginorKey, "keywords", SettingsType::String, 0, 200};
+inline constexpr SettingValue kKeywords2Value{kPaginorKey, "keywords2", SettingsType::String, 0,
+                                              200};
+inline constexpr SettingValue kKeywords3Value{kPaginorKey, "keywords3", SettingsType::String, 0,
+                                              200};
+inline constexpr SettingValue kKeywords4Value{kPaginorKey, "keywords4", SettingsType::String, 0,
+                                              200};
+inline constexpr SettingValue kUpdateUrlValue{kPaginorKey, "update_url", SettingsType::String, 0,
+                                              260};
+// Bit 0: check automatically (1 when missing); bit 1: tell the user first (0 when missing).
+inline constexpr SettingValue kUpdateFlagValue{kPaginorKey, "update_flag", SettingsType::Dword, 1,
+                                               0};
+inline constexpr SettingValue kPrintDirectlyValue{kPaginorKey, "print_directly",
+                                                  SettingsType::Dword, 0, 0};
+// Notices shown for files that are not reports, per type (Part 2.104).
+inline constexpr SettingValue kOpenFlagTxtValue{kPaginorKey, "openflagtxt", SettingsType::Dword, 0,
+                                                0};
+inline constexpr SettingValue kOpenFlagDocValue{kPaginorKey, "openflagdoc", SettingsType::Dword, 0,
+                                                0};
+inline constexpr SettingValue kOpenFlagPdfValue{kPaginorKey, "openflagpdf", SettingsType::Dword, 0,
+                                                0};
+inline constexpr SettingValue kOpenFlagValue{kPaginorKey, "openflag", SettingsType::Dword, 0, 0};
 
 inline bool keyExists(const SettingsStore& store, const SettingKey& key) {
     return store.keyExists(key.hive, key.path);

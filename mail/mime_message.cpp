@@ -1,0 +1,399 @@
+#include "mail/mime_message.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "mail/base64.h"
+
+namespace paginor {
+namespace {
+
+constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+constexpr std::size_t kAttachmentBlock = 54;
+// Several blocks per read keep system calls few for large files.
+constexpr std::size_t kAttachmentReadBytes = kAttachmentBlock * 1024;
+
+std::string_view trimmed(std::string_view text, std::string_view what) {
+    std::size_t first = text.find_first_not_of(what);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(what) - first + 1);
+}
+
+// A header value on one line: each run of CR, LF and NUL becomes one blank, so that user text
+// cannot start a header line of its own.
+std::string oneLine(std::string_view text) {
+    std::string line;
+    line.reserve(text.size());
+    bool inBreak = false;
+    for (char c : text) {
+        bool isBreak = c == '\r' || c == '\n' || c == '\0';
+        if (!isBreak) {
+            line += c;
+        } else if (!inBreak) {
+            line += ' ';
+        }
+        inBreak = isBreak;
+    }
+    return line;
+}
+
+std::string crlfLines(std::string_view text) {
+    std::string lines;
+    lines.reserve(text.size() + text.size() / 32);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines += "\r\n";
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+        } else {
+            lines += text[i];
+        }
+    }
+    return lines;
+}
+
+bool isTokenChar(unsigned char c) {
+    return c > 0x20 && c < 0x7F && std::strchr("()<>@,;:\\\"/[]?=", c) == nullptr;
+}
+
+// A parameter value as RFC 2045 allows it: a token as it is, else a quoted string (controls
+// become '_', so that a file name cannot break the header).
+std::string parameterValue(std::string_view value) {
+    bool token = !value.empty();
+    for (char c : value) {
+        token = token && isTokenChar(static_cast<unsigned char>(c));
+    }
+    if (token) {
+        return std::string(value);
+    }
+    std::string quoted = "\"";
+    for (char c : value) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += u < 0x20 || u == 0x7F ? '_' : c;
+    }
+    return quoted + "\"";
+}
+
+bool endsWithCrlf(const std::string& text) {
+    return text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+}
+
+}  // namespace
+
+bool CMailMessage::AddRecipient(std::string_view address, std::string_view name, int kind) {
+    if (kind >= To && kind <= Bcc) {
+        m_recipients[kind].push_back({std::string(address), std::string(name)});
+    }
+    return true;
+}
+
+bool CMailMessage::AddRecipientList(std::string_view text, int kind, std::string* badEntry) {
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = text.find(';', start);
+        std::string_view entry = text.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string_view name;
+        std::string_view address = entry;
+        std::size_t open = entry.find('<');
+        if (open != std::string_view::npos) {
+            std::size_t close = entry.find('>');
+            if (close == std::string_view::npos || close < open) {
+                if (badEntry != nullptr) {
+                    *badEntry = std::string(entry);
+                }
+                return false;
+            }
+            name = entry.substr(0, open);
+            address = entry.substr(open + 1, close - open - 1);
+        }
+        // Blanks typed around an address would reach the envelope as "< a@b>", and an empty
+        // entry (a trailing ';') as "<>": servers refuse both.
+        address = trimmed(address, " \t");
+        if (!address.empty()) {
+            AddRecipient(address, name, kind);
+        }
+        if (end == std::string_view::npos) {
+            return true;
+        }
+        start = end + 1;
+    }
+}
+
+int CMailMessage::GetRecipientCount(int kind) const {
+    return kind >= To && kind <= Bcc ? static_cast<int>(m_recipients[kind].size()) : 0;
+}
+
+bool CMailMessage::GetRecipient(std::string& address, std::string& name, int index,
+                                int kind) const {
+    address.clear();
+    name.clear();
+    if (index < 0 || index >= GetRecipientCount(kind)) {
+        return false;
+    }
+    const CRecipient& recipient = m_recipients[kind][static_cast<std::size_t>(index)];
+    address = recipient.address;
+    name = recipient.name;
+    return true;
+}
+
+bool CMailMessage::Compose(std::string& error) {
+    ClearHeader();
+    ComposeHeader();
+    EndHeader();
+    return FinishBody(error);
+}
+
+void CMailMessage::AddHeaderLine(std::string_view line) {
+    m_header += line;
+    m_header += "\r\n";
+}
+
+void CMailMessage::appendRecipientsField(std::string_view field, int kind) {
+    std::string line(field);
+    for (const CRecipient& recipient : m_recipients[kind]) {
+        if (&recipient != &m_recipients[kind].front()) {
+            line += ',';
+        }
+        line += oneLine(recipient.name) + "<" + oneLine(recipient.address) + ">";
+    }
+    AddHeaderLine(line);
+}
+
+void CMailMessage::ComposeHeader() {
+    AddHeaderLine("From: " + oneLine(m_from));
+    appendRecipientsField("To: ", To);
+    appendRecipientsField("Cc: ", Cc);
+    AddHeaderLine("Date: " + formatMailDate(m_clock.localNow()));
+    AddHeaderLine("Subject: " + oneLine(m_subject));
+    AddHeaderLine("X-Mailer: " + m_mailer);
+}
+
+void CMailMessage::endBodyLine() {
+    if (!endsWithCrlf(m_body)) {
+        m_body += "\r\n";
+    }
+}
+
+bool CMailMessage::FinishBody(std::string&) {
+    endBodyLine();
+    return true;
+}
+
+std::string CTextPlain::WrapText(std::string_view text) const {
+    const std::size_t limit = m_lineLength > 0 ? static_cast<std::size_t>(m_lineLength) : 1;
+    std::string lines = crlfLines(text);
+    std::string wrapped;
+    wrapped.reserve(lines.size() + lines.size() / limit * 2);
+    std::size_t start = 0;
+    while (start <= lines.size()) {
+        std::size_t end = lines.find("\r\n", start);
+        std::string_view line(lines.data() + start,
+                              (end == std::string::npos ? lines.size() : end) - start);
+        while (line.size() > limit) {
+            std::size_t blank = line.rfind(' ', limit);
+            if (blank == std::string_view::npos || trimmed(line.substr(0, blank), " \t").empty()) {
+                blank = line.find(' ', limit + 1);
+            }
+            if (blank == std::string_view::npos) {
+                break;
+            }
+            std::string_view head = line.substr(0, blank);
+            wrapped += head.substr(0, head.find_last_not_of(" \t") + 1);
+            wrapped += "\r\n";
+            line = line.substr(blank);
+            std::size_t next = line.find_first_not_of(" \t");
+            line = next == std::string_view::npos ? std::string_view() : line.substr(next);
+        }
+        wrapped += line;
+        if (end == std::string::npos) {
+            break;
+        }
+        wrapped += "\r\n";
+        start = end + 2;
+    }
+    return wrapped;
+}
+
+std::string CTextPlain::BuildPartHeader(const std::string&, const std::string& parameters, int,
+                                        bool) const {
+    return "Content-Type: " + GetContentTypeName() + oneLine(parameters) +
+           "\r\nContent-Transfer-Encoding: 7Bit\r\n\r\n";
+}
+
+bool CTextPlain::AppendPart(const std::string& content, const std::string& parameters, int encoding,
+                            bool contentIsPath, std::string& body, std::string&) {
+    body += BuildPartHeader(content, parameters, encoding, contentIsPath);
+    body += WrapText(content);
+    return true;
+}
+
+std::string CAppOctetStream::BuildPartHeader(const std::string& content, const std::string&, int,
+                                             bool) const {
+    std::size_t slash = content.rfind('/');
+    std::string fileName =
+        parameterValue(slash == std::string::npos ? content : content.substr(slash + 1));
+    return "Content-Type: " + GetContentTypeName() + "; file=" + fileName +
+           "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
+           fileName + "\r\n\r\n";
+}
+
+bool CAppOctetStream::AppendFileBase64(const std::string& path, std::string& body,
+                                       std::string& error) const {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "Unable to read the attachment " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat facts {};
+    if (fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        error = "Unable to read the attachment " + path + ": not a regular file";
+        close(fd);
+        return false;
+    }
+    CBase64 codec;
+    std::string pending;
+    std::string buffer(kAttachmentReadBytes, '\0');
+    for (;;) {
+        ssize_t got = read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = "Unable to read the attachment " + path + ": " + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        pending.append(buffer.data(), static_cast<std::size_t>(got));
+        std::size_t used = 0;
+        for (; pending.size() - used >= kAttachmentBlock; used += kAttachmentBlock) {
+            body += codec.Encode(pending.data() + used, kAttachmentBlock);
+            body += "\r\n";
+        }
+        pending.erase(0, used);
+        if (got == 0) {
+            break;
+        }
+    }
+    close(fd);
+    body += codec.Encode(pending);
+    body += "\r\n\r\n";
+    return true;
+}
+
+bool CAppOctetStream::AppendPart(const std::string& content, const std::string& parameters,
+                                 int encoding, bool contentIsPath, std::string& body,
+                                 std::string& error) {
+    if (content.empty()) {
+        error = "Unable to read the attachment: no file given";
+        return false;
+    }
+    std::string part = BuildPartHeader(content, parameters, encoding, contentIsPath);
+    if (!AppendFileBase64(content, part, error)) {
+        return false;
+    }
+    body += part;
+    return true;
+}
+
+void CMIMEMessage::CMIMETypeManager::AddAgent(std::unique_ptr<CMIMEContentAgent> agent) {
+    if (agent != nullptr) {
+        std::lock_guard lock(m_mutex);
+        m_agents.push_back(std::move(agent));
+    }
+}
+
+CMIMEContentAgent* CMIMEMessage::CMIMETypeManager::FindAgent(int contentTypeId) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& agent : m_agents) {
+        if (agent->HandlesType(contentTypeId)) {
+            return agent.get();
+        }
+    }
+    return m_agents.empty() ? nullptr : m_agents.back().get();
+}
+
+CMIMEMessage::CMIMETypeManager& CMIMEMessage::typeManager() {
+    static CMIMETypeManager manager;
+    return manager;
+}
+
+CMIMEMessage::CMIMEMessage(const Clock& clock) : CMailMessage(clock) {
+    // Lookups always found the first pair, so one pair for the process renders the same.
+    static std::once_flag registered;
+    std::call_once(registered, [this] {
+        typeManager().AddAgent(std::make_unique<CTextPlain>(TextPlain, m_lineLength));
+        typeManager().AddAgent(std::make_unique<CAppOctetStream>(AppOctetStream));
+    });
+}
+
+bool CMIMEMessage::AddPart(std::string_view content, int contentTypeId, std::string_view parameters,
+                           int encoding, bool contentIsPath) {
+    CMIMEPart part{encoding, contentTypeId, std::string(parameters), contentIsPath,
+                   std::string(contentIsPath ? content : trimmed(content, kWhiteSpace))};
+    if (contentTypeId == TextPlain) {
+        m_parts.push_front(std::move(part));
+    } else {
+        m_parts.push_back(std::move(part));
+    }
+    return true;
+}
+
+void CMIMEMessage::ComposeHeader() {
+    CMailMessage::ComposeHeader();
+    AddHeaderLine("MIME-Version: 1.0");
+    AddHeaderLine("Content-Type: " + m_contentType + "; boundary=" + std::string(kBoundary));
+}
+
+void CMIMEMessage::AppendBoundary() {
+    endBodyLine();
+    m_body += "--";
+    m_body += kBoundary;
+    m_body += "\r\n";
+}
+
+void CMIMEMessage::AppendClosingBoundary() {
+    endBodyLine();
+    m_body += "--";
+    m_body += kBoundary;
+    m_body += "--\r\n";
+}
+
+bool CMIMEMessage::RenderParts(std::string& error) {
+    for (const CMIMEPart& part : m_parts) {
+        CMIMEContentAgent* agent = typeManager().FindAgent(part.contentTypeId);
+        if (agent == nullptr) {
+            continue;
+        }
+        AppendBoundary();
+        if (!agent->AppendPart(part.content, part.parameters, part.encoding, part.contentIsPath,
+                               m_body, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CMIMEMessage::FinishBody(std::string& error) {
+    if (!m_body.empty()) {
+        AddPart(m_body, TextPlain, "", 0, false);
+    }
+    m_body = m_preamble + "\r\n\r\n";
+    if (!RenderParts(error)) {
+        return false;
+    }
+    AppendClosingBoundary();
+    return CMailMessage::FinishBody(error);
+}
+
+}  // namespace paginor
