@@ -1,6 +1,8 @@
 // Choosing the spreadsheet columns among the grid's candidate columns.
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <vector>
 
 #include "convert/column_scoring.h"
@@ -12,12 +14,21 @@ namespace {
 
 constexpr std::int32_t kVoteRadius = 5;
 constexpr std::int32_t kNeighbourUnits = 15;
+constexpr std::int32_t kGroupUnits = 17;
+constexpr std::int32_t kEdgeAgreement = 5;
+constexpr std::int32_t kRelaxedContentRows = 6;
 
 }  // namespace
 
+struct SpanRun {
+    std::int32_t end = 0;    // last row of the run
+    std::int32_t count = 1;  // like cells in it, the first included
+    std::int32_t stop = 0;   // the row that ended the walk
+};
+
 class ColumnOptimiser {
 public:
-    explicit ColumnOptimiser(CConvertEngine& engine) : m_e(engine) {}
+    ColumnOptimiser(CConvertEngine& engine, bool relaxed) : m_e(engine), m_relaxed(relaxed) {}
 
     void run();
 
@@ -26,18 +37,41 @@ private:
     std::int32_t position(std::int32_t column) const {
         return column < m_e.m_columnCount ? m_e.m_columns[column].left : m_width;
     }
+    std::int32_t spanEnd(std::int32_t column, const tagGridCell& cell) const {
+        return std::min(m_e.m_columnCount, column + std::max(1, cell.columnSpan));
+    }
     void survive(std::int32_t column);
+    void planMove(std::int32_t row, std::int32_t from, std::int32_t to);
+
+    bool startsRun(const tagGridCell& cell) const {
+        return isContent(cell) && cell.kind != kKindCoveredCopy && cell.alignment != 3;
+    }
+    SpanRun FindColumnSpanEnd(std::int32_t col, std::int32_t row, std::int32_t rowLimit) const;
+    SpanRun FindRowSpanEnd(std::int32_t col, std::int32_t row, std::int32_t rowLimit);
+    const tagGridCell* GetSpanOwner(std::int32_t row, std::int32_t col);
+    std::int32_t CheckCellType(std::int32_t row, std::int32_t col);
+    bool IsRangeBlocked(const tagGridCell& cell, std::int32_t r0, std::int32_t r1, std::int32_t c0,
+                        std::int32_t c1) const;
+    double ComputeFillRatio(std::int32_t row, std::int32_t col, std::int32_t target,
+                            std::int32_t* count) const;
+
+    bool runVote(std::int32_t n);
     void positionVote(std::int32_t n);
+    void markRows();
     bool matchRound();
-    void mergeSpannedCells();
+    bool matchRow(std::int32_t row);
+    void MergeSpannedCells();
     void thinSpans();
-    void checkColumnOrdinals();
+    void CheckColumnOrdinals();
 
     CConvertEngine& m_e;
+    bool m_relaxed;
     std::int32_t m_width = 0;  // right edge of the widest column
     std::vector<std::int32_t> m_maxWidth;
     std::vector<std::uint8_t> m_survives;
     std::vector<std::int32_t> m_target;  // per cell: its surviving column, -1 none
+    std::vector<std::map<std::int32_t, std::int32_t>> m_moves;  // per row: source -> target
+    std::vector<std::uint8_t> m_used;                           // per column, within one row
     std::int32_t m_surviving = 0;
 };
 
@@ -46,6 +80,342 @@ void ColumnOptimiser::survive(std::int32_t column) {
         m_survives[column] = 1;
         ++m_surviving;
     }
+}
+
+void ColumnOptimiser::planMove(std::int32_t row, std::int32_t from, std::int32_t to) {
+    if (!isContent(m_e.at(row, from))) {
+        return;
+    }
+    auto& moves = m_moves[row];
+    for (const auto& [source, target] : moves) {
+        if (target == to) {
+            return;
+        }
+    }
+    moves.emplace(from, to);
+}
+
+SpanRun ColumnOptimiser::FindColumnSpanEnd(std::int32_t col, std::int32_t row,
+                                           std::int32_t rowLimit) const {
+    const tagGridCell& first = m_e.at(row, col);
+    SpanRun run{row, 1, rowLimit};
+    for (std::int32_t r = row + 1; r < rowLimit; ++r) {
+        if (m_e.m_rows[r].occupied == 0) {
+            continue;
+        }
+        const tagGridCell& cell = m_e.at(r, col);
+        if (!isContent(cell) || cell.kind == kKindCoveredCopy ||
+            cell.columnSpan != first.columnSpan || cell.fontSize != first.fontSize ||
+            cell.alignment != first.alignment) {
+            run.stop = r;
+            return run;
+        }
+        run.end = r;
+        ++run.count;
+    }
+    return run;
+}
+
+SpanRun ColumnOptimiser::FindRowSpanEnd(std::int32_t col, std::int32_t row, std::int32_t rowLimit) {
+    const tagGridCell first = *GetSpanOwner(row, col);
+    SpanRun run{row, 1, rowLimit};
+    for (std::int32_t r = row + 1; r < rowLimit; ++r) {
+        if (m_e.m_rows[r].occupied == 0) {
+            continue;
+        }
+        const tagGridCell* owner = GetSpanOwner(r, col);
+        if (owner == nullptr || owner->columnSpan != first.columnSpan ||
+            owner->fontSize != first.fontSize || owner->alignment != first.alignment) {
+            run.stop = r;
+            return run;
+        }
+        run.end = r;
+        ++run.count;
+    }
+    return run;
+}
+
+// The right-aligned cell that ends in this column of this row, null when none does.
+const tagGridCell* ColumnOptimiser::GetSpanOwner(std::int32_t row, std::int32_t col) {
+    const tagGridCell& cell = m_e.at(row, col);
+    if (cell.occupancy == 1) {
+        if (cell.kind == kKindCoveredCopy || cell.columnSpan != 1 || cell.rowSpan > 1 ||
+            cell.alignment != 3) {
+            return nullptr;
+        }
+        return isContent(cell) ? &cell : nullptr;
+    }
+    if (cell.occupancy == 2) {
+        if (cell.rowSpan != row) {
+            return nullptr;
+        }
+        const tagGridCell& owner = m_e.at(cell.rowSpan, cell.columnSpan);
+        const bool endsHere = spanEnd(cell.columnSpan, owner) - 1 == col;
+        return endsHere && isContent(owner) && owner.alignment == 3 ? &owner : nullptr;
+    }
+    if (cell.occupancy != 0) {
+        m_e.raise(kErrHtmlSpanOwner);
+    }
+    return nullptr;
+}
+
+// The first grid column of the cell that GetSpanOwner accepted here.
+std::int32_t ColumnOptimiser::CheckCellType(std::int32_t row, std::int32_t col) {
+    const tagGridCell& cell = m_e.at(row, col);
+    if (cell.occupancy == 2) {
+        return cell.columnSpan;
+    }
+    if (cell.occupancy != 1 || !isContent(cell) || cell.columnSpan != 1 || cell.alignment != 3) {
+        m_e.raise(kErrHtmlCell);
+    }
+    return col;
+}
+
+bool ColumnOptimiser::IsRangeBlocked(const tagGridCell& ref, std::int32_t r0, std::int32_t r1,
+                                     std::int32_t c0, std::int32_t c1) const {
+    for (std::int32_t r = r0; r < r1; ++r) {
+        for (std::int32_t c = c0; c < c1; ++c) {
+            const tagGridCell& cell = m_e.at(r, c);
+            if (cell.occupancy == 1 && isContent(cell)) {
+                // A covered copy blocks only when it continues another cell.
+                if (cell.kind != kKindCoveredCopy || cell.text != ref.text) {
+                    return true;
+                }
+                continue;
+            }
+            if (cell.occupancy != 2) {
+                continue;
+            }
+            const tagGridCell& owner = m_e.at(cell.rowSpan, cell.columnSpan);
+            if (cell.columnSpan < c0) {
+                if (isContent(owner) && (ref.alignment <= 1 || owner.alignment >= 2)) {
+                    return true;
+                }
+            } else if (cell.rowSpan < r0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// How well a cell agrees with the cells of other rows already placed on target: above 1.0 when
+// their alignments and edges agree, below when their ranges do not even overlap.
+double ColumnOptimiser::ComputeFillRatio(std::int32_t row, std::int32_t col, std::int32_t target,
+                                         std::int32_t* count) const {
+    *count = 0;
+    const std::int32_t columns = m_e.m_columnCount;
+    if (m_e.m_rowCount == 0) {
+        return 1.0;
+    }
+    auto edge = [&](std::int32_t c, const tagGridCell& cell) {
+        const std::int32_t left = position(c);
+        const std::int32_t right = position(spanEnd(c, cell));
+        return cell.alignment == 3 ? right : cell.alignment == 2 ? (left + right) / 2 : left;
+    };
+    const tagGridCell& ref = m_e.at(row, col);
+    const std::int32_t refLeft = position(col);
+    const std::int32_t refRight = position(spanEnd(col, ref));
+    const std::int32_t refEdge = edge(col, ref);
+    double sum = 0.0;
+    for (std::int32_t r = 0; r < m_e.m_rowCount; ++r) {
+        if (r == row) {
+            continue;
+        }
+        for (std::int32_t c = 0; c < columns; ++c) {
+            const tagGridCell& other = m_e.at(r, c);
+            if (m_target[static_cast<std::size_t>(r) * columns + c] != target ||
+                !isContent(other)) {
+                continue;
+            }
+            ++*count;
+            if (other.alignment == ref.alignment) {
+                sum += std::abs(edge(c, other) - refEdge) <= kEdgeAgreement ? 1.0 : 0.0;
+            } else {
+                sum += 0.1;
+            }
+            if ((other.alignment == 3) != (ref.alignment == 3)) {
+                sum -= 0.05;
+            }
+            if (position(spanEnd(c, other)) <= refLeft || position(c) >= refRight) {
+                sum -= 1.0;
+            }
+        }
+    }
+    return *count == 0 ? 1.0 : (*count + sum) / *count;
+}
+
+// Runs of like cells down the columns of the dense rows elect the columns where cells start
+// (even slots) or end (odd slots).
+bool ColumnOptimiser::runVote(std::int32_t n) {
+    const std::int32_t columns = m_e.m_columnCount;
+    const std::int32_t rows = m_e.m_rowCount;
+    for (std::int32_t r = 0; r < rows; ++r) {
+        m_e.m_rows[r].work = 0;
+    }
+    auto addRun = [&](std::int32_t first, const SpanRun& run) {
+        for (std::int32_t r = first; r <= run.end; ++r) {
+            m_e.m_rows[r].work += ColumnPenalty(run.count);
+        }
+    };
+    for (std::int32_t c = 0; c < columns; ++c) {
+        for (std::int32_t r = 0; r < rows; ++r) {
+            if (startsRun(m_e.at(r, c))) {
+                const SpanRun run = FindColumnSpanEnd(c, r, rows);
+                addRun(r, run);
+                r = run.end;
+            }
+        }
+        for (std::int32_t r = 0; r < rows; ++r) {
+            if (GetSpanOwner(r, c) != nullptr) {
+                const SpanRun run = FindRowSpanEnd(c, r, rows);
+                addRun(r, run);
+                r = run.end;
+            }
+        }
+    }
+    std::int64_t largest = 0;
+    std::int32_t largestOccupied = 0;
+    for (std::int32_t r = 0; r < rows; ++r) {
+        largest = std::max<std::int64_t>(largest, m_e.m_rows[r].work);
+        largestOccupied = std::max(largestOccupied, m_e.m_rows[r].occupied);
+    }
+    if (largest <= 2 * static_cast<std::int64_t>(n) * ColumnPenalty(2)) {
+        return false;
+    }
+    std::vector<std::uint8_t> dense(static_cast<std::size_t>(rows));
+    std::int32_t denseCount = 0;
+    for (std::int32_t r = 0; r < rows; ++r) {
+        dense[r] = 2 * static_cast<std::int64_t>(m_e.m_rows[r].work) > largest ? 1 : 0;
+        denseCount += dense[r];
+    }
+    if (2 * denseCount < rows) {
+        return false;
+    }
+
+    std::vector<std::int64_t> slots(2 * static_cast<std::size_t>(columns), 0);
+    for (std::int32_t b0 = 0; b0 < rows;) {
+        if (dense[b0] == 0) {
+            ++b0;
+            continue;
+        }
+        std::int32_t b1 = b0;
+        while (b1 + 1 < rows && dense[b1 + 1] != 0) {
+            ++b1;
+        }
+        // A run's score is its height, with the free rows above the band's first run and
+        // between a run and the cell that ended it.
+        auto score = [&](const tagGridCell& cell, std::int32_t r, const SpanRun& run,
+                         std::int32_t c0, std::int32_t c1, bool first) {
+            std::int64_t s = run.count > 1 ? run.end - r + 1 : std::max(1, cell.rowSpan);
+            if (first && r > b0 && !IsRangeBlocked(cell, b0, r, c0, c1)) {
+                s += r - b0;
+            }
+            if (run.stop > run.end + 1 && !IsRangeBlocked(cell, run.end + 1, run.stop, c0, c1)) {
+                s += run.stop - run.end - 1;
+            }
+            return s;
+        };
+        for (std::int32_t c = 0; c < columns; ++c) {
+            bool first = true;
+            for (std::int32_t r = b0; r <= b1; ++r) {
+                const tagGridCell& cell = m_e.at(r, c);
+                if (startsRun(cell)) {
+                    const SpanRun run = FindColumnSpanEnd(c, r, b1 + 1);
+                    slots[2 * c] += score(cell, r, run, c, spanEnd(c, cell), first);
+                    first = false;
+                    r = run.end;
+                }
+            }
+            first = true;
+            for (std::int32_t r = b0; r <= b1; ++r) {
+                const tagGridCell* owner = GetSpanOwner(r, c);
+                if (owner != nullptr) {
+                    const SpanRun run = FindRowSpanEnd(c, r, b1 + 1);
+                    slots[2 * c + 1] += score(*owner, r, run, CheckCellType(r, c), c + 1, first);
+                    first = false;
+                    r = run.end;
+                }
+            }
+        }
+        b0 = b1 + 1;
+    }
+
+    const auto threshold = static_cast<std::int64_t>(0.72 * denseCount);
+    const auto picks = static_cast<std::int32_t>(1.34 * largestOccupied);
+    auto inGroup = [](std::int32_t at, std::int32_t pick) {
+        return at - pick <= kGroupUnits && pick - at < kGroupUnits;
+    };
+    bool picked = false;
+    for (std::int32_t p = 0; p < picks; ++p) {
+        const auto best = std::max_element(slots.begin(), slots.end());
+        if (*best < threshold || *best <= 0) {
+            break;
+        }
+        const auto slot = static_cast<std::int32_t>(best - slots.begin());
+        const std::int32_t c = slot / 2;
+        if (slot % 2 == 0) {
+            survive(c);
+            picked = true;
+            for (std::int32_t j = 0; j < columns; ++j) {
+                if (inGroup(position(j), position(c))) {
+                    slots[2 * j] = 0;
+                }
+            }
+            continue;
+        }
+        std::int32_t marked = -1;
+        for (std::int32_t r = 0; r < rows && marked < 0; ++r) {
+            if (dense[r] != 0 && GetSpanOwner(r, c) != nullptr) {
+                marked = CheckCellType(r, c);
+            }
+        }
+        bool between = false;
+        for (std::int32_t j = marked + 1; marked >= 0 && j < c && !between; ++j) {
+            between = slots[2 * j] >= threshold || slots[2 * j + 1] >= threshold;
+        }
+        if (marked < 0 || between) {
+            *best = 0;
+            continue;
+        }
+        survive(marked);
+        picked = true;
+        std::vector<std::int32_t> group;
+        for (std::int32_t j = 0; j < columns; ++j) {
+            if (inGroup(position(j + 1), position(c + 1))) {
+                slots[2 * j + 1] = 0;
+                group.push_back(j);
+            }
+        }
+        for (std::int32_t r = 0; r < rows; ++r) {
+            if (20 * static_cast<std::int64_t>(m_e.m_rows[r].work) <= largest) {
+                continue;
+            }
+            for (const std::int32_t j : group) {
+                const tagGridCell* owner = GetSpanOwner(r, j);
+                if (owner == nullptr) {
+                    continue;
+                }
+                const std::int32_t from = CheckCellType(r, j);
+                bool blocked = false;
+                for (std::int32_t k = std::min(from, marked) + 1; k < std::max(from, marked); ++k) {
+                    blocked = blocked || isContent(m_e.at(r, k));
+                }
+                if (blocked) {
+                    continue;
+                }
+                planMove(r, from, marked);
+                for (std::int32_t below = r + 1; below < rows; ++below) {
+                    const tagGridCell& copy = m_e.at(below, from);
+                    if (copy.kind != kKindCoveredCopy || copy.text != owner->text) {
+                        break;
+                    }
+                    planMove(below, from, marked);
+                }
+            }
+        }
+    }
+    return picked;
 }
 
 void ColumnOptimiser::positionVote(std::int32_t n) {
@@ -128,72 +498,226 @@ void ColumnOptimiser::positionVote(std::int32_t n) {
     }
 }
 
-// One round over the rows, most occupied first, each from the bottom up. True when the round
-// had to let further columns survive.
-bool ColumnOptimiser::matchRound() {
+// A row whose cells reach down into the next row with content waits for that row: its cells
+// then follow their continuation copies.
+void ColumnOptimiser::markRows() {
     const std::int32_t columns = m_e.m_columnCount;
+    const std::int32_t rows = m_e.m_rowCount;
+    for (std::int32_t r = 0; r < rows; ++r) {
+        m_e.m_rows[r].mark = 0;
+    }
+    for (std::int32_t r = 0; r < rows; ++r) {
+        if (m_e.m_rows[r].occupied == 0) {
+            continue;
+        }
+        std::int32_t next = r + 1;
+        while (next < rows && m_e.m_rows[next].occupied == 0) {
+            ++next;
+        }
+        if (next == rows) {
+            break;
+        }
+        bool spans = false;
+        bool givesUp = false;
+        for (std::int32_t c = 0; c < columns && !givesUp; ++c) {
+            const tagGridCell& cell = m_e.at(r, c);
+            if (!isContent(cell)) {
+                continue;
+            }
+            const tagGridCell& below = m_e.at(next, c);
+            if (!isContent(below)) {
+                givesUp = true;
+                break;
+            }
+            if (below.columnSpan < cell.columnSpan) {
+                for (std::int32_t j = c + std::max(1, below.columnSpan); j < spanEnd(c, cell);
+                     ++j) {
+                    givesUp = givesUp || isContent(m_e.at(next, j));
+                }
+            }
+            spans = spans || r + cell.rowSpan > next;
+        }
+        if (spans && !givesUp) {
+            m_e.m_rows[r].mark = next;
+        }
+    }
+}
+
+// One round: rows by occupied count, most first, each count from the bottom up; marked rows
+// after the rows they wait for. True when the round had to let further columns survive.
+bool ColumnOptimiser::matchRound() {
     std::fill(m_target.begin(), m_target.end(), -1);
     std::int32_t largest = 0;
     for (std::int32_t r = 0; r < m_e.m_rowCount; ++r) {
         largest = std::max(largest, m_e.m_rows[r].occupied);
     }
     bool added = false;
-    std::vector<std::uint8_t> taken(static_cast<std::size_t>(columns));
     for (std::int32_t count = largest; count >= 1; --count) {
         for (std::int32_t r = m_e.m_rowCount - 1; r >= 0; --r) {
-            if (m_e.m_rows[r].occupied != count) {
-                continue;
+            if (m_e.m_rows[r].occupied == count && m_e.m_rows[r].mark == 0) {
+                added = matchRow(r) || added;
             }
-            std::fill(taken.begin(), taken.end(), 0);
-            std::int32_t previous = -1;
-            for (std::int32_t c = 0; c < columns; ++c) {
-                if (!isContent(m_e.at(r, c))) {
-                    continue;
-                }
-                std::int32_t nextContent = columns;
-                for (std::int32_t j = c + 1; j < columns; ++j) {
-                    if (isContent(m_e.at(r, j))) {
-                        nextContent = j;
-                        break;
-                    }
-                }
-                std::int32_t target = -1;
-                if (m_survives[c] != 0) {
-                    target = c;
-                }
-                for (std::int32_t j = c - 1;
-                     target < 0 && j > previous && position(c) - position(j) <= kNeighbourUnits;
-                     --j) {
-                    if (taken[j] != 0) {
-                        break;
-                    }
-                    if (m_survives[j] != 0) {
-                        target = j;
-                    }
-                }
-                for (std::int32_t j = c + 1;
-                     target < 0 && j < nextContent && position(j) - position(c) <= kNeighbourUnits;
-                     ++j) {
-                    if (m_survives[j] != 0) {
-                        target = j;
-                    }
-                }
-                if (target < 0) {
-                    // Every earlier cell of the row lies left of this one's own column.
-                    survive(c);
-                    added = true;
-                    target = c;
-                }
-                taken[target] = 1;
-                previous = target;
-                m_target[static_cast<std::size_t>(r) * columns + c] = target;
-            }
+        }
+    }
+    for (std::int32_t r = m_e.m_rowCount - 1; r >= 0; --r) {
+        if (m_e.m_rows[r].occupied > 0 && m_e.m_rows[r].mark != 0) {
+            added = matchRow(r) || added;
         }
     }
     return added;
 }
 
-void ColumnOptimiser::mergeSpannedCells() {
+// Every target stays strictly between the own columns of the row's neighbouring content cells,
+// so the targets of a row always increase from left to right.
+bool ColumnOptimiser::matchRow(std::int32_t row) {
+    const std::int32_t columns = m_e.m_columnCount;
+    std::vector<std::int32_t> cells;
+    for (std::int32_t c = 0; c < columns; ++c) {
+        if (isContent(m_e.at(row, c))) {
+            cells.push_back(c);
+        }
+    }
+    const auto m = static_cast<std::int32_t>(cells.size());
+    std::vector<std::int32_t> target(cells.size(), -1);
+    std::fill(m_used.begin(), m_used.end(), 0);
+    auto lowerBound = [&](std::int32_t i) { return i > 0 ? cells[i - 1] : -1; };
+    auto upperBound = [&](std::int32_t i) { return i + 1 < m ? cells[i + 1] : columns; };
+    auto take = [&](std::int32_t i, std::int32_t k) {
+        target[i] = k;
+        m_used[k] = 1;
+    };
+    auto tryMove = [&](std::int32_t i, std::int32_t k) {
+        if (k > lowerBound(i) && k < upperBound(i) && m_survives[k] != 0 && m_used[k] == 0 &&
+            target[i] < 0) {
+            take(i, k);
+        }
+    };
+    const std::int32_t next = m_e.m_rows[row].mark;
+    if (next != 0) {
+        for (std::int32_t i = 0; i < m; ++i) {
+            const tagGridCell& cell = m_e.at(row, cells[i]);
+            if (row + cell.rowSpan > next) {
+                const std::int32_t k =
+                    m_target[static_cast<std::size_t>(next) * columns + cells[i]];
+                if (k >= 0) {
+                    tryMove(i, k);
+                }
+            }
+        }
+    }
+    for (const auto& [from, to] : m_moves[row]) {
+        const auto found = std::find(cells.begin(), cells.end(), from);
+        if (found != cells.end()) {
+            tryMove(static_cast<std::int32_t>(found - cells.begin()), to);
+        }
+    }
+    auto previousTarget = [&](std::int32_t i) {
+        for (std::int32_t j = i - 1; j >= 0; --j) {
+            if (target[j] >= 0) {
+                return target[j];
+            }
+        }
+        return -1;
+    };
+    auto nextTarget = [&](std::int32_t i) {
+        for (std::int32_t j = i + 1; j < m; ++j) {
+            if (target[j] >= 0) {
+                return target[j];
+            }
+        }
+        return columns;
+    };
+    for (std::int32_t i = 0; i < m; ++i) {
+        if (target[i] >= 0) {
+            continue;
+        }
+        const std::int32_t c = cells[i];
+        const std::int32_t low = previousTarget(i);
+        const std::int32_t high = std::min(nextTarget(i), upperBound(i));
+        if (m_survives[c] != 0 && m_used[c] == 0 && c < nextTarget(i)) {
+            take(i, c);
+            continue;
+        }
+        for (std::int32_t j = c - 1; j > low && position(c) - position(j) <= kNeighbourUnits; --j) {
+            if (m_used[j] != 0) {
+                break;
+            }
+            if (m_survives[j] != 0) {
+                take(i, j);
+                break;
+            }
+        }
+        for (std::int32_t j = c + 1;
+             target[i] < 0 && j < high && position(j) - position(c) <= kNeighbourUnits; ++j) {
+            if (m_survives[j] != 0 && m_used[j] == 0) {
+                take(i, j);
+            }
+        }
+    }
+
+    // Cells still without a column fill the free surviving columns between their placed
+    // neighbours, or make columns survive when those are too few.
+    bool added = false;
+    for (std::int32_t a = 0; a < m; ++a) {
+        if (target[a] >= 0) {
+            continue;
+        }
+        std::int32_t b = a;
+        while (b + 1 < m && target[b + 1] < 0) {
+            ++b;
+        }
+        const std::int32_t low = a > 0 ? target[a - 1] : -1;
+        const std::int32_t high = b + 1 < m ? target[b + 1] : columns;
+        std::vector<std::int32_t> free;
+        for (std::int32_t k = low + 1; k < high; ++k) {
+            if (m_survives[k] != 0 && m_used[k] == 0) {
+                free.push_back(k);
+            }
+        }
+        std::int32_t last = low;
+        for (std::int32_t i = a; i <= b; ++i) {
+            const std::int32_t limit = std::min(high, upperBound(i));
+            std::int32_t best = -1;
+            double bestRatio = 0.0;
+            for (const std::int32_t k : free) {
+                if (m_relaxed || k <= last || k >= limit) {
+                    continue;
+                }
+                std::int32_t compared = 0;
+                const double ratio = ComputeFillRatio(row, cells[i], k, &compared);
+                if (best < 0 || ratio > bestRatio) {
+                    best = k;
+                    bestRatio = ratio;
+                }
+            }
+            // A free column is worth taking only when the cells already there agree with this
+            // one; otherwise the cell's own column survives.
+            if (best < 0 || bestRatio <= 1.0) {
+                const std::int32_t c = cells[i];
+                best = -1;
+                for (std::int32_t j = last + 1; j < limit; ++j) {
+                    if (m_used[j] == 0 && (best < 0 || std::abs(j - c) < std::abs(best - c))) {
+                        best = j;
+                    }
+                }
+                if (best < 0) {
+                    m_e.raise(kErrRunPlacement);
+                }
+                added = added || m_survives[best] == 0;
+                survive(best);
+            }
+            take(i, best);
+            last = best;
+        }
+        a = b;
+    }
+    for (std::int32_t i = 0; i < m; ++i) {
+        m_target[static_cast<std::size_t>(row) * columns + cells[i]] = target[i];
+    }
+    return added;
+}
+
+void ColumnOptimiser::MergeSpannedCells() {
     const std::int32_t columns = m_e.m_columnCount;
     for (std::int32_t r = 0; r < m_e.m_rowCount; ++r) {
         for (std::int32_t c = 0; c < columns; ++c) {
@@ -260,7 +784,7 @@ void ColumnOptimiser::thinSpans() {
     }
 }
 
-void ColumnOptimiser::checkColumnOrdinals() {
+void ColumnOptimiser::CheckColumnOrdinals() {
     for (std::int32_t r = 0; r < m_e.m_rowCount; ++r) {
         if (m_e.m_rows[r].occupied == 0) {
             continue;
@@ -304,6 +828,18 @@ void ColumnOptimiser::run() {
             m_maxWidth[c] = std::max(m_maxWidth[c], m_e.at(r, c).width);
         }
     }
+    // A short one-page batch has too few rows for a vote to be trusted.
+    if (!m_relaxed && m_e.m_pageCount == 1) {
+        std::int32_t contentRows = 0;
+        for (std::int32_t r = 0; r < rows; ++r) {
+            bool content = false;
+            for (std::int32_t c = 0; c < columns && !content; ++c) {
+                content = isContent(m_e.at(r, c)) && m_e.at(r, c).kind != kKindCoveredCopy;
+            }
+            contentRows += content ? 1 : 0;
+        }
+        m_relaxed = contentRows <= kRelaxedContentRows;
+    }
     // The dominant occupied count: the largest n x rows(n), the smallest n on a tie.
     std::vector<std::int32_t> histogram(static_cast<std::size_t>(columns) + 1, 0);
     for (std::int32_t r = 0; r < rows; ++r) {
@@ -321,11 +857,14 @@ void ColumnOptimiser::run() {
     for (std::int32_t c = 0; c < columns; ++c) {
         m_e.m_columns[c].ordinal = -1;
     }
-    if (n > 0 && histogram[n] >= 2) {
+    m_moves.assign(static_cast<std::size_t>(rows), {});
+    if (n > 0 && histogram[n] >= 2 && !runVote(n)) {
         positionVote(n);
     }
 
+    markRows();
     m_target.assign(static_cast<std::size_t>(rows) * columns, -1);
+    m_used.assign(static_cast<std::size_t>(columns), 0);
     while (matchRound()) {
     }
 
@@ -348,20 +887,18 @@ void ColumnOptimiser::run() {
     for (std::int32_t c = 0; c < columns; ++c) {
         m_e.m_columns[c].width = position(c + 1) - position(c);
     }
-    mergeSpannedCells();
+    MergeSpannedCells();
     if (m_e.m_outputKind != kOutputDelimited) {
         thinSpans();
     }
     for (std::int32_t c = 0; c < columns; ++c) {
         m_e.m_columns[c].width = m_survives[c] != 0 ? m_maxWidth[c] : 0;
     }
-    checkColumnOrdinals();
+    CheckColumnOrdinals();
 }
 
-// The relaxed thresholds belong to the alignment vote of positioned pages; the HTML road's vote
-// and matching do not depend on them.
-void CConvertEngine::OptimiseColumns(bool /*relaxed*/) {
-    ColumnOptimiser(*this).run();
+void CConvertEngine::OptimiseColumns(bool relaxed) {
+    ColumnOptimiser(*this, relaxed).run();
 }
 
 }  // namespace paginor

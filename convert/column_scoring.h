@@ -12,4 +12,9 @@ inline void GetWindowAround(std::int32_t pos, std::int32_t limit, std::int32_t r
     *hi = std::min(pos + r + 1, limit);
 }
 
+// What a run of n like cells in one column adds to the score of each of its rows.
+inline std::int32_t ColumnPenalty(std::int32_t n) {
+    return 10 * n + (n < 3 ? 8 : 13);
+}
+
 }  // namespace paginor

@@ -114,6 +114,14 @@ private:
     void RemoveRepeatedFooters();
     void ClearRow(std::int32_t row);
     void OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutputBatchInfo* batch);
+    static bool isBlankText(const tagGridCell& cell);
+    void forceRowSpanTwo(std::int32_t row, tagOutputCellInfo* records,
+                         const std::vector<std::int32_t>& sources);
+    bool mergesIntoPrevious(std::size_t previousFirst, std::size_t rowFirst, std::size_t rowEnd,
+                            std::size_t pageFirst) const;
+    bool foldsIntoPrevious(std::size_t previousFirst, std::size_t rowFirst,
+                           std::size_t rowEnd) const;
+    void sortRecords(std::size_t first, std::size_t last);
     void WriteDelimitedText(bool pageBreakLines, bool keepFirstPage, bool keepLastPage);
 
     EngineLimits m_limits;

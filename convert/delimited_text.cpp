@@ -1,16 +1,31 @@
 // The grid as delimited text: TAB between columns, CR LF after every row.
 
+#include <string_view>
+
 #include "convert/convert_engine.h"
 
 namespace paginor {
 
 namespace {
 
-// Line breaks and TABs inside a cell would start new rows or shift the columns.
+// Line breaks and TABs inside a cell would start new rows or shift the columns. A field holding
+// a double quote is quoted with its quotes doubled, or CSV readers take the quote as the start
+// of a quoted field.
 void AppendBlanked(std::string& out, const char* text, std::int32_t length) {
+    const std::string_view field(text, static_cast<std::size_t>(std::max(length, 0)));
+    const bool quoted = field.find('"') != std::string_view::npos;
+    if (quoted) {
+        out.push_back('"');
+    }
     for (std::int32_t i = 0; i < length; ++i) {
         const char c = text[i];
+        if (c == '"') {
+            out.push_back('"');
+        }
         out.push_back(c == '\r' || c == '\n' || c == '\t' ? ' ' : c);
+    }
+    if (quoted) {
+        out.push_back('"');
     }
 }
 

@@ -1,6 +1,7 @@
 // Header and footer removal and the output records of the grid.
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "convert/convert_engine.h"
@@ -9,6 +10,8 @@
 namespace paginor {
 
 namespace {
+
+constexpr std::int32_t kFoldTopDistance = 15;
 
 enum class TextMatch { Different, Equal, DigitsOnly };
 
@@ -205,6 +208,116 @@ void CConvertEngine::RemoveRepeatedFooters() {
     CountColumnCells();
 }
 
+bool CConvertEngine::isBlankText(const tagGridCell& cell) {
+    for (std::int32_t i = 0; i < cell.textLength; ++i) {
+        const char c = cell.text[i];
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A label row of one or two cells whose text stands beside a much fuller next row (its cells
+// reach down into it) covers two output rows.
+void CConvertEngine::forceRowSpanTwo(std::int32_t row, tagOutputCellInfo* records,
+                                     const std::vector<std::int32_t>& sources) {
+    const std::int32_t next = row + 1;
+    if (m_mode != kFormatHtml || next >= m_rowCount || m_rows[next].page != m_rows[row].page ||
+        m_rows[next].occupied <= 4 || m_rows[next].occupied <= m_rows[row].occupied ||
+        m_rows[row].occupied >= 3) {
+        return;
+    }
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        tagOutputCellInfo& record = records[i];
+        const tagGridCell& cell = at(row, sources[i]);
+        if (record.rowSpan != 1 || cell.text == nullptr) {
+            continue;
+        }
+        std::int64_t width = cell.width;
+        for (std::int32_t c = sources[i];
+             width <= 0 && c < sources[i] + record.columnSpan && c < m_columnCount; ++c) {
+            width += m_columns[c].width;
+        }
+        std::int32_t sameSpan = 0;
+        bool otherSpan = false;
+        for (std::size_t j = 0; j < sources.size(); ++j) {
+            const tagGridCell& other = at(row, sources[j]);
+            if (j == i || other.text == nullptr || !isBlankText(other)) {
+                continue;
+            }
+            sameSpan += records[j].rowSpan == record.rowSpan ? 1 : 0;
+            otherSpan = otherSpan || records[j].rowSpan != record.rowSpan;
+        }
+        const tagGridCell& below = at(next, sources[i]);
+        if (width > 0 && !otherSpan && sameSpan <= 1 && below.kind == kKindCoveredCopy &&
+            below.text == cell.text) {
+            record.rowSpan = 2;
+        }
+    }
+}
+
+namespace {
+
+bool ColumnsOverlap(const tagOutputCellInfo* a, const tagOutputCellInfo* aEnd,
+                    const tagOutputCellInfo* b, const tagOutputCellInfo* bEnd) {
+    for (const auto* x = a; x != aEnd; ++x) {
+        for (const auto* y = b; y != bEnd; ++y) {
+            if (x->column < y->column + y->columnSpan && y->column < x->column + x->columnSpan) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// The previous output row spans two rows whole: this row is its second half. Records on the
+// same columns would land on one cell, so such rows stay apart.
+bool CConvertEngine::mergesIntoPrevious(std::size_t previousFirst, std::size_t rowFirst,
+                                        std::size_t rowEnd, std::size_t pageFirst) const {
+    if (m_mode != kFormatHtml || rowFirst == rowEnd) {
+        return false;
+    }
+    const std::int32_t previousRow = m_records[previousFirst].row;
+    for (std::size_t i = previousFirst; i < rowFirst; ++i) {
+        if (m_records[i].rowSpan != 2) {
+            return false;
+        }
+    }
+    for (std::size_t i = pageFirst; i < previousFirst; ++i) {
+        if (m_records[i].row + m_records[i].rowSpan - 1 > previousRow) {
+            return false;
+        }
+    }
+    const tagOutputCellInfo* records = m_records.data();
+    return !ColumnsOverlap(records + previousFirst, records + rowFirst, records + rowFirst,
+                           records + rowEnd);
+}
+
+// A sparse row right under a full one whose gaps it fits.
+bool CConvertEngine::foldsIntoPrevious(std::size_t previousFirst, std::size_t rowFirst,
+                                       std::size_t rowEnd) const {
+    const std::size_t previous = rowFirst - previousFirst;
+    const std::size_t count = rowEnd - rowFirst;
+    if (m_mode != kFormatHtml || count == 0 || previous < 7 || count > 3 || 3 * count > previous ||
+        count + 5 > previous) {
+        return false;
+    }
+    const tagOutputCellInfo* records = m_records.data();
+    return !ColumnsOverlap(records + previousFirst, records + rowFirst, records + rowFirst,
+                           records + rowEnd);
+}
+
+void CConvertEngine::sortRecords(std::size_t first, std::size_t last) {
+    std::stable_sort(m_records.begin() + static_cast<std::ptrdiff_t>(first),
+                     m_records.begin() + static_cast<std::ptrdiff_t>(last),
+                     [](const tagOutputCellInfo& a, const tagOutputCellInfo& b) {
+                         return a.row != b.row ? a.row < b.row : a.column < b.column;
+                     });
+}
+
 void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutputBatchInfo* batch) {
     auto gives = [](const tagGridCell& cell) {
         return cell.backgroundColour != kNoBackground ||
@@ -257,6 +370,11 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
     std::int32_t outputRow = 0;
     std::int32_t page = m_rowCount > 0 ? m_rows[0].page : 0;
     bool pageHasContent = false;
+    std::vector<std::int32_t> sources;  // grid column of each record of the current row
+    std::size_t previousFirst = 0;      // the previous output row's records on this page
+    std::size_t previousCount = 0;
+    std::int32_t previousRow = -1;
+    std::int32_t previousTop = 0;
     auto closePage = [&](std::int32_t p) {
         if (batch != nullptr && batch->pages != nullptr && p >= 0 && p < m_pageCount) {
             tagOutputPageInfo& info = batch->pages[p];
@@ -277,6 +395,8 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
             page = m_rows[r].page;
             pageFirstRecord = written;
             outputRow = 0;
+            previousCount = 0;
+            previousRow = -1;
             pageHasContent = false;
         }
         if (m_rows[r].occupied == 0) {
@@ -285,11 +405,13 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
             }
             continue;
         }
+        sources.clear();
         for (std::int32_t c = 0; c < m_columnCount; ++c) {
             const tagGridCell& cell = at(r, c);
             if (!gives(cell)) {
                 continue;
             }
+            sources.push_back(c);
             tagOutputCellInfo& record = m_records[written++];
             record.row = outputRow;
             record.column = std::max(cell.outputColumn, 0);
@@ -318,6 +440,32 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
                 span += producesRow(rr) ? 1 : 0;
             }
             record.rowSpan = span;
+        }
+        const auto rowFirst = written - sources.size();
+        forceRowSpanTwo(r, m_records.data() + rowFirst, sources);
+        const bool adjacent = previousCount > 0 && previousRow == outputRow - 1;
+        if (adjacent && mergesIntoPrevious(previousFirst, rowFirst, written, pageFirstRecord)) {
+            for (std::size_t i = previousFirst; i < rowFirst; ++i) {
+                m_records[i].rowSpan = 1;
+            }
+            for (std::size_t i = rowFirst; i < written; ++i) {
+                m_records[i].row = previousRow;
+            }
+            sortRecords(previousFirst, written);
+            --outputRow;
+            previousCount = written - previousFirst;
+        } else if (adjacent && foldsIntoPrevious(previousFirst, rowFirst, written) &&
+                   std::abs(previousTop - m_rows[r].top) < kFoldTopDistance) {
+            for (std::size_t i = rowFirst; i < written; ++i) {
+                m_records[i].row = previousRow;
+            }
+            sortRecords(previousFirst, written);
+            previousCount = 0;
+        } else {
+            previousFirst = rowFirst;
+            previousCount = written - rowFirst;
+            previousRow = outputRow;
+            previousTop = m_rows[r].top;
         }
         pageHasContent = true;
         ++outputRow;

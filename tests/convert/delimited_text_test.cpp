@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "tests/convert/convert_harness.h"
 
@@ -45,6 +49,48 @@ TEST(DelimitedText, Layouts) {
     for (const Case& c : cases) {
         EXPECT_EQ(runHtml(makeBatch(c.pages), c.options).text, c.expected) << c.name;
     }
+}
+
+}  // namespace
+}  // namespace paginor
+
+namespace paginor {
+namespace {
+
+// Python's csv module reads the text back: one line per row, fields joined by '|'.
+std::string readWithPythonCsv(const std::string& text) {
+    char path[] = "/tmp/paginor-csv-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    const std::string command =
+        std::string(
+            "/usr/bin/python3 -c \"import csv,sys\n"
+            "for row in csv.reader(open(sys.argv[1], newline=''), delimiter='\\t'):\n"
+            "    print('|'.join(row))\" ") +
+        path;
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            out += buffer;
+        }
+        EXPECT_EQ(pclose(pipe), 0);
+    }
+    unlink(path);
+    return out;
+}
+
+TEST(DelimitedText, QuotesReadBackByACsvReader) {
+    const std::string html = page(
+        "<tr><td width=50>&quot;Quoted&quot; lead</td><td width=50>5&quot; bolt</td>"
+        "<td width=50>plain</td></tr>"
+        "<tr><td>a\tb</td><td>line<br>break</td><td>&quot;</td></tr>");
+    const std::string text = runHtml(makeBatch({html})).text;
+    EXPECT_EQ(text,
+              "\"\"\"Quoted\"\" lead\"\t\"5\"\" bolt\"\tplain\r\na b\tline break\t\"\"\"\"\r\n");
+    EXPECT_EQ(readWithPythonCsv(text), "\"Quoted\" lead|5\" bolt|plain\na b|line break|\"\n");
 }
 
 }  // namespace
