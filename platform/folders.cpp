@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace paginor {
@@ -96,6 +97,19 @@ std::string tempFolder() {
         }
     }
     return "/tmp";
+}
+
+std::string privateTempFolder() {
+    const std::string folder = tempFolder() + "/paginor-" + std::to_string(geteuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return {};
+    }
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & 0077) != 0) {
+        return {};
+    }
+    return folder;
 }
 
 std::string executableFolder() {

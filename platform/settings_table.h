@@ -52,7 +52,7 @@ inline constexpr SettingValue kPasswordValue{kPaginorKey, "password", SettingsTy
 inline constexpr SettingValue kLastRecipientsValue{kPaginorKey, "lastrecipients",
                                                    SettingsType::String, 0, 260};
 
-// Start-up and installation (Parts 2.103, 2.104, 2.108).
+// Start-up and installation.
 inline constexpr SettingKey kMachinePaginorKey{SettingsHive::LocalMachine,
                                                "Software\\Orrin.Tadd\\Paginor"};
 inline constexpr SettingValue kVersionValue{kPaginorKey, "version", SettingsType::String, 0, 20};
@@ -74,7 +74,7 @@ inline constexpr SettingValue kUpdateFlagValue{kPaginorKey, "update_flag", Setti
                                                0};
 inline constexpr SettingValue kPrintDirectlyValue{kPaginorKey, "print_directly",
                                                   SettingsType::Dword, 0, 0};
-// Notices shown for files that are not reports, per type (Part 2.104).
+// Notices shown for files that are not reports, per type.
 inline constexpr SettingValue kOpenFlagTxtValue{kPaginorKey, "openflagtxt", SettingsType::Dword, 0,
                                                 0};
 inline constexpr SettingValue kOpenFlagDocValue{kPaginorKey, "openflagdoc", SettingsType::Dword, 0,

@@ -1,51 +1,183 @@
 #include "app/qt/foliant_app.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+#include <thread>
+
+#include "app/qt/download_dlg.h"
+#include "app/settings_install.h"
+#include "platform/process.h"
+#include "platform/settings_table.h"
 
 namespace paginor {
+namespace {
+
+constexpr int kGetPdfOutputCommand = 32802;
+
+}  // namespace
 
 CFoliantApp::CFoliantApp() = default;
 
 CFoliantApp::~CFoliantApp() = default;
 
 bool CFoliantApp::InitInstance(const std::vector<std::string>& arguments) {
+    // Steps 1 to 3: the structured-exception translator and OLE have no Linux counterpart; the
+    // document, frame and view are built here.
     m_window = std::make_unique<MainWindow>(m_doc, m_ui, m_settings);
     m_ui.setParentWindow(m_window.get());
-    m_doc.report().setProgressSink([this](int percent) { m_window->setProgress(percent); });
-    m_window->show();
-    m_window->setWindowTitle(std::string(kMainTitle));
-    // Switches, report addresses and link files come with the full start-up; a first argument is
-    // taken as a local report path.
-    if (!arguments.empty() && !arguments.front().empty()) {
-        std::string path = arguments.front();
-        if (path.front() == '"') {
-            path = path.substr(1, path.size() >= 2 ? path.size() - 2 : 0);
-        }
-        openLocalReport(path);
-    }
-    return true;
+    m_doc.report().setProgressSink([this](int percent) { postProgress(percent); });
+    StartupContext context{m_settings, m_ui, *this, nowLocal(), supportAddress()};
+    return RunStartup(JoinArguments(arguments), context);
 }
 
-void CFoliantApp::openLocalReport(const std::string& path) {
-    const std::string savedTitle = m_window->windowTitle();
-    m_window->setWindowTitle(std::string("Initializing Report"));
-    std::string trace = "Try_Start";
-    bool loaded = false;
-    try {
-        m_doc.report().Init(path, nullptr, false, &trace, nullptr, nullptr);
-        loaded = true;
-    } catch (const ReportError&) {
-        char text[CMainFrame::kMaxShownErrorText];
-        m_doc.report().GetErrorText(text, sizeof text);
-        m_window->setWindowTitle(savedTitle);
-        m_ui.messageBox(text, MessageButtons::Ok, MessageIcon::Stop);
+void CFoliantApp::postProgress(int percent) {
+    if (QThread::currentThread() == m_window->thread()) {
+        m_window->frame().SetProgress(percent);
+        return;
     }
-    if (loaded) {
-        m_window->setWindowTitle(savedTitle);
-        m_window->frame().FillPageList();
-        m_window->frame().RunCommand("nextpage");
+    QPointer<MainWindow> window = m_window.get();
+    QMetaObject::invokeMethod(
+        m_window.get(),
+        [window, percent] {
+            if (window)
+                window->frame().SetProgress(percent);
+        },
+        Qt::QueuedConnection);
+}
+
+void CFoliantApp::unregisterFileTypes() {
+    UnregisterReportFileTypes(currentInstallEnvironment());
+}
+
+void CFoliantApp::installSettings() {
+    const std::string error = InstallSettings(m_settings, currentInstallEnvironment());
+    // An unwritable store would make every start a first run: say so once.
+    if (!error.empty() && !keyExists(m_settings, kPaginorKey)) {
+        m_ui.messageBox("The settings cannot be written: " + error, MessageButtons::Ok,
+                        MessageIcon::Exclamation);
     }
-    m_window->frame().SetProgress(0);
+}
+
+void CFoliantApp::showMainWindow() {
+    // Step 6: "Get PDF Output" and a separator before "Exit" in the File menu.
+    for (QAction* menuAction : m_window->menuBar()->actions()) {
+        QMenu* menu = menuAction->menu();
+        if (menu == nullptr || menu->actions().isEmpty())
+            continue;
+        QAction* exitAction = menu->actions().last();
+        if (!exitAction->text().contains(QStringLiteral("xit")))
+            continue;
+        auto* pdf = new QAction(QObject::tr("Get PDF Output"), menu);
+        pdf->setData(kGetPdfOutputCommand);
+        pdf->setEnabled(false);  // its command comes with the menu commands
+        menu->insertAction(exitAction, pdf);
+        menu->insertSeparator(exitAction);
+        break;
+    }
+    m_window->show();
+    m_window->setWindowTitle(std::string(kMainTitle));
+}
+
+std::string CFoliantApp::title() const {
+    return m_window->windowTitle();
+}
+
+void CFoliantApp::setTitle(const std::string& text) {
+    m_window->setWindowTitle(text);
+}
+
+void CFoliantApp::keywordSetup(const std::string&) {
+    // The keyword dialog (KeyWordSetup) comes with the menu commands.
+}
+
+void CFoliantApp::runJob(DownloadState& state, DownloadMode mode) {
+    if (mode == DownloadMode::Initialise && !state.reportAddress.empty()) {
+        m_reportAddress = state.reportAddress;
+    }
+    DownloadEnvironment env;
+    env.progress = [this](int percent) { postProgress(percent); };
+    DownloadDlg dialog(m_window.get());
+    dialog.SetDownloadInfo(&state, mode);
+    std::thread worker([&state, &env, mode] {
+        if (mode == DownloadMode::Download) {
+            DownloadThreadProc(state, env);
+        } else {
+            InitReportThreadProc(state);
+        }
+    });
+    // The dialog runs only while the worker has not finished yet.
+    if (!state.closeRequested()) {
+        dialog.exec();
+    }
+    worker.join();
+    dialog.SetDownloadInfo(nullptr, mode);
+    if (mode == DownloadMode::Download && !state.succeeded.load()) {
+        m_reportAddress.clear();
+    }
+}
+
+void CFoliantApp::openNonReportFile(const std::string& path, bool print) {
+    NonReportEnvironment env;
+    env.settings = &m_settings;
+    env.ui = &m_ui;
+    OpenNonReportFile(path, print, env);
+}
+
+int CFoliantApp::runCommand(const std::string& command) {
+    return m_window->frame().RunCommand(command);
+}
+
+void CFoliantApp::fillPageList() {
+    m_window->frame().FillPageList();
+}
+
+void CFoliantApp::setProgress(int percent) {
+    m_window->frame().SetProgress(percent);
+}
+
+std::int32_t CFoliantApp::pageCount() {
+    return m_doc.report().GetPageCount();
+}
+
+bool CFoliantApp::applyPrintDirectives() {
+    // CMainFrame::ApplyPrintDirectives comes with the print-task queue.
+    return false;
+}
+
+void CFoliantApp::openPrintSetup() {
+    m_window->frame().PrintPages(1, pageCount(), 0, false);
+}
+
+std::string CFoliantApp::printerName() const {
+    return {};
+}
+
+void CFoliantApp::setUpdating(bool updating) {
+    m_window->frame().SetUpdating(updating);
+}
+
+void CFoliantApp::startUpdateThread(bool) {
+    // The auto-update thread is not built yet; until then nothing runs and the flag clears,
+    // as the thread's WM_SETUPDATING 0 would.
+    m_window->frame().SetUpdating(false);
+}
+
+void CFoliantApp::placeUpdateCheckWindow() {
+    m_window->setGeometry(200, 0, 350, 150);
+}
+
+bool CFoliantApp::checkForUpdate(const std::string&, std::string&) {
+    return false;  // CheckForUpdate comes with the auto-update
+}
+
+bool CFoliantApp::startProgram(const std::vector<std::string>& argv) {
+    std::string error;
+    return spawnDetached(argv, error);
 }
 
 }  // namespace paginor

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -48,6 +49,19 @@ TEST_F(FoldersTest, TempFolderHonoursTmpdir) {
     EXPECT_EQ(tempFolder(), m_root);
     setenv("TMPDIR", "/nonexistent/paginor", 1);
     EXPECT_NE(tempFolder(), "/nonexistent/paginor");
+    unsetenv("TMPDIR");
+}
+
+TEST_F(FoldersTest, PrivateTempFolderIsTheUsersAlone) {
+    setenv("TMPDIR", m_root.c_str(), 1);
+    const std::string folder = privateTempFolder();
+    EXPECT_EQ(folder, m_root + "/paginor-" + std::to_string(geteuid()));
+    struct stat st {};
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // A folder that others may write to is not taken.
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    EXPECT_EQ(privateTempFolder(), "");
     unsetenv("TMPDIR");
 }
 

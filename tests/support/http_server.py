@@ -16,6 +16,14 @@ Routes (the same on both ports):
   /slow-head            sends nothing for 30 s
   /slow-body            announces 100 bytes, sends 10, then nothing for 30 s
   /hits?path=/x         how many requests /x has had (query strings aside)
+  /report.htm           a small text/html report
+  /doc.pdf              application/pdf
+  /plain-charset        text/plain; charset=utf-8
+  /empty                text/html with Content-Length: 0
+  /no-length            text/html without Content-Length, ended by closing
+  /empty-no-length      no Content-Length and no body
+  /sample.htm           samples/sales-summary.htm as text/html
+  /printdoc             keeps the POST body; /last-printdoc gives it back
   anything else         404
 """
 
@@ -37,6 +45,9 @@ GIF = b"GIF89a\x01\x00\x01\x00\x00\x00\x00;\r\n\x00"
 stopping = threading.Event()
 hits = {}
 hits_lock = threading.Lock()
+last_printdoc = [b""]
+REPORT = (b"<html><head><title>r</title></head><body>\r\n"
+          b"<table><tr><td>Page one</td></tr></table>\r\n</body></html>\r\n")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -103,6 +114,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif url.path == "/slow-body":
             self.send_body(b"x" * 10, "text/css", length=100)
             stopping.wait(30)
+        elif url.path == "/report.htm":
+            self.send_body(REPORT, "text/html")
+        elif url.path == "/sample.htm":
+            sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                  "samples", "sales-summary.htm")
+            with open(sample, "rb") as f:
+                self.send_body(f.read(), "text/html")
+        elif url.path == "/doc.pdf":
+            self.send_body(b"%PDF-1.4\n%fake\n", "application/pdf")
+        elif url.path == "/plain-charset":
+            self.send_body(b"plain text\n", "text/plain; charset=utf-8")
+        elif url.path == "/empty":
+            self.send_body(b"", "text/html")
+        elif url.path in ("/no-length", "/empty-no-length"):
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.end_headers()
+            if url.path == "/no-length":
+                self.wfile.write(REPORT)
+            self.wfile.flush()
+            self.close_connection = True
+        elif url.path == "/printdoc":
+            last_printdoc[0] = body
+            self.send_body(b"ok\r\nqueued\r\n", "text/plain")
+        elif url.path == "/last-printdoc":
+            self.send_body(last_printdoc[0], "text/plain")
         elif url.path == "/hits":
             wanted = urllib.parse.parse_qs(url.query).get("path", [""])[0]
             with hits_lock:

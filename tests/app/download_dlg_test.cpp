@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QTimer>
+#include <thread>
+
+#include "app/download_state.h"
+#include "app/qt/download_dlg.h"
+#include "core/report_core.h"
+#include "tests/core/report_fixtures.h"
+#include "tests/core/temp_dir.h"
+
+namespace paginor {
+namespace {
+
+// The worker closes the dialog through queued calls; exec() returns when it has.
+TEST(DownloadDlgTest, TheWorkerClosesTheDialogWhenTheReportIsLoaded) {
+    TempDir dir;
+    CReportCore report;
+    DownloadState state;
+    state.reset();
+    state.path = dir.write("r.htm", fixtures::markedHtmlReport(3));
+    state.report = &report;
+    DownloadDlg dialog;
+    dialog.SetDownloadInfo(&state, DownloadMode::Initialise);
+    std::thread worker([&state] {
+        // Let the dialog open first, so the close reaches a running dialog.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        InitReportThreadProc(state);
+    });
+    dialog.exec();
+    worker.join();
+    dialog.SetDownloadInfo(nullptr, DownloadMode::Initialise);
+    EXPECT_TRUE(dialog.closedByWorker());
+    EXPECT_TRUE(state.succeeded.load());
+    EXPECT_EQ(report.GetPageCount(), 3);
+}
+
+TEST(DownloadDlgTest, AWorkerThatEndedBeforeTheDialogOpenedStillClosesIt) {
+    TempDir dir;
+    CReportCore report;
+    DownloadState state;
+    state.reset();
+    state.path = dir.write("r.htm", fixtures::markedHtmlReport(2));
+    state.report = &report;
+    InitReportThreadProc(state);
+    ASSERT_TRUE(state.closeRequested());
+    DownloadDlg dialog;
+    dialog.SetDownloadInfo(&state, DownloadMode::Initialise);
+    // A dialog that would wait for a close that already came would hang here.
+    QTimer::singleShot(10000, &dialog, [&dialog] { dialog.done(99); });
+    EXPECT_NE(dialog.exec(), 99);
+    dialog.SetDownloadInfo(nullptr, DownloadMode::Initialise);
+}
+
+}  // namespace
+}  // namespace paginor
