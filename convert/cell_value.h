@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace paginor {
+
+inline constexpr std::int32_t kCellKindText = 0;
+inline constexpr std::int32_t kCellKindDate = 1;
+inline constexpr std::int32_t kCellKindNumber = 2;
+
+// Conventions learned from the first cells that reveal them; they hold for the whole export.
+struct tagCellDetectOptions {
+    // 0 undecided; 1 decimal comma with '.' thousands; 2 decimal point with ',' thousands;
+    // 3 decimal comma with space thousands.
+    std::int32_t numberStyle = 0;
+    // 0 undecided; 1 month first; 2 day first.
+    std::int32_t dateOrder = 0;
+
+    void Reset();
+    void SetDefaults();
+    bool IsSet() const;
+};
+
+struct tagCellDetectResult {
+    bool detected = false;
+    std::int32_t kind = kCellKindText;
+    std::string format;  // the number format, empty for none
+    std::string value;   // the normalised value, empty for none
+};
+
+// Recognises numbers and dates in cell texts and gives their normalised value and format.
+class CCellValueDetector {
+public:
+    void Detect(std::string_view text, tagCellDetectResult& result);
+
+    tagCellDetectOptions& options() { return m_options; }
+    const tagCellDetectOptions& options() const { return m_options; }
+
+    // Codes of the separator scan: 0 ambiguous, 1 to 3 the number styles, 4 not a number.
+    static std::int32_t DetectSeparators(std::string_view text);
+    static std::int32_t DetectNumberFormat(std::string_view text);
+    static bool IsNumber(std::string_view text);
+    static bool IsDigits(std::string_view text);
+    static std::int32_t MonthFromName(std::string_view name);
+
+private:
+    bool DetectNumber(std::string_view text, tagCellDetectResult& result);
+    bool DetectDate(std::string_view text, tagCellDetectResult& result);
+    bool DetectMonthNameDate(std::string_view text, tagCellDetectResult& result);
+
+    char m_decimalMark = '.';
+    char m_thousandsMark = ',';
+    tagCellDetectOptions m_options;
+};
+
+// Decimal and thousands marks of the digits in [start, end] ('.' and ',' only): 0 none or
+// ambiguous, 1 decimal comma, 2 decimal point, 3 inconsistent.
+std::int32_t DetectNumberSeparatorsInRange(const char* start, const char* end);
+
+}  // namespace paginor

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <exception>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace paginor {
+
+class CReportCore;
+
+inline constexpr std::int32_t kMaxBatchPages = 238;
+inline constexpr std::int64_t kMaxBatchBytes = 12582912;
+inline constexpr std::int32_t kErrReportNotLoaded = 5;
+inline constexpr std::int32_t kErrNoTable = 18;
+inline constexpr std::int32_t kErrCancelled = 19;
+inline constexpr std::int32_t kErrNoRow = 27;
+inline constexpr std::int32_t kErrNoRowEnd = 28;
+inline constexpr std::int32_t kErrNoTableTagEnd = 29;
+
+// A failed conversion: the report's error code and the message.
+class ConversionError : public std::exception {
+public:
+    ConversionError(std::int32_t code, std::string text) : m_code(code), m_text(std::move(text)) {}
+    std::int32_t code() const { return m_code; }
+    const std::string& text() const { return m_text; }
+    const char* what() const noexcept override { return m_text.c_str(); }
+
+private:
+    std::int32_t m_code;
+    std::string m_text;
+};
+
+// First-row layout of a page: the sum of its cell widths, its column count and the widths as
+// "n,n,".
+struct FirstRowLayout {
+    std::int32_t widthSum = 0;
+    std::int32_t columnCount = 0;
+    std::string widths;
+};
+
+// Parses the first row of the page's table; throws ConversionError 18, 27, 28 or 29.
+FirstRowLayout ParseFirstRowWidths(std::string_view text);
+bool IsSameColumnLayout(std::string_view a, std::string_view b);
+// The number at position of a comma list; position moves past its comma. False at the end or for
+// a piece of 32 characters or more.
+bool ReadNextListNumber(std::string_view list, std::size_t& position, std::int64_t& value);
+// Blanks the markup of tables inside the first table of text.
+void ScanTables(char* text, std::size_t length);
+
+// The batching state kept across batches of one conversion.
+struct BatchLayoutState {
+    std::int32_t scanPosition = 0;
+    std::int32_t widthSum = 0;
+    FirstRowLayout first;  // of the batch's first page
+};
+
+struct BatchSource {
+    bool html = true;
+    std::function<std::int64_t(std::int32_t page)> pageLength;
+    std::function<FirstRowLayout(std::int32_t page)> layout;
+};
+
+std::int32_t GetNextBatchSize(const BatchSource& source, std::int32_t lastPage,
+                              std::int32_t firstPage, BatchLayoutState& state, bool pageByPage,
+                              bool sameLayoutCheck);
+
+}  // namespace paginor

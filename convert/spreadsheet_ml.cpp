@@ -1,0 +1,566 @@
+#include "convert/spreadsheet_ml.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstddef>
+
+#include "core/report_core.h"
+#include "core/text_format.h"
+#include "platform/code_page_convert.h"
+
+namespace paginor {
+
+namespace {
+
+constexpr std::int32_t kFirstStyleNumber = 21;
+constexpr std::size_t kSheetPiece = 1024;
+constexpr const char kHtmlNamespace[] = "http://www.w3.org/TR/REC-html40";
+
+// XML 1.0 allows TAB, LF and CR below the blank, and nothing of U+FFFE, U+FFFF.
+bool isXmlChar(char32_t c) {
+    if (c < 0x20) {
+        return c == 0x09 || c == 0x0A || c == 0x0D;
+    }
+    return c != 0xFFFE && c != 0xFFFF;
+}
+
+// The maker's web host: the domain of the support address.
+std::string makerHost() {
+    const std::string& address = supportAddress();
+    const auto at = address.find('@');
+    return at == std::string::npos ? address : address.substr(at + 1);
+}
+
+void appendPadded(std::string& out, int value, int width) {
+    std::array<char, 16> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    out.append(static_cast<std::size_t>(std::max(0, width - static_cast<int>(end - digits.data()))),
+               '0');
+    out.append(digits.data(), end);
+}
+
+std::string formatCreated(const std::tm& t) {
+    std::string text;
+    appendPadded(text, t.tm_year + 1900, 4);
+    text += '-';
+    appendPadded(text, t.tm_mon + 1, 2);
+    text += '-';
+    appendPadded(text, t.tm_mday, 2);
+    text += 'T';
+    appendPadded(text, t.tm_hour, 2);
+    text += ':';
+    appendPadded(text, t.tm_min, 2);
+    text += ':';
+    appendPadded(text, t.tm_sec, 2);
+    text += ".000";
+    return text;
+}
+
+// One position of a page's grid.
+struct Slot {
+    std::int32_t rowSpan = 1;  // 0 on a position covered by another cell's span
+    std::int32_t columnSpan = 1;
+    std::int32_t owner = -1;  // on a covered position: the covering slot's index
+    const tagOutputCellInfo* cell = nullptr;
+    std::string joined;  // the texts of several records at one position
+    bool hasJoined = false;
+};
+
+// The records of one page laid out on its rows and columns. Records outside the grid are
+// dropped, spans are clipped to it, and spans never overlap: a span is shortened where it would
+// cover a placed record, and a record landing on a covered position shortens the covering span.
+class PageGrid {
+public:
+    PageGrid(std::int32_t rows, std::int32_t columns)
+        : m_rows(rows),
+          m_columns(columns),
+          m_slots(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns)) {}
+
+    Slot& at(std::int32_t r, std::int32_t c) { return m_slots[index(r, c)]; }
+
+    void place(const tagOutputCellInfo& record) {
+        const std::int32_t r = record.row;
+        const std::int32_t c = record.column;
+        if (r < 0 || r >= m_rows || c < 0 || c >= m_columns) {
+            return;
+        }
+        Slot& slot = at(r, c);
+        if (slot.owner >= 0) {
+            collapse(slot.owner);
+        }
+        if (slot.cell != nullptr) {
+            join(slot, record);
+            return;
+        }
+        slot.cell = &record;
+        std::int32_t columnSpan = std::clamp(record.columnSpan, 1, m_columns - c);
+        std::int32_t rowSpan = std::clamp(record.rowSpan, 1, m_rows - r);
+        for (std::int32_t d = 1; d < columnSpan; ++d) {
+            if (taken(r, c + d)) {
+                columnSpan = d;
+            }
+        }
+        for (std::int32_t dr = 1; dr < rowSpan; ++dr) {
+            for (std::int32_t d = 0; d < columnSpan; ++d) {
+                if (taken(r + dr, c + d)) {
+                    rowSpan = dr;
+                }
+            }
+        }
+        const auto owner = static_cast<std::int32_t>(index(r, c));
+        for (std::int32_t dr = 0; dr < rowSpan; ++dr) {
+            for (std::int32_t d = 0; d < columnSpan; ++d) {
+                Slot& covered = at(r + dr, c + d);
+                covered.rowSpan = 0;
+                covered.columnSpan = 0;
+                covered.owner = owner;
+            }
+        }
+        slot.rowSpan = rowSpan;
+        slot.columnSpan = columnSpan;
+        slot.owner = -1;
+    }
+
+private:
+    std::size_t index(std::int32_t r, std::int32_t c) const {
+        return static_cast<std::size_t>(r) * static_cast<std::size_t>(m_columns) +
+               static_cast<std::size_t>(c);
+    }
+
+    bool taken(std::int32_t r, std::int32_t c) {
+        const Slot& slot = at(r, c);
+        return slot.cell != nullptr || slot.owner >= 0;
+    }
+
+    void collapse(std::int32_t owner) {
+        Slot& origin = m_slots[static_cast<std::size_t>(owner)];
+        const std::int32_t r = owner / m_columns;
+        const std::int32_t c = owner % m_columns;
+        for (std::int32_t dr = 0; dr < origin.rowSpan; ++dr) {
+            for (std::int32_t d = 0; d < origin.columnSpan; ++d) {
+                if (dr != 0 || d != 0) {
+                    Slot& covered = at(r + dr, c + d);
+                    covered.rowSpan = 1;
+                    covered.columnSpan = 1;
+                    covered.owner = -1;
+                }
+            }
+        }
+        origin.rowSpan = 1;
+        origin.columnSpan = 1;
+    }
+
+    static std::string_view textOf(const tagOutputCellInfo& record) {
+        if (record.text == nullptr || record.textLength <= 0 ||
+            (record.kind != kKindText && record.kind != kKindLink)) {
+            return {};
+        }
+        return {record.text, static_cast<std::size_t>(record.textLength)};
+    }
+
+    static void join(Slot& slot, const tagOutputCellInfo& record) {
+        const std::string_view more = textOf(record);
+        if (more.empty()) {
+            return;
+        }
+        if (!slot.hasJoined) {
+            slot.joined = std::string(textOf(*slot.cell));
+            slot.hasJoined = true;
+        }
+        if (!slot.joined.empty()) {
+            slot.joined += ' ';
+        }
+        slot.joined += more;
+    }
+
+    std::int32_t m_rows;
+    std::int32_t m_columns;
+    std::vector<Slot> m_slots;
+};
+
+std::string_view cellText(const Slot& slot) {
+    if (slot.hasJoined) {
+        return slot.joined;
+    }
+    const tagOutputCellInfo* cell = slot.cell;
+    if (cell == nullptr || cell->text == nullptr || cell->textLength <= 0 ||
+        (cell->kind != kKindText && cell->kind != kKindLink)) {
+        return {};
+    }
+    return {cell->text, static_cast<std::size_t>(cell->textLength)};
+}
+
+}  // namespace
+
+void appendXmlNumber(std::string& out, std::int64_t value) {
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    out.append(digits.data(), end);
+}
+
+void appendXmlText(std::string& out, std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;  // a lone surrogate has no character
+        }
+        if (!isXmlChar(c)) {
+            continue;
+        }
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                if (c < 127) {
+                    out += static_cast<char>(c);
+                } else {
+                    out += "&#";
+                    appendXmlNumber(out, static_cast<std::int64_t>(c));
+                    out += ';';
+                }
+        }
+    }
+}
+
+std::string FormatStyleId(std::int32_t number) {
+    std::string id = "s";
+    appendXmlNumber(id, number);
+    return id;
+}
+
+CSpreadsheetMLWriter::CSpreadsheetMLWriter(std::int32_t codePage, bool keepNumbersAsText,
+                                           bool convertDates, std::int32_t reportFormat)
+    : m_codePage(codePage),
+      m_convertDates(convertDates),
+      m_keepNumbersAsText(keepNumbersAsText),
+      m_reportFormat(reportFormat) {
+    m_detector.options().Reset();
+}
+
+void CSpreadsheetMLWriter::EscapeText(std::string& out, std::string_view text) const {
+    appendXmlText(out, codePageToUtf16(text, m_codePage));
+}
+
+std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
+                                             const char* numberFormat) {
+    std::string body;
+    switch (cell.alignment) {
+        case 1:
+            body += "<Alignment ss:Horizontal=\"Left\"/>";
+            break;
+        case 2:
+            body += "<Alignment ss:Horizontal=\"Center\"/>";
+            break;
+        case 3:
+            body += "<Alignment ss:Horizontal=\"Right\"/>";
+            break;
+        case 0:
+            if (m_reportFormat == 2) {
+                body += "<Alignment ss:Horizontal=\"Left\"/>";
+            }
+            break;
+        default:
+            break;
+    }
+    if (cell.framed != 0) {
+        body += "<Borders>\r\n";
+        for (const char* position : {"Bottom", "Left", "Right", "Top"}) {
+            body += "    <Border ss:Position=\"";
+            body += position;
+            body += "\" ss:LineStyle=\"Continuous\" ss:Weight=\"1\" ss:Color=\"#000000\"/>\r\n";
+        }
+        body += "   </Borders>\r\n";
+    }
+    const bool hasName = cell.fontName != nullptr && cell.fontName[0] != '\0';
+    if (hasName || cell.bold != 0 || cell.fontColour != 0 || cell.fontSize != 0) {
+        body += "<Font ";
+        if (cell.bold != 0) {
+            body += "  ss:Bold=\"1\" ";
+        }
+        body += " ss:Color=\"" + FormatHtmlColor(cell.fontColour) + "\"";
+        if (hasName) {
+            body += " ss:FontName=\"";
+            EscapeText(body, cell.fontName);
+            body += "\"";
+        }
+        if (cell.fontSize != 0) {
+            body += " ss:Size=\"";
+            appendXmlNumber(body, cell.fontSize);
+            body += "\"";
+        }
+        body += "/>\r\n";
+    }
+    if (numberFormat != nullptr && numberFormat[0] != '\0') {
+        body += "<NumberFormat ss:Format=\"";
+        appendXmlText(body,
+                      std::u16string(numberFormat,
+                                     numberFormat + std::char_traits<char>::length(numberFormat)));
+        body += "\"/>\r\n";
+    }
+    if (cell.backgroundColour != kNoBackground) {
+        body += "<Interior ss:Color=\"" + FormatHtmlColor(cell.backgroundColour) +
+                "\" ss:Pattern=\"Solid\"/>\r\n";
+    }
+    const auto [entry, added] = m_styleIds.try_emplace(
+        body, static_cast<std::int32_t>(m_styleBodies.size()) + kFirstStyleNumber);
+    if (added) {
+        m_styleBodies.push_back(body);
+    }
+    return FormatStyleId(entry->second);
+}
+
+void CSpreadsheetMLWriter::writeCell(std::string& out, const tagOutputCellInfo& cell,
+                                     std::string_view text, std::int32_t column, bool indexed,
+                                     std::int32_t pageNumber) {
+    const char* type = "String";
+    tagCellDetectResult detected;
+    std::string value(text);
+    if (!text.empty() && (m_convertDates || !m_keepNumbersAsText)) {
+        m_detector.Detect(text, detected);
+        const bool keep = (detected.kind == kCellKindDate && m_convertDates) ||
+                          (detected.kind == kCellKindNumber && !m_keepNumbersAsText);
+        // A date the detector could not order has no value: it stays text.
+        if (keep && !detected.value.empty()) {
+            value = detected.value;
+            type = detected.kind == kCellKindDate ? "DateTime" : "Number";
+        } else {
+            detected.format.clear();
+        }
+    }
+    const std::string styleId =
+        GetStyleId(cell, detected.format.empty() ? nullptr : detected.format.c_str());
+    out += " <Cell";
+    if (indexed) {
+        out += " ss:Index=\"";
+        appendXmlNumber(out, column + 1);
+        out += "\"";
+    }
+    if (cell.rowSpan >= 2) {
+        out += " ss:MergeDown=\"";
+        appendXmlNumber(out, cell.rowSpan - 1);
+        out += "\"";
+    }
+    if (cell.columnSpan >= 2) {
+        out += " ss:MergeAcross=\"";
+        appendXmlNumber(out, cell.columnSpan - 1);
+        out += "\"";
+    }
+    out += " ss:StyleID=\"" + styleId + "\"";
+    if (value.empty() && pageNumber < 0) {
+        out += "/>\r\n";
+        return;
+    }
+    out += ">";
+    if (pageNumber >= 0) {
+        out += "<Comment ss:Author=\"tabulan\"><ss:Data   xmlns=\"";
+        out += kHtmlNamespace;
+        out +=
+            "\"><B><Font html:Face=\"Tahoma\"  x:CharSet=\"134\" x:Family=\"Swiss\" "
+            "html:Size=\"8\" html:Color=\"#000000\">Page ";
+        appendXmlNumber(out, pageNumber);
+        out += "</Font></B></ss:Data></Comment>";
+    }
+    out += "<Data ss:Type=\"";
+    out += type;
+    out += "\">";
+    EscapeText(out, value);
+    out += "</Data></Cell>\r\n";
+}
+
+void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFirstPage,
+                                      bool skipLastPage, std::int32_t pageCount,
+                                      std::int32_t columnCount, const tagOutputPageInfo* pages,
+                                      std::time_t* timeOut, std::int32_t recordCount) {
+    if (pages == nullptr || pageCount <= 0) {
+        return;
+    }
+    const std::int32_t s = skipFirstPage ? 1 : 0;
+    const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
+    const auto total = static_cast<std::size_t>(std::max(recordCount, 0));
+    // The records of page p, in their order.
+    auto forEachRecord = [&](std::int32_t p, auto&& visit) {
+        const tagOutputPageInfo& page = pages[p];
+        if (page.records == nullptr) {
+            return;
+        }
+        std::uint32_t found = 0;
+        for (std::size_t i = 0; i < total && found < page.recordCount; ++i) {
+            const tagOutputCellInfo& record = page.records[i];
+            if (record.page == p) {
+                ++found;
+                if (!visit(record)) {
+                    return;
+                }
+            }
+        }
+    };
+    tagCellDetectOptions& options = m_detector.options();
+    if (!options.IsSet()) {
+        tagCellDetectResult discarded;
+        for (std::int32_t p = s; p < e && !options.IsSet(); ++p) {
+            forEachRecord(p, [&](const tagOutputCellInfo& record) {
+                if (record.text != nullptr && record.textLength > 0) {
+                    m_detector.Detect({record.text, static_cast<std::size_t>(record.textLength)},
+                                      discarded);
+                }
+                return !options.IsSet();
+            });
+        }
+        options.SetDefaults();
+    }
+    const std::int32_t columns = std::max(columnCount, 0);
+    for (std::int32_t p = s; p < e; ++p) {
+        const auto rows = static_cast<std::int32_t>(
+            std::min<std::uint32_t>(pages[p].rowCount, static_cast<std::uint32_t>(INT32_MAX / 2)));
+        if (m_rowsWritten + rows > m_rowsPerWorksheet && m_rowsWritten > 0) {
+            if (!m_sheets.empty()) {
+                m_sheets.back().rowCount = m_rowsWritten;
+            }
+            m_sheets.emplace_back();
+            m_rowsWritten = 0;
+        }
+        tagSheetInfo& sheet = m_sheets.back();
+        sheet.columnCount = std::max(sheet.columnCount, columns);
+        if (rows > 0 && columns > 0) {
+            PageGrid grid(rows, columns);
+            forEachRecord(p, [&](const tagOutputCellInfo& record) {
+                grid.place(record);
+                return true;
+            });
+            const tagOutputCellInfo emptyCell;
+            bool commented = false;
+            for (std::int32_t r = 0; r < rows; ++r) {
+                bool any = r == 0;
+                for (std::int32_t c = 0; c < columns && !any; ++c) {
+                    any = grid.at(r, c).cell != nullptr && grid.at(r, c).rowSpan > 0;
+                }
+                if (!any) {
+                    continue;
+                }
+                sheet.rows += "<Row ss:Index=\"";
+                appendXmlNumber(sheet.rows, m_rowsWritten + r + 1);
+                sheet.rows += "\">\r\n";
+                std::int32_t previous = -1;
+                for (std::int32_t c = 0; c < columns; ++c) {
+                    const Slot& slot = grid.at(r, c);
+                    if (slot.rowSpan <= 0 || (slot.cell == nullptr && (r != 0 || c != 0))) {
+                        continue;
+                    }
+                    tagOutputCellInfo cell = slot.cell != nullptr ? *slot.cell : emptyCell;
+                    cell.rowSpan = slot.rowSpan;
+                    cell.columnSpan = slot.columnSpan;
+                    writeCell(sheet.rows, cell, cellText(slot), c, c > previous + 1,
+                              commented ? -1 : firstPageNumber + p - s);
+                    commented = true;
+                    previous = c;
+                }
+                sheet.rows += "</Row>\r\n";
+            }
+        }
+        m_rowsWritten += rows;
+        sheet.rowCount = m_rowsWritten;
+        if (timeOut != nullptr) {
+            *timeOut = std::time(nullptr);
+        }
+    }
+}
+
+void CSpreadsheetMLWriter::WriteWorkbook(const std::function<void(std::string_view)>& sink,
+                                         bool rightToLeft, const std::tm& created) const {
+    std::string text =
+        "<?xml version=\"1.0\"?>\r\n"
+        "<?mso-application progid=\"Excel.Sheet\"?>\r\n"
+        "<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"\r\n"
+        " xmlns:o=\"urn:schemas-microsoft-com:office:office\"\r\n"
+        " xmlns:x=\"urn:schemas-microsoft-com:office:excel\"\r\n"
+        " xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"\r\n"
+        " xmlns:html=\"";
+    text += kHtmlNamespace;
+    text +=
+        "\">\r\n"
+        " <DocumentProperties xmlns=\"urn:schemas-microsoft-com:office:office\">\r\n"
+        "  <Author>tabulan</Author>\r\n"
+        "  <LastAuthor>tabulan</LastAuthor>\r\n"
+        "  <Created>";
+    text += formatCreated(created);
+    text += "</Created>\r\n  <Company>";
+    const std::string host = makerHost();
+    appendXmlText(text, std::u16string(host.begin(), host.end()));
+    text +=
+        "</Company>\r\n"
+        "  <Version>13.00</Version>\r\n"
+        " </DocumentProperties>\r\n"
+        " <OfficeDocumentSettings xmlns=\"urn:schemas-microsoft-com:office:office\">\r\n"
+        " </OfficeDocumentSettings>\r\n"
+        " <ExcelWorkbook xmlns=\"urn:schemas-microsoft-com:office:excel\">\r\n"
+        "  <WindowHeight>12945</WindowHeight>\r\n"
+        "  <WindowWidth>21435</WindowWidth>\r\n"
+        "  <WindowTopX>360</WindowTopX>\r\n"
+        "  <WindowTopY>105</WindowTopY>\r\n"
+        "  <ProtectStructure>False</ProtectStructure>\r\n"
+        "  <ProtectWindows>False</ProtectWindows>\r\n"
+        " </ExcelWorkbook>\r\n";
+    if (!m_styleBodies.empty()) {
+        text += "<Styles>\r\n";
+        for (std::size_t i = 0; i < m_styleBodies.size(); ++i) {
+            text += "<Style ss:ID=\"" +
+                    FormatStyleId(static_cast<std::int32_t>(i) + kFirstStyleNumber) + "\">\r\n";
+            text += m_styleBodies[i];
+            text += "</Style>\r\n";
+        }
+        text += "</Styles>\r\n";
+    }
+    sink(text);
+    // A workbook needs a worksheet even when no page produced one.
+    static const std::vector<tagSheetInfo> kOneEmptySheet(1);
+    const std::vector<tagSheetInfo>& sheets = m_sheets.empty() ? kOneEmptySheet : m_sheets;
+    for (std::size_t n = 0; n < sheets.size(); ++n) {
+        const tagSheetInfo& sheet = sheets[n];
+        text = "<Worksheet ss:Name=\"Sheet";
+        appendXmlNumber(text, static_cast<std::int64_t>(n + 1));
+        text += "\"";
+        if (rightToLeft) {
+            text += " ss:RightToLeft=\"1\"";
+        }
+        text += ">\r\n  <Table ss:ExpandedColumnCount=\"";
+        appendXmlNumber(text, sheet.columnCount);
+        text += "\"   ss:ExpandedRowCount=\"";
+        appendXmlNumber(text, sheet.rowCount);
+        text += "\" x:FullColumns=\"1\"\r\n   x:FullRows=\"1\">\r\n";
+        for (std::int32_t i = 1; i <= sheet.columnCount; ++i) {
+            text += " <Column ss:Index=\"";
+            appendXmlNumber(text, i);
+            text += "\" ss:AutoFitWidth=\"1\"/>\r\n";
+        }
+        sink(text);
+        for (std::size_t at = 0; at < sheet.rows.size(); at += kSheetPiece) {
+            sink(std::string_view(sheet.rows).substr(at, kSheetPiece));
+        }
+        sink(
+            "  </Table>\r\n"
+            "  <WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\">\r\n"
+            "   <Selected/>\r\n"
+            "   <ProtectObjects>False</ProtectObjects>\r\n"
+            "   <ProtectScenarios>False</ProtectScenarios>\r\n"
+            "  </WorksheetOptions>\r\n"
+            " </Worksheet>\r\n");
+    }
+    sink("\r\n</Workbook>\r\n");
+}
+
+}  // namespace paginor
