@@ -13,6 +13,7 @@
 #include "core/download.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
+#include "core/text_scan.h"
 #include "platform/folders.h"
 #include "platform/http_client.h"
 #include "platform/process.h"
@@ -22,25 +23,6 @@
 
 namespace paginor {
 namespace {
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (lower(text[i]) != lower(prefix[i]))
-            return false;
-    }
-    return true;
-}
-
-bool endsWithNoCase(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() &&
-           startsWithNoCase(text.substr(text.size() - suffix.size()), suffix);
-}
 
 constexpr std::string_view kNavCancelPage = "shdoclc.dll/navcancl.htm#";
 constexpr std::string_view kRedirectWord = "javascript:redirect";

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/text_scan.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/settings_store.h"
@@ -27,24 +28,6 @@ constexpr const char kThreshold130[] = "1.3.0";
 constexpr const char kThreshold135[] = "1.3.5";
 constexpr const char kMissingVersion[] = "1.0.0";
 constexpr const char kPageSetupFile[] = "pagesetup.dat";
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i];
-        char b = prefix[i];
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Keeps the first error of a run of writes.
 class Writer {

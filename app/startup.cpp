@@ -6,34 +6,12 @@
 
 #include "app/ui_services.h"
 #include "core/report_core.h"
+#include "core/text_scan.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
 
 namespace paginor {
 namespace {
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (lower(text[i]) != lower(prefix[i]))
-            return false;
-    }
-    return true;
-}
-
-bool endsWithNoCase(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() &&
-           startsWithNoCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\n' || c == '\r';
-}
 
 std::chrono::sys_days civilDay(const LocalDate& date) {
     using namespace std::chrono;
@@ -162,11 +140,11 @@ void ParseUrlArgument(std::string_view text, CommandLine& line) {
         return;
     }
     std::size_t end = 0;
-    while (end < text.size() && !isBlank(text[end]))
+    while (end < text.size() && !IsBlank(text[end]))
         ++end;
     std::string_view address = text.substr(0, end);
     std::string_view rest = text.substr(end);
-    while (!rest.empty() && isBlank(rest.front()))
+    while (!rest.empty() && IsBlank(rest.front()))
         rest.remove_prefix(1);
     if (!rest.empty() && rest.front() == '"')
         rest.remove_prefix(1);

@@ -36,12 +36,6 @@ enum class Route { Session, Secure, Plain };
 
 using Clock = std::chrono::steady_clock;
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           EqualNoCaseN(text.data(), static_cast<int>(prefix.size()), prefix.data(),
-                        static_cast<int>(prefix.size()));
-}
-
 void capResult(std::string& text) {
     if (text.size() > kMaxDownloadResultBytes) {
         text.resize(kMaxDownloadResultBytes);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <string_view>
+
 // Text-scanning helpers of the report core.
 //
 // All helpers work on single-byte text in the report's own code page and never allocate.
@@ -20,6 +23,24 @@ inline bool IsBlank(char c) {
 
 inline char FoldCase(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+// Prefix and suffix tests over views, ASCII case-insensitive.
+inline bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (FoldCase(text[i]) != FoldCase(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+inline bool endsWithNoCase(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           startsWithNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // The first non-blank byte of the range, its position in *position. A range of blanks only gives

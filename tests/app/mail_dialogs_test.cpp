@@ -20,19 +20,6 @@ namespace {
 
 constexpr int kSendWaitMs = 30000;
 
-// A loopback port that nothing listens on.
-int closedPortForTests() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 class MailDialogs : public ::testing::Test {
 protected:
     void storeAccount(int port) {
@@ -106,7 +93,7 @@ TEST_F(MailDialogs, RefusedRecipientsKeepTheDialogOpen) {
 }
 
 TEST_F(MailDialogs, AFailedSendNamesTheServerAndTheUser) {
-    storeAccount(closedPortForTests());
+    storeAccount(closedPort());
     CSendEmail dialog(m_settings, m_ui, "");
     dialog.setPort(m_port);
     dialog.recipientsEdit()->setText(QStringLiteral("you@example.org"));

@@ -14,62 +14,22 @@
 #include <vector>
 
 #include "mail/mail_clock.h"
-
-extern char** environ;
+#include "tests/support/python_server.h"
 
 namespace paginor {
 
 // tests/support/smtp_server.py in one of its modes; it ends when its stdin closes.
 class SmtpTestServer {
 public:
-    ~SmtpTestServer() { stop(); }
-
     bool start(std::vector<std::string> arguments) {
-        int input[2];
-        int output[2];
-        if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
-            return false;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-        arguments.insert(arguments.begin(), {"/usr/bin/python3", PAGINOR_SMTP_SERVER_SCRIPT});
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        int spawned = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(input[0]);
-        close(output[1]);
-        m_stdin = input[1];
-        std::string line;
-        char c = 0;
-        while (spawned == 0 && read(output[0], &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        close(output[0]);
-        return spawned == 0 && std::sscanf(line.c_str(), "port=%d", &m_port) == 1;
+        const std::string line = m_process.start(PAGINOR_SMTP_SERVER_SCRIPT, std::move(arguments));
+        return std::sscanf(line.c_str(), "port=%d", &m_port) == 1;
     }
-
-    void stop() {
-        if (m_stdin >= 0) {
-            close(m_stdin);
-            m_stdin = -1;
-        }
-        if (m_pid > 0) {
-            waitpid(m_pid, nullptr, 0);
-            m_pid = 0;
-        }
-    }
-
+    void stop() { m_process.stop(); }
     int port() const { return m_port; }
 
 private:
-    pid_t m_pid = 0;
-    int m_stdin = -1;
+    PythonServer m_process;
     int m_port = 0;
 };
 
