@@ -291,6 +291,10 @@ void CMainFrame::UpdatePageFields(std::int32_t first, std::int32_t last) {
 
 void CMainFrame::FillPageList() {
     m_widgets.fillPageList(reportLoaded() ? m_doc.report().GetPageCount() : 0);
+    // A page may already be shown: the new list marks it too.
+    if (m_firstPage > 0) {
+        SelectPageInList(m_firstPage - 1);
+    }
 }
 
 void CMainFrame::SelectPageInList(std::int32_t index) {

@@ -159,6 +159,15 @@ TEST_F(MainFrameTest, CommandsAreIgnoredWhileAPrintTaskRuns) {
     EXPECT_EQ(shownPages(), "1-1");
 }
 
+TEST_F(MainFrameTest, AFilledListMarksThePageShown) {
+    m_path = m_dir.write("r.htm", fixtures::markedHtmlReport(4));
+    ASSERT_EQ(m_frame->RunCommand("open " + m_path), 1);
+    ASSERT_EQ(m_frame->RunCommand("nextpage"), 1);
+    m_frame->FillPageList();
+    EXPECT_EQ(m_widgets.listCount, 4);
+    EXPECT_EQ(m_widgets.listSelection, 0);
+}
+
 TEST_F(MainFrameTest, ShowUpdatesFieldsAndList) {
     loadReport(5);
     EXPECT_EQ(m_frame->RunCommand("show 3 4"), 1);
