@@ -1,18 +1,22 @@
 #include "convert/conversion_driver.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "convert/convert_engine.h"
 #include "convert/spreadsheet_ml.h"
+#include "core/env_info.h"
 #include "core/report_core.h"
 #include "platform/sys_error.h"
+#include "platform/user_info.h"
 
 namespace paginor {
 
@@ -142,29 +146,26 @@ bool IsSameColumnLayout(std::string_view a, std::string_view b) {
             }
         }
     }
-    std::size_t pa = 0;
-    std::size_t pb = 0;
-    std::int64_t va = 0;
-    std::int64_t vb = 0;
-    while (ReadNextListNumber(a, pa, va) && ReadNextListNumber(b, pb, vb)) {
-        std::int64_t sumA = va;
-        std::int64_t sumB = vb;
-        while (sumA != sumB) {
-            std::int64_t more = 0;
-            if (sumA < sumB) {
-                if (!ReadNextListNumber(a, pa, more)) {
-                    return false;
-                }
-                sumA += more;
-            } else {
-                if (!ReadNextListNumber(b, pb, more)) {
-                    return false;
-                }
-                sumB += more;
-            }
+    // Two lists are one layout when one only groups the other's widths: every column boundary
+    // of the coarser list is a boundary of the finer one ("100,50" and "150" agree, "100,50" and
+    // "50,100" do not).
+    auto boundaries = [](std::string_view list) {
+        std::vector<std::int64_t> sums;
+        std::int64_t sum = 0;
+        std::int64_t value = 0;
+        for (std::size_t at = 0; ReadNextListNumber(list, at, value);) {
+            sum += value;
+            sums.push_back(sum);
         }
-    }
-    return true;
+        return sums;
+    };
+    const std::vector<std::int64_t> left = boundaries(a);
+    const std::vector<std::int64_t> right = boundaries(b);
+    auto within = [](const std::vector<std::int64_t>& coarse,
+                     const std::vector<std::int64_t>& fine) {
+        return std::includes(fine.begin(), fine.end(), coarse.begin(), coarse.end());
+    };
+    return within(left, right) || within(right, left);
 }
 
 void ScanTables(char* text, std::size_t length) {
@@ -246,6 +247,536 @@ std::int32_t GetNextBatchSize(const BatchSource& source, std::int32_t lastPage,
         }
     }
     return size;
+}
+
+namespace {
+
+constexpr std::int64_t kBufferStep = 262144;
+constexpr std::int32_t kArabicCodePage = 1256;
+constexpr std::uint16_t kLangArabic = 0x01;
+
+constexpr std::string_view kXmlFailure =
+    "Tabulan failed to generate XML report due to a fatal bug.";
+
+enum class OutputKind { Delimited, SpreadsheetMl };
+
+// Written under a unique name beside the target and renamed over it at commit; until then the
+// destructor removes it, so the target never names a partial file.
+class OutputFile {
+public:
+    explicit OutputFile(std::string target) : m_target(std::move(target)) {}
+    ~OutputFile() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        if (!m_temporary.empty()) {
+            ::unlink(m_temporary.c_str());
+        }
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool create() {
+        if (m_target.empty()) {
+            return fail(ENOENT);
+        }
+        std::string name = m_target + ".XXXXXX";
+        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (m_fd < 0) {
+            return fail(errno);
+        }
+        m_temporary = std::move(name);
+        return ::fchmod(m_fd, 0644) == 0 || fail(errno);
+    }
+
+    bool write(std::string_view data) {
+        while (!data.empty()) {
+            const ssize_t count = ::write(m_fd, data.data(), data.size());
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count <= 0) {
+                return fail(count == 0 ? EIO : errno);
+            }
+            data.remove_prefix(static_cast<std::size_t>(count));
+        }
+        return true;
+    }
+
+    bool commit() {
+        if (::fsync(m_fd) != 0) {
+            return fail(errno);
+        }
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0) {
+            return fail(errno);
+        }
+        if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+            return fail(errno);
+        }
+        m_temporary.clear();
+        return true;
+    }
+
+    const std::string& error() const { return m_error; }
+
+private:
+    bool fail(int errorNumber) {
+        m_error = m_target + ": " + systemErrorText(errorNumber);
+        return false;
+    }
+
+    std::string m_target;
+    std::string m_temporary;
+    std::string m_error;
+    int m_fd = -1;
+};
+
+// One conversion: the batch loop over the page range and everything it keeps across batches.
+class ExcelFileDriver {
+public:
+    ExcelFileDriver(CReportCore& report, const ExcelOutputOptions& options)
+        : m_report(report), m_options(options) {}
+
+    std::int32_t run();
+
+private:
+    [[noreturn]] void raise(std::int32_t code, std::string ownText = {});
+    [[noreturn]] void raiseReported(std::int32_t code);
+    void step(std::string_view name);
+    void stamp();
+    TextDirection effectiveDirection() const;
+    void checkRange();
+    OutputKind chooseOutputKind();
+    FirstRowLayout pageLayout(std::int32_t page);
+    const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
+    bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache);
+    void gatherBatchText(std::int32_t first, std::int32_t last);
+    void appendPage(std::int32_t page);
+    void convertBatch(std::int32_t first, std::int32_t last, OutputKind kind);
+    void writeBatch(std::int32_t first, OutputKind kind, const void* output,
+                    std::int64_t textLength, std::int32_t columns, std::int32_t records);
+    void ensureWriter();
+    void reportProgress(std::int32_t last);
+    [[noreturn]] void raiseEngineFailure(const ConvertError& error);
+    std::string bugRequest(std::string_view opening) const;
+    void writeFile(std::string_view data);
+    void finish(OutputKind kind);
+
+    CReportCore& m_report;
+    const ExcelOutputOptions& m_options;
+    bool m_html = true;
+    std::int32_t m_pageCount = 0;
+    TextDirection m_direction = TextDirection::NotStated;
+    CConvertEngine m_engine;
+    std::unique_ptr<OutputFile> m_file;
+    std::unique_ptr<CSpreadsheetMLWriter> m_writer;
+
+    BatchLayoutState m_layoutState;
+    std::uint8_t m_useFirstPage = 0;
+    bool m_useLastPage = false;
+    std::optional<FirstRowLayout> m_firstPageLayout;
+    std::optional<FirstRowLayout> m_lastPageLayout;
+    std::optional<std::string> m_firstPageText;
+    std::vector<char> m_buffer;
+    std::int64_t m_batchLength = 0;
+    std::vector<std::int64_t> m_pageOffsets;
+    std::vector<std::int32_t> m_pageList;
+    bool m_firstPrepended = false;
+    bool m_lastAppended = false;
+    std::vector<tagOutputPageInfo> m_outputPages;
+    tagOutputBatchInfo m_batchInfo;
+    std::int32_t m_highestProgress = 2;
+};
+
+void ExcelFileDriver::raise(std::int32_t code, std::string ownText) {
+    if (code == -1) {
+        m_report.SetErrorText(std::move(ownText));
+    } else {
+        m_report.SetErrorCode(code);
+    }
+    throw ConversionError(code, m_report.GetErrorText());
+}
+
+void ExcelFileDriver::raiseReported(std::int32_t code) {
+    throw ConversionError(m_report.SetErrorCode(code), m_report.GetErrorText());
+}
+
+void ExcelFileDriver::step(std::string_view name) {
+    if (m_options.stepBuffer != nullptr && m_options.stepBufferSize > 0) {
+        m_options.stepBuffer->assign(name.substr(0, m_options.stepBufferSize - 1));
+    }
+}
+
+void ExcelFileDriver::stamp() {
+    if (m_options.activityStamp != nullptr) {
+        *m_options.activityStamp = std::time(nullptr);
+    }
+}
+
+// The user's locale stands in for the system's ANSI code page: Arabic means 1256.
+TextDirection ExcelFileDriver::effectiveDirection() const {
+    if (m_report.textDirection() != TextDirection::NotStated) {
+        return m_report.textDirection();
+    }
+    if (m_options.textDirection != TextDirection::NotStated) {
+        return m_options.textDirection;
+    }
+    const bool arabicSystem = (userDefaultLangId() & 0x3FF) == kLangArabic;
+    return arabicSystem || m_report.codePage() == kArabicCodePage ? TextDirection::RightToLeft
+                                                                  : TextDirection::NotStated;
+}
+
+void ExcelFileDriver::checkRange() {
+    if (m_report.state() == 0) {
+        raise(kErrReportNotLoaded);
+    }
+    m_pageCount = static_cast<std::int32_t>(m_report.pageTable().size());
+    if (m_options.firstPage > m_pageCount || m_options.lastPage > m_pageCount) {
+        raise(-1, "Please input page number between 1 and " + std::to_string(m_pageCount) + " .");
+    }
+    // A range that yields no batch would end as an empty success.
+    try {
+        m_report.CheckPageRange(m_options.firstPage, m_options.lastPage);
+    } catch (const ReportError& error) {
+        raiseReported(error.code());
+    }
+}
+
+OutputKind ExcelFileDriver::chooseOutputKind() {
+    switch (m_options.fileFormat) {
+        case ExportFileFormat::Delimited:
+            return OutputKind::Delimited;
+        case ExportFileFormat::AutoSelect:
+        case ExportFileFormat::SpreadsheetMl:
+            // No Excel automation server is registered here: Auto Select falls back.
+            return OutputKind::SpreadsheetMl;
+        case ExportFileFormat::ExcelCompatible:
+            raise(-1,
+                  "The Excel compatible (web archive) output is not available. Please choose "
+                  "SpreadsheetML or Delimited");
+        case ExportFileFormat::NativeExcel:
+        default:
+            raise(-1,
+                  "Unable to access Microsoft Excel runtime. Please install Microsoft Office on "
+                  "the server/machine");
+    }
+}
+
+FirstRowLayout ExcelFileDriver::pageLayout(std::int32_t page) {
+    const tagPageInfo& info = m_report.pageTable()[static_cast<std::size_t>(page - 1)];
+    std::int64_t length = std::min<std::int64_t>(info.length, kLayoutScanBytes);
+    if (length <= 0) {
+        raise(kErrNoTable);
+    }
+    try {
+        m_report.CopyToStringBuffer(info.start, '\0', length);
+        return ParseFirstRowWidths(
+            std::string_view(m_report.tagBuffer(), static_cast<std::size_t>(length)));
+    } catch (const ReportError& error) {
+        raiseReported(error.code());
+    } catch (const ConversionError& error) {
+        raise(error.code());
+    }
+}
+
+const FirstRowLayout& ExcelFileDriver::cachedLayout(std::int32_t page,
+                                                    std::optional<FirstRowLayout>& cache) {
+    if (!cache) {
+        cache = pageLayout(page);
+    }
+    return *cache;
+}
+
+// A reference page joins a batch of an HTML report only when it has the batch's layout.
+bool ExcelFileDriver::joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache) {
+    if (!m_html) {
+        return true;
+    }
+    const FirstRowLayout& layout = cachedLayout(page, cache);
+    return layout.widthSum == m_layoutState.first.widthSum &&
+           IsSameColumnLayout(layout.widths, m_layoutState.first.widths);
+}
+
+void ExcelFileDriver::gatherBatchText(std::int32_t first, std::int32_t last) {
+    m_pageList.clear();
+    m_pageOffsets.clear();
+    m_firstPrepended = m_useFirstPage != 0 && first > 1 && joinsBatch(1, m_firstPageLayout);
+    if (m_firstPrepended) {
+        m_pageList.push_back(1);
+    }
+    for (std::int32_t p = first; p <= last; ++p) {
+        m_pageList.push_back(p);
+    }
+    m_lastAppended =
+        m_useLastPage && last < m_pageCount && joinsBatch(m_pageCount, m_lastPageLayout);
+    if (m_lastAppended) {
+        m_pageList.push_back(m_pageCount);
+    }
+    std::int64_t needed = 0;
+    for (const std::int32_t p : m_pageList) {
+        needed += m_report.pageTable()[static_cast<std::size_t>(p - 1)].length;
+    }
+    if (needed > static_cast<std::int64_t>(m_buffer.size())) {
+        try {
+            std::vector<char>().swap(m_buffer);
+            m_buffer.resize(
+                static_cast<std::size_t>((needed + kBufferStep - 1) / kBufferStep * kBufferStep));
+        } catch (const std::bad_alloc&) {
+            m_report.SetSystemErrorText("OTEFGA1", ENOMEM);
+            raiseReported(-1);
+        }
+    }
+    m_batchLength = 0;
+    for (const std::int32_t p : m_pageList) {
+        appendPage(p);
+    }
+}
+
+void ExcelFileDriver::appendPage(std::int32_t page) {
+    const tagPageInfo& info = m_report.pageTable()[static_cast<std::size_t>(page - 1)];
+    std::string_view text;
+    if (page == 1 && m_firstPageText) {
+        text = *m_firstPageText;
+    } else {
+        std::int64_t length = info.length;
+        try {
+            m_report.CopyToStringBuffer(info.start, '\0', length);
+        } catch (const ReportError& error) {
+            raiseReported(error.code());
+        }
+        text = std::string_view(m_report.tagBuffer(), static_cast<std::size_t>(length));
+        if (page == 1 && m_useFirstPage != 0 && m_options.lastPage > 1) {
+            m_firstPageText.emplace(text);
+        }
+    }
+    char* destination = m_buffer.data() + m_batchLength;
+    std::memcpy(destination, text.data(), text.size());
+    if (m_html && m_report.nestedTable()) {
+        ScanTables(destination, text.size());
+    }
+    m_pageOffsets.push_back(m_batchLength);
+    m_batchLength += static_cast<std::int64_t>(text.size());
+}
+
+std::string ExcelFileDriver::bugRequest(std::string_view opening) const {
+    return std::string(opening) + "<br>Please send the file to " + supportAddress() +
+           " :<font color=\"#FF0000\">" + m_report.reportPath() + "</font>";
+}
+
+void ExcelFileDriver::raiseEngineFailure(const ConvertError& error) {
+    if (m_options.mainWindowProgress) {
+        m_options.mainWindowProgress(0);
+    }
+    const std::int32_t code = error.code();
+    if (code >= 1 && code <= 4) {
+        raise(-1, bugRequest("Tabulan failed to convert your report because of a bug (#" +
+                             std::to_string(code) + ") of conversion engine."));
+    }
+    if (code == 0) {
+        raise(-1, m_report.GetErrorText());
+    }
+    std::string text;
+    m_engine.GetErrorText(text);
+    raise(-1, text);
+}
+
+void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, OutputKind kind) {
+    const void* output = nullptr;
+    std::int64_t textLength = 0;
+    std::int32_t columns = 0;
+    std::int32_t records = 0;
+    try {
+        m_report.CheckPageRange(first, last);
+        gatherBatchText(first, last);
+        if (m_options.cancel != nullptr && m_options.cancel->load() != 0) {
+            raise(kErrCancelled);
+        }
+        const bool delimited = kind == OutputKind::Delimited;
+        m_outputPages.assign(m_pageList.size(), tagOutputPageInfo{});
+        m_batchInfo = tagOutputBatchInfo{};
+        m_batchInfo.pages = m_outputPages.data();
+        std::uint8_t colour = delimited ? 0 : 1;
+        const bool lastBatch = last == m_pageCount;
+        step("FL_Convert_GetCSVOutput104");
+        step("FL1)Please send the file to " + supportAddress() + ": " + m_report.reportPath());
+        m_engine.GetCSVOutput104(
+            m_buffer.data(), m_batchLength, m_pageOffsets.data(),
+            static_cast<std::int32_t>(m_pageOffsets.size()), &output, &textLength, &columns,
+            &records, delimited ? kOutputDelimited : kOutputRecordsSml, &colour,
+            delimited ? m_options.font : true, &m_batchInfo, m_options.markPages,
+            !delimited || !m_firstPrepended, !delimited || !m_lastAppended, &m_useFirstPage,
+            m_options.engineNumber, m_options.headerFooterRemoval, first - 1, lastBatch,
+            first == 1 && lastBatch && !m_firstPrepended && !m_lastAppended, false,
+            m_options.stepBuffer);
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const ConvertError& error) {
+        raiseEngineFailure(error);
+    } catch (const ReportError& error) {
+        raiseReported(error.code());
+    } catch (const std::exception& error) {
+        raise(-1, bugRequest("Tabulan failed to convert your report because of a bug of "
+                             "conversion engine.") +
+                      "<br>Information for vender:" + error.what());
+    } catch (...) {
+        raise(-1, bugRequest("Tabulan failed to convert your report because of a bug of "
+                             "conversion engine.") +
+                      "Information for vender:Format: Delimited");
+    }
+    writeBatch(first, kind, output, textLength, columns, records);
+}
+
+void ExcelFileDriver::writeBatch(std::int32_t first, OutputKind kind, const void* output,
+                                 std::int64_t textLength, std::int32_t columns,
+                                 std::int32_t records) {
+    if (kind == OutputKind::Delimited) {
+        if (output != nullptr && textLength > 0) {
+            writeFile({static_cast<const char*>(output), static_cast<std::size_t>(textLength)});
+        }
+        return;
+    }
+    try {
+        ensureWriter();
+        m_writer->WriteTable(first, m_firstPrepended, m_lastAppended,
+                             static_cast<std::int32_t>(m_outputPages.size()), columns,
+                             m_outputPages.data(), m_options.activityStamp, records);
+    } catch (const std::exception& error) {
+        raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
+    } catch (...) {
+        raise(-1, bugRequest(kXmlFailure) + "Information for vender:Format: Delimited");
+    }
+}
+
+void ExcelFileDriver::ensureWriter() {
+    if (!m_writer) {
+        m_writer = std::make_unique<CSpreadsheetMLWriter>(
+            m_report.codePage(), m_options.noNumberDetection, m_options.textFormatDetection,
+            static_cast<std::int32_t>(m_report.format()));
+    }
+}
+
+void ExcelFileDriver::reportProgress(std::int32_t last) {
+    const std::int64_t done = std::int64_t{last} - m_options.firstPage + 1;
+    const std::int64_t total = std::int64_t{m_options.lastPage} - m_options.firstPage + 1;
+    const auto percent = static_cast<std::int32_t>(done * 1000 / total / 10);
+    m_highestProgress = std::max(m_highestProgress, percent);
+    if (m_options.progress != nullptr) {
+        *m_options.progress = m_highestProgress;
+    }
+    stamp();
+    if (m_options.mainWindowProgress) {
+        m_options.mainWindowProgress(m_highestProgress);
+    }
+}
+
+void ExcelFileDriver::writeFile(std::string_view data) {
+    if (!m_file->write(data)) {
+        m_report.SetExceptionText(m_file->error(), "OtEFOp2");
+        raiseReported(-1);
+    }
+}
+
+void ExcelFileDriver::finish(OutputKind kind) {
+    const bool rightToLeft = m_direction == TextDirection::RightToLeft;
+    if (kind == OutputKind::SpreadsheetMl) {
+        const std::time_t now = std::time(nullptr);
+        std::tm created{};
+        localtime_r(&now, &created);
+        try {
+            ensureWriter();
+            m_writer->WriteWorkbook([this](std::string_view piece) { writeFile(piece); },
+                                    rightToLeft, created);
+        } catch (const ConversionError&) {
+            throw;
+        } catch (const std::exception& error) {
+            raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
+        }
+        m_writer.reset();
+    }
+    if (m_options.mainWindowProgress) {
+        m_options.mainWindowProgress(0);
+    }
+    if (!m_file->commit()) {
+        m_report.SetExceptionText(m_file->error(), "OtEFOp2");
+        raiseReported(-1);
+    }
+}
+
+std::int32_t ExcelFileDriver::run() {
+    stamp();
+    if (m_options.savedAs2007 != nullptr) {
+        *m_options.savedAs2007 = false;
+    }
+    checkRange();
+    m_html = m_report.format() == ReportFormat::Html;
+    m_useFirstPage = m_options.firstPage == 1 && !m_options.pageByPage ? 1 : 0;
+    m_useLastPage = m_options.lastPage == m_pageCount && !m_options.pageByPage;
+    m_direction = effectiveDirection();
+
+    step("FL_Init_Convert_Engine");
+    try {
+        const std::string& head = m_report.head();
+        m_engine.Init(&m_report, static_cast<std::int32_t>(m_report.format()), head.data(),
+                      static_cast<std::int64_t>(head.size()),
+                      m_direction == TextDirection::RightToLeft);
+    } catch (const ConvertError&) {
+        std::string text;
+        m_engine.GetErrorText(text);
+        raise(-1, text);
+    }
+
+    step("FL_Init_Ole");
+    const OutputKind kind = chooseOutputKind();
+
+    step("FL_Delimited_Start");
+    m_file = std::make_unique<OutputFile>(m_options.outputPath);
+    if (!m_file->create()) {
+        m_report.SetExceptionText(m_file->error(), "OtEFOp1");
+        raiseReported(-1);
+    }
+
+    BatchSource source;
+    source.html = m_html;
+    source.pageLength = [this](std::int32_t page) {
+        return m_report.pageTable()[static_cast<std::size_t>(page - 1)].length;
+    };
+    source.layout = [this](std::int32_t page) { return pageLayout(page); };
+    for (std::int32_t first = m_options.firstPage;;) {
+        const std::int32_t size =
+            GetNextBatchSize(source, m_options.lastPage, first, m_layoutState, m_options.pageByPage,
+                             m_options.sameLayoutBatches);
+        if (size == 0) {
+            break;
+        }
+        const std::int32_t last = first + size - 1;
+        convertBatch(first, last, kind);
+        reportProgress(last);
+        first = last + 1;
+    }
+    step("FL_Convert_Proc1_End");
+    finish(kind);
+    m_engine.Free();
+    return m_report.SetErrorCode(0);
+}
+
+}  // namespace
+
+std::int32_t OutputToExcelFile(CReportCore& report, const ExcelOutputOptions& options) {
+    ExcelFileDriver driver(report, options);
+    try {
+        return driver.run();
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const std::exception& error) {
+        const std::string step = options.stepBuffer != nullptr ? *options.stepBuffer : "";
+        const std::string tag = "OTEFXL5 (STEP: " + step + "; RunAs " + GetWindowsUserName() + "," +
+                                (IsAdministratorUser() ? "Is Admin" : "Not Admin") +
+                                ". RunExcelAs: ,IdentityFlag=-1)";
+        report.SetExceptionText(error.what(), tag.c_str());
+        throw ConversionError(-1, report.GetErrorText());
+    }
 }
 
 }  // namespace paginor

@@ -5,13 +5,14 @@
 #include <ctime>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace paginor {
+#include "core/report_core.h"
 
-class CReportCore;
+namespace paginor {
 
 inline constexpr std::int32_t kMaxBatchPages = 238;
 inline constexpr std::int64_t kMaxBatchBytes = 12582912;
@@ -68,5 +69,50 @@ struct BatchSource {
 std::int32_t GetNextBatchSize(const BatchSource& source, std::int32_t lastPage,
                               std::int32_t firstPage, BatchLayoutState& state, bool pageByPage,
                               bool sameLayoutCheck);
+
+enum class ExportFileFormat : std::int32_t {
+    AutoSelect = 0,
+    Delimited = 1,
+    NativeExcel = 2,
+    ExcelCompatible = 3,
+    SpreadsheetMl = 4,
+};
+
+// The export options of one conversion, in the order the export dialog fills them.
+struct ExcelOutputOptions {
+    ProgressSink mainWindowProgress;  // when set, receives every new percentage and 0 at the end
+    std::int32_t firstPage = 1;
+    std::int32_t lastPage = 1;
+    ExportFileFormat fileFormat = ExportFileFormat::AutoSelect;
+    std::int32_t rowsPerWorksheet = 0;
+    std::int32_t engineNumber = 0;  // 0 means the default engine
+    bool colour = false;
+    bool font = false;
+    bool noNumberDetection = false;
+    std::string outputPath;
+    std::int32_t decimalCommaMode = 0;  // 0 automatic, 1 on, 2 off
+    bool textFormatDetection = false;
+    bool markPages = false;
+    const std::atomic<std::int32_t>* cancel = nullptr;  // non-zero stops with error 19
+    std::int32_t* progress = nullptr;                   // receives the percentage reached
+    std::string* stepBuffer = nullptr;                  // receives the step in progress
+    std::size_t stepBufferSize = 512;
+    bool images = false;
+    bool headerFooterRemoval = false;
+    bool mergeSpannedCells = false;
+    std::time_t* activityStamp = nullptr;
+    std::int32_t rowsDeletedAtTop = 0;
+    std::int32_t rowsDeletedAtBottom = 0;
+    bool pageByPage = false;
+    bool* savedAs2007 = nullptr;
+    std::optional<std::string> password;
+    bool sameLayoutBatches = false;
+    TextDirection textDirection = TextDirection::NotStated;  // when the report states none
+};
+
+// Converts a page range of the loaded report into the output file. Returns 0; every failure
+// stores its code in the report and throws ConversionError with the message. The output file
+// appears under its name only when the conversion succeeded.
+std::int32_t OutputToExcelFile(CReportCore& report, const ExcelOutputOptions& options);
 
 }  // namespace paginor

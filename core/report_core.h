@@ -96,6 +96,8 @@ public:
     std::int32_t GetErrorText(char* buffer, std::int32_t size) const;
     std::string GetErrorText() const;
     std::int32_t SetErrorCode(std::int32_t code);
+    // Code -1 with the object's own text, cut to the error text's size.
+    std::int32_t SetErrorText(std::string text);
     std::int32_t SetExceptionText(const std::string& message, const char* stepTag);
     std::int32_t SetSystemErrorText(const char* stepTag, int errorNumber);
 

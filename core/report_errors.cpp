@@ -177,11 +177,16 @@ void CReportCore::raise(std::int32_t code) {
     throw ReportError(SetErrorCode(code));
 }
 
-void CReportCore::raiseText(std::string text) {
+std::int32_t CReportCore::SetErrorText(std::string text) {
     if (text.size() > kMaxErrorText) {
         text.resize(kMaxErrorText);
     }
     m_errorText = std::move(text);
+    return SetErrorCode(-1);
+}
+
+void CReportCore::raiseText(std::string text) {
+    SetErrorText(std::move(text));
     raise(-1);
 }
 

@@ -1,0 +1,367 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_driver.h"
+#include "core/report_core.h"
+#include "tests/support/report_generator.h"
+
+namespace paginor {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char kHeadMark[] = "<!--9876543210_PageMark_Head-->";
+constexpr const char kFootMark[] = "<!--9876543210_PageMark_Foot-->";
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string runCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return "popen failed";
+    }
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    return status == 0 ? output : "status " + std::to_string(status) + ": " + output;
+}
+
+// A marked HTML report whose cells are known: page p has a head row "P<p>|Item|Amount" and rows
+// "R<p>.<r>|Item <r>|<p*1000+r>". Pages in narrow have a narrower first column.
+struct MarkedReport {
+    std::string html;
+    std::vector<std::vector<std::string>> rows;  // every page's rows, in page order
+};
+
+MarkedReport makeMarkedReport(int pages, int rowsPerPage, const std::vector<int>& narrow = {}) {
+    MarkedReport report;
+    report.html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n<title>T</title>\r\n</head>\r\n<body>\r\n";
+    for (int p = 1; p <= pages; ++p) {
+        const bool isNarrow = std::find(narrow.begin(), narrow.end(), p) != narrow.end();
+        const std::string head = "P" + std::to_string(p);
+        report.html += std::string(kHeadMark) +
+                       "<table width=\"440\" border=\"0\">\r\n<tr><td width=\"" +
+                       (isNarrow ? "100" : "120") + "\">" + head + "</td><td width=\"" +
+                       "200\">Item</td><td width=\"120\" align=\"right\">Amount</td></tr>\r\n";
+        report.rows.push_back({head, "Item", "Amount"});
+        for (int r = 1; r <= rowsPerPage; ++r) {
+            const std::vector<std::string> cells = {
+                "R" + std::to_string(p) + "." + std::to_string(r), "Item " + std::to_string(r),
+                std::to_string(p * 1000 + r)};
+            report.html += "<tr><td>" + cells[0] + "</td><td>" + cells[1] +
+                           "</td><td align=\"right\">" + cells[2] + "</td></tr>\r\n";
+            report.rows.push_back(cells);
+        }
+        report.html += "</table>" + std::string(kFootMark) + "\r\n";
+    }
+    report.html += "</body>\r\n</html>\r\n";
+    return report;
+}
+
+// Delimited text as rows of cells.
+std::vector<std::vector<std::string>> cellsOf(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+        std::vector<std::string> cells;
+        const std::string line = text.substr(start, end - start);
+        for (std::size_t at = 0, tab;; at = tab + 1) {
+            tab = line.find('\t', at);
+            cells.push_back(line.substr(at, tab == std::string::npos ? tab : tab - at));
+            if (tab == std::string::npos) {
+                break;
+            }
+        }
+        rows.push_back(std::move(cells));
+    }
+    return rows;
+}
+
+class OutputToExcel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/output-to-excel-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_dir = folder;
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    void load(CReportCore& core, const std::string& html) {
+        writeText(m_dir / "report.htm", html);
+        core.Init((m_dir / "report.htm").string(), nullptr, false, nullptr, nullptr, nullptr);
+    }
+
+    ExcelOutputOptions options(ExportFileFormat format, std::int32_t first, std::int32_t last) {
+        ExcelOutputOptions o;
+        o.fileFormat = format;
+        o.firstPage = first;
+        o.lastPage = last;
+        o.outputPath = target().string();
+        return o;
+    }
+
+    fs::path target() const { return m_dir / "out.dat"; }
+
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(OutputToExcel, DelimitedCellsMatchThePagesOfTheRange) {
+    struct Case {
+        const char* name;
+        int pages;
+        std::int32_t first;
+        std::int32_t last;
+        bool pageByPage;
+        bool sameLayout;
+        std::vector<int> narrow;
+    };
+    // 240 pages take two batches, the second with page 1 and the first with page 240 as
+    // reference pages; a change of the width sum ends a batch and keeps the reference pages
+    // of the other layout out.
+    const Case cases[] = {
+        {"two batches with reference pages", 240, 1, 240, false, false, {}},
+        {"inner range without reference pages", 240, 2, 239, false, false, {}},
+        {"page by page", 5, 1, 5, true, false, {}},
+        {"layout changes", 12, 1, 12, false, true, {1, 5, 6, 12}},
+        {"one page", 3, 2, 2, false, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MarkedReport report = makeMarkedReport(c.pages, 20, c.narrow);
+        CReportCore core;
+        load(core, report.html);
+        ExcelOutputOptions o = options(ExportFileFormat::Delimited, c.first, c.last);
+        o.pageByPage = c.pageByPage;
+        o.sameLayoutBatches = c.sameLayout;
+        EXPECT_EQ(OutputToExcelFile(core, o), 0);
+        const auto first = report.rows.begin() + (c.first - 1) * 21;
+        const std::vector<std::vector<std::string>> expected(first,
+                                                             first + (c.last - c.first + 1) * 21);
+        EXPECT_EQ(cellsOf(readText(target())), expected);
+        EXPECT_EQ(files(), (std::vector<std::string>{"out.dat", "report.htm"}));
+    }
+}
+
+TEST_F(OutputToExcel, ProgressStepAndStampOfASuccessfulConversion) {
+    CReportCore core;
+    load(core, makeMarkedReport(240, 2).html);
+    ExcelOutputOptions o = options(ExportFileFormat::SpreadsheetMl, 1, 240);
+    std::vector<int> shown;
+    o.mainWindowProgress = [&](int percent) { shown.push_back(percent); };
+    std::int32_t progress = -1;
+    o.progress = &progress;
+    std::string step = "Try_Start";
+    o.stepBuffer = &step;
+    std::time_t stamp = 0;
+    o.activityStamp = &stamp;
+    bool savedAs2007 = true;
+    o.savedAs2007 = &savedAs2007;
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(shown, (std::vector<int>{50, 100, 0}));
+    EXPECT_EQ(progress, 100);
+    EXPECT_EQ(step, "FL_Convert_Proc1_End");
+    EXPECT_NE(stamp, 0);
+    EXPECT_FALSE(savedAs2007);
+    EXPECT_EQ(core.errorCode(), 0);
+}
+
+TEST_F(OutputToExcel, SpreadsheetMlOfManyBatchesIsWellFormed) {
+    CReportCore core;
+    load(core, makeMarkedReport(240, 3).html);
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::AutoSelect, 1, 240)), 0);
+    EXPECT_EQ(runCommand("xmllint --noout " + target().string() + " 2>&1"), "");
+    const std::string xml = readText(target());
+    std::size_t rows = 0;
+    for (std::size_t at = xml.find("<Row "); at != std::string::npos;
+         at = xml.find("<Row ", at + 1)) {
+        ++rows;
+    }
+    EXPECT_EQ(rows, 240u * 4);
+    EXPECT_NE(xml.find(">R240.3<"), std::string::npos);
+    EXPECT_EQ(xml.find("ss:RightToLeft"), std::string::npos);
+}
+
+TEST_F(OutputToExcel, LibreOfficeReadsTheSpreadsheetMlOfAFixture) {
+    CReportCore core;
+    load(core, readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm"));
+    ExcelOutputOptions o = options(ExportFileFormat::SpreadsheetMl, 1, 3);
+    o.outputPath = (m_dir / "book.xml").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
+    const std::string dir = m_dir.string();
+    runCommand("cd " + dir + " && HOME=" + dir +
+               " soffice --headless --norestore --convert-to csv:\"Text - txt - "
+               "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false --outdir " +
+               dir + " " + o.outputPath + " > /dev/null 2>&1");
+    EXPECT_EQ(readText(m_dir / "book.csv"),
+              "Sales Report,,Page 1 of 3\n"
+              "Region,Product,Amount\n"
+              "North,Bolt,\"12\"\n"
+              "North,Nut & Washer,\"7\"\n"
+              "Printed by Paginor,,\n"
+              "Sales Report,,Page 2 of 3\n"
+              "Region,Product,Amount\n"
+              "South,Bolt M8,\"15\"\n"
+              ",,\"-3\"\n"
+              "South,Total,\"12\"\n"
+              "Printed by Paginor,,\n"
+              "Sales Report,,Page 3 of 3\n"
+              "Region,Product,Amount\n"
+              "West,Screw pack,\"1200\"\n"
+              "Printed by Paginor,,\n");
+}
+
+// A failed conversion names its cause and leaves the target as it was, without leftovers.
+TEST_F(OutputToExcel, FailuresLeaveTheTargetUnchanged) {
+    struct Case {
+        const char* name;
+        std::string html;  // empty: no report loaded
+        ExportFileFormat format;
+        std::int32_t first;
+        std::int32_t last;
+        std::int32_t code;
+        std::string text;
+    };
+    const std::string marked = makeMarkedReport(3, 2).html;
+    std::vector<GeneratedPage> pages;
+    ReportSpec css;
+    css.format = GeneratedFormat::HtmlCss;
+    css.pageMarks = true;
+    css.pages = 2;
+    ReportSpec widthless;
+    widthless.pages = 2;
+    const Case cases[] = {
+        {"not loaded", "", ExportFileFormat::Delimited, 1, 1, 5, "Report Object is not initialed"},
+        {"last page beyond the count", marked, ExportFileFormat::Delimited, 1, 4, -1,
+         "Please input page number between 1 and 3 ."},
+        {"first page beyond the count", marked, ExportFileFormat::SpreadsheetMl, 4, 3, -1,
+         "Please input page number between 1 and 3 ."},
+        {"first page after the last", marked, ExportFileFormat::Delimited, 3, 2, -1,
+         "Page number should between 1 and 3"},
+        {"first page 0", marked, ExportFileFormat::Delimited, 0, 2, -1,
+         "Page number should between 1 and 3"},
+        {"native Excel", marked, ExportFileFormat::NativeExcel, 1, 3, -1,
+         "Unable to access Microsoft Excel runtime"},
+        {"unknown format", marked, static_cast<ExportFileFormat>(9), 1, 3, -1,
+         "Unable to access Microsoft Excel runtime"},
+        {"Excel compatible", marked, ExportFileFormat::ExcelCompatible, 1, 3, -1, "web archive"},
+        {"HTMLCSS pages", makeReport(css, pages), ExportFileFormat::SpreadsheetMl, 1, 2, -1,
+         "HTMLCSS pages can not be converted"},
+        {"cells without widths", makeReport(widthless, pages), ExportFileFormat::Delimited, 1, 2,
+         -1, "Fail to get the Width of TD"},
+        {"no table on the page",
+         "<html><body>" + std::string(kHeadMark) + "<p>" + std::string(300, 'x') +
+             "</p><table><tr><td>a</td></tr>"
+             "</table>" +
+             kFootMark + "</body></html>",
+         ExportFileFormat::Delimited, 1, 1, 18, "Head of table not found(Error Code:18)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeText(target(), "old");
+        CReportCore core;
+        if (!c.html.empty()) {
+            load(core, c.html);
+        }
+        try {
+            OutputToExcelFile(core, options(c.format, c.first, c.last));
+            ADD_FAILURE() << "no failure";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.code(), c.code);
+            EXPECT_NE(error.text().find(c.text), std::string::npos) << error.text();
+            EXPECT_EQ(core.errorCode(), c.code);
+        }
+        EXPECT_EQ(readText(target()), "old");
+        fs::remove(m_dir / "report.htm");
+        EXPECT_EQ(files(), (std::vector<std::string>{"out.dat"}));
+    }
+}
+
+TEST_F(OutputToExcel, OutputThatCannotBeWrittenIsAFailure) {
+    CReportCore core;
+    load(core, makeMarkedReport(2, 2).html);
+    struct Case {
+        const char* name;
+        fs::path path;
+        const char* tag;
+    };
+    fs::create_directory(m_dir / "folder");
+    const Case cases[] = {{"missing folder", m_dir / "none" / "out.txt", "[OtEFOp1]"},
+                          {"target is a folder", m_dir / "folder", "[OtEFOp2]"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExcelOutputOptions o = options(ExportFileFormat::Delimited, 1, 2);
+        o.outputPath = c.path.string();
+        try {
+            OutputToExcelFile(core, o);
+            ADD_FAILURE() << "no failure";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.code(), -1);
+            EXPECT_NE(error.text().find(c.tag), std::string::npos) << error.text();
+        }
+        EXPECT_EQ(files(), (std::vector<std::string>{"folder", "report.htm"}));
+        EXPECT_TRUE(fs::is_empty(m_dir / "folder"));
+    }
+}
+
+TEST_F(OutputToExcel, CancelEndsWithErrorNineteen) {
+    CReportCore core;
+    load(core, makeMarkedReport(240, 2).html);
+    for (const bool beforeStart : {true, false}) {
+        SCOPED_TRACE(beforeStart ? "before the start" : "after the first batch");
+        writeText(target(), "old");
+        std::atomic<std::int32_t> cancel = beforeStart ? 1 : 0;
+        ExcelOutputOptions o = options(ExportFileFormat::SpreadsheetMl, 1, 240);
+        o.cancel = &cancel;
+        std::vector<int> shown;
+        o.mainWindowProgress = [&](int percent) {
+            shown.push_back(percent);
+            cancel = 1;
+        };
+        try {
+            OutputToExcelFile(core, o);
+            ADD_FAILURE() << "no failure";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.code(), 19);
+            EXPECT_EQ(error.text(), "Cancel by server administrator/user(Error Code:19)");
+        }
+        EXPECT_EQ(shown, beforeStart ? std::vector<int>{} : std::vector<int>{50});
+        EXPECT_EQ(readText(target()), "old");
+        EXPECT_EQ(files(), (std::vector<std::string>{"out.dat", "report.htm"}));
+    }
+}
+
+}  // namespace
+}  // namespace paginor
