@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cstdio>
+#include <memory>
+#include <utility>
+
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -24,11 +28,15 @@ std::string FormatStyleId(std::int32_t number);
 struct tagSheetInfo {
     std::int32_t rowCount = 0;
     std::int32_t columnCount = 0;
-    std::string rows;  // the sheet's Row elements
+    // The sheet's Row elements: the pieces moved out to the spill file (offset, length), in
+    // order, then the rest in memory.
+    std::vector<std::pair<std::int64_t, std::int64_t>> spilled;
+    std::string rows;
 };
 
-// Writes the pages of an export as one Excel 2003 XML workbook. The sheets are kept in memory
-// until the end because each sheet's head states its row count.
+// Writes the pages of an export as one Excel 2003 XML workbook. The sheets are kept until the end
+// because each sheet's head states its row count; their rows go to an unnamed temporary file as
+// they grow, so memory stays that of one batch however long the report is.
 class CSpreadsheetMLWriter {
 public:
     static constexpr std::int32_t kRowsPerWorksheet = 65535;
@@ -60,8 +68,16 @@ private:
     void writeCell(std::string& out, const tagOutputCellInfo& cell, std::string_view text,
                    std::int32_t column, bool indexed, std::int32_t pageNumber);
 
+    void spillRows(tagSheetInfo& sheet);
+
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+
     std::int32_t m_codePage;
     std::vector<tagSheetInfo> m_sheets;
+    std::unique_ptr<std::FILE, FileCloser> m_spill;
+    std::int64_t m_spillSize = 0;
     std::int32_t m_rowsWritten = kRowsPerWorksheet + 1;
     std::int32_t m_rowsPerWorksheet = kRowsPerWorksheet;
     std::unordered_map<std::string, std::int32_t> m_styleIds;

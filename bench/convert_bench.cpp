@@ -1,0 +1,228 @@
+// Conversion speed and memory against LibreOffice.
+//
+//   paginor-convert-bench [--pages 200,2000] [--folder DIR]
+//
+// For every page count it writes an HTML report (50 rows of 10 columns per page, a repeated page
+// header and footer) and measures, each in a process of its own: Paginor converting the whole
+// range to SpreadsheetML and to delimited text, and LibreOffice headless importing the same file
+// as HTML into Calc and writing a workbook. It prints wall time, pages per second, peak memory
+// and the ratio to LibreOffice, then checks the targets; the exit status is 1 when one is missed.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_driver.h"
+#include "core/report_core.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRows = 50;
+constexpr int kColumns = 10;
+
+std::string pageText(int page, int pages) {
+    std::string text = "<table border=0 cellspacing=0 cellpadding=2 width=\"800\">\r\n";
+    text +=
+        "<tr><td width=\"400\" colspan=5><b>Northgate Supply Company</b></td>"
+        "<td width=\"400\" colspan=5 align=right>Page " +
+        std::to_string(page) + " of " + std::to_string(pages) + "</td></tr>\r\n<tr>";
+    for (int c = 0; c < kColumns; ++c) {
+        text += "<td width=\"80\"><b>Column " + std::to_string(c + 1) + "</b></td>";
+    }
+    text += "</tr>\r\n";
+    for (int r = 0; r < kRows; ++r) {
+        text += "<tr>";
+        for (int c = 0; c < kColumns; ++c) {
+            const int value = (page * 7919 + r * 104729 + c * 1299709) % 100000;
+            text += "<td width=\"80\" align=right>" + std::to_string(value / 100) + "." +
+                    std::to_string(10 + value % 90) + "</td>";
+        }
+        text += "</tr>\r\n";
+    }
+    text +=
+        "<tr><td width=\"800\" colspan=10>Confidential - printed by Oracle Reports</td></tr>"
+        "\r\n</table>\r\n";
+    return text;
+}
+
+bool writeReport(const std::string& path, int pages) {
+    std::ofstream out(path, std::ios::binary);
+    out << "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n</head>\r\n<body>\r\n";
+    for (int page = 1; page <= pages; ++page) {
+        out << pageText(page, pages);
+    }
+    out << "</body>\r\n</html>\r\n";
+    return static_cast<bool>(out);
+}
+
+struct Run {
+    double seconds = 0;
+    double peakMiB = 0;
+    bool ok = false;
+};
+
+// Runs fn in a child process: its wall time and peak resident memory.
+template <typename Fn>
+Run inChild(Fn fn) {
+    Run run;
+    const Clock::time_point start = Clock::now();
+    pid_t child = fork();
+    if (child == 0) {
+        _exit(fn() ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
+
+bool convert(const std::string& report, const std::string& output, paginor::ExportFileFormat kind,
+             int pages) {
+    paginor::CReportCore core;
+    try {
+        core.Init(report, nullptr, false, nullptr, nullptr, nullptr);
+        paginor::ExcelOutputOptions options;
+        options.firstPage = 1;
+        options.lastPage = pages;
+        options.fileFormat = kind;
+        options.outputPath = output;
+        options.headerFooterRemoval = true;
+        paginor::OutputToExcelFile(core, options);
+    } catch (const paginor::ReportError&) {
+        std::fprintf(stderr, "%s\n", core.GetErrorText().c_str());
+        return false;
+    } catch (const paginor::ConversionError& error) {
+        std::fprintf(stderr, "%s\n", error.text().c_str());
+        return false;
+    }
+    return true;
+}
+
+bool libreOffice(const std::string& folder, const std::string& report) {
+    const std::string home = "HOME=" + folder + "/lo-home";
+    std::vector<std::string> arguments = {"/usr/bin/soffice",
+                                          "--headless",
+                                          "--norestore",
+                                          "--infilter=HTML (StarCalc)",
+                                          "--convert-to",
+                                          "xlsx",
+                                          "--outdir",
+                                          folder + "/lo-out",
+                                          report};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp = {const_cast<char*>(home.c_str())};
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::string(*e).rfind("HOME=", 0) != 0) {
+            envp.push_back(*e);
+        }
+    }
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+void print(const char* what, int pages, const Run& run, double libreOfficeSeconds) {
+    std::printf("%-22s %5d pages  %8.2f s  %9.1f pages/s  peak %7.1f MiB", what, pages, run.seconds,
+                pages / run.seconds, run.peakMiB);
+    if (libreOfficeSeconds > 0) {
+        std::printf("  %6.1fx faster than LibreOffice", libreOfficeSeconds / run.seconds);
+    }
+    std::printf("%s\n", run.ok ? "" : "  FAILED");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> pageCounts = {200, 2000};
+    std::string folder = "/tmp/paginor-convert-bench";
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--pages" && i + 1 < argc) {
+            pageCounts.clear();
+            for (char* p = argv[++i]; *p != '\0';) {
+                char* end = nullptr;
+                const long count = std::strtol(p, &end, 10);
+                if (end == p || count <= 0) {
+                    std::fprintf(stderr, "--pages takes page counts such as 200,2000\n");
+                    return 2;
+                }
+                pageCounts.push_back(static_cast<int>(count));
+                p = *end == ',' ? end + 1 : end;
+            }
+        } else if (argument == "--folder" && i + 1 < argc) {
+            folder = argv[++i];
+        } else {
+            std::fprintf(stderr,
+                         "usage: paginor-convert-bench [--pages 200,2000] [--folder DIR]\n");
+            return 2;
+        }
+    }
+    if (std::system(("mkdir -p '" + folder + "/lo-home' '" + folder + "/lo-out'").c_str()) != 0) {
+        std::fprintf(stderr, "cannot make %s\n", folder.c_str());
+        return 2;
+    }
+    bool met = true;
+    std::vector<double> peaks;
+    for (int pages : pageCounts) {
+        const std::string report = folder + "/report-" + std::to_string(pages) + ".htm";
+        if (!writeReport(report, pages)) {
+            std::fprintf(stderr, "cannot write %s\n", report.c_str());
+            return 2;
+        }
+        const Run office = inChild([&] { return libreOffice(folder, report); });
+        const Run xml = inChild([&] {
+            return convert(report, folder + "/out.xml", paginor::ExportFileFormat::SpreadsheetMl,
+                           pages);
+        });
+        const Run text = inChild([&] {
+            return convert(report, folder + "/out.txt", paginor::ExportFileFormat::Delimited,
+                           pages);
+        });
+        print("LibreOffice (xlsx)", pages, office, 0);
+        print("Paginor SpreadsheetML", pages, xml, office.ok ? office.seconds : 0);
+        print("Paginor delimited", pages, text, office.ok ? office.seconds : 0);
+        met = met && xml.ok && text.ok && office.ok;
+        if (pages == pageCounts.back() && office.ok && office.seconds / xml.seconds < 10) {
+            std::printf("Target missed: SpreadsheetML at least 10 times faster than LibreOffice\n");
+            met = false;
+        }
+        peaks.push_back(std::max(xml.peakMiB, text.peakMiB));
+    }
+    if (peaks.size() >= 2 && peaks.back() > 1.5 * peaks.front()) {
+        std::printf(
+            "Target missed: peak memory of the longest report within 1.5 times the "
+            "shortest's\n");
+        met = false;
+    }
+    std::printf(met ? "All targets met.\n" : "Some targets were missed.\n");
+    return met ? 0 : 1;
+}
