@@ -305,6 +305,20 @@ TEST(SpreadsheetMl, SheetOverflow) {
     ASSERT_EQ(writer.sheets().size(), 2u);
     EXPECT_EQ(writer.sheets()[0].rowCount, 65500);
     EXPECT_EQ(writer.sheets()[1].rowCount, 4500);
+
+    // Rows moved out to the temporary file come back whole and in order.
+    ASSERT_FALSE(writer.sheets()[0].spilled.empty());
+    const std::string document = workbookOf(writer);
+    std::vector<long> indexes;
+    for (std::size_t at = document.find("<Row ss:Index=\""); at != std::string::npos;
+         at = document.find("<Row ss:Index=\"", at + 1)) {
+        indexes.push_back(std::strtol(document.c_str() + at + 15, nullptr, 10));
+    }
+    ASSERT_EQ(indexes.size(), 70000u);
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+        ASSERT_EQ(indexes[i], static_cast<long>(i < 65500 ? i + 1 : i - 65500 + 1)) << i;
+    }
+    EXPECT_TRUE(document.ends_with("</Workbook>\r\n")) << document.substr(document.size() - 40);
 }
 
 TEST(SpreadsheetMl, OverlappingRecordsKeepTheirText) {
