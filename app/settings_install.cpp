@@ -15,6 +15,7 @@
 #include "core/text_scan.h"
 #include "platform/folders.h"
 #include "platform/process.h"
+#include "platform/replacing_file.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
 
@@ -447,29 +448,9 @@ std::string MimeAppsWithDefault(std::string_view current, std::string_view mimeT
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    std::string temp = folder + "/.paginor-XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = "cannot create a file in " + folder + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < content.size()) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fchmod(fd, 0644) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
+    ReplacingFile file(path);
+    if (!file.create() || !file.write(content) || !file.commit()) {
+        error = "cannot write " + file.error();
         return false;
     }
     return true;

@@ -15,6 +15,7 @@
 #include "convert/spreadsheet_ml.h"
 #include "core/env_info.h"
 #include "core/report_core.h"
+#include "platform/replacing_file.h"
 #include "platform/sys_error.h"
 #include "platform/user_info.h"
 
@@ -260,79 +261,6 @@ constexpr std::string_view kXmlFailure =
 
 enum class OutputKind { Delimited, SpreadsheetMl };
 
-// Written under a unique name beside the target and renamed over it at commit; until then the
-// destructor removes it, so the target never names a partial file.
-class OutputFile {
-public:
-    explicit OutputFile(std::string target) : m_target(std::move(target)) {}
-    ~OutputFile() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        if (!m_temporary.empty()) {
-            ::unlink(m_temporary.c_str());
-        }
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    bool create() {
-        if (m_target.empty()) {
-            return fail(ENOENT);
-        }
-        std::string name = m_target + ".XXXXXX";
-        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (m_fd < 0) {
-            return fail(errno);
-        }
-        m_temporary = std::move(name);
-        return ::fchmod(m_fd, 0644) == 0 || fail(errno);
-    }
-
-    bool write(std::string_view data) {
-        while (!data.empty()) {
-            const ssize_t count = ::write(m_fd, data.data(), data.size());
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            if (count <= 0) {
-                return fail(count == 0 ? EIO : errno);
-            }
-            data.remove_prefix(static_cast<std::size_t>(count));
-        }
-        return true;
-    }
-
-    bool commit() {
-        if (::fsync(m_fd) != 0) {
-            return fail(errno);
-        }
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0) {
-            return fail(errno);
-        }
-        if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-            return fail(errno);
-        }
-        m_temporary.clear();
-        return true;
-    }
-
-    const std::string& error() const { return m_error; }
-
-private:
-    bool fail(int errorNumber) {
-        m_error = m_target + ": " + systemErrorText(errorNumber);
-        return false;
-    }
-
-    std::string m_target;
-    std::string m_temporary;
-    std::string m_error;
-    int m_fd = -1;
-};
-
 // One conversion: the batch loop over the page range and everything it keeps across batches.
 class ExcelFileDriver {
 public:
@@ -370,7 +298,7 @@ private:
     std::int32_t m_pageCount = 0;
     TextDirection m_direction = TextDirection::NotStated;
     CConvertEngine m_engine;
-    std::unique_ptr<OutputFile> m_file;
+    std::unique_ptr<ReplacingFile> m_file;
     std::unique_ptr<CSpreadsheetMLWriter> m_writer;
 
     BatchLayoutState m_layoutState;
@@ -731,7 +659,7 @@ std::int32_t ExcelFileDriver::run() {
     const OutputKind kind = chooseOutputKind();
 
     step("FL_Delimited_Start");
-    m_file = std::make_unique<OutputFile>(m_options.outputPath);
+    m_file = std::make_unique<ReplacingFile>(m_options.outputPath);
     if (!m_file->create()) {
         m_report.SetExceptionText(m_file->error(), "OtEFOp1");
         raiseReported(-1);

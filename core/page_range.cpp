@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/report_core.h"
+#include "platform/replacing_file.h"
 #include "platform/sys_error.h"
 
 namespace paginor {
@@ -50,84 +51,6 @@ void copyPage(CReportCore& core, std::int32_t pageNumber) {
     std::int64_t length = page.length;
     core.CopyToStringBuffer(page.start, '\0', length);
 }
-
-// A file that takes the target's name only once it is complete: it is written under a unique
-// name beside the target and renamed at commit; until then the destructor removes it.
-class ReplacingFile {
-public:
-    explicit ReplacingFile(const std::string& target) : m_target(target) {}
-    ~ReplacingFile() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        if (!m_temporary.empty()) {
-            ::unlink(m_temporary.c_str());
-        }
-    }
-    ReplacingFile(const ReplacingFile&) = delete;
-    ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-    bool create() {
-        if (m_target.empty()) {
-            return fail(ENOENT);
-        }
-        std::string name = m_target + ".XXXXXX";
-        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (m_fd < 0) {
-            return fail(errno);
-        }
-        m_temporary = std::move(name);
-        if (::fchmod(m_fd, 0644) != 0) {
-            return fail(errno);
-        }
-        return true;
-    }
-
-    bool write(const char* data, std::int64_t size) {
-        while (size > 0) {
-            const ssize_t count = ::write(m_fd, data, static_cast<std::size_t>(size));
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            if (count <= 0) {
-                return fail(count == 0 ? EIO : errno);
-            }
-            data += count;
-            size -= count;
-        }
-        return true;
-    }
-
-    // Flushes to the disk before the rename, so that the target never names a partial file.
-    bool commit() {
-        if (::fsync(m_fd) != 0) {
-            return fail(errno);
-        }
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0) {
-            return fail(errno);
-        }
-        if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-            return fail(errno);
-        }
-        m_temporary.clear();
-        return true;
-    }
-
-    const std::string& error() const { return m_error; }
-
-private:
-    bool fail(int errorNumber) {
-        m_error = m_target + ": " + systemErrorText(errorNumber);
-        return false;
-    }
-
-    std::string m_target;
-    std::string m_temporary;
-    std::string m_error;
-    int m_fd = -1;
-};
 
 }  // namespace
 
