@@ -1,0 +1,111 @@
+#pragma once
+
+// The cell grid of the HTMLCSS road: row lines (distinct tops) and column lines (distinct lefts)
+// that hold the positioned pieces, the joining of wrapped lines and close rows, and the grid of
+// cells filled from the lines.
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "convert/box_reader.h"
+#include "convert/convert_types.h"
+
+namespace paginor {
+
+class CConvertEngine;
+
+inline constexpr std::int32_t kErrWrongPage = 6;
+inline constexpr std::int32_t kNoSpan = 65535;
+
+struct tagRowLineInfo {
+    std::int32_t top = 0;  // points
+    std::int32_t gridRow = 0;
+    std::int32_t pieceCount = 0;
+    tagDivInfo* first = nullptr;  // linked by previous/next in order of left
+    std::uint8_t joined = 0;
+};
+
+struct tagColumnLineInfo {
+    std::int32_t left = 0;  // points
+    std::int32_t gridColumn = 0;
+    std::int32_t pieceCount = 0;
+    tagDivInfo* first = nullptr;  // linked by previousInColumn/nextInColumn in order of top
+};
+
+// The coloured regions of the frame engine, as the grid asks for a cell's background.
+class RegionColours {
+public:
+    virtual ~RegionColours() = default;
+    // Coordinates in tenths of a point; kNoBackground outside every region.
+    virtual std::uint32_t GetRegionColour(std::int32_t x, std::int32_t y) const = 0;
+};
+
+class CellGrid {
+public:
+    // Errors are stored in engine before ConvertError is thrown; regions may be null.
+    explicit CellGrid(CConvertEngine& engine, const RegionColours* regions = nullptr);
+    CellGrid(const CellGrid&) = delete;
+    CellGrid& operator=(const CellGrid&) = delete;
+
+    // Find or insert; the index stays valid until a line is inserted or removed.
+    std::size_t GetRowLine(std::int32_t top);
+    std::size_t GetColumnLine(std::int32_t left);
+
+    void AddDivToLines(tagDivInfo* piece);
+    void UnlinkDiv(tagDivInfo* piece);
+    bool IsDivListed(const tagDivInfo* piece) const;
+
+    // Both lists are linked by next; the links are reused as row links.
+    bool PlacePiecesInLines(tagDivInfo* pieces, tagDivInfo* chain);
+    void MergeRowLines();
+    void FillGrid(std::int32_t firstRow, std::int32_t rows, std::int32_t firstColumn,
+                  std::int32_t columns);
+    void ExtendTallCells();
+    void JoinDivTexts(tagDivInfo* first, const tagDivInfo* second);
+
+    const std::vector<tagRowLineInfo>& rowLines() const { return m_rowLines; }
+    const std::vector<tagColumnLineInfo>& columnLines() const { return m_columnLines; }
+
+    std::int32_t rowCount() const { return m_rowCount; }
+    std::int32_t columnCount() const { return m_columnCount; }
+    const tagGridCell& cell(std::int32_t row, std::int32_t column) const {
+        return m_grid[index(row, column)];
+    }
+    const tagGridRowInfo& rowInfo(std::int32_t row) const { return m_rows[row]; }
+    const tagGridColumnInfo& columnInfo(std::int32_t column) const { return m_columns[column]; }
+
+private:
+    [[noreturn]] void raise(std::int32_t code);
+    std::size_t index(std::int32_t row, std::int32_t column) const {
+        return static_cast<std::size_t>(row) * static_cast<std::size_t>(m_columnCount) +
+               static_cast<std::size_t>(column);
+    }
+    tagGridCell& at(std::int32_t row, std::int32_t column) { return m_grid[index(row, column)]; }
+    // -1 when no line has that position.
+    std::ptrdiff_t findRowLine(std::int32_t top) const;
+    std::ptrdiff_t findColumnLine(std::int32_t left) const;
+    static std::vector<tagDivInfo*> piecesOf(const tagRowLineInfo& line);
+    void moveLineTo(std::size_t line, std::int32_t top);
+    void removeEmptyRowLines();
+    void validatePlacedJoins();
+    bool joinsReachTargets(std::size_t line) const;
+    void joinLineTexts(std::size_t line);
+    void mergeCloseRows();
+    void allocGrid(std::int32_t rows, std::int32_t columns);
+
+    CConvertEngine& m_engine;
+    const RegionColours* m_regions;
+    std::vector<tagRowLineInfo> m_rowLines;
+    std::vector<tagColumnLineInfo> m_columnLines;
+    std::deque<std::string> m_texts;  // joined texts: text, NUL, link, NUL
+
+    std::vector<tagGridCell> m_grid;
+    std::vector<tagGridRowInfo> m_rows;
+    std::vector<tagGridColumnInfo> m_columns;
+    std::int32_t m_rowCount = 0;
+    std::int32_t m_columnCount = 0;
+};
+
+}  // namespace paginor
