@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -10,6 +11,22 @@
 #include "convert/convert_engine.h"
 
 namespace paginor::testing {
+
+// Runs a shell command (the independent consumers: xmllint, LibreOffice); its output, or the
+// exit status and output when it failed.
+inline std::string runCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return "popen failed";
+    }
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    return status == 0 ? output : "status " + std::to_string(status) + ": " + output;
+}
 
 inline std::string readFixture(const std::string& name) {
     std::ifstream in(std::string(PAGINOR_CONVERT_FIXTURES) + "/" + name, std::ios::binary);

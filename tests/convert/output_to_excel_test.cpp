@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/convert/convert_harness.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -31,20 +33,6 @@ std::string readText(const fs::path& path) {
 
 void writeText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string runCommand(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return "popen failed";
-    }
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    return status == 0 ? output : "status " + std::to_string(status) + ": " + output;
 }
 
 // A marked HTML report whose cells are known: page p has a head row "P<p>|Item|Amount" and rows
@@ -201,7 +189,7 @@ TEST_F(OutputToExcel, SpreadsheetMlOfManyBatchesIsWellFormed) {
     CReportCore core;
     load(core, makeMarkedReport(240, 3).html);
     EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::AutoSelect, 1, 240)), 0);
-    EXPECT_EQ(runCommand("xmllint --noout " + target().string() + " 2>&1"), "");
+    EXPECT_EQ(testing::runCommand("xmllint --noout " + target().string() + " 2>&1"), "");
     const std::string xml = readText(target());
     std::size_t rows = 0;
     for (std::size_t at = xml.find("<Row "); at != std::string::npos;
@@ -219,12 +207,12 @@ TEST_F(OutputToExcel, LibreOfficeReadsTheSpreadsheetMlOfAFixture) {
     ExcelOutputOptions o = options(ExportFileFormat::SpreadsheetMl, 1, 3);
     o.outputPath = (m_dir / "book.xml").string();
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
-    EXPECT_EQ(runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
+    EXPECT_EQ(testing::runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
     const std::string dir = m_dir.string();
-    runCommand("cd " + dir + " && HOME=" + dir +
-               " soffice --headless --norestore --convert-to csv:\"Text - txt - "
-               "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false --outdir " +
-               dir + " " + o.outputPath + " > /dev/null 2>&1");
+    testing::runCommand("cd " + dir + " && HOME=" + dir +
+                        " soffice --headless --norestore --convert-to csv:\"Text - txt - "
+                        "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false --outdir " +
+                        dir + " " + o.outputPath + " > /dev/null 2>&1");
     EXPECT_EQ(readText(m_dir / "book.csv"),
               "Sales Report,,Page 1 of 3\n"
               "Region,Product,Amount\n"

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include "tests/convert/convert_harness.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -416,21 +418,6 @@ TEST(SpreadsheetMl, EmptyWorkbookHasOneSheet) {
     EXPECT_EQ(document.find("Sheet2"), std::string::npos);
 }
 
-// Independent consumers: xmllint for well-formedness, LibreOffice for the cell values.
-std::string runCommand(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return "popen failed";
-    }
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    return status == 0 ? output : "status " + std::to_string(status) + ": " + output;
-}
-
 TEST(SpreadsheetMl, ConsumersReadTheWorkbook) {
     TestBatch batch;
     const std::string utf8 = "caf\xc3\xa9 \xf0\x9f\x98\x80";
@@ -448,12 +435,12 @@ TEST(SpreadsheetMl, ConsumersReadTheWorkbook) {
         std::ofstream out(dir + "/book.xml", std::ios::binary);
         out << workbookOf(writer);
     }
-    EXPECT_EQ(runCommand("xmllint --noout " + dir + "/book.xml 2>&1"), "");
-    runCommand("cd " + dir + " && HOME=" + dir +
-               " soffice --headless --norestore --convert-to csv:\"Text - txt - "
-               "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false "
-               "--outdir " +
-               dir + " " + dir + "/book.xml > /dev/null 2>&1");
+    EXPECT_EQ(testing::runCommand("xmllint --noout " + dir + "/book.xml 2>&1"), "");
+    testing::runCommand("cd " + dir + " && HOME=" + dir +
+                        " soffice --headless --norestore --convert-to csv:\"Text - txt - "
+                        "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false "
+                        "--outdir " +
+                        dir + " " + dir + "/book.xml > /dev/null 2>&1");
     std::ifstream in(dir + "/book.csv", std::ios::binary);
     std::stringstream csv;
     csv << in.rdbuf();
