@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 
 #include "platform/code_page_names.h"
 
@@ -41,8 +42,48 @@ void appendUtf32(const char* first, const char* last, std::u32string& result) {
     }
 }
 
+bool isPlainAscii(std::string_view bytes) {
+    for (const unsigned char c : bytes) {
+        if ((c < 0x20 || c > 0x7E) && c != '\t' && c != '\r' && c != '\n') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::u32string decodeWithIconv(std::string_view bytes, int codePage, std::string* diagnostic);
+
+// Whether printable ASCII decodes to itself in the code page (not so in EBCDIC or UTF-7), so
+// that such texts, most of a report, need no converter. Known per thread after the first ask.
+bool keepsPlainAscii(int codePage) {
+    thread_local std::unordered_map<int, bool> known;
+    const auto found = known.find(codePage);
+    if (found != known.end()) {
+        return found->second;
+    }
+    std::string sample = "\t\r\n";
+    for (char c = 0x20; c <= 0x7E; ++c) {
+        sample.push_back(c);
+    }
+    std::string diagnostic;
+    const std::u32string decoded = decodeWithIconv(sample, codePage, &diagnostic);
+    const bool same = diagnostic.empty() && decoded == std::u32string(sample.begin(), sample.end());
+    known.emplace(codePage, same);
+    return same;
+}
+
 // Decodes to code points; one bad byte becomes one U+FFFD and decoding resumes after it.
 std::u32string decode(std::string_view bytes, int codePage, std::string* diagnostic) {
+    if (isPlainAscii(bytes) && keepsPlainAscii(codePage)) {
+        if (diagnostic != nullptr) {
+            diagnostic->clear();
+        }
+        return std::u32string(bytes.begin(), bytes.end());
+    }
+    return decodeWithIconv(bytes, codePage, diagnostic);
+}
+
+std::u32string decodeWithIconv(std::string_view bytes, int codePage, std::string* diagnostic) {
     if (diagnostic != nullptr) {
         diagnostic->clear();
     }

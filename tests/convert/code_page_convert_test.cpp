@@ -20,5 +20,13 @@ TEST(CodePageConvert, DecodesFallsBackAndReplaces) {
     EXPECT_EQ(codePageToUtf16("\xf0\x9f\x98\x80", 65001), std::u16string(u"\U0001F600"));
 }
 
+TEST(CodePageConvert, PlainAsciiIsItselfOnlyWhereTheCodePageSaysSo) {
+    EXPECT_EQ(codePageToUtf16("Total 1+2", 1252), std::u16string(u"Total 1+2"));
+    EXPECT_EQ(codePageToUtf16("Total 1+2", 932), std::u16string(u"Total 1+2"));
+    EXPECT_EQ(codePageToUtf8("\xC1\xC2", 37), "AB");
+    EXPECT_EQ(codePageToUtf8("AB", 37), "\xc2\xa0\xc3\xa2");
+    EXPECT_EQ(codePageToUtf8("1+AOE-", 65000), "1\xc3\xa1");
+}
+
 }  // namespace
 }  // namespace paginor
