@@ -1,0 +1,118 @@
+#pragma once
+
+// The collecting half of the frame engine: while the box reader reads a page, bordered boxes
+// become frames with their horizontal and vertical lines, coloured boxes become coloured
+// regions, and the vertical edges of boxes become the page-wide strips that side-by-side
+// detection reads. All positions are in tenths of a point.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "convert/box_reader.h"
+#include "convert/cell_grid.h"
+
+namespace paginor {
+
+class CConvertEngine;
+
+inline constexpr std::int32_t kNoLines = 65535;  // a frame without lines of one kind
+inline constexpr std::size_t kLineRecordCapacity = 64 * 2048;
+inline constexpr std::size_t kRegionRecordCapacity = 16 * 2048;
+
+struct LineSegment {
+    std::int32_t start = 0;
+    std::int32_t end = 0;
+};
+
+// One line position with its segments, ordered by start.
+struct SegmentLine {
+    std::int32_t position = 0;
+    std::vector<LineSegment> segments;
+};
+
+// Lines ordered by position.
+using LineList = std::vector<SegmentLine>;
+
+struct tagRegionInfo {
+    std::int32_t left = 0;
+    std::int32_t right = 0;
+    std::int32_t top = 0;
+    std::int32_t bottom = 0;
+    std::uint32_t colour = 0;
+};
+
+struct tagFrameInfo {
+    std::int32_t top = 0;
+    std::int32_t left = 0;
+    std::int32_t bottom = 0;
+    std::int32_t right = 0;
+    LineList horizontal;
+    LineList vertical;
+    std::int32_t rowCount = kNoLines;
+    std::int32_t columnCount = kNoLines;
+    std::vector<tagDivInfo*> inside;
+    std::array<std::vector<tagDivInfo*>, 4> sides;  // above, below, left, right
+    std::int32_t boxCount = 0;
+    std::int32_t page = 0;
+};
+
+class FrameStore final : public FrameCollector, public RegionColours {
+public:
+    // Errors are stored in engine before ConvertError is thrown.
+    explicit FrameStore(CConvertEngine& engine);
+
+    // Empties frames, regions and strips for the next batch; capacities are kept.
+    void clear();
+
+    // FrameCollector
+    std::int32_t frameCount() const override;
+    bool insideColouredRegion(const tagDivRectInfo& box) const override;
+    bool placeBox(const tagDivRectInfo& box, std::int32_t page) override;
+    void offerWaitingBox(const tagDivRectInfo& box, std::int32_t page) override;
+    void addStrips(const tagDivRectInfo& box) override;
+
+    // RegionColours
+    std::uint32_t GetRegionColour(std::int32_t x, std::int32_t y) const override;
+
+    std::int32_t FindOrCreateFrame(const tagDivRectInfo& box, std::int32_t page);
+    void AddBoxToFrame(std::int32_t frame, const tagDivRectInfo& box);
+    void AddBoxToStrips(const tagDivRectInfo& box);
+    bool IsColouredRegion(const tagDivRectInfo& box) const;
+    void AddColouredRegion(std::int32_t left, std::int32_t right, std::int32_t top,
+                           std::int32_t bottom, std::uint32_t colour);
+    void AddHorizontalLine(std::int32_t frame, std::int32_t y, std::int32_t x0, std::int32_t x1);
+    void AddVerticalLine(std::int32_t frame, std::int32_t x, std::int32_t y0, std::int32_t y1);
+    void AddVerticalStrip(std::int32_t x, std::int32_t y0, std::int32_t y1);
+    void CountFrameLines();
+
+    void RemoveStripSegments(std::int32_t x, std::int32_t top, std::int32_t bottom);
+    void RemoveStripsInRange(const tagFrameInfo& frame);
+    void DeleteFrame(std::int32_t index);
+    // Thin frames give their boxes back to pending.
+    void DissolveThinFrames(std::vector<tagDivInfo*>& pending);
+    void DetachFrameDivs(std::int32_t frame, std::vector<tagDivInfo*>& pending);
+
+    tagFrameInfo& GetFrame(std::int32_t index);
+    LineList& strips() { return m_strips; }
+    const LineList& strips() const { return m_strips; }
+    const std::vector<tagRegionInfo>& regions() const { return m_regions; }
+
+private:
+    [[noreturn]] void raise(std::int32_t code);
+    void addSegment(LineList& lines, std::int32_t position, std::int32_t start, std::int32_t end);
+    void mergeSegment(std::vector<LineSegment>& segments, std::int32_t start, std::int32_t end);
+    // Widens segments[index] to end and swallows the followers it reaches.
+    void extendSegment(std::vector<LineSegment>& segments, std::size_t index, std::int32_t end);
+    void takeLineRecord();
+    void releaseLineRecords(std::size_t count);
+    void releaseFrameLines(const tagFrameInfo& frame);
+
+    CConvertEngine& m_engine;
+    std::vector<tagFrameInfo> m_frames;
+    std::vector<tagRegionInfo> m_regions;  // newest first
+    LineList m_strips;
+    std::size_t m_lineRecords = 0;  // segments held by frame lines and strips
+};
+
+}  // namespace paginor
