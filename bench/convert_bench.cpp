@@ -3,10 +3,11 @@
 //   paginor-convert-bench [--pages 200,2000] [--folder DIR]
 //
 // For every page count it writes an HTML report (50 rows of 10 columns per page, a repeated page
-// header and footer) and measures, each in a process of its own: Paginor converting the whole
-// range to SpreadsheetML and to delimited text, and LibreOffice headless importing the same file
-// as HTML into Calc and writing a workbook. It prints wall time, pages per second, peak memory
-// and the ratio to LibreOffice, then checks the targets; the exit status is 1 when one is missed.
+// header and footer) and the same pages as HTMLCSS (every text a positioned span), and measures,
+// each in a process of its own: Paginor converting the whole range to SpreadsheetML and to
+// delimited text, and LibreOffice headless importing the HTML file into Calc and writing a
+// workbook. It prints wall time, pages per second, peak memory and the ratio to LibreOffice, then
+// checks the targets; the exit status is 1 when one is missed.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -63,6 +64,53 @@ bool writeReport(const std::string& path, int pages) {
            "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n</head>\r\n<body>\r\n";
     for (int page = 1; page <= pages; ++page) {
         out << pageText(page, pages);
+    }
+    out << "</body>\r\n</html>\r\n";
+    return static_cast<bool>(out);
+}
+
+std::string cssSpan(const char* style, int top, int left, int width, const std::string& text,
+                    bool right) {
+    return "<span class=\"" + std::string(style) +
+           "\" style=\"position:absolute; top:" + std::to_string(top) +
+           "pt; left:" + std::to_string(left) + "pt; width:" + std::to_string(width) + "pt" +
+           (right ? "; text-align:right" : "") + "\">" + text + "</span>\r\n";
+}
+
+// One page of the HTMLCSS report; tops run on from page to page as the report server writes them.
+std::string cssPageText(int page, int pages) {
+    constexpr int kPitch = 792;
+    const int top = (page - 1) * kPitch;
+    std::string text = "<div style=\"position:absolute; top:" + std::to_string(top) +
+                       "pt; left:0pt\"><!--9876543210_PageMark_Head--></div>\r\n";
+    text += cssSpan("c1", top + 20, 36, 300, "Northgate Supply Company", false);
+    text += cssSpan("c2", top + 20, 400, 176,
+                    "Page " + std::to_string(page) + " of " + std::to_string(pages), true);
+    for (int c = 0; c < kColumns; ++c) {
+        text += cssSpan("c1", top + 40, 36 + 54 * c, 52, "Column " + std::to_string(c + 1), true);
+    }
+    for (int r = 0; r < kRows; ++r) {
+        for (int c = 0; c < kColumns; ++c) {
+            const int value = (page * 7919 + r * 104729 + c * 1299709) % 100000;
+            text +=
+                cssSpan("c2", top + 56 + 13 * r, 36 + 54 * c, 52,
+                        std::to_string(value / 100) + "." + std::to_string(10 + value % 90), true);
+        }
+    }
+    text += cssSpan("c2", top + 730, 36, 400, "Confidential - printed by Oracle Reports", false);
+    text += "<div style=\"position:absolute; top:" + std::to_string(top + kPitch - 10) +
+            "pt; left:0pt\"><!--9876543210_PageMark_Foot--></div>\r\n";
+    return text;
+}
+
+bool writeCssReport(const std::string& path, int pages) {
+    std::ofstream out(path, std::ios::binary);
+    out << "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n"
+           "<style>#c1 {font:bold 8pt \"Arial\"; color:#000000}</style>\r\n"
+           "<style>#c2 {font:8pt \"Arial\"; color:#000000}</style>\r\n</head>\r\n<body>\r\n";
+    for (int page = 1; page <= pages; ++page) {
+        out << cssPageText(page, pages);
     }
     out << "</body>\r\n</html>\r\n";
     return static_cast<bool>(out);
@@ -192,10 +240,12 @@ int main(int argc, char** argv) {
     }
     bool met = true;
     std::vector<double> peaks;
+    std::vector<double> cssPeaks;
     for (int pages : pageCounts) {
         const std::string report = folder + "/report-" + std::to_string(pages) + ".htm";
-        if (!writeReport(report, pages)) {
-            std::fprintf(stderr, "cannot write %s\n", report.c_str());
+        const std::string cssReport = folder + "/report-css-" + std::to_string(pages) + ".htm";
+        if (!writeReport(report, pages) || !writeCssReport(cssReport, pages)) {
+            std::fprintf(stderr, "cannot write the reports into %s\n", folder.c_str());
             return 2;
         }
         const Run office = inChild([&] { return libreOffice(folder, report); });
@@ -216,12 +266,27 @@ int main(int argc, char** argv) {
             met = false;
         }
         peaks.push_back(std::max(xml.peakMiB, text.peakMiB));
+
+        const Run cssXml = inChild([&] {
+            return convert(cssReport, folder + "/out-css.xml",
+                           paginor::ExportFileFormat::SpreadsheetMl, pages);
+        });
+        const Run cssText = inChild([&] {
+            return convert(cssReport, folder + "/out-css.txt", paginor::ExportFileFormat::Delimited,
+                           pages);
+        });
+        print("HTMLCSS SpreadsheetML", pages, cssXml, office.ok ? office.seconds : 0);
+        print("HTMLCSS delimited", pages, cssText, office.ok ? office.seconds : 0);
+        met = met && cssXml.ok && cssText.ok;
+        cssPeaks.push_back(std::max(cssXml.peakMiB, cssText.peakMiB));
     }
-    if (peaks.size() >= 2 && peaks.back() > 1.5 * peaks.front()) {
-        std::printf(
-            "Target missed: peak memory of the longest report within 1.5 times the "
-            "shortest's\n");
-        met = false;
+    for (const auto* series : {&peaks, &cssPeaks}) {
+        if (series->size() >= 2 && series->back() > 1.5 * series->front()) {
+            std::printf(
+                "Target missed: peak memory of the longest report within 1.5 times the "
+                "shortest's\n");
+            met = false;
+        }
     }
     std::printf(met ? "All targets met.\n" : "Some targets were missed.\n");
     return met ? 0 : 1;

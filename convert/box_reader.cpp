@@ -118,14 +118,6 @@ bool isDateLike(std::string_view text) {
     });
 }
 
-struct Entity {
-    std::string_view name;
-    char value;
-};
-
-constexpr Entity kEntities[] = {{"&amp;", '&'},  {"&lt;", '<'},   {"&gt;", '>'},
-                                {"&quot;", '"'}, {"&nbsp;", ' '}, {"&#39;", '\''}};
-
 }  // namespace
 
 // ---- Style sheet ----
@@ -176,7 +168,9 @@ void StyleSheet::parse(CConvertEngine& engine, const TextMeasurer& measurer,
         if (const char* font = findNoCase(rules.data(), rules.data() + rules.size(), "font:")) {
             const std::string_view rest(
                 font + 5, static_cast<std::size_t>(rules.data() + rules.size() - font - 5));
-            std::string value = " " + std::string(rest.substr(0, rest.find(';'))) + " ";
+            std::string value(1, ' ');
+            value += rest.substr(0, rest.find(';'));
+            value += ' ';
             const auto blankOut = [&value](std::string_view word) {
                 bool found = false;
                 for (const char* w = findNoCase(value.data(), value.data() + value.size(), word);
@@ -399,7 +393,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
             continue;
         }
         const tagStyleClassInfo* style = findStyleClass(lt, e.contentEnd);
-        const Content content = getContent(close + 1, e.contentEnd);
+        const tagCellContent content = m_engine.GetCellContent(close + 1, e.contentEnd);
         const std::int32_t boxWidth = content.kind == kKindImage && content.imageWidth > 0
                                           ? content.imageWidth
                                       : e.width > 0 ? toInt(e.width * 10)
@@ -420,7 +414,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
             previous = nullptr;
             continue;
         }
-        if (m_pool.size() >= kPiecePoolCapacity) {
+        if (m_pool.size() >= m_engine.m_limits.pieces) {
             throw ConvertError(m_engine.SetError(kErrDivPool));
         }
         tagDivInfo& piece = m_pool.emplace_back();
@@ -632,91 +626,6 @@ const tagStyleClassInfo* BoxReader::findStyleClass(const char* tagStart, const c
         fail("Fail to recognize the style ID : " + bounded(name));
     }
     return style;
-}
-
-BoxReader::Content BoxReader::getContent(const char* start, const char* end) {
-    while (end > start && isBlank(end[-1])) {
-        --end;
-    }
-    std::string text;
-    std::string link;
-    for (const char* p = start; p < end;) {
-        if (*p == '<') {
-            const char* close = FindTagClose(p, end);
-            if (close == nullptr) {
-                throw ConvertError(m_engine.SetError(kErrMissingTagEnd));
-            }
-            if (startsNoCase(p, end, "<br") && !text.empty() && text.back() != ' ') {
-                text.push_back(' ');
-            } else if (link.empty() && IsTagNamed(p, close + 1, "a")) {
-                std::string_view target;
-                if (FindAttribute(p, close, "href", &target)) {
-                    link = std::string(target.substr(0, target.find_first_of(" \r\n\t"))
-                                           .substr(0, kMaxLinkLength));
-                }
-            }
-            p = close + 1;
-            continue;
-        }
-        if (isBlank(*p)) {
-            if (!text.empty() && text.back() != ' ') {
-                text.push_back(' ');
-            }
-            ++p;
-            continue;
-        }
-        bool matched = false;
-        for (const Entity& entity : kEntities) {
-            if (startsNoCase(p, end, entity.name)) {
-                if (!(entity.value == ' ' && (text.empty() || text.back() == ' '))) {
-                    text.push_back(entity.value);
-                }
-                p += entity.name.size();
-                matched = true;
-                break;
-            }
-        }
-        if (!matched) {
-            text.push_back(*p++);
-        }
-    }
-    while (!text.empty() && text.back() == ' ') {
-        text.pop_back();
-    }
-    Content content;
-    if (!text.empty()) {
-        content.length = static_cast<std::int32_t>(text.size());
-        content.kind = link.empty() ? kKindText : kKindLink;
-        std::string& stored = m_texts.emplace_back(std::move(text));
-        stored.push_back('\0');
-        if (!link.empty()) {
-            stored += link;
-            stored.push_back('\0');
-        }
-        content.text = stored.data();
-        return content;
-    }
-    ImageInfo image;
-    switch (ParseImgTag(start, end, &image)) {
-        case ImageParse::Found:
-            content.kind = kKindImage;
-            content.text = image.source.data();
-            content.length = static_cast<std::int32_t>(image.source.size());
-            content.imageWidth = image.widthTenths;
-            content.imageHeight = image.heightTenths;
-            break;
-        case ImageParse::BadWidth:
-            fail(
-                "Failed to recognize the Width value inside html code, non-number character was "
-                "found");
-        case ImageParse::BadHeight:
-            fail(
-                "Failed to recognize the Heigth value inside html code, non-number character was "
-                "found");
-        case ImageParse::None:
-            break;
-    }
-    return content;
 }
 
 void BoxReader::measureText(const tagStyleClassInfo& style, const char* text, std::int32_t length,

@@ -18,7 +18,6 @@ class CConvertEngine;
 class TextMeasurer;
 
 inline constexpr std::uint32_t kNoBoxBackground = 0x1000000;
-inline constexpr std::size_t kPiecePoolCapacity = 95 * 2048;
 inline constexpr std::int32_t kFrameCapacity = 28800;
 
 struct tagStyleClassInfo {
@@ -130,25 +129,19 @@ public:
                    std::int32_t pageCount);
 
     const tagDivInfo* firstPiece() const { return m_head; }
+    // The head of the piece list, for the passes that relink the pieces.
+    tagDivInfo* pieces() { return m_head; }
     const tagDivInfo* lastPiece() const { return m_tail; }
     // The top of each page's first text element in points, -1 for a page without one.
     const std::vector<std::int32_t>& pageTops() const { return m_pageTops; }
 
 private:
     struct Element;
-    struct Content {
-        const char* text = nullptr;
-        std::int32_t length = 0;
-        std::int32_t kind = kKindText;
-        std::int32_t imageWidth = 0;  // tenths
-        std::int32_t imageHeight = 0;
-    };
 
     [[noreturn]] void fail(std::string_view message);
     void readPage(const char* start, const char* end, std::int32_t page);
     std::int32_t parseElementStyle(Element& element, std::int32_t page);
     const tagStyleClassInfo* findStyleClass(const char* tagStart, const char* end);
-    Content getContent(const char* start, const char* end);
     void measureText(const tagStyleClassInfo& style, const char* text, std::int32_t length,
                      tagDivInfo& piece);
     void addDivRect(const char* styleStart, const char* styleEnd, std::int32_t page);
@@ -164,7 +157,6 @@ private:
     BoxReaderOptions m_options;
 
     std::deque<tagDivInfo> m_pool;
-    std::deque<std::string> m_texts;  // rewritten texts: text, NUL, link, NUL
     tagDivInfo* m_head = nullptr;
     tagDivInfo* m_tail = nullptr;
     std::vector<std::int32_t> m_pageTops;

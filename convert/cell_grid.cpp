@@ -102,9 +102,14 @@ void CellGrid::AddDivToLines(tagDivInfo* piece) {
     piece->previous = piece->next = nullptr;
     piece->previousInColumn = piece->nextInColumn = nullptr;
 
+    // Pieces mostly arrive in reading order, so the tail is tried before the walk.
     tagRowLineInfo& row = m_rowLines[GetRowLine(piece->top)];
     tagDivInfo* before = nullptr;
     tagDivInfo* after = row.first;
+    if (row.last != nullptr && row.last->left < piece->left) {
+        before = row.last;
+        after = nullptr;
+    }
     while (after != nullptr && after->left < piece->left) {
         before = after;
         after = after->next;
@@ -112,9 +117,7 @@ void CellGrid::AddDivToLines(tagDivInfo* piece) {
     piece->previous = before;
     piece->next = after;
     (before != nullptr ? before->next : row.first) = piece;
-    if (after != nullptr) {
-        after->previous = piece;
-    }
+    (after != nullptr ? after->previous : row.last) = piece;
     ++row.pieceCount;
     if (piece->joinedTo != nullptr) {
         row.joined = 1;
@@ -123,6 +126,10 @@ void CellGrid::AddDivToLines(tagDivInfo* piece) {
     tagColumnLineInfo& column = m_columnLines[GetColumnLine(piece->left)];
     before = nullptr;
     after = column.first;
+    if (column.last != nullptr && column.last->top < piece->top) {
+        before = column.last;
+        after = nullptr;
+    }
     while (after != nullptr && after->top < piece->top) {
         before = after;
         after = after->nextInColumn;
@@ -130,9 +137,7 @@ void CellGrid::AddDivToLines(tagDivInfo* piece) {
     piece->previousInColumn = before;
     piece->nextInColumn = after;
     (before != nullptr ? before->nextInColumn : column.first) = piece;
-    if (after != nullptr) {
-        after->previousInColumn = piece;
-    }
+    (after != nullptr ? after->previousInColumn : column.last) = piece;
     ++column.pieceCount;
 }
 
@@ -142,9 +147,7 @@ void CellGrid::UnlinkDiv(tagDivInfo* piece) {
     }
     tagRowLineInfo& row = m_rowLines[static_cast<std::size_t>(findRowLine(piece->top))];
     (piece->previous != nullptr ? piece->previous->next : row.first) = piece->next;
-    if (piece->next != nullptr) {
-        piece->next->previous = piece->previous;
-    }
+    (piece->next != nullptr ? piece->next->previous : row.last) = piece->previous;
     --row.pieceCount;
 
     const std::ptrdiff_t c = findColumnLine(piece->left);
@@ -152,9 +155,8 @@ void CellGrid::UnlinkDiv(tagDivInfo* piece) {
         tagColumnLineInfo& column = m_columnLines[static_cast<std::size_t>(c)];
         (piece->previousInColumn != nullptr ? piece->previousInColumn->nextInColumn
                                             : column.first) = piece->nextInColumn;
-        if (piece->nextInColumn != nullptr) {
-            piece->nextInColumn->previousInColumn = piece->previousInColumn;
-        }
+        (piece->nextInColumn != nullptr ? piece->nextInColumn->previousInColumn : column.last) =
+            piece->previousInColumn;
         --column.pieceCount;
     }
     piece->previous = piece->next = nullptr;
@@ -417,6 +419,18 @@ void CellGrid::allocGrid(std::int32_t rows, std::int32_t columns) {
     m_columns.assign(static_cast<std::size_t>(columns) + 1, tagGridColumnInfo{});
 }
 
+void CellGrid::swapGrid(std::vector<tagGridCell>& grid, std::vector<tagGridRowInfo>& rows,
+                            std::vector<tagGridColumnInfo>& columns) {
+    grid.swap(m_grid);
+    rows.swap(m_rows);
+    columns.swap(m_columns);
+    m_grid.clear();
+    m_rows.clear();
+    m_columns.clear();
+    m_rowCount = 0;
+    m_columnCount = 0;
+}
+
 void CellGrid::FillGrid(std::int32_t firstRow, std::int32_t rows, std::int32_t firstColumn,
                         std::int32_t columns) {
     allocGrid(rows, columns);
@@ -557,15 +571,11 @@ void CellGrid::JoinDivTexts(tagDivInfo* first, const tagDivInfo* second) {
         joined += ' ';
     }
     joined.append(second->text, static_cast<std::size_t>(second->textLength));
-    const auto length = static_cast<std::int32_t>(joined.size());
-    joined += '\0';
-    if (first->kind == kKindLink && first->text != nullptr) {
-        joined += first->text + firstLength + 1;
-        joined += '\0';
-    }
-    m_texts.push_back(std::move(joined));
-    first->text = m_texts.back().c_str();
-    first->textLength = length;
+    const std::string_view link = first->kind == kKindLink && first->text != nullptr
+                                      ? std::string_view(first->text + firstLength + 1)
+                                      : std::string_view();
+    first->text = m_engine.StoreText(joined, link);
+    first->textLength = static_cast<std::int32_t>(joined.size());
 }
 
 }  // namespace paginor

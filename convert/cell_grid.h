@@ -24,6 +24,7 @@ struct tagRowLineInfo {
     std::int32_t gridRow = 0;
     std::int32_t pieceCount = 0;
     tagDivInfo* first = nullptr;  // linked by previous/next in order of left
+    tagDivInfo* last = nullptr;
     std::uint8_t joined = 0;
 };
 
@@ -32,6 +33,7 @@ struct tagColumnLineInfo {
     std::int32_t gridColumn = 0;
     std::int32_t pieceCount = 0;
     tagDivInfo* first = nullptr;  // linked by previousInColumn/nextInColumn in order of top
+    tagDivInfo* last = nullptr;
 };
 
 // The coloured regions of the frame engine, as the grid asks for a cell's background.
@@ -64,6 +66,10 @@ public:
                   std::int32_t columns);
     void ExtendTallCells();
     void JoinDivTexts(tagDivInfo* first, const tagDivInfo* second);
+    // Exchanges the grid arrays with the caller's and empties the ones it keeps (their capacity
+    // stays); the lines stay here.
+    void swapGrid(std::vector<tagGridCell>& grid, std::vector<tagGridRowInfo>& rows,
+                      std::vector<tagGridColumnInfo>& columns);
 
     const std::vector<tagRowLineInfo>& rowLines() const { return m_rowLines; }
     const std::vector<tagColumnLineInfo>& columnLines() const { return m_columnLines; }
@@ -99,7 +105,6 @@ private:
     const RegionColours* m_regions;
     std::vector<tagRowLineInfo> m_rowLines;
     std::vector<tagColumnLineInfo> m_columnLines;
-    std::deque<std::string> m_texts;  // joined texts: text, NUL, link, NUL
 
     std::vector<tagGridCell> m_grid;
     std::vector<tagGridRowInfo> m_rows;

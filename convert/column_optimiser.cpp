@@ -1,10 +1,13 @@
 // Choosing the spreadsheet columns among the grid's candidate columns.
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <map>
+#include <utility>
 #include <vector>
 
+#include "convert/box_reader.h"
 #include "convert/column_scoring.h"
 #include "convert/convert_engine.h"
 
@@ -17,6 +20,17 @@ constexpr std::int32_t kNeighbourUnits = 15;
 constexpr std::int32_t kGroupUnits = 17;
 constexpr std::int32_t kEdgeAgreement = 5;
 constexpr std::int32_t kRelaxedContentRows = 6;
+constexpr std::int32_t kPickRadius = 3;
+constexpr double kPickFactor = 0.7;
+constexpr double kRelaxedPickFactor = 0.55;
+// Slots per edge kind of the alignment vote; edges beyond it share the last slot.
+constexpr std::int64_t kMaxVoteWidth = 65536;
+// Positions of the vote are kept within this, so that windows around them cannot overflow.
+constexpr std::int64_t kMaxVotePosition = std::int64_t{1} << 30;
+
+std::int32_t clampPosition(std::int64_t position) {
+    return static_cast<std::int32_t>(std::clamp(position, -kMaxVotePosition, kMaxVotePosition));
+}
 
 }  // namespace
 
@@ -55,14 +69,14 @@ private:
     double ComputeFillRatio(std::int32_t row, std::int32_t col, std::int32_t target,
                             std::int32_t* count) const;
 
+    void alignmentVote(std::int32_t n, std::int32_t rowsOfN);
     bool runVote(std::int32_t n);
     void positionVote(std::int32_t n);
     void markRows();
     bool matchRound();
     bool matchRow(std::int32_t row);
-    void MergeSpannedCells();
+    void breakRowSpans();
     void thinSpans();
-    void CheckColumnOrdinals();
 
     CConvertEngine& m_e;
     bool m_relaxed;
@@ -243,6 +257,153 @@ double ColumnOptimiser::ComputeFillRatio(std::int32_t row, std::int32_t col, std
         }
     }
     return *count == 0 ? 1.0 : (*count + sum) / *count;
+}
+
+// The left edges, centres and right edges of the boxes of the rows near the dominant count vote
+// for the columns; an edge shared by many boxes becomes a column, at the smallest left edge of
+// the boxes that share it, and those boxes are planned to move onto it.
+void ColumnOptimiser::alignmentVote(std::int32_t n, std::int32_t rowsOfN) {
+    const std::int32_t columns = m_e.m_columnCount;
+    const std::int32_t rows = m_e.m_rowCount;
+    std::map<std::int32_t, std::int32_t> columnAt;
+    std::int64_t origin = 0;
+    std::int64_t highest = 0;
+    for (std::int32_t c = 0; c < columns; ++c) {
+        const std::int32_t x = clampPosition(position(c));
+        columnAt.emplace(x, c);
+        origin = std::min<std::int64_t>(origin, x);
+        highest = std::max<std::int64_t>(highest, x);
+    }
+    struct Voter {
+        std::int32_t row;
+        std::int32_t column;
+        std::array<std::int32_t, 3> at;  // left, centre, right
+    };
+    std::vector<Voter> voters;
+    for (std::int32_t r = 0; r < rows; ++r) {
+        if (m_e.m_rows[r].occupied < n - 2) {
+            continue;
+        }
+        for (std::int32_t c = 0; c < columns; ++c) {
+            const tagGridCell& cell = m_e.at(r, c);
+            if (!isContent(cell) || cell.textLength <= 0) {
+                continue;
+            }
+            const std::int64_t x = clampPosition(position(c));
+            const std::int64_t width = std::clamp<std::int64_t>(cell.width, 0, kMaxVoteWidth);
+            voters.push_back({r,
+                              c,
+                              {static_cast<std::int32_t>(x), clampPosition(x + width / 2),
+                               clampPosition(x + width)}});
+            highest = std::max(highest, x + width);
+        }
+    }
+    const auto slotsPerKind =
+        static_cast<std::int32_t>(std::min(highest - origin + 1 + kScoreRadius, kMaxVoteWidth));
+    auto slotOf = [&](std::int32_t at) {
+        return static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(at - origin, 0, slotsPerKind - 1));
+    };
+
+    // Per kind: slots, the cells aligned at each edge, and the bounds of their boxes.
+    std::vector<std::uint64_t> slots(3 * static_cast<std::size_t>(slotsPerKind), 0);
+    std::array<std::map<std::int32_t, std::vector<std::pair<std::int32_t, std::int32_t>>>, 3>
+        aligned;
+    BoundMap leftToRight;
+    BoundMap centreToLeft;
+    BoundMap centreToRight;
+    BoundMap rightToLeft;
+    for (const Voter& v : voters) {
+        for (std::size_t kind = 0; kind < 3; ++kind) {
+            AddScoreWindow(slots.data() + kind * slotsPerKind, slotOf(v.at[kind]), slotsPerKind);
+            aligned[kind][v.at[kind]].emplace_back(v.row, v.column);
+        }
+        SetMinOrMax(leftToRight, v.at[0], v.at[2], true);
+        SetMinOrMax(centreToLeft, v.at[1], v.at[0], false);
+        SetMinOrMax(centreToRight, v.at[1], v.at[2], true);
+        SetMinOrMax(rightToLeft, v.at[2], v.at[0], false);
+    }
+
+    struct Pick {
+        std::int32_t kind;
+        std::int32_t at;
+    };
+    std::vector<Pick> picks;
+    const double threshold =
+        (m_relaxed ? kRelaxedPickFactor : kPickFactor) * ColumnScore(0) * rowsOfN;
+    for (std::int32_t p = 0; p < 3 * n; ++p) {
+        const auto best = std::max_element(slots.begin(), slots.end());
+        if (*best < 1 || static_cast<double>(*best) < threshold) {
+            break;
+        }
+        const auto slot = static_cast<std::int32_t>(best - slots.begin());
+        const std::int32_t kind = slot / slotsPerKind;
+        const std::int32_t at = slot % slotsPerKind;
+        picks.push_back({kind, static_cast<std::int32_t>(at + origin)});
+        std::int32_t lo = 0;
+        std::int32_t hi = 0;
+        GetWindowAround(at, slotsPerKind, kPickRadius, &lo, &hi);
+        const auto first = slots.begin() + static_cast<std::ptrdiff_t>(kind) * slotsPerKind;
+        std::fill(first + lo, first + hi, 0);
+    }
+
+    // The boxes aligned at a pick reach from lo to hi; other picks inside that reach stand for
+    // the same boxes.
+    auto extent = [&](const Pick& pick) {
+        std::pair<std::int32_t, std::int32_t> range{pick.at, pick.at};
+        if (pick.kind == 0) {
+            GetNeighbourBounds(pick.at, nullptr, &leftToRight, &range.first, &range.second);
+        } else if (pick.kind == 1) {
+            GetNeighbourBounds(pick.at, &centreToLeft, &centreToRight, &range.first, &range.second);
+        } else {
+            GetNeighbourBounds(pick.at, &rightToLeft, nullptr, &range.first, &range.second);
+        }
+        return range;
+    };
+    for (std::size_t i = 0; i < picks.size(); ++i) {
+        const auto [lo, hi] = extent(picks[i]);
+        std::vector<Pick> kept;
+        std::size_t moved = i;
+        for (std::size_t j = 0; j < picks.size(); ++j) {
+            if (j != i && picks[j].at >= lo && picks[j].at <= hi) {
+                moved -= j < i ? 1 : 0;
+                continue;
+            }
+            kept.push_back(picks[j]);
+        }
+        picks = std::move(kept);
+        i = moved;
+    }
+
+    for (const Pick& pick : picks) {
+        const std::int32_t at = pick.kind == 0 ? pick.at : extent(pick).first;
+        const auto found = columnAt.find(at);
+        if (found == columnAt.end()) {
+            continue;
+        }
+        const std::int32_t k = found->second;
+        survive(k);
+        for (std::int32_t d = 0; d < 2 * kBoundsRadius + 1; ++d) {
+            const std::int32_t offset = d % 2 == 0 ? d / 2 : -(d + 1) / 2;
+            const auto list = aligned[pick.kind].find(pick.at + offset);
+            if (list == aligned[pick.kind].end()) {
+                continue;
+            }
+            for (const auto& [r, c0] : list->second) {
+                bool blocked = false;
+                if (c0 != k) {
+                    for (std::int32_t j = std::min(c0, k) + 1; j < std::max(c0, k) && !blocked;
+                         ++j) {
+                        blocked = isContent(m_e.at(r, j));
+                    }
+                    blocked = blocked || isContent(m_e.at(r, k));
+                }
+                if (!blocked) {
+                    planMove(r, c0, k);
+                }
+            }
+        }
+    }
 }
 
 // Runs of like cells down the columns of the dense rows elect the columns where cells start
@@ -529,7 +690,7 @@ void ColumnOptimiser::markRows() {
                 givesUp = true;
                 break;
             }
-            if (below.columnSpan < cell.columnSpan) {
+            if (m_e.m_mode == kFormatHtml && below.columnSpan < cell.columnSpan) {
                 for (std::int32_t j = c + std::max(1, below.columnSpan); j < spanEnd(c, cell);
                      ++j) {
                     givesUp = givesUp || isContent(m_e.at(next, j));
@@ -609,6 +770,23 @@ bool ColumnOptimiser::matchRow(std::int32_t row) {
         const auto found = std::find(cells.begin(), cells.end(), from);
         if (found != cells.end()) {
             tryMove(static_cast<std::int32_t>(found - cells.begin()), to);
+        }
+    }
+    // Two neighbouring cells may each move past the other's target; neither keeps its move.
+    for (bool crossed = true; crossed;) {
+        crossed = false;
+        for (std::int32_t i = 0, previous = -1; i < m && !crossed; ++i) {
+            if (target[i] < 0) {
+                continue;
+            }
+            if (previous >= 0 && target[previous] >= target[i]) {
+                for (const std::int32_t j : {previous, i}) {
+                    m_used[target[j]] = 0;
+                    target[j] = -1;
+                }
+                crossed = true;
+            }
+            previous = i;
         }
     }
     auto previousTarget = [&](std::int32_t i) {
@@ -717,40 +895,23 @@ bool ColumnOptimiser::matchRow(std::int32_t row) {
     return added;
 }
 
-void ColumnOptimiser::MergeSpannedCells() {
+// A box two rows tall gives up its second row to a taller box that starts there.
+void ColumnOptimiser::breakRowSpans() {
     const std::int32_t columns = m_e.m_columnCount;
-    for (std::int32_t r = 0; r < m_e.m_rowCount; ++r) {
+    for (std::int32_t r = 0; r + 1 < m_e.m_rowCount; ++r) {
+        bool tallBelow = false;
+        for (std::int32_t c = 0; c < columns && !tallBelow; ++c) {
+            const tagGridCell& below = m_e.at(r + 1, c);
+            tallBelow = below.occupancy == 1 && below.rowSpan > 1;
+        }
+        if (!tallBelow) {
+            continue;
+        }
         for (std::int32_t c = 0; c < columns; ++c) {
             tagGridCell& cell = m_e.at(r, c);
-            if (!isContent(cell) || cell.outputColumn < 0) {
-                continue;
+            if (isContent(cell) && cell.kind != kKindCoveredCopy && cell.rowSpan == 2) {
+                cell.rowSpan = 1;
             }
-            const std::int32_t own = cell.outputColumn;
-            const std::int32_t spanEnd = std::min(columns, c + std::max(1, cell.columnSpan));
-            std::int32_t limit = m_e.m_outputColumnCount;
-            const std::int32_t rowEnd = std::min(m_e.m_rowCount, r + std::max(1, cell.rowSpan));
-            for (std::int32_t rr = r; rr < rowEnd; ++rr) {
-                for (std::int32_t j = c + 1; j < columns; ++j) {
-                    const tagGridCell& right = m_e.at(rr, j);
-                    if (isContent(right) && right.outputColumn >= 0) {
-                        limit = std::min(limit, right.outputColumn);
-                        break;
-                    }
-                }
-            }
-            std::int32_t last = own;
-            const std::int32_t rightEdge = position(spanEnd);
-            for (std::int32_t j = c + 1; j < columns && position(j) < rightEdge; ++j) {
-                if (m_survives[j] == 0) {
-                    continue;
-                }
-                const std::int32_t ordinal = m_e.m_columns[j].ordinal;
-                if (ordinal >= limit || position(j) + m_e.m_columns[j].width / 2 >= rightEdge) {
-                    break;
-                }
-                last = std::max(last, ordinal);
-            }
-            cell.columnSpan = last - own + 1;
         }
     }
 }
@@ -780,37 +941,6 @@ void ColumnOptimiser::thinSpans() {
                     }
                 }
             }
-        }
-    }
-}
-
-void ColumnOptimiser::CheckColumnOrdinals() {
-    for (std::int32_t r = 0; r < m_e.m_rowCount; ++r) {
-        if (m_e.m_rows[r].occupied == 0) {
-            continue;
-        }
-        std::int32_t previous = -1;
-        std::int32_t counted = 0;
-        for (std::int32_t c = 0; c < m_e.m_columnCount; ++c) {
-            const tagGridCell& cell = m_e.at(r, c);
-            if (cell.outputColumn < 0) {
-                counted += isContent(cell) && cell.kind == kKindCoveredCopy ? 1 : 0;
-                continue;
-            }
-            if (!isContent(cell)) {
-                continue;
-            }
-            ++counted;
-            if (cell.outputColumn <= previous) {
-                m_e.raise(kErrOrdinalOrder);
-            }
-            if (cell.outputColumn >= m_e.m_outputColumnCount) {
-                m_e.raise(kErrOrdinalLimit);
-            }
-            previous = cell.outputColumn;
-        }
-        if (counted != m_e.m_rows[r].occupied) {
-            m_e.raise(kErrOrdinalCount);
         }
     }
 }
@@ -858,8 +988,12 @@ void ColumnOptimiser::run() {
         m_e.m_columns[c].ordinal = -1;
     }
     m_moves.assign(static_cast<std::size_t>(rows), {});
-    if (n > 0 && histogram[n] >= 2 && !runVote(n)) {
-        positionVote(n);
+    if (n > 0 && histogram[n] >= 2) {
+        if (m_e.m_mode == kFormatHtmlCss) {
+            alignmentVote(n, histogram[n]);
+        } else if (!runVote(n)) {
+            positionVote(n);
+        }
     }
 
     markRows();
@@ -887,14 +1021,118 @@ void ColumnOptimiser::run() {
     for (std::int32_t c = 0; c < columns; ++c) {
         m_e.m_columns[c].width = position(c + 1) - position(c);
     }
-    MergeSpannedCells();
+    m_e.MergeSpannedCells();
     if (m_e.m_outputKind != kOutputDelimited) {
+        if (m_e.m_mode == kFormatHtmlCss) {
+            breakRowSpans();
+        }
         thinSpans();
     }
     for (std::int32_t c = 0; c < columns; ++c) {
         m_e.m_columns[c].width = m_survives[c] != 0 ? m_maxWidth[c] : 0;
     }
-    CheckColumnOrdinals();
+    m_e.CheckColumnOrdinals();
+}
+
+void CConvertEngine::MergeSpannedCells() {
+    const std::int32_t columns = m_columnCount;
+    if (columns == 0) {
+        return;
+    }
+    const std::int32_t width = m_columns[columns - 1].left + m_columns[columns - 1].width;
+    auto position = [&](std::int32_t column) {
+        return column < columns ? m_columns[column].left : width;
+    };
+    const bool boxes = m_mode == kFormatHtmlCss;
+    for (std::int32_t r = 0; r < m_rowCount; ++r) {
+        for (std::int32_t c = 0; c < columns; ++c) {
+            tagGridCell& cell = at(r, c);
+            if (cell.text == nullptr || cell.outputColumn < 0 ||
+                (boxes && cell.kind == kKindCoveredCopy)) {
+                continue;
+            }
+            const std::int32_t own = cell.outputColumn;
+            const std::int32_t spanEnd = std::min(columns, c + std::max(1, cell.columnSpan));
+            const std::int32_t rowEnd = std::min(m_rowCount, r + std::max(1, cell.rowSpan));
+            std::int32_t limit = m_outputColumnCount;
+            if (boxes) {
+                // A box spans only free columns: any cell of its rows placed to its right,
+                // wherever it stands in the grid, ends the span.
+                cell.columnSpan = 1;
+                for (std::int32_t rr = r; rr < rowEnd; ++rr) {
+                    for (std::int32_t j = 0; j < columns; ++j) {
+                        const tagGridCell& other = at(rr, j);
+                        if (other.text != nullptr && other.outputColumn > own) {
+                            limit = std::min(limit, other.outputColumn);
+                        }
+                    }
+                }
+                if (limit - own <= 1) {
+                    continue;
+                }
+            } else {
+                for (std::int32_t rr = r; rr < rowEnd; ++rr) {
+                    for (std::int32_t j = c + 1; j < columns; ++j) {
+                        const tagGridCell& right = at(rr, j);
+                        if (right.text != nullptr && right.outputColumn >= 0) {
+                            limit = std::min(limit, right.outputColumn);
+                            break;
+                        }
+                    }
+                }
+            }
+            std::int64_t rightEdge = position(spanEnd);
+            if (boxes) {
+                const auto* piece = static_cast<const tagDivInfo*>(cell.piece);
+                rightEdge = piece != nullptr ? std::int64_t{piece->left} + piece->width
+                                             : std::int64_t{m_columns[c].left} + (cell.size >> 16);
+            }
+            std::int32_t last = own;
+            for (std::int32_t j = c + 1; j < columns && position(j) < rightEdge; ++j) {
+                const std::int32_t ordinal = m_columns[j].ordinal;
+                if (ordinal < 0) {
+                    continue;
+                }
+                if (ordinal >= limit ||
+                    (!boxes && position(j) + m_columns[j].width / 2 >= rightEdge)) {
+                    break;
+                }
+                last = std::max(last, ordinal);
+            }
+            cell.columnSpan = last - own + 1;
+        }
+    }
+}
+
+void CConvertEngine::CheckColumnOrdinals() {
+    for (std::int32_t r = 0; r < m_rowCount; ++r) {
+        if (m_rows[r].occupied == 0) {
+            continue;
+        }
+        std::int32_t previous = -1;
+        std::int32_t counted = 0;
+        for (std::int32_t c = 0; c < m_columnCount; ++c) {
+            const tagGridCell& cell = at(r, c);
+            if (cell.outputColumn < 0) {
+                counted += cell.text != nullptr && cell.kind == kKindCoveredCopy ? 1 : 0;
+                continue;
+            }
+            if (cell.text == nullptr) {
+                continue;
+            }
+            ++counted;
+            if (cell.outputColumn <= previous) {
+                raise(kErrOrdinalOrder);
+            }
+            if (cell.outputColumn >= m_outputColumnCount) {
+                raise(kErrOrdinalLimit);
+            }
+            previous = cell.outputColumn;
+        }
+        if (counted != m_rows[r].occupied) {
+            raise(kErrOrdinalCount);
+        }
+    }
 }
 
 void CConvertEngine::OptimiseColumns(bool relaxed) {

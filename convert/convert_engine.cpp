@@ -5,15 +5,21 @@
 #include <cstring>
 #include <new>
 
+#include "convert/box_reader.h"
+#include "convert/cell_grid.h"
+#include "convert/frame_store.h"
 #include "convert/html_scan.h"
+#include "convert/text_measurer.h"
 #include "core/report_core.h"
 
 namespace paginor {
 
 CConvertEngine::CConvertEngine(const EngineLimits& limits) : m_limits(limits) {}
 
-void CConvertEngine::Init(CReportCore* report, std::int32_t format, const char* /*head*/,
-                          std::int64_t /*headLength*/, bool rightToLeft) {
+CConvertEngine::~CConvertEngine() = default;
+
+void CConvertEngine::Init(CReportCore* report, std::int32_t format, const char* head,
+                          std::int64_t headLength, bool rightToLeft) {
     m_report = report;
     m_mode = format;
     m_rightToLeft = rightToLeft;
@@ -24,9 +30,28 @@ void CConvertEngine::Init(CReportCore* report, std::int32_t format, const char* 
     m_colourFlag = false;
     m_fontFlag = false;
     m_headerFooterRemoval = false;
+    m_frameEngineAllowed = true;
+    m_styles.reset();
+    m_frames.reset();
+    m_boxReader.reset();
+    m_cellGrid.reset();
+    if (format == kFormatHtmlCss) {
+        m_styles = std::make_unique<StyleSheet>();
+        m_frames = std::make_unique<FrameStore>(*this);
+        const std::string_view text =
+            head == nullptr || headLength <= 0
+                ? std::string_view()
+                : std::string_view(head, static_cast<std::size_t>(headLength));
+        m_styles->parse(*this, defaultTextMeasurer(), text);
+    }
 }
 
 void CConvertEngine::Free() {
+    m_boxReader.reset();
+    m_cellGrid.reset();
+    m_frames.reset();
+    m_styles.reset();
+    m_pageTops = {};
     m_grid = {};
     m_rows = {};
     m_columns = {};
@@ -187,7 +212,6 @@ bool CConvertEngine::GetCSVOutput104(
     bool keepFirstPage, bool keepLastPage, std::uint8_t* driverFlag, std::int32_t engineNumber,
     bool headerFooterRemoval, std::int32_t firstPageIndex, bool lastBatch, bool dropEmptyTexts,
     bool /*reserved*/, std::string* stepBuffer) {
-    (void)driverFlag;  // cleared only by the frame road and the side-by-side split
     m_stepBuffer = stepBuffer;
     if (m_stepBuffer != nullptr) {
         *m_stepBuffer = "Try_Start";
@@ -242,12 +266,18 @@ bool CConvertEngine::GetCSVOutput104(
         trace("GetCSVOutput104_start#2");
         m_colourFlag = colourFlag != nullptr && *colourFlag != 0;
         m_fontFlag = fontFlag;
-        if (m_mode != kFormatHtml) {
-            raiseOwn("Error [M:GCO]: HTMLCSS pages can not be converted by this engine");
+        const bool htmlCss = m_mode == kFormatHtmlCss;
+        if (htmlCss && (m_styles == nullptr || !m_styles->colourClasses())) {
+            m_colourFlag = false;
         }
 
         trace("GetInputTableRange_start");
-        GetInputTableRange(input, inputLength);
+        if (htmlCss) {
+            m_rangeStart = input;
+            m_rangeEnd = input + inputLength;
+        } else {
+            GetInputTableRange(input, inputLength);
+        }
         trace("GetInputTableRange_end");
         if (m_engineNumber != kEngineNumber) {
             return true;
@@ -258,14 +288,34 @@ bool CConvertEngine::GetCSVOutput104(
         m_fontNameCount = 0;
         m_fontSizeCount = 0;
 
-        trace("detected_REPORT_DESFORMAT_HTML");
-        const std::int64_t shift = m_rangeStart - input;
-        for (auto& offset : m_pageOffsets) {
-            offset -= shift;
+        if (htmlCss) {
+            trace("detected_REPORT_DESFORMAT_HTMLCSS");
+            if (!ReadBoxes()) {
+                if (colourFlag != nullptr) {
+                    *colourFlag = m_colourFlag ? 1 : 0;
+                }
+                return true;
+            }
+            // Until frames are laid out, every batch takes the grid road.
+            m_frameEngineAllowed = false;
+            BuildCellGrid();
+            if (!m_frames->strips().empty() && LayOutSideBySide()) {
+                if (driverFlag != nullptr) {
+                    *driverFlag = 0;
+                }
+            } else {
+                OptimiseColumns(false);
+            }
+        } else {
+            trace("detected_REPORT_DESFORMAT_HTML");
+            const std::int64_t shift = m_rangeStart - input;
+            for (auto& offset : m_pageOffsets) {
+                offset -= shift;
+            }
+            ReadHtmlTables();
+            FillRowSpans();
+            OptimiseColumns(false);
         }
-        ReadHtmlTables();
-        FillRowSpans();
-        OptimiseColumns(false);
         if (m_headerFooterRemoval) {
             RemoveRepeatedHeaders();
             RemoveRepeatedFooters();
@@ -304,6 +354,35 @@ bool CConvertEngine::GetCSVOutput104(
     } catch (const std::length_error&) {
         throw ConvertError(SetSystemError(ENOMEM));
     }
+}
+
+bool CConvertEngine::ReadBoxes() {
+    m_frames->clear();
+    m_cellGrid.reset();
+    BoxReaderOptions options;
+    if (m_report != nullptr && m_report->codePage() > 0) {
+        options.codePage = m_report->codePage();
+    }
+    options.rightToLeft = m_rightToLeft;
+    options.engineNumber = m_engineNumber;
+    m_boxReader =
+        std::make_unique<BoxReader>(*this, *m_styles, defaultTextMeasurer(), *m_frames, options);
+    m_boxReader->readBoxes(m_input, m_inputLength, m_pageOffsets.data(), m_pageCount);
+    m_pageTops = m_boxReader->pageTops();
+    return m_boxReader->firstPiece() != nullptr;
+}
+
+void CConvertEngine::BuildCellGrid() {
+    m_cellGrid = std::make_unique<CellGrid>(*this, m_frames.get());
+    // The grid arrays go back and forth so that later batches reuse their capacity.
+    m_cellGrid->swapGrid(m_grid, m_rows, m_columns);
+    m_cellGrid->PlacePiecesInLines(m_boxReader->pieces(), nullptr);
+    m_cellGrid->MergeRowLines();
+    m_cellGrid->FillGrid(0, static_cast<std::int32_t>(m_cellGrid->rowLines().size()), 0,
+                         static_cast<std::int32_t>(m_cellGrid->columnLines().size()));
+    m_rowCount = m_cellGrid->rowCount();
+    m_columnCount = m_cellGrid->columnCount();
+    m_cellGrid->swapGrid(m_grid, m_rows, m_columns);
 }
 
 const char* CConvertEngine::InternFontName(std::string_view name) {

@@ -13,7 +13,12 @@
 
 namespace paginor {
 
+class BoxReader;
 class CReportCore;
+class CellGrid;
+class FrameStore;
+class StyleSheet;
+class TextMeasurer;
 
 inline constexpr std::int32_t kFormatHtmlCss = 1;
 inline constexpr std::int32_t kFormatHtml = 2;
@@ -35,6 +40,17 @@ inline constexpr std::int32_t kMaxLinkLength = 511;
 // Capacities that a test may shrink; the defaults are the engine's own.
 struct EngineLimits {
     std::size_t textBuffers = 128;
+    std::size_t pieces = 95 * 2048;
+};
+
+// The text of a cell or box: in the input when it needs no rewriting, else in a cell-text
+// buffer (text, NUL, for kind 3 the link target, NUL); for an image its source.
+struct tagCellContent {
+    const char* text = nullptr;
+    std::int32_t length = 0;
+    std::int32_t kind = kKindText;
+    std::int32_t imageWidth = 0;  // tenths of a point, 0 when the tag gives none
+    std::int32_t imageHeight = 0;
 };
 
 // Turns the HTML of a batch of report pages into a grid of cells, then into output records or
@@ -42,6 +58,7 @@ struct EngineLimits {
 class CConvertEngine {
 public:
     explicit CConvertEngine(const EngineLimits& limits = {});
+    ~CConvertEngine();
     CConvertEngine(const CConvertEngine&) = delete;
     CConvertEngine& operator=(const CConvertEngine&) = delete;
 
@@ -87,8 +104,12 @@ public:
     void GetDominantFont(tagOutputBatchInfo* batch) const;
 
 private:
+    friend class BoxReader;
+    friend class CellGrid;
     friend class HtmlTableReader;
     friend class ColumnOptimiser;
+    friend class SideBySideLayout;
+    friend struct EngineTestAccess;
 
     [[noreturn]] void raise(std::int32_t code);
     [[noreturn]] void raiseOwn(std::string_view message);
@@ -106,10 +127,22 @@ private:
     }
     void GetInputTableRange(const char* input, std::int64_t length);
 
+    // Text, link or image between a tag's '>' and the element's end.
+    tagCellContent GetCellContent(const char* start, const char* end);
+    tagCellContent GetCellText(const char* start, const char* end);
+
     // Steps of a batch.
     void ReadHtmlTables();
+    // False when the batch holds no piece.
+    bool ReadBoxes();
+    void BuildCellGrid();
     void FillRowSpans();
     void OptimiseColumns(bool relaxed);
+    // Spans and the final check over the surviving columns (ordinal >= 0).
+    void MergeSpannedCells();
+    void CheckColumnOrdinals();
+    // True when the strips cut the page into side-by-side blocks and the grid was laid out.
+    bool LayOutSideBySide();
     void RemoveRepeatedHeaders();
     void RemoveRepeatedFooters();
     void ClearRow(std::int32_t row);
@@ -176,6 +209,16 @@ private:
     std::size_t m_fontSizeCount = 0;
 
     std::string* m_stepBuffer = nullptr;
+
+    // HTMLCSS: the report's style classes, the frames, regions and strips of the batch, and the
+    // top of each page's first text element in points (-1 for a page without one).
+    std::unique_ptr<StyleSheet> m_styles;
+    std::unique_ptr<FrameStore> m_frames;
+    std::vector<std::int32_t> m_pageTops;
+    // The pieces and joined texts of the batch; the records point into them.
+    std::unique_ptr<BoxReader> m_boxReader;
+    std::unique_ptr<CellGrid> m_cellGrid;
+    bool m_frameEngineAllowed = true;
 };
 
 }  // namespace paginor

@@ -12,6 +12,7 @@ namespace paginor {
 namespace {
 
 constexpr std::int32_t kFoldTopDistance = 15;
+constexpr std::int32_t kSpacerGap = 55;  // points between row tops that leave an empty row
 
 enum class TextMatch { Different, Equal, DigitsOnly };
 
@@ -90,6 +91,9 @@ std::vector<PageRows> RowsByPage(const std::vector<tagGridRowInfo>& rows, std::i
                                  std::int32_t pages) {
     std::vector<PageRows> result(static_cast<std::size_t>(pages), PageRows{-1, 0});
     for (std::int32_t r = 0; r < rowCount; ++r) {
+        if (rows[r].page < 0 || rows[r].page >= pages) {
+            return {};
+        }
         PageRows& page = result[rows[r].page];
         if (page.first < 0) {
             page.first = r;
@@ -102,6 +106,23 @@ std::vector<PageRows> RowsByPage(const std::vector<tagGridRowInfo>& rows, std::i
         }
     }
     return result;
+}
+
+// HTMLCSS rows repeat only at the same height on their pages; a page whose top is unknown
+// repeats nothing.
+bool SameHeightOnPage(const std::vector<tagGridRowInfo>& rows,
+                      const std::vector<std::int32_t>& pageTops, std::int32_t row,
+                      std::int32_t otherRow) {
+    auto pageTop = [&](std::int32_t r) {
+        const std::int32_t page = rows[r].page;
+        return page >= 0 && static_cast<std::size_t>(page) < pageTops.size()
+                   ? pageTops[static_cast<std::size_t>(page)]
+                   : -1;
+    };
+    const std::int32_t top = pageTop(row);
+    const std::int32_t otherTop = pageTop(otherRow);
+    return top >= 0 && otherTop >= 0 &&
+           std::int64_t{rows[row].top} - top == std::int64_t{rows[otherRow].top} - otherTop;
 }
 
 }  // namespace
@@ -129,7 +150,10 @@ void CConvertEngine::RemoveRepeatedHeaders() {
     for (std::int32_t k = 0; k < pages[reference].count; ++k, ++height) {
         bool same = true;
         for (std::int32_t p = reference + 1; p < m_pageCount && same; ++p) {
-            if (k >= pages[p].count) {
+            if (k >= pages[p].count ||
+                (m_mode == kFormatHtmlCss &&
+                 !SameHeightOnPage(m_rows, m_pageTops, pages[reference].first + k,
+                                   pages[p].first + k))) {
                 same = false;
                 break;
             }
@@ -175,7 +199,9 @@ void CConvertEngine::RemoveRepeatedFooters() {
     for (std::int32_t k = 0; k < pages[0].count; ++k, ++height) {
         bool same = true;
         for (std::int32_t p = 1; p < m_pageCount && same; ++p) {
-            if (k >= pages[p].count) {
+            if (k >= pages[p].count ||
+                (m_mode == kFormatHtmlCss &&
+                 !SameHeightOnPage(m_rows, m_pageTops, rowFromBottom(0, k), rowFromBottom(p, k)))) {
                 same = false;
                 break;
             }
@@ -323,8 +349,25 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
         return cell.backgroundColour != kNoBackground ||
                (cell.text != nullptr && cell.kind != kKindCoveredCopy);
     };
+    // HTMLCSS: a tall gap between two rows of a page, the page's first two excepted, stays as an
+    // empty row; not inside a box that reaches across the gap, which would end above its rest.
+    auto spacerBefore = [&](std::int32_t r) {
+        if (m_mode != kFormatHtmlCss || r < 2 || m_rows[r - 1].page != m_rows[r].page ||
+            m_rows[r - 2].page != m_rows[r].page || m_rows[r - 1].top <= 0 ||
+            std::int64_t{m_rows[r].top} - m_rows[r - 1].top <= kSpacerGap) {
+            return false;
+        }
+        for (std::int32_t c = 0; c < m_columnCount; ++c) {
+            const tagGridCell& cell = at(r, c);
+            if (cell.text != nullptr && cell.kind == kKindCoveredCopy) {
+                return false;
+            }
+        }
+        return true;
+    };
     std::size_t count = 0;
     for (std::int32_t r = 0; r < m_rowCount; ++r) {
+        count += spacerBefore(r) ? 1 : 0;
         for (std::int32_t c = 0; c < m_columnCount && m_rows[r].occupied > 0; ++c) {
             count += gives(at(r, c)) ? 1 : 0;
         }
@@ -398,6 +441,14 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
             previousCount = 0;
             previousRow = -1;
             pageHasContent = false;
+        } else if (spacerBefore(r)) {
+            // The spacer counts in its page's records: the writers take a page's records by
+            // that count.
+            tagOutputCellInfo& spacer = m_records[written++];
+            spacer.row = outputRow++;
+            spacer.text = "";
+            spacer.page = page;
+            previousCount = 0;
         }
         if (m_rows[r].occupied == 0) {
             if (m_rows[r].work == 1 && pageHasContent) {

@@ -114,17 +114,8 @@ public:
     void read();
 
 private:
-    struct CellText {
-        const char* text = nullptr;
-        std::int32_t length = 0;
-        bool link = false;
-    };
-
     PageTable parsePage(const char* start, const char* end);
     std::vector<PageColumn> readPageColumns(const PageTable& table);
-    CellText getCellText(const char* start, const char* end);
-    CellText getCellContent(const char* start, const char* end, std::int32_t* kind,
-                            std::uint32_t* size);
     FontInfo parseFontTag(const char* start, const char* end);
 
     CConvertEngine& m_e;
@@ -303,7 +294,7 @@ std::vector<PageColumn> HtmlTableReader::readPageColumns(const PageTable& table)
     return columns;
 }
 
-HtmlTableReader::CellText HtmlTableReader::getCellText(const char* start, const char* end) {
+tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
     while (end > start && (end[-1] == ' ' || end[-1] == '\r' || end[-1] == '\n')) {
         --end;
     }
@@ -318,7 +309,7 @@ HtmlTableReader::CellText HtmlTableReader::getCellText(const char* start, const 
         if (c == '<') {
             const char* close = FindTagClose(p, end);
             if (close == nullptr) {
-                m_e.raise(kErrMissingTagEnd);
+                raise(kErrMissingTagEnd);
             }
             if (IsSeparatorTag(p, close + 1)) {
                 if (!out.empty() && out.back() != ' ') {
@@ -382,7 +373,7 @@ HtmlTableReader::CellText HtmlTableReader::getCellText(const char* start, const 
     while (!out.empty() && out.back() == ' ') {
         out.pop_back();
     }
-    CellText result;
+    tagCellContent result;
     if (!rewrite && link.empty()) {
         result.text = inPlace != nullptr ? inPlace : start;
         result.length = static_cast<std::int32_t>(out.size());
@@ -390,47 +381,40 @@ HtmlTableReader::CellText HtmlTableReader::getCellText(const char* start, const 
         return result;
     }
     if (out.size() > static_cast<std::size_t>(INT32_MAX) - 2 * kTextBufferBytes) {
-        m_e.raise(kErrTextBuffers);
+        raise(kErrTextBuffers);
     }
-    result.text = m_e.StoreText(out, link);
+    result.text = StoreText(out, link);
     result.length = static_cast<std::int32_t>(out.size());
-    result.link = !link.empty();
+    result.kind = link.empty() ? kKindText : kKindLink;
     return result;
 }
 
-HtmlTableReader::CellText HtmlTableReader::getCellContent(const char* start, const char* end,
-                                                          std::int32_t* kind, std::uint32_t* size) {
-    *size = 0;
-    CellText text = getCellText(start, end);
-    if (text.length > 0) {
-        *kind = text.link ? kKindLink : kKindText;
-        return text;
+tagCellContent CConvertEngine::GetCellContent(const char* start, const char* end) {
+    tagCellContent content = GetCellText(start, end);
+    if (content.length > 0) {
+        return content;
     }
     ImageInfo image;
     switch (ParseImgTag(start, end, &image)) {
-        case ImageParse::Found: {
-            *kind = kKindImage;
-            text.text = image.source.data();
-            text.length = static_cast<std::int32_t>(image.source.size());
-            const auto points = [](std::int32_t tenths) {
-                return static_cast<std::uint32_t>(std::min((tenths + 5) / 10, 0xFFFF));
-            };
-            *size = points(image.widthTenths) << 16 | points(image.heightTenths);
-            return text;
-        }
+        case ImageParse::Found:
+            content.kind = kKindImage;
+            content.text = image.source.data();
+            content.length = static_cast<std::int32_t>(image.source.size());
+            content.imageWidth = image.widthTenths;
+            content.imageHeight = image.heightTenths;
+            break;
         case ImageParse::BadWidth:
-            m_e.raiseOwn(
+            raiseOwn(
                 "Failed to recognize the Width value inside html code, non-number character was "
                 "found");
         case ImageParse::BadHeight:
-            m_e.raiseOwn(
+            raiseOwn(
                 "Failed to recognize the Heigth value inside html code, non-number character was "
                 "found");
         case ImageParse::None:
             break;
     }
-    *kind = text.link ? kKindLink : kKindText;
-    return text;
+    return content;
 }
 
 FontInfo HtmlTableReader::parseFontTag(const char* start, const char* end) {
@@ -562,9 +546,14 @@ void HtmlTableReader::read() {
                 const std::int32_t gc = next;
                 const CellSpanAlign spans =
                     ParseCellSpanAlign(tag.tagStart, tag.tagEnd, m_e.m_rightToLeft);
-                std::int32_t kind = kKindText;
-                std::uint32_t size = 0;
-                CellText text = getCellContent(tag.tagEnd + 1, tag.contentEnd, &kind, &size);
+                tagCellContent text = m_e.GetCellContent(tag.tagEnd + 1, tag.contentEnd);
+                const std::int32_t kind = text.kind;
+                const auto points = [](std::int32_t tenths) {
+                    return static_cast<std::uint32_t>(std::min((tenths + 5) / 10, 0xFFFF));
+                };
+                const std::uint32_t size =
+                    kind == kKindImage ? points(text.imageWidth) << 16 | points(text.imageHeight)
+                                       : 0;
                 FontInfo font;
                 if (readFonts && tag.tagEnd + 1 < tag.contentEnd) {
                     font = parseFontTag(tag.tagEnd + 1, tag.contentEnd);

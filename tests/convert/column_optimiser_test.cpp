@@ -1,16 +1,35 @@
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 #include <random>
+#include <set>
 
+#include "convert/box_reader.h"
+#include "convert/cell_grid.h"
 #include "convert/column_scoring.h"
 #include "tests/convert/convert_harness.h"
+#include "tests/convert/engine_test_access.h"
 
 namespace paginor {
 namespace {
 
 using testing::makeBatch;
 using testing::RunOptions;
+
+// Within a row, every record starts right of the previous one's span, inside the columns.
+void expectRecordsInColumnOrder(const testing::RunResult& r, int trial) {
+    std::map<std::pair<int, int>, int> last;
+    for (const auto& rec : r.records) {
+        const auto key = std::make_pair(rec.page, rec.row);
+        const auto found = last.find(key);
+        if (found != last.end()) {
+            EXPECT_GT(rec.column, found->second) << "trial " << trial;
+        }
+        last[key] = rec.column + rec.columnSpan - 1;
+        EXPECT_LT(rec.column + rec.columnSpan - 1, r.columns) << "trial " << trial;
+    }
+}
 
 // Random pages (fixed seed): random widths, spans, empty cells and alignments. The optimiser's
 // final checks must hold and the records must keep strictly increasing columns in every row.
@@ -49,16 +68,7 @@ TEST(ColumnOptimiser, PropertyOnRandomGrids) {
         o.kind = kOutputRecords;
         testing::RunResult r;
         ASSERT_NO_THROW(r = testing::run(engine, makeBatch(pages), o)) << "trial " << trial;
-        std::map<std::pair<int, int>, int> last;
-        for (const auto& rec : r.records) {
-            const auto key = std::make_pair(rec.page, rec.row);
-            const auto found = last.find(key);
-            if (found != last.end()) {
-                EXPECT_GT(rec.column, found->second) << "trial " << trial;
-            }
-            last[key] = rec.column + rec.columnSpan - 1;
-            EXPECT_LT(rec.column + rec.columnSpan - 1, r.columns) << "trial " << trial;
-        }
+        expectRecordsInColumnOrder(r, trial);
     }
 }
 
@@ -145,15 +155,337 @@ TEST(ColumnOptimiser, PropertyOnDenseRandomPages) {
         o.kind = kOutputRecords;
         testing::RunResult r;
         ASSERT_NO_THROW(r = testing::run(engine, makeBatch(pages), o)) << "trial " << trial;
-        std::map<std::pair<int, int>, int> last;
-        for (const auto& rec : r.records) {
-            const auto key = std::make_pair(rec.page, rec.row);
-            const auto found = last.find(key);
-            if (found != last.end()) {
-                EXPECT_GT(rec.column, found->second) << "trial " << trial;
+        expectRecordsInColumnOrder(r, trial);
+    }
+}
+
+}  // namespace
+}  // namespace paginor
+
+namespace paginor {
+namespace {
+
+using Access = EngineTestAccess;
+
+TEST(ColumnOptimiser, ColumnScore) {
+    const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+        {0, 12525}, {1, 10332}, {14, 23}, {15, 0}, {16, 0}, {0xFFFFFFFFu, 0}};
+    for (const auto& [d, expected] : cases) {
+        EXPECT_EQ(ColumnScore(d), expected) << d;
+    }
+}
+
+// The hill of an edge near the array's ends is cut off there, never written past them.
+TEST(ColumnOptimiser, AddScoreWindowStaysInsideTheArray) {
+    std::vector<std::uint64_t> slots(8, 0);
+    AddScoreWindow(slots.data() + 1, 2, 5);
+    const std::vector<std::uint64_t> expected = {
+        0, ColumnScore(2), ColumnScore(1), ColumnScore(0), ColumnScore(1), ColumnScore(2), 0, 0};
+    EXPECT_EQ(slots, expected);
+}
+
+// A box on the HTMLCSS grid: its row, left edge and width in points, its text, and how many
+// rows it reaches down.
+struct Box {
+    std::int32_t row;
+    std::int32_t left;
+    std::int32_t width;
+    std::string text;
+    std::int32_t rows = 1;
+};
+
+// Builds the grid the way the cell-grid builder leaves it: one column per distinct left edge,
+// empty positions marked covered, tall boxes continued by copies in the rows below.
+class CssGrid {
+public:
+    CssGrid(std::int32_t rows, const std::vector<Box>& boxes, std::int32_t pages = 1) {
+        Access::setMode(engine, kFormatHtmlCss);
+        Access::setPageCount(engine, pages);
+        std::set<std::int32_t> lefts;
+        for (const Box& b : boxes) {
+            lefts.insert(b.left);
+        }
+        const std::vector<std::int32_t> columns(lefts.begin(), lefts.end());
+        Access::allocGrid(engine, rows, static_cast<std::int32_t>(columns.size()));
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            Access::column(engine, static_cast<std::int32_t>(c)).left = columns[c];
+        }
+        for (std::int32_t r = 0; r < rows; ++r) {
+            Access::row(engine, r).top = 100 + 20 * r;
+            Access::row(engine, r).page = r * pages / rows;
+        }
+        for (std::int32_t r = 0; r < rows; ++r) {
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                tagGridCell& cell = Access::cell(engine, r, static_cast<std::int32_t>(c));
+                cell.occupancy = 2;
+                cell.columnSpan = kNoSpan;
+                cell.rowSpan = kNoSpan;
             }
-            last[key] = rec.column + rec.columnSpan - 1;
-            EXPECT_LT(rec.column + rec.columnSpan - 1, r.columns) << "trial " << trial;
+        }
+        for (const Box& b : boxes) {
+            const auto c = static_cast<std::int32_t>(
+                std::find(columns.begin(), columns.end(), b.left) - columns.begin());
+            tagDivInfo& piece = pieces.emplace_back();
+            piece.left = b.left;
+            piece.top = 100 + 20 * b.row;
+            piece.width = b.width;
+            piece.height = 12 + 20 * (b.rows - 1);
+            piece.text = texts.emplace_back(b.text).c_str();
+            piece.textLength = static_cast<std::int32_t>(b.text.size());
+            for (std::int32_t k = 0; k < b.rows; ++k) {
+                tagGridCell& cell = Access::cell(engine, b.row + k, c);
+                cell = tagGridCell{};
+                cell.occupancy = 1;
+                cell.text = piece.text;
+                cell.textLength = k == 0 ? piece.textLength : 0;
+                cell.kind = k == 0 ? kKindText : kKindCoveredCopy;
+                cell.width = b.width;
+                cell.piece = &piece;
+                cell.columnSpan = 1;
+                cell.rowSpan = b.rows - k;
+                cell.size = static_cast<std::uint32_t>(b.width) << 16 | 12;
+            }
+        }
+        Access::countCells(engine);
+    }
+
+    // "r0: 0'Label' 1'Amount'+2" per row: the ordinal, the text, the column span when above 1.
+    std::string dump() {
+        std::string out = "columns " + std::to_string(engine.ordinalLimit()) + "\n";
+        for (std::int32_t r = 0; r < engine.rowCount(); ++r) {
+            out += "r" + std::to_string(r) + ":";
+            for (std::int32_t c = 0; c < engine.columnCount(); ++c) {
+                const tagGridCell& cell = engine.cell(r, c);
+                if (cell.text == nullptr || cell.kind == kKindCoveredCopy) {
+                    continue;
+                }
+                out += " " + std::to_string(cell.outputColumn) + "'" +
+                       std::string(cell.text, static_cast<std::size_t>(cell.textLength)) + "'";
+                if (cell.columnSpan > 1) {
+                    out += "+" + std::to_string(cell.columnSpan);
+                }
+                if (cell.rowSpan > 1) {
+                    out += "v" + std::to_string(cell.rowSpan);
+                }
+            }
+            out += "\n";
+        }
+        return out;
+    }
+
+    std::int32_t columnAt(std::int32_t left) {
+        for (std::int32_t c = 0; c < engine.columnCount(); ++c) {
+            if (Access::column(engine, c).left == left) {
+                return Access::column(engine, c).ordinal;
+            }
+        }
+        return -2;
+    }
+
+    CConvertEngine engine;
+    std::deque<tagDivInfo> pieces;
+    std::deque<std::string> texts;
+};
+
+// Labels, then numbers right-aligned on one edge whose left edges wander with their widths.
+std::vector<Box> rightAlignedAmounts(std::int32_t rows) {
+    std::vector<Box> boxes;
+    const std::int32_t lefts[] = {150, 152, 158, 164};
+    for (std::int32_t r = 0; r < rows; ++r) {
+        boxes.push_back({r, 36, 40, "L" + std::to_string(r)});
+        const std::int32_t left = r == 0 ? 150 : lefts[1 + r % 3];
+        boxes.push_back({r, left, 170 - left, r == 0 ? "Amount" : std::to_string(r)});
+    }
+    return boxes;
+}
+
+// The right edges win the vote: the header and every number share one column, the header's.
+TEST(ColumnOptimiserHtmlCss, RightAlignedNumbersShareTheirHeadersColumn) {
+    CssGrid grid(8, rightAlignedAmounts(8), 2);
+    Access::optimiseColumns(grid.engine, false);
+    EXPECT_EQ(grid.dump(),
+              "columns 2\nr0: 0'L0' 1'Amount'\nr1: 0'L1' 1'1'\nr2: 0'L2' 1'2'\nr3: 0'L3' 1'3'\n"
+              "r4: 0'L4' 1'4'\nr5: 0'L5' 1'5'\nr6: 0'L6' 1'6'\nr7: 0'L7' 1'7'\n");
+    EXPECT_EQ(grid.columnAt(150), 1);
+}
+
+// Centred boxes 40 points apart on the left share a column, placed at the smallest left edge.
+TEST(ColumnOptimiserHtmlCss, CentredBoxesTakeTheSmallestLeftEdge) {
+    std::vector<Box> boxes;
+    const std::int32_t lefts[] = {290, 250, 270};
+    for (std::int32_t r = 0; r < 9; ++r) {
+        boxes.push_back({r, 36, 40, "L"});
+        const std::int32_t left = lefts[r % 3];
+        boxes.push_back({r, left, 2 * (300 - left), "C" + std::to_string(r)});
+    }
+    CssGrid grid(9, boxes, 2);
+    Access::optimiseColumns(grid.engine, false);
+    EXPECT_EQ(grid.engine.ordinalLimit(), 2) << grid.dump();
+    EXPECT_EQ(grid.columnAt(250), 1);
+    EXPECT_EQ(grid.columnAt(270), -1);
+    EXPECT_EQ(grid.columnAt(290), -1);
+}
+
+// A one-page batch of at most 6 content rows votes with the lower factor: four right edges out
+// of six rows make a column there, four out of seven do not.
+TEST(ColumnOptimiserHtmlCss, SmallOnePageBatchVotesRelaxed) {
+    struct Case {
+        std::int32_t rows;
+        std::int32_t columns;
+    };
+    for (const Case& c : {Case{6, 3}, Case{7, 6}}) {
+        std::vector<Box> boxes;
+        const std::int32_t lefts[] = {200, 220, 240, 260};
+        for (std::int32_t r = 0; r < c.rows; ++r) {
+            boxes.push_back({r, 36, 40, "L"});
+            if (r < 4) {
+                boxes.push_back({r, lefts[r], 300 - lefts[r], "R" + std::to_string(r)});
+            } else {
+                boxes.push_back({r, 400, 50, "X"});
+            }
+        }
+        CssGrid grid(c.rows, boxes);
+        Access::optimiseColumns(grid.engine, false);
+        EXPECT_EQ(grid.engine.ordinalLimit(), c.columns) << c.rows << " rows\n" << grid.dump();
+    }
+}
+
+// Spans from the box's right edge over the surviving columns, stopped by any cell of the box's
+// rows placed further right, wherever that cell stands in the grid.
+TEST(ColumnOptimiserHtmlCss, MergeSpannedCellsFollowsTheBoxRightEdge) {
+    struct Case {
+        const char* name;
+        std::vector<Box> boxes;
+        std::vector<std::int32_t> ordinals;  // per box
+        std::string expected;
+    };
+    const std::vector<Box> columns = {
+        {2, 0, 10, "a"}, {2, 100, 10, "b"}, {2, 200, 10, "c"}, {2, 300, 10, "d"}};
+    auto with = [&](std::vector<Box> boxes) {
+        boxes.insert(boxes.end(), columns.begin(), columns.end());
+        return boxes;
+    };
+    const Case cases[] = {
+        {"reaches over three columns",
+         with({{0, 0, 300, "W"}}),
+         {0, 0, 1, 2, 3},
+         "r0: 0'W'+3\nr1:\n"},
+        {"a cell of its row ends it",
+         with({{0, 0, 300, "W"}, {0, 200, 10, "x"}}),
+         {0, 2, 0, 1, 2, 3},
+         "r0: 0'W'+2 2'x'\nr1:\n"},
+        {"a cell of its second row ends it",
+         with({{0, 0, 300, "W", 2}, {1, 100, 10, "x"}}),
+         {0, 1, 0, 1, 2, 3},
+         "r0: 0'W'v2\nr1: 1'x'\n"},
+        {"a cell placed right from further left ends it",
+         with({{0, 100, 300, "W", 2}, {1, 0, 10, "x"}}),
+         {1, 2, 0, 1, 2, 3},
+         "r0: 1'W'v2\nr1: 2'x'\n"},
+        {"the last column takes no span",
+         with({{0, 300, 500, "W"}}),
+         {3, 0, 1, 2, 3},
+         "r0: 3'W'\nr1:\n"},
+    };
+    for (const Case& c : cases) {
+        CssGrid grid(3, c.boxes);
+        for (std::int32_t col = 0; col < 4; ++col) {
+            Access::column(grid.engine, col).ordinal = col;
+        }
+        Access::outputColumnCount(grid.engine) = 4;
+        for (std::size_t i = 0; i < c.boxes.size(); ++i) {
+            const Box& b = c.boxes[i];
+            for (std::int32_t k = 0; k < b.rows; ++k) {
+                Access::cell(grid.engine, b.row + k, b.left / 100).outputColumn = c.ordinals[i];
+            }
+        }
+        Access::mergeSpannedCells(grid.engine);
+        const std::string dump = grid.dump();
+        EXPECT_EQ(dump.substr(dump.find('\n') + 1, dump.find("r2:") - dump.find('\n') - 1),
+                  c.expected)
+            << c.name;
+    }
+}
+
+// For the spreadsheet writers a box two rows tall gives its second row to a taller box that
+// starts there; delimited text keeps the span.
+TEST(ColumnOptimiserHtmlCss, TwoRowSpanGivesWayToATallerBoxBelow) {
+    for (const std::int32_t kind : {kOutputRecords, kOutputDelimited}) {
+        std::vector<Box> boxes;
+        for (std::int32_t r = 0; r < 8; ++r) {
+            boxes.push_back({r, 36, 40, "L" + std::to_string(r)});
+        }
+        boxes.push_back({2, 200, 40, "Two", 2});
+        boxes.push_back({3, 300, 40, "Three", 3});
+        CssGrid grid(8, boxes, 2);
+        Access::setOutputKind(grid.engine, kind);
+        Access::optimiseColumns(grid.engine, false);
+        const std::string dump = grid.dump();
+        const std::string two = kind == kOutputRecords ? "'Two'\n" : "'Two'v2\n";
+        EXPECT_NE(dump.find(two), std::string::npos) << kind << "\n" << dump;
+        EXPECT_NE(dump.find("'Three'v3"), std::string::npos) << kind << "\n" << dump;
+    }
+}
+
+// Random HTMLCSS pages (fixed seed) through the entry: texts, right-aligned amounts and tall
+// images at random places. The optimiser's final checks must hold, and the records of a row
+// must never overlap.
+TEST(ColumnOptimiserHtmlCss, PropertyOnRandomPages) {
+    const std::string head =
+        "<style type=\"text/css\">div{position:absolute;}</style>"
+        "<style>#d1 {font:9pt \"Arial\"; color:#000000}</style>";
+    std::mt19937 random(4711);
+    for (int trial = 0; trial < 120; ++trial) {
+        testing::Batch batch;
+        const int pages = 1 + static_cast<int>(random() % 3);
+        const int columns = 2 + static_cast<int>(random() % 6);
+        std::vector<int> lefts;
+        for (int c = 0; c < columns; ++c) {
+            lefts.push_back(36 + c * 80 + static_cast<int>(random() % 20));
+        }
+        for (int p = 0; p < pages; ++p) {
+            batch.offsets.push_back(static_cast<std::int64_t>(batch.html.size()));
+            std::string html = "<!--PAGE-->";
+            const int rows = 1 + static_cast<int>(random() % 15);
+            int top = p * 1200 + 40;
+            for (int r = 0; r < rows; ++r) {
+                top += random() % 8 == 0 ? 70 : 16;
+                for (int c = 0; c < columns; ++c) {
+                    const int left = lefts[c] + static_cast<int>(random() % 40) - 20;
+                    const std::string at =
+                        "top:" + std::to_string(top) + "pt;left:" + std::to_string(left) + "pt";
+                    switch (random() % 6) {
+                        case 0:
+                            break;
+                        case 1:
+                            html += "<span class=\"d1\" style=\"position:absolute;" + at +
+                                    ";width:" + std::to_string(20 + random() % 150) +
+                                    "pt;text-align:right\">" + std::to_string(random() % 100000) +
+                                    "</span>";
+                            break;
+                        case 2:
+                            html += "<div style=\"" + at + "\"><img src=\"i.gif\" width=\"" +
+                                    std::to_string(10 + random() % 200) + "\" height=\"" +
+                                    std::to_string(10 + random() % 80) + "\"></div>";
+                            break;
+                        default:
+                            html += "<div id=\"d1\" style=\"" + at + "\">t" +
+                                    std::string(random() % 30, 'x') + "</div>";
+                    }
+                }
+            }
+            batch.html += html;
+        }
+        for (const std::int32_t kind : {kOutputRecords, kOutputDelimited}) {
+            CConvertEngine engine;
+            engine.Init(nullptr, kFormatHtmlCss, head.data(),
+                        static_cast<std::int64_t>(head.size()), false);
+            RunOptions o;
+            o.kind = kind;
+            testing::RunResult r;
+            ASSERT_NO_THROW(r = testing::run(engine, batch, o))
+                << "trial " << trial << " error " << engine.errorCode();
+            expectRecordsInColumnOrder(r, trial);
         }
     }
 }

@@ -151,11 +151,14 @@ TEST(ConvertEngine, OtherEngineNumberProducesNothing) {
     EXPECT_EQ(r.batch.rangeFound, 0);
 }
 
-TEST(ConvertEngine, HtmlCssBatchIsAClearError) {
+TEST(ConvertEngine, HtmlCssBatchWithoutPiecesProducesNothing) {
     CConvertEngine engine;
     engine.Init(nullptr, kFormatHtmlCss, nullptr, 0, false);
-    EXPECT_THROW(testing::run(engine, makeBatch({"<div>x</div>"})), ConvertError);
-    EXPECT_EQ(engine.errorCode(), -1);
+    const auto r = testing::run(engine, makeBatch({"<div>x</div><p>text</p>"}));
+    EXPECT_EQ(engine.errorCode(), 0);
+    EXPECT_EQ(r.text, "");
+    EXPECT_EQ(r.batch.rangeFound, 1);
+    EXPECT_EQ(r.step, "detected_REPORT_DESFORMAT_HTMLCSS");
 }
 
 TEST(ConvertEngine, PageOffsetsOutsideTheInputAreRefused) {

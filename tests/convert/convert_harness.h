@@ -85,6 +85,7 @@ struct RunResult {
     std::uint8_t colour = 0;
     tagOutputBatchInfo batch;
     std::string step;
+    std::uint8_t driverFlag = 1;  // cleared when the batch was laid out side by side
     // Records point into the input and into the engine: both live as long as the result.
     std::shared_ptr<const Batch> input;
     std::shared_ptr<CConvertEngine> engine;
@@ -100,12 +101,12 @@ inline RunResult run(CConvertEngine& engine, const Batch& source, const RunOptio
     const void* output = nullptr;
     std::int64_t length = 0;
     std::int32_t records = 0;
-    std::uint8_t driverFlag = 1;
-    engine.GetCSVOutput104(
-        batch.html.data(), static_cast<std::int64_t>(batch.html.size()), batch.offsets.data(),
-        static_cast<std::int32_t>(batch.offsets.size()), &output, &length, &r.columns, &records,
-        o.kind, &r.colour, o.font, &r.batch, o.pageBreakLines, o.keepFirst, o.keepLast, &driverFlag,
-        o.engineNumber, o.headerFooter, o.firstPageIndex, o.lastBatch, o.dropEmpty, false, &r.step);
+    engine.GetCSVOutput104(batch.html.data(), static_cast<std::int64_t>(batch.html.size()),
+                           batch.offsets.data(), static_cast<std::int32_t>(batch.offsets.size()),
+                           &output, &length, &r.columns, &records, o.kind, &r.colour, o.font,
+                           &r.batch, o.pageBreakLines, o.keepFirst, o.keepLast, &r.driverFlag,
+                           o.engineNumber, o.headerFooter, o.firstPageIndex, o.lastBatch,
+                           o.dropEmpty, false, &r.step);
     if (o.kind == kOutputDelimited && output != nullptr) {
         r.text.assign(static_cast<const char*>(output), static_cast<std::size_t>(length));
     } else if (output != nullptr) {

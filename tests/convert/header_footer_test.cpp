@@ -70,5 +70,48 @@ TEST(HeaderFooter, Cases) {
     }
 }
 
+// HTMLCSS pages of one text piece per row: its top in points and its text, in document order.
+std::string cssPage(const std::vector<std::pair<std::int32_t, std::string>>& pieces) {
+    std::string html = "<!--PAGE-->";
+    for (const auto& [top, text] : pieces) {
+        html += "<div id=\"d1\" style=\"top:" + std::to_string(top) + "pt;left:36pt\">" + text +
+                "</div>";
+    }
+    return html;
+}
+
+// HTMLCSS rows repeat only at the same height below their page's top, the top of the page's
+// first text in the document.
+TEST(HeaderFooter, HtmlCssRowsRepeatAtTheSameHeightOnTheirPages) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::int32_t, std::string>> second;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"same heights",
+         {{830, "Title"}, {860, "b"}, {1100, "Page 2"}},
+         "r0|Title|\nr1|a|\nr2|b|\nr3|Page 2|\n"},
+        {"the page's top lies lower",
+         {{860, "b"}, {830, "Title"}, {1100, "Page 2"}},
+         "r0|Title|\nr1|a|\nr2|Page 1|\nr3|Title|\nr4|b|\nr5|Page 2|\n"},
+    };
+    const std::string head =
+        "<style type=\"text/css\">div{position:absolute;}</style>"
+        "<style>#d1 {font:9pt \"Arial\"; color:#000000}</style>";
+    for (const Case& c : cases) {
+        CConvertEngine engine;
+        engine.Init(nullptr, kFormatHtmlCss, head.data(), static_cast<std::int64_t>(head.size()),
+                    false);
+        RunOptions o;
+        o.headerFooter = true;
+        const auto r = testing::run(
+            engine,
+            makeBatch({cssPage({{30, "Title"}, {60, "a"}, {300, "Page 1"}}), cssPage(c.second)}),
+            o);
+        EXPECT_EQ(dumpText(r.text), c.expected) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace paginor

@@ -64,5 +64,94 @@ TEST(OutputRecords, OverlappingRowsStayApart) {
     EXPECT_EQ(lastRow, 2) << dumpRecords(r.records);
 }
 
+// HTMLCSS pages: pieces at their tops and lefts in points; an image when a height in pixels is
+// given.
+struct Piece {
+    std::int32_t top;
+    std::int32_t left;
+    std::string text;
+    std::int32_t imageHeight = 0;
+};
+
+std::string cssPage(const std::vector<Piece>& pieces) {
+    std::string html = "<!--PAGE-->";
+    for (const Piece& p : pieces) {
+        const std::string at =
+            "top:" + std::to_string(p.top) + "pt;left:" + std::to_string(p.left) + "pt";
+        html += p.imageHeight > 0
+                    ? "<div style=\"" + at + "\"><img src=\"" + p.text +
+                          "\" width=\"40\" height=\"" + std::to_string(p.imageHeight) + "\"></div>"
+                    : "<div id=\"d1\" style=\"" + at + "\">" + p.text + "</div>";
+    }
+    return html;
+}
+
+testing::RunResult runCss(const std::vector<std::string>& pages, const RunOptions& o) {
+    const std::string head =
+        "<style type=\"text/css\">div{position:absolute;}</style>"
+        "<style>#d1 {font:9pt \"Arial\"; color:#000000}</style>";
+    auto engine = std::make_shared<CConvertEngine>();
+    engine->Init(nullptr, kFormatHtmlCss, head.data(), static_cast<std::int64_t>(head.size()),
+                 false);
+    testing::Batch batch;
+    for (const auto& page : pages) {
+        batch.offsets.push_back(static_cast<std::int64_t>(batch.html.size()));
+        batch.html += page;
+    }
+    testing::RunResult r = testing::run(*engine, batch, o);
+    r.engine = engine;
+    return r;
+}
+
+// A gap of more than 55 points between two rows of a page leaves an empty spacer record, but
+// not between a page's first two rows, and not where a box reaches across the gap. Every
+// record, spacers included, counts in its page's record count: the writers take a page's
+// records by that count.
+TEST(OutputRecords, HtmlCssSpacersForTallGaps) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<Piece>> pages;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"a gap of 56 points",
+         {{{40, 36, "a"}, {60, 36, "b"}, {116, 36, "c"}}},
+         "p0 r0 c0 1x1 k0 'a'\np0 r1 c0 1x1 k0 'b'\np0 r2 c0 1x1 k0 ''\np0 r3 c0 1x1 k0 'c'\n"},
+        {"a gap of 55 points",
+         {{{40, 36, "a"}, {60, 36, "b"}, {115, 36, "c"}}},
+         "p0 r0 c0 1x1 k0 'a'\np0 r1 c0 1x1 k0 'b'\np0 r2 c0 1x1 k0 'c'\n"},
+        {"not between a page's first two rows",
+         {{{40, 36, "a"}, {140, 36, "b"}}, {{840, 36, "c"}, {940, 36, "d"}, {1040, 36, "e"}}},
+         "p0 r0 c0 1x1 k0 'a'\np0 r1 c0 1x1 k0 'b'\np1 r0 c0 1x1 k0 'c'\np1 r1 c0 1x1 k0 'd'\n"
+         "p1 r2 c0 1x1 k0 ''\np1 r3 c0 1x1 k0 'e'\n"},
+        {"not inside a tall image",
+         {{{40, 200, "a"}, {60, 36, "i.gif", 140}, {60, 200, "b"}, {120, 200, "c"}}},
+         "p0 r0 c1 1x1 k0 'a'\np0 r1 c0 2x1 k1 'i.gif'\np0 r1 c1 1x1 k0 'b'\n"
+         "p0 r2 c1 1x1 k0 'c'\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> pages;
+        for (const auto& p : c.pages) {
+            pages.push_back(cssPage(p));
+        }
+        RunOptions o;
+        o.kind = kOutputRecords;
+        const auto r = runCss(pages, o);
+        EXPECT_EQ(dumpRecords(r.records), c.expected) << c.name;
+        for (std::size_t p = 0; p < r.pages.size(); ++p) {
+            std::uint32_t records = 0;
+            std::int32_t rows = 0;
+            for (const auto& rec : r.records) {
+                records += rec.page == static_cast<std::int32_t>(p) ? 1 : 0;
+                rows =
+                    rec.page == static_cast<std::int32_t>(p) ? std::max(rows, rec.row + 1) : rows;
+            }
+            EXPECT_EQ(r.pages[p].recordCount, records) << c.name << " page " << p;
+            EXPECT_EQ(r.pages[p].rowCount, static_cast<std::uint32_t>(rows))
+                << c.name << " page " << p;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace paginor

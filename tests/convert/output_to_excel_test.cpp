@@ -248,6 +248,10 @@ TEST_F(OutputToExcel, FailuresLeaveTheTargetUnchanged) {
     css.format = GeneratedFormat::HtmlCss;
     css.pageMarks = true;
     css.pages = 2;
+    std::string brokenTop = makeReport(css, pages);
+    const std::size_t span = brokenTop.find("<span class=\"c1\" style=\"position:absolute; top:");
+    ASSERT_NE(span, std::string::npos);
+    brokenTop.insert(brokenTop.find("top:", span) + 4, "x");
     ReportSpec widthless;
     widthless.pages = 2;
     const Case cases[] = {
@@ -265,8 +269,8 @@ TEST_F(OutputToExcel, FailuresLeaveTheTargetUnchanged) {
         {"unknown format", marked, static_cast<ExportFileFormat>(9), 1, 3, -1,
          "Unable to access Microsoft Excel runtime"},
         {"Excel compatible", marked, ExportFileFormat::ExcelCompatible, 1, 3, -1, "web archive"},
-        {"HTMLCSS pages", makeReport(css, pages), ExportFileFormat::SpreadsheetMl, 1, 2, -1,
-         "HTMLCSS pages can not be converted"},
+        {"HTMLCSS piece without a top", brokenTop, ExportFileFormat::SpreadsheetMl, 1, 2, -1,
+         "Failed to recognize the TOP value inside html code, non-number character was found"},
         {"cells without widths", makeReport(widthless, pages), ExportFileFormat::Delimited, 1, 2,
          -1, "Fail to get the Width of TD"},
         {"no table on the page",
@@ -294,6 +298,25 @@ TEST_F(OutputToExcel, FailuresLeaveTheTargetUnchanged) {
         EXPECT_EQ(readText(target()), "old");
         fs::remove(m_dir / "report.htm");
         EXPECT_EQ(files(), (std::vector<std::string>{"out.dat"}));
+    }
+}
+
+TEST_F(OutputToExcel, HtmlCssPagesBecomeRowsOfTwoCells) {
+    ReportSpec spec;
+    spec.format = GeneratedFormat::HtmlCss;
+    spec.pageMarks = true;
+    spec.pages = 3;
+    spec.rowsPerPage = 5;
+    std::vector<GeneratedPage> pages;
+    CReportCore core;
+    load(core, makeReport(spec, pages));
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 3)), 0);
+    const auto rows = cellsOf(readText(target()));
+    ASSERT_EQ(rows.size(), 15u);
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 2u);
+        EXPECT_FALSE(row[0].empty());
+        EXPECT_NE(row[1].find('.'), std::string::npos) << row[1];
     }
 }
 
