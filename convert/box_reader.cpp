@@ -418,6 +418,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
             throw ConvertError(m_engine.SetError(kErrDivPool));
         }
         tagDivInfo& piece = m_pool.emplace_back();
+        piece.order = static_cast<std::int32_t>(m_pool.size());
         piece.page = page;
         piece.text = content.text != nullptr ? content.text : lt;
         piece.textLength = content.length;

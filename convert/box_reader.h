@@ -57,6 +57,7 @@ struct tagDivInfo {
     std::int32_t rowSpan = 0;
     std::int32_t kind = kKindText;
     std::int32_t page = 0;
+    std::int32_t order = 0;  // place in the batch's reading order
 };
 
 struct tagDivRectInfo {

@@ -420,7 +420,7 @@ void CellGrid::allocGrid(std::int32_t rows, std::int32_t columns) {
 }
 
 void CellGrid::swapGrid(std::vector<tagGridCell>& grid, std::vector<tagGridRowInfo>& rows,
-                            std::vector<tagGridColumnInfo>& columns) {
+                        std::vector<tagGridColumnInfo>& columns) {
     grid.swap(m_grid);
     rows.swap(m_rows);
     columns.swap(m_columns);
@@ -463,6 +463,10 @@ void CellGrid::FillGrid(std::int32_t firstRow, std::int32_t rows, std::int32_t f
             p->row = r;
             p->column = static_cast<std::int32_t>(c);
             tagGridCell& cell = at(r, p->column);
+            if (cell.piece != nullptr &&
+                keepsHeldPiece(*static_cast<const tagDivInfo*>(cell.piece), *p)) {
+                continue;
+            }
             cell = tagGridCell{};
             cell.occupancy = 1;
             cell.text = p->text;
@@ -493,6 +497,37 @@ void CellGrid::FillGrid(std::int32_t firstRow, std::int32_t rows, std::int32_t f
         }
     }
     ExtendTallCells();
+}
+
+// Two pieces on one cell: neither text may be lost. Equal texts and empty pieces leave one;
+// two texts become one in reading order. Returns true when held stays the cell's piece.
+bool CellGrid::keepsHeldPiece(const tagDivInfo& held, tagDivInfo& piece) {
+    const auto isText = [](const tagDivInfo& d) {
+        return d.kind == kKindText || d.kind == kKindLink;
+    };
+    if (!isText(held) || !isText(piece) || held.textLength <= 0) {
+        return false;
+    }
+    const std::string_view heldText(held.text, static_cast<std::size_t>(held.textLength));
+    const std::string_view pieceText(piece.text, static_cast<std::size_t>(piece.textLength));
+    if (piece.textLength <= 0 || heldText == pieceText) {
+        return true;
+    }
+    const bool heldFirst = held.order < piece.order;
+    std::string joined(heldFirst ? heldText : pieceText);
+    joined += ' ';
+    joined += heldFirst ? pieceText : heldText;
+    const auto linkOf = [](const tagDivInfo& d, std::string_view text) {
+        return d.kind == kKindLink ? std::string_view(text.data() + text.size() + 1)
+                                   : std::string_view();
+    };
+    const std::string_view link =
+        piece.kind == kKindLink ? linkOf(piece, pieceText) : linkOf(held, heldText);
+    piece.text = m_engine.StoreText(joined, link);
+    piece.textLength = static_cast<std::int32_t>(joined.size());
+    piece.kind = link.empty() ? kKindText : kKindLink;
+    piece.width = std::max(piece.width, held.width);
+    return false;
 }
 
 void CellGrid::ExtendTallCells() {

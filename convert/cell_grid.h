@@ -69,7 +69,7 @@ public:
     // Exchanges the grid arrays with the caller's and empties the ones it keeps (their capacity
     // stays); the lines stay here.
     void swapGrid(std::vector<tagGridCell>& grid, std::vector<tagGridRowInfo>& rows,
-                      std::vector<tagGridColumnInfo>& columns);
+                  std::vector<tagGridColumnInfo>& columns);
 
     const std::vector<tagRowLineInfo>& rowLines() const { return m_rowLines; }
     const std::vector<tagColumnLineInfo>& columnLines() const { return m_columnLines; }
@@ -100,6 +100,7 @@ private:
     void joinLineTexts(std::size_t line);
     void mergeCloseRows();
     void allocGrid(std::int32_t rows, std::int32_t columns);
+    bool keepsHeldPiece(const tagDivInfo& held, tagDivInfo& piece);
 
     CConvertEngine& m_engine;
     const RegionColours* m_regions;

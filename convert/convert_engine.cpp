@@ -30,7 +30,6 @@ void CConvertEngine::Init(CReportCore* report, std::int32_t format, const char* 
     m_colourFlag = false;
     m_fontFlag = false;
     m_headerFooterRemoval = false;
-    m_frameEngineAllowed = true;
     m_styles.reset();
     m_frames.reset();
     m_boxReader.reset();
@@ -297,7 +296,6 @@ bool CConvertEngine::GetCSVOutput104(
                 return true;
             }
             // Until frames are laid out, every batch takes the grid road.
-            m_frameEngineAllowed = false;
             BuildCellGrid();
             if (!m_frames->strips().empty() && LayOutSideBySide()) {
                 if (driverFlag != nullptr) {

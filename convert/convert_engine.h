@@ -218,7 +218,6 @@ private:
     // The pieces and joined texts of the batch; the records point into them.
     std::unique_ptr<BoxReader> m_boxReader;
     std::unique_ptr<CellGrid> m_cellGrid;
-    bool m_frameEngineAllowed = true;
 };
 
 }  // namespace paginor

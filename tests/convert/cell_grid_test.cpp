@@ -37,6 +37,7 @@ struct Pieces {
         p.leftEdge = left * 10;
         p.rightEdge = (left + p.width) * 10;
         p.page = page;
+        p.order = static_cast<std::int32_t>(pool.size());
         (tail != nullptr ? tail->next : head) = &p;
         p.previous = tail;
         tail = &p;
@@ -75,6 +76,31 @@ void build(CellGrid& grid, Pieces& pieces) {
     grid.MergeRowLines();
     grid.FillGrid(0, static_cast<std::int32_t>(grid.rowLines().size()), 0,
                   static_cast<std::int32_t>(grid.columnLines().size()));
+}
+
+TEST(CellGrid, PiecesOnOneCellKeepEveryText) {
+    struct Case {
+        std::vector<std::pair<std::int32_t, std::string>> pieces;  // top, text; one left
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{{100, "Net"}, {104, "amount"}}, "r0|Net amount|\n"},
+        {{{104, "amount"}, {100, "Net"}}, "r0|amount Net|\n"},
+        {{{100, "Total"}, {103, "Total"}}, "r0|Total|\n"},
+        {{{100, ""}, {103, "Total"}}, "r0|Total|\n"},
+        {{{100, "Total"}, {103, ""}}, "r0|Total|\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        CConvertEngine engine;
+        CellGrid grid(engine);
+        Pieces pieces;
+        for (const auto& [top, text] : c.pieces) {
+            pieces.add(10, top, text);
+        }
+        build(grid, pieces);
+        EXPECT_EQ(dumpGrid(grid), c.expected);
+    }
 }
 
 TEST(CellGrid, CloseTopsShareARow) {
