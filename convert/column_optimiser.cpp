@@ -54,6 +54,14 @@ private:
     std::int32_t spanEnd(std::int32_t column, const tagGridCell& cell) const {
         return std::min(m_e.m_columnCount, column + std::max(1, cell.columnSpan));
     }
+    // A box reaches as far as its own width; the next candidate column starts at the next
+    // distinct left edge, often only a few points on, which says nothing about the box.
+    std::int32_t rightEdge(std::int32_t column, const tagGridCell& cell) const {
+        if (m_e.m_mode == kFormatHtmlCss) {
+            return clampPosition(std::int64_t{position(column)} + std::max(1, cell.width));
+        }
+        return position(spanEnd(column, cell));
+    }
     void survive(std::int32_t column);
     void planMove(std::int32_t row, std::int32_t from, std::int32_t to);
 
@@ -224,12 +232,12 @@ double ColumnOptimiser::ComputeFillRatio(std::int32_t row, std::int32_t col, std
     }
     auto edge = [&](std::int32_t c, const tagGridCell& cell) {
         const std::int32_t left = position(c);
-        const std::int32_t right = position(spanEnd(c, cell));
+        const std::int32_t right = rightEdge(c, cell);
         return cell.alignment == 3 ? right : cell.alignment == 2 ? (left + right) / 2 : left;
     };
     const tagGridCell& ref = m_e.at(row, col);
     const std::int32_t refLeft = position(col);
-    const std::int32_t refRight = position(spanEnd(col, ref));
+    const std::int32_t refRight = rightEdge(col, ref);
     const std::int32_t refEdge = edge(col, ref);
     double sum = 0.0;
     for (std::int32_t r = 0; r < m_e.m_rowCount; ++r) {
@@ -251,7 +259,7 @@ double ColumnOptimiser::ComputeFillRatio(std::int32_t row, std::int32_t col, std
             if ((other.alignment == 3) != (ref.alignment == 3)) {
                 sum -= 0.05;
             }
-            if (position(spanEnd(c, other)) <= refLeft || position(c) >= refRight) {
+            if (rightEdge(c, other) <= refLeft || position(c) >= refRight) {
                 sum -= 1.0;
             }
         }

@@ -427,6 +427,79 @@ TEST(ColumnOptimiserHtmlCss, TwoRowSpanGivesWayToATallerBoxBelow) {
     }
 }
 
+// An order listing: order rows carry number, date and customer; the further lines of an order
+// carry only item, quantity, unit price and amount. Numbers are right-aligned in fixed boxes, so
+// their left edges move with their widths.
+testing::Batch orderListing() {
+    struct Line {
+        const char* order;
+        const char* item;
+        const char* qty;
+        const char* price;
+        const char* amount;
+    };
+    const Line lines[] = {
+        {"104216", "Binder", "4", "5.85", "23.40"},
+        {"104219", "Copy Paper", "3", "42.50", "127.50"},
+        {nullptr, "Flash Drive", "24", "15.95", "382.80"},
+        {"104221", "Organizer", "1", "19.99", "19.99"},
+        {nullptr, "Monitor Stand", "10", "44.00", "440.00"},
+        {"104224", "Folders", "1", "14.80", "14.80"},
+        {nullptr, "Chair", "1", "289.00", "289.00"},
+        {nullptr, "Pens", "2", "6.25", "12.50"},
+        {"104227", "Shredder", "1", "149.99", "149.99"},
+    };
+    auto span = [](int top, int left, int width, const std::string& text, bool right = false,
+                   const char* style = "c3") {
+        return "<span class=\"" + std::string(style) +
+               "\" style=\"position:absolute; top:" + std::to_string(top) +
+               "pt; left:" + std::to_string(left) + "pt; width:" + std::to_string(width) + "pt" +
+               (right ? "; text-align:right" : "") + "\">" + text + "</span>";
+    };
+    // The bold heading is the widest box of its column: it sets the column's left edge.
+    std::string html =
+        "<!--PAGE-->" + span(102, 38, 46, "Order No.", false, "c4") +
+        span(102, 86, 56, "Order Date", false, "c4") +
+        span(102, 144, 136, "Customer", false, "c4") + span(102, 282, 136, "Item", false, "c4") +
+        span(102, 418, 30, "Qty", true, "c4") + span(102, 452, 56, "Unit Price", true, "c4") +
+        span(102, 512, 64, "Amount", true, "c4");
+    int top = 124;
+    for (const Line& line : lines) {
+        if (line.order != nullptr) {
+            html += span(top, 38, 44, line.order) + span(top, 86, 54, "02-JAN-2024") +
+                    span(top, 144, 134, "Customer " + std::string(line.order));
+        }
+        html += span(top, 282, 134, line.item) + span(top, 418, 30, line.qty, true) +
+                span(top, 452, 56, line.price, true) + span(top, 512, 64, line.amount, true);
+        top += 18;
+    }
+    return makeBatch({html});
+}
+
+// Only the order rows vote, so the further lines of an order find the unit-price column by
+// matching alone; a narrow price there must not open a column of its own beside it.
+TEST(ColumnOptimiserHtmlCss, RightAlignedPricesOfRowsThatDoNotVoteShareTheColumn) {
+    const std::string head =
+        "<style>#c3 {font:8pt Arial; color:#000000}</style>"
+        "<style>#c4 {font:bold 8pt Arial; color:#000000}</style>";
+    CConvertEngine engine;
+    engine.Init(nullptr, kFormatHtmlCss, head.data(), static_cast<std::int64_t>(head.size()),
+                false);
+    const testing::RunResult r = testing::run(engine, orderListing());
+    EXPECT_EQ(r.columns, 7);
+    EXPECT_EQ(testing::dumpText(r.text),
+              "r0|Order No.|Order Date|Customer|Item|Qty|Unit Price|Amount|\n"
+              "r1|104216|02-JAN-2024|Customer 104216|Binder|4|5.85|23.40|\n"
+              "r2|104219|02-JAN-2024|Customer 104219|Copy Paper|3|42.50|127.50|\n"
+              "r3||||Flash Drive|24|15.95|382.80|\n"
+              "r4|104221|02-JAN-2024|Customer 104221|Organizer|1|19.99|19.99|\n"
+              "r5||||Monitor Stand|10|44.00|440.00|\n"
+              "r6|104224|02-JAN-2024|Customer 104224|Folders|1|14.80|14.80|\n"
+              "r7||||Chair|1|289.00|289.00|\n"
+              "r8||||Pens|2|6.25|12.50|\n"
+              "r9|104227|02-JAN-2024|Customer 104227|Shredder|1|149.99|149.99|\n");
+}
+
 // Random HTMLCSS pages (fixed seed) through the entry: texts, right-aligned amounts and tall
 // images at random places. The optimiser's final checks must hold, and the records of a row
 // must never overlap.
