@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -318,6 +319,39 @@ TEST_F(OutputToExcel, HtmlCssPagesBecomeRowsOfTwoCells) {
         EXPECT_FALSE(row[0].empty());
         EXPECT_NE(row[1].find('.'), std::string::npos) << row[1];
     }
+}
+
+// The bundled HTMLCSS sample: 150 order lines over 5 pages, each with its quantity, unit price
+// and amount in their own columns, the title only once and the page totals under the amounts.
+TEST_F(OutputToExcel, BundledHtmlCssSampleKeepsItsColumns) {
+    CReportCore core;
+    load(core, readText(fs::path(PAGINOR_SAMPLES_DIR) / "order-listing.rrph"));
+    ExcelOutputOptions o = options(ExportFileFormat::Delimited, 1, 5);
+    o.headerFooterRemoval = true;
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    const std::regex amount("[0-9,]+\\.[0-9]{2}");
+    const std::regex quantity("[0-9]+");
+    int lines = 0;
+    int titles = 0;
+    int totals = 0;
+    for (const auto& row : cellsOf(readText(target()))) {
+        SCOPED_TRACE(row[0] + "|" + (row.size() > 4 ? row[4] : ""));
+        ASSERT_EQ(row.size(), 9u);
+        titles += row[0] == "Order Listing by Order Number" ? 1 : 0;
+        if (row[5] == "Page Total") {
+            ++totals;
+            EXPECT_TRUE(std::regex_match(row[8], amount));
+        }
+        if (!row[4].empty() && row[4] != "Item") {
+            ++lines;
+            EXPECT_TRUE(std::regex_match(row[6], quantity));
+            EXPECT_TRUE(std::regex_match(row[7], amount));
+            EXPECT_TRUE(std::regex_match(row[8], amount));
+        }
+    }
+    EXPECT_EQ(lines, 150);
+    EXPECT_EQ(titles, 1);
+    EXPECT_EQ(totals, 5);
 }
 
 TEST_F(OutputToExcel, OutputThatCannotBeWrittenIsAFailure) {
