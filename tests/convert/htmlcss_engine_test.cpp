@@ -177,6 +177,16 @@ TEST(HtmlCssEngine, TwoBlocksSideBySideTakeOneColumnEach) {
               "r12||Rut Sand|\n");
     EXPECT_EQ(r.driverFlag, 0);
     EXPECT_EQ(r.columns, 2);
+
+    // Without the two tall boxes the indented names of the first block get a column of their own.
+    std::string html = testing::readFixture("htmlcss/side_by_side.htm");
+    for (std::size_t box; (box = html.find("border-style:solid")) != std::string::npos;) {
+        const std::size_t start = html.rfind("<div", box);
+        html.erase(start, html.find("</div>", box) + 6 - start);
+    }
+    const RunResult plain = runCss(cssReport(html));
+    EXPECT_EQ(plain.driverFlag, 1);
+    EXPECT_EQ(plain.columns, 3);
 }
 
 TEST(HtmlCssEngine, HiddenAndCoveredPiecesAreDroppedAndOnlyThose) {
