@@ -31,6 +31,16 @@ void expectRecordsInColumnOrder(const testing::RunResult& r, int trial) {
     }
 }
 
+void expectHtmlRecordsInColumnOrder(const std::vector<std::string>& pages, int trial) {
+    CConvertEngine engine;
+    engine.Init(nullptr, kFormatHtml, nullptr, 0, false);
+    RunOptions o;
+    o.kind = kOutputRecords;
+    testing::RunResult r;
+    ASSERT_NO_THROW(r = testing::run(engine, makeBatch(pages), o)) << "trial " << trial;
+    expectRecordsInColumnOrder(r, trial);
+}
+
 // Random pages (fixed seed): random widths, spans, empty cells and alignments. The optimiser's
 // final checks must hold and the records must keep strictly increasing columns in every row.
 TEST(ColumnOptimiser, PropertyOnRandomGrids) {
@@ -62,21 +72,9 @@ TEST(ColumnOptimiser, PropertyOnRandomGrids) {
             }
             pages.push_back(html + "</table>");
         }
-        CConvertEngine engine;
-        engine.Init(nullptr, kFormatHtml, nullptr, 0, false);
-        RunOptions o;
-        o.kind = kOutputRecords;
-        testing::RunResult r;
-        ASSERT_NO_THROW(r = testing::run(engine, makeBatch(pages), o)) << "trial " << trial;
-        expectRecordsInColumnOrder(r, trial);
+        expectHtmlRecordsInColumnOrder(pages, trial);
     }
 }
-
-}  // namespace
-}  // namespace paginor
-
-namespace paginor {
-namespace {
 
 TEST(ColumnOptimiser, ColumnPenalty) {
     const std::pair<std::int32_t, std::int32_t> cases[] = {{1, 18}, {2, 28}, {3, 43}, {10, 113}};
@@ -149,21 +147,9 @@ TEST(ColumnOptimiser, PropertyOnDenseRandomPages) {
             }
             pages.push_back(html + "</table>");
         }
-        CConvertEngine engine;
-        engine.Init(nullptr, kFormatHtml, nullptr, 0, false);
-        RunOptions o;
-        o.kind = kOutputRecords;
-        testing::RunResult r;
-        ASSERT_NO_THROW(r = testing::run(engine, makeBatch(pages), o)) << "trial " << trial;
-        expectRecordsInColumnOrder(r, trial);
+        expectHtmlRecordsInColumnOrder(pages, trial);
     }
 }
-
-}  // namespace
-}  // namespace paginor
-
-namespace paginor {
-namespace {
 
 using Access = EngineTestAccess;
 
