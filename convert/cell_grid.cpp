@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
+#include <string>
+#include <string_view>
 
 #include "convert/convert_engine.h"
 #include "convert/convert_errors.h"
@@ -405,46 +406,44 @@ void CellGrid::mergeCloseRows() {
     }
 }
 
-void CellGrid::allocGrid(std::int32_t rows, std::int32_t columns) {
-    const std::size_t cells = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
-    if (rows < 0 || columns < 0 ||
-        (columns != 0 &&
-         cells / static_cast<std::size_t>(columns) != static_cast<std::size_t>(rows))) {
-        throw std::bad_alloc();
-    }
-    m_rowCount = rows;
-    m_columnCount = columns;
-    m_grid.assign(cells, tagGridCell{});
-    m_rows.assign(static_cast<std::size_t>(rows), tagGridRowInfo{});
-    m_columns.assign(static_cast<std::size_t>(columns) + 1, tagGridColumnInfo{});
+std::int32_t CellGrid::rowCount() const {
+    return m_engine.m_rowCount;
 }
 
-void CellGrid::swapGrid(std::vector<tagGridCell>& grid, std::vector<tagGridRowInfo>& rows,
-                        std::vector<tagGridColumnInfo>& columns) {
-    grid.swap(m_grid);
-    rows.swap(m_rows);
-    columns.swap(m_columns);
-    m_grid.clear();
-    m_rows.clear();
-    m_columns.clear();
-    m_rowCount = 0;
-    m_columnCount = 0;
+std::int32_t CellGrid::columnCount() const {
+    return m_engine.m_columnCount;
+}
+
+const tagGridCell& CellGrid::cell(std::int32_t row, std::int32_t column) const {
+    return m_engine.cell(row, column);
+}
+
+const tagGridRowInfo& CellGrid::rowInfo(std::int32_t row) const {
+    return m_engine.m_rows[static_cast<std::size_t>(row)];
+}
+
+const tagGridColumnInfo& CellGrid::columnInfo(std::int32_t column) const {
+    return m_engine.m_columns[static_cast<std::size_t>(column)];
+}
+
+tagGridCell& CellGrid::at(std::int32_t row, std::int32_t column) {
+    return m_engine.at(row, column);
 }
 
 void CellGrid::FillGrid(std::int32_t firstRow, std::int32_t rows, std::int32_t firstColumn,
                         std::int32_t columns) {
-    allocGrid(rows, columns);
+    m_engine.AllocGrid(rows, columns);
     for (std::int32_t c = 0; c < columns; ++c) {
         tagColumnLineInfo& line = m_columnLines[static_cast<std::size_t>(firstColumn + c)];
         line.gridColumn = c;
-        m_columns[static_cast<std::size_t>(c)].left = line.left;
+        m_engine.m_columns[static_cast<std::size_t>(c)].left = line.left;
     }
     bool abovePieces = false;
     std::int32_t abovePage = 0;
     for (std::int32_t r = 0; r < rows; ++r) {
         tagRowLineInfo& line = m_rowLines[static_cast<std::size_t>(firstRow + r)];
         line.gridRow = r;
-        tagGridRowInfo& info = m_rows[static_cast<std::size_t>(r)];
+        tagGridRowInfo& info = m_engine.m_rows[static_cast<std::size_t>(r)];
         info.top = line.top;
         if (line.first == nullptr) {
             continue;
@@ -489,7 +488,7 @@ void CellGrid::FillGrid(std::int32_t firstRow, std::int32_t rows, std::int32_t f
             cell.size = clampSize(p->width) << 16 | clampSize(p->height);
         }
     }
-    for (tagGridCell& cell : m_grid) {
+    for (tagGridCell& cell : m_engine.m_grid) {
         if (cell.occupancy == 0) {
             cell.occupancy = 2;
             cell.columnSpan = kNoSpan;
@@ -531,34 +530,34 @@ bool CellGrid::keepsHeldPiece(const tagDivInfo& held, tagDivInfo& piece) {
 }
 
 void CellGrid::ExtendTallCells() {
-    std::vector<bool> hasPieces(static_cast<std::size_t>(m_rowCount), false);
-    for (std::int32_t r = 0; r < m_rowCount; ++r) {
+    std::vector<bool> hasPieces(static_cast<std::size_t>(m_engine.m_rowCount), false);
+    for (std::int32_t r = 0; r < m_engine.m_rowCount; ++r) {
         std::int32_t centre = std::numeric_limits<std::int32_t>::max();
-        for (std::int32_t c = 0; c < m_columnCount; ++c) {
+        for (std::int32_t c = 0; c < m_engine.m_columnCount; ++c) {
             if (const auto* p = static_cast<const tagDivInfo*>(at(r, c).piece); p != nullptr) {
                 centre = std::min(centre, p->centre / 10);
                 hasPieces[static_cast<std::size_t>(r)] = true;
             }
         }
-        m_rows[static_cast<std::size_t>(r)].centre =
+        m_engine.m_rows[static_cast<std::size_t>(r)].centre =
             hasPieces[static_cast<std::size_t>(r)] ? centre : 0;
     }
-    for (std::int32_t r = 0; r < m_rowCount; ++r) {
-        for (std::int32_t c = 0; c < m_columnCount; ++c) {
+    for (std::int32_t r = 0; r < m_engine.m_rowCount; ++r) {
+        for (std::int32_t c = 0; c < m_engine.m_columnCount; ++c) {
             const tagGridCell& cell = at(r, c);
             if (cell.text == nullptr || cell.kind == kKindCoveredCopy || cell.piece == nullptr) {
                 continue;
             }
             const std::int32_t bottom = bottomOf(*static_cast<const tagDivInfo*>(cell.piece));
             std::int32_t last = r;
-            for (std::int32_t below = r + 1; below < m_rowCount; ++below) {
+            for (std::int32_t below = r + 1; below < m_engine.m_rowCount; ++below) {
                 if (at(below, c).text != nullptr) {
                     break;
                 }
                 if (!hasPieces[static_cast<std::size_t>(below)]) {
                     continue;
                 }
-                if (m_rows[static_cast<std::size_t>(below)].centre >= bottom) {
+                if (m_engine.m_rows[static_cast<std::size_t>(below)].centre >= bottom) {
                     break;
                 }
                 tagGridCell& copy = at(below, c);
@@ -574,20 +573,8 @@ void CellGrid::ExtendTallCells() {
             }
         }
     }
-    for (std::int32_t r = 0; r < m_rowCount; ++r) {
-        std::int32_t count = 0;
-        for (std::int32_t c = 0; c < m_columnCount; ++c) {
-            count += at(r, c).text != nullptr ? 1 : 0;
-        }
-        m_rows[static_cast<std::size_t>(r)].occupied = count;
-    }
-    for (std::int32_t c = 0; c < m_columnCount; ++c) {
-        std::int32_t count = 0;
-        for (std::int32_t r = 0; r < m_rowCount; ++r) {
-            count += at(r, c).text != nullptr ? 1 : 0;
-        }
-        m_columns[static_cast<std::size_t>(c)].occupied = count;
-    }
+    m_engine.CountRowCells();
+    m_engine.CountColumnCells();
 }
 
 void CellGrid::JoinDivTexts(tagDivInfo* first, const tagDivInfo* second) {

@@ -5,8 +5,6 @@
 // cells filled from the lines.
 
 #include <cstdint>
-#include <deque>
-#include <string>
 #include <vector>
 
 #include "convert/box_reader.h"
@@ -66,29 +64,20 @@ public:
                   std::int32_t columns);
     void ExtendTallCells();
     void JoinDivTexts(tagDivInfo* first, const tagDivInfo* second);
-    // Exchanges the grid arrays with the caller's and empties the ones it keeps (their capacity
-    // stays); the lines stay here.
-    void swapGrid(std::vector<tagGridCell>& grid, std::vector<tagGridRowInfo>& rows,
-                  std::vector<tagGridColumnInfo>& columns);
 
     const std::vector<tagRowLineInfo>& rowLines() const { return m_rowLines; }
     const std::vector<tagColumnLineInfo>& columnLines() const { return m_columnLines; }
 
-    std::int32_t rowCount() const { return m_rowCount; }
-    std::int32_t columnCount() const { return m_columnCount; }
-    const tagGridCell& cell(std::int32_t row, std::int32_t column) const {
-        return m_grid[index(row, column)];
-    }
-    const tagGridRowInfo& rowInfo(std::int32_t row) const { return m_rows[row]; }
-    const tagGridColumnInfo& columnInfo(std::int32_t column) const { return m_columns[column]; }
+    // The grid is the engine's.
+    std::int32_t rowCount() const;
+    std::int32_t columnCount() const;
+    const tagGridCell& cell(std::int32_t row, std::int32_t column) const;
+    const tagGridRowInfo& rowInfo(std::int32_t row) const;
+    const tagGridColumnInfo& columnInfo(std::int32_t column) const;
 
 private:
     [[noreturn]] void raise(std::int32_t code);
-    std::size_t index(std::int32_t row, std::int32_t column) const {
-        return static_cast<std::size_t>(row) * static_cast<std::size_t>(m_columnCount) +
-               static_cast<std::size_t>(column);
-    }
-    tagGridCell& at(std::int32_t row, std::int32_t column) { return m_grid[index(row, column)]; }
+    tagGridCell& at(std::int32_t row, std::int32_t column);
     // -1 when no line has that position.
     std::ptrdiff_t findRowLine(std::int32_t top) const;
     std::ptrdiff_t findColumnLine(std::int32_t left) const;
@@ -99,19 +88,12 @@ private:
     bool joinsReachTargets(std::size_t line) const;
     void joinLineTexts(std::size_t line);
     void mergeCloseRows();
-    void allocGrid(std::int32_t rows, std::int32_t columns);
     bool keepsHeldPiece(const tagDivInfo& held, tagDivInfo& piece);
 
     CConvertEngine& m_engine;
     const RegionColours* m_regions;
     std::vector<tagRowLineInfo> m_rowLines;
     std::vector<tagColumnLineInfo> m_columnLines;
-
-    std::vector<tagGridCell> m_grid;
-    std::vector<tagGridRowInfo> m_rows;
-    std::vector<tagGridColumnInfo> m_columns;
-    std::int32_t m_rowCount = 0;
-    std::int32_t m_columnCount = 0;
 };
 
 }  // namespace paginor

@@ -372,15 +372,10 @@ bool CConvertEngine::ReadBoxes() {
 
 void CConvertEngine::BuildCellGrid() {
     m_cellGrid = std::make_unique<CellGrid>(*this, m_frames.get());
-    // The grid arrays go back and forth so that later batches reuse their capacity.
-    m_cellGrid->swapGrid(m_grid, m_rows, m_columns);
     m_cellGrid->PlacePiecesInLines(m_boxReader->pieces(), nullptr);
     m_cellGrid->MergeRowLines();
     m_cellGrid->FillGrid(0, static_cast<std::int32_t>(m_cellGrid->rowLines().size()), 0,
                          static_cast<std::int32_t>(m_cellGrid->columnLines().size()));
-    m_rowCount = m_cellGrid->rowCount();
-    m_columnCount = m_cellGrid->columnCount();
-    m_cellGrid->swapGrid(m_grid, m_rows, m_columns);
 }
 
 const char* CConvertEngine::InternFontName(std::string_view name) {
