@@ -10,6 +10,7 @@
 
 #include "convert/convert_engine.h"
 #include "convert/text_measurer.h"
+#include "tests/convert/convert_harness.h"
 
 namespace paginor {
 namespace {
@@ -80,6 +81,7 @@ struct Reading {
     StyleSheet styles;
     RecordingCollector frames;
     std::string report;
+    testing::CssReport css;  // the pieces point into it
     std::unique_ptr<BoxReader> reader;
 
     explicit Reading(const std::string& text, bool rightToLeft = false) : report(text) {
@@ -93,19 +95,15 @@ struct Reading {
     std::string error;
 
     void run(bool rightToLeft) {
-        const std::size_t firstPage = report.find("<!--PAGE-->");
-        std::vector<std::int64_t> offsets;
-        for (std::size_t at = firstPage; at != std::string::npos;
-             at = report.find("<!--PAGE-->", at + 1)) {
-            offsets.push_back(static_cast<std::int64_t>(at));
-        }
-        styles.parse(engine, defaultTextMeasurer(), std::string_view(report).substr(0, firstPage));
+        css = testing::splitCssReport(report);
+        styles.parse(engine, defaultTextMeasurer(), css.head);
         BoxReaderOptions options;
         options.rightToLeft = rightToLeft;
         reader =
             std::make_unique<BoxReader>(engine, styles, defaultTextMeasurer(), frames, options);
-        reader->readBoxes(report.data(), static_cast<std::int64_t>(report.size()), offsets.data(),
-                          static_cast<std::int32_t>(offsets.size()));
+        reader->readBoxes(css.batch.html.data(), static_cast<std::int64_t>(css.batch.html.size()),
+                          css.batch.offsets.data(),
+                          static_cast<std::int32_t>(css.batch.offsets.size()));
     }
 };
 

@@ -12,6 +12,7 @@
 #include "convert/box_reader.h"
 #include "convert/convert_engine.h"
 #include "convert/text_measurer.h"
+#include "tests/convert/convert_harness.h"
 
 namespace paginor {
 namespace {
@@ -336,16 +337,11 @@ TEST(CellGrid, GridOfAReadReport) {
     CConvertEngine engine;
     StyleSheet styles;
     NullFrameCollector frames;
-    const std::size_t firstPage = report.find("<!--PAGE-->");
-    std::vector<std::int64_t> offsets;
-    for (std::size_t at = firstPage; at != std::string::npos;
-         at = report.find("<!--PAGE-->", at + 1)) {
-        offsets.push_back(static_cast<std::int64_t>(at));
-    }
-    styles.parse(engine, defaultTextMeasurer(), std::string_view(report).substr(0, firstPage));
+    const testing::CssReport css = testing::splitCssReport(report);
+    styles.parse(engine, defaultTextMeasurer(), css.head);
     BoxReader reader(engine, styles, defaultTextMeasurer(), frames, {});
-    reader.readBoxes(report.data(), static_cast<std::int64_t>(report.size()), offsets.data(),
-                     static_cast<std::int32_t>(offsets.size()));
+    reader.readBoxes(css.batch.html.data(), static_cast<std::int64_t>(css.batch.html.size()),
+                     css.batch.offsets.data(), static_cast<std::int32_t>(css.batch.offsets.size()));
 
     // The grid relinks its pieces, so it works on copies.
     Pieces pieces;

@@ -63,6 +63,27 @@ inline Batch batchFromFixture(const std::string& name) {
     return batch;
 }
 
+// An HTMLCSS fixture: its pages start at "<!--PAGE-->", the text before the first one is the head.
+struct CssReport {
+    std::string head;
+    Batch batch;
+};
+
+inline CssReport splitCssReport(const std::string& html) {
+    const std::string mark = "<!--PAGE-->";
+    const std::size_t first = html.find(mark);
+    CssReport report;
+    report.head = html.substr(0, first);
+    if (first == std::string::npos) {
+        return report;
+    }
+    report.batch.html = html.substr(first);
+    for (std::size_t at = 0; at != std::string::npos; at = report.batch.html.find(mark, at + 1)) {
+        report.batch.offsets.push_back(static_cast<std::int64_t>(at));
+    }
+    return report;
+}
+
 struct RunOptions {
     std::int32_t kind = kOutputDelimited;
     bool colour = false;

@@ -12,28 +12,11 @@ namespace paginor {
 namespace {
 
 using testing::Batch;
+using testing::CssReport;
 using testing::dumpRecords;
 using testing::dumpText;
 using testing::RunOptions;
 using testing::RunResult;
-
-// A fixture's pages start at "<!--PAGE-->"; the text before the first one is the head.
-struct CssReport {
-    std::string head;
-    Batch batch;
-};
-
-CssReport cssReport(const std::string& html) {
-    CssReport report;
-    const std::string mark = "<!--PAGE-->";
-    const std::size_t first = html.find(mark);
-    report.head = html.substr(0, first);
-    report.batch.html = html.substr(first);
-    for (std::size_t at = 0; at != std::string::npos; at = report.batch.html.find(mark, at + 1)) {
-        report.batch.offsets.push_back(static_cast<std::int64_t>(at));
-    }
-    return report;
-}
 
 RunResult runCss(const CssReport& report, const RunOptions& o = {}, bool rightToLeft = false,
                  const EngineLimits& limits = {}) {
@@ -46,7 +29,7 @@ RunResult runCss(const CssReport& report, const RunOptions& o = {}, bool rightTo
 }
 
 RunResult runFixture(const std::string& name, const RunOptions& o = {}, bool rightToLeft = false) {
-    return runCss(cssReport(testing::readFixture("htmlcss/" + name)), o, rightToLeft);
+    return runCss(testing::splitCssReport(testing::readFixture("htmlcss/" + name)), o, rightToLeft);
 }
 
 std::string textOf(const tagOutputCellInfo& record) {
@@ -184,7 +167,7 @@ TEST(HtmlCssEngine, TwoBlocksSideBySideTakeOneColumnEach) {
         const std::size_t start = html.rfind("<div", box);
         html.erase(start, html.find("</div>", box) + 6 - start);
     }
-    const RunResult plain = runCss(cssReport(html));
+    const RunResult plain = runCss(testing::splitCssReport(html));
     EXPECT_EQ(plain.driverFlag, 1);
     EXPECT_EQ(plain.columns, 3);
 }
@@ -221,7 +204,8 @@ TEST(HtmlCssEngine, ColourFlagIsClearedWhenNoClassCarriesAColour) {
 }
 
 TEST(HtmlCssEngine, ASecondBatchReusesTheBuffersAndGivesTheSameResult) {
-    const CssReport report = cssReport(testing::readFixture("htmlcss/invoice_listing.htm"));
+    const CssReport report =
+        testing::splitCssReport(testing::readFixture("htmlcss/invoice_listing.htm"));
     CConvertEngine engine;
     engine.Init(nullptr, kFormatHtmlCss, report.head.data(),
                 static_cast<std::int64_t>(report.head.size()), false);
