@@ -75,15 +75,19 @@ std::int32_t CReportCore::startingTop(std::int32_t firstPage) {
     return top;
 }
 
-std::int32_t CReportCore::GetPage(std::int32_t p1, std::int32_t p2, std::string& document,
-                                  bool countText) {
-    document.clear();
+void CReportCore::requireLoadedRange(std::int32_t p1, std::int32_t p2) {
     if (m_state == 0) {
         raise(5);
     }
     if (!validRange(p1, p2, m_pageCount)) {
         raiseText(rangeText(m_pageCount));
     }
+}
+
+std::int32_t CReportCore::GetPage(std::int32_t p1, std::int32_t p2, std::string& document,
+                                  bool countText) {
+    document.clear();
+    requireLoadedRange(p1, p2);
     const bool css = m_format == ReportFormat::HtmlCss;
     if (css && p1 / kPageBlock != p2 / kPageBlock) {
         raise(6);
@@ -144,12 +148,7 @@ std::int32_t CReportCore::GetPage(std::int32_t p1, std::int32_t p2, std::string&
 std::int32_t CReportCore::SplitPageRange(std::int32_t p1, std::int32_t p2,
                                          std::vector<tagPageRun>& runs) {
     runs.clear();
-    if (m_state == 0) {
-        raise(5);
-    }
-    if (!validRange(p1, p2, m_pageCount)) {
-        raiseText(rangeText(m_pageCount));
-    }
+    requireLoadedRange(p1, p2);
     if (m_format != ReportFormat::HtmlCss) {
         return SplitRange(p1, p2, runs);
     }
@@ -180,12 +179,7 @@ std::int32_t CReportCore::GetPagesInRanges(std::int32_t p1, std::int32_t p2) {
 
 std::int32_t CReportCore::OutputToHtmlFile(std::int32_t p1, std::int32_t p2,
                                            const std::string& path) {
-    if (m_state == 0) {
-        raise(5);
-    }
-    if (!validRange(p1, p2, m_pageCount)) {
-        raiseText(rangeText(m_pageCount));
-    }
+    requireLoadedRange(p1, p2);
     const bool css = m_format == ReportFormat::HtmlCss;
     if (css && (p1 > kLastWritablePage || p2 > kLastWritablePage)) {
         raiseText("Only support output up to page 65536!");
@@ -217,12 +211,7 @@ std::int64_t CReportCore::CheckPageRange(std::int32_t p1, std::int32_t p2) {
     if (p2 == -1) {
         p2 = p1;
     }
-    if (m_state == 0) {
-        raise(5);
-    }
-    if (!validRange(p1, p2, m_pageCount)) {
-        raiseText(rangeText(m_pageCount));
-    }
+    requireLoadedRange(p1, p2);
     const tagPageInfo& last = pageAt(*this, p2);
     return last.start + last.length - pageAt(*this, p1).start;
 }
@@ -250,12 +239,7 @@ std::int32_t CReportCore::SplitRange(std::int32_t p1, std::int32_t p2,
 std::int32_t CReportCore::SplitRunByHeight(std::int32_t p1, std::int32_t p2,
                                            std::vector<tagPageRun>& runs) {
     runs.clear();
-    if (m_state == 0) {
-        raise(5);
-    }
-    if (!validRange(p1, p2, m_pageCount)) {
-        raiseText(rangeText(m_pageCount));
-    }
+    requireLoadedRange(p1, p2);
     if (p1 / kPageBlock != p2 / kPageBlock) {
         raise(6);
     }
