@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "convert/convert_engine.h"
-#include "convert/spreadsheet_ml.h"
+#include "convert/write/spreadsheet_ml.h"
 #include "core/env_info.h"
 #include "core/report_core.h"
 #include "platform/replacing_file.h"

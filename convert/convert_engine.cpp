@@ -5,11 +5,11 @@
 #include <cstring>
 #include <new>
 
-#include "convert/box_reader.h"
-#include "convert/cell_grid.h"
-#include "convert/frame_store.h"
-#include "convert/html_scan.h"
-#include "convert/text_measurer.h"
+#include "convert/read/box_reader.h"
+#include "convert/layout/cell_grid.h"
+#include "convert/layout/frame_store.h"
+#include "convert/read/html_scan.h"
+#include "convert/read/text_measurer.h"
 #include "core/report_core.h"
 
 namespace paginor {

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "convert/convert_engine.h"
-#include "convert/frame_store.h"
+#include "convert/layout/frame_store.h"
 
 namespace paginor {
 

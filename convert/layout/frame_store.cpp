@@ -1,4 +1,4 @@
-#include "convert/frame_store.h"
+#include "convert/layout/frame_store.h"
 
 #include <algorithm>
 #include <utility>

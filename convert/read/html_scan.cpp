@@ -1,4 +1,4 @@
-#include "convert/html_scan.h"
+#include "convert/read/html_scan.h"
 
 #include <algorithm>
 #include <cmath>

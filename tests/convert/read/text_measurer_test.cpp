@@ -1,4 +1,4 @@
-#include "convert/text_measurer.h"
+#include "convert/read/text_measurer.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "convert/convert_engine.h"
-#include "convert/frame_store.h"
+#include "convert/layout/frame_store.h"
 
 namespace paginor {
 

@@ -1,4 +1,4 @@
-#include "convert/cell_grid.h"
+#include "convert/layout/cell_grid.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "convert/box_reader.h"
+#include "convert/read/box_reader.h"
 #include "convert/convert_engine.h"
-#include "convert/text_measurer.h"
+#include "convert/read/text_measurer.h"
 #include "tests/convert/convert_harness.h"
 
 namespace paginor {

@@ -1,4 +1,4 @@
-#include "convert/spreadsheet_ml.h"
+#include "convert/write/spreadsheet_ml.h"
 #include <stdexcept>
 
 #include <algorithm>

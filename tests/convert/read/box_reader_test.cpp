@@ -1,4 +1,4 @@
-#include "convert/box_reader.h"
+#include "convert/read/box_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "convert/convert_engine.h"
-#include "convert/text_measurer.h"
+#include "convert/read/text_measurer.h"
 #include "tests/convert/convert_harness.h"
 
 namespace paginor {

@@ -1,12 +1,12 @@
-#include "convert/box_reader.h"
+#include "convert/read/box_reader.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "convert/convert_engine.h"
-#include "convert/html_scan.h"
-#include "convert/text_measurer.h"
+#include "convert/read/html_scan.h"
+#include "convert/read/text_measurer.h"
 #include "core/text_format.h"
 #include "platform/code_page_convert.h"
 

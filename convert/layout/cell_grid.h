@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "convert/box_reader.h"
+#include "convert/read/box_reader.h"
 #include "convert/convert_types.h"
 
 namespace paginor {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/frame_store.h"
+#include "convert/layout/frame_store.h"
 #include "tests/convert/engine_test_access.h"
 
 namespace paginor {

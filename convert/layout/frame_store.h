@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "convert/box_reader.h"
-#include "convert/cell_grid.h"
+#include "convert/read/box_reader.h"
+#include "convert/layout/cell_grid.h"
 
 namespace paginor {
 

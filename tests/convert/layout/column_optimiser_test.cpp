@@ -5,9 +5,9 @@
 #include <random>
 #include <set>
 
-#include "convert/box_reader.h"
-#include "convert/cell_grid.h"
-#include "convert/column_scoring.h"
+#include "convert/read/box_reader.h"
+#include "convert/layout/cell_grid.h"
+#include "convert/layout/column_scoring.h"
 #include "tests/convert/convert_harness.h"
 #include "tests/convert/engine_test_access.h"
 

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "convert/box_reader.h"
-#include "convert/column_scoring.h"
+#include "convert/read/box_reader.h"
+#include "convert/layout/column_scoring.h"
 #include "convert/convert_engine.h"
 
 namespace paginor {

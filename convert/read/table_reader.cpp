@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "convert/convert_engine.h"
-#include "convert/html_scan.h"
+#include "convert/read/html_scan.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
 

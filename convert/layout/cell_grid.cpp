@@ -1,4 +1,4 @@
-#include "convert/cell_grid.h"
+#include "convert/layout/cell_grid.h"
 
 #include <algorithm>
 #include <limits>

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "convert/cell_value.h"
+#include "convert/write/cell_value.h"
 #include "convert/convert_types.h"
 
 namespace paginor {

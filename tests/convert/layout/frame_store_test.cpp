@@ -1,4 +1,4 @@
-#include "convert/frame_store.h"
+#include "convert/layout/frame_store.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 #include "convert/convert_engine.h"
 #include "convert/convert_errors.h"
-#include "convert/text_measurer.h"
+#include "convert/read/text_measurer.h"
 
 namespace paginor {
 namespace {

@@ -1,4 +1,4 @@
-#include "convert/cell_value.h"
+#include "convert/write/cell_value.h"
 
 #include <algorithm>
 #include <array>

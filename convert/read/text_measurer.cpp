@@ -1,4 +1,4 @@
-#include "convert/text_measurer.h"
+#include "convert/read/text_measurer.h"
 
 #include <algorithm>
 #include <array>
@@ -23,7 +23,7 @@ struct WidthRow {
     std::array<std::uint16_t, kFaceCount> advance;
 };
 
-#include "convert/text_width_tables.inc"
+#include "convert/read/text_width_tables.inc"
 
 bool containsNoCase(std::string_view text, std::string_view word) {
     if (word.size() > text.size()) {

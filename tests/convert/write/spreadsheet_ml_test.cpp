@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/cell_value.h"
-#include "convert/spreadsheet_ml.h"
+#include "convert/write/cell_value.h"
+#include "convert/write/spreadsheet_ml.h"
 
 namespace paginor {
 namespace {
