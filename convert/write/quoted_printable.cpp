@@ -1,0 +1,89 @@
+#include "convert/write/quoted_printable.h"
+
+namespace paginor {
+
+namespace {
+
+bool isHeld(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+}  // namespace
+
+void QuotedPrintableEncoder::Append(std::string_view bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    m_held.append(bytes);
+    std::size_t keep = 0;
+    while (keep < m_held.size() && isHeld(m_held[m_held.size() - 1 - keep])) {
+        ++keep;
+    }
+    const std::string text = std::move(m_held);
+    m_held = text.substr(text.size() - keep);
+    encode(std::string_view(text).substr(0, text.size() - keep));
+    if (m_out.size() > kFlushBytes) {
+        m_sink(m_out);
+        m_out.clear();
+    }
+}
+
+void QuotedPrintableEncoder::Finish() {
+    encode(m_held);
+    m_held.clear();
+    if (!m_out.empty()) {
+        m_sink(m_out);
+        m_out.clear();
+    }
+}
+
+// Except at the end of the part, bytes does not end with a blank, tab or CR: each of them has the
+// byte that decides its encoding behind it.
+void QuotedPrintableEncoder::encode(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const bool last = i + 1 == bytes.size();
+        if (c == '\r') {
+            if (!last && bytes[i + 1] == '\n') {
+                lineBreak();
+                ++i;
+            } else {
+                putEncoded(c);
+            }
+        } else if (c == ' ' || c == '\t') {
+            const bool endsLine =
+                last || (bytes[i + 1] == '\r' && i + 2 < bytes.size() && bytes[i + 2] == '\n');
+            if (endsLine) {
+                putEncoded(c);
+            } else {
+                put(std::string_view(bytes.data() + i, 1));
+            }
+        } else if (c >= 0x21 && c <= 0x7E && c != '=') {
+            put(std::string_view(bytes.data() + i, 1));
+        } else {
+            putEncoded(c);
+        }
+    }
+}
+
+void QuotedPrintableEncoder::put(std::string_view item) {
+    if (m_lineLength + item.size() > kMaxLineChars) {
+        m_out += "=\r\n";
+        m_lineLength = 0;
+    }
+    m_out += item;
+    m_lineLength += item.size();
+}
+
+void QuotedPrintableEncoder::putEncoded(unsigned char byte) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const char item[3] = {'=', kHex[byte >> 4], kHex[byte & 0xF]};
+    put(std::string_view(item, 3));
+}
+
+void QuotedPrintableEncoder::lineBreak() {
+    m_out += "\r\n";
+    m_lineLength = 0;
+}
+
+}  // namespace paginor
