@@ -13,6 +13,7 @@
 
 #include "convert/convert_engine.h"
 #include "convert/write/spreadsheet_ml.h"
+#include "convert/write/workbook_archive.h"
 #include "core/env_info.h"
 #include "core/report_core.h"
 #include "platform/replacing_file.h"
@@ -259,7 +260,7 @@ constexpr std::uint16_t kLangArabic = 0x01;
 constexpr std::string_view kXmlFailure =
     "Tabulan failed to generate XML report due to a fatal bug.";
 
-enum class OutputKind { Delimited, SpreadsheetMl };
+enum class OutputKind { Delimited, WebArchive, SpreadsheetMl };
 
 // One conversion: the batch loop over the page range and everything it keeps across batches.
 class ExcelFileDriver {
@@ -300,6 +301,7 @@ private:
     CConvertEngine m_engine;
     std::unique_ptr<ReplacingFile> m_file;
     std::unique_ptr<CSpreadsheetMLWriter> m_writer;
+    std::unique_ptr<WorkbookArchive> m_archive;
 
     BatchLayoutState m_layoutState;
     std::uint8_t m_useFirstPage = 0;
@@ -381,9 +383,7 @@ OutputKind ExcelFileDriver::chooseOutputKind() {
             // No Excel automation server is registered here: Auto Select falls back.
             return OutputKind::SpreadsheetMl;
         case ExportFileFormat::ExcelCompatible:
-            raise(-1,
-                  "The Excel compatible (web archive) output is not available. Please choose "
-                  "SpreadsheetML or Delimited");
+            return OutputKind::WebArchive;
         case ExportFileFormat::NativeExcel:
         default:
             raise(-1,
@@ -532,8 +532,11 @@ void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, Output
         m_engine.GetCSVOutput104(
             m_buffer.data(), m_batchLength, m_pageOffsets.data(),
             static_cast<std::int32_t>(m_pageOffsets.size()), &output, &textLength, &columns,
-            &records, delimited ? kOutputDelimited : kOutputRecordsSml, &colour,
-            delimited ? m_options.font : true, &m_batchInfo, m_options.markPages,
+            &records,
+            delimited                        ? kOutputDelimited
+            : kind == OutputKind::WebArchive ? kOutputRecords
+                                             : kOutputRecordsSml,
+            &colour, delimited ? m_options.font : true, &m_batchInfo, m_options.markPages,
             !delimited || !m_firstPrepended, !delimited || !m_lastAppended, &m_useFirstPage,
             m_options.engineNumber, m_options.headerFooterRemoval, first - 1, lastBatch,
             first == 1 && lastBatch && !m_firstPrepended && !m_lastAppended, false,
@@ -566,6 +569,15 @@ void ExcelFileDriver::writeBatch(std::int32_t first, OutputKind kind, const void
         return;
     }
     try {
+        if (kind == OutputKind::WebArchive) {
+            if (!m_archive) {
+                m_archive = std::make_unique<WorkbookArchive>(m_report, m_options.decimalCommaMode);
+            }
+            m_archive->WriteSheetTable(
+                m_firstPrepended, m_lastAppended, static_cast<std::int32_t>(m_outputPages.size()),
+                columns, m_batchInfo, m_options.activityStamp, records, m_options.images);
+            return;
+        }
         ensureWriter();
         m_writer->WriteTable(first, m_firstPrepended, m_lastAppended,
                              static_cast<std::int32_t>(m_outputPages.size()), columns,
@@ -622,6 +634,20 @@ void ExcelFileDriver::finish(OutputKind kind) {
             raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
         }
         m_writer.reset();
+    }
+    if (kind == OutputKind::WebArchive) {
+        try {
+            if (!m_archive) {
+                m_archive = std::make_unique<WorkbookArchive>(m_report, m_options.decimalCommaMode);
+            }
+            m_archive->WriteWorkbook([this](std::string_view piece) { writeFile(piece); },
+                                     m_options.password.has_value());
+        } catch (const ConversionError&) {
+            throw;
+        } catch (const std::exception& error) {
+            raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
+        }
+        m_archive.reset();
     }
     if (m_options.mainWindowProgress) {
         m_options.mainWindowProgress(0);

@@ -1,0 +1,572 @@
+#include "convert/write/workbook_archive.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <stdexcept>
+
+#include "convert/write/number_text.h"
+#include "convert/write/page_grid.h"
+#include "convert/write/quoted_printable.h"
+#include "core/mime_table.h"
+#include "core/report_core.h"
+#include "core/text_format.h"
+#include "mail/base64.h"
+
+namespace paginor {
+
+namespace {
+
+constexpr std::size_t kSpillBytes = 4 * 1024 * 1024;
+constexpr std::size_t kSheetBlock = 1024;
+constexpr std::size_t kImageBlock = 1026;  // 18 full lines of base64
+constexpr std::int32_t kMinImageHeight = 16;
+
+constexpr const char kHtmlOpening[] =
+    "<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"\r\n"
+    "xmlns:x=\"urn:schemas-microsoft-com:office:excel\"\r\n"
+    "xmlns=\"http://www.w3.org/TR/REC-html40\">\r\n";
+
+void appendNumber(std::string& out, std::int64_t value) {
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    out.append(digits.data(), end);
+}
+
+// "sheet%03d.htm".
+std::string sheetLocation(std::int32_t number) {
+    std::string name = "sheet";
+    std::string digits;
+    appendNumber(digits, number);
+    name.append(digits.size() < 3 ? 3 - digits.size() : 0, '0');
+    return name + digits + ".htm";
+}
+
+// The maker's web host: the domain of the support address.
+std::string makerHost() {
+    const std::string& address = supportAddress();
+    const auto at = address.find('@');
+    return at == std::string::npos ? address : address.substr(at + 1);
+}
+
+// UTF-16 as 7-bit HTML: markup characters as entities, one decimal reference per code point
+// from 127 up; lineBreaks turns each line feed into "<br>".
+void appendHtml(std::string& out, std::u16string_view text, bool lineBreaks) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;  // a lone surrogate has no character
+        }
+        switch (c) {
+            case 0:
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\n':
+                out += lineBreaks ? "<br>" : "\n";
+                break;
+            default:
+                if (c < 127) {
+                    out += static_cast<char>(c);
+                } else {
+                    out += "&#";
+                    appendNumber(out, static_cast<std::int64_t>(c));
+                    out += ';';
+                }
+        }
+    }
+}
+
+// An image source as it goes into both the img tag and the part's Content-Location: bytes that
+// cannot stand in a header line or an attribute are percent-encoded.
+std::string imageLocation(std::string_view source) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : source) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '&') {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+// The text of any kind of record: an image record's is its source.
+std::string_view rawText(const tagOutputCellInfo& cell) {
+    if (cell.text == nullptr || cell.textLength <= 0) {
+        return {};
+    }
+    return {cell.text, static_cast<std::size_t>(cell.textLength)};
+}
+
+void writePartHeader(const WorkbookArchive::Sink& sink, std::string_view location,
+                     std::string_view encoding, std::string_view type) {
+    std::string header = "--";
+    header += WorkbookArchive::kBoundary;
+    header += "\r\nContent-Location: ";
+    header += location;
+    header += "\r\nContent-Transfer-Encoding: ";
+    header += encoding;
+    header += "\r\nContent-Type: ";
+    header += type;
+    header += "\r\n\r\n";
+    sink(header);
+}
+
+void writeQuotedPrintablePart(const WorkbookArchive::Sink& sink, std::string_view location,
+                              std::string_view text) {
+    writePartHeader(sink, location, "quoted-printable", "text/html; charset=\"us-ascii\"");
+    QuotedPrintableEncoder encoder(sink);
+    encoder.Append(text);
+    encoder.Finish();
+}
+
+}  // namespace
+
+WorkbookArchive::WorkbookArchive(CReportCore& report, std::int32_t separatorMode)
+    : m_report(report), m_separatorMode(separatorMode) {}
+
+WorkbookArchive::~WorkbookArchive() = default;
+
+void WorkbookArchive::WriteTextAsAscii(std::string& out, std::string_view text) const {
+    appendHtml(out, m_report.ToUnicode(text), false);
+}
+
+std::string WorkbookArchive::GetStyleClass(const tagOutputCellInfo& cell, bool& fontTag) {
+    fontTag = false;
+    const bool hasName = cell.fontName != nullptr && cell.fontName[0] != '\0';
+    if (!hasName && cell.bold == 0 && cell.fontColour == 0 && cell.fontSize == 0) {
+        return {};
+    }
+    std::string style = "{font: ";
+    style += cell.bold != 0 ? "bold" : "    ";
+    style += ' ';
+    if (cell.fontSize != 0) {
+        appendNumber(style, cell.fontSize);
+        style += "pt";
+    } else {
+        style += "    ";
+    }
+    style += ' ';
+    std::string_view name = hasName ? std::string_view(cell.fontName) : std::string_view();
+    fontTag = std::any_of(name.begin(), name.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c < 32 || c >= 127;
+    });
+    style += hasName && !fontTag ? name : std::string_view("   ");
+    style += "; color:";
+    style += cell.fontColour != 0 ? FormatHtmlColor(cell.fontColour) : "#000000";
+    style += ";}";
+    const auto [entry, added] =
+        m_styleClasses.try_emplace(style, static_cast<std::int32_t>(m_styles.size()));
+    if (added) {
+        m_styles.push_back(style);
+    }
+    std::string className = "tbz";
+    appendNumber(className, entry->second);
+    return className;
+}
+
+void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
+                                      std::int32_t columnCount, const tagOutputBatchInfo& batch,
+                                      std::time_t* activityStamp, std::int32_t recordCount,
+                                      bool images) {
+    const tagOutputPageInfo* pages = batch.pages;
+    if (pages == nullptr || pageCount <= 0) {
+        return;
+    }
+    const std::int32_t first = skipFirstPage ? 1 : 0;
+    const std::int32_t end = pageCount - (skipLastPage ? 1 : 0);
+    // Each page's records in one pass: the first recordCount records carrying its index.
+    std::vector<std::vector<const tagOutputCellInfo*>> byPage(
+        static_cast<std::size_t>(std::max(end, 0)));
+    const tagOutputCellInfo* records = pages[0].records;
+    for (std::int32_t i = 0; records != nullptr && i < recordCount; ++i) {
+        const tagOutputCellInfo& record = records[i];
+        if (record.page >= first && record.page < end) {
+            auto& list = byPage[static_cast<std::size_t>(record.page)];
+            if (list.size() < pages[record.page].recordCount) {
+                list.push_back(&record);
+            }
+        }
+    }
+    const std::int32_t columns = std::max(columnCount, 0);
+    for (std::int32_t p = first; p < end; ++p) {
+        const auto rows = static_cast<std::int32_t>(
+            std::min<std::uint32_t>(pages[p].rowCount, static_cast<std::uint32_t>(INT32_MAX / 2)));
+        if (!m_sheets.empty() && m_sheetRows > 0 && m_sheetRows + rows > SheetRowLimit) {
+            m_sheets.emplace_back();
+            m_sheetRows = 0;
+        }
+        if (m_sheets.empty()) {
+            m_sheets.emplace_back();
+        }
+        // The page's table is complete before it joins the sheet: a failure leaves no open table.
+        std::string table;
+        writePage(table, pages[p], byPage[static_cast<std::size_t>(p)], columns, images);
+        Sheet& sheet = m_sheets.back();
+        sheet.text += table;
+        m_sheetRows += rows;
+        spill(sheet);
+        if (activityStamp != nullptr) {
+            *activityStamp = std::time(nullptr);
+        }
+    }
+}
+
+void WorkbookArchive::writePage(std::string& out, const tagOutputPageInfo& page,
+                                const std::vector<const tagOutputCellInfo*>& records,
+                                std::int32_t columns, bool images) {
+    const auto rows = static_cast<std::int32_t>(page.rowCount);
+    out += "<TABLE>\r\n";
+    if (rows > 0 && columns > 0) {
+        PageGrid grid(rows, columns);
+        for (const tagOutputCellInfo* record : records) {
+            grid.place(*record);
+        }
+        for (std::int32_t r = 0; r < rows; ++r) {
+            out += "<tr>\r\n";
+            for (std::int32_t c = 0; c < columns; ++c) {
+                const PageGridSlot& slot = grid.at(r, c);
+                if (slot.rowSpan > 0) {
+                    const std::string_view text =
+                        slot.cell != nullptr && slot.cell->kind == kKindImage ? rawText(*slot.cell)
+                                                                              : SlotText(slot);
+                    writeCell(out, slot.cell, text, slot.rowSpan, slot.columnSpan, images);
+                }
+            }
+            out += "</tr>\r\n";
+        }
+    }
+    out += "</TABLE>\r\n";
+}
+
+void WorkbookArchive::writeCell(std::string& out, const tagOutputCellInfo* cell,
+                                std::string_view text, std::int32_t rowSpan,
+                                std::int32_t columnSpan, bool images) {
+    if (cell == nullptr) {
+        out += " <td></td>\r\n";
+        return;
+    }
+    std::string height;
+    std::string classText;
+    std::string content;
+    if (!text.empty() && m_separatorMode == 0) {
+        bool isNumber = false;
+        bool isPlainInteger = false;
+        std::size_t length = text.size();
+        const std::int32_t code = ScanCellText(text.data(), isNumber, isPlainInteger, length);
+        m_commaDecimals += code == 1 ? 1 : 0;
+        m_pointDecimals += code == 2 ? 1 : 0;
+        text = text.substr(0, length);
+    }
+    if (!text.empty() && (cell->kind == kKindText || cell->kind == kKindLink)) {
+        bool fontTag = false;
+        const std::string name = GetStyleClass(*cell, fontTag);
+        if (!name.empty()) {
+            classText = " class=" + name + " ";
+        }
+        if (fontTag) {
+            content += "<font face=\"";
+            WriteTextAsAscii(content, cell->fontName);
+            content += "\">";
+        }
+        const bool link = cell->kind == kKindLink && cell->text != nullptr;
+        if (link) {
+            content += "<a href=\"";
+            WriteTextAsAscii(content, cell->text + cell->textLength + 1);
+            content += "\">";
+        }
+        appendHtml(content, m_report.ToUnicode(text), true);
+        if (link) {
+            content += "</a>";
+        }
+        if (fontTag) {
+            content += "</font>";
+        }
+    } else if (!text.empty() && cell->kind == kKindImage && images) {
+        std::string local;
+        m_report.FetchLinkedFile(text.data(), static_cast<std::int64_t>(text.size()), local);
+        if (!local.empty()) {
+            const std::string location = imageLocation(text);
+            if (m_imageIndex.try_emplace(location, m_images.size()).second) {
+                m_images.emplace_back(location, local);
+            }
+            const std::int32_t points = static_cast<std::int32_t>(cell->size & 0xFFFF);
+            if (points >= kMinImageHeight) {
+                height = " height=\"";
+                appendNumber(height, points / 3 * 4);
+                height += "\"";
+            }
+            content = "<img src=\"" + location + "\" " + height + ">";
+        }
+    }
+    out += " <td";
+    out += height;
+    if (rowSpan >= 2) {
+        out += " rowspan=\"";
+        appendNumber(out, rowSpan);
+        out += "\"";
+    }
+    if (columnSpan >= 2) {
+        out += " colspan=\"";
+        appendNumber(out, columnSpan);
+        out += "\"";
+    }
+    out += classText;
+    if (cell->backgroundColour != kNoBackground) {
+        out += " bgcolor=\"" + FormatHtmlColor(cell->backgroundColour) + "\" ";
+    }
+    switch (cell->alignment) {
+        case 1:
+            out += " align=\"left\" ";
+            break;
+        case 2:
+            out += " align=\"center\" ";
+            break;
+        case 3:
+            out += " align=\"right\" ";
+            break;
+        default:
+            break;
+    }
+    out += ">";
+    out += content;
+    out += "</td>\r\n";
+}
+
+void WorkbookArchive::spill(Sheet& sheet) {
+    if (sheet.text.size() < kSpillBytes) {
+        return;
+    }
+    if (!m_spill) {
+        m_spill.reset(std::tmpfile());
+        if (!m_spill) {
+            throw std::runtime_error("no temporary file for the workbook's sheets");
+        }
+    }
+    if (std::fseek(m_spill.get(), 0, SEEK_END) != 0 ||
+        std::fwrite(sheet.text.data(), 1, sheet.text.size(), m_spill.get()) != sheet.text.size()) {
+        throw std::runtime_error("the workbook's temporary sheets cannot be written");
+    }
+    sheet.spilled.emplace_back(m_spillSize, static_cast<std::int64_t>(sheet.text.size()));
+    m_spillSize += static_cast<std::int64_t>(sheet.text.size());
+    sheet.text.clear();
+    sheet.text.shrink_to_fit();
+}
+
+void WorkbookArchive::WriteArchiveHeader(const Sink& sink) {
+    std::string header =
+        "MIME-Version: 1.0\r\n"
+        "X-Document-Type: Workbook\r\n"
+        "Content-Type: multipart/related; boundary=\"";
+    header += kBoundary;
+    header +=
+        "\"\r\n"
+        "\r\n"
+        "This document is a Single File Web Page, also known as a Web Archive file.  If you are "
+        "seeing this message, your browser or editor doesn't support Web Archive files.  Please "
+        "download a browser that supports Web Archive, such as Microsoft Internet Explorer.\r\n"
+        "\r\n";
+    sink(header);
+}
+
+std::string WorkbookArchive::BuildFrameset() const {
+    std::string text = kHtmlOpening;
+    text +=
+        "<head>\r\n"
+        "<meta name=\"Excel Workbook Frameset\">\r\n"
+        "<meta http-equiv=Content-Type content=\"text/html; charset=us-ascii\">\r\n"
+        "<meta name=ProgId content=Excel.Sheet>\r\n"
+        "<meta name=Generator content=\"Tabulan\">\r\n"
+        "<!--[if gte mso 9]><xml>\r\n"
+        " <o:DocumentProperties>\r\n"
+        "  <o:Author>Tabulan, web site: ";
+    const std::string host = makerHost();
+    appendHtml(text, std::u16string(host.begin(), host.end()), false);
+    text +=
+        "</o:Author>\r\n"
+        "  <o:Version>11.5606</o:Version>\r\n"
+        " </o:DocumentProperties>\r\n"
+        "</xml><![endif]-->\r\n"
+        "<!--[if gte mso 9]><xml>\r\n"
+        " <x:ExcelWorkbook>\r\n"
+        "  <x:ExcelWorksheets>\r\n";
+    for (std::int32_t n = 1; n <= sheetCount(); ++n) {
+        text += "   <x:ExcelWorksheet>\r\n    <x:Name>Sheet";
+        appendNumber(text, n);
+        text += "</x:Name> \r\n <x:WorksheetSource HRef=\"" + sheetLocation(n) +
+                "\"/>\r\n   </x:ExcelWorksheet>\r\n";
+    }
+    text +=
+        "  </x:ExcelWorksheets>\r\n"
+        "  <x:Stylesheet HRef=\"stylesheet.css\"/>\r\n"
+        "  <x:ActiveSheet>0</x:ActiveSheet>\r\n"
+        " </x:ExcelWorkbook>\r\n"
+        "</xml><![endif]-->\r\n"
+        "</head>\r\n"
+        "</html>\r\n\r\n";
+    return text;
+}
+
+std::string WorkbookArchive::BuildStyleSheet() const {
+    std::string text;
+    for (std::size_t i = 0; i < m_styles.size(); ++i) {
+        text += "  .tbz";
+        appendNumber(text, static_cast<std::int64_t>(i));
+        text += m_styles[i];
+        text += "\r\n";
+    }
+    text += "\r\n";
+    return text;
+}
+
+std::string WorkbookArchive::BuildSheetHead(bool protect) const {
+    // Without a decided number the point stays: the comma needs comma-decimal numbers to win.
+    bool comma = m_separatorMode == 1;
+    if (m_separatorMode == 0 && m_commaDecimals > 0) {
+        comma = m_pointDecimals == 0 ||
+                static_cast<double>(m_commaDecimals) / static_cast<double>(m_pointDecimals) > 8;
+    }
+    const char* decimal = comma ? "," : ".";
+    const char* thousands = comma ? "." : ",";
+    const char* locked = protect ? "True" : "False";
+    std::string text = kHtmlOpening;
+    text +=
+        "<head>\r\n"
+        "<meta http-equiv=Content-Type content=\"text/html; charset=us-ascii\">\r\n"
+        "<meta name=ProgId content=Excel.Sheet>\r\n"
+        "<meta name=Generator content=\"Microsoft Excel 11\">\r\n"
+        "<link rel=Stylesheet href=stylesheet.css>\r\n"
+        "<style>\r\n"
+        "<!--table\r\n"
+        "\t{mso-displayed-decimal-separator:\"\\";
+    text += decimal;
+    text += "\";\r\n\tmso-displayed-thousand-separator:\"\\";
+    text += thousands;
+    text +=
+        "\";}\r\n"
+        "@page\r\n"
+        "\t{margin:1.0in .75in 1.0in .75in;\r\n"
+        "\tmso-header-margin:.5in;\r\n"
+        "\tmso-footer-margin:.5in;}\r\n"
+        "-->\r\n"
+        "</style>\r\n"
+        "<!--[if gte mso 9]><xml>\r\n"
+        " <x:WorksheetOptions>\r\n"
+        "  <x:Panes>\r\n"
+        "   <x:Pane>\r\n"
+        "    <x:Number>3</x:Number>\r\n"
+        "    <x:ActiveRow>0</x:ActiveRow>\r\n"
+        "    <x:ActiveCol>0</x:ActiveCol>\r\n"
+        "   </x:Pane>\r\n"
+        "  </x:Panes>\r\n";
+    for (const char* element : {"ProtectContents", "ProtectObjects", "ProtectScenarios"}) {
+        text += std::string("  <x:") + element + ">" + locked + "</x:" + element + ">\r\n";
+    }
+    text +=
+        " </x:WorksheetOptions>\r\n"
+        "</xml><![endif]-->\r\n"
+        "</head>\r\n"
+        "<body link=blue vlink=purple>\r\n";
+    return text;
+}
+
+void WorkbookArchive::WriteWorkbook(const Sink& sink, bool protect) {
+    // A workbook needs a sheet even when no page reached one.
+    if (m_sheets.empty()) {
+        m_sheets.emplace_back();
+    }
+    WriteArchiveHeader(sink);
+    writeQuotedPrintablePart(sink, "tabulan-xls.htm", BuildFrameset());
+    if (!m_styles.empty()) {
+        writeQuotedPrintablePart(sink, "stylesheet.css", BuildStyleSheet());
+    }
+    const std::string head = BuildSheetHead(protect);
+    std::string block;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        Sheet& sheet = m_sheets[i];
+        writePartHeader(sink, sheetLocation(static_cast<std::int32_t>(i + 1)), "quoted-printable",
+                        "text/html; charset=\"us-ascii\"");
+        QuotedPrintableEncoder encoder(sink);
+        encoder.Append(head);
+        for (const auto& [offset, length] : sheet.spilled) {
+            for (std::int64_t done = 0; done < length;) {
+                const std::int64_t size =
+                    std::min<std::int64_t>(length - done, static_cast<std::int64_t>(kSheetBlock));
+                block.resize(static_cast<std::size_t>(size));
+                if (std::fseek(m_spill.get(), static_cast<long>(offset + done), SEEK_SET) != 0 ||
+                    std::fread(block.data(), 1, block.size(), m_spill.get()) != block.size()) {
+                    throw std::runtime_error("the workbook's temporary sheets cannot be read back");
+                }
+                encoder.Append(block);
+                done += size;
+            }
+        }
+        for (std::size_t at = 0; at < sheet.text.size(); at += kSheetBlock) {
+            encoder.Append(std::string_view(sheet.text).substr(at, kSheetBlock));
+        }
+        sheet = Sheet{};
+        encoder.Append("\r\n</body>\r\n</html>\r\n\r\n");
+        encoder.Finish();
+    }
+    m_sheets.clear();
+    m_sheetRows = 0;
+    for (const auto& [location, path] : m_images) {
+        WriteFilePart(sink, location, path);
+    }
+    std::string end = "--";
+    end += kBoundary;
+    end += "--";
+    sink(end);
+}
+
+void WorkbookArchive::WriteFilePart(const Sink& sink, const std::string& location,
+                                    const std::string& path) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        return;
+    }
+    const std::string_view extension =
+        std::string_view(location).substr(location.size() > 3 ? location.size() - 3 : 0);
+    std::string_view type = ContentTypeFromExtension(extension);
+    if (type.empty()) {
+        type = "application/octet-stream";
+    }
+    writePartHeader(sink, location, "base64", type);
+    CBase64 base64;
+    std::array<char, kImageBlock> block{};
+    for (;;) {
+        const std::size_t got = std::fread(block.data(), 1, block.size(), file.get());
+        if (got > 0) {
+            sink(base64.EncodeWrapped(block.data(), got));
+        }
+        if (got < block.size()) {
+            break;
+        }
+    }
+    if (std::ferror(file.get()) != 0) {
+        throw std::runtime_error("the image " + path + " cannot be read");
+    }
+    sink("\r\n");
+}
+
+}  // namespace paginor

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "convert/convert_types.h"
+
+namespace paginor {
+
+class CReportCore;
+
+// Writes the pages of an export as one single-file web archive (MIME multipart/related) that a
+// spreadsheet program opens as a workbook: a frameset listing the sheets, a style sheet, one HTML
+// page per sheet with one table per report page, and the images of image cells. The frameset
+// comes first but lists every sheet, so the sheets wait until the end: they go to an unnamed
+// temporary file as they grow, and memory stays that of one batch.
+class WorkbookArchive {
+public:
+    static constexpr std::int32_t SheetRowLimit = 65535;
+    static constexpr const char kBoundary[] = "----=_NextPart_01C9ECD4.4FF9C280";
+
+    using Sink = std::function<void(std::string_view)>;
+
+    // separatorMode: 0 decide by the numbers met, 1 decimal comma, any other value decimal point.
+    WorkbookArchive(CReportCore& report, std::int32_t separatorMode);
+    ~WorkbookArchive();
+    WorkbookArchive(const WorkbookArchive&) = delete;
+    WorkbookArchive& operator=(const WorkbookArchive&) = delete;
+
+    // Writes the pages of one batch, leaving out its reference pages. Only the batch's page table
+    // is read. A failure throws and leaves the sheets as they were before the failing page.
+    void WriteSheetTable(bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
+                         std::int32_t columnCount, const tagOutputBatchInfo& batch,
+                         std::time_t* activityStamp, std::int32_t recordCount, bool images);
+
+    // The whole archive in pieces to sink; protect locks the sheets' contents.
+    void WriteWorkbook(const Sink& sink, bool protect);
+
+    // The class of the record's style, "" for none; fontTag tells that the font name cannot
+    // stand in the class and goes into a font tag.
+    std::string GetStyleClass(const tagOutputCellInfo& cell, bool& fontTag);
+    // Text of the report's code page as 7-bit HTML text: markup characters escaped, every
+    // character from 127 up as one decimal reference.
+    void WriteTextAsAscii(std::string& out, std::string_view text) const;
+
+    std::int32_t sheetCount() const { return static_cast<std::int32_t>(m_sheets.size()); }
+    std::int32_t commaDecimalCount() const { return m_commaDecimals; }
+    std::int32_t pointDecimalCount() const { return m_pointDecimals; }
+
+    static void WriteArchiveHeader(const Sink& sink);
+    std::string BuildFrameset() const;
+    std::string BuildStyleSheet() const;
+    std::string BuildSheetHead(bool protect) const;
+
+private:
+    struct Sheet {
+        std::vector<std::pair<std::int64_t, std::int64_t>> spilled;  // (offset, length) in order
+        std::string text;                                            // the rest
+    };
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+
+    void writePage(std::string& out, const tagOutputPageInfo& page,
+                   const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns,
+                   bool images);
+    void writeCell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
+                   std::int32_t rowSpan, std::int32_t columnSpan, bool images);
+    void spill(Sheet& sheet);
+    void WriteFilePart(const Sink& sink, const std::string& location, const std::string& path);
+
+    CReportCore& m_report;
+    std::int32_t m_separatorMode;
+    std::vector<Sheet> m_sheets;
+    std::int32_t m_sheetRows = 0;
+    std::unique_ptr<std::FILE, FileCloser> m_spill;
+    std::int64_t m_spillSize = 0;
+    // Image source as written in the sheets, to its local file; in order of appearance.
+    std::vector<std::pair<std::string, std::string>> m_images;
+    std::unordered_map<std::string, std::size_t> m_imageIndex;
+    // Style texts in class order, and each one's class number.
+    std::vector<std::string> m_styles;
+    std::unordered_map<std::string, std::int32_t> m_styleClasses;
+    std::int32_t m_commaDecimals = 0;
+    std::int32_t m_pointDecimals = 0;
+};
+
+}  // namespace paginor
