@@ -17,7 +17,7 @@ namespace paginor {
 
 namespace {
 
-constexpr std::size_t kSpillBytes = 4 * 1024 * 1024;
+constexpr std::size_t kSpillBytes = 1024 * 1024;
 constexpr std::size_t kSheetBlock = 1024;
 constexpr std::size_t kImageBlock = 1026;  // 18 full lines of base64
 constexpr std::int32_t kMinImageHeight = 16;

@@ -2,15 +2,18 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "convert/conversion_driver.h"
 #include "convert/write/workbook_archive.h"
 #include "core/report_core.h"
 #include "tests/convert/convert_harness.h"
+#include "tests/support/report_generator.h"
 
 namespace paginor {
 namespace {
@@ -254,6 +257,272 @@ TEST_F(WorkbookArchiveTest, CellsOfAPage) {
     EXPECT_EQ(part("pic.gif"), gif);
     EXPECT_EQ(part("logo.xyz"), "logo bytes");
     EXPECT_EQ(m_archive.substr(m_archive.size() - 38), "\r\n------=_NextPart_01C9ECD4.4FF9C280--");
+}
+
+std::size_t countOf(const std::string& text, const std::string& word) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Pages are never split: a sheet ends before the page that would carry it past 65535 rows.
+// Sheets of 1 MB and more go through the temporary file.
+TEST_F(WorkbookArchiveTest, SheetsEndAtTheRowLimit) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<std::uint32_t>> batches;  // rows per page, per batch
+        std::vector<std::size_t> rowsPerSheet;
+    };
+    const Case cases[] = {
+        {"two pages of 40000 rows", {{40000, 40000}}, {40000, 40000}},
+        {"one page of 70000 rows", {{70000}}, {70000}},
+        {"the limit exactly, in two batches", {{30000, 35535}, {1}}, {65535, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CReportCore core;
+        load(core, "windows-1252");
+        WorkbookArchive archive(core, 0);
+        for (const auto& rows : c.batches) {
+            BatchInput input(rows);
+            input.add(0, textCell(0, 0, "first"));
+            archive.WriteSheetTable(false, false, static_cast<std::int32_t>(rows.size()), 1,
+                                    input.info(), nullptr, input.count(), false);
+        }
+        std::string expected = "part tabulan-xls.htm quoted-printable text/html us-ascii\n";
+        for (std::size_t n = 1; n <= c.rowsPerSheet.size(); ++n) {
+            expected +=
+                "part sheet00" + std::to_string(n) + ".htm quoted-printable text/html us-ascii\n";
+        }
+        ASSERT_EQ(writeAndRead(archive), expected);
+        const std::string frameset = part("tabulan-xls.htm");
+        EXPECT_NE(frameset.find("  <x:Stylesheet HRef=\"stylesheet.css\"/>"), std::string::npos);
+        for (std::size_t n = 1; n <= c.rowsPerSheet.size(); ++n) {
+            const std::string number = std::to_string(n);
+            EXPECT_NE(frameset.find("    <x:Name>Sheet" + number +
+                                    "</x:Name> \r\n <x:WorksheetSource HRef=\"sheet00" + number +
+                                    ".htm\"/>\r\n"),
+                      std::string::npos);
+            EXPECT_EQ(countOf(part("sheet00" + number + ".htm.cells"), " row\n"),
+                      c.rowsPerSheet[n - 1]);
+        }
+        EXPECT_EQ(countOf(frameset, "<x:ExcelWorksheet>"), c.rowsPerSheet.size());
+    }
+}
+
+// The head's separators follow the mode and the numbers met; without a deciding number the
+// point stays.
+TEST_F(WorkbookArchiveTest, SeparatorsAndProtection) {
+    struct Case {
+        const char* name;
+        std::int32_t mode;
+        std::vector<const char*> texts;
+        bool protect;
+        const char* decimal;
+        const char* thousands;
+    };
+    const std::vector<const char*> nineCommas(9, "1,25");
+    std::vector<const char*> nineToOne = nineCommas;
+    nineToOne.push_back("1.25");
+    std::vector<const char*> eightToOne(nineCommas.begin() + 1, nineCommas.end());
+    eightToOne.push_back("1.25");
+    const Case cases[] = {
+        {"no numbers", 0, {"abc"}, false, ".", ","},
+        {"comma decimals only", 0, {"1,5", "x"}, true, ",", "."},
+        {"nine commas to one point", 0, nineToOne, false, ",", "."},
+        {"eight commas to one point", 0, eightToOne, false, ".", ","},
+        {"points", 0, {"1.25", "1,234.5"}, false, ".", ","},
+        {"comma mode", 1, {"1.25"}, false, ",", "."},
+        {"point mode", 2, {"1,5"}, true, ".", ","},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CReportCore core;
+        load(core, "windows-1252");
+        WorkbookArchive archive(core, c.mode);
+        BatchInput input({static_cast<std::uint32_t>(c.texts.size())});
+        for (std::size_t i = 0; i < c.texts.size(); ++i) {
+            input.add(0, textCell(static_cast<std::int32_t>(i), 0, c.texts[i]));
+        }
+        archive.WriteSheetTable(false, false, 1, 1, input.info(), nullptr, input.count(), false);
+        EXPECT_EQ(archive.BuildSheetHead(c.protect),
+                  sheetHead(c.decimal, c.thousands, c.protect ? "True" : "False"));
+    }
+}
+
+// Every code point from 127 up is one reference, whatever the report's code page; markup
+// characters are escaped.
+TEST_F(WorkbookArchiveTest, TextAsAscii) {
+    struct Case {
+        const char* charset;
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"windows-1252", "\x80", "&#8364;"},
+        {"windows-1252", "a<b>&\"c\" d\r", "a&lt;b&gt;&amp;&quot;c&quot; d\r"},
+        {"utf-8", "\xF0\x9F\x98\x80", "&#128512;"},
+        {"utf-8", "\xC3\xA9t\xC3\xA9", "&#233;t&#233;"},
+        {"windows-1251", "\xC4\xE0", "&#1044;&#1072;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        CReportCore core;
+        load(core, c.charset);
+        WorkbookArchive archive(core, 0);
+        std::string out;
+        archive.WriteTextAsAscii(out, c.text);
+        EXPECT_EQ(out, c.expected);
+    }
+}
+
+class WebArchiveExport : public WorkbookArchiveTest {
+protected:
+    ExcelOutputOptions options(std::int32_t first, std::int32_t last) {
+        ExcelOutputOptions o;
+        o.fileFormat = ExportFileFormat::ExcelCompatible;
+        o.firstPage = first;
+        o.lastPage = last;
+        o.outputPath = (m_dir / "out.mht").string();
+        return o;
+    }
+    void loadHtml(CReportCore& core, const std::string& html) {
+        writeFile(m_dir / "report.htm", html);
+        core.Init((m_dir / "report.htm").string(), nullptr, false, nullptr, nullptr, nullptr);
+    }
+    std::string readArchive() {
+        return testing::runCommand(
+            "/usr/bin/python3 " PAGINOR_TESTS_DIR "/convert/write/web_archive_check.py " +
+            (m_dir / "out.mht").string() + " " + (m_dir / "parts").string() + " 2>&1");
+    }
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+// An HTML report with images in its cells; an image 30 pixels high is 22 points, written 28.
+std::string imageReport(const std::string& image) {
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n</head>\r\n<body>\r\n";
+    for (int p = 1; p <= 2; ++p) {
+        html +=
+            "<!--9876543210_PageMark_Head--><table width=\"300\">\r\n<tr><td width=\"100\">"
+            "<b>Logo</b></td><td width=\"200\"><img src=\"" +
+            image +
+            "\" width=\"40\" height=\"30\"></td></tr>\r\n"
+            "<tr><td>Total</td><td>1,234.50</td></tr>\r\n"
+            "</table><!--9876543210_PageMark_Foot-->\r\n";
+    }
+    return html + "</body>\r\n</html>\r\n";
+}
+
+std::vector<std::string> cellTexts(const std::string& cells) {
+    std::vector<std::string> texts;
+    std::istringstream in(cells);
+    for (std::string line; std::getline(in, line);) {
+        const auto close = line.find("] ");
+        if (line.rfind("  [", 0) == 0 && close != std::string::npos) {
+            texts.push_back(line.substr(close + 2));
+        }
+    }
+    return texts;
+}
+
+// Whole exports read back by the outside consumers: one table per page, the cells' texts, the
+// images as their source bytes.
+TEST_F(WebArchiveExport, ReportsOfEachFormat) {
+    {
+        SCOPED_TRACE("HTML with images");
+        const std::string gif = std::string("GIF89a", 6) + std::string(2000, '\x01');
+        writeFile(m_dir / "pic.gif", gif);
+        CReportCore core;
+        loadHtml(core, imageReport("pic.gif"));
+        ExcelOutputOptions o = options(1, 2);
+        o.images = true;
+        o.password = "secret";
+        EXPECT_EQ(OutputToExcelFile(core, o), 0);
+        EXPECT_EQ(readArchive(),
+                  "part tabulan-xls.htm quoted-printable text/html us-ascii\n"
+                  "part stylesheet.css quoted-printable text/html us-ascii\n"
+                  "part sheet001.htm quoted-printable text/html us-ascii\n"
+                  "part pic.gif base64 image/gif -\n");
+        EXPECT_EQ(part("pic.gif"), gif);
+        const std::string cells = part("sheet001.htm.cells");
+        EXPECT_EQ(countOf(cells, "table\n"), 2u);
+        EXPECT_EQ(cellTexts(cells),
+                  (std::vector<std::string>{"Logo", "<img pic.gif 28>", "Total", "1,234.50", "Logo",
+                                            "<img pic.gif 28>", "Total", "1,234.50"}));
+        const std::string sheet = part("sheet001.htm");
+        EXPECT_NE(sheet.find("<x:ProtectContents>True</x:ProtectContents>"), std::string::npos);
+        EXPECT_NE(sheet.find("mso-displayed-decimal-separator:\"\\.\""), std::string::npos);
+        EXPECT_EQ(files(), (std::vector<std::string>{"out.mht", "parts", "pic.gif", "report.htm"}));
+    }
+    {
+        SCOPED_TRACE("HTMLCSS");
+        ReportSpec spec;
+        spec.format = GeneratedFormat::HtmlCss;
+        spec.pageMarks = true;
+        spec.pages = 3;
+        spec.rowsPerPage = 5;
+        std::vector<GeneratedPage> pages;
+        CReportCore core;
+        loadHtml(core, makeReport(spec, pages));
+        EXPECT_EQ(OutputToExcelFile(core, options(1, 3)), 0);
+        const std::string found = readArchive();
+        EXPECT_EQ(found.find("defect"), std::string::npos) << found;
+        const std::string cells = part("sheet001.htm.cells");
+        EXPECT_EQ(countOf(cells, "table\n"), 3u);
+        EXPECT_EQ(countOf(cells, " row\n"), 15u);
+        for (const std::string& text : cellTexts(cells)) {
+            EXPECT_FALSE(text.empty());
+        }
+    }
+}
+
+// A failure leaves the target as it was and no file behind.
+TEST_F(WebArchiveExport, FailuresLeaveTheTargetUnchanged) {
+    struct Case {
+        const char* name;
+        std::string image;
+        bool targetIsFolder;
+        const char* text;
+    };
+    fs::create_directory(m_dir / "folder.gif");
+    const Case cases[] = {
+        {"image that cannot be read", "folder.gif", false, "cannot be read"},
+        {"target is a folder", "none.gif", true, "[OtEFOp2]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CReportCore core;
+        loadHtml(core, imageReport(c.image));
+        ExcelOutputOptions o = options(1, 2);
+        o.images = true;
+        if (c.targetIsFolder) {
+            o.outputPath = (m_dir / "parts").string();
+        } else {
+            writeFile(m_dir / "out.mht", "old");
+        }
+        try {
+            OutputToExcelFile(core, o);
+            ADD_FAILURE() << "no failure";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.code(), -1);
+            EXPECT_NE(error.text().find(c.text), std::string::npos) << error.text();
+        }
+        EXPECT_EQ(readFile(m_dir / "out.mht"), "old");
+        EXPECT_TRUE(fs::is_empty(m_dir / "parts"));
+        EXPECT_EQ(files(),
+                  (std::vector<std::string>{"folder.gif", "out.mht", "parts", "report.htm"}));
+    }
 }
 
 }  // namespace
