@@ -195,10 +195,15 @@ void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std
     }
     const std::int32_t first = skipFirstPage ? 1 : 0;
     const std::int32_t end = pageCount - (skipLastPage ? 1 : 0);
-    // Each page's records in one pass: the first recordCount records carrying its index.
+    // Each page's records in one pass over the batch: the first ones carrying its index, as
+    // many as its entry counts.
     std::vector<std::vector<const tagOutputCellInfo*>> byPage(
         static_cast<std::size_t>(std::max(end, 0)));
-    const tagOutputCellInfo* records = pages[0].records;
+    // Every page entry points at the batch's first record.
+    const tagOutputCellInfo* records = nullptr;
+    for (std::int32_t p = 0; p < pageCount && records == nullptr; ++p) {
+        records = pages[p].records;
+    }
     for (std::int32_t i = 0; records != nullptr && i < recordCount; ++i) {
         const tagOutputCellInfo& record = records[i];
         if (record.page >= first && record.page < end) {
