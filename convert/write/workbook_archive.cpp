@@ -550,8 +550,13 @@ void WorkbookArchive::WriteFilePart(const Sink& sink, const std::string& locatio
     if (!file) {
         return;
     }
+    // The extension after the name's last dot, so that ".jpeg" is known as well as ".jpg".
+    const std::size_t slash = location.find_last_of('/');
+    const std::size_t dot = location.find_last_of('.');
     const std::string_view extension =
-        std::string_view(location).substr(location.size() > 3 ? location.size() - 3 : 0);
+        dot != std::string::npos && (slash == std::string::npos || dot > slash)
+            ? std::string_view(location).substr(dot + 1)
+            : std::string_view();
     std::string_view type = ContentTypeFromExtension(extension);
     if (type.empty()) {
         type = "application/octet-stream";

@@ -1,10 +1,10 @@
 """Reads a workbook web archive the way an outside consumer does.
 
-Usage: web_archive_check.py ARCHIVE OUTDIR
+Usage: web_archive_check.py ARCHIVE OUTDIR [--no-cells]
 
 Prints one line per finding: "defect ..." for anything Python's email package or the checks
 below object to, then "part LOCATION ENCODING TYPE" per part in order. Writes each part's decoded
-body to OUTDIR/LOCATION and, for HTML sheets, OUTDIR/LOCATION.cells: the tables as html.parser
+body to OUTDIR/LOCATION and, for HTML sheets unless --no-cells, OUTDIR/LOCATION.cells: the tables as html.parser
 sees them, one line per table, row and cell.
 """
 import email
@@ -78,7 +78,7 @@ def main():
         decoded = part.get_payload(decode=True)
         with open(os.path.join(out, location.replace("/", "_")), "wb") as f:
             f.write(decoded)
-        if location.startswith("sheet"):
+        if location.startswith("sheet") and "--no-cells" not in sys.argv[3:]:
             parser = Cells()
             parser.feed(decoded.decode("ascii"))
             parser.close()

@@ -95,14 +95,16 @@ protected:
     // Writes the archive and reads it with Python's email package and html.parser: the findings
     // and the part list; the decoded parts land in parts/, each without its last line break,
     // which belongs to the boundary line after it.
-    std::string writeAndRead(WorkbookArchive& archive, bool protect = false) {
+    std::string writeAndRead(WorkbookArchive& archive, bool protect = false,
+                             const std::string& options = "") {
         std::string data;
         archive.WriteWorkbook([&](std::string_view piece) { data += piece; }, protect);
         m_archive = data;
         writeFile(m_dir / "out.mht", data);
-        return testing::runCommand(
-            "/usr/bin/python3 " PAGINOR_TESTS_DIR "/convert/write/web_archive_check.py " +
-            (m_dir / "out.mht").string() + " " + (m_dir / "parts").string() + " 2>&1");
+        return testing::runCommand("/usr/bin/python3 " PAGINOR_TESTS_DIR
+                                   "/convert/write/web_archive_check.py " +
+                                   (m_dir / "out.mht").string() + " " + (m_dir / "parts").string() +
+                                   " " + options + " 2>&1");
     }
 
     std::string part(const std::string& name) const { return readFile(m_dir / "parts" / name); }
@@ -110,6 +112,18 @@ protected:
     fs::path m_dir;
     std::string m_archive;
 };
+
+std::vector<std::string> cellTexts(const std::string& cells) {
+    std::vector<std::string> texts;
+    std::istringstream in(cells);
+    for (std::string line; std::getline(in, line);) {
+        const auto close = line.find("] ");
+        if (line.rfind("  [", 0) == 0 && close != std::string::npos) {
+            texts.push_back(line.substr(close + 2));
+        }
+    }
+    return texts;
+}
 
 std::string sheetHead(const char* decimal, const char* thousands, const char* protect) {
     return std::string(
@@ -267,6 +281,36 @@ std::size_t countOf(const std::string& text, const std::string& word) {
     return n;
 }
 
+// Each image once, typed by its extension; a type the table does not know is a byte stream, and
+// an image whose file cannot be opened is left out.
+TEST_F(WorkbookArchiveTest, ImageParts) {
+    CReportCore core;
+    load(core, "windows-1252");
+    writeFile(m_dir / "photo.jpeg", std::string("\xFF\xD8\xFF\xE0", 4));
+    writeFile(m_dir / "shape.svgz", "s");
+    writeFile(m_dir / "a b.gif", "GIF89a");
+    BatchInput input({5});
+    const char* sources[] = {"photo.jpeg", "shape.svgz", "photo.jpeg", "a b.gif", "none.gif"};
+    for (std::int32_t r = 0; r < 5; ++r) {
+        tagOutputCellInfo image = textCell(r, 0, sources[r]);
+        image.kind = kKindImage;
+        input.add(0, image);
+    }
+    WorkbookArchive archive(core, 0);
+    archive.WriteSheetTable(false, false, 1, 1, input.info(), nullptr, input.count(), true);
+    EXPECT_EQ(writeAndRead(archive),
+              "part tabulan-xls.htm quoted-printable text/html us-ascii\n"
+              "part sheet001.htm quoted-printable text/html us-ascii\n"
+              "part photo.jpeg base64 image/jpeg -\n"
+              "part shape.svgz base64 application/octet-stream -\n"
+              "part a%20b.gif base64 image/gif -\n");
+    EXPECT_EQ(part("a%20b.gif"), "GIF89a");
+    EXPECT_EQ(
+        cellTexts(part("sheet001.htm.cells")),
+        (std::vector<std::string>{"<img photo.jpeg ->", "<img shape.svgz ->", "<img photo.jpeg ->",
+                                  "<img a%20b.gif ->", "<img none.gif ->"}));
+}
+
 // Pages are never split: a sheet ends before the page that would carry it past 65535 rows.
 // Sheets of 1 MB and more go through the temporary file.
 TEST_F(WorkbookArchiveTest, SheetsEndAtTheRowLimit) {
@@ -296,7 +340,7 @@ TEST_F(WorkbookArchiveTest, SheetsEndAtTheRowLimit) {
             expected +=
                 "part sheet00" + std::to_string(n) + ".htm quoted-printable text/html us-ascii\n";
         }
-        ASSERT_EQ(writeAndRead(archive), expected);
+        ASSERT_EQ(writeAndRead(archive, false, "--no-cells"), expected);
         const std::string frameset = part("tabulan-xls.htm");
         EXPECT_NE(frameset.find("  <x:Stylesheet HRef=\"stylesheet.css\"/>"), std::string::npos);
         for (std::size_t n = 1; n <= c.rowsPerSheet.size(); ++n) {
@@ -305,7 +349,7 @@ TEST_F(WorkbookArchiveTest, SheetsEndAtTheRowLimit) {
                                     "</x:Name> \r\n <x:WorksheetSource HRef=\"sheet00" + number +
                                     ".htm\"/>\r\n"),
                       std::string::npos);
-            EXPECT_EQ(countOf(part("sheet00" + number + ".htm.cells"), " row\n"),
+            EXPECT_EQ(countOf(part("sheet00" + number + ".htm"), "<tr>\r\n"),
                       c.rowsPerSheet[n - 1]);
         }
         EXPECT_EQ(countOf(frameset, "<x:ExcelWorksheet>"), c.rowsPerSheet.size());
@@ -422,18 +466,6 @@ std::string imageReport(const std::string& image) {
             "</table><!--9876543210_PageMark_Foot-->\r\n";
     }
     return html + "</body>\r\n</html>\r\n";
-}
-
-std::vector<std::string> cellTexts(const std::string& cells) {
-    std::vector<std::string> texts;
-    std::istringstream in(cells);
-    for (std::string line; std::getline(in, line);) {
-        const auto close = line.find("] ");
-        if (line.rfind("  [", 0) == 0 && close != std::string::npos) {
-            texts.push_back(line.substr(close + 2));
-        }
-    }
-    return texts;
 }
 
 // Whole exports read back by the outside consumers: one table per page, the cells' texts, the
