@@ -226,7 +226,7 @@ void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std
         }
         // The page's table is complete before it joins the sheet: a failure leaves no open table.
         std::string table;
-        writePage(table, pages[p], byPage[static_cast<std::size_t>(p)], columns, images);
+        writePage(table, rows, byPage[static_cast<std::size_t>(p)], columns, images);
         Sheet& sheet = m_sheets.back();
         sheet.text += table;
         m_sheetRows += rows;
@@ -237,10 +237,9 @@ void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std
     }
 }
 
-void WorkbookArchive::writePage(std::string& out, const tagOutputPageInfo& page,
+void WorkbookArchive::writePage(std::string& out, std::int32_t rows,
                                 const std::vector<const tagOutputCellInfo*>& records,
                                 std::int32_t columns, bool images) {
-    const auto rows = static_cast<std::int32_t>(page.rowCount);
     out += "<TABLE>\r\n";
     if (rows > 0 && columns > 0) {
         PageGrid grid(rows, columns);

@@ -69,7 +69,7 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
 
-    void writePage(std::string& out, const tagOutputPageInfo& page,
+    void writePage(std::string& out, std::int32_t rows,
                    const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns,
                    bool images);
     void writeCell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
