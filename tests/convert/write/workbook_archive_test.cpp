@@ -270,6 +270,53 @@ TEST_F(WorkbookArchiveTest, CellsOfAPage) {
               "  [align=left] 1,5\n");
     EXPECT_EQ(part("pic.gif"), gif);
     EXPECT_EQ(part("logo.xyz"), "logo bytes");
+    const std::string header =
+        "MIME-Version: 1.0\r\n"
+        "X-Document-Type: Workbook\r\n"
+        "Content-Type: multipart/related; boundary=\"----=_NextPart_01C9ECD4.4FF9C280\"\r\n"
+        "\r\n"
+        "This document is a Single File Web Page, also known as a Web Archive file.  If you are "
+        "seeing this message, your browser or editor doesn't support Web Archive files.  Please "
+        "download a browser that supports Web Archive, such as Microsoft Internet Explorer.\r\n"
+        "\r\n"
+        "------=_NextPart_01C9ECD4.4FF9C280\r\n"
+        "Content-Location: tabulan-xls.htm\r\n"
+        "Content-Transfer-Encoding: quoted-printable\r\n"
+        "Content-Type: text/html; charset=\"us-ascii\"\r\n"
+        "\r\n";
+    EXPECT_EQ(m_archive.substr(0, header.size()), header);
+    const std::string site = supportAddress().substr(supportAddress().find('@') + 1);
+    EXPECT_EQ(part("tabulan-xls.htm"),
+              "<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"\r\n"
+              "xmlns:x=\"urn:schemas-microsoft-com:office:excel\"\r\n"
+              "xmlns=\"http://www.w3.org/TR/REC-html40\">\r\n"
+              "<head>\r\n"
+              "<meta name=\"Excel Workbook Frameset\">\r\n"
+              "<meta http-equiv=Content-Type content=\"text/html; charset=us-ascii\">\r\n"
+              "<meta name=ProgId content=Excel.Sheet>\r\n"
+              "<meta name=Generator content=\"Tabulan\">\r\n"
+              "<!--[if gte mso 9]><xml>\r\n"
+              " <o:DocumentProperties>\r\n"
+              "  <o:Author>Tabulan, web site: " +
+                  site +
+                  "</o:Author>\r\n"
+                  "  <o:Version>11.5606</o:Version>\r\n"
+                  " </o:DocumentProperties>\r\n"
+                  "</xml><![endif]-->\r\n"
+                  "<!--[if gte mso 9]><xml>\r\n"
+                  " <x:ExcelWorkbook>\r\n"
+                  "  <x:ExcelWorksheets>\r\n"
+                  "   <x:ExcelWorksheet>\r\n"
+                  "    <x:Name>Sheet1</x:Name> \r\n"
+                  " <x:WorksheetSource HRef=\"sheet001.htm\"/>\r\n"
+                  "   </x:ExcelWorksheet>\r\n"
+                  "  </x:ExcelWorksheets>\r\n"
+                  "  <x:Stylesheet HRef=\"stylesheet.css\"/>\r\n"
+                  "  <x:ActiveSheet>0</x:ActiveSheet>\r\n"
+                  " </x:ExcelWorkbook>\r\n"
+                  "</xml><![endif]-->\r\n"
+                  "</head>\r\n"
+                  "</html>\r\n");
     EXPECT_EQ(m_archive.substr(m_archive.size() - 38), "\r\n------=_NextPart_01C9ECD4.4FF9C280--");
 }
 
