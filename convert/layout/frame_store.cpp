@@ -38,6 +38,8 @@ void FrameStore::clear() {
     m_frames.clear();
     m_regions.clear();
     m_strips.clear();
+    m_deferred.clear();
+    m_deferredSet.clear();
     m_lineRecords = 0;
 }
 

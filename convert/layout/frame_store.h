@@ -7,10 +7,12 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <unordered_set>
 #include <vector>
 
-#include "convert/read/box_reader.h"
 #include "convert/layout/cell_grid.h"
+#include "convert/read/box_reader.h"
 
 namespace paginor {
 
@@ -57,6 +59,15 @@ struct tagFrameInfo {
     std::int32_t page = 0;
 };
 
+// Joins b's rectangle into a when they stand edge to edge (differences below 19 touch).
+bool MergeNearbyRects(tagFrameInfo& a, const tagFrameInfo& b);
+// True when lo2 <= p <= hi2 and lo1 <= q <= hi1.
+bool IsPointInRanges(std::int32_t p, std::int32_t lo1, std::int32_t hi1, std::int32_t q,
+                     std::int32_t lo2, std::int32_t hi2);
+// A piece's reference point: its vertical centre and a point three tenths into it, in tenths.
+std::int64_t verticalReference(const tagDivInfo& piece);
+std::int64_t horizontalReference(const tagDivInfo& piece);
+
 class FrameStore final : public FrameCollector, public RegionColours {
 public:
     // Errors are stored in engine before ConvertError is thrown.
@@ -93,6 +104,19 @@ public:
     void DissolveThinFrames(std::vector<tagDivInfo*>& pending);
     void DetachFrameDivs(std::int32_t frame, std::vector<tagDivInfo*>& pending);
 
+    // Preparation of the frame road.
+    void SwapFrames(std::int32_t i, std::int32_t j);
+    void SortFramesByTop(std::int32_t first, std::int32_t last);
+    void SortFramesByLeft(std::int32_t first, std::int32_t last);
+    // False when no frame set worth laying out remains (the frame count is then 0).
+    bool PrepareFrames(const std::vector<tagDivInfo*>& pending, std::int32_t pageCount);
+    bool FindFrameForDiv(const tagDivInfo& box, std::int32_t& index) const;
+    // Moves the pieces that fall in a frame to its inside list; the others stay pending.
+    void SplitDivsByFrame(std::vector<tagDivInfo*>& pending, std::int64_t& inFrame,
+                          std::int64_t& loose);
+    void AddDeferredDiv(tagDivInfo* box);
+    const std::deque<tagDivInfo*>& deferred() const { return m_deferred; }
+
     tagFrameInfo& GetFrame(std::int32_t index);
     LineList& strips() { return m_strips; }
     const LineList& strips() const { return m_strips; }
@@ -107,10 +131,15 @@ private:
     void takeLineRecord();
     void releaseLineRecords(std::size_t count);
     void releaseFrameLines(const tagFrameInfo& frame);
+    void mergeFrameInto(std::int32_t target, std::int32_t source);
+    void consolidateFrames();
+    void dropOverDenseFrames(const std::vector<tagDivInfo*>& pending);
 
     CConvertEngine& m_engine;
     std::vector<tagFrameInfo> m_frames;
     std::vector<tagRegionInfo> m_regions;  // newest first
+    std::deque<tagDivInfo*> m_deferred;    // newest first
+    std::unordered_set<const tagDivInfo*> m_deferredSet;
     LineList m_strips;
     std::size_t m_lineRecords = 0;  // segments held by frame lines and strips
 };
