@@ -44,6 +44,20 @@ struct tagRegionInfo {
     std::uint32_t colour = 0;
 };
 
+// A cell of a frame's own grid.
+inline constexpr std::int32_t kFrameCellUnset = 0;
+inline constexpr std::int32_t kFrameCellOwner = 1;
+inline constexpr std::int32_t kFrameCellCovered = 2;
+inline constexpr std::int32_t kFrameCellSingle = 3;
+
+struct tagFrameCell {
+    std::int32_t kind = kFrameCellUnset;
+    std::int32_t rowSpan = 0;     // a covered cell: its owner's row
+    std::int32_t columnSpan = 0;  // a covered cell: its owner's column
+    std::vector<tagDivInfo*> pieces;
+    std::uint32_t background = kNoBackground;
+};
+
 struct tagFrameInfo {
     std::int32_t top = 0;
     std::int32_t left = 0;
@@ -57,6 +71,30 @@ struct tagFrameInfo {
     std::array<std::vector<tagDivInfo*>, 4> sides;  // above, below, left, right
     std::int32_t boxCount = 0;
     std::int32_t page = 0;
+    // The frame's own grid: line positions in order and rows x columns cells.
+    std::vector<std::int32_t> rowPositions;
+    std::vector<std::int32_t> columnPositions;
+    std::vector<tagFrameCell> grid;
+    // Placement on the sheet; rows above and columns left of the frame are negative.
+    std::int32_t rowOffset = 0;
+    std::int32_t columnOffset = 0;
+    std::int32_t rowsAbove = 0;
+    std::int32_t rows = 0;
+    std::int32_t rowsBelow = 0;
+    std::int32_t lastColumn = 0;
+    std::int32_t firstColumn = 0;
+    std::int32_t laidOutColumns = 0;
+
+    std::int32_t gridRows() const {
+        return rowPositions.empty() ? 0 : static_cast<std::int32_t>(rowPositions.size()) - 1;
+    }
+    std::int32_t gridColumns() const {
+        return columnPositions.empty() ? 0 : static_cast<std::int32_t>(columnPositions.size()) - 1;
+    }
+    tagFrameCell& cell(std::int32_t row, std::int32_t column) {
+        return grid[static_cast<std::size_t>(row) * static_cast<std::size_t>(gridColumns()) +
+                    static_cast<std::size_t>(column)];
+    }
 };
 
 // Joins b's rectangle into a when they stand edge to edge (differences below 19 touch).
@@ -119,6 +157,7 @@ public:
 
     tagFrameInfo& GetFrame(std::int32_t index);
     LineList& strips() { return m_strips; }
+    void RestoreStrips(const LineList& strips);
     const LineList& strips() const { return m_strips; }
     const std::vector<tagRegionInfo>& regions() const { return m_regions; }
 
