@@ -10,6 +10,7 @@
 #include "convert/layout/cell_grid.h"
 #include "convert/layout/frame_store.h"
 #include "convert/layout/layout_tree.h"
+#include "convert/read/box_reader.h"
 
 namespace paginor {
 namespace {
@@ -59,9 +60,13 @@ std::int32_t CConvertEngine::layOutSmallGrid(std::vector<tagDivInfo*>& pieces) {
         return 0;
     }
     linkInOrder(pieces);
+    for (tagDivInfo* p : pieces) {
+        p->rowSpan = 1;
+    }
     CellGrid grid(*this, m_frames.get());
     grid.PlacePiecesInLines(pieces.front(), nullptr);
     grid.MergeRowLines();
+    grid.SpreadTallPieces([this] { return m_boxReader->NewDivRecord(); });
     grid.FillGrid(0, static_cast<std::int32_t>(grid.rowLines().size()), 0,
                   static_cast<std::int32_t>(grid.columnLines().size()));
     OptimiseColumns(true);
@@ -80,7 +85,7 @@ std::int32_t CConvertEngine::layOutSmallGrid(std::vector<tagDivInfo*>& pieces) {
             piece->row = r;
             piece->column = std::max(cell.outputColumn, 0);
             piece->columnSpan = std::max(cell.columnSpan, 1);
-            piece->rowSpan = std::max(cell.rowSpan, 1);
+            piece->rowSpan = std::max({cell.rowSpan, piece->rowSpan, 1});
             kept.push_back(piece);
         }
     }
