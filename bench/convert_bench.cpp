@@ -77,12 +77,30 @@ std::string cssSpan(const char* style, int top, int left, int width, const std::
            (right ? "; text-align:right" : "") + "\">" + text + "</span>\r\n";
 }
 
+std::string cssBox(int top, int left, int width, int height) {
+    return "<div style=\"position:absolute; top:" + std::to_string(top) +
+           "pt; left:" + std::to_string(left) + "pt; width:" + std::to_string(width) +
+           "pt; height:" + std::to_string(height) + "pt; border-style:solid\"></div>\r\n";
+}
+
 // One page of the HTMLCSS report; tops run on from page to page as the report server writes them.
-std::string cssPageText(int page, int pages) {
+// A ruled page draws its table as an outline and a bordered box per cell.
+std::string cssPageText(int page, int pages, bool ruled) {
     constexpr int kPitch = 792;
     const int top = (page - 1) * kPitch;
     std::string text = "<div style=\"position:absolute; top:" + std::to_string(top) +
                        "pt; left:0pt\"><!--9876543210_PageMark_Head--></div>\r\n";
+    if (ruled) {
+        text += cssBox(top + 38, 35, 54 * kColumns, 18 + 13 * kRows);
+        for (int c = 0; c < kColumns; ++c) {
+            text += cssBox(top + 38, 35 + 54 * c, 54, 18);
+        }
+        for (int r = 0; r < kRows; ++r) {
+            for (int c = 0; c < kColumns; ++c) {
+                text += cssBox(top + 56 + 13 * r, 35 + 54 * c, 54, 13);
+            }
+        }
+    }
     text += cssSpan("c1", top + 20, 36, 300, "Northgate Supply Company", false);
     text += cssSpan("c2", top + 20, 400, 176,
                     "Page " + std::to_string(page) + " of " + std::to_string(pages), true);
@@ -103,14 +121,14 @@ std::string cssPageText(int page, int pages) {
     return text;
 }
 
-bool writeCssReport(const std::string& path, int pages) {
+bool writeCssReport(const std::string& path, int pages, bool ruled) {
     std::ofstream out(path, std::ios::binary);
     out << "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
            "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n"
            "<style>#c1 {font:bold 8pt \"Arial\"; color:#000000}</style>\r\n"
            "<style>#c2 {font:8pt \"Arial\"; color:#000000}</style>\r\n</head>\r\n<body>\r\n";
     for (int page = 1; page <= pages; ++page) {
-        out << cssPageText(page, pages);
+        out << cssPageText(page, pages, ruled);
     }
     out << "</body>\r\n</html>\r\n";
     return static_cast<bool>(out);
@@ -242,10 +260,14 @@ int main(int argc, char** argv) {
     std::vector<double> peaks;
     std::vector<double> cssPeaks;
     std::vector<double> archivePeaks;
+    std::vector<double> ruledPeaks;
     for (int pages : pageCounts) {
         const std::string report = folder + "/report-" + std::to_string(pages) + ".htm";
         const std::string cssReport = folder + "/report-css-" + std::to_string(pages) + ".htm";
-        if (!writeReport(report, pages) || !writeCssReport(cssReport, pages)) {
+        const std::string ruledReport =
+            folder + "/report-ruled-" + std::to_string(pages) + ".htm";
+        if (!writeReport(report, pages) || !writeCssReport(cssReport, pages, false) ||
+            !writeCssReport(ruledReport, pages, true)) {
             std::fprintf(stderr, "cannot write the reports into %s\n", folder.c_str());
             return 2;
         }
@@ -290,8 +312,20 @@ int main(int argc, char** argv) {
         print("HTMLCSS delimited", pages, cssText, office.ok ? office.seconds : 0);
         met = met && cssXml.ok && cssText.ok;
         cssPeaks.push_back(std::max(cssXml.peakMiB, cssText.peakMiB));
+
+        const Run ruledXml = inChild([&] {
+            return convert(ruledReport, folder + "/out-ruled.xml",
+                           paginor::ExportFileFormat::SpreadsheetMl, pages);
+        });
+        print("Ruled SpreadsheetML", pages, ruledXml, office.ok ? office.seconds : 0);
+        met = met && ruledXml.ok;
+        if (pages == pageCounts.back() && ruledXml.seconds > 2 * cssXml.seconds) {
+            std::printf("Target missed: ruled pages within twice the HTMLCSS grid road's time\n");
+            met = false;
+        }
+        ruledPeaks.push_back(ruledXml.peakMiB);
     }
-    for (const auto* series : {&peaks, &cssPeaks, &archivePeaks}) {
+    for (const auto* series : {&peaks, &cssPeaks, &archivePeaks, &ruledPeaks}) {
         if (series->size() >= 2 && series->back() > 1.5 * series->front()) {
             std::printf(
                 "Target missed: peak memory of the longest report within 1.5 times the "

@@ -8,6 +8,7 @@
 #include "convert/read/box_reader.h"
 #include "convert/layout/cell_grid.h"
 #include "convert/layout/frame_store.h"
+#include "convert/layout/layout_tree.h"
 #include "convert/read/html_scan.h"
 #include "convert/read/text_measurer.h"
 #include "core/report_core.h"
@@ -30,6 +31,7 @@ void CConvertEngine::Init(CReportCore* report, std::int32_t format, const char* 
     m_colourFlag = false;
     m_fontFlag = false;
     m_headerFooterRemoval = false;
+    m_frameEngineAllowed = true;
     m_styles.reset();
     m_frames.reset();
     m_boxReader.reset();
@@ -295,7 +297,45 @@ bool CConvertEngine::GetCSVOutput104(
                 }
                 return true;
             }
-            // Until frames are laid out, every batch takes the grid road.
+            std::int32_t frameColumns = 0;
+            if (UseFrameRoad(&frameColumns)) {
+                m_outputColumnCount = frameColumns;
+                if (outputKind == kOutputDelimited) {
+                    trace("UseEngine102_start#3");
+                    WriteFramesDelimited(pageBreakLines, frameColumns, keepFirstPage,
+                                         keepLastPage);
+                    if (output != nullptr) {
+                        *output = m_outputText.c_str();
+                    }
+                    if (textLength != nullptr) {
+                        *textLength = static_cast<std::int64_t>(m_outputText.size());
+                    }
+                } else {
+                    trace("UseEngine102_start#4");
+                    std::int32_t count = 0;
+                    OutputFramesToRecords(frameColumns, &count, batch);
+                    trace("UseEngine102_start#5");
+                    if (output != nullptr) {
+                        *output = m_records.data();
+                    }
+                    if (recordCount != nullptr) {
+                        *recordCount = count;
+                    }
+                    GetDominantFont(batch);
+                }
+                if (outputColumns != nullptr) {
+                    *outputColumns = frameColumns;
+                }
+                if (colourFlag != nullptr) {
+                    *colourFlag = m_colourFlag ? 1 : 0;
+                }
+                trace("UseEngine102_start#6");
+                if (driverFlag != nullptr) {
+                    *driverFlag = 0;
+                }
+                trace("UseEngine102_start#7");
+                return true;
+            }
             BuildCellGrid();
             if (!m_frames->strips().empty() && LayOutSideBySide()) {
                 if (driverFlag != nullptr) {

@@ -17,6 +17,9 @@ class BoxReader;
 class CReportCore;
 class CellGrid;
 class FrameStore;
+class LayoutTree;
+struct tagDivInfo;
+struct tagFrameInfo;
 class StyleSheet;
 class TextMeasurer;
 
@@ -109,6 +112,7 @@ private:
     friend class HtmlTableReader;
     friend class ColumnOptimiser;
     friend class SideBySideLayout;
+    friend class LayoutTree;
     friend struct EngineTestAccess;
 
     [[noreturn]] void raise(std::int32_t code);
@@ -156,6 +160,32 @@ private:
                            std::size_t rowEnd) const;
     void sortRecords(std::size_t first, std::size_t last);
     void WriteDelimitedText(bool pageBreakLines, bool keepFirstPage, bool keepLastPage);
+
+    // The frame road of HTMLCSS batches. True when the batch was laid out on its frames.
+    bool UseFrameRoad(std::int32_t* outputColumns);
+    std::vector<tagDivInfo*> RemoveOuterHeadersFooters();
+    void BuildFrameGrids();
+    void CopyFrameLines(tagFrameInfo& frame);
+    void LabelFrameCells(tagFrameInfo& frame);
+    void JoinPartnerBoxes(tagFrameInfo& frame);
+    void DistributeFrameBoxes(tagFrameInfo& frame);
+    void SplitCrowdedCells(tagFrameInfo& frame);
+    void LayOutAboveBelow();
+    void LayOutLeftRight(tagFrameInfo& frame, std::int32_t side);
+    void BuildFrameColumns(const tagFrameInfo& frame, std::int32_t offset,
+                           std::vector<tagDivInfo*>& pieces);
+    void MapFrameRows(const tagFrameInfo& frame, std::int32_t& rows,
+                      std::vector<std::int32_t>& map);
+    void PlaceFrames(std::int32_t& width);
+    void MeasureLayout(std::int32_t element);
+    void PlaceLayoutFrames(std::int32_t element, std::int32_t column, std::int32_t row);
+    void PlaceDeferredRows(std::int32_t first, std::int32_t last, std::int32_t& row);
+    void OutputFramesToRecords(std::int32_t columns, std::int32_t* recordCount,
+                               tagOutputBatchInfo* batch);
+    void WriteFramesDelimited(bool pageBreakLines, std::int32_t columns, bool keepFirstPage,
+                              bool keepLastPage);
+    // Pieces on a grid of their own; returns its rows (columns in m_outputColumnCount).
+    std::int32_t layOutSmallGrid(std::vector<tagDivInfo*>& pieces);
 
     EngineLimits m_limits;
     std::int32_t m_errorCode = 0;
@@ -218,6 +248,14 @@ private:
     // The pieces and joined texts of the batch; the records point into them.
     std::unique_ptr<BoxReader> m_boxReader;
     std::unique_ptr<CellGrid> m_cellGrid;
+    // The frame road: its layout tree, the rows placed between bands, and whether later
+    // batches may still take it.
+    std::unique_ptr<LayoutTree> m_layoutTree;
+    std::vector<tagDivInfo*> m_deferredPieces;
+    std::vector<std::int32_t> m_deferredGridRows;  // each deferred piece's row on its own grid
+    bool m_frameEngineAllowed = true;
+    bool m_keepFirstPage = true;
+    bool m_keepLastPage = true;
 };
 
 }  // namespace paginor

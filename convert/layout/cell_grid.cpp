@@ -577,6 +577,54 @@ void CellGrid::ExtendTallCells() {
     m_engine.CountColumnCells();
 }
 
+void CellGrid::SpreadTallPieces(const std::function<tagDivInfo*()>& newRecord) {
+    std::vector<tagDivInfo*> pieces;
+    for (std::size_t i = 0; i < m_rowLines.size(); ++i) {
+        m_rowLines[i].gridRow = static_cast<std::int32_t>(i);
+        for (tagDivInfo* p = m_rowLines[i].first; p != nullptr; p = p->next) {
+            p->row = static_cast<std::int32_t>(i);
+            pieces.push_back(p);
+        }
+    }
+    for (tagDivInfo* piece : pieces) {
+        if (piece->kind == kKindCoveredCopy) {
+            continue;
+        }
+        piece->rowSpan = 1;
+        // The next piece below in the piece's column bounds the walk.
+        std::size_t lowest = m_rowLines.size() - 1;
+        if (piece->nextInColumn != nullptr) {
+            lowest = static_cast<std::size_t>(piece->nextInColumn->row);
+        }
+        const std::int32_t bottom = bottomOf(*piece);
+        std::vector<std::int32_t> reached;
+        for (std::size_t line = static_cast<std::size_t>(piece->row) + 1;
+             line <= lowest && line < m_rowLines.size() && m_rowLines[line].top < bottom; ++line) {
+            bool overlaps = false;
+            for (const tagDivInfo* p = m_rowLines[line].first; p != nullptr && !overlaps;
+                 p = p->next) {
+                overlaps = p->leftEdge < piece->rightEdge && piece->leftEdge < p->rightEdge;
+            }
+            if (overlaps) {
+                break;
+            }
+            reached.push_back(m_rowLines[line].top);
+        }
+        for (const std::int32_t top : reached) {
+            tagDivInfo* copy = newRecord();
+            const std::int32_t order = copy->order;
+            *copy = *piece;
+            copy->order = order;
+            copy->kind = kKindCoveredCopy;
+            copy->textLength = 0;
+            copy->top = top;
+            copy->joinedTo = nullptr;
+            AddDivToLines(copy);
+        }
+        piece->rowSpan = 1 + static_cast<std::int32_t>(reached.size());
+    }
+}
+
 void CellGrid::JoinDivTexts(tagDivInfo* first, const tagDivInfo* second) {
     if (second->textLength <= 0 || second->text == nullptr) {
         return;

@@ -5,10 +5,11 @@
 // cells filled from the lines.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
-#include "convert/read/box_reader.h"
 #include "convert/convert_types.h"
+#include "convert/read/box_reader.h"
 
 namespace paginor {
 
@@ -63,6 +64,9 @@ public:
     void FillGrid(std::int32_t firstRow, std::int32_t rows, std::int32_t firstColumn,
                   std::int32_t columns);
     void ExtendTallCells();
+    // Tall pieces get covered copies in the lines below them that they reach and nothing else
+    // overlaps; a piece's row span counts its copies.
+    void SpreadTallPieces(const std::function<tagDivInfo*()>& newRecord);
     void JoinDivTexts(tagDivInfo* first, const tagDivInfo* second);
 
     const std::vector<tagRowLineInfo>& rowLines() const { return m_rowLines; }

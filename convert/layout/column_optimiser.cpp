@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "convert/read/box_reader.h"
-#include "convert/layout/column_scoring.h"
 #include "convert/convert_engine.h"
+#include "convert/layout/column_scoring.h"
+#include "convert/read/box_reader.h"
 
 namespace paginor {
 

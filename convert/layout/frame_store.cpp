@@ -38,6 +38,8 @@ void FrameStore::clear() {
     m_frames.clear();
     m_regions.clear();
     m_strips.clear();
+    m_deferred.clear();
+    m_deferredSet.clear();
     m_lineRecords = 0;
 }
 
@@ -374,6 +376,18 @@ void FrameStore::DissolveThinFrames(std::vector<tagDivInfo*>& pending) {
         ++kept;
     }
     m_frames.erase(m_frames.begin() + static_cast<std::ptrdiff_t>(kept), m_frames.end());
+}
+
+void FrameStore::RestoreStrips(const LineList& strips) {
+    const auto segments = [](const LineList& lines) {
+        std::size_t count = 0;
+        for (const SegmentLine& line : lines) {
+            count += line.segments.size();
+        }
+        return count;
+    };
+    m_lineRecords = m_lineRecords - std::min(m_lineRecords, segments(m_strips)) + segments(strips);
+    m_strips = strips;
 }
 
 tagFrameInfo& FrameStore::GetFrame(std::int32_t index) {

@@ -414,11 +414,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
             previous = nullptr;
             continue;
         }
-        if (m_pool.size() >= m_engine.m_limits.pieces) {
-            throw ConvertError(m_engine.SetError(kErrDivPool));
-        }
-        tagDivInfo& piece = m_pool.emplace_back();
-        piece.order = static_cast<std::int32_t>(m_pool.size());
+        tagDivInfo& piece = *NewDivRecord();
         piece.page = page;
         piece.text = content.text != nullptr ? content.text : lt;
         piece.textLength = content.length;
@@ -767,6 +763,15 @@ void BoxReader::removeCoveredPieces(const tagDivRectInfo& box) {
         }
         piece = before;
     }
+}
+
+tagDivInfo* BoxReader::NewDivRecord() {
+    if (m_pool.size() >= m_engine.m_limits.pieces) {
+        throw ConvertError(m_engine.SetError(kErrDivPool));
+    }
+    tagDivInfo& piece = m_pool.emplace_back();
+    piece.order = static_cast<std::int32_t>(m_pool.size());
+    return &piece;
 }
 
 void BoxReader::append(tagDivInfo* piece) {

@@ -133,6 +133,8 @@ public:
     // The head of the piece list, for the passes that relink the pieces.
     tagDivInfo* pieces() { return m_head; }
     const tagDivInfo* lastPiece() const { return m_tail; }
+    // A zeroed record from the piece pool (error 10 when the pool is full).
+    tagDivInfo* NewDivRecord();
     // The top of each page's first text element in points, -1 for a page without one.
     const std::vector<std::int32_t>& pageTops() const { return m_pageTops; }
 

@@ -1,8 +1,11 @@
 // The grid as delimited text: TAB between columns, CR LF after every row.
 
+#include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "convert/convert_engine.h"
+#include "convert/layout/frame_store.h"
 
 namespace paginor {
 
@@ -82,6 +85,92 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
         for (; position < m_outputColumnCount - 1; ++position) {
             m_outputText.push_back('\t');
         }
+        m_outputText += "\r\n";
+    }
+    if (pageBreakLines) {
+        m_outputText += "\r\n";
+    }
+}
+
+void CConvertEngine::WriteFramesDelimited(bool pageBreakLines, std::int32_t columns,
+                                          bool keepFirstPage, bool keepLastPage) {
+    m_outputText.clear();
+    columns = std::max(columns, 1);
+    struct Placed {
+        std::int32_t row;
+        std::int32_t column;
+        const tagDivInfo* piece;
+    };
+    std::vector<Placed> placed;
+    const auto place = [&](std::int32_t row, std::int32_t column, const tagDivInfo* p) {
+        if (p->text != nullptr && p->textLength > 0 &&
+            (p->kind == kKindText || p->kind == kKindLink)) {
+            placed.push_back({row, std::clamp(column, 0, columns - 1), p});
+        }
+    };
+    for (std::int32_t i = 0; i < m_frames->frameCount(); ++i) {
+        tagFrameInfo& f = m_frames->GetFrame(i);
+        for (std::int32_t r = 0; r < f.gridRows(); ++r) {
+            for (std::int32_t c = 0; c < f.gridColumns(); ++c) {
+                for (const tagDivInfo* p : f.cell(r, c).pieces) {
+                    place(f.rowOffset + r, f.columnOffset + c, p);
+                }
+            }
+        }
+        for (const tagDivInfo* p : f.sides[0]) {
+            place(f.rowOffset + p->row, f.columnOffset + p->column, p);
+        }
+    }
+    for (const tagDivInfo* p : m_deferredPieces) {
+        place(p->row, p->column, p);
+    }
+    // Pieces sharing a position keep both texts, in reading order.
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+        return a.row != b.row
+                   ? a.row < b.row
+                   : (a.column != b.column ? a.column < b.column : a.piece->order < b.piece->order);
+    });
+    const std::string blankLine = std::string(static_cast<std::size_t>(columns - 1), '\t') + "\r\n";
+    std::int32_t currentPage = -1;
+    std::int32_t nextRow = placed.empty() ? 0 : std::min(placed.front().row, 0);
+    for (std::size_t k = 0; k < placed.size();) {
+        const std::int32_t row = placed[k].row;
+        // Rows without pieces stay as empty lines; rows of dropped pages leave none.
+        for (; nextRow < row; ++nextRow) {
+            m_outputText += blankLine;
+        }
+        nextRow = row + 1;
+        std::string line;
+        std::int32_t position = 0;
+        bool written = false;
+        for (; k < placed.size() && placed[k].row == row; ++k) {
+            const Placed& at = placed[k];
+            const std::int32_t page = at.piece->page;
+            if ((page == 0 && !keepFirstPage) || (page == m_pageCount - 1 && !keepLastPage)) {
+                continue;
+            }
+            if (pageBreakLines && page > currentPage) {
+                if (currentPage >= 0) {
+                    m_outputText += "\r\n";
+                }
+                currentPage = page;
+            }
+            if (written && at.column <= position) {
+                line.push_back(' ');
+            }
+            for (; position < at.column; ++position) {
+                line.push_back('\t');
+            }
+            AppendBlanked(line, at.piece->text, at.piece->textLength);
+            written = true;
+        }
+        if (!written) {
+            continue;
+        }
+        for (; position < columns - 1; ++position) {
+            line.push_back('\t');
+        }
+        m_outputText += line;
         m_outputText += "\r\n";
     }
     if (pageBreakLines) {

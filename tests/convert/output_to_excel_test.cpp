@@ -231,6 +231,33 @@ TEST_F(OutputToExcel, LibreOfficeReadsTheSpreadsheetMlOfAFixture) {
               "Printed by Paginor,,\n");
 }
 
+// A report whose tables are drawn as ruled boxes keeps each table's cells on its own rules.
+TEST_F(OutputToExcel, LibreOfficeReadsAFramedReport) {
+    CReportCore core;
+    load(core, readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "htmlcss" / "framed_report.rrph"));
+    ExcelOutputOptions o = options(ExportFileFormat::SpreadsheetMl, 1, 2);
+    o.outputPath = (m_dir / "framed.xml").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(testing::runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
+    const std::string dir = m_dir.string();
+    testing::runCommand("cd " + dir + " && HOME=" + dir +
+                        " soffice --headless --norestore --convert-to csv:\"Text - txt - "
+                        "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false --outdir " +
+                        dir + " " + o.outputPath + " > /dev/null 2>&1");
+    EXPECT_EQ(readText(m_dir / "framed.csv"),
+              "Stock Report,,Page 1 of 2\n"
+              "Item,Qty,Price\n"
+              "Bolt,\"12\",\"0.5\"\n"
+              "Nut,\"7\",\"0.2\"\n"
+              ",,\n"
+              ",,Total\n"
+              "Stock Report,,Page 2 of 2\n"
+              "Item,Qty,Price\n"
+              "Washer,\"30\",\"0.05\"\n"
+              "Pin,\"4\",\"1.1\"\n"
+              ",,Total\n");
+}
+
 // A failed conversion names its cause and leaves the target as it was, without leftovers.
 TEST_F(OutputToExcel, FailuresLeaveTheTargetUnchanged) {
     struct Case {

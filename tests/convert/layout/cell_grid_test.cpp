@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/read/box_reader.h"
 #include "convert/convert_engine.h"
+#include "convert/read/box_reader.h"
 #include "convert/read/text_measurer.h"
 #include "tests/convert/convert_harness.h"
 
@@ -354,6 +354,38 @@ TEST(CellGrid, GridOfAReadReport) {
     build(grid, pieces);
     EXPECT_EQ(dumpGrid(grid), "r0|Name|Qty|\nr1|Bolt|12|\nr2|Nut|7|\nr3|Washer|30|\n");
     EXPECT_EQ(grid.rowInfo(3).page, 1);
+}
+
+// A tall piece gets covered copies in the lines it reaches, up to the next piece of its column
+// and never where another piece overlaps it.
+TEST(CellGrid, SpreadTallPiecesCopyIntoTheLinesTheyReach) {
+    CConvertEngine engine;
+    CellGrid grid(engine);
+    Pieces pieces;
+    tagDivInfo* tall = pieces.add(0, 0, "Tall", 40);
+    pieces.add(100, 0, "a");
+    pieces.add(100, 12, "b");
+    pieces.add(100, 24, "c");
+    pieces.add(100, 36, "d");
+    tagDivInfo* bounded = pieces.add(200, 0, "Bounded", 40);
+    pieces.add(200, 24, "e");
+    tagDivInfo* blocked = pieces.add(300, 0, "Blocked", 40);
+    pieces.add(320, 12, "f");
+    ASSERT_TRUE(grid.PlacePiecesInLines(pieces.head, nullptr));
+    std::deque<tagDivInfo> copies;
+    grid.SpreadTallPieces([&] { return &copies.emplace_back(); });
+    grid.FillGrid(0, static_cast<std::int32_t>(grid.rowLines().size()), 0,
+                  static_cast<std::int32_t>(grid.columnLines().size()));
+    EXPECT_EQ(tall->rowSpan, 4);
+    EXPECT_EQ(bounded->rowSpan, 2);
+    EXPECT_EQ(blocked->rowSpan, 1);
+    EXPECT_EQ(copies.size(), 4u);
+    // The grid then extends the tall cells over the rows left empty below them.
+    EXPECT_EQ(dumpGrid(grid),
+              "r0|Tall|a|Bounded|Blocked||\n"
+              "r1|^|b|^|^|f|\n"
+              "r2|^|c|e|^|^|\n"
+              "r3|^|d|^|^|^|\n");
 }
 
 }  // namespace
