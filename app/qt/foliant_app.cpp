@@ -11,6 +11,7 @@
 
 #include "app/qt/download_dlg.h"
 #include "app/settings_install.h"
+#include "platform/fault_translation.h"
 #include "platform/process.h"
 #include "platform/settings_table.h"
 
@@ -26,8 +27,9 @@ CFoliantApp::CFoliantApp() = default;
 CFoliantApp::~CFoliantApp() = default;
 
 bool CFoliantApp::InitInstance(const std::vector<std::string>& arguments) {
-    // Steps 1 to 3: the structured-exception translator and OLE have no Linux counterpart; the
+    // Steps 1 to 3: faults are reported from here on (OLE has no Linux counterpart); the
     // document, frame and view are built here.
+    InstallFaultTranslator();
     m_window = std::make_unique<MainWindow>(m_doc, m_ui, m_settings);
     m_ui.setParentWindow(m_window.get());
     m_doc.report().setProgressSink([this](int percent) { postProgress(percent); });
@@ -104,6 +106,7 @@ void CFoliantApp::runJob(DownloadState& state, DownloadMode mode) {
     DownloadDlg dialog(m_window.get());
     dialog.SetDownloadInfo(&state, mode);
     std::thread worker([&state, &env, mode] {
+        InstallFaultTranslator();
         if (mode == DownloadMode::Download) {
             DownloadThreadProc(state, env);
         } else {
