@@ -9,9 +9,9 @@
 #include <QThread>
 #include <thread>
 
+#include "app/auto_update.h"
 #include "app/qt/download_dlg.h"
 #include "app/settings_install.h"
-#include "app/auto_update.h"
 #include "platform/fault_translation.h"
 #include "platform/folders.h"
 #include "platform/http_client.h"
