@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QThread>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -215,6 +216,38 @@ TEST_F(MenuCommandsTest, AKeywordGroupAsksToTestAndTestsTheSameGroup) {
     m_ui.answer = MessageAnswer::No;
     m_commands->Run(cmd::kKeywordGroup2);
     EXPECT_EQ(dialogs.size(), 3u);
+}
+
+// Boxes the update worker asks for come on the user-interface thread.
+class ThreadCheckingUi : public RecordingUi {
+public:
+    MessageAnswer messageBox(const std::string& text, MessageButtons buttons,
+                             MessageIcon icon) override {
+        onGuiThread.push_back(QThread::currentThread() == qApp->thread());
+        return RecordingUi::messageBox(text, buttons, icon);
+    }
+    std::vector<bool> onGuiThread;
+};
+
+TEST(UpdateWorker, TellsTheUserOnTheUiThreadAndClearsTheUpdatingFlag) {
+    CFoliantDoc doc;
+    ThreadCheckingUi ui;
+    MemorySettingsStore settings;
+    std::string error;
+    ASSERT_TRUE(writeStringSetting(
+        settings, kUpdateUrlValue,
+        "http://127.0.0.1:" + std::to_string(closedPort()) + "/update.cfg", error));
+    MainWindow window(doc, ui, settings);
+    auto* commands = new MenuCommands(window, doc, ui, settings);
+    commands->Run(cmd::kCheckForNewVersion);
+    EXPECT_TRUE(window.frame().updating());
+    EXPECT_FALSE(window.frame().OnClose());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.frame().updating(); }, 30000));
+    ASSERT_EQ(ui.messages.size(), 2u);  // the close refusal, then the worker's failure
+    EXPECT_EQ(ui.messages[1].rfind("Can not get version information from internet.", 0), 0u)
+        << ui.messages[1];
+    EXPECT_EQ(ui.onGuiThread, (std::vector<bool>{true, true}));
+    EXPECT_FALSE(readDwordSetting(settings, kLastUpdateCheckValue).has_value());
 }
 
 // The real program as the silent "--auto_update" instance, with private folders.
