@@ -1,11 +1,13 @@
 #include "app/qt/menu_commands.h"
 
 #include <QActionGroup>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
+#include <chrono>
 #include <filesystem>
 
 #include "app/auto_update.h"
@@ -109,6 +111,12 @@ MenuCommands::MenuCommands(MainWindow& window, CFoliantDoc& doc, UiServices& ui,
 }
 
 MenuCommands::~MenuCommands() {
+    // A worker waiting for a box would wait for ever: its requests are dropped (the answer is
+    // No) until it has ended.
+    while (m_updateWorker.joinable() && !m_updateWorkerDone.load()) {
+        QCoreApplication::removePostedEvents(this);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     if (m_updateWorker.joinable()) {
         m_updateWorker.join();
     }
@@ -323,12 +331,14 @@ void MenuCommands::StartUpdateThread(unsigned flags) {
             Qt::QueuedConnection);
     };
     const std::string program = currentInstallEnvironment().programPath;
+    m_updateWorkerDone = false;
     m_updateWorker = std::thread([this, flags, clear, program] {
         InstallFaultTranslator();
         WorkerUi ui(m_ui, this);
         const UpdateEnvironment env{m_settings, HttpClient::shared(), appDataFolder()};
         UpdateThreadServices services{ui, spawnDetached, clear, program, todayLocal()};
         UpdateThreadProc(flags, env, services);
+        m_updateWorkerDone = true;
     });
 }
 

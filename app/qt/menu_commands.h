@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -73,6 +74,7 @@ private:
     std::string m_addOnLibrary;
     QTimer m_stateTimer;
     std::thread m_updateWorker;
+    std::atomic<bool> m_updateWorkerDone{true};
 };
 
 }  // namespace paginor

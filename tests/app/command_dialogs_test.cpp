@@ -250,6 +250,31 @@ TEST(UpdateWorker, TellsTheUserOnTheUiThreadAndClearsTheUpdatingFlag) {
     EXPECT_FALSE(readDwordSetting(settings, kLastUpdateCheckValue).has_value());
 }
 
+TEST(UpdateWorker, AWindowClosedWhileTheWorkerAsksDoesNotWaitForIt) {
+    TestServer server;
+    ASSERT_TRUE(server.start());
+    HttpRequest request;
+    request.url = server.http("/define?path=/closing.cfg");
+    request.method = HttpMethod::Post;
+    request.body = "release-date=2099-01-01\nupdate-file-url=" + server.http("/none") + "\n";
+    StringSink sink;
+    ASSERT_TRUE(HttpClient::shared().transfer(request, sink).done());
+    CFoliantDoc doc;
+    ThreadCheckingUi ui;
+    MemorySettingsStore settings;
+    std::string error;
+    ASSERT_TRUE(writeStringSetting(settings, kUpdateUrlValue, server.http("/closing.cfg"), error));
+    {
+        MainWindow window(doc, ui, settings);
+        auto* commands = new MenuCommands(window, doc, ui, settings);
+        commands->Run(cmd::kCheckForNewVersion);
+    }
+    // The question was never shown, so the answer was No; the check still counts.
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(readDwordSetting(settings, kLastUpdateCheckValue), todayLocal().number());
+    server.stop();
+}
+
 // The real program as the silent "--auto_update" instance, with private folders.
 TEST(AutoUpdateInstance, DownloadsAndStartsTheUpdaterAndStoresTheDate) {
     TestServer server;
