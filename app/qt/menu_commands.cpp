@@ -5,7 +5,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
-#include <QPointer>
 #include <QThread>
 #include <chrono>
 #include <filesystem>
@@ -69,9 +68,6 @@ public:
     MessageAnswer messageBoxTitled(const std::string& title, const std::string& text,
                                    MessageButtons buttons, MessageIcon icon) override {
         MessageAnswer answer = MessageAnswer::No;
-        if (m_guiObject == nullptr) {
-            return answer;
-        }
         QMetaObject::invokeMethod(
             m_guiObject, [&] { answer = m_ui.messageBoxTitled(title, text, buttons, icon); },
             QThread::currentThread() == m_guiObject->thread() ? Qt::DirectConnection
@@ -79,16 +75,14 @@ public:
         return answer;
     }
     void setWaitCursor(bool on) override {
-        if (m_guiObject != nullptr) {
-            UiServices* ui = &m_ui;
-            QMetaObject::invokeMethod(
-                m_guiObject, [ui, on] { ui->setWaitCursor(on); }, Qt::QueuedConnection);
-        }
+        UiServices* ui = &m_ui;
+        QMetaObject::invokeMethod(
+            m_guiObject, [ui, on] { ui->setWaitCursor(on); }, Qt::QueuedConnection);
     }
 
 private:
     UiServices& m_ui;
-    QPointer<QObject> m_guiObject;
+    QObject* m_guiObject;  // outlives the worker
 };
 
 }  // namespace
@@ -319,16 +313,10 @@ void MenuCommands::StartUpdateThread(unsigned flags) {
     if (m_updateWorker.joinable()) {
         m_updateWorker.join();  // it has ended: the updating flag was clear
     }
-    QPointer<MainWindow> window = &m_window;
-    auto clear = [window] {
+    // Posted to this object, which outlives the worker: the call is dropped with the window.
+    auto clear = [this] {
         QMetaObject::invokeMethod(
-            window.data(),
-            [window] {
-                if (window) {
-                    window->frame().SetUpdating(false);
-                }
-            },
-            Qt::QueuedConnection);
+            this, [this] { m_window.frame().SetUpdating(false); }, Qt::QueuedConnection);
     };
     const std::string program = currentInstallEnvironment().programPath;
     m_updateWorkerDone = false;
