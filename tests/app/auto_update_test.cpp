@@ -120,6 +120,10 @@ TEST_F(AutoUpdate, FailuresGiveTheirTexts) {
          "Can not get version information from internet. Fail to download the \"update "
          "configuration file\", Please check the network or your URL.\n\nError message:"},
         {s_server.http("/short"), "Download the \"update configuration file\" Interrupted.\n"},
+        // The test server's certificate is its own: never trusted for updates.
+        {s_server.https("/style.css"),
+         "Can not get version information from internet. Fail to download the \"update "
+         "configuration file\", Please check the network or your URL.\n\nError message:"},
         {define("/long.cfg", std::string(kMaxUpdateConfigBytes + 1, '#')),
          "Download the \"update configuration file\" Interrupted.\n"},
         {config("updater-404", "2030-01-01", s_server.http("/missing-updater")),
@@ -165,6 +169,13 @@ TEST_F(AutoUpdate, ANewerVersionBringsTheUpdaterWhole) {
                               define("/cut-again-updater", "#!/bin/sh\nexit 1\n", "&cut=1")),
                        newer));
     EXPECT_EQ(readFile(updaterFile()), body);
+}
+
+TEST_F(AutoUpdate, DownloadsNameTheUpdateAgent) {
+    std::string path;
+    ASSERT_TRUE(DownloadUpdater(m_message, s_server.http("/echo"), path, m_env)) << m_message;
+    EXPECT_NE(readFile(path).find("User-Agent: Paginor Auto-Update\n"), std::string::npos)
+        << readFile(path);
 }
 
 // Records what the worker starts and how often it clears the updating flag.
