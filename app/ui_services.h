@@ -17,6 +17,13 @@ public:
                                      MessageButtons buttons = MessageButtons::Ok,
                                      MessageIcon icon = MessageIcon::None) = 0;
     virtual void setWaitCursor(bool on) = 0;
+    // A box with its own title instead of the application's.
+    virtual MessageAnswer messageBoxTitled(const std::string& title, const std::string& text,
+                                           MessageButtons buttons = MessageButtons::Ok,
+                                           MessageIcon icon = MessageIcon::None) {
+        (void)title;
+        return messageBox(text, buttons, icon);
+    }
 };
 
 // Shows the wait cursor for its lifetime.

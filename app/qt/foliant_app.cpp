@@ -9,8 +9,12 @@
 #include <QThread>
 #include <thread>
 
+#include "app/auto_update.h"
 #include "app/qt/download_dlg.h"
 #include "app/settings_install.h"
+#include "platform/fault_translation.h"
+#include "platform/folders.h"
+#include "platform/http_client.h"
 #include "platform/process.h"
 #include "platform/settings_table.h"
 
@@ -26,10 +30,13 @@ CFoliantApp::CFoliantApp() = default;
 CFoliantApp::~CFoliantApp() = default;
 
 bool CFoliantApp::InitInstance(const std::vector<std::string>& arguments) {
-    // Steps 1 to 3: the structured-exception translator and OLE have no Linux counterpart; the
+    // Steps 1 to 3: faults are reported from here on (OLE has no Linux counterpart); the
     // document, frame and view are built here.
+    InstallFaultTranslator();
     m_window = std::make_unique<MainWindow>(m_doc, m_ui, m_settings);
     m_ui.setParentWindow(m_window.get());
+    m_commands = new MenuCommands(*m_window, m_doc, m_ui, m_settings);
+    m_commands->setReportAddress([this] { return m_reportAddress; });
     m_doc.report().setProgressSink([this](int percent) { postProgress(percent); });
     StartupContext context{m_settings, m_ui, *this, nowLocal(), supportAddress()};
     return RunStartup(JoinArguments(arguments), context);
@@ -74,7 +81,6 @@ void CFoliantApp::showMainWindow() {
             continue;
         auto* pdf = new QAction(QObject::tr("Get PDF Output"), menu);
         pdf->setData(kGetPdfOutputCommand);
-        pdf->setEnabled(false);  // its command comes with the menu commands
         menu->insertAction(exitAction, pdf);
         menu->insertSeparator(exitAction);
         break;
@@ -91,8 +97,8 @@ void CFoliantApp::setTitle(const std::string& text) {
     m_window->setWindowTitle(text);
 }
 
-void CFoliantApp::keywordSetup(const std::string&) {
-    // The keyword dialog (KeyWordSetup) comes with the menu commands.
+void CFoliantApp::keywordSetup(const std::string& group) {
+    m_commands->OnKeywordSetup(group);
 }
 
 void CFoliantApp::runJob(DownloadState& state, DownloadMode mode) {
@@ -104,6 +110,7 @@ void CFoliantApp::runJob(DownloadState& state, DownloadMode mode) {
     DownloadDlg dialog(m_window.get());
     dialog.SetDownloadInfo(&state, mode);
     std::thread worker([&state, &env, mode] {
+        InstallFaultTranslator();
         if (mode == DownloadMode::Download) {
             DownloadThreadProc(state, env);
         } else {
@@ -161,18 +168,19 @@ void CFoliantApp::setUpdating(bool updating) {
     m_window->frame().SetUpdating(updating);
 }
 
-void CFoliantApp::startUpdateThread(bool) {
-    // The auto-update thread is not built yet; until then nothing runs and the flag clears,
-    // as the thread's WM_SETUPDATING 0 would.
-    m_window->frame().SetUpdating(false);
+void CFoliantApp::startUpdateThread(bool tellUser) {
+    m_commands->StartUpdateThread(tellUser ? 1u : 0u);
 }
 
 void CFoliantApp::placeUpdateCheckWindow() {
     m_window->setGeometry(200, 0, 350, 150);
 }
 
-bool CFoliantApp::checkForUpdate(const std::string&, std::string&) {
-    return false;  // CheckForUpdate comes with the auto-update
+bool CFoliantApp::checkForUpdate(const std::string& configUrl, std::string& updaterPath) {
+    const UpdateEnvironment env{m_settings, HttpClient::shared(), appDataFolder()};
+    std::string message;
+    bool newer = false;
+    return CheckForUpdate(kSilentInstance, message, &configUrl, updaterPath, newer, env);
 }
 
 bool CFoliantApp::startProgram(const std::vector<std::string>& argv) {

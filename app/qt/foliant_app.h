@@ -6,6 +6,7 @@
 
 #include "app/foliant_doc.h"
 #include "app/qt/main_window.h"
+#include "app/qt/menu_commands.h"
 #include "app/qt/qt_ui_services.h"
 #include "app/startup.h"
 #include "platform/settings_store.h"
@@ -61,6 +62,7 @@ private:
     FileSettingsStore m_settings;
     CFoliantDoc m_doc;
     std::unique_ptr<MainWindow> m_window;
+    MenuCommands* m_commands = nullptr;  // owned by the window
     std::string m_reportAddress;
 };
 

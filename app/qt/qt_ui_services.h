@@ -14,6 +14,8 @@ public:
     MessageAnswer messageBox(const std::string& text, MessageButtons buttons,
                              MessageIcon icon) override;
     void setWaitCursor(bool on) override;
+    MessageAnswer messageBoxTitled(const std::string& title, const std::string& text,
+                                   MessageButtons buttons, MessageIcon icon) override;
 
 private:
     QPointer<QWidget> m_window;

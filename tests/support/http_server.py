@@ -24,6 +24,10 @@ Routes (the same on both ports):
   /empty-no-length      no Content-Length and no body
   /sample.htm           samples/sales-summary.htm as text/html
   /printdoc             keeps the POST body; /last-printdoc gives it back
+  /define?path=/x&status=N&type=T&cut=1
+                        POST: from now on /x answers with the request's body, status N (200),
+                        content type T and, with cut=1, twice the body's length announced and
+                        the connection closed after the body
   anything else         404
 """
 
@@ -46,6 +50,7 @@ stopping = threading.Event()
 hits = {}
 hits_lock = threading.Lock()
 last_printdoc = [b""]
+defined = {}
 REPORT = (b"<html><head><title>r</title></head><body>\r\n"
           b"<table><tr><td>Page one</td></tr></table>\r\n</body></html>\r\n")
 
@@ -76,7 +81,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             hits[url.path] = hits.get(url.path, 0) + 1
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length > 0 else b""
-        if url.path == "/style.css":
+        if url.path == "/define":
+            query = urllib.parse.parse_qs(url.query)
+            defined[query["path"][0]] = (int(query.get("status", ["200"])[0]),
+                                         query.get("type", ["application/octet-stream"])[0],
+                                         body, query.get("cut", ["0"])[0] == "1")
+            self.send_body(b"ok", "text/plain")
+        elif url.path in defined:
+            status, content_type, defined_body, cut = defined[url.path]
+            self.send_body(defined_body, content_type, status=status,
+                           length=2 * len(defined_body) if cut else None)
+            if cut:
+                self.close_connection = True
+        elif url.path == "/style.css":
             self.send_body(CSS, "text/css")
         elif url.path == "/image.jpg":
             self.send_body(JPEG, "image/jpeg")
