@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/export_command.h"
 #include "app/ui_services.h"
 #include "platform/folders.h"
 #include "platform/settings_table.h"
@@ -234,7 +235,8 @@ ExportOkResult ToExcelSetupDlg::OnOK(UiServices& ui, SettingsStore& settings) {
                 return result;
             }
         }
-        if (m_outputPath != m_chosenPath && exists(m_outputPath) &&
+        const bool chosen = m_outputPath == m_chosenPath || isSameFile(m_outputPath, m_chosenPath);
+        if (!chosen && exists(m_outputPath) &&
             ui.messageBox("The file exists! Overwrite ?", MessageButtons::YesNoCancel,
                           MessageIcon::None) != MessageAnswer::Yes) {
             result.focus = ExportControl::OutputPath;

@@ -293,6 +293,9 @@ TEST_F(ExportOk, AnExistingFileIsOverwrittenOnlyWhenConfirmed) {
     m_ui.answer = MessageAnswer::No;
     m_dialog.FileChosen(existing);
     EXPECT_TRUE(m_dialog.OnOK(m_ui, m_settings).accepted);
+    // Also when the path was edited into another spelling of the same file.
+    m_dialog.m_outputPath = m_dir.path() + "/./old.xls";
+    EXPECT_TRUE(m_dialog.OnOK(m_ui, m_settings).accepted);
     EXPECT_TRUE(m_ui.messages.empty());
 }
 
