@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/foliant_doc.h"
+#include "app/foliant_view.h"
+#include "app/main_frame.h"
 #include "app/to_excel_setup.h"
 #include "mail/account.h"
 #include "platform/settings_store.h"
@@ -423,6 +426,48 @@ TEST(SaveAs, CopiesTheReportAndLeavesItAloneUnderAnyOtherSpelling) {
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].rfind("The report could not be saved as " + nowhere + ": ", 0), 0u)
         << ui.messages[0];
+}
+
+TEST(FrameExport, NeedsAReportAndOffersHomeOnlyForHiddenReportsFromOutside) {
+    TempDir dir;
+    std::string text = sample("sales-summary.htm");
+    text.insert(text.find("</HEAD>"), "<!--PAGINOR?PRINT_DIRECTLY=YES-->\r\n");
+    const std::string report = dir.write("hidden.htm", text);
+    CFoliantDoc doc;
+    FakeBrowser browser;
+    FakeWidgets widgets;
+    RecordingUi ui;
+    MemorySettingsStore settings;
+    CFoliantView view(doc, browser, ui, settings);
+    CMainFrame frame(doc, view, widgets, ui, settings);
+    std::vector<std::string> offered;
+    ExportEnvironment environment;
+    environment.homeFolder = "/home/u";
+    environment.runDialog = [&](ToExcelSetupDlg& dialog) {
+        offered.push_back(dialog.m_defaultPath);
+        return false;
+    };
+
+    EXPECT_FALSE(frame.CanOutputToExcel());
+    EXPECT_FALSE(frame.CanSaveAs());
+    frame.OnOutputToExcel(environment);
+    frame.OnFileSaveAs(dir.path() + "/copy.htm");
+    EXPECT_TRUE(offered.empty());
+    EXPECT_FALSE(fs::exists(dir.path() + "/copy.htm"));
+
+    ASSERT_EQ(frame.RunCommand("open \"" + report + "\""), 1);
+    frame.OnOutputToExcel(environment);
+    doc.SetPrintDialogOpen(true);
+    EXPECT_FALSE(frame.CanOutputToExcel());
+    frame.OnOutputToExcel(environment);
+    doc.SetPrintDialogOpen(false);
+    widgets.fileToOpen = report;
+    frame.OnFileOpen();
+    frame.OnOutputToExcel(environment);
+    EXPECT_EQ(offered, (std::vector<std::string>{"/home/u/", dir.path() + "/hidden.xls"}));
+
+    frame.OnFileSaveAs(dir.path() + "/copy.htm");
+    EXPECT_EQ(readFile(dir.path() + "/copy.htm"), text);
 }
 
 }  // namespace
