@@ -9,8 +9,8 @@
 #include "app/export_command.h"
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
-#include "core/text_scan.h"
 #include "platform/settings_table.h"
+#include "core/text_scan.h"
 
 namespace paginor {
 
