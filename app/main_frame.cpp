@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app/export_command.h"
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
 #include "platform/settings_table.h"
@@ -390,6 +391,23 @@ void CMainFrame::OnFileOpen() {
     FillPageList();
     UpdatePageFields(1, 1);
     SetProgress(0);
+}
+
+void CMainFrame::OnOutputToExcel(const ExportEnvironment& environment) {
+    if (!CanOutputToExcel()) {
+        return;
+    }
+    OutputToExcel(m_doc.report(), m_openedFromOutside, m_settings, m_ui, environment);
+}
+
+bool CMainFrame::CanOutputToExcel() const {
+    return reportLoaded() && !m_doc.IsPrintDialogOpen();
+}
+
+void CMainFrame::OnFileSaveAs(const std::string& target) {
+    if (reportLoaded()) {
+        SaveReportAs(m_doc.report().reportPath(), target, m_ui);
+    }
 }
 
 std::int32_t CMainFrame::OnCreateClient() {

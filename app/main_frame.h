@@ -10,6 +10,7 @@ namespace paginor {
 class CFoliantDoc;
 class CFoliantView;
 class SettingsStore;
+struct ExportEnvironment;
 
 // Page fields of the navigation bar.
 enum class PageField { First = 1005, Last = 1010 };
@@ -65,6 +66,12 @@ public:
     void OnFileOpen();
     void OnFromPageEnter();
     void OnToPageEnter();
+    // "Output to Excel or Html File...": the export dialog and what it asks for.
+    void OnOutputToExcel(const ExportEnvironment& environment);
+    bool CanOutputToExcel() const;
+    // Save As onto the path chosen in the save dialog; empty when it was cancelled.
+    void OnFileSaveAs(const std::string& target);
+    bool CanSaveAs() const { return reportLoaded(); }
 
     // The left bar's width from the settings, for the splitter.
     std::int32_t OnCreateClient();

@@ -4,9 +4,10 @@
 
 namespace paginor {
 
-enum class MessageButtons { Ok, YesNo };
+// YesNoCancel makes No the default button.
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageIcon { None, Stop, Exclamation, Question, Information };
-enum class MessageAnswer { Ok, Yes, No };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
 
 // What the shell's logic asks of the desktop: message boxes with the application's title and the
 // wait cursor. A recording fake stands in for it in tests.

@@ -51,6 +51,8 @@ inline constexpr SettingValue kUserNameValue{kPaginorKey, "username", SettingsTy
 inline constexpr SettingValue kPasswordValue{kPaginorKey, "password", SettingsType::String, 0, 260};
 inline constexpr SettingValue kLastRecipientsValue{kPaginorKey, "lastrecipients",
                                                    SettingsType::String, 0, 260};
+// The export dialog's stored defaults.
+inline constexpr SettingValue kStyleValue{kPaginorKey, "style", SettingsType::String, 0, 260};
 
 // Start-up and installation.
 inline constexpr SettingKey kMachinePaginorKey{SettingsHive::LocalMachine,

@@ -3,12 +3,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
+#include <QTimer>
 
 #include "app/foliant_doc.h"
 #include "app/qt/mail_dialogs.h"
+#include "app/qt/to_excel_setup_window.h"
+#include "platform/process.h"
 #include "res/resource_ids.h"
 
 // The images live in this static library's resources, which a program must pull in itself.
@@ -72,6 +76,24 @@ MainWindow::MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings
     connect(m_leftPane->dialog(), &CLeftBarDlg::pageChosen, this,
             [this](int page) { m_frame->ShowPage(page); });
 
+    m_export.runDialog = [this](ToExcelSetupDlg& choices) {
+        ToExcelSetupWindow dialog(choices, m_settings, m_ui, this);
+        return dialog.exec() == QDialog::Accepted;
+    };
+    m_export.open = openWithDefaultProgram;
+    m_export.runAccountDialog = [this] {
+        CEmailAcctSetup dialog(m_settings, m_ui, this);
+        return dialog.exec() == QDialog::Accepted;
+    };
+    m_export.progress = [this](int percent) {
+        setProgress(percent);
+        if (percent > 0) {
+            showExportProgress(percent);
+        }
+    };
+    m_export.cancel = &m_exportCancel;
+    m_export.homeFolder = QDir::homePath().toStdString();
+
     createActions();
     resize(1024, 768);
 }
@@ -97,20 +119,22 @@ void MainWindow::createActions() {
         dialog.exec();
     });
 
-    // Printing and conversion come with their own commands; until then their buttons stay
-    // visible but disabled.
+    // Printing comes with its own command; until then its button stays visible but disabled.
     auto* print = new QAction(QIcon(res::kPrintImage), tr("Print"), this);
+    print->setEnabled(false);
     auto* output =
         new QAction(QIcon(res::kExportImage), tr("Output to Excel or Html File..."), this);
-    for (QAction* pending : {print, output}) {
-        pending->setEnabled(false);
-    }
+    m_outputAction = output;
+    connect(output, &QAction::triggered, this, [this] { OnOutputToExcel(); });
+    m_saveAsAction = new QAction(tr("Save &As ..."), this);
+    connect(m_saveAsAction, &QAction::triggered, this, [this] { OnFileSaveAs(); });
 
     auto* exit = new QAction(tr("E&xit"), this);
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(open);
+    file->addAction(m_saveAsAction);
     file->addAction(send);
     file->addAction(output);
     file->addSeparator();
@@ -140,6 +164,63 @@ void MainWindow::createActions() {
     m_bigToolBar->addAction(print);
     m_bigToolBar->addAction(output);
     m_bigToolBar->addAction(send);
+
+    connect(file, &QMenu::aboutToShow, this, [this] { updateCommandStates(); });
+    // The toolbar's button follows the state as well, checked as often as a person can see.
+    auto* states = new QTimer(this);
+    connect(states, &QTimer::timeout, this, [this] { updateCommandStates(); });
+    states->start(300);
+    updateCommandStates();
+}
+
+void MainWindow::updateCommandStates() {
+    m_outputAction->setEnabled(m_frame->CanOutputToExcel());
+    m_saveAsAction->setEnabled(m_frame->CanSaveAs());
+}
+
+void MainWindow::OnOutputToExcel() {
+    updateCommandStates();
+    if (!m_outputAction->isEnabled()) {
+        return;
+    }
+    m_exportCancel = 0;
+    m_frame->OnOutputToExcel(m_export);
+    delete m_exportProgress;
+    m_exportProgress = nullptr;
+}
+
+void MainWindow::showExportProgress(int percent) {
+    if (m_exportProgress == nullptr) {
+        m_exportProgress =
+            new QProgressDialog(tr("Converting the report ..."), tr("Cancel"), 0, 100, this);
+        m_exportProgress->setWindowTitle(QStringLiteral("Paginor"));
+        m_exportProgress->setWindowModality(Qt::WindowModal);
+        m_exportProgress->setMinimumDuration(0);
+        m_exportProgress->setAutoClose(false);
+        m_exportProgress->setAutoReset(false);
+        connect(m_exportProgress, &QProgressDialog::canceled, this, [this] { m_exportCancel = 1; });
+    }
+    // A modal progress window lets its Cancel through while it blocks the rest of the window.
+    m_exportProgress->setValue(percent);
+}
+
+void MainWindow::OnFileSaveAs() {
+    if (!m_frame->CanSaveAs()) {
+        return;
+    }
+    std::string target;
+    if (m_saveAsChooser) {
+        target = m_saveAsChooser();
+    } else {
+        QFileDialog dialog(this, tr("Save As"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("htm"));
+        dialog.setNameFilters({tr("HTML Files (*.html *.htm)"), tr("All Files (*)")});
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            target = dialog.selectedFiles().first().toStdString();
+        }
+    }
+    m_frame->OnFileSaveAs(target);
 }
 
 QLineEdit* MainWindow::field(PageField which) const {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QProgressDialog>
 #include <QSplitter>
 #include <QToolBar>
+#include <atomic>
 #include <functional>
 #include <memory>
 
+#include "app/export_command.h"
 #include "app/foliant_view.h"
 #include "app/main_frame.h"
 #include "app/qt/bars.h"
@@ -36,6 +39,23 @@ public:
     void setFileChooser(std::function<std::string()> chooser) {
         m_fileChooser = std::move(chooser);
     }
+    // What the export command uses around it: its dialog, opener and progress; tests replace
+    // parts of it.
+    ExportEnvironment& exportEnvironment() { return m_export; }
+    // Runs the export command with a progress window whose Cancel stops the conversion.
+    void OnOutputToExcel();
+    // The progress window of a running export once its first pages are converted; null
+    // otherwise.
+    QProgressDialog* exportProgress() const { return m_exportProgress; }
+    // Replaces the Save As dialog, for runs without a person at the screen.
+    void setSaveAsChooser(std::function<std::string()> chooser) {
+        m_saveAsChooser = std::move(chooser);
+    }
+    void OnFileSaveAs();
+    QAction* outputAction() const { return m_outputAction; }
+    QAction* saveAsAction() const { return m_saveAsAction; }
+    // Enables the commands that depend on the report and the print dialog.
+    void updateCommandStates();
 
     std::string pageFieldText(PageField field) const override;
     void setPageFieldText(PageField field, const std::string& text) override;
@@ -53,6 +73,7 @@ protected:
 
 private:
     void createActions();
+    void showExportProgress(int percent);
     QLineEdit* field(PageField which) const;
 
     CFoliantDoc& m_doc;
@@ -68,6 +89,12 @@ private:
     CLeftDlgBarView* m_leftPane = nullptr;
     bool m_destroyed = false;
     std::function<std::string()> m_fileChooser;
+    std::function<std::string()> m_saveAsChooser;
+    ExportEnvironment m_export;
+    std::atomic<std::int32_t> m_exportCancel{0};
+    QProgressDialog* m_exportProgress = nullptr;
+    QAction* m_outputAction = nullptr;
+    QAction* m_saveAsAction = nullptr;
 };
 
 }  // namespace paginor

@@ -9,14 +9,14 @@
 
 namespace paginor {
 
-// Records every message box and answers Yes/No boxes with a scripted answer.
+// Records every message box and answers the boxes with a choice with a scripted answer.
 class RecordingUi : public UiServices {
 public:
     MessageAnswer messageBox(const std::string& text, MessageButtons buttons,
                              MessageIcon icon) override {
         messages.push_back(text);
         icons.push_back(icon);
-        return buttons == MessageButtons::YesNo ? answer : MessageAnswer::Ok;
+        return buttons == MessageButtons::Ok ? MessageAnswer::Ok : answer;
     }
     void setWaitCursor(bool on) override { waitCursorCalls.push_back(on); }
 

@@ -1,0 +1,234 @@
+#include "app/export_command.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "app/ui_services.h"
+#include "convert/conversion_driver.h"
+#include "platform/file.h"
+#include "platform/replacing_file.h"
+
+namespace paginor {
+namespace {
+
+constexpr std::size_t kStepBufferBytes = 512;
+
+// The export's mail messages go to the same message boxes as the rest of the command.
+class ExportMailUi : public MailUi {
+public:
+    ExportMailUi(UiServices& ui, const std::function<bool()>& accountDialog)
+        : m_ui(ui), m_accountDialog(accountDialog) {}
+    void showMessage(const std::string& text, MailIcon icon) override {
+        m_ui.messageBox(text, MessageButtons::Ok,
+                        icon == MailIcon::Information ? MessageIcon::Information
+                        : icon == MailIcon::Error     ? MessageIcon::Stop
+                                                      : MessageIcon::None);
+    }
+    bool runAccountDialog() override { return m_accountDialog && m_accountDialog(); }
+
+private:
+    UiServices& m_ui;
+    const std::function<bool()>& m_accountDialog;
+};
+
+// A mail-only export writes into a temporary file made by the dialog; when nothing was written
+// into it, it goes again.
+class EmptyOutputRemover {
+public:
+    explicit EmptyOutputRemover(std::string path) : m_path(std::move(path)) {}
+    ~EmptyOutputRemover() {
+        struct stat status {};
+        if (!m_path.empty() && ::lstat(m_path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+            status.st_size == 0) {
+            ::unlink(m_path.c_str());
+        }
+    }
+    EmptyOutputRemover(const EmptyOutputRemover&) = delete;
+    EmptyOutputRemover& operator=(const EmptyOutputRemover&) = delete;
+
+private:
+    std::string m_path;
+};
+
+bool hasContent(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
+}
+
+void showReportError(const CReportCore& report, UiServices& ui) {
+    ui.messageBox(report.GetErrorText(), MessageButtons::Ok, MessageIcon::Stop);
+}
+
+// The options the export dialog's choices make for the conversion.
+ExcelOutputOptions conversionOptions(const ToExcelSetupDlg& dialog,
+                                     const ExportEnvironment& environment, std::string& stepBuffer,
+                                     std::time_t& activityStamp, bool& savedAs2007) {
+    ExcelOutputOptions options;
+    options.mainWindowProgress = environment.progress;
+    options.firstPage = dialog.m_fromPage;
+    options.lastPage = dialog.m_toPage;
+    options.fileFormat = dialog.m_fileFormat;
+    options.rowsPerWorksheet = dialog.m_rowsPerWorksheet;
+    options.engineNumber = 102;
+    options.colour = dialog.m_colour;
+    options.font = dialog.m_font;
+    options.noNumberDetection = dialog.m_noNumberDetection;
+    options.outputPath = dialog.m_outputPath;
+    options.decimalCommaMode = 0;
+    options.textFormatDetection = dialog.m_stringFormatDetection;
+    options.markPages = true;
+    options.cancel = environment.cancel;
+    options.stepBuffer = &stepBuffer;
+    options.stepBufferSize = kStepBufferBytes;
+    options.images = true;
+    options.headerFooterRemoval = false;
+    options.mergeSpannedCells = true;
+    options.activityStamp = &activityStamp;
+    options.rowsDeletedAtTop = 0;
+    options.rowsDeletedAtBottom = 0;
+    options.pageByPage = false;
+    options.savedAs2007 = &savedAs2007;
+    options.sameLayoutBatches = true;
+    options.textDirection = TextDirection::NotStated;
+    return options;
+}
+
+// Writes the output file; false when the command ends here.
+bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices& ui,
+                 const ExportEnvironment& environment) {
+    const std::string& path = dialog.m_outputPath;
+    // Writing over the report while it is read would destroy it.
+    if (isSameFile(path, report.reportPath())) {
+        ui.messageBox("Please select another file path!", MessageButtons::Ok, MessageIcon::Stop);
+        return false;
+    }
+    if (dialog.m_task == kTaskExcel) {
+        std::string stepBuffer = "Try_Start";
+        std::time_t activityStamp = 0;
+        bool savedAs2007 = false;
+        OutputToExcelFile(
+            report, conversionOptions(dialog, environment, stepBuffer, activityStamp, savedAs2007));
+        return true;
+    }
+    if (!report.sourceMayBeShown()) {
+        ui.messageBox("The source code is hidden, not permited to be viewed");
+        return false;
+    }
+    report.OutputToHtmlFile(dialog.m_fromPage, dialog.m_toPage, path);
+    return true;
+}
+
+bool mailOutput(const ToExcelSetupDlg& dialog, SettingsStore& settings, UiServices& ui,
+                const ExportEnvironment& environment) {
+    const Clock& clock = environment.clock != nullptr ? *environment.clock : systemClock();
+    SendRequest request;
+    request.subject = "Oracle Report";
+    request.bodyText = formatMailFooter(clock.localNow());
+    request.recipients = dialog.m_mailTo;
+    request.attachmentPath = dialog.m_outputPath;
+    ExportMailUi mailUi(ui, environment.runAccountDialog);
+    return runSendSequence(settings, mailUi, request, clock, nullptr, environment.smtpPort);
+}
+
+void deliverOutput(const ToExcelSetupDlg& dialog, SettingsStore& settings, UiServices& ui,
+                   const ExportEnvironment& environment) {
+    const std::string& path = dialog.m_outputPath;
+    // A file that is missing or empty is not mailed or opened as if the export had worked.
+    if (!hasContent(path)) {
+        ui.messageBox("The output file is missing or empty: " + path, MessageButtons::Ok,
+                      MessageIcon::Stop);
+        return;
+    }
+    if (!dialog.m_mailTo.empty() && !mailOutput(dialog, settings, ui, environment)) {
+        return;
+    }
+    if (dialog.m_task == kTaskExcel && environment.open) {
+        std::string error;
+        if (!environment.open(path, error)) {
+            ui.messageBox("Cannot open " + path + ": " + error, MessageButtons::Ok,
+                          MessageIcon::Exclamation);
+        }
+    }
+}
+
+}  // namespace
+
+void OutputToExcel(CReportCore& report, bool openedFromOutside, SettingsStore& settings,
+                   UiServices& ui, const ExportEnvironment& environment) {
+    ToExcelSetupDlg dialog;
+    try {
+        dialog.SetPageInfo(report.GetPageCount(),
+                           defaultOutputPath(report.reportPath(), report.sourceMayBeShown(),
+                                             openedFromOutside, environment.homeFolder));
+    } catch (const ReportError&) {
+        showReportError(report, ui);
+        return;
+    }
+    if (!environment.runDialog || !environment.runDialog(dialog)) {
+        return;
+    }
+    WaitCursor wait(ui);
+    EmptyOutputRemover remover(dialog.m_outputType == kOutputEmail ? dialog.m_outputPath : "");
+    try {
+        if (writeOutput(report, dialog, ui, environment)) {
+            deliverOutput(dialog, settings, ui, environment);
+        }
+    } catch (const ConversionError& error) {
+        ui.messageBox(error.text(), MessageButtons::Ok, MessageIcon::Stop);
+    } catch (const ReportError&) {
+        showReportError(report, ui);
+    } catch (const std::exception& error) {
+        std::string text = std::string("Runtime exception[OFS]:") + error.what();
+        text.resize(std::min(text.size(), kMaxRuntimeExceptionBytes - 1));
+        ui.messageBox(text, MessageButtons::Ok, MessageIcon::Stop);
+    }
+}
+
+bool isSameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return !a.empty() && !b.empty() && ::stat(a.c_str(), &first) == 0 &&
+           ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+bool SaveReportAs(const std::string& reportPath, const std::string& target, UiServices& ui) {
+    if (target.empty() || isSameFile(reportPath, target)) {
+        return true;
+    }
+    std::string error;
+    ReadOnlyFile source;
+    ReplacingFile copy(target);
+    bool done = source.open(reportPath, error);
+    if (done && !copy.create()) {
+        error = copy.error();
+        done = false;
+    }
+    std::string chunk(1 << 16, '\0');
+    for (std::int64_t offset = 0; done && offset < source.size();) {
+        const std::int64_t count =
+            source.readAt(offset, chunk.data(), static_cast<std::int64_t>(chunk.size()));
+        if (count <= 0) {
+            error = reportPath + ": cannot be read";
+            done = false;
+        } else if (!copy.write(chunk.data(), count)) {
+            error = copy.error();
+            done = false;
+        }
+        offset += count;
+    }
+    if (done && !copy.commit()) {
+        error = copy.error();
+        done = false;
+    }
+    if (!done) {
+        ui.messageBox("The report could not be saved as " + target + ": " + error,
+                      MessageButtons::Ok, MessageIcon::Stop);
+    }
+    return done;
+}
+
+}  // namespace paginor

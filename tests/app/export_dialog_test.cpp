@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QProgressDialog>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/foliant_doc.h"
+#include "app/qt/main_window.h"
+#include "app/qt/to_excel_setup_window.h"
+#include "platform/settings_store.h"
+#include "platform/settings_table.h"
+#include "tests/app/app_fakes.h"
+#include "tests/core/report_fixtures.h"
+#include "tests/core/temp_dir.h"
+#include "tests/mail/mail_test_support.h"
+
+namespace paginor {
+namespace {
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+class ExportDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_choices.SetPageInfo(6, m_dir.path() + "/r.xls");
+        std::string error;
+        ASSERT_TRUE(writeStringSetting(m_settings, kStyleValue, "B:1,C:300,", error));
+        m_window = std::make_unique<ToExcelSetupWindow>(m_choices, m_settings, m_ui);
+        m_window->show();
+    }
+
+    struct States {
+        bool format, colour, font, rows, noNumber, stringFormat, path, mailTo;
+        bool operator==(const States&) const = default;
+    };
+    States states() const {
+        const ToExcelSetupWindow& w = *m_window;
+        return {w.formatList()->isEnabled(),    w.colourCheck()->isEnabled(),
+                w.fontCheck()->isEnabled(),     w.rowsEdit()->isEnabled(),
+                w.noNumberCheck()->isEnabled(), w.stringFormatCheck()->isEnabled(),
+                w.pathEdit()->isEnabled(),      w.mailToEdit()->isEnabled()};
+    }
+
+    TempDir m_dir;
+    MemorySettingsStore m_settings;
+    RecordingUi m_ui;
+    ToExcelSetupDlg m_choices;
+    std::unique_ptr<ToExcelSetupWindow> m_window;
+};
+
+TEST_F(ExportDialogTest, ControlsFollowTaskFormatAndOutputType) {
+    ToExcelSetupWindow& w = *m_window;
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Output to Excel or HTML file"));
+    // The stored defaults are shown: Delimited, 300 rows.
+    EXPECT_EQ(w.formatList()->currentText(), QStringLiteral("Delimited"));
+    EXPECT_EQ(w.rowsEdit()->text(), QStringLiteral("300"));
+    EXPECT_EQ(w.toEdit()->text(), QStringLiteral("6"));
+    EXPECT_TRUE(w.taskExcelButton()->isChecked());
+    EXPECT_TRUE(w.typeFileButton()->isChecked());
+    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r.xls"));
+    EXPECT_EQ(states(), (States{true, false, false, false, false, false, true, false}));
+
+    w.formatList()->setCurrentIndex(0);
+    EXPECT_EQ(states(), (States{true, true, true, true, true, true, true, false}));
+
+    QTest::mouseClick(w.taskHtmlButton(), Qt::LeftButton);
+    EXPECT_EQ(states(), (States{false, false, false, false, false, false, true, false}));
+    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r$1-6.htm"));
+
+    QTest::mouseClick(w.typeEmailButton(), Qt::LeftButton);
+    EXPECT_EQ(states(), (States{false, false, false, false, false, false, false, true}));
+    QTest::mouseClick(w.typeBothButton(), Qt::LeftButton);
+    EXPECT_EQ(states(), (States{false, false, false, false, false, false, true, true}));
+
+    QTest::mouseClick(w.taskExcelButton(), Qt::LeftButton);
+    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r$1-6.xls"));
+    EXPECT_EQ(states(), (States{true, true, true, true, true, true, true, true}));
+}
+
+TEST_F(ExportDialogTest, PageEditsDeriveTheNameOrTakeTheFocusBack) {
+    ToExcelSetupWindow& w = *m_window;
+    w.fromEdit()->setText(QStringLiteral("2"));
+    w.OnPageFieldLeft(ExportControl::FromPage);
+    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r$2-6.xls"));
+
+    w.toEdit()->setText(QStringLiteral("7"));
+    w.OnPageFieldLeft(ExportControl::ToPage);
+    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r$2-6.xls"));
+    EXPECT_EQ(w.focusWidget(), w.toEdit());
+    EXPECT_EQ(w.toEdit()->selectedText(), QStringLiteral("7"));
+}
+
+TEST_F(ExportDialogTest, RefusedOkKeepsTheDialogOpenOnTheField) {
+    ToExcelSetupWindow& w = *m_window;
+    w.formatList()->setCurrentIndex(0);
+    struct Case {
+        const char* from;
+        const char* to;
+        const char* rows;
+        QRadioButton* type;
+        const char* mailTo;
+        std::string message;
+        QLineEdit* focus;
+    };
+    const Case cases[] = {
+        {"5", "3", "300", w.typeFileButton(), "",
+         "The start page code should lower than end page code", w.fromEdit()},
+        {"1", "6", "0", w.typeFileButton(), "", "Please enter an integer between 1 and 65000.",
+         w.rowsEdit()},
+        {"x", "6", "300", w.typeFileButton(), "", "Please enter an integer between 1 and 2000000.",
+         w.fromEdit()},
+        {"1", "6", "300", w.typeEmailButton(), "@x", "Invalid email address", w.mailToEdit()},
+        {"1", "6", "300", w.typeBothButton(), "", "You should input the recipients's email address",
+         w.mailToEdit()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        m_ui.messages.clear();
+        w.fromEdit()->setText(QString::fromUtf8(c.from));
+        w.toEdit()->setText(QString::fromUtf8(c.to));
+        w.rowsEdit()->setText(QString::fromUtf8(c.rows));
+        QTest::mouseClick(c.type, Qt::LeftButton);
+        w.mailToEdit()->setText(QString::fromUtf8(c.mailTo));
+        QTest::mouseClick(w.okButton(), Qt::LeftButton);
+        EXPECT_EQ(m_ui.messages, std::vector<std::string>{c.message});
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ(w.focusWidget(), c.focus);
+    }
+}
+
+TEST_F(ExportDialogTest, OpenChoosesTheFileAndOkStoresTheDefaults) {
+    ToExcelSetupWindow& w = *m_window;
+    std::vector<std::pair<std::string, bool>> offered;
+    const std::string existing = m_dir.write("mine.xls", "old");
+    w.setFileChooser([&](const std::string& name, bool excel) {
+        offered.emplace_back(name, excel);
+        return existing;
+    });
+    QTest::mouseClick(w.openButton(), Qt::LeftButton);
+    EXPECT_EQ(offered, (std::vector<std::pair<std::string, bool>>{{"r.xls", true}}));
+    EXPECT_EQ(w.pathEdit()->text(), qs(existing));
+    w.colourCheck()->setChecked(false);
+    w.setAsDefaultCheck()->setChecked(true);
+    QTest::mouseClick(w.okButton(), Qt::LeftButton);
+    // The file dialog asked about the existing file already.
+    EXPECT_TRUE(m_ui.messages.empty());
+    EXPECT_EQ(w.result(), QDialog::Accepted);
+    EXPECT_EQ(m_choices.m_outputPath, existing);
+    EXPECT_EQ(readStringSetting(m_settings, kStyleValue), "A:102,B:1,C:300,D:2,E:0,F:1,G:0,H:0,");
+}
+
+// The command on the main window: its action, the real dialog, the progress window and the
+// opener.
+class ExportWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_window = std::make_unique<MainWindow>(m_doc, m_ui, m_settings);
+        m_window->show();
+        m_window->exportEnvironment().open = [this](const std::string& path, std::string&) {
+            m_opened.push_back(path);
+            return true;
+        };
+    }
+    void TearDown() override {
+        m_window->close();
+        m_window.reset();
+    }
+
+    void open(const std::string& path) {
+        m_window->setFileChooser([path] { return path; });
+        m_window->frame().OnFileOpen();
+        ASSERT_EQ(m_doc.report().state(), 1);
+    }
+
+    // The dialog runs for real; choose sets its controls before OK is clicked.
+    void chooseInDialog(std::function<void(ToExcelSetupWindow&)> choose) {
+        m_window->exportEnvironment().runDialog = [this, choose](ToExcelSetupDlg& choices) {
+            ToExcelSetupWindow dialog(choices, m_settings, m_ui, m_window.get());
+            dialog.show();
+            choose(dialog);
+            QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+            return dialog.result() == QDialog::Accepted;
+        };
+    }
+
+    TempDir m_dir;
+    CFoliantDoc m_doc;
+    RecordingUi m_ui;
+    MemorySettingsStore m_settings;
+    std::unique_ptr<MainWindow> m_window;
+    std::vector<std::string> m_opened;
+};
+
+TEST_F(ExportWindowTest, ActionsFollowTheReportAndThePrintDialog) {
+    m_window->updateCommandStates();
+    EXPECT_FALSE(m_window->outputAction()->isEnabled());
+    EXPECT_FALSE(m_window->saveAsAction()->isEnabled());
+    open(std::string(PAGINOR_SAMPLES_DIR) + "/sales-summary.htm");
+    m_window->updateCommandStates();
+    EXPECT_TRUE(m_window->outputAction()->isEnabled());
+    EXPECT_TRUE(m_window->saveAsAction()->isEnabled());
+    m_doc.SetPrintDialogOpen(true);
+    m_window->updateCommandStates();
+    EXPECT_FALSE(m_window->outputAction()->isEnabled());
+    EXPECT_TRUE(m_window->saveAsAction()->isEnabled());
+}
+
+TEST_F(ExportWindowTest, ExportsThroughTheDialogAndOpensTheFile) {
+    const std::string report =
+        m_dir.write("sales.htm", readFile(std::string(PAGINOR_SAMPLES_DIR) + "/sales-summary.htm"));
+    open(report);
+    chooseInDialog([](ToExcelSetupWindow& dialog) {
+        dialog.formatList()->setCurrentIndex(1);
+        dialog.toEdit()->setText(QStringLiteral("2"));
+        dialog.OnPageFieldLeft(ExportControl::ToPage);
+    });
+    // The window refreshes its actions as it runs.
+    m_window->updateCommandStates();
+    m_window->outputAction()->trigger();
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+    const std::string output = m_dir.path() + "/sales$1-2.xls";
+    EXPECT_EQ(m_opened, std::vector<std::string>{output});
+    EXPECT_NE(readFile(output).find("Total Mid-Atlantic Region"), std::string::npos);
+    EXPECT_EQ(m_window->exportProgress(), nullptr);
+}
+
+TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsTheConversion) {
+    std::string text = "<html><head><title>T</title></head><body>\r\n";
+    for (int page = 1; page <= 240; ++page) {
+        text += "<!--9876543210_PageMark_Head--><table width=\"300\"><tr><td width=\"100\">P" +
+                std::to_string(page) +
+                "</td><td width=\"200\">Item</td></tr></table><!--9876543210_PageMark_Foot-->\r\n";
+    }
+    open(m_dir.write("long.htm", text + "</body></html>\r\n"));
+    chooseInDialog([](ToExcelSetupWindow& dialog) { dialog.formatList()->setCurrentIndex(1); });
+    ExportEnvironment& environment = m_window->exportEnvironment();
+    ProgressSink shown = environment.progress;
+    bool progressShown = false;
+    environment.progress = [&](int percent) {
+        shown(percent);
+        QProgressDialog* progress = m_window->exportProgress();
+        if (percent > 0 && progress != nullptr) {
+            progressShown = progress->isVisible();
+            for (auto* button : progress->findChildren<QAbstractButton*>()) {
+                QTest::mouseClick(button, Qt::LeftButton);
+            }
+        }
+    };
+    m_window->OnOutputToExcel();
+    EXPECT_TRUE(progressShown);
+    ASSERT_EQ(m_ui.messages.size(), 1u);
+    EXPECT_NE(m_ui.messages[0].find("(Error Code:19)"), std::string::npos) << m_ui.messages[0];
+    EXPECT_TRUE(m_opened.empty());
+    EXPECT_FALSE(std::filesystem::exists(m_dir.path() + "/long.xls"));
+    EXPECT_EQ(m_window->exportProgress(), nullptr);
+}
+
+TEST_F(ExportWindowTest, SaveAsCopiesButNeverOntoTheReport) {
+    const std::string text = fixtures::markedHtmlReport(2);
+    const std::string report = m_dir.write("r.htm", text);
+    open(report);
+    const std::string link = m_dir.path() + "/link.htm";
+    ASSERT_EQ(::symlink(report.c_str(), link.c_str()), 0);
+    for (const std::string& target : {link, m_dir.path() + "/copy.htm"}) {
+        m_window->setSaveAsChooser([target] { return target; });
+        m_window->OnFileSaveAs();
+        EXPECT_EQ(readFile(target), text);
+    }
+    EXPECT_EQ(readFile(report), text);
+    EXPECT_TRUE(m_ui.messages.empty());
+}
+
+}  // namespace
+}  // namespace paginor
