@@ -179,6 +179,7 @@ private:
     void PlaceFrames(std::int32_t& width);
     void MeasureLayout(std::int32_t element);
     void PlaceLayoutFrames(std::int32_t element, std::int32_t column, std::int32_t row);
+    void AlignChildFrames(const tagFrameInfo& reference, std::int32_t offset, std::int32_t band);
     void PlaceDeferredRows(std::int32_t first, std::int32_t last, std::int32_t& row);
     void OutputFramesToRecords(std::int32_t columns, std::int32_t* recordCount,
                                tagOutputBatchInfo* batch);

@@ -99,6 +99,37 @@ void CConvertEngine::PlaceDeferredRows(std::int32_t first, std::int32_t last, st
     row += last - first + 1;
 }
 
+// Frames side by side in a band move right onto the reference frame's column lines, so that
+// their columns line up with the reference table's.
+void CConvertEngine::AlignChildFrames(const tagFrameInfo& reference, std::int32_t offset,
+                                      std::int32_t band) {
+    LayoutTree& tree = *m_layoutTree;
+    for (std::int32_t c = tree.element(band).firstChild; c != kNoElement;
+         c = tree.element(c).next) {
+        const tagLayoutElementInfo& child = tree.element(c);
+        if (!child.leaf || child.alongY) {
+            continue;
+        }
+        const tagFrameInfo& f = m_frames->GetFrame(child.frame);
+        if (f.left > reference.right) {
+            break;
+        }
+        if (f.left < reference.left) {
+            continue;
+        }
+        const std::int32_t target = lineNear(reference.columnPositions, f.left) + offset;
+        const std::int32_t current = offset + child.columnOffset - f.firstColumn;
+        if (target <= current) {
+            continue;
+        }
+        const std::int32_t shift = target - current;
+        for (std::int32_t s = c; s != kNoElement; s = tree.element(s).next) {
+            tree.element(s).columnOffset += shift;
+        }
+        tree.element(band).width += shift;
+    }
+}
+
 void CConvertEngine::PlaceFrames(std::int32_t& width) {
     LayoutTree& tree = *m_layoutTree;
     std::vector<std::int32_t> bands;
@@ -138,6 +169,9 @@ void CConvertEngine::PlaceFrames(std::int32_t& width) {
     for (std::size_t k = 0; k < bands.size(); ++k) {
         offsets[k] -= shift;
         MeasureLayout(bands[k]);
+        if (!tree.element(bands[k]).leaf) {
+            AlignChildFrames(r, offsets[k], bands[k]);
+        }
         width = std::max(width, offsets[k] + tree.element(bands[k]).width);
     }
     // The reference frame's column 0 in sheet columns.

@@ -421,6 +421,32 @@ std::vector<RoadCase> roadCases() {
                          "r15|||Total 9.00|\n"});
     }
     {
+        // A wide table above two narrow ones side by side: the right one moves onto the wide
+        // table's fourth column.
+        PageBuilder p;
+        p.table(40, 40, 2, 4, 100, 20,
+                {{{0, 0}, "W0"}, {{0, 1}, "W1"}, {{0, 2}, "W2"}, {{0, 3}, "W3"}});
+        p.table(100, 40, 2, 2, 50, 20, {{{0, 0}, "L0"}, {{1, 1}, "L1"}});
+        p.table(100, 340, 2, 2, 50, 20, {{{0, 0}, "R0"}, {{1, 1}, "R1"}});
+        cases.push_back({"frames side by side align to the reference columns",
+                         {p},
+                         {},
+                         true,
+                         "p0 r0 c0 1x1 F 'W0'\n"
+                         "p0 r0 c1 1x1 F 'W1'\n"
+                         "p0 r0 c2 1x1 F 'W2'\n"
+                         "p0 r0 c3 1x1 F 'W3'\n"
+                         "p0 r3 c0 1x1 F 'L0'\n"
+                         "p0 r3 c3 1x1 F 'R0'\n"
+                         "p0 r4 c1 1x1 F 'L1'\n"
+                         "p0 r4 c4 1x1 F 'R1'\n",
+                         "r0|W0|W1|W2|W3||\n"
+                         "r1||||||\n"
+                         "r2||||||\n"
+                         "r3|L0|||R0||\n"
+                         "r4||L1|||R1|\n"});
+    }
+    {
         // One outline per page around everything: no table.
         std::vector<PageBuilder> pages;
         for (int k = 0; k < 2; ++k) {
