@@ -118,6 +118,13 @@ bool isDateLike(std::string_view text) {
     });
 }
 
+// The extent of "0" in the class font.
+void measureReference(const TextMeasurer& measurer, tagStyleClassInfo& style) {
+    const TextExtent zero = measurer.measure(style.fontName, style.fontSize, style.bold != 0, u"0");
+    style.referenceWidth = zero.width;
+    style.referenceHeight = zero.height;
+}
+
 }  // namespace
 
 // ---- Style sheet ----
@@ -250,18 +257,16 @@ void StyleSheet::parse(CConvertEngine& engine, const TextMeasurer& measurer,
         }
         m_classes.push_back(std::move(style));
     }
+    m_builtInClass = tagStyleClassInfo();
+    m_builtInClass.fontName = "Arial";
+    m_builtInClass.className = "PreDefined";
+    measureReference(measurer, m_builtInClass);
+    for (tagStyleClassInfo& style : m_classes) {
+        measureReference(measurer, style);
+    }
     m_builtIn = m_classes.empty();
     if (m_builtIn) {
-        tagStyleClassInfo builtIn;
-        builtIn.fontName = "Arial";
-        builtIn.className = "PreDefined";
-        m_classes.push_back(std::move(builtIn));
-    }
-    for (tagStyleClassInfo& style : m_classes) {
-        const TextExtent zero =
-            measurer.measure(style.fontName, style.fontSize, style.bold != 0, u"0");
-        style.referenceWidth = zero.width;
-        style.referenceHeight = zero.height;
+        m_classes.push_back(m_builtInClass);
     }
 }
 
@@ -409,6 +414,11 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
         if (content.kind == kKindText && !pageTopSet) {
             m_pageTops[static_cast<std::size_t>(page)] = e.top;
             pageTopSet = true;
+        }
+        // A text that names no class is still a text of the page: it takes the built-in class,
+        // as every text does when the head defines none.
+        if (style == nullptr && content.kind != kKindImage && content.length > 0) {
+            style = &m_styles.builtInClass();
         }
         if (content.kind != kKindImage && style == nullptr) {
             previous = nullptr;
@@ -618,7 +628,7 @@ const tagStyleClassInfo* BoxReader::findStyleClass(const char* tagStart, const c
     }
     const std::size_t cut = name.find_first_of("\" >");
     name = name.substr(0, cut);
-    // An element that names no class (an image) has none; a text then makes no piece.
+    // An element that names no class (an image, an empty mark) has none.
     if (name.empty() && !m_styles.builtIn()) {
         return nullptr;
     }

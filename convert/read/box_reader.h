@@ -105,6 +105,8 @@ public:
     bool positionsAbsolute() const { return m_positionsAbsolute; }
     bool colourClasses() const { return m_colourClasses; }
     bool builtIn() const { return m_builtIn; }
+    // Arial 10 points, black: the class of texts that name none.
+    const tagStyleClassInfo& builtInClass() const { return m_builtInClass; }
 
 private:
     std::vector<tagStyleClassInfo> m_classes;
@@ -112,6 +114,7 @@ private:
     bool m_positionsAbsolute = false;
     bool m_colourClasses = false;
     bool m_builtIn = false;
+    tagStyleClassInfo m_builtInClass;
 };
 
 struct BoxReaderOptions {

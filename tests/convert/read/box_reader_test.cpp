@@ -240,6 +240,28 @@ TEST(BoxReader, UnknownStyleIdFails) {
     EXPECT_EQ(r.error, "Fail to recognize the style ID : xyz");
 }
 
+TEST(BoxReader, TextsWithoutAClassTakeTheBuiltInClass) {
+    const std::string pages =
+        "<!--PAGE--><span style=\"position:absolute;top:30pt;left:9pt\">1</span>"
+        "<span style=\"position:absolute;top:30pt;left:60pt\">Total</span>"
+        "<div style=\"position:absolute;top:50pt;left:0pt\"><!--mark--></div>"
+        "<span id=\"c0\" style=\"position:absolute;top:70pt;left:9pt\">Named</span>";
+    const std::string unclassed =
+        "p0 k0 L9 T30 W5 H11 E90-140 C356 #000000 Arial b0 s10 \"1\"\n"
+        "p0 k0 L60 T30 W21 H11 E600-810 C356 #000000 Arial b0 s10 \"Total\"\n";
+    // Without classes in the head every element is a piece; the empty mark too.
+    Reading plain("<head></head>" + pages.substr(0, pages.find("<span id")));
+    ASSERT_EQ(plain.error, "");
+    EXPECT_EQ(dumpPieces(*plain.reader),
+              unclassed + "p0 k0 L0 T50 W5 H11 E0-50 C556 #000000 Arial b0 s10 \"\"\n");
+    Reading styled(
+        "<head><style>#c0{font-family:Arial; font-size:13pt; color:#000080}</style></head>" +
+        pages);
+    ASSERT_EQ(styled.error, "");
+    EXPECT_EQ(dumpPieces(*styled.reader),
+              unclassed + "p0 k0 L9 T70 W30 H11 E90-390 C756 #800000  b0 s10 \"Named\"\n");
+}
+
 TEST(BoxReader, RightToLeftReport) {
     Reading r(readFixture("right_to_left.htm"), true);
     ASSERT_EQ(r.error, "");
