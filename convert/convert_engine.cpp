@@ -5,9 +5,9 @@
 #include <cstring>
 #include <new>
 
-#include "convert/read/box_reader.h"
 #include "convert/layout/cell_grid.h"
 #include "convert/layout/frame_store.h"
+#include "convert/read/box_reader.h"
 #include "convert/read/html_scan.h"
 #include "convert/read/text_measurer.h"
 #include "core/report_core.h"
@@ -354,13 +354,15 @@ bool CConvertEngine::GetCSVOutput104(
     }
 }
 
+std::int32_t CConvertEngine::reportCodePage() const {
+    return m_report != nullptr && m_report->codePage() > 0 ? m_report->codePage() : 1252;
+}
+
 bool CConvertEngine::ReadBoxes() {
     m_frames->clear();
     m_cellGrid.reset();
     BoxReaderOptions options;
-    if (m_report != nullptr && m_report->codePage() > 0) {
-        options.codePage = m_report->codePage();
-    }
+    options.codePage = reportCodePage();
     options.rightToLeft = m_rightToLeft;
     options.engineNumber = m_engineNumber;
     m_boxReader =

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstddef>
 
+#include "convert/write/character_references.h"
 #include "convert/write/page_grid.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
@@ -120,7 +121,7 @@ CSpreadsheetMLWriter::CSpreadsheetMLWriter(std::int32_t codePage, bool keepNumbe
 }
 
 void CSpreadsheetMLWriter::EscapeText(std::string& out, std::string_view text) const {
-    appendXmlText(out, CReportCore::ToUnicode(text, m_codePage));
+    appendXmlText(out, CellTextToUnicode(text, m_codePage));
 }
 
 std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
