@@ -241,6 +241,7 @@ void ColumnOptimiser::run() {
 
     markRows();
     m_target.assign(static_cast<std::size_t>(rows) * columns, -1);
+    m_placed.assign(static_cast<std::size_t>(columns), {});
     m_used.assign(static_cast<std::size_t>(columns), 0);
     while (matchRound()) {
     }

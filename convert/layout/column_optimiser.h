@@ -4,9 +4,15 @@
 // (column_votes.cpp), the matching of each row's cells onto them (row_matching.cpp), and the
 // spans and final checks (column_optimiser.cpp).
 
+#include <ext/pb_ds/assoc_container.hpp>
+#include <ext/pb_ds/tree_policy.hpp>
+
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "convert/convert_engine.h"
@@ -17,6 +23,27 @@ struct SpanRun {
     std::int32_t end = 0;    // last row of the run
     std::int32_t count = 1;  // like cells in it, the first included
     std::int32_t stop = 0;   // the row that ended the walk
+};
+
+// The cells placed on one surviving column during a matching round, counted by what
+// ComputeFillRatio asks of them, so that it needs no walk over the batch.
+struct PlacedCells {
+    // Positions with the grid index of their cell, ordered so that cells below a position can
+    // be counted.
+    using PositionTree =
+        __gnu_pbds::tree<std::pair<std::int32_t, std::size_t>, __gnu_pbds::null_type, std::less<>,
+                         __gnu_pbds::rb_tree_tag, __gnu_pbds::tree_order_statistics_node_update>;
+
+    std::vector<std::size_t> cells;                // grid indices
+    std::map<std::int32_t, std::int32_t> aligned;  // alignment -> cells
+    // (alignment, aligned edge) -> cells.
+    std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> edges;
+    std::int32_t rightAligned = 0;
+    PositionTree lefts;
+    PositionTree rights;
+    std::int32_t inverted = 0;  // cells whose right edge lies left of their left edge
+
+    void clear();
 };
 
 class ColumnOptimiser {
@@ -61,6 +88,9 @@ private:
                         std::int32_t c1) const;
     double ComputeFillRatio(std::int32_t row, std::int32_t col, std::int32_t target,
                             std::int32_t* count) const;
+    // The edge of a cell that its alignment holds: left, centre or right.
+    std::int32_t alignedEdge(std::int32_t column, const tagGridCell& cell) const;
+    void place(std::size_t index, std::int32_t target);
 
     void alignmentVote(std::int32_t n, std::int32_t rowsOfN);
     bool runVote(std::int32_t n);
@@ -77,6 +107,7 @@ private:
     std::vector<std::int32_t> m_maxWidth;
     std::vector<std::uint8_t> m_survives;
     std::vector<std::int32_t> m_target;  // per cell: its surviving column, -1 none
+    std::vector<PlacedCells> m_placed;   // per column
     std::vector<std::map<std::int32_t, std::int32_t>> m_moves;  // per row: source -> target
     std::vector<std::uint8_t> m_used;                           // per column, within one row
     std::int32_t m_surviving = 0;
