@@ -41,7 +41,7 @@ void CConvertEngine::Init(CReportCore* report, std::int32_t format, const char* 
             head == nullptr || headLength <= 0
                 ? std::string_view()
                 : std::string_view(head, static_cast<std::size_t>(headLength));
-        m_styles->parse(*this, defaultTextMeasurer(), text);
+        m_styles->ParseStyleSheet(*this, defaultTextMeasurer(), text);
     }
 }
 

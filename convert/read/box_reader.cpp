@@ -129,8 +129,8 @@ void measureReference(const TextMeasurer& measurer, tagStyleClassInfo& style) {
 
 // ---- Style sheet ----
 
-void StyleSheet::parse(CConvertEngine& engine, const TextMeasurer& measurer,
-                       std::string_view head) {
+void StyleSheet::ParseStyleSheet(CConvertEngine& engine, const TextMeasurer& measurer,
+                                 std::string_view head) {
     m_classes.clear();
     m_lastFound = 0;
     m_positionsAbsolute = false;
@@ -393,11 +393,11 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
             continue;
         }
         p = e.after;
-        if (parseElementStyle(e, page) != 0) {
+        if (ParseElementStyle(e, page) != 0) {
             previous = nullptr;
             continue;
         }
-        const tagStyleClassInfo* style = findStyleClass(lt, e.contentEnd);
+        const tagStyleClassInfo* style = FindStyleClass(lt, e.contentEnd);
         const tagCellContent content = m_engine.GetCellContent(close + 1, e.contentEnd);
         const std::int32_t boxWidth = content.kind == kKindImage && content.imageWidth > 0
                                           ? content.imageWidth
@@ -448,7 +448,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
         } else {
             piece.fontSize = style->fontSize;
             m_engine.CountFontSize(style->fontSize);
-            measureText(*style, piece.text, piece.textLength, piece);
+            MeasureDivText(*style, piece.text, piece.textLength, piece);
             if (e.rightAligned && e.width > 0) {
                 piece.left += toInt(e.width) - piece.width;
             }
@@ -464,7 +464,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
     }
 }
 
-std::int32_t BoxReader::parseElementStyle(Element& e, std::int32_t page) {
+std::int32_t BoxReader::ParseElementStyle(Element& e, std::int32_t page) {
     std::string_view style;
     bool haveStyle = false;
     const char* a = e.attributes;
@@ -583,7 +583,7 @@ std::int32_t BoxReader::parseElementStyle(Element& e, std::int32_t page) {
         const char* content = e.tagClose + 1;
         const bool empty = content == e.contentEnd;
         if (startsNoCase(content, e.contentEnd, "<table>") || (e.isDiv && empty && bordered)) {
-            addDivRect(style.data(), style.data() + style.size(), page);
+            AddDivRect(style.data(), style.data() + style.size(), page);
             return 2;
         }
     }
@@ -614,7 +614,7 @@ std::int32_t BoxReader::parseElementStyle(Element& e, std::int32_t page) {
     return 0;
 }
 
-const tagStyleClassInfo* BoxReader::findStyleClass(const char* tagStart, const char* end) {
+const tagStyleClassInfo* BoxReader::FindStyleClass(const char* tagStart, const char* end) {
     const char* tagEnd = FindTagClose(tagStart, end);
     std::string_view name;
     if (!FindAttribute(tagStart, tagEnd, "id", &name)) {
@@ -639,8 +639,8 @@ const tagStyleClassInfo* BoxReader::findStyleClass(const char* tagStart, const c
     return style;
 }
 
-void BoxReader::measureText(const tagStyleClassInfo& style, const char* text, std::int32_t length,
-                            tagDivInfo& piece) {
+void BoxReader::MeasureDivText(const tagStyleClassInfo& style, const char* text,
+                               std::int32_t length, tagDivInfo& piece) {
     TextExtent extent;
     if (length == 0) {
         extent = style.referenceWidth >= 1 && style.referenceWidth <= 29
@@ -689,7 +689,7 @@ bool BoxReader::joinsPrevious(const tagDivInfo& piece, const tagDivInfo& previou
     return !(isDateLike(text) && isDateLike(before) && text.size() == before.size());
 }
 
-void BoxReader::addDivRect(const char* styleStart, const char* styleEnd, std::int32_t page) {
+tagDivRectInfo BoxReader::ParseDivRect(const char* styleStart, const char* styleEnd) {
     tagDivRectInfo box;
     const auto valueOf = [&](std::string_view name, const char** at) -> bool {
         for (const char* p = findNoCase(styleStart, styleEnd, name); p != nullptr;
@@ -738,9 +738,14 @@ void BoxReader::addDivRect(const char* styleStart, const char* styleEnd, std::in
             box.background = value;
         }
     }
+    return box;
+}
+
+void BoxReader::AddDivRect(const char* styleStart, const char* styleEnd, std::int32_t page) {
+    const tagDivRectInfo box = ParseDivRect(styleStart, styleEnd);
     // Only a real colour hides what lies under the box.
     if (box.background != kNoBoxBackground) {
-        removeCoveredPieces(box);
+        RemoveCoveredPieces(box);
     }
     const bool noBorder = findNoCase(styleStart, styleEnd, "border-style:none") != nullptr;
     bool whiteBorder = false;
@@ -764,7 +769,7 @@ void BoxReader::addDivRect(const char* styleStart, const char* styleEnd, std::in
     m_frames.addStrips(box);
 }
 
-void BoxReader::removeCoveredPieces(const tagDivRectInfo& box) {
+void BoxReader::RemoveCoveredPieces(const tagDivRectInfo& box) {
     if (box.width < 50 || box.height < 50) {
         return;
     }

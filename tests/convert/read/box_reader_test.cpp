@@ -96,7 +96,7 @@ struct Reading {
 
     void run(bool rightToLeft) {
         css = testing::splitCssReport(report);
-        styles.parse(engine, defaultTextMeasurer(), css.head);
+        styles.ParseStyleSheet(engine, defaultTextMeasurer(), css.head);
         BoxReaderOptions options;
         options.rightToLeft = rightToLeft;
         reader =
@@ -120,7 +120,7 @@ TEST(StyleClass, ClassesOfTheHead) {
         "<style>p {margin:0}</style></head>";
     CConvertEngine engine;
     StyleSheet styles;
-    styles.parse(engine, defaultTextMeasurer(), head);
+    styles.ParseStyleSheet(engine, defaultTextMeasurer(), head);
     EXPECT_TRUE(styles.positionsAbsolute());
     EXPECT_TRUE(styles.colourClasses());
     EXPECT_FALSE(styles.builtIn());
@@ -142,7 +142,7 @@ TEST(StyleClass, ClassesOfTheHead) {
 TEST(StyleClass, BuiltInClassWithoutClasses) {
     CConvertEngine engine;
     StyleSheet styles;
-    styles.parse(engine, defaultTextMeasurer(), "<head><title>x</title></head>");
+    styles.ParseStyleSheet(engine, defaultTextMeasurer(), "<head><title>x</title></head>");
     ASSERT_TRUE(styles.builtIn());
     const tagStyleClassInfo* s = styles.find("anything");
     ASSERT_NE(s, nullptr);
@@ -162,7 +162,7 @@ TEST(StyleClass, MalformedClassesFail) {
     for (const auto& [head, message] : cases) {
         CConvertEngine engine;
         StyleSheet styles;
-        EXPECT_THROW(styles.parse(engine, defaultTextMeasurer(), head), ConvertError);
+        EXPECT_THROW(styles.ParseStyleSheet(engine, defaultTextMeasurer(), head), ConvertError);
         std::string text;
         EXPECT_EQ(engine.GetErrorText(text), kErrOwnText);
         EXPECT_EQ(text, message);
