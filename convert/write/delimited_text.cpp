@@ -44,6 +44,7 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
         std::string(static_cast<std::size_t>(std::max(m_outputColumnCount - 1, 0)), '\t') + "\r\n";
     const std::int32_t codePage = reportCodePage();
     std::int32_t currentPage = -1;
+    std::string field;
     for (std::int32_t r = 0; r < m_rowCount; ++r) {
         const std::int32_t page = m_rows[r].page;
         if ((page == 0 && !keepFirstPage) || (page == m_pageCount - 1 && !keepLastPage)) {
@@ -84,8 +85,13 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
                 m_outputText.push_back('\t');
             }
             // Characters written as references come out in the code page where it has them.
-            std::string field = EncodeCharacterReferences(
-                {cell.text, static_cast<std::size_t>(std::max(cell.textLength, 0))}, codePage);
+            const std::string_view text(cell.text,
+                                        static_cast<std::size_t>(std::max(cell.textLength, 0)));
+            if (text.find("&#") == std::string_view::npos) {
+                field.assign(text);
+            } else {
+                field = EncodeCharacterReferences(text, codePage);
+            }
             BlankLineBreaks(field);
             AppendField(m_outputText, field);
             written = true;
