@@ -158,8 +158,11 @@ private:
                             std::size_t pageFirst) const;
     bool foldsIntoPrevious(std::size_t previousFirst, std::size_t rowFirst,
                            std::size_t rowEnd) const;
+    void GetExcelOutputSpace(std::size_t count);
     void sortRecords(std::size_t first, std::size_t last);
     void WriteDelimitedText(bool pageBreakLines, bool keepFirstPage, bool keepLastPage);
+    // The report's code page; 1252 without a report or when it states none.
+    std::int32_t reportCodePage() const;
 
     // The frame road of HTMLCSS batches. True when the batch was laid out on its frames.
     bool UseFrameRoad(std::int32_t* outputColumns);

@@ -1,35 +1,52 @@
 // The grid as delimited text: TAB between columns, CR LF after every row.
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "convert/convert_engine.h"
 #include "convert/layout/frame_store.h"
+#include "convert/write/character_references.h"
 
 namespace paginor {
 
 namespace {
 
-// Line breaks and TABs inside a cell would start new rows or shift the columns. A field holding
-// a double quote is quoted with its quotes doubled, or CSV readers take the quote as the start
-// of a quoted field.
-void AppendBlanked(std::string& out, const char* text, std::int32_t length) {
-    const std::string_view field(text, static_cast<std::size_t>(std::max(length, 0)));
+// Line breaks and TABs inside a cell would start new rows or shift the columns.
+void BlankLineBreaks(std::string& text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
+}
+
+// A field holding a double quote is quoted with its quotes doubled, or CSV readers take the
+// quote as the start of a quoted field.
+void AppendField(std::string& out, std::string_view field) {
     const bool quoted = field.find('"') != std::string_view::npos;
     if (quoted) {
         out.push_back('"');
     }
-    for (std::int32_t i = 0; i < length; ++i) {
-        const char c = text[i];
+    for (const char c : field) {
         if (c == '"') {
             out.push_back('"');
         }
-        out.push_back(c == '\r' || c == '\n' || c == '\t' ? ' ' : c);
+        out.push_back(c);
     }
     if (quoted) {
         out.push_back('"');
     }
+}
+
+// Characters written as references come out in the code page where it has them.
+void AppendCellText(std::string& out, std::string& field, std::string_view text,
+                    std::int32_t codePage) {
+    if (text.find("&#") == std::string_view::npos) {
+        field.assign(text);
+    } else {
+        field = EncodeCharacterReferences(text, codePage);
+    }
+    BlankLineBreaks(field);
+    AppendField(out, field);
 }
 
 }  // namespace
@@ -39,7 +56,9 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
     m_outputText.clear();
     const std::string blankLine =
         std::string(static_cast<std::size_t>(std::max(m_outputColumnCount - 1, 0)), '\t') + "\r\n";
+    const std::int32_t codePage = reportCodePage();
     std::int32_t currentPage = -1;
+    std::string field;
     for (std::int32_t r = 0; r < m_rowCount; ++r) {
         const std::int32_t page = m_rows[r].page;
         if ((page == 0 && !keepFirstPage) || (page == m_pageCount - 1 && !keepLastPage)) {
@@ -79,7 +98,10 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
             for (; position < cell.outputColumn; ++position) {
                 m_outputText.push_back('\t');
             }
-            AppendBlanked(m_outputText, cell.text, cell.textLength);
+            AppendCellText(
+                m_outputText, field,
+                std::string_view(cell.text, static_cast<std::size_t>(std::max(cell.textLength, 0))),
+                codePage);
             written = true;
         }
         for (; position < m_outputColumnCount - 1; ++position) {
@@ -96,6 +118,8 @@ void CConvertEngine::WriteFramesDelimited(bool pageBreakLines, std::int32_t colu
                                           bool keepFirstPage, bool keepLastPage) {
     m_outputText.clear();
     columns = std::max(columns, 1);
+    const std::int32_t codePage = reportCodePage();
+    std::string field;
     struct Placed {
         std::int32_t row;
         std::int32_t column;
@@ -161,7 +185,10 @@ void CConvertEngine::WriteFramesDelimited(bool pageBreakLines, std::int32_t colu
             for (; position < at.column; ++position) {
                 line.push_back('\t');
             }
-            AppendBlanked(line, at.piece->text, at.piece->textLength);
+            AppendCellText(
+                line, field,
+                std::string_view(at.piece->text, static_cast<std::size_t>(at.piece->textLength)),
+                codePage);
             written = true;
         }
         if (!written) {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "convert/write/character_references.h"
 #include "convert/write/number_text.h"
 #include "convert/write/page_grid.h"
 #include "convert/write/quoted_printable.h"
@@ -299,7 +300,7 @@ void WorkbookArchive::writeCell(std::string& out, const tagOutputCellInfo* cell,
             WriteTextAsAscii(content, cell->text + cell->textLength + 1);
             content += "\">";
         }
-        appendHtml(content, m_report.ToUnicode(text), true);
+        appendHtml(content, CellTextToUnicode(text, m_report.codePage()), true);
         if (link) {
             content += "</a>";
         }

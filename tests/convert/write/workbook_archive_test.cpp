@@ -469,6 +469,23 @@ TEST_F(WorkbookArchiveTest, TextAsAscii) {
     }
 }
 
+// A character the report's code page lacks arrives as a reference and stays that character.
+TEST_F(WorkbookArchiveTest, CharacterReferencesInCells) {
+    CReportCore core;
+    load(core, "windows-1252");
+    BatchInput input({1});
+    input.add(0, textCell(0, 0,
+                          "&#321;\xF3"
+                          "d&#x17A; &amp; &#9999999;"));
+    WorkbookArchive archive(core, 0);
+    std::time_t stamp = 0;
+    archive.WriteSheetTable(false, false, 1, 1, input.info(), &stamp, input.count(), true);
+    writeAndRead(archive);
+    const std::string sheet = part("sheet001.htm");
+    EXPECT_NE(sheet.find(">&#321;&#243;d&#378; &amp;amp; &amp;#9999999;<"), std::string::npos)
+        << sheet;
+}
+
 class WebArchiveExport : public WorkbookArchiveTest {
 protected:
     ExcelOutputOptions options(std::int32_t first, std::int32_t last) {
