@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <thread>
 
 #include "convert/convert_engine.h"
 #include "convert/write/spreadsheet_ml.h"
@@ -69,6 +71,27 @@ std::int32_t readNumberAfter(std::string_view tag, std::size_t at) {
 }
 
 }  // namespace
+
+std::int32_t ConversionThreads(std::int32_t requested, const char* variable, unsigned cores) {
+    if (requested > 0) {
+        return std::min(requested, kMaxThreads);
+    }
+    if (variable != nullptr && *variable != '\0') {
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(variable, &end, 10);
+        if (errno != 0 || *end != '\0' || value < 1 || value > kMaxThreads) {
+            return 0;
+        }
+        return static_cast<std::int32_t>(value);
+    }
+    return static_cast<std::int32_t>(std::clamp(cores, 1U, kDefaultMaxThreads));
+}
+
+std::int32_t ConversionThreads(std::int32_t requested) {
+    return ConversionThreads(requested, std::getenv(kThreadsVariable),
+                             std::thread::hardware_concurrency());
+}
 
 FirstRowLayout ParseFirstRowWidths(std::string_view text) {
     FirstRowLayout layout;
@@ -262,6 +285,53 @@ constexpr std::string_view kXmlFailure =
 
 enum class OutputKind { Delimited, WebArchive, SpreadsheetMl };
 
+// One batch on its way through a conversion: its pages gathered, converted on an engine of its
+// own (by a worker thread when several batches are converted at once), then handed to the
+// writer. The records point into the engine and the gathered text until the writer took them.
+struct BatchSlot {
+    BatchSlot() = default;
+    BatchSlot(const BatchSlot&) = delete;
+    BatchSlot& operator=(const BatchSlot&) = delete;
+    ~BatchSlot() { wait(); }
+    void wait() {
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
+
+    CConvertEngine engine;
+    bool engineReady = false;
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    FirstRowLayout layout;  // the batch's first page, as the batch was cut
+    // The state the batch was gathered and converted from, and what the engine left of it.
+    std::uint8_t useFirstPage = 0;
+    bool frameEngineAllowed = true;
+    std::uint8_t driverFlag = 0;
+    std::vector<char> buffer;
+    std::int64_t batchLength = 0;
+    std::vector<std::int64_t> pageOffsets;
+    std::vector<std::int32_t> pageList;
+    bool firstPrepended = false;
+    bool lastAppended = false;
+    std::vector<tagOutputPageInfo> outputPages;
+    tagOutputBatchInfo batchInfo;
+    std::string steps;  // the engine's steps when a worker converted the batch
+    const void* output = nullptr;
+    std::int64_t textLength = 0;
+    std::int32_t columns = 0;
+    std::int32_t records = 0;
+    std::exception_ptr failure;
+    bool cancelled = false;
+    std::thread worker;
+};
+
+// What a batch passes on to the next one.
+struct CarriedState {
+    std::uint8_t useFirstPage = 0;
+    bool frameEngineAllowed = true;
+};
+
 // One conversion: the batch loop over the page range and everything it keeps across batches.
 class ExcelFileDriver {
 public:
@@ -280,15 +350,24 @@ private:
     OutputKind chooseOutputKind();
     FirstRowLayout GetPageFirstRowWidths(std::int32_t page);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
-    bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache);
-    void GatherBatchText(std::int32_t first, std::int32_t last);
-    void appendPage(std::int32_t page);
-    void convertBatch(std::int32_t first, std::int32_t last, OutputKind kind);
-    void writeBatch(std::int32_t first, OutputKind kind, const void* output,
-                    std::int64_t textLength, std::int32_t columns, std::int32_t records);
+    bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache,
+                    const FirstRowLayout& batchLayout);
+    void GatherBatchText(BatchSlot& slot);
+    void appendPage(BatchSlot& slot, std::int32_t page);
+    bool cancelRequested() const;
+    void initEngine(BatchSlot& slot);
+    void startBatch(BatchSlot& slot, std::int32_t first, std::int32_t size,
+                    const CarriedState& from);
+    void runEngine(BatchSlot& slot, OutputKind kind, std::string* steps);
+    [[noreturn]] void raiseBatchFailure(BatchSlot& slot);
+    void convertBatch(BatchSlot& slot, OutputKind kind);
+    void convertBatches(std::int32_t first, OutputKind kind);
+    void convertBatchesAtOnce(OutputKind kind);
+    void finishBatch(BatchSlot& slot, OutputKind kind);
+    void writeBatch(BatchSlot& slot, OutputKind kind);
     void ensureWriter();
     void reportProgress(std::int32_t last);
-    [[noreturn]] void raiseEngineFailure(const ConvertError& error);
+    [[noreturn]] void raiseEngineFailure(const CConvertEngine& engine, const ConvertError& error);
     std::string bugRequest(std::string_view opening) const;
     void writeFile(std::string_view data);
     void finish(OutputKind kind);
@@ -298,26 +377,21 @@ private:
     bool m_html = true;
     std::int32_t m_pageCount = 0;
     TextDirection m_direction = TextDirection::NotStated;
-    CConvertEngine m_engine;
     std::unique_ptr<ReplacingFile> m_file;
     std::unique_ptr<CSpreadsheetMLWriter> m_writer;
     std::unique_ptr<WorkbookArchive> m_archive;
 
+    BatchSource m_source;
     BatchLayoutState m_layoutState;
-    std::uint8_t m_useFirstPage = 0;
+    CarriedState m_carried;
     bool m_useLastPage = false;
     std::optional<FirstRowLayout> m_firstPageLayout;
     std::optional<FirstRowLayout> m_lastPageLayout;
     std::optional<std::string> m_firstPageText;
-    std::vector<char> m_buffer;
-    std::int64_t m_batchLength = 0;
-    std::vector<std::int64_t> m_pageOffsets;
-    std::vector<std::int32_t> m_pageList;
-    bool m_firstPrepended = false;
-    bool m_lastAppended = false;
-    std::vector<tagOutputPageInfo> m_outputPages;
-    tagOutputBatchInfo m_batchInfo;
     std::int32_t m_highestProgress = 2;
+    std::int32_t m_threads = 1;
+    // Declared last: their workers are joined before anything they read goes away.
+    std::vector<std::unique_ptr<BatchSlot>> m_slots;
 };
 
 void ExcelFileDriver::raise(std::int32_t code, std::string ownText) {
@@ -418,51 +492,53 @@ const FirstRowLayout& ExcelFileDriver::cachedLayout(std::int32_t page,
 }
 
 // A reference page joins a batch of an HTML report only when it has the batch's layout.
-bool ExcelFileDriver::joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache) {
+bool ExcelFileDriver::joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache,
+                                 const FirstRowLayout& batchLayout) {
     if (!m_html) {
         return true;
     }
     const FirstRowLayout& layout = cachedLayout(page, cache);
-    return layout.widthSum == m_layoutState.first.widthSum &&
-           IsSameColumnLayout(layout.widths, m_layoutState.first.widths);
+    return layout.widthSum == batchLayout.widthSum &&
+           IsSameColumnLayout(layout.widths, batchLayout.widths);
 }
 
-void ExcelFileDriver::GatherBatchText(std::int32_t first, std::int32_t last) {
-    m_pageList.clear();
-    m_pageOffsets.clear();
-    m_firstPrepended = m_useFirstPage != 0 && first > 1 && joinsBatch(1, m_firstPageLayout);
-    if (m_firstPrepended) {
-        m_pageList.push_back(1);
+void ExcelFileDriver::GatherBatchText(BatchSlot& slot) {
+    slot.pageList.clear();
+    slot.pageOffsets.clear();
+    slot.firstPrepended =
+        slot.useFirstPage != 0 && slot.first > 1 && joinsBatch(1, m_firstPageLayout, slot.layout);
+    if (slot.firstPrepended) {
+        slot.pageList.push_back(1);
     }
-    for (std::int32_t p = first; p <= last; ++p) {
-        m_pageList.push_back(p);
+    for (std::int32_t p = slot.first; p <= slot.last; ++p) {
+        slot.pageList.push_back(p);
     }
-    m_lastAppended =
-        m_useLastPage && last < m_pageCount && joinsBatch(m_pageCount, m_lastPageLayout);
-    if (m_lastAppended) {
-        m_pageList.push_back(m_pageCount);
+    slot.lastAppended = m_useLastPage && slot.last < m_pageCount &&
+                        joinsBatch(m_pageCount, m_lastPageLayout, slot.layout);
+    if (slot.lastAppended) {
+        slot.pageList.push_back(m_pageCount);
     }
     std::int64_t needed = 0;
-    for (const std::int32_t p : m_pageList) {
+    for (const std::int32_t p : slot.pageList) {
         needed += m_report.pageTable()[static_cast<std::size_t>(p - 1)].length;
     }
-    if (needed > static_cast<std::int64_t>(m_buffer.size())) {
+    if (needed > static_cast<std::int64_t>(slot.buffer.size())) {
         try {
-            std::vector<char>().swap(m_buffer);
-            m_buffer.resize(
+            std::vector<char>().swap(slot.buffer);
+            slot.buffer.resize(
                 static_cast<std::size_t>((needed + kBufferStep - 1) / kBufferStep * kBufferStep));
         } catch (const std::bad_alloc&) {
             m_report.SetSystemErrorText("OTEFGA1", ENOMEM);
             raiseReported(-1);
         }
     }
-    m_batchLength = 0;
-    for (const std::int32_t p : m_pageList) {
-        appendPage(p);
+    slot.batchLength = 0;
+    for (const std::int32_t p : slot.pageList) {
+        appendPage(slot, p);
     }
 }
 
-void ExcelFileDriver::appendPage(std::int32_t page) {
+void ExcelFileDriver::appendPage(BatchSlot& slot, std::int32_t page) {
     const tagPageInfo& info = m_report.pageTable()[static_cast<std::size_t>(page - 1)];
     std::string_view text;
     if (page == 1 && m_firstPageText) {
@@ -475,17 +551,17 @@ void ExcelFileDriver::appendPage(std::int32_t page) {
             raiseReported(error.code());
         }
         text = std::string_view(m_report.tagBuffer(), static_cast<std::size_t>(length));
-        if (page == 1 && m_useFirstPage != 0 && m_options.lastPage > 1) {
+        if (page == 1 && slot.useFirstPage != 0 && m_options.lastPage > 1) {
             m_firstPageText.emplace(text);
         }
     }
-    char* destination = m_buffer.data() + m_batchLength;
+    char* destination = slot.buffer.data() + slot.batchLength;
     std::memcpy(destination, text.data(), text.size());
     if (m_html && m_report.nestedTable()) {
         ScanTables(destination, text.size());
     }
-    m_pageOffsets.push_back(m_batchLength);
-    m_batchLength += static_cast<std::int64_t>(text.size());
+    slot.pageOffsets.push_back(slot.batchLength);
+    slot.batchLength += static_cast<std::int64_t>(text.size());
 }
 
 std::string ExcelFileDriver::bugRequest(std::string_view opening) const {
@@ -493,7 +569,7 @@ std::string ExcelFileDriver::bugRequest(std::string_view opening) const {
            " :<font color=\"#FF0000\">" + m_report.reportPath() + "</font>";
 }
 
-void ExcelFileDriver::raiseEngineFailure(const ConvertError& error) {
+void ExcelFileDriver::raiseEngineFailure(const CConvertEngine& engine, const ConvertError& error) {
     if (m_options.mainWindowProgress) {
         m_options.mainWindowProgress(0);
     }
@@ -506,45 +582,79 @@ void ExcelFileDriver::raiseEngineFailure(const ConvertError& error) {
         raise(-1, m_report.GetErrorText());
     }
     std::string text;
-    m_engine.GetErrorText(text);
+    engine.GetErrorText(text);
     raise(-1, text);
 }
 
-void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, OutputKind kind) {
-    const void* output = nullptr;
-    std::int64_t textLength = 0;
-    std::int32_t columns = 0;
-    std::int32_t records = 0;
+bool ExcelFileDriver::cancelRequested() const {
+    return m_options.cancel != nullptr && m_options.cancel->load() != 0;
+}
+
+void ExcelFileDriver::initEngine(BatchSlot& slot) {
+    if (slot.engineReady) {
+        return;
+    }
     try {
-        m_report.CheckPageRange(first, last);
-        GatherBatchText(first, last);
-        if (m_options.cancel != nullptr && m_options.cancel->load() != 0) {
-            raise(kErrCancelled);
-        }
-        const bool delimited = kind == OutputKind::Delimited;
-        m_outputPages.assign(m_pageList.size(), tagOutputPageInfo{});
-        m_batchInfo = tagOutputBatchInfo{};
-        m_batchInfo.pages = m_outputPages.data();
-        std::uint8_t colour = delimited ? 0 : 1;
-        const bool lastBatch = last == m_pageCount;
-        step("FL_Convert_GetCSVOutput104");
-        step("FL1)Please send the file to " + supportAddress() + ": " + m_report.reportPath());
-        m_engine.GetCSVOutput104(
-            m_buffer.data(), m_batchLength, m_pageOffsets.data(),
-            static_cast<std::int32_t>(m_pageOffsets.size()), &output, &textLength, &columns,
-            &records,
-            delimited                        ? kOutputDelimited
-            : kind == OutputKind::WebArchive ? kOutputRecords
-                                             : kOutputRecordsSml,
-            &colour, delimited ? m_options.font : true, &m_batchInfo, m_options.markPages,
-            !delimited || !m_firstPrepended, !delimited || !m_lastAppended, &m_useFirstPage,
-            m_options.engineNumber, m_options.headerFooterRemoval, first - 1, lastBatch,
-            first == 1 && lastBatch && !m_firstPrepended && !m_lastAppended, false,
-            m_options.stepBuffer);
+        const std::string& head = m_report.head();
+        slot.engine.Init(&m_report, static_cast<std::int32_t>(m_report.format()), head.data(),
+                         static_cast<std::int64_t>(head.size()),
+                         m_direction == TextDirection::RightToLeft);
+    } catch (const ConvertError&) {
+        std::string text;
+        slot.engine.GetErrorText(text);
+        raise(-1, text);
+    }
+    slot.engineReady = true;
+}
+
+void ExcelFileDriver::startBatch(BatchSlot& slot, std::int32_t first, std::int32_t size,
+                                 const CarriedState& from) {
+    slot.first = first;
+    slot.last = first + size - 1;
+    slot.layout = m_layoutState.first;
+    slot.useFirstPage = from.useFirstPage;
+    slot.frameEngineAllowed = from.frameEngineAllowed;
+    slot.failure = nullptr;
+    slot.cancelled = false;
+    slot.steps.clear();
+}
+
+// Runs on the batch's worker when batches are converted at once: it touches nothing but the
+// slot and reads the options.
+void ExcelFileDriver::runEngine(BatchSlot& slot, OutputKind kind, std::string* steps) {
+    slot.output = nullptr;
+    slot.textLength = 0;
+    slot.columns = 0;
+    slot.records = 0;
+    const bool delimited = kind == OutputKind::Delimited;
+    slot.outputPages.assign(slot.pageList.size(), tagOutputPageInfo{});
+    slot.batchInfo = tagOutputBatchInfo{};
+    slot.batchInfo.pages = slot.outputPages.data();
+    std::uint8_t colour = delimited ? 0 : 1;
+    const bool lastBatch = slot.last == m_pageCount;
+    slot.driverFlag = slot.useFirstPage;
+    slot.engine.setFrameEngineAllowed(slot.frameEngineAllowed);
+    slot.engine.GetCSVOutput104(
+        slot.buffer.data(), slot.batchLength, slot.pageOffsets.data(),
+        static_cast<std::int32_t>(slot.pageOffsets.size()), &slot.output, &slot.textLength,
+        &slot.columns, &slot.records,
+        delimited                        ? kOutputDelimited
+        : kind == OutputKind::WebArchive ? kOutputRecords
+                                         : kOutputRecordsSml,
+        &colour, delimited ? m_options.font : true, &slot.batchInfo, m_options.markPages,
+        !delimited || !slot.firstPrepended, !delimited || !slot.lastAppended, &slot.driverFlag,
+        m_options.engineNumber, m_options.headerFooterRemoval, slot.first - 1, lastBatch,
+        slot.first == 1 && lastBatch && !slot.firstPrepended && !slot.lastAppended, false, steps);
+}
+
+// Turns the failure in flight into the conversion's failure.
+void ExcelFileDriver::raiseBatchFailure(BatchSlot& slot) {
+    try {
+        throw;
     } catch (const ConversionError&) {
         throw;
     } catch (const ConvertError& error) {
-        raiseEngineFailure(error);
+        raiseEngineFailure(slot.engine, error);
     } catch (const ReportError& error) {
         raiseReported(error.code());
     } catch (const std::exception& error) {
@@ -556,12 +666,158 @@ void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, Output
                              "conversion engine.") +
                       "Information for vender:Format: Delimited");
     }
-    writeBatch(first, kind, output, textLength, columns, records);
 }
 
-void ExcelFileDriver::writeBatch(std::int32_t first, OutputKind kind, const void* output,
-                                 std::int64_t textLength, std::int32_t columns,
-                                 std::int32_t records) {
+void ExcelFileDriver::convertBatch(BatchSlot& slot, OutputKind kind) {
+    try {
+        m_report.CheckPageRange(slot.first, slot.last);
+        GatherBatchText(slot);
+        if (cancelRequested()) {
+            raise(kErrCancelled);
+        }
+        step("FL_Convert_GetCSVOutput104");
+        step("FL1)Please send the file to " + supportAddress() + ": " + m_report.reportPath());
+        runEngine(slot, kind, m_options.stepBuffer);
+    } catch (...) {
+        raiseBatchFailure(slot);
+    }
+    finishBatch(slot, kind);
+}
+
+// Writes a converted batch and passes its state on to the next batch.
+void ExcelFileDriver::finishBatch(BatchSlot& slot, OutputKind kind) {
+    writeBatch(slot, kind);
+    m_carried.useFirstPage = slot.driverFlag;
+    m_carried.frameEngineAllowed = slot.engine.frameEngineAllowed();
+    reportProgress(slot.last);
+}
+
+// One batch after the other, from first on.
+void ExcelFileDriver::convertBatches(std::int32_t first, OutputKind kind) {
+    BatchSlot& slot = *m_slots.front();
+    for (;;) {
+        const std::int32_t size =
+            GetNextBatchSize(m_source, m_options.lastPage, first, m_layoutState,
+                             m_options.pageByPage, m_options.sameLayoutBatches);
+        if (size == 0) {
+            return;
+        }
+        startBatch(slot, first, size, m_carried);
+        convertBatch(slot, kind);
+        first = slot.last + 1;
+    }
+}
+
+// Several batches at once, each on a worker and an engine of its own; the writer takes them in
+// batch order. A batch converted before the batch ahead of it was done assumed that batch's
+// state (page 1 as a reference page, the frame road): when the assumption proves wrong and
+// mattered, the batch is converted again from the right state. A failure while cutting or
+// gathering a batch waits for the batches ahead, then the one-by-one loop meets it again in its
+// place.
+void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
+    std::deque<BatchSlot*> inFlight;
+    std::vector<BatchSlot*> idle;
+    for (auto it = m_slots.rbegin(); it != m_slots.rend(); ++it) {
+        idle.push_back(it->get());
+    }
+    std::string* const steps = m_options.stepBuffer;
+    auto stopAll = [&] {
+        for (BatchSlot* slot : inFlight) {
+            slot->wait();
+        }
+    };
+    std::int32_t first = m_options.firstPage;
+    bool planned = false;
+    bool stalled = false;
+    for (;;) {
+        while (!planned && !stalled && !idle.empty()) {
+            const BatchLayoutState saved = m_layoutState;
+            BatchSlot& slot = *idle.back();
+            try {
+                const std::int32_t size =
+                    GetNextBatchSize(m_source, m_options.lastPage, first, m_layoutState,
+                                     m_options.pageByPage, m_options.sameLayoutBatches);
+                if (size == 0) {
+                    planned = true;
+                    break;
+                }
+                initEngine(slot);
+                // The batches ahead may still change the state: assume they do not.
+                startBatch(slot, first, size, m_carried);
+                m_report.CheckPageRange(slot.first, slot.last);
+                GatherBatchText(slot);
+            } catch (...) {
+                m_layoutState = saved;
+                stalled = true;
+                break;
+            }
+            if (cancelRequested()) {
+                stopAll();
+                raise(kErrCancelled);
+            }
+            idle.pop_back();
+            inFlight.push_back(&slot);
+            first = slot.last + 1;
+            slot.worker = std::thread([this, &slot, kind, steps] {
+                if (cancelRequested()) {
+                    slot.cancelled = true;
+                    return;
+                }
+                try {
+                    runEngine(slot, kind, steps != nullptr ? &slot.steps : nullptr);
+                } catch (...) {
+                    slot.failure = std::current_exception();
+                }
+            });
+        }
+        if (inFlight.empty()) {
+            break;
+        }
+        BatchSlot& slot = *inFlight.front();
+        slot.wait();
+        inFlight.pop_front();
+        // The one-by-one loop looks at the cancel request before every batch.
+        if (slot.cancelled || cancelRequested()) {
+            stopAll();
+            raise(kErrCancelled);
+        }
+        const bool pageOneDiffers = slot.useFirstPage != m_carried.useFirstPage;
+        const bool frameRoadDiffers = slot.frameEngineAllowed != m_carried.frameEngineAllowed;
+        if ((pageOneDiffers && slot.firstPrepended) ||
+            (frameRoadDiffers && (slot.failure || slot.engine.frameRoadTried()))) {
+            // The layout the batch was cut with still holds: only the carried state changes.
+            const FirstRowLayout layout = slot.layout;
+            startBatch(slot, slot.first, slot.last - slot.first + 1, m_carried);
+            slot.layout = layout;
+            convertBatch(slot, kind);
+        } else {
+            step("FL_Convert_GetCSVOutput104");
+            step("FL1)Please send the file to " + supportAddress() + ": " + m_report.reportPath());
+            if (steps != nullptr) {
+                *steps = slot.steps;
+            }
+            if (slot.failure) {
+                try {
+                    std::rethrow_exception(slot.failure);
+                } catch (...) {
+                    stopAll();
+                    raiseBatchFailure(slot);
+                }
+            }
+            finishBatch(slot, kind);
+        }
+        idle.push_back(&slot);
+    }
+    if (stalled) {
+        convertBatches(first, kind);
+    }
+}
+
+void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
+    const void* const output = slot.output;
+    const std::int64_t textLength = slot.textLength;
+    const std::int32_t columns = slot.columns;
+    const std::int32_t records = slot.records;
     if (kind == OutputKind::Delimited) {
         if (output != nullptr && textLength > 0) {
             writeFile({static_cast<const char*>(output), static_cast<std::size_t>(textLength)});
@@ -573,15 +829,16 @@ void ExcelFileDriver::writeBatch(std::int32_t first, OutputKind kind, const void
             if (!m_archive) {
                 m_archive = std::make_unique<WorkbookArchive>(m_report, m_options.decimalCommaMode);
             }
-            m_archive->WriteSheetTable(
-                m_firstPrepended, m_lastAppended, static_cast<std::int32_t>(m_outputPages.size()),
-                columns, m_batchInfo, m_options.activityStamp, records, m_options.images);
+            m_archive->WriteSheetTable(slot.firstPrepended, slot.lastAppended,
+                                       static_cast<std::int32_t>(slot.outputPages.size()), columns,
+                                       slot.batchInfo, m_options.activityStamp, records,
+                                       m_options.images);
             return;
         }
         ensureWriter();
-        m_writer->WriteTable(first, m_firstPrepended, m_lastAppended,
-                             static_cast<std::int32_t>(m_outputPages.size()), columns,
-                             m_outputPages.data(), m_options.activityStamp, records);
+        m_writer->WriteTable(slot.first, slot.firstPrepended, slot.lastAppended,
+                             static_cast<std::int32_t>(slot.outputPages.size()), columns,
+                             slot.outputPages.data(), m_options.activityStamp, records);
     } catch (const std::exception& error) {
         raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
     } catch (...) {
@@ -664,22 +921,19 @@ std::int32_t ExcelFileDriver::run() {
         *m_options.savedAs2007 = false;
     }
     checkRange();
+    m_threads = ConversionThreads(m_options.threads);
+    if (m_threads == 0) {
+        raise(-1, std::string("The environment variable ") + kThreadsVariable +
+                      " must be a whole number from 1 to " + std::to_string(kMaxThreads) + ".");
+    }
     m_html = m_report.format() == ReportFormat::Html;
-    m_useFirstPage = m_options.firstPage == 1 && !m_options.pageByPage ? 1 : 0;
+    m_carried.useFirstPage = m_options.firstPage == 1 && !m_options.pageByPage ? 1 : 0;
     m_useLastPage = m_options.lastPage == m_pageCount && !m_options.pageByPage;
     m_direction = effectiveDirection();
 
+    m_slots.push_back(std::make_unique<BatchSlot>());
     step("FL_Init_Convert_Engine");
-    try {
-        const std::string& head = m_report.head();
-        m_engine.Init(&m_report, static_cast<std::int32_t>(m_report.format()), head.data(),
-                      static_cast<std::int64_t>(head.size()),
-                      m_direction == TextDirection::RightToLeft);
-    } catch (const ConvertError&) {
-        std::string text;
-        m_engine.GetErrorText(text);
-        raise(-1, text);
-    }
+    initEngine(*m_slots.front());
 
     step("FL_Init_Ole");
     const OutputKind kind = chooseOutputKind();
@@ -691,27 +945,24 @@ std::int32_t ExcelFileDriver::run() {
         raiseReported(-1);
     }
 
-    BatchSource source;
-    source.html = m_html;
-    source.pageLength = [this](std::int32_t page) {
+    m_source.html = m_html;
+    m_source.pageLength = [this](std::int32_t page) {
         return m_report.pageTable()[static_cast<std::size_t>(page - 1)].length;
     };
-    source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
-    for (std::int32_t first = m_options.firstPage;;) {
-        const std::int32_t size =
-            GetNextBatchSize(source, m_options.lastPage, first, m_layoutState, m_options.pageByPage,
-                             m_options.sameLayoutBatches);
-        if (size == 0) {
-            break;
+    m_source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
+    if (m_threads > 1) {
+        while (static_cast<std::int32_t>(m_slots.size()) < m_threads) {
+            m_slots.push_back(std::make_unique<BatchSlot>());
         }
-        const std::int32_t last = first + size - 1;
-        convertBatch(first, last, kind);
-        reportProgress(last);
-        first = last + 1;
+        convertBatchesAtOnce(kind);
+    } else {
+        convertBatches(m_options.firstPage, kind);
     }
     step("FL_Convert_Proc1_End");
     finish(kind);
-    m_engine.Free();
+    for (const auto& slot : m_slots) {
+        slot->engine.Free();
+    }
     return m_report.SetErrorCode(0);
 }
 

@@ -108,7 +108,20 @@ struct ExcelOutputOptions {
     std::optional<std::string> password;
     bool sameLayoutBatches = false;
     TextDirection textDirection = TextDirection::NotStated;  // when the report states none
+    // Batches converted at once; 0 takes ConversionThreads' default. 1 converts one batch after
+    // the other on the calling thread.
+    std::int32_t threads = 0;
 };
+
+inline constexpr const char* kThreadsVariable = "PAGINOR_CONVERT_THREADS";
+inline constexpr std::int32_t kMaxThreads = 64;
+inline constexpr unsigned kDefaultMaxThreads = 8;
+
+// The batches a conversion converts at once: requested when above 0, else the number in the
+// environment variable's value when set, else the cores, at most kDefaultMaxThreads. 0 when the
+// value is not a whole number from 1 to kMaxThreads.
+std::int32_t ConversionThreads(std::int32_t requested, const char* variable, unsigned cores);
+std::int32_t ConversionThreads(std::int32_t requested);
 
 // Converts a page range of the loaded report into the output file. Returns 0; every failure
 // stores its code in the report and throws ConversionError with the message. The output file

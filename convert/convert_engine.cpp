@@ -232,6 +232,7 @@ bool CConvertEngine::GetCSVOutput104(
     m_rowCount = 0;
     m_columnCount = 0;
     m_outputColumnCount = 0;
+    m_frameRoadTried = false;
     try {
         trace("GetCSVOutput104_start");
         m_errorCode = 0;

@@ -92,6 +92,14 @@ public:
     // Cell-text buffers allocated so far (reused across batches).
     std::size_t textBuffersAllocated() const;
 
+    // Whether HTMLCSS batches may still take the frame road: a batch that falls back to the grid
+    // road turns it off for the rest of the conversion. An engine that converts a later batch
+    // before the earlier ones are done is told the state the batch starts from.
+    bool frameEngineAllowed() const { return m_frameEngineAllowed; }
+    void setFrameEngineAllowed(bool allowed) { m_frameEngineAllowed = allowed; }
+    // Whether the last batch tried the frame road, so that its result depends on that state.
+    bool frameRoadTried() const { return m_frameRoadTried; }
+
     // The grid of the last batch, row-major; valid until the next batch.
     std::int32_t columnCount() const { return m_columnCount; }
     std::int32_t rowCount() const { return m_rowCount; }
@@ -258,6 +266,7 @@ private:
     std::vector<tagDivInfo*> m_deferredPieces;
     std::vector<std::int32_t> m_deferredGridRows;  // each deferred piece's row on its own grid
     bool m_frameEngineAllowed = true;
+    bool m_frameRoadTried = false;
     bool m_keepFirstPage = true;
     bool m_keepLastPage = true;
 };

@@ -75,6 +75,7 @@ std::vector<tagDivInfo*> CConvertEngine::RemoveOuterHeadersFooters() {
 bool CConvertEngine::UseFrameRoad(std::int32_t* outputColumns) {
     FrameStore& frames = *m_frames;
     if (m_frameEngineAllowed && frames.frameCount() > 0) {
+        m_frameRoadTried = true;
         // The trial may relink and rewrite pieces; the grid road gets them back as read.
         std::vector<tagDivInfo*> all;
         for (tagDivInfo* p = m_boxReader->pieces(); p != nullptr; p = p->next) {
