@@ -1,0 +1,379 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_driver.h"
+#include "core/report_core.h"
+
+namespace paginor {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::size_t threadsRunning() {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/task")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+// The framed fixture's first page repeated: each page is framed, or plain when its ruled boxes
+// are left out (such a page takes the grid road and turns the frame road off for later pages).
+std::string framedReport(const std::vector<bool>& framed) {
+    std::istringstream in(
+        readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "htmlcss" / "framed_report.rrph"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line + "\n");
+    }
+    std::string report;
+    for (std::size_t i = 0; i < 8; ++i) {
+        report += lines[i];
+    }
+    const std::regex top("top:([0-9]+)pt");
+    for (std::size_t p = 0; p < framed.size(); ++p) {
+        for (std::size_t i = 8; i < 32; ++i) {
+            if (!framed[p] && lines[i].find("border-style") != std::string::npos) {
+                continue;
+            }
+            std::string shifted;
+            auto at = lines[i].cbegin();
+            for (std::sregex_iterator m(lines[i].begin(), lines[i].end(), top), end; m != end;
+                 ++m) {
+                shifted.append(at, (*m)[0].first);
+                shifted += "top:" + std::to_string(std::stoi((*m)[1]) + 792 * p) + "pt";
+                at = (*m)[0].second;
+            }
+            shifted.append(at, lines[i].cend());
+            report += shifted;
+        }
+    }
+    return report + "</body>\n</html>\n";
+}
+
+// An HTML report of small tables; every seventh page has a narrower first column, so layouts
+// change inside batch ranges and reference pages join only some batches.
+std::string htmlReport(int pages) {
+    std::string text =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n<title>T</title>\r\n</head>\r\n<body>\r\n";
+    for (int p = 1; p <= pages; ++p) {
+        const bool narrow = p % 7 == 0;
+        text += "<table width=\"400\">\r\n<tr><td width=\"" + std::string(narrow ? "80" : "100") +
+                "\">Stock list</td><td width=\"" + (narrow ? "220" : "200") +
+                "\">North &amp; South</td><td width=\"100\" align=right>Page " + std::to_string(p) +
+                "</td></tr>\r\n";
+        for (int r = 0; r < 6; ++r) {
+            text += "<tr><td>Item " + std::to_string(r) + "</td><td>" +
+                    std::to_string((p * 31 + r * 17) % 997) + ".5</td><td align=right>" +
+                    std::to_string(p * 100 + r) + "</td></tr>\r\n";
+        }
+        text += "<tr><td colspan=3>Printed by Paginor</td></tr>\r\n</table>\r\n";
+    }
+    return text + "</body>\r\n</html>\r\n";
+}
+
+// The same as positioned texts, one page every 792 points.
+std::string htmlCssReport(int pages) {
+    std::string text =
+        "<html>\r\n<head>\r\n<style>#c1 {font:bold 10pt Arial; color:#000080}</style>\r\n"
+        "<style>#c2 {font:9pt Arial; color:#000000}</style>\r\n</head>\r\n<body>\r\n";
+    auto span = [](const char* style, int top, int left, const std::string& value) {
+        return "<span class=\"" + std::string(style) +
+               "\" style=\"position:absolute; top:" + std::to_string(top) +
+               "pt; left:" + std::to_string(left) + "pt; width:90pt\">" + value + "</span>\r\n";
+    };
+    for (int p = 1; p <= pages; ++p) {
+        const int top = (p - 1) * 792;
+        text += "<div style=\"position:absolute; top:" + std::to_string(top) +
+                "pt; left:0pt\"><!--9876543210_PageMark_Head--></div>\r\n";
+        text += span("c1", top + 20, 36, "Stock list");
+        text += span("c1", top + 20, 236, "Page " + std::to_string(p));
+        for (int r = 0; r < 6; ++r) {
+            text += span("c2", top + 40 + 13 * r, 36, "Item " + std::to_string(r));
+            text += span("c2", top + 40 + 13 * r, 136, std::to_string((p * 31 + r) % 997));
+            text += span("c2", top + 40 + 13 * r, 236, std::to_string(p * 100 + r));
+        }
+        text += "<div style=\"position:absolute; top:" + std::to_string(top + 772) +
+                "pt; left:0pt\"><!--9876543210_PageMark_Foot--></div>\r\n";
+    }
+    return text + "</body>\r\n</html>\r\n";
+}
+
+struct Outcome {
+    std::string file;
+    std::int32_t code = 0;
+    std::string text;
+    std::vector<int> shown;
+    std::int32_t progress = 0;
+    std::string step;
+};
+
+class BatchesAtOnce : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/batches-at-once-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_dir = folder;
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    fs::path load(CReportCore& core, const std::string& name, const std::string& text) {
+        const fs::path path = m_dir / name;
+        std::ofstream(path, std::ios::binary) << text;
+        core.Init(path.string(), nullptr, false, nullptr, nullptr, nullptr);
+        return path;
+    }
+
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    Outcome convert(CReportCore& core, ExcelOutputOptions o, std::int32_t threads) {
+        Outcome outcome;
+        o.threads = threads;
+        o.outputPath = (m_dir / "out.dat").string();
+        o.mainWindowProgress = [&](int percent) { outcome.shown.push_back(percent); };
+        o.progress = &outcome.progress;
+        o.stepBuffer = &outcome.step;
+        fs::remove(o.outputPath);
+        try {
+            OutputToExcelFile(core, o);
+            outcome.file = readText(o.outputPath);
+        } catch (const ConversionError& error) {
+            outcome.code = error.code();
+            outcome.text = error.text();
+            EXPECT_FALSE(fs::exists(o.outputPath));
+        }
+        // The workbook names the second it was made in.
+        outcome.file =
+            std::regex_replace(outcome.file, std::regex("<Created>[^<]*</Created>"), "<Created/>");
+        return outcome;
+    }
+
+    fs::path m_dir;
+};
+
+// Every report, every output kind and every option that changes batches or records: four
+// threads give the one-thread result byte for byte, with the same progress, step and failure.
+TEST_F(BatchesAtOnce, GiveTheOneThreadResult) {
+    struct Report {
+        std::string name;
+        std::string text;
+    };
+    std::vector<Report> reports;
+    const fs::path fixtures(PAGINOR_CONVERT_FIXTURES);
+    for (const fs::path& folder : {fixtures, fixtures / "htmlcss", fs::path(PAGINOR_SAMPLES_DIR)}) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const std::string extension = entry.path().extension().string();
+            if (entry.is_regular_file() && (extension == ".htm" || extension == ".rrph")) {
+                reports.push_back({entry.path().filename().string(), readText(entry.path())});
+            }
+        }
+    }
+    ASSERT_GE(reports.size(), 10U);
+    reports.push_back({"html.htm", htmlReport(500)});
+    reports.push_back({"htmlcss.htm", htmlCssReport(500)});
+    // Three batches of framed pages: the first takes the frame road, which keeps page 1 out of
+    // the later batches.
+    reports.push_back({"framed.rrph", framedReport(std::vector<bool>(480, true))});
+    // Page by page, a plain page turns the frame road off for every later page.
+    reports.push_back({"plain-first.rrph", framedReport({false, true, true, true, true, true})});
+    reports.push_back(
+        {"plain-middle.rrph", framedReport({true, true, false, true, true, true, true})});
+
+    struct Options {
+        const char* name;
+        bool removal;
+        bool marks;
+        bool pageByPage;
+        bool sameLayout;
+    };
+    const Options optionSets[] = {
+        {"plain", false, false, false, false},
+        {"header and footer removal, page marks", true, true, false, false},
+        {"page by page", false, false, true, false},
+        {"same layout batches", true, false, false, true}};
+    const ExportFileFormat kinds[] = {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl,
+                                      ExportFileFormat::ExcelCompatible};
+    std::size_t converted = 0;
+    for (const Report& report : reports) {
+        CReportCore core;
+        // Some engine fixtures hold pages without a report around them.
+        try {
+            load(core, report.name, report.text);
+        } catch (const ReportError& error) {
+            std::printf("not a report: %s (%d %s)\n", report.name.c_str(), error.code(), core.GetErrorText().c_str());
+            continue;
+        }
+        ++converted;
+        const std::int32_t pages = static_cast<std::int32_t>(core.pageTable().size());
+        for (const Options& set : optionSets) {
+            for (const std::int32_t first : {1, 2}) {
+                if (first > pages) {
+                    continue;
+                }
+                for (const ExportFileFormat kind : kinds) {
+                    SCOPED_TRACE(report.name + ", " + set.name + ", from page " +
+                                 std::to_string(first) + ", kind " +
+                                 std::to_string(static_cast<int>(kind)));
+                    ExcelOutputOptions o;
+                    o.fileFormat = kind;
+                    o.firstPage = first;
+                    o.lastPage = pages;
+                    o.headerFooterRemoval = set.removal;
+                    o.markPages = set.marks;
+                    o.font = set.marks;
+                    o.colour = set.marks;
+                    o.pageByPage = set.pageByPage;
+                    o.sameLayoutBatches = set.sameLayout;
+                    const Outcome one = convert(core, o, 1);
+                    const Outcome four = convert(core, o, 4);
+                    EXPECT_EQ(one.code, four.code);
+                    EXPECT_EQ(one.text, four.text);
+                    EXPECT_TRUE(one.file == four.file) << "the files differ";
+                    EXPECT_EQ(one.shown, four.shown);
+                    EXPECT_EQ(one.progress, four.progress);
+                    EXPECT_EQ(one.step, four.step);
+                    if (one.code == 0) {
+                        EXPECT_FALSE(one.file.empty());
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GE(converted, 10U);
+}
+
+// A failing batch behind others decides the failure as it does one batch after the other; the
+// batches behind it cannot change that.
+TEST_F(BatchesAtOnce, FirstFailingBatchDecides) {
+    // Pages 120 and 200 lose their first rows' widths: the batches of both fail.
+    std::string report = htmlReport(300);
+    for (const int page : {120, 200}) {
+        const std::size_t at = report.find("Page " + std::to_string(page) + "<");
+        const std::size_t row = report.rfind("<tr><td width=", at);
+        ASSERT_NE(row, std::string::npos);
+        report.replace(row, 14, "<tr><td style=");
+    }
+    CReportCore core;
+    load(core, "broken.htm", report);
+    for (const ExportFileFormat kind :
+         {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl}) {
+        ExcelOutputOptions o;
+        o.fileFormat = kind;
+        o.firstPage = 1;
+        o.lastPage = 300;
+        o.pageByPage = true;
+        const Outcome one = convert(core, o, 1);
+        const Outcome four = convert(core, o, 4);
+        EXPECT_NE(one.code, 0);
+        EXPECT_EQ(one.code, four.code);
+        EXPECT_EQ(one.text, four.text);
+        EXPECT_EQ(one.shown, four.shown);
+        EXPECT_EQ(one.step, four.step);
+        EXPECT_EQ(files(), std::vector<std::string>{"broken.htm"});
+    }
+}
+
+TEST_F(BatchesAtOnce, CancelInTheMiddleLeavesNothing) {
+    CReportCore core;
+    load(core, "report.htm", htmlReport(200));
+    const std::size_t before = threadsRunning();
+    for (const ExportFileFormat kind :
+         {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl,
+          ExportFileFormat::ExcelCompatible}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        std::atomic<std::int32_t> cancel = 0;
+        ExcelOutputOptions o;
+        o.fileFormat = kind;
+        o.firstPage = 1;
+        o.lastPage = 200;
+        o.pageByPage = true;
+        o.threads = 4;
+        o.cancel = &cancel;
+        o.outputPath = (m_dir / "out.dat").string();
+        int last = 0;
+        o.mainWindowProgress = [&](int percent) {
+            last = percent;
+            if (percent >= 30) {
+                cancel = 1;
+            }
+        };
+        try {
+            OutputToExcelFile(core, o);
+            ADD_FAILURE() << "no failure";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.code(), 19);
+            EXPECT_EQ(error.text(), "Cancel by server administrator/user(Error Code:19)");
+        }
+        EXPECT_EQ(last, 30);
+        EXPECT_EQ(files(), std::vector<std::string>{"report.htm"});
+        EXPECT_EQ(threadsRunning(), before);
+    }
+}
+
+TEST_F(BatchesAtOnce, ThreadCount) {
+    struct Case {
+        std::int32_t requested;
+        const char* variable;
+        unsigned cores;
+        std::int32_t threads;
+    };
+    const Case cases[] = {
+        {0, nullptr, 16, 8}, {0, nullptr, 4, 4}, {0, nullptr, 0, 1},   {0, "", 6, 6},
+        {3, nullptr, 8, 3},  {2, "abc", 8, 2},   {0, "1", 8, 1},       {0, "12", 2, 12},
+        {0, "64", 8, 64},    {0, "65", 8, 0},    {0, "0", 8, 0},       {0, "-2", 8, 0},
+        {0, "3x", 8, 0},     {0, "abc", 8, 0},   {99, nullptr, 8, 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.variable == nullptr ? "unset" : c.variable) + " " +
+                     std::to_string(c.requested));
+        EXPECT_EQ(ConversionThreads(c.requested, c.variable, c.cores), c.threads);
+    }
+
+    CReportCore core;
+    load(core, "report.htm", htmlReport(2));
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::Delimited;
+    o.firstPage = 1;
+    o.lastPage = 2;
+    o.outputPath = (m_dir / "out.dat").string();
+    setenv(kThreadsVariable, "many", 1);
+    try {
+        OutputToExcelFile(core, o);
+        ADD_FAILURE() << "no failure";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.text(),
+                  "The environment variable PAGINOR_CONVERT_THREADS must be a whole number "
+                  "from 1 to 64.");
+    }
+    unsetenv(kThreadsVariable);
+    EXPECT_EQ(files(), std::vector<std::string>{"report.htm"});
+}
+
+}  // namespace
+}  // namespace paginor
