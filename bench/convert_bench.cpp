@@ -1,6 +1,6 @@
 // Conversion speed and memory against LibreOffice.
 //
-//   paginor-convert-bench [--pages 200,2000] [--folder DIR]
+//   paginor-convert-bench [--pages 200,2000] [--thread-pages 2000,20000] [--folder DIR]
 //
 // For every page count it writes an HTML report (50 rows of 10 columns per page, a repeated page
 // header and footer) and the same pages as HTMLCSS (every text a positioned span), and measures,
@@ -9,7 +9,9 @@
 // writing a workbook. It also converts small HTMLCSS pages of irregular layout (scattered texts)
 // to both formats, and HTMLCSS pages whose table is ruled (a bordered box per cell). It prints
 // wall time, pages per second, peak memory and the ratio to LibreOffice, then checks the
-// targets; the exit status is 1 when one is missed.
+// targets; the exit status is 1 when one is missed. The rows above convert on one thread; for the
+// thread page counts it then converts the HTML and HTMLCSS reports to every output kind on one
+// thread and on every core (at most 8).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -199,7 +202,7 @@ Run inChild(Fn fn) {
 }
 
 bool convert(const std::string& report, const std::string& output, paginor::ExportFileFormat kind,
-             int pages) {
+             int pages, int threads = 1) {
     paginor::CReportCore core;
     try {
         core.Init(report, nullptr, false, nullptr, nullptr, nullptr);
@@ -209,6 +212,7 @@ bool convert(const std::string& report, const std::string& output, paginor::Expo
         options.fileFormat = kind;
         options.outputPath = output;
         options.headerFooterRemoval = true;
+        options.threads = threads;
         paginor::OutputToExcelFile(core, options);
     } catch (const paginor::ReportError&) {
         std::fprintf(stderr, "%s\n", core.GetErrorText().c_str());
@@ -267,28 +271,107 @@ void print(const char* what, int pages, const Run& run, double libreOfficeSecond
 
 }  // namespace
 
+// A comma list of page counts; false when a piece is not a positive number. "" gives none.
+bool readPageCounts(const char* list, std::vector<int>& counts) {
+    counts.clear();
+    for (const char* p = list; *p != '\0';) {
+        char* end = nullptr;
+        const long count = std::strtol(p, &end, 10);
+        if (end == p || count <= 0) {
+            return false;
+        }
+        counts.push_back(static_cast<int>(count));
+        p = *end == ',' ? end + 1 : end;
+    }
+    return true;
+}
+
+// Every output kind on one thread and on every core. Targets on the most pages: all cores at
+// least 4 times faster than one thread for delimited text and 3 times for SpreadsheetML; on 2000
+// pages SpreadsheetML of the HTML report on all cores at least 30 times faster than LibreOffice.
+bool benchThreads(const std::string& folder, const std::vector<int>& pageCounts) {
+    struct Kind {
+        const char* name;
+        paginor::ExportFileFormat format;
+        const char* extension;
+        double target;
+    };
+    const Kind kinds[] = {{"delimited", paginor::ExportFileFormat::Delimited, "txt", 4},
+                          {"SpreadsheetML", paginor::ExportFileFormat::SpreadsheetMl, "xml", 3},
+                          {"web archive", paginor::ExportFileFormat::ExcelCompatible, "mht", 0}};
+    const int cores = paginor::ConversionThreads(0, nullptr, std::thread::hardware_concurrency());
+    bool met = true;
+    for (const int pages : pageCounts) {
+        const std::string html = folder + "/threads-" + std::to_string(pages) + ".htm";
+        const std::string css = folder + "/threads-css-" + std::to_string(pages) + ".htm";
+        if (!writeReport(html, pages) || !writeCssReport(css, pages, false)) {
+            std::fprintf(stderr, "cannot write the reports into %s\n", folder.c_str());
+            return false;
+        }
+        Run office;
+        if (pages == 2000) {
+            office = inChild([&] { return libreOffice(folder, html); });
+            print("LibreOffice (xlsx)", pages, office, 0);
+            met = met && office.ok;
+        }
+        for (const auto& [report, label] : {std::pair{html, "HTML"}, std::pair{css, "HTMLCSS"}}) {
+            for (const Kind& kind : kinds) {
+                const std::string output = folder + "/threads-out." + kind.extension;
+                const Run one =
+                    inChild([&] { return convert(report, output, kind.format, pages, 1); });
+                const Run all =
+                    inChild([&] { return convert(report, output, kind.format, pages, cores); });
+                std::remove(output.c_str());
+                const std::string name = std::string(label) + " " + kind.name;
+                print((name + ", 1 thread").c_str(), pages, one, 0);
+                print((name + ", " + std::to_string(cores) + " threads").c_str(), pages, all,
+                      office.ok && std::string(label) == "HTML" ? office.seconds : 0);
+                std::printf("%-22s %5d pages  %.2f times faster on %d threads\n", name.c_str(),
+                            pages, one.seconds / all.seconds, cores);
+                met = met && one.ok && all.ok;
+                if (pages == pageCounts.back() && one.seconds < kind.target * all.seconds) {
+                    std::printf("Target missed: %s at least %.0f times faster on all cores\n",
+                                name.c_str(), kind.target);
+                    met = false;
+                }
+                if (pages == 2000 && office.ok && std::string(label) == "HTML" &&
+                    kind.format == paginor::ExportFileFormat::SpreadsheetMl &&
+                    office.seconds < 30 * all.seconds) {
+                    std::printf(
+                        "Target missed: SpreadsheetML on all cores at least 30 times faster "
+                        "than LibreOffice\n");
+                    met = false;
+                }
+            }
+        }
+        std::remove(html.c_str());
+        std::remove(css.c_str());
+    }
+    return met;
+}
+
 int main(int argc, char** argv) {
     std::vector<int> pageCounts = {200, 2000};
+    std::vector<int> threadPageCounts = {2000, 20000};
     std::string folder = "/tmp/paginor-convert-bench";
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--pages" && i + 1 < argc) {
-            pageCounts.clear();
-            for (char* p = argv[++i]; *p != '\0';) {
-                char* end = nullptr;
-                const long count = std::strtol(p, &end, 10);
-                if (end == p || count <= 0) {
-                    std::fprintf(stderr, "--pages takes page counts such as 200,2000\n");
-                    return 2;
-                }
-                pageCounts.push_back(static_cast<int>(count));
-                p = *end == ',' ? end + 1 : end;
+            if (!readPageCounts(argv[++i], pageCounts)) {
+                std::fprintf(stderr, "--pages takes page counts such as 200,2000\n");
+                return 2;
+            }
+        } else if (argument == "--thread-pages" && i + 1 < argc) {
+            if (!readPageCounts(argv[++i], threadPageCounts)) {
+                std::fprintf(stderr, "--thread-pages takes page counts such as 2000,20000\n");
+                return 2;
             }
         } else if (argument == "--folder" && i + 1 < argc) {
             folder = argv[++i];
         } else {
             std::fprintf(stderr,
-                         "usage: paginor-convert-bench [--pages 200,2000] [--folder DIR]\n");
+                         "usage: paginor-convert-bench [--pages 200,2000] [--thread-pages "
+                         "2000,20000] [--folder DIR]\n");
             return 2;
         }
     }
@@ -400,6 +483,7 @@ int main(int argc, char** argv) {
             met = false;
         }
     }
+    met = benchThreads(folder, threadPageCounts) && met;
     std::printf(met ? "All targets met.\n" : "Some targets were missed.\n");
     return met ? 0 : 1;
 }
