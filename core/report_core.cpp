@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/text_scan.h"
+#include "platform/code_page_convert.h"
 
 namespace paginor {
 
@@ -18,6 +19,10 @@ std::int32_t CReportCore::GetPageCount() {
         raise(5);
     }
     return m_pageCount;
+}
+
+std::u16string CReportCore::ToUnicode(std::string_view text, std::int32_t codePage) {
+    return codePageToUtf16(text, codePage);
 }
 
 void CReportCore::GetMarginDirectives(std::string& left, std::string& right, std::string& top,

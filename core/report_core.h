@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -138,6 +139,11 @@ public:
     std::int32_t SplitRange(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
     std::int32_t SplitRunByHeight(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
     std::int32_t GetInfo(std::string& page);
+
+    // Text of the report's code page as UTF-16. iconv does the work: a byte it cannot decode
+    // becomes U+FFFD, so the conversion cannot fail.
+    std::u16string ToUnicode(std::string_view text) const { return ToUnicode(text, m_codePage); }
+    static std::u16string ToUnicode(std::string_view text, std::int32_t codePage);
 
     // Linked files of pages: image links become local copies; other links resolve to files.
     void LocalizeImageLinks();

@@ -6,9 +6,9 @@
 #include <charconv>
 #include <cstddef>
 
+#include "convert/write/page_grid.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
-#include "platform/code_page_convert.h"
 
 namespace paginor {
 
@@ -56,140 +56,6 @@ std::string formatCreated(const std::tm& t) {
     appendPadded(text, t.tm_sec, 2);
     text += ".000";
     return text;
-}
-
-// One position of a page's grid.
-struct Slot {
-    std::int32_t rowSpan = 1;  // 0 on a position covered by another cell's span
-    std::int32_t columnSpan = 1;
-    std::int32_t owner = -1;  // on a covered position: the covering slot's index
-    const tagOutputCellInfo* cell = nullptr;
-    std::string joined;  // the texts of several records at one position
-    bool hasJoined = false;
-};
-
-// The records of one page laid out on its rows and columns. Records outside the grid are
-// dropped, spans are clipped to it, and spans never overlap: a span is shortened where it would
-// cover a placed record, and a record landing on a covered position shortens the covering span.
-class PageGrid {
-public:
-    PageGrid(std::int32_t rows, std::int32_t columns)
-        : m_rows(rows),
-          m_columns(columns),
-          m_slots(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns)) {}
-
-    Slot& at(std::int32_t r, std::int32_t c) { return m_slots[index(r, c)]; }
-
-    void place(const tagOutputCellInfo& record) {
-        const std::int32_t r = record.row;
-        const std::int32_t c = record.column;
-        if (r < 0 || r >= m_rows || c < 0 || c >= m_columns) {
-            return;
-        }
-        Slot& slot = at(r, c);
-        if (slot.owner >= 0) {
-            collapse(slot.owner);
-        }
-        if (slot.cell != nullptr) {
-            join(slot, record);
-            return;
-        }
-        slot.cell = &record;
-        std::int32_t columnSpan = std::clamp(record.columnSpan, 1, m_columns - c);
-        std::int32_t rowSpan = std::clamp(record.rowSpan, 1, m_rows - r);
-        for (std::int32_t d = 1; d < columnSpan; ++d) {
-            if (taken(r, c + d)) {
-                columnSpan = d;
-            }
-        }
-        for (std::int32_t dr = 1; dr < rowSpan; ++dr) {
-            for (std::int32_t d = 0; d < columnSpan; ++d) {
-                if (taken(r + dr, c + d)) {
-                    rowSpan = dr;
-                }
-            }
-        }
-        const auto owner = static_cast<std::int32_t>(index(r, c));
-        for (std::int32_t dr = 0; dr < rowSpan; ++dr) {
-            for (std::int32_t d = 0; d < columnSpan; ++d) {
-                Slot& covered = at(r + dr, c + d);
-                covered.rowSpan = 0;
-                covered.columnSpan = 0;
-                covered.owner = owner;
-            }
-        }
-        slot.rowSpan = rowSpan;
-        slot.columnSpan = columnSpan;
-        slot.owner = -1;
-    }
-
-private:
-    std::size_t index(std::int32_t r, std::int32_t c) const {
-        return static_cast<std::size_t>(r) * static_cast<std::size_t>(m_columns) +
-               static_cast<std::size_t>(c);
-    }
-
-    bool taken(std::int32_t r, std::int32_t c) {
-        const Slot& slot = at(r, c);
-        return slot.cell != nullptr || slot.owner >= 0;
-    }
-
-    void collapse(std::int32_t owner) {
-        Slot& origin = m_slots[static_cast<std::size_t>(owner)];
-        const std::int32_t r = owner / m_columns;
-        const std::int32_t c = owner % m_columns;
-        for (std::int32_t dr = 0; dr < origin.rowSpan; ++dr) {
-            for (std::int32_t d = 0; d < origin.columnSpan; ++d) {
-                if (dr != 0 || d != 0) {
-                    Slot& covered = at(r + dr, c + d);
-                    covered.rowSpan = 1;
-                    covered.columnSpan = 1;
-                    covered.owner = -1;
-                }
-            }
-        }
-        origin.rowSpan = 1;
-        origin.columnSpan = 1;
-    }
-
-    static std::string_view textOf(const tagOutputCellInfo& record) {
-        if (record.text == nullptr || record.textLength <= 0 ||
-            (record.kind != kKindText && record.kind != kKindLink)) {
-            return {};
-        }
-        return {record.text, static_cast<std::size_t>(record.textLength)};
-    }
-
-    static void join(Slot& slot, const tagOutputCellInfo& record) {
-        const std::string_view more = textOf(record);
-        if (more.empty()) {
-            return;
-        }
-        if (!slot.hasJoined) {
-            slot.joined = std::string(textOf(*slot.cell));
-            slot.hasJoined = true;
-        }
-        if (!slot.joined.empty()) {
-            slot.joined += ' ';
-        }
-        slot.joined += more;
-    }
-
-    std::int32_t m_rows;
-    std::int32_t m_columns;
-    std::vector<Slot> m_slots;
-};
-
-std::string_view cellText(const Slot& slot) {
-    if (slot.hasJoined) {
-        return slot.joined;
-    }
-    const tagOutputCellInfo* cell = slot.cell;
-    if (cell == nullptr || cell->text == nullptr || cell->textLength <= 0 ||
-        (cell->kind != kKindText && cell->kind != kKindLink)) {
-        return {};
-    }
-    return {cell->text, static_cast<std::size_t>(cell->textLength)};
 }
 
 }  // namespace
@@ -254,7 +120,7 @@ CSpreadsheetMLWriter::CSpreadsheetMLWriter(std::int32_t codePage, bool keepNumbe
 }
 
 void CSpreadsheetMLWriter::EscapeText(std::string& out, std::string_view text) const {
-    appendXmlText(out, codePageToUtf16(text, m_codePage));
+    appendXmlText(out, CReportCore::ToUnicode(text, m_codePage));
 }
 
 std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
@@ -392,29 +258,11 @@ void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFir
     }
     const std::int32_t s = skipFirstPage ? 1 : 0;
     const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
-    const auto total = static_cast<std::size_t>(std::max(recordCount, 0));
-    // The records of page p, in their order.
-    auto forEachRecord = [&](std::int32_t p, auto&& visit) {
-        const tagOutputPageInfo& page = pages[p];
-        if (page.records == nullptr) {
-            return;
-        }
-        std::uint32_t found = 0;
-        for (std::size_t i = 0; i < total && found < page.recordCount; ++i) {
-            const tagOutputCellInfo& record = page.records[i];
-            if (record.page == p) {
-                ++found;
-                if (!visit(record)) {
-                    return;
-                }
-            }
-        }
-    };
     tagCellDetectOptions& options = m_detector.options();
     if (!options.IsSet()) {
         tagCellDetectResult discarded;
         for (std::int32_t p = s; p < e && !options.IsSet(); ++p) {
-            forEachRecord(p, [&](const tagOutputCellInfo& record) {
+            ForEachPageRecord(pages, p, recordCount, [&](const tagOutputCellInfo& record) {
                 if (record.text != nullptr && record.textLength > 0) {
                     m_detector.Detect({record.text, static_cast<std::size_t>(record.textLength)},
                                       discarded);
@@ -439,7 +287,7 @@ void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFir
         sheet.columnCount = std::max(sheet.columnCount, columns);
         if (rows > 0 && columns > 0) {
             PageGrid grid(rows, columns);
-            forEachRecord(p, [&](const tagOutputCellInfo& record) {
+            ForEachPageRecord(pages, p, recordCount, [&](const tagOutputCellInfo& record) {
                 grid.place(record);
                 return true;
             });
@@ -458,14 +306,14 @@ void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFir
                 sheet.rows += "\">\r\n";
                 std::int32_t previous = -1;
                 for (std::int32_t c = 0; c < columns; ++c) {
-                    const Slot& slot = grid.at(r, c);
+                    const PageGridSlot& slot = grid.at(r, c);
                     if (slot.rowSpan <= 0 || (slot.cell == nullptr && (r != 0 || c != 0))) {
                         continue;
                     }
                     tagOutputCellInfo cell = slot.cell != nullptr ? *slot.cell : emptyCell;
                     cell.rowSpan = slot.rowSpan;
                     cell.columnSpan = slot.columnSpan;
-                    writeCell(sheet.rows, cell, cellText(slot), c, c > previous + 1,
+                    writeCell(sheet.rows, cell, SlotText(slot), c, c > previous + 1,
                               commented ? -1 : firstPageNumber + p - s);
                     commented = true;
                     previous = c;

@@ -69,6 +69,8 @@ TEST(ReportLoad, MarkedHtmlReport) {
     EXPECT_EQ(core.pagesPerPrintChunk(), 1);
     EXPECT_EQ(core.format(), ReportFormat::Html);
     EXPECT_EQ(core.codePage(), 1256);
+    // Texts of the report convert through the code page it declares.
+    EXPECT_EQ(core.ToUnicode("\xc7\xe1 1"), std::u16string(u"\u0627\u0644 1"));
     EXPECT_EQ(core.pageHeight(), 0);
     expectPages(core, markedPages(text, false));
     // Each page runs from the '<' of its head mark to the '>' of its foot mark.
