@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/write/excel_automation.h"
 #include "core/report_core.h"
 
 namespace paginor {
@@ -90,6 +91,7 @@ struct ExcelOutputOptions {
     bool font = false;
     bool noNumberDetection = false;
     std::string outputPath;
+    std::string* writtenPath = nullptr;  // receives the path written (a workbook may gain "x")
     std::int32_t decimalCommaMode = 0;  // 0 automatic, 1 on, 2 off
     bool textFormatDetection = false;
     bool markPages = false;
@@ -108,6 +110,9 @@ struct ExcelOutputOptions {
     std::optional<std::string> password;
     bool sameLayoutBatches = false;
     TextDirection textDirection = TextDirection::NotStated;  // when the report states none
+    // Starts the workbook application; empty when none is available, so that Auto Select writes
+    // SpreadsheetML and Native Excel fails.
+    ExcelLauncher excel;
 };
 
 // Converts a page range of the loaded report into the output file. Returns 0; every failure
