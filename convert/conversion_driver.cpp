@@ -558,9 +558,8 @@ void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, Output
         m_engine.GetCSVOutput104(
             m_buffer.data(), m_batchLength, m_pageOffsets.data(),
             static_cast<std::int32_t>(m_pageOffsets.size()), &output, &textLength, &columns,
-            &records,
-            delimited ? kOutputDelimited : (excel ? kOutputRecords : kOutputRecordsSml), &colour,
-            delimited || excel ? m_options.font : true, &m_batchInfo, m_options.markPages,
+            &records, delimited ? kOutputDelimited : (excel ? kOutputRecords : kOutputRecordsSml),
+            &colour, delimited || excel ? m_options.font : true, &m_batchInfo, m_options.markPages,
             !delimited || !m_firstPrepended, !delimited || !m_lastAppended, &m_useFirstPage,
             m_options.engineNumber, m_options.headerFooterRemoval, first - 1, lastBatch,
             first == 1 && lastBatch && !m_firstPrepended && !m_lastAppended, false,
@@ -685,6 +684,7 @@ void ExcelFileDriver::startExcel() {
     writer.password = m_options.password;
     writer.rightToLeft = m_direction == TextDirection::RightToLeft;
     writer.html = m_html;
+    writer.baseFolder = m_report.baseFolder();
     writer.cancel = m_options.cancel;
     writer.activityStamp = m_options.activityStamp;
     writer.pageWritten = [this](std::int32_t page) { reportProgress(page); };

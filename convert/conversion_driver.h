@@ -92,7 +92,7 @@ struct ExcelOutputOptions {
     bool noNumberDetection = false;
     std::string outputPath;
     std::string* writtenPath = nullptr;  // receives the path written (a workbook may gain "x")
-    std::int32_t decimalCommaMode = 0;  // 0 automatic, 1 on, 2 off
+    std::int32_t decimalCommaMode = 0;   // 0 automatic, 1 on, 2 off
     bool textFormatDetection = false;
     bool markPages = false;
     const std::atomic<std::int32_t>* cancel = nullptr;  // non-zero stops with error 19

@@ -592,7 +592,7 @@ std::string CExcelWriter::resolveLink(std::string_view address) const {
     if (address.empty() || hasScheme(address) || address.starts_with('#')) {
         return std::string(address);
     }
-    const std::string& base = m_report.baseFolder();
+    const std::string& base = m_options.baseFolder;
     if (base.empty()) {
         return std::string(address);
     }
@@ -622,7 +622,7 @@ void CExcelWriter::addLink(const tagOutputCellInfo& record, std::string_view sho
 
 void CExcelWriter::addPicture(const tagOutputCellInfo& record, std::string_view link,
                               const std::string& cell) {
-    if (m_report.baseFolder().empty() || !m_options.fetchLinkedFile) {
+    if (m_options.baseFolder.empty() || !m_options.fetchLinkedFile) {
         return;
     }
     try {

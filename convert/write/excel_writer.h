@@ -35,6 +35,7 @@ struct ExcelWriterOptions {
     std::optional<std::string> password;
     bool rightToLeft = false;
     bool html = true;
+    std::string baseFolder;  // the report's; relative links resolve against it
     const std::atomic<std::int32_t>* cancel = nullptr;
     std::time_t* activityStamp = nullptr;
     // Called after each written page with its report page number.

@@ -95,7 +95,9 @@ std::int32_t toRgb(std::int32_t bgr) {
     return static_cast<std::int32_t>(((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF));
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // One A1 reference ("B7"), 0-based.
 bool parseCell(std::string_view text, std::int32_t& row, std::int32_t& column) {
@@ -324,7 +326,8 @@ bool imageSize(const std::string& path, double& width, double& height) {
     const auto n = static_cast<std::size_t>(in.gcount());
     auto be16 = [&](std::size_t at) { return (head[at] << 8) | head[at + 1]; };
     auto be32 = [&](std::size_t at) {
-        return (static_cast<std::uint32_t>(be16(at)) << 16) | static_cast<std::uint32_t>(be16(at + 2));
+        return (static_cast<std::uint32_t>(be16(at)) << 16) |
+               static_cast<std::uint32_t>(be16(at + 2));
     };
     auto le16 = [&](std::size_t at) { return head[at] | (head[at + 1] << 8); };
     if (n >= 24 && std::memcmp(head.data(), "\x89PNG", 4) == 0) {
@@ -400,8 +403,7 @@ public:
         if (!imageSize(std::string(path), w, h)) {
             throw AutomationError("not a picture: " + std::string(path));
         }
-        m_pictures.push_back(
-            {m_activeRow, m_activeColumn, std::string(path), height, width});
+        m_pictures.push_back({m_activeRow, m_activeColumn, std::string(path), height, width});
     }
 
     // The range operations.
@@ -468,8 +470,7 @@ public:
                        std::int32_t columns) override {
         const Rect& rect = m_rects.front();
         for (std::int32_t r = 0; r < rows && rect.firstRow + r <= rect.lastRow; ++r) {
-            for (std::int32_t c = 0; c < columns && rect.firstColumn + c <= rect.lastColumn;
-                 ++c) {
+            for (std::int32_t c = 0; c < columns && rect.firstColumn + c <= rect.lastColumn; ++c) {
                 const std::string& text = texts[static_cast<std::size_t>(r) * columns + c];
                 if (!text.empty()) {
                     m_sheet.literal(rect.firstRow + r, rect.firstColumn + c, text);
@@ -706,7 +707,8 @@ void XlsxSheet::merge(const Rect& rect) {
     // Overlapping merges would make a broken workbook: the later one is left unmerged.
     for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
         for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
-            if (m_merged.count((static_cast<std::uint64_t>(r) << 16) | static_cast<std::uint32_t>(c)) != 0) {
+            if (m_merged.count((static_cast<std::uint64_t>(r) << 16) |
+                               static_cast<std::uint32_t>(c)) != 0) {
                 return;
             }
         }
@@ -726,10 +728,12 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
     char number[32];
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
         const auto& cells = m_rows[r].cells;
-        const auto it = std::lower_bound(cells.begin(), cells.end(), column,
-                                         [](const Cell& a, std::int32_t b) { return a.column < b; });
+        const auto it =
+            std::lower_bound(cells.begin(), cells.end(), column,
+                             [](const Cell& a, std::int32_t b) { return a.column < b; });
         if (it == cells.end() || it->column != column || it->type == CellType::Blank ||
-            m_merged.count((static_cast<std::uint64_t>(r) << 16) | static_cast<std::uint32_t>(column)) != 0) {
+            m_merged.count((static_cast<std::uint64_t>(r) << 16) |
+                           static_cast<std::uint32_t>(column)) != 0) {
             continue;
         }
         std::string_view text;
@@ -747,7 +751,8 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
             }
         }
         const CellStyle& style = m_application.style(it->style);
-        const std::string family = style.fontName >= 0 ? m_application.name(style.fontName) : "Calibri";
+        const std::string family =
+            style.fontName >= 0 ? m_application.name(style.fontName) : "Calibri";
         const TextExtent extent = measurer.measure(family, style.fontSize > 0 ? style.fontSize : 11,
                                                    style.bold != 0, wide);
         widest = std::max(widest, (extent.width + 5) / 7.0);
@@ -872,7 +877,8 @@ lxw_format* XlsxApplication::lxwFormat(lxw_workbook* workbook, std::uint32_t id)
     }
     if (s.fill >= 0) {
         format_set_pattern(format, LXW_PATTERN_SOLID);
-        format_set_bg_color(format, s.fill == 0 ? static_cast<lxw_color_t>(LXW_COLOR_BLACK) : static_cast<lxw_color_t>(s.fill));
+        format_set_bg_color(format, s.fill == 0 ? static_cast<lxw_color_t>(LXW_COLOR_BLACK)
+                                                : static_cast<lxw_color_t>(s.fill));
     }
     switch (s.alignment) {
         case 2:
@@ -947,9 +953,9 @@ void XlsxSheet::save(lxw_workbook* workbook) {
             }
         }
         worksheet_merge_range(sheet, static_cast<lxw_row_t>(first),
-                              static_cast<lxw_col_t>(rect.firstColumn), static_cast<lxw_row_t>(last),
-                              static_cast<lxw_col_t>(rect.lastColumn), "",
-                              m_application.lxwFormat(workbook, style));
+                              static_cast<lxw_col_t>(rect.firstColumn),
+                              static_cast<lxw_row_t>(last), static_cast<lxw_col_t>(rect.lastColumn),
+                              "", m_application.lxwFormat(workbook, style));
     }
     std::string text;
     for (std::size_t r = 0; r < m_rows.size(); ++r) {

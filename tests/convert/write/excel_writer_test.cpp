@@ -9,6 +9,7 @@
 #include "convert/write/excel_writer.h"
 #include "core/report_core.h"
 #include "tests/convert/write/fake_excel.h"
+#include "tests/convert/write/record_batch.h"
 
 namespace paginor {
 namespace {
@@ -16,49 +17,7 @@ namespace {
 using testing::FakeExcel;
 using testing::FakeExcelLog;
 using testing::FakeExcelSettings;
-
-// Pages of output records built by hand, as the engine hands them over.
-class Batch {
-public:
-    tagOutputCellInfo& add(std::int32_t page, std::int32_t row, std::int32_t column,
-                           std::string text) {
-        m_texts.push_back(std::move(text));
-        tagOutputCellInfo record;
-        record.page = page;
-        record.row = row;
-        record.column = column;
-        record.text = m_texts.back().c_str();
-        record.textLength = static_cast<std::int32_t>(m_texts.back().size());
-        m_records.push_back(record);
-        return m_records.back();
-    }
-    void pages(std::initializer_list<std::uint32_t> rows) { m_rows = rows; }
-
-    void write(CExcelWriter& writer, std::int32_t firstPage, std::int32_t columns) {
-        m_pages.clear();
-        for (const std::uint32_t rows : m_rows) {
-            tagOutputPageInfo page;
-            page.records = m_records.data();
-            page.rowCount = rows;
-            m_pages.push_back(page);
-        }
-        for (const auto& record : m_records) {
-            ++m_pages[static_cast<std::size_t>(record.page)].recordCount;
-        }
-        m_batch.pages = m_pages.data();
-        writer.WriteBatch(firstPage, false, false, static_cast<std::int32_t>(m_pages.size()),
-                          columns, m_pages.data(), m_batch,
-                          static_cast<std::int32_t>(m_records.size()));
-    }
-    tagOutputBatchInfo& info() { return m_batch; }
-
-private:
-    std::deque<std::string> m_texts;
-    std::vector<tagOutputCellInfo> m_records;
-    std::vector<std::uint32_t> m_rows;
-    std::vector<tagOutputPageInfo> m_pages;
-    tagOutputBatchInfo m_batch;
-};
+using testing::RecordBatch;
 
 struct WriterRun {
     FakeExcelSettings settings;
@@ -70,7 +29,7 @@ struct WriterRun {
     bool savedAs2007 = false;
 
     // Writes the batch and finishes; the log holds every call.
-    void go(Batch& batch, std::int32_t columns, std::int32_t firstPage = 1) {
+    void go(RecordBatch& batch, std::int32_t columns, std::int32_t firstPage = 1) {
         FakeExcel excel(log, settings);
         CExcelWriter writer(report, excel, options);
         writer.Start(path, rowsPerWorksheet, &savedAs2007);
@@ -82,7 +41,7 @@ struct WriterRun {
 TEST(ExcelWriter, TextsThatMustStayTextGoInOneBlockAndNumbersToEntry) {
     WriterRun run;
     run.options.textFormatDetection = true;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({2});
     batch.add(0, 0, 0, "0123");
     batch.add(0, 0, 1, "=A1");
@@ -119,7 +78,7 @@ TEST(ExcelWriter, DecimalCommaTextsAreSwappedForEntry) {
         WriterRun run;
         run.options.textFormatDetection = true;
         run.options.decimalCommaMode = c.mode;
-        Batch batch;
+        RecordBatch batch;
         batch.pages({1});
         batch.add(0, 0, 0, c.text);
         run.go(batch, 1);
@@ -132,7 +91,7 @@ TEST(ExcelWriter, UndecidedNumbersWaitForThePageToShowTheDecimalMark) {
     run.options.textFormatDetection = true;
     run.options.decimalCommaMode = 0;
     run.options.spanishOrItalian = true;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({2});
     batch.add(0, 0, 0, "1.234");
     batch.add(0, 1, 0, "12,5");
@@ -156,7 +115,7 @@ TEST(ExcelWriter, FirstRevealingDateDecidesTheDayOrder) {
         SCOPED_TRACE(c.first);
         WriterRun run;
         run.options.textFormatDetection = true;
-        Batch batch;
+        RecordBatch batch;
         batch.pages({2});
         batch.add(0, 0, 0, c.first);
         batch.add(0, 1, 0, c.later);
@@ -167,7 +126,7 @@ TEST(ExcelWriter, FirstRevealingDateDecidesTheDayOrder) {
 
 TEST(ExcelWriter, LongTextsWrapAndTheirRowsFit) {
     WriterRun run;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({3});
     batch.add(0, 1, 0, std::string(56, 'x'));
     batch.add(0, 1, 1, std::string(80, 'y'));
@@ -187,7 +146,7 @@ TEST(ExcelWriter, SpannedCellsMergeOnlyWhenAskedAndKeepTheirFormats) {
         WriterRun run;
         run.options.mergeSpannedCells = merge;
         run.options.font = true;
-        Batch batch;
+        RecordBatch batch;
         batch.pages({3});
         auto& spanned = batch.add(0, 0, 0, "Title");
         spanned.columnSpan = 3;
@@ -209,7 +168,7 @@ TEST(ExcelWriter, PageLabelsBreaksAndRemovedRows) {
     run.options.rowsDeletedAtBottom = 1;
     run.options.firstPage = 1;
     run.options.lastPage = 3;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({40, 40, 40});
     batch.add(0, 0, 0, "10");
     batch.add(1, 0, 0, "11");
@@ -241,7 +200,7 @@ TEST(ExcelWriter, PageLabelsBreaksAndRemovedRows) {
 
     WriterRun single;
     single.options.markPages = true;
-    Batch one;
+    RecordBatch one;
     one.pages({2});
     one.add(0, 0, 0, "a");
     single.go(one, 1);
@@ -281,7 +240,7 @@ TEST(ExcelWriter, SemicolonListsAfterTheCommaWasRefused) {
     WriterRun run;
     run.settings.refuseComma = true;
     run.options.font = true;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({3});
     batch.add(0, 0, 0, "a").bold = 1;
     batch.add(0, 0, 2, "b").bold = 1;
@@ -295,7 +254,7 @@ TEST(ExcelWriter, OldVersionKeepsTheNameAndTheSmallerSheets) {
     run.settings.version = "11.0";
     run.settings.defaultSheets = 3;
     run.rowsPerWorksheet = 100000;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({1});
     batch.add(0, 0, 0, "a");
     run.go(batch, 1);
@@ -308,7 +267,7 @@ TEST(ExcelWriter, FullSheetsMoveOnToDefaultSheetsThenAddNew) {
     WriterRun run;
     run.settings.defaultSheets = 3;
     run.rowsPerWorksheet = 1000;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({600, 600, 1200, 600, 10});
     for (std::int32_t p = 0; p < 5; ++p) {
         batch.add(p, 0, 0, std::to_string(10 + p));
@@ -326,7 +285,7 @@ TEST(ExcelWriter, FullSheetsMoveOnToDefaultSheetsThenAddNew) {
 TEST(ExcelWriter, RefusedNumberFormatIsAFailure) {
     WriterRun run;
     run.settings.refuseNumberFormat = true;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({1});
     batch.add(0, 0, 0, "12.5");
     try {
@@ -345,7 +304,7 @@ TEST(ExcelWriter, RefusedNumberFormatIsAFailure) {
 TEST(ExcelWriter, PageBeyondTheSheetLimitIsAClearError) {
     WriterRun run;
     run.settings.version = "11.0";
-    Batch batch;
+    RecordBatch batch;
     batch.pages({70000});
     batch.add(0, 0, 0, "a");
     try {
@@ -361,7 +320,7 @@ TEST(ExcelWriter, LinksKeepTheirSchemesAndRightToLeftReachesEverySheet) {
     WriterRun run;
     run.options.rightToLeft = true;
     run.rowsPerWorksheet = 2;
-    Batch batch;
+    RecordBatch batch;
     batch.pages({2, 2});
     const std::string links[] = {std::string("Mail\0mailto:a@b.c", 17),
                                  std::string("Web\0https://x.org/a", 19)};
