@@ -12,8 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "convert/convert_types.h"
 #include "convert/write/cell_value.h"
+#include "convert/convert_types.h"
 
 namespace paginor {
 
