@@ -169,7 +169,15 @@ void CExcelWriter::checkCancel() {
 }
 
 std::string CExcelWriter::toUnicode(std::string_view text) const {
-    std::string out = codePageToUtf8(text, m_report.codePage());
+    const std::int32_t codePage = m_report.codePage();
+    // Plain ASCII reads the same in every code page but the escape-based ones.
+    const bool escapes = (codePage >= 50220 && codePage <= 50229) || codePage == 65000;
+    if (!escapes && text.size() <= kMaxCellCharacters &&
+        std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return std::string(text);
+    }
+    std::string out = codePageToUtf8(text, codePage);
     // A cell holds at most 32,767 characters: cut at a character boundary.
     std::size_t characters = 0;
     for (std::size_t i = 0; i < out.size(); ++i) {

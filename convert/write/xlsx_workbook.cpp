@@ -54,13 +54,17 @@ struct StyleHash {
 
 enum class CellType : std::uint8_t { Blank, Text, Number };
 
+// 16 bytes: a text is its place in the sheet's text store, 40 bits of offset and 24 of length.
 struct Cell {
+    std::uint32_t style = 0;
     std::uint16_t column = 0;  // 0-based
     CellType type = CellType::Blank;
-    std::uint32_t style = 0;
-    double number = 0;
-    std::uint64_t textOffset = 0;
-    std::uint32_t textLength = 0;
+    union {
+        double number;
+        std::uint64_t text;
+    };
+
+    explicit Cell(std::uint16_t c = 0) : column(c), number(0) {}
 };
 
 struct Row {
@@ -437,7 +441,7 @@ private:
         return m_rows[static_cast<std::size_t>(row)];
     }
     std::string_view textOf(const Cell& c) const {
-        return std::string_view(m_texts).substr(c.textOffset, c.textLength);
+        return std::string_view(m_texts).substr(c.text >> 24, c.text & 0xFFFFFF);
     }
 
     XlsxApplication& m_application;
@@ -670,8 +674,9 @@ void XlsxSheet::restyle(const std::vector<Rect>& rects, const Change& change) {
 void XlsxSheet::literal(std::int32_t row, std::int32_t column, std::string_view text) {
     Cell& target = cell(row, column);
     target.type = CellType::Text;
-    target.textOffset = m_texts.size();
-    target.textLength = static_cast<std::uint32_t>(text.size());
+    // Cells hold at most 32,767 characters, far below the length field's limit.
+    text = text.substr(0, 0xFFFFFF);
+    target.text = (static_cast<std::uint64_t>(m_texts.size()) << 24) | text.size();
     m_texts += text;
 }
 
@@ -937,27 +942,67 @@ void XlsxSheet::save(lxw_workbook* workbook) {
         worksheet_set_column(sheet, static_cast<lxw_col_t>(column), static_cast<lxw_col_t>(column),
                              width, nullptr);
     }
-    // Merges first: each one writes its cells, which the cells written after it then fill.
-    for (const Rect& rect : m_merges) {
+    // Rows go out in order, as the constant-memory mode of the library takes them. A merge is
+    // registered at its last row, before that row's cells: its first cell keeps its value.
+    struct Placed {
+        std::int32_t first;
+        std::int32_t last;
+        std::size_t index;
+    };
+    std::vector<Placed> merges;
+    for (std::size_t i = 0; i < m_merges.size(); ++i) {
+        const Rect& rect = m_merges[i];
         const std::int32_t first = map.keptFrom(rect.firstRow, rect.lastRow);
         const std::int32_t last = map.keptUpTo(rect.lastRow, rect.firstRow);
-        if (first < 0 || last < 0 || (first == last && rect.firstColumn == rect.lastColumn)) {
-            continue;
+        if (first >= 0 && last >= 0 && (first != last || rect.firstColumn != rect.lastColumn)) {
+            merges.push_back({first, last, i});
         }
-        std::uint32_t style = 0;
-        if (static_cast<std::size_t>(rect.firstRow) < m_rows.size()) {
-            for (const Cell& c : m_rows[static_cast<std::size_t>(rect.firstRow)].cells) {
-                if (c.column == rect.firstColumn) {
-                    style = c.style;
+    }
+    std::stable_sort(merges.begin(), merges.end(),
+                     [](const Placed& a, const Placed& b) { return a.last < b.last; });
+    std::vector<Placed> links;
+    for (std::size_t i = 0; i < m_links.size(); ++i) {
+        if (const std::int32_t row = map(m_links[i].row); row >= 0) {
+            links.push_back({row, row, i});
+        }
+    }
+    std::stable_sort(links.begin(), links.end(),
+                     [](const Placed& a, const Placed& b) { return a.first < b.first; });
+    auto nextMerge = merges.begin();
+    auto nextLink = links.begin();
+    std::size_t linkCount = 0;
+    std::string text;
+    auto flushUpTo = [&](std::int32_t row) {
+        for (; nextMerge != merges.end() && nextMerge->last <= row; ++nextMerge) {
+            const Rect& rect = m_merges[nextMerge->index];
+            std::uint32_t style = 0;
+            if (static_cast<std::size_t>(rect.firstRow) < m_rows.size()) {
+                for (const Cell& c : m_rows[static_cast<std::size_t>(rect.firstRow)].cells) {
+                    if (c.column == rect.firstColumn) {
+                        style = c.style;
+                    }
                 }
             }
+            worksheet_merge_range(sheet, static_cast<lxw_row_t>(nextMerge->first),
+                                  static_cast<lxw_col_t>(rect.firstColumn),
+                                  static_cast<lxw_row_t>(nextMerge->last),
+                                  static_cast<lxw_col_t>(rect.lastColumn), "",
+                                  m_application.lxwFormat(workbook, style));
         }
-        worksheet_merge_range(sheet, static_cast<lxw_row_t>(first),
-                              static_cast<lxw_col_t>(rect.firstColumn),
-                              static_cast<lxw_row_t>(last), static_cast<lxw_col_t>(rect.lastColumn),
-                              "", m_application.lxwFormat(workbook, style));
-    }
-    std::string text;
+    };
+    auto writeLinks = [&](std::int32_t row) {
+        for (; nextLink != links.end() && nextLink->first <= row; ++nextLink) {
+            const Link& link = m_links[nextLink->index];
+            const auto target = workbookLink(link.address);
+            // Past the workbook's link limits the text stays, without its link.
+            if (target && linkCount < kMaxLinksPerSheet &&
+                worksheet_write_url_opt(sheet, static_cast<lxw_row_t>(nextLink->first),
+                                        static_cast<lxw_col_t>(link.column), target->c_str(),
+                                        nullptr, link.text.c_str(), nullptr) == LXW_NO_ERROR) {
+                ++linkCount;
+            }
+        }
+    };
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
         const std::int32_t row = map(static_cast<std::int32_t>(r));
         if (row < 0) {
@@ -967,6 +1012,7 @@ void XlsxSheet::save(lxw_workbook* workbook) {
         if (source.height >= 0) {
             worksheet_set_row(sheet, static_cast<lxw_row_t>(row), source.height, nullptr);
         }
+        flushUpTo(row);
         for (const Cell& c : source.cells) {
             lxw_format* format = m_application.lxwFormat(workbook, c.style);
             const auto at = static_cast<lxw_row_t>(row);
@@ -985,22 +1031,10 @@ void XlsxSheet::save(lxw_workbook* workbook) {
                     break;
             }
         }
+        writeLinks(row);
     }
-    std::size_t links = 0;
-    for (const Link& link : m_links) {
-        const std::int32_t row = map(link.row);
-        if (row < 0) {
-            continue;
-        }
-        const auto target = workbookLink(link.address);
-        // Past the workbook's link limits the text stays, without its link.
-        if (target && links < kMaxLinksPerSheet &&
-            worksheet_write_url_opt(sheet, static_cast<lxw_row_t>(row),
-                                    static_cast<lxw_col_t>(link.column), target->c_str(), nullptr,
-                                    link.text.c_str(), nullptr) == LXW_NO_ERROR) {
-            ++links;
-        }
-    }
+    flushUpTo(INT32_MAX);
+    writeLinks(INT32_MAX);
     std::vector<lxw_row_t> breaks;
     for (const std::int32_t before : m_breaks) {
         const std::int32_t row = map(before);
@@ -1044,6 +1078,7 @@ void XlsxApplication::SaveCopyAs(const std::string& path) {
         throw AutomationError(file.error());
     }
     lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
     options.use_zip64 = LXW_TRUE;
     lxw_workbook* workbook = workbook_new_opt(file.temporaryPath().c_str(), &options);
     if (workbook == nullptr) {
