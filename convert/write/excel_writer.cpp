@@ -499,7 +499,7 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
                     failStep("OTEFXL6", error.what());
                 }
             }
-            if (m_options.html && single && !merged) {
+            if (m_options.html && !merged) {
                 m_formats.AddAlignmentRange(cell, record.alignment, *m_sheet);
             }
             if (record.framed != 0) {

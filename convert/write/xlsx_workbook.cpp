@@ -3,6 +3,7 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -602,28 +603,41 @@ public:
     const CellStyle& style(std::uint32_t id) const { return m_styles[id]; }
     std::int32_t nameId(std::string_view name) { return tableId(m_names, name); }
     std::int32_t formatId(std::string_view format) { return tableId(m_formats, format); }
-    const std::string& name(std::int32_t id) const { return m_names[static_cast<std::size_t>(id)]; }
+    const std::string& name(std::int32_t id) const {
+        return m_names.texts[static_cast<std::size_t>(id)];
+    }
     const std::string& format(std::int32_t id) const {
-        return m_formats[static_cast<std::size_t>(id)];
+        return m_formats.texts[static_cast<std::size_t>(id)];
     }
     lxw_format* lxwFormat(lxw_workbook* workbook, std::uint32_t id);
 
 private:
-    static std::int32_t tableId(std::vector<std::string>& table, std::string_view text) {
-        for (std::size_t i = 0; i < table.size(); ++i) {
-            if (table[i] == text) {
-                return static_cast<std::int32_t>(i);
-            }
+    struct Table {
+        std::vector<std::string> texts;
+        std::unordered_map<std::string, std::int32_t> ids;
+        std::string lastText;
+        std::int32_t lastId = -1;
+    };
+    static std::int32_t tableId(Table& table, std::string_view text) {
+        // Runs of cells mostly repeat the last format or name.
+        if (table.lastId >= 0 && table.lastText == text) {
+            return table.lastId;
         }
-        table.emplace_back(text);
-        return static_cast<std::int32_t>(table.size() - 1);
+        const auto [it, added] =
+            table.ids.try_emplace(std::string(text), static_cast<std::int32_t>(table.texts.size()));
+        if (added) {
+            table.texts.emplace_back(text);
+        }
+        table.lastText.assign(text);
+        table.lastId = it->second;
+        return it->second;
     }
 
     std::vector<std::unique_ptr<XlsxSheet>> m_sheets;
     std::vector<CellStyle> m_styles{CellStyle{}};
     std::unordered_map<CellStyle, std::uint32_t, StyleHash> m_styleIds{{CellStyle{}, 0}};
-    std::vector<std::string> m_names;
-    std::vector<std::string> m_formats;
+    Table m_names;
+    Table m_formats;
     std::vector<lxw_format*> m_lxwFormats;
 };
 
@@ -729,6 +743,7 @@ void XlsxSheet::merge(const Rect& rect) {
 void XlsxSheet::autoFitColumn(std::int32_t column) {
     const TextMeasurer& measurer = defaultTextMeasurer();
     double widest = 0;
+    std::size_t longest = 0;  // characters of the longest text measured
     std::u16string wide;
     char number[32];
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
@@ -745,16 +760,21 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
         if (it->type == CellType::Text) {
             text = textOf(*it);
         } else {
-            const int n = std::snprintf(number, sizeof number, "%.10g", it->number);
-            text = std::string_view(number, static_cast<std::size_t>(std::max(n, 0)));
+            const auto end = std::to_chars(number, number + sizeof number, it->number).ptr;
+            text = std::string_view(number, static_cast<std::size_t>(end - number));
         }
         wide.clear();
         for (const char ch : text.substr(0, 256)) {
-            // Width estimate: every byte of a multi-byte character counts as one narrow letter.
+            // A character beyond ASCII is estimated as a wide letter.
             if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
                 wide += static_cast<char16_t>(static_cast<unsigned char>(ch) < 0x80 ? ch : u'W');
             }
         }
+        // Texts much shorter than the longest one so far cannot be the widest.
+        if (wide.size() * 4 < longest * 3) {
+            continue;
+        }
+        longest = std::max(longest, wide.size());
         const CellStyle& style = m_application.style(it->style);
         const std::string family =
             style.fontName >= 0 ? m_application.name(style.fontName) : "Calibri";

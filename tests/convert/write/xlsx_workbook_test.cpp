@@ -275,5 +275,33 @@ TEST_F(XlsxWorkbook, FailedExportLeavesTheTargetAndNoTemporaryFile) {
     EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "report.htm"}));
 }
 
+TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {
+    CReportCore core;
+    const fs::path report = m_dir / "report.htm";
+    fs::copy_file(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm", report);
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    for (const ExportFileFormat format :
+         {ExportFileFormat::AutoSelect, ExportFileFormat::NativeExcel}) {
+        ExcelOutputOptions o;
+        o.fileFormat = format;
+        o.firstPage = 1;
+        o.lastPage = 3;
+        o.outputPath = (m_dir / "book.xlsx").string();
+        o.excel = []() -> std::unique_ptr<ExcelApplication> {
+            throw AutomationError("no display");
+        };
+        try {
+            OutputToExcelFile(core, o);
+            FAIL() << "the export succeeded";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.code(), -1);
+            EXPECT_TRUE(error.text().starts_with(
+                "Unable to access Microsoft Excel runtime. Please contact "))
+                << error.text();
+        }
+        EXPECT_EQ(files(), (std::vector<std::string>{"report.htm"}));
+    }
+}
+
 }  // namespace
 }  // namespace paginor
