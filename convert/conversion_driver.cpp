@@ -281,6 +281,7 @@ private:
     TextDirection effectiveDirection() const;
     void checkRange();
     OutputKind chooseOutputKind();
+    [[noreturn]] void RaiseExcelUnavailable();
     FirstRowLayout pageLayout(std::int32_t page);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
     bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache);
@@ -411,10 +412,14 @@ OutputKind ExcelFileDriver::chooseOutputKind() {
         m_excel.reset();
     }
     if (!m_excel) {
-        raise(-1, "Unable to access Microsoft Excel runtime. Please contact " + supportAddress() +
-                      " for more information. More info: user name: " + GetWindowsUserName());
+        RaiseExcelUnavailable();
     }
     return OutputKind::Excel;
+}
+
+void ExcelFileDriver::RaiseExcelUnavailable() {
+    raise(-1, "Unable to access Microsoft Excel runtime. Please contact " + supportAddress() +
+                  " for more information. More info: user name: " + GetWindowsUserName());
 }
 
 FirstRowLayout ExcelFileDriver::pageLayout(std::int32_t page) {
