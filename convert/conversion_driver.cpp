@@ -282,10 +282,10 @@ private:
     void checkRange();
     OutputKind chooseOutputKind();
     [[noreturn]] void RaiseExcelUnavailable();
-    FirstRowLayout pageLayout(std::int32_t page);
+    FirstRowLayout GetPageFirstRowWidths(std::int32_t page);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
     bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache);
-    void gatherBatchText(std::int32_t first, std::int32_t last);
+    void GatherBatchText(std::int32_t first, std::int32_t last);
     void appendPage(std::int32_t page);
     void convertBatch(std::int32_t first, std::int32_t last, OutputKind kind);
     void writeBatch(std::int32_t first, OutputKind kind, const void* output,
@@ -422,7 +422,7 @@ void ExcelFileDriver::RaiseExcelUnavailable() {
                   " for more information. More info: user name: " + GetWindowsUserName());
 }
 
-FirstRowLayout ExcelFileDriver::pageLayout(std::int32_t page) {
+FirstRowLayout ExcelFileDriver::GetPageFirstRowWidths(std::int32_t page) {
     const tagPageInfo& info = m_report.pageTable()[static_cast<std::size_t>(page - 1)];
     std::int64_t length = std::min<std::int64_t>(info.length, kLayoutScanBytes);
     if (length <= 0) {
@@ -442,7 +442,7 @@ FirstRowLayout ExcelFileDriver::pageLayout(std::int32_t page) {
 const FirstRowLayout& ExcelFileDriver::cachedLayout(std::int32_t page,
                                                     std::optional<FirstRowLayout>& cache) {
     if (!cache) {
-        cache = pageLayout(page);
+        cache = GetPageFirstRowWidths(page);
     }
     return *cache;
 }
@@ -457,7 +457,7 @@ bool ExcelFileDriver::joinsBatch(std::int32_t page, std::optional<FirstRowLayout
            IsSameColumnLayout(layout.widths, m_layoutState.first.widths);
 }
 
-void ExcelFileDriver::gatherBatchText(std::int32_t first, std::int32_t last) {
+void ExcelFileDriver::GatherBatchText(std::int32_t first, std::int32_t last) {
     m_pageList.clear();
     m_pageOffsets.clear();
     m_firstPrepended = m_useFirstPage != 0 && first > 1 && joinsBatch(1, m_firstPageLayout);
@@ -547,7 +547,7 @@ void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, Output
     std::int32_t records = 0;
     try {
         m_report.CheckPageRange(first, last);
-        gatherBatchText(first, last);
+        GatherBatchText(first, last);
         if (m_options.cancel != nullptr && m_options.cancel->load() != 0) {
             raise(kErrCancelled);
         }
@@ -714,7 +714,7 @@ void ExcelFileDriver::runBatches(OutputKind kind) {
     source.pageLength = [this](std::int32_t page) {
         return m_report.pageTable()[static_cast<std::size_t>(page - 1)].length;
     };
-    source.layout = [this](std::int32_t page) { return pageLayout(page); };
+    source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
     for (std::int32_t first = m_options.firstPage;;) {
         const std::int32_t size =
             GetNextBatchSize(source, m_options.lastPage, first, m_layoutState, m_options.pageByPage,

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <new>
 
-#include "convert/read/box_reader.h"
 #include "convert/layout/cell_grid.h"
 #include "convert/layout/frame_store.h"
+#include "convert/read/box_reader.h"
 #include "convert/read/html_scan.h"
 #include "convert/read/text_measurer.h"
 #include "core/report_core.h"
@@ -41,7 +41,7 @@ void CConvertEngine::Init(CReportCore* report, std::int32_t format, const char* 
             head == nullptr || headLength <= 0
                 ? std::string_view()
                 : std::string_view(head, static_cast<std::size_t>(headLength));
-        m_styles->parse(*this, defaultTextMeasurer(), text);
+        m_styles->ParseStyleSheet(*this, defaultTextMeasurer(), text);
     }
 }
 
@@ -354,13 +354,15 @@ bool CConvertEngine::GetCSVOutput104(
     }
 }
 
+std::int32_t CConvertEngine::reportCodePage() const {
+    return m_report != nullptr && m_report->codePage() > 0 ? m_report->codePage() : 1252;
+}
+
 bool CConvertEngine::ReadBoxes() {
     m_frames->clear();
     m_cellGrid.reset();
     BoxReaderOptions options;
-    if (m_report != nullptr && m_report->codePage() > 0) {
-        options.codePage = m_report->codePage();
-    }
+    options.codePage = reportCodePage();
     options.rightToLeft = m_rightToLeft;
     options.engineNumber = m_engineNumber;
     m_boxReader =

@@ -156,6 +156,8 @@ private:
                            std::size_t rowEnd) const;
     void sortRecords(std::size_t first, std::size_t last);
     void WriteDelimitedText(bool pageBreakLines, bool keepFirstPage, bool keepLastPage);
+    // The report's code page; 1252 without a report or when it states none.
+    std::int32_t reportCodePage() const;
 
     EngineLimits m_limits;
     std::int32_t m_errorCode = 0;

@@ -18,8 +18,8 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 class IconvHandle {
 public:
-    explicit IconvHandle(const std::string& from)
-        : m_handle(iconv_open("UTF-32LE", from.c_str())) {}
+    explicit IconvHandle(const std::string& from, const char* to = "UTF-32LE")
+        : m_handle(iconv_open(to, from.c_str())) {}
     ~IconvHandle() {
         if (valid()) {
             iconv_close(m_handle);
@@ -163,6 +163,31 @@ std::u16string codePageToUtf16(std::string_view bytes, int codePage, std::string
         }
     }
     return result;
+}
+
+std::string codePointToCodePage(char32_t c, int codePage) {
+    std::string charset = charsetNameOfCodePage(codePage);
+    auto handle =
+        charset.empty() ? nullptr : std::make_unique<IconvHandle>("UTF-32LE", charset.c_str());
+    if (handle == nullptr || !handle->valid()) {
+        handle = std::make_unique<IconvHandle>("UTF-32LE",
+                                               charsetNameOfCodePage(kFallbackCodePage).c_str());
+    }
+    if (!handle->valid() || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        return {};
+    }
+    char input[4] = {static_cast<char>(c & 0xFF), static_cast<char>((c >> 8) & 0xFF),
+                     static_cast<char>((c >> 16) & 0xFF), static_cast<char>(c >> 24)};
+    char* in = input;
+    std::size_t inLeft = sizeof input;
+    char buffer[32];
+    char* out = buffer;
+    std::size_t outLeft = sizeof buffer;
+    if (iconv(handle->get(), &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+        iconv(handle->get(), nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1)) {
+        return {};
+    }
+    return std::string(buffer, out);
 }
 
 }  // namespace paginor

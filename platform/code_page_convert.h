@@ -11,5 +11,8 @@ namespace paginor {
 std::string codePageToUtf8(std::string_view bytes, int codePage, std::string* diagnostic = nullptr);
 std::u16string codePageToUtf16(std::string_view bytes, int codePage,
                                std::string* diagnostic = nullptr);
+// The bytes of one character in a Windows code page (the same fall-back as above); empty when the
+// code page has no such character. Stateful charsets end in their initial state.
+std::string codePointToCodePage(char32_t c, int codePage);
 
 }  // namespace paginor

@@ -20,6 +20,29 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The end of the number that starts at text[at], at itself when none does. A number is one run
+// for the comparison however it is written: digits with ',' or '.' between them, after a sign
+// that no digit precedes, or in parentheses.
+std::int32_t NumberEnd(const char* text, std::int32_t length, std::int32_t at) {
+    std::int32_t k = at;
+    const bool parenthesised = text[k] == '(';
+    if (parenthesised ||
+        ((text[k] == '-' || text[k] == '+') && (at == 0 || !IsDigit(text[at - 1])))) {
+        ++k;
+    }
+    if (k >= length || !IsDigit(text[k])) {
+        return at;
+    }
+    while (k < length && (IsDigit(text[k]) || ((text[k] == ',' || text[k] == '.') &&
+                                               k + 1 < length && IsDigit(text[k + 1])))) {
+        ++k;
+    }
+    if (parenthesised) {
+        return k < length && text[k] == ')' ? k + 1 : at;
+    }
+    return k;
+}
+
 TextMatch CompareTexts(const tagGridCell& a, const tagGridCell& b) {
     if (a.text == nullptr || b.text == nullptr) {
         return TextMatch::Equal;
@@ -37,19 +60,25 @@ TextMatch CompareTexts(const tagGridCell& a, const tagGridCell& b) {
     std::int32_t i = 0;
     std::int32_t j = 0;
     while (i < a.textLength && j < b.textLength) {
-        const bool digits = IsDigit(a.text[i]);
-        if (digits != IsDigit(b.text[j])) {
+        const std::int32_t ni = NumberEnd(a.text, a.textLength, i);
+        const std::int32_t nj = NumberEnd(b.text, b.textLength, j);
+        if ((ni > i) != (nj > j)) {
             return TextMatch::Different;
+        }
+        if (ni > i) {
+            i = ni;
+            j = nj;
+            continue;
         }
         const std::int32_t si = i;
         const std::int32_t sj = j;
-        while (i < a.textLength && IsDigit(a.text[i]) == digits) {
+        while (i < a.textLength && NumberEnd(a.text, a.textLength, i) == i) {
             ++i;
         }
-        while (j < b.textLength && IsDigit(b.text[j]) == digits) {
+        while (j < b.textLength && NumberEnd(b.text, b.textLength, j) == j) {
             ++j;
         }
-        if (!digits && !EqualNoCaseN(a.text + si, i - si, b.text + sj, j - sj)) {
+        if (!EqualNoCaseN(a.text + si, i - si, b.text + sj, j - sj)) {
             return TextMatch::Different;
         }
     }

@@ -118,12 +118,19 @@ bool isDateLike(std::string_view text) {
     });
 }
 
+// The extent of "0" in the class font.
+void measureReference(const TextMeasurer& measurer, tagStyleClassInfo& style) {
+    const TextExtent zero = measurer.measure(style.fontName, style.fontSize, style.bold != 0, u"0");
+    style.referenceWidth = zero.width;
+    style.referenceHeight = zero.height;
+}
+
 }  // namespace
 
 // ---- Style sheet ----
 
-void StyleSheet::parse(CConvertEngine& engine, const TextMeasurer& measurer,
-                       std::string_view head) {
+void StyleSheet::ParseStyleSheet(CConvertEngine& engine, const TextMeasurer& measurer,
+                                 std::string_view head) {
     m_classes.clear();
     m_lastFound = 0;
     m_positionsAbsolute = false;
@@ -250,18 +257,16 @@ void StyleSheet::parse(CConvertEngine& engine, const TextMeasurer& measurer,
         }
         m_classes.push_back(std::move(style));
     }
+    m_builtInClass = tagStyleClassInfo();
+    m_builtInClass.fontName = "Arial";
+    m_builtInClass.className = "PreDefined";
+    measureReference(measurer, m_builtInClass);
+    for (tagStyleClassInfo& style : m_classes) {
+        measureReference(measurer, style);
+    }
     m_builtIn = m_classes.empty();
     if (m_builtIn) {
-        tagStyleClassInfo builtIn;
-        builtIn.fontName = "Arial";
-        builtIn.className = "PreDefined";
-        m_classes.push_back(std::move(builtIn));
-    }
-    for (tagStyleClassInfo& style : m_classes) {
-        const TextExtent zero =
-            measurer.measure(style.fontName, style.fontSize, style.bold != 0, u"0");
-        style.referenceWidth = zero.width;
-        style.referenceHeight = zero.height;
+        m_classes.push_back(m_builtInClass);
     }
 }
 
@@ -388,11 +393,11 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
             continue;
         }
         p = e.after;
-        if (parseElementStyle(e, page) != 0) {
+        if (ParseElementStyle(e, page) != 0) {
             previous = nullptr;
             continue;
         }
-        const tagStyleClassInfo* style = findStyleClass(lt, e.contentEnd);
+        const tagStyleClassInfo* style = FindStyleClass(lt, e.contentEnd);
         const tagCellContent content = m_engine.GetCellContent(close + 1, e.contentEnd);
         const std::int32_t boxWidth = content.kind == kKindImage && content.imageWidth > 0
                                           ? content.imageWidth
@@ -409,6 +414,11 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
         if (content.kind == kKindText && !pageTopSet) {
             m_pageTops[static_cast<std::size_t>(page)] = e.top;
             pageTopSet = true;
+        }
+        // A text that names no class is still a text of the page: it takes the built-in class,
+        // as every text does when the head defines none.
+        if (style == nullptr && content.kind != kKindImage && content.length > 0) {
+            style = &m_styles.builtInClass();
         }
         if (content.kind != kKindImage && style == nullptr) {
             previous = nullptr;
@@ -438,7 +448,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
         } else {
             piece.fontSize = style->fontSize;
             m_engine.CountFontSize(style->fontSize);
-            measureText(*style, piece.text, piece.textLength, piece);
+            MeasureDivText(*style, piece.text, piece.textLength, piece);
             if (e.rightAligned && e.width > 0) {
                 piece.left += toInt(e.width) - piece.width;
             }
@@ -454,7 +464,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
     }
 }
 
-std::int32_t BoxReader::parseElementStyle(Element& e, std::int32_t page) {
+std::int32_t BoxReader::ParseElementStyle(Element& e, std::int32_t page) {
     std::string_view style;
     bool haveStyle = false;
     const char* a = e.attributes;
@@ -573,7 +583,7 @@ std::int32_t BoxReader::parseElementStyle(Element& e, std::int32_t page) {
         const char* content = e.tagClose + 1;
         const bool empty = content == e.contentEnd;
         if (startsNoCase(content, e.contentEnd, "<table>") || (e.isDiv && empty && bordered)) {
-            addDivRect(style.data(), style.data() + style.size(), page);
+            AddDivRect(style.data(), style.data() + style.size(), page);
             return 2;
         }
     }
@@ -604,7 +614,7 @@ std::int32_t BoxReader::parseElementStyle(Element& e, std::int32_t page) {
     return 0;
 }
 
-const tagStyleClassInfo* BoxReader::findStyleClass(const char* tagStart, const char* end) {
+const tagStyleClassInfo* BoxReader::FindStyleClass(const char* tagStart, const char* end) {
     const char* tagEnd = FindTagClose(tagStart, end);
     std::string_view name;
     if (!FindAttribute(tagStart, tagEnd, "id", &name)) {
@@ -618,7 +628,7 @@ const tagStyleClassInfo* BoxReader::findStyleClass(const char* tagStart, const c
     }
     const std::size_t cut = name.find_first_of("\" >");
     name = name.substr(0, cut);
-    // An element that names no class (an image) has none; a text then makes no piece.
+    // An element that names no class (an image, an empty mark) has none.
     if (name.empty() && !m_styles.builtIn()) {
         return nullptr;
     }
@@ -629,8 +639,8 @@ const tagStyleClassInfo* BoxReader::findStyleClass(const char* tagStart, const c
     return style;
 }
 
-void BoxReader::measureText(const tagStyleClassInfo& style, const char* text, std::int32_t length,
-                            tagDivInfo& piece) {
+void BoxReader::MeasureDivText(const tagStyleClassInfo& style, const char* text,
+                               std::int32_t length, tagDivInfo& piece) {
     TextExtent extent;
     if (length == 0) {
         extent = style.referenceWidth >= 1 && style.referenceWidth <= 29
@@ -679,7 +689,7 @@ bool BoxReader::joinsPrevious(const tagDivInfo& piece, const tagDivInfo& previou
     return !(isDateLike(text) && isDateLike(before) && text.size() == before.size());
 }
 
-void BoxReader::addDivRect(const char* styleStart, const char* styleEnd, std::int32_t page) {
+tagDivRectInfo BoxReader::ParseDivRect(const char* styleStart, const char* styleEnd) {
     tagDivRectInfo box;
     const auto valueOf = [&](std::string_view name, const char** at) -> bool {
         for (const char* p = findNoCase(styleStart, styleEnd, name); p != nullptr;
@@ -728,9 +738,14 @@ void BoxReader::addDivRect(const char* styleStart, const char* styleEnd, std::in
             box.background = value;
         }
     }
+    return box;
+}
+
+void BoxReader::AddDivRect(const char* styleStart, const char* styleEnd, std::int32_t page) {
+    const tagDivRectInfo box = ParseDivRect(styleStart, styleEnd);
     // Only a real colour hides what lies under the box.
     if (box.background != kNoBoxBackground) {
-        removeCoveredPieces(box);
+        RemoveCoveredPieces(box);
     }
     const bool noBorder = findNoCase(styleStart, styleEnd, "border-style:none") != nullptr;
     bool whiteBorder = false;
@@ -754,7 +769,7 @@ void BoxReader::addDivRect(const char* styleStart, const char* styleEnd, std::in
     m_frames.addStrips(box);
 }
 
-void BoxReader::removeCoveredPieces(const tagDivRectInfo& box) {
+void BoxReader::RemoveCoveredPieces(const tagDivRectInfo& box) {
     if (box.width < 50 || box.height < 50) {
         return;
     }

@@ -96,7 +96,8 @@ public:
 class StyleSheet {
 public:
     // Throws ConvertError (stored in engine) on a malformed class.
-    void parse(CConvertEngine& engine, const TextMeasurer& measurer, std::string_view head);
+    void ParseStyleSheet(CConvertEngine& engine, const TextMeasurer& measurer,
+                         std::string_view head);
 
     // Exact name ignoring ASCII case; the built-in class when the head has none; else null.
     const tagStyleClassInfo* find(std::string_view name) const;
@@ -105,6 +106,8 @@ public:
     bool positionsAbsolute() const { return m_positionsAbsolute; }
     bool colourClasses() const { return m_colourClasses; }
     bool builtIn() const { return m_builtIn; }
+    // Arial 10 points, black: the class of texts that name none.
+    const tagStyleClassInfo& builtInClass() const { return m_builtInClass; }
 
 private:
     std::vector<tagStyleClassInfo> m_classes;
@@ -112,6 +115,7 @@ private:
     bool m_positionsAbsolute = false;
     bool m_colourClasses = false;
     bool m_builtIn = false;
+    tagStyleClassInfo m_builtInClass;
 };
 
 struct BoxReaderOptions {
@@ -141,12 +145,13 @@ private:
 
     [[noreturn]] void fail(std::string_view message);
     void readPage(const char* start, const char* end, std::int32_t page);
-    std::int32_t parseElementStyle(Element& element, std::int32_t page);
-    const tagStyleClassInfo* findStyleClass(const char* tagStart, const char* end);
-    void measureText(const tagStyleClassInfo& style, const char* text, std::int32_t length,
-                     tagDivInfo& piece);
-    void addDivRect(const char* styleStart, const char* styleEnd, std::int32_t page);
-    void removeCoveredPieces(const tagDivRectInfo& box);
+    std::int32_t ParseElementStyle(Element& element, std::int32_t page);
+    const tagStyleClassInfo* FindStyleClass(const char* tagStart, const char* end);
+    void MeasureDivText(const tagStyleClassInfo& style, const char* text, std::int32_t length,
+                        tagDivInfo& piece);
+    static tagDivRectInfo ParseDivRect(const char* styleStart, const char* styleEnd);
+    void AddDivRect(const char* styleStart, const char* styleEnd, std::int32_t page);
+    void RemoveCoveredPieces(const tagDivRectInfo& box);
     bool joinsPrevious(const tagDivInfo& piece, const tagDivInfo& previous) const;
     void append(tagDivInfo* piece);
     void unlink(tagDivInfo* piece);

@@ -114,14 +114,18 @@ public:
     void read();
 
 private:
+    PageTable GetPageTableWidth(const char* start, const char* end);
     PageTable parsePage(const char* start, const char* end);
-    std::vector<PageColumn> readPageColumns(const PageTable& table);
-    FontInfo parseFontTag(const char* start, const char* end);
+    std::vector<PageColumn> ReadPageColumns(const PageTable& table);
+    std::int32_t cellWidth(const CellTag& cell);
+    void ReadFirstRowWidths(const RowTag& first, std::vector<PageColumn>& columns);
+    FontInfo ParseFontTag(const char* start, const char* end);
 
     CConvertEngine& m_e;
 };
 
-PageTable HtmlTableReader::parsePage(const char* start, const char* end) {
+// The page's table: its tag and the width it states.
+PageTable HtmlTableReader::GetPageTableWidth(const char* start, const char* end) {
     PageTable table;
     const char* p = start;
     while (p < end && IsSpace(*p)) {
@@ -151,7 +155,12 @@ PageTable HtmlTableReader::parsePage(const char* start, const char* end) {
     if (percent) {
         table.width = -1;  // a share of the window says nothing about the columns
     }
+    return table;
+}
 
+// The page's table with the tags of its rows and cells; th cells count as td cells.
+PageTable HtmlTableReader::parsePage(const char* start, const char* end) {
+    PageTable table = GetPageTableWidth(start, end);
     RowTag* row = nullptr;
     CellTag* cell = nullptr;
     int depth = 0;
@@ -216,7 +225,22 @@ PageTable HtmlTableReader::parsePage(const char* start, const char* end) {
     return table;
 }
 
-std::vector<PageColumn> HtmlTableReader::readPageColumns(const PageTable& table) {
+std::int32_t HtmlTableReader::cellWidth(const CellTag& cell) {
+    const std::int32_t width = ParseWidthAttribute(cell.tagStart, cell.tagEnd);
+    if (width < 1) {
+        m_e.raiseOwn("Fail to get the Width of TD ");
+    }
+    return std::min(width, kMaxTableWidth);
+}
+
+// A first row without spans gives every column its width.
+void HtmlTableReader::ReadFirstRowWidths(const RowTag& first, std::vector<PageColumn>& columns) {
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        columns[i].width = cellWidth(first.cells[i]);
+    }
+}
+
+std::vector<PageColumn> HtmlTableReader::ReadPageColumns(const PageTable& table) {
     if (table.rows.empty()) {
         m_e.raiseOwn("Unable to process the file, please contact " + supportAddress());
     }
@@ -235,17 +259,8 @@ std::vector<PageColumn> HtmlTableReader::readPageColumns(const PageTable& table)
         m_e.raise(kErrTableWidth);
     }
     std::vector<PageColumn> columns(static_cast<std::size_t>(count));
-    auto widthOf = [&](const CellTag& c) {
-        const std::int32_t width = ParseWidthAttribute(c.tagStart, c.tagEnd);
-        if (width < 1) {
-            m_e.raiseOwn("Fail to get the Width of TD ");
-        }
-        return std::min(width, kMaxTableWidth);
-    };
     if (!spans) {
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            columns[i].width = widthOf(first.cells[i]);
-        }
+        ReadFirstRowWidths(first, columns);
     } else {
         // Later rows give the widths that the first row's spans hide.
         for (auto& column : columns) {
@@ -265,7 +280,7 @@ std::vector<PageColumn> HtmlTableReader::readPageColumns(const PageTable& table)
                 }
                 const CellSpanAlign s = ParseCellSpanAlign(c.tagStart, c.tagEnd, false);
                 if (s.columnSpan == 1 && columns[next].width < 0) {
-                    columns[next].width = widthOf(c);
+                    columns[next].width = cellWidth(c);
                     ++known;
                 }
                 const std::size_t rowEnd = std::min(rows, r + static_cast<std::size_t>(s.rowSpan));
@@ -417,7 +432,7 @@ tagCellContent CConvertEngine::GetCellContent(const char* start, const char* end
     return content;
 }
 
-FontInfo HtmlTableReader::parseFontTag(const char* start, const char* end) {
+FontInfo HtmlTableReader::ParseFontTag(const char* start, const char* end) {
     FontInfo font;
     std::int32_t htmlSize = kDefaultHtmlFontSize;
     bool faceFound = false;
@@ -486,7 +501,7 @@ void HtmlTableReader::read() {
         start = std::min(start, rangeEnd);
         end = std::clamp(end, start, m_e.m_input + m_e.m_inputLength);
         tables.push_back(parsePage(start, end));
-        pageColumns.push_back(readPageColumns(tables.back()));
+        pageColumns.push_back(ReadPageColumns(tables.back()));
         const PageColumn& last = pageColumns.back().back();
         widest = std::max({widest, tables.back().width, last.left + last.width});
         rows += static_cast<std::int64_t>(tables.back().rows.size());
@@ -556,7 +571,7 @@ void HtmlTableReader::read() {
                                        : 0;
                 FontInfo font;
                 if (readFonts && tag.tagEnd + 1 < tag.contentEnd) {
-                    font = parseFontTag(tag.tagEnd + 1, tag.contentEnd);
+                    font = ParseFontTag(tag.tagEnd + 1, tag.contentEnd);
                     colourSeen = colourSeen || font.colourFound;
                     m_e.CountFontSize(font.size);
                 }

@@ -1,8 +1,10 @@
 // The grid as delimited text: TAB between columns, CR LF after every row.
 
+#include <algorithm>
 #include <string_view>
 
 #include "convert/convert_engine.h"
+#include "convert/write/character_references.h"
 
 namespace paginor {
 
@@ -11,14 +13,12 @@ namespace {
 // Line breaks and TABs inside a cell would start new rows or shift the columns. A field holding
 // a double quote is quoted with its quotes doubled, or CSV readers take the quote as the start
 // of a quoted field.
-void AppendBlanked(std::string& out, const char* text, std::int32_t length) {
-    const std::string_view field(text, static_cast<std::size_t>(std::max(length, 0)));
+void AppendBlanked(std::string& out, std::string_view field) {
     const bool quoted = field.find('"') != std::string_view::npos;
     if (quoted) {
         out.push_back('"');
     }
-    for (std::int32_t i = 0; i < length; ++i) {
-        const char c = text[i];
+    for (const char c : field) {
         if (c == '"') {
             out.push_back('"');
         }
@@ -36,6 +36,7 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
     m_outputText.clear();
     const std::string blankLine =
         std::string(static_cast<std::size_t>(std::max(m_outputColumnCount - 1, 0)), '\t') + "\r\n";
+    const std::int32_t codePage = reportCodePage();
     std::int32_t currentPage = -1;
     for (std::int32_t r = 0; r < m_rowCount; ++r) {
         const std::int32_t page = m_rows[r].page;
@@ -76,7 +77,11 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
             for (; position < cell.outputColumn; ++position) {
                 m_outputText.push_back('\t');
             }
-            AppendBlanked(m_outputText, cell.text, cell.textLength);
+            // Characters written as references come out in the code page where it has them.
+            AppendBlanked(
+                m_outputText,
+                EncodeCharacterReferences(
+                    {cell.text, static_cast<std::size_t>(std::max(cell.textLength, 0))}, codePage));
             written = true;
         }
         for (; position < m_outputColumnCount - 1; ++position) {

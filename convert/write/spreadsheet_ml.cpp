@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstddef>
 
+#include "convert/write/character_references.h"
 #include "convert/write/page_grid.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
@@ -120,7 +121,7 @@ CSpreadsheetMLWriter::CSpreadsheetMLWriter(std::int32_t codePage, bool keepNumbe
 }
 
 void CSpreadsheetMLWriter::EscapeText(std::string& out, std::string_view text) const {
-    appendXmlText(out, CReportCore::ToUnicode(text, m_codePage));
+    appendXmlText(out, CellTextToUnicode(text, m_codePage));
 }
 
 std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
@@ -304,7 +305,8 @@ void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFir
                 sheet.rows += "<Row ss:Index=\"";
                 appendXmlNumber(sheet.rows, m_rowsWritten + r + 1);
                 sheet.rows += "\">\r\n";
-                std::int32_t previous = -1;
+                // The column after the last cell written and the columns it merges.
+                std::int32_t next = 0;
                 for (std::int32_t c = 0; c < columns; ++c) {
                     const PageGridSlot& slot = grid.at(r, c);
                     if (slot.rowSpan <= 0 || (slot.cell == nullptr && (r != 0 || c != 0))) {
@@ -313,10 +315,10 @@ void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFir
                     tagOutputCellInfo cell = slot.cell != nullptr ? *slot.cell : emptyCell;
                     cell.rowSpan = slot.rowSpan;
                     cell.columnSpan = slot.columnSpan;
-                    writeCell(sheet.rows, cell, SlotText(slot), c, c > previous + 1,
+                    writeCell(sheet.rows, cell, SlotText(slot), c, c > next,
                               commented ? -1 : firstPageNumber + p - s);
                     commented = true;
-                    previous = c;
+                    next = c + slot.columnSpan;
                 }
                 sheet.rows += "</Row>\r\n";
             }

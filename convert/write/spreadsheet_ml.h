@@ -58,7 +58,7 @@ public:
 
     // The identifier of the cell's style; numberFormat may be null.
     std::string GetStyleId(const tagOutputCellInfo& cell, const char* numberFormat);
-    // Text of the report's code page made XML-safe.
+    // Text of the report's code page made XML-safe, numeric character references decoded.
     void EscapeText(std::string& out, std::string_view text) const;
 
     const std::vector<tagSheetInfo>& sheets() const { return m_sheets; }

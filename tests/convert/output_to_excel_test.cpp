@@ -202,12 +202,22 @@ TEST_F(OutputToExcel, SpreadsheetMlOfManyBatchesIsWellFormed) {
 }
 
 TEST_F(OutputToExcel, LibreOfficeReadsTheSpreadsheetMlOfAFixture) {
+    std::string html = readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm");
+    // An empty merged cell before the amount: the amount keeps its column.
+    const std::string west = "<td align=\"right\">1,200</td></tr>";
+    ASSERT_NE(html.find(west), std::string::npos);
+    html.insert(html.find(west) + west.size(),
+                "<tr><td colspan=\"2\"></td><td align=\"right\">9</td></tr>");
     CReportCore core;
-    load(core, readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm"));
+    load(core, html);
     ExcelOutputOptions o = options(ExportFileFormat::SpreadsheetMl, 1, 3);
     o.outputPath = (m_dir / "book.xml").string();
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
     EXPECT_EQ(testing::runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
+    EXPECT_NE(readText(o.outputPath)
+                  .find("<Cell ss:MergeAcross=\"1\" ss:StyleID=\"s29\"/>\r\n"
+                        " <Cell ss:StyleID="),
+              std::string::npos);
     const std::string dir = m_dir.string();
     testing::runCommand("cd " + dir + " && HOME=" + dir +
                         " soffice --headless --norestore --convert-to csv:\"Text - txt - "
@@ -228,7 +238,57 @@ TEST_F(OutputToExcel, LibreOfficeReadsTheSpreadsheetMlOfAFixture) {
               "Sales Report,,Page 3 of 3\n"
               "Region,Product,Amount\n"
               "West,Screw pack,\"1200\"\n"
+              ",,\"9\"\n"
               "Printed by Paginor,,\n");
+}
+
+// Characters outside the report's code page arrive as numeric references.
+TEST_F(OutputToExcel, CharacterReferencesBecomeTheirCharacters) {
+    const std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1250\">\r\n</head>\r\n<body>\r\n" +
+        std::string(kHeadMark) +
+        "<table width=\"400\">\r\n<tr><td width=\"200\">&#321;\xf3"
+        "d&#378; depot</td>"
+        "<td width=\"200\">&#x20AC; &#1046;</td></tr>\r\n</table>" +
+        kFootMark + "\r\n</body>\r\n</html>\r\n";
+    CReportCore core;
+    load(core, html);
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 1)), 0);
+    // Windows-1250 has every character but the Cyrillic one, which stays a reference.
+    EXPECT_EQ(readText(target()),
+              "\xa3\xf3"
+              "d\x9f depot\t\x80 &#1046;\r\n");
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::SpreadsheetMl, 1, 1)), 0);
+    const std::string xml = readText(target());
+    EXPECT_NE(xml.find(">&#321;&#243;d&#378; depot<"), std::string::npos);
+    EXPECT_NE(xml.find(">&#8364; &#1046;<"), std::string::npos);
+    EXPECT_EQ(xml.find("&amp;#"), std::string::npos);
+}
+
+// Texts without a class in a report whose head defines classes.
+TEST_F(OutputToExcel, PositionedTextsWithoutAClassAreConverted) {
+    std::string html =
+        "<html>\r\n<head>\r\n<style>#c0{font-family:Arial; font-size:13pt; "
+        "color:#000080}</style>\r\n</head>\r\n<body>\r\n";
+    for (int page = 0; page < 2; ++page) {
+        const std::string top = std::to_string(page * 800);
+        html +=
+            "<div style=\"position:absolute;top:" + top + "pt;left:0pt\">" +
+            std::string(kHeadMark) +
+            "</div>\r\n<span style=\"position:absolute;top:" + std::to_string(page * 800 + 30) +
+            "pt;left:9pt\">" + std::to_string(page + 1) +
+            "</span>\r\n<span style=\"position:absolute;top:" + std::to_string(page * 800 + 30) +
+            "pt;left:90pt\">Item " + std::to_string(page + 1) +
+            "</span>\r\n<div style=\"position:absolute;top:" + std::to_string(page * 800 + 790) +
+            "pt;left:0pt\">" + std::string(kFootMark) + "</div>\r\n";
+    }
+    html += "</body>\r\n</html>\r\n";
+    CReportCore core;
+    load(core, html);
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 2)), 0);
+    EXPECT_EQ(cellsOf(readText(target())),
+              (std::vector<std::vector<std::string>>{{"1", "Item 1"}, {"2", "Item 2"}}));
 }
 
 // A failed conversion names its cause and leaves the target as it was, without leftovers.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/read/box_reader.h"
 #include "convert/convert_engine.h"
+#include "convert/read/box_reader.h"
 #include "convert/read/text_measurer.h"
 #include "tests/convert/convert_harness.h"
 
@@ -338,7 +338,7 @@ TEST(CellGrid, GridOfAReadReport) {
     StyleSheet styles;
     NullFrameCollector frames;
     const testing::CssReport css = testing::splitCssReport(report);
-    styles.parse(engine, defaultTextMeasurer(), css.head);
+    styles.ParseStyleSheet(engine, defaultTextMeasurer(), css.head);
     BoxReader reader(engine, styles, defaultTextMeasurer(), frames, {});
     reader.readBoxes(css.batch.html.data(), static_cast<std::int64_t>(css.batch.html.size()),
                      css.batch.offsets.data(), static_cast<std::int32_t>(css.batch.offsets.size()));

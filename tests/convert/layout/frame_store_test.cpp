@@ -436,7 +436,7 @@ TEST(FrameStoreReading, ThePageReaderFillsTheStore) {
         "border-style:solid;background-color:#ff0000\"></div>";
     CConvertEngine engine;
     StyleSheet styles;
-    styles.parse(engine, defaultTextMeasurer(), "<head></head>");
+    styles.ParseStyleSheet(engine, defaultTextMeasurer(), "<head></head>");
     FrameStore store(engine);
     BoxReader reader(engine, styles, defaultTextMeasurer(), store, BoxReaderOptions{});
     const std::int64_t offsets[] = {static_cast<std::int64_t>(report.find("<!--PAGE-->"))};

@@ -70,6 +70,47 @@ TEST(HeaderFooter, Cases) {
     }
 }
 
+TEST(HeaderFooter, AWrittenNumberIsOneRunHoweverLong) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<std::string>> pages;
+        bool lastBatch;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"page totals of every magnitude: the last page keeps its footer",
+         {{"a", "Page total: 26,584,211.30"},
+          {"b", "Page total: 584,211.30"},
+          {"c", "Page total: (1,211.30)"},
+          {"d", "Page total: -7.30"}},
+         true,
+         "r0|a|\nr1|b|\nr2|c|\nr3|d|\nr4|Page total: -7.30|\n"},
+        {"carried totals in the header",
+         {{"Brought forward 1.000,00", "a"}, {"Brought forward 12.500,00", "b"}},
+         false,
+         "r0|a|\nr1|b|\n"},
+        {"the words around the number still count",
+         {{"a", "Total 1,200 EUR"}, {"b", "Total 31,200 USD"}},
+         false,
+         "r0|a|\nr1|Total 1,200 EUR|\nr2|b|\nr3|Total 31,200 USD|\n"},
+        {"an unclosed parenthesis is text",
+         {{"a", "Net (1,200"}, {"b", "Net 31,200"}},
+         false,
+         "r0|a|\nr1|Net (1,200|\nr2|b|\nr3|Net 31,200|\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> pages;
+        for (const auto& p : c.pages) {
+            pages.push_back(page(p));
+        }
+        RunOptions o;
+        o.headerFooter = true;
+        o.firstPageIndex = 4;
+        o.lastBatch = c.lastBatch;
+        EXPECT_EQ(dumpText(runHtml(makeBatch(pages), o).text), c.expected) << c.name;
+    }
+}
+
 // HTMLCSS pages of one text piece per row: its top in points and its text, in document order.
 std::string cssPage(const std::vector<std::pair<std::int32_t, std::string>>& pieces) {
     std::string html = "<!--PAGE-->";

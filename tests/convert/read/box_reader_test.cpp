@@ -96,7 +96,7 @@ struct Reading {
 
     void run(bool rightToLeft) {
         css = testing::splitCssReport(report);
-        styles.parse(engine, defaultTextMeasurer(), css.head);
+        styles.ParseStyleSheet(engine, defaultTextMeasurer(), css.head);
         BoxReaderOptions options;
         options.rightToLeft = rightToLeft;
         reader =
@@ -120,7 +120,7 @@ TEST(StyleClass, ClassesOfTheHead) {
         "<style>p {margin:0}</style></head>";
     CConvertEngine engine;
     StyleSheet styles;
-    styles.parse(engine, defaultTextMeasurer(), head);
+    styles.ParseStyleSheet(engine, defaultTextMeasurer(), head);
     EXPECT_TRUE(styles.positionsAbsolute());
     EXPECT_TRUE(styles.colourClasses());
     EXPECT_FALSE(styles.builtIn());
@@ -142,7 +142,7 @@ TEST(StyleClass, ClassesOfTheHead) {
 TEST(StyleClass, BuiltInClassWithoutClasses) {
     CConvertEngine engine;
     StyleSheet styles;
-    styles.parse(engine, defaultTextMeasurer(), "<head><title>x</title></head>");
+    styles.ParseStyleSheet(engine, defaultTextMeasurer(), "<head><title>x</title></head>");
     ASSERT_TRUE(styles.builtIn());
     const tagStyleClassInfo* s = styles.find("anything");
     ASSERT_NE(s, nullptr);
@@ -162,7 +162,7 @@ TEST(StyleClass, MalformedClassesFail) {
     for (const auto& [head, message] : cases) {
         CConvertEngine engine;
         StyleSheet styles;
-        EXPECT_THROW(styles.parse(engine, defaultTextMeasurer(), head), ConvertError);
+        EXPECT_THROW(styles.ParseStyleSheet(engine, defaultTextMeasurer(), head), ConvertError);
         std::string text;
         EXPECT_EQ(engine.GetErrorText(text), kErrOwnText);
         EXPECT_EQ(text, message);
@@ -238,6 +238,28 @@ TEST(BoxReader, UnknownStyleIdFails) {
         "<head><style>#a {font:10pt Arial}</style></head><!--PAGE-->"
         "<div id=\"xyz\" style=\"position:absolute;top:5pt;left:5pt\">a</div>");
     EXPECT_EQ(r.error, "Fail to recognize the style ID : xyz");
+}
+
+TEST(BoxReader, TextsWithoutAClassTakeTheBuiltInClass) {
+    const std::string pages =
+        "<!--PAGE--><span style=\"position:absolute;top:30pt;left:9pt\">1</span>"
+        "<span style=\"position:absolute;top:30pt;left:60pt\">Total</span>"
+        "<div style=\"position:absolute;top:50pt;left:0pt\"><!--mark--></div>"
+        "<span id=\"c0\" style=\"position:absolute;top:70pt;left:9pt\">Named</span>";
+    const std::string unclassed =
+        "p0 k0 L9 T30 W5 H11 E90-140 C356 #000000 Arial b0 s10 \"1\"\n"
+        "p0 k0 L60 T30 W21 H11 E600-810 C356 #000000 Arial b0 s10 \"Total\"\n";
+    // Without classes in the head every element is a piece; the empty mark too.
+    Reading plain("<head></head>" + pages.substr(0, pages.find("<span id")));
+    ASSERT_EQ(plain.error, "");
+    EXPECT_EQ(dumpPieces(*plain.reader),
+              unclassed + "p0 k0 L0 T50 W5 H11 E0-50 C556 #000000 Arial b0 s10 \"\"\n");
+    Reading styled(
+        "<head><style>#c0{font-family:Arial; font-size:13pt; color:#000080}</style></head>" +
+        pages);
+    ASSERT_EQ(styled.error, "");
+    EXPECT_EQ(dumpPieces(*styled.reader),
+              unclassed + "p0 k0 L9 T70 W30 H11 E90-390 C756 #800000  b0 s10 \"Named\"\n");
 }
 
 TEST(BoxReader, RightToLeftReport) {

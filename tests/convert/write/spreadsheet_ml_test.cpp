@@ -251,12 +251,13 @@ TEST(SpreadsheetMl, CellsSpansAndComments) {
         "<Comment ss:Author=\"tabulan\"><ss:Data   xmlns=\"http://www.w3.org/TR/REC-html40\"><B>"
         "<Font html:Face=\"Tahoma\"  x:CharSet=\"134\" x:Family=\"Swiss\" html:Size=\"8\" "
         "html:Color=\"#000000\">Page 5</Font></B></ss:Data></Comment>";
+    // The columns a cell merges are no gap: only the row under the merge skips columns.
     const std::string expected =
         "<Row ss:Index=\"1\">\r\n"
         " <Cell ss:MergeDown=\"1\" ss:MergeAcross=\"2\" ss:StyleID=\"s21\">" +
         comment5 +
         "<Data ss:Type=\"String\">a</Data></Cell>\r\n"
-        " <Cell ss:Index=\"4\" ss:StyleID=\"s21\"><Data ss:Type=\"String\">d</Data></Cell>\r\n"
+        " <Cell ss:StyleID=\"s21\"><Data ss:Type=\"String\">d</Data></Cell>\r\n"
         " <Cell ss:StyleID=\"s21\"><Data ss:Type=\"String\">e</Data></Cell>\r\n"
         "</Row>\r\n"
         "<Row ss:Index=\"2\">\r\n"

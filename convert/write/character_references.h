@@ -1,0 +1,26 @@
+#pragma once
+
+// Reports write characters that their code page lacks as numeric character references ("&#321;",
+// "&#x141;"); the cell texts keep them as written, and each output turns them into characters
+// as far as its encoding allows.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace paginor {
+
+// Every well-formed numeric character reference replaced by the character it names. A reference
+// needs its ';' and must name a Unicode scalar value other than NUL; anything else stays as
+// written.
+std::u16string DecodeCharacterReferences(std::u16string_view text);
+
+// A cell text of the report's code page for a Unicode output: converted, references decoded.
+std::u16string CellTextToUnicode(std::string_view text, std::int32_t codePage);
+
+// A cell text for an output in the report's own code page: each reference whose character the
+// code page holds becomes that character's bytes; the others stay as written, so that no
+// character is lost.
+std::string EncodeCharacterReferences(std::string_view text, std::int32_t codePage);
+
+}  // namespace paginor
