@@ -265,9 +265,10 @@ Entry enterText(std::string_view text) {
         numeric = false;
     }
     if (numeric && !digits.empty()) {
+        // Leading zeros, and trailing zeros of a fraction, are not significant.
         const auto first = digits.find_first_not_of('0');
-        const std::size_t significant =
-            first == std::string::npos ? 1 : digits.size() - first - (point ? 0 : 0);
+        const auto last = point ? digits.find_last_not_of('0') : digits.size() - 1;
+        const std::size_t significant = first == std::string::npos ? 1 : last - first + 1;
         if (significant > kMaxSignificantDigits) {
             return entry;
         }
@@ -461,6 +462,7 @@ private:
     bool m_active = false;
     std::int32_t m_activeRow = 0;
     std::int32_t m_activeColumn = 0;
+    std::int32_t m_growingRow = 0;
 };
 
 class XlsxRange : public ExcelRange {
@@ -651,6 +653,13 @@ std::unique_ptr<ExcelRange> XlsxSheet::Range(std::string_view cell1, std::string
 }
 
 Cell& XlsxSheet::cell(std::int32_t row, std::int32_t column) {
+    if (row != m_growingRow) {
+        // Rows fill one after another: give back what the last one reserved for growth.
+        if (static_cast<std::size_t>(m_growingRow) < m_rows.size()) {
+            m_rows[static_cast<std::size_t>(m_growingRow)].cells.shrink_to_fit();
+        }
+        m_growingRow = row;
+    }
     auto& cells = rowAt(row).cells;
     const auto c = static_cast<std::uint16_t>(column);
     if (cells.empty() || cells.back().column < c) {

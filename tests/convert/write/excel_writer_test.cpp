@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -138,6 +139,20 @@ TEST(ExcelWriter, LongTextsWrapAndTheirRowsFit) {
     EXPECT_FALSE(log.has("Range(A3).WrapText=1"));
     EXPECT_EQ(log.count("Range(A2).EntireRow.AutoFit"), 1u);
     EXPECT_EQ(log.count("Range(A3).EntireRow.AutoFit"), 0u);
+
+    WriterRun many;
+    RecordBatch tall;
+    tall.pages({140});
+    for (std::int32_t r = 0; r < 140; ++r) {
+        tall.add(0, r, 0, std::string(60, 'x'));
+    }
+    many.go(tall, 1);
+    const auto fitted =
+        std::count_if(many.log.calls.begin(), many.log.calls.end(),
+                      [](const std::string& call) { return call.ends_with(".EntireRow.AutoFit"); });
+    EXPECT_EQ(fitted, 128);
+    EXPECT_EQ(many.log.count("Range(A128).EntireRow.AutoFit"), 1u);
+    EXPECT_EQ(many.log.count("Range(A129).EntireRow.AutoFit"), 0u);
 }
 
 TEST(ExcelWriter, SpannedCellsMergeOnlyWhenAskedAndKeepTheirFormats) {

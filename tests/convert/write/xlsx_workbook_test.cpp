@@ -275,6 +275,50 @@ TEST_F(XlsxWorkbook, FailedExportLeavesTheTargetAndNoTemporaryFile) {
     EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "report.htm"}));
 }
 
+// Single cells read their text as an en-US user's entry would.
+TEST_F(XlsxWorkbook, EnteredTextsBecomeNumbersDatesOrText) {
+    const struct {
+        const char* text;
+        const char* fact;
+    } cases[] = {
+        {"1,234.50", "n|1234.5|#,##0.00"},
+        {"$1,234", "n|1234|\"$\"#,##0"},
+        {"(12)", "n|-12|General"},
+        {"-0.5", "n|-0.5|General"},
+        {"12%", "n|0.12|0%"},
+        {"0123", "n|123|General"},
+        {"1,23", "s|'1,23'|General"},
+        {"12,345,6", "s|'12,345,6'|General"},
+        {"1234567890123456", "s|'1234567890123456'|General"},
+        {"123456789012345", "n|123456789012345|General"},
+        {"1.5000000000000000", "n|1.5|General"},
+        {"=A1+1", "s|'=A1+1'|General"},
+        {"1/2/04", "d|datetime.datetime(2004, 1, 2, 0, 0)|m/d/yyyy"},
+        {"2/30/2004", "s|'2/30/2004'|General"},
+        {"25/03/2004", "s|'25/03/2004'|General"},
+        {"12 apples", "s|'12 apples'|General"},
+    };
+    auto application = StartXlsxApplication();
+    ExcelWorkbook& book = application->WorkbooksAdd();
+    ExcelWorksheet& sheet = book.WorksheetsItem(1);
+    std::int32_t row = 1;
+    for (const auto& c : cases) {
+        sheet.CellsItem(row++, 1, c.text);
+    }
+    sheet.Range("B1")->SetNumberFormat("@");
+    sheet.CellsItem(1, 2, "0123");
+    const fs::path path = m_dir / "entry.xlsx";
+    book.SaveCopyAs(path.string());
+    const auto lines = dump(path);
+    const std::string all = joined(lines);
+    row = 1;
+    for (const auto& c : cases) {
+        const std::string expected = "cell:A" + std::to_string(row++) + "|" + c.fact;
+        EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << all;
+    }
+    EXPECT_TRUE(contains(lines, "cell:B1|s|'0123'|@")) << all;
+}
+
 TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {
     CReportCore core;
     const fs::path report = m_dir / "report.htm";
