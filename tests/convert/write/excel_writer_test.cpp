@@ -316,6 +316,25 @@ TEST(ExcelWriter, RefusedNumberFormatIsAFailure) {
     EXPECT_FALSE(run.log.has("SaveCopyAs(/tmp/out.xlsx)"));
 }
 
+TEST(ExcelWriter, FailedSaveIsAFailure) {
+    WriterRun run;
+    run.settings.failSave = true;
+    RecordBatch batch;
+    batch.pages({1});
+    batch.add(0, 0, 0, "12");
+    try {
+        run.go(batch, 1);
+        FAIL() << "reported as success";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.code(), -1);
+        EXPECT_NE(error.text().find("OTEFXL4:Run Excel AS [The launching user]"), std::string::npos)
+            << error.text();
+        EXPECT_NE(error.text().find("disk full"), std::string::npos) << error.text();
+    }
+    EXPECT_TRUE(run.log.has("Close"));
+    EXPECT_TRUE(run.log.has("Quit"));
+}
+
 TEST(ExcelWriter, PageBeyondTheSheetLimitIsAClearError) {
     WriterRun run;
     run.settings.version = "11.0";
