@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "convert/conversion_driver.h"
-#include "convert/write/xlsx_workbook.h"
 #include "core/report_core.h"
 
 extern char** environ;
@@ -193,7 +192,6 @@ bool convert(const std::string& report, const std::string& output, paginor::Expo
         options.outputPath = output;
         options.headerFooterRemoval = true;
         if (kind == paginor::ExportFileFormat::NativeExcel) {
-            options.excel = paginor::StartXlsxApplication;
             options.textFormatDetection = true;
             options.font = true;
             options.mergeSpannedCells = true;

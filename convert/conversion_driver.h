@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/write/excel_automation.h"
+#include "convert/write/xlsx_workbook.h"
 #include "core/report_core.h"
 
 namespace paginor {
@@ -110,9 +111,9 @@ struct ExcelOutputOptions {
     std::optional<std::string> password;
     bool sameLayoutBatches = false;
     TextDirection textDirection = TextDirection::NotStated;  // when the report states none
-    // Starts the workbook application; empty when none is available, so that Auto Select writes
-    // SpreadsheetML and Native Excel fails.
-    ExcelLauncher excel;
+    // Starts the workbook application, by default the built-in xlsx writer. Empty stands for a
+    // machine without one: Auto Select then writes SpreadsheetML and Native Excel fails.
+    ExcelLauncher excel = StartXlsxApplication;
 };
 
 // Converts a page range of the loaded report into the output file. Returns 0; every failure

@@ -216,7 +216,6 @@ TEST_F(XlsxWorkbook, NativeExcelOfAFixtureReadsBackInLibreOffice) {
     o.firstPage = 1;
     o.lastPage = 3;
     o.outputPath = (m_dir / "book.xls").string();
-    o.excel = StartXlsxApplication;
     o.textFormatDetection = true;
     std::string written;
     o.writtenPath = &written;
@@ -251,6 +250,24 @@ TEST_F(XlsxWorkbook, NativeExcelOfAFixtureReadsBackInLibreOffice) {
               "Printed by Paginor,,\n");
 }
 
+TEST_F(XlsxWorkbook, AutoSelectWritesAWorkbookWithTheBuiltInApplication) {
+    CReportCore core;
+    const fs::path report = m_dir / "report.htm";
+    fs::copy_file(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm", report);
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::AutoSelect;
+    o.firstPage = 1;
+    o.lastPage = 3;
+    o.outputPath = (m_dir / "book.xls").string();
+    std::string written;
+    o.writtenPath = &written;
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(written, (m_dir / "book.xlsx").string());
+    EXPECT_EQ(readText(written).substr(0, 2), "PK");
+    EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "report.htm"}));
+}
+
 TEST_F(XlsxWorkbook, FailedExportLeavesTheTargetAndNoTemporaryFile) {
     CReportCore core;
     const fs::path report = m_dir / "report.htm";
@@ -263,7 +280,6 @@ TEST_F(XlsxWorkbook, FailedExportLeavesTheTargetAndNoTemporaryFile) {
     o.firstPage = 1;
     o.lastPage = 3;
     o.outputPath = (m_dir / "book.xlsx").string();
-    o.excel = StartXlsxApplication;
     o.cancel = &cancel;
     try {
         OutputToExcelFile(core, o);
