@@ -154,6 +154,7 @@ private:
                             std::size_t pageFirst) const;
     bool foldsIntoPrevious(std::size_t previousFirst, std::size_t rowFirst,
                            std::size_t rowEnd) const;
+    void GetExcelOutputSpace(std::size_t count);
     void sortRecords(std::size_t first, std::size_t last);
     void WriteDelimitedText(bool pageBreakLines, bool keepFirstPage, bool keepLastPage);
     // The report's code page; 1252 without a report or when it states none.

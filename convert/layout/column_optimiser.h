@@ -35,6 +35,7 @@ struct PlacedCells {
                          __gnu_pbds::rb_tree_tag, __gnu_pbds::tree_order_statistics_node_update>;
 
     std::vector<std::size_t> cells;                // grid indices
+    std::size_t counted = 0;                       // cells entered into the counts below
     std::map<std::int32_t, std::int32_t> aligned;  // alignment -> cells
     // (alignment, aligned edge) -> cells.
     std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> edges;
@@ -87,7 +88,8 @@ private:
     bool IsRangeBlocked(const tagGridCell& cell, std::int32_t r0, std::int32_t r1, std::int32_t c0,
                         std::int32_t c1) const;
     double ComputeFillRatio(std::int32_t row, std::int32_t col, std::int32_t target,
-                            std::int32_t* count) const;
+                            std::int32_t* count);
+    void countPlaced(PlacedCells& placed) const;
     // The edge of a cell that its alignment holds: left, centre or right.
     std::int32_t alignedEdge(std::int32_t column, const tagGridCell& cell) const;
     void place(std::size_t index, std::int32_t target);

@@ -365,6 +365,11 @@ bool CConvertEngine::foldsIntoPrevious(std::size_t previousFirst, std::size_t ro
                            records + rowEnd);
 }
 
+// Room for count records and one more, all cleared; the space of earlier batches is reused.
+void CConvertEngine::GetExcelOutputSpace(std::size_t count) {
+    m_records.assign(count + 1, tagOutputCellInfo{});
+}
+
 void CConvertEngine::sortRecords(std::size_t first, std::size_t last) {
     std::stable_sort(m_records.begin() + static_cast<std::ptrdiff_t>(first),
                      m_records.begin() + static_cast<std::ptrdiff_t>(last),
@@ -402,7 +407,7 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
         }
     }
     trace("bf_GetExcelOutputSpace");
-    m_records.assign(count + 1, tagOutputCellInfo{});
+    GetExcelOutputSpace(count);
 
     // A run of two or more empty rows becomes one blank output row; rows under a taller cell stay.
     for (std::int32_t r = 0; r < m_rowCount; ++r) {

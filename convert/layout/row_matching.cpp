@@ -19,6 +19,7 @@ constexpr std::int32_t kEdgeAgreement = 5;
 
 void PlacedCells::clear() {
     cells.clear();
+    counted = 0;
     aligned.clear();
     edges.clear();
     rightAligned = 0;
@@ -34,19 +35,25 @@ std::int32_t ColumnOptimiser::alignedEdge(std::int32_t column, const tagGridCell
 }
 
 void ColumnOptimiser::place(std::size_t index, std::int32_t target) {
+    m_placed[static_cast<std::size_t>(target)].cells.push_back(index);
+}
+
+// Most columns are never compared: their cells are counted only when one is.
+void ColumnOptimiser::countPlaced(PlacedCells& placed) const {
     const auto width = static_cast<std::size_t>(m_e.m_columnCount);
-    const auto c = static_cast<std::int32_t>(index % width);
-    const tagGridCell& cell = m_e.m_grid[index];
-    PlacedCells& placed = m_placed[static_cast<std::size_t>(target)];
-    const std::int32_t left = position(c);
-    const std::int32_t right = rightEdge(c, cell);
-    placed.cells.push_back(index);
-    ++placed.aligned[cell.alignment];
-    ++placed.edges[{cell.alignment, alignedEdge(c, cell)}];
-    placed.rightAligned += cell.alignment == 3 ? 1 : 0;
-    placed.lefts.insert({left, index});
-    placed.rights.insert({right, index});
-    placed.inverted += right < left ? 1 : 0;
+    for (; placed.counted < placed.cells.size(); ++placed.counted) {
+        const std::size_t index = placed.cells[placed.counted];
+        const auto c = static_cast<std::int32_t>(index % width);
+        const tagGridCell& cell = m_e.m_grid[index];
+        const std::int32_t left = position(c);
+        const std::int32_t right = rightEdge(c, cell);
+        ++placed.aligned[cell.alignment];
+        ++placed.edges[{cell.alignment, alignedEdge(c, cell)}];
+        placed.rightAligned += cell.alignment == 3 ? 1 : 0;
+        placed.lefts.insert({left, index});
+        placed.rights.insert({right, index});
+        placed.inverted += right < left ? 1 : 0;
+    }
 }
 
 // How well a cell agrees with the cells of other rows already placed on target: above 1.0 when
@@ -54,8 +61,9 @@ void ColumnOptimiser::place(std::size_t index, std::int32_t target) {
 // are placed when its matching ends, so the cells on target all lie in other rows. The sum is
 // counted in twentieths, exactly; the ratio is then one correctly rounded division.
 double ColumnOptimiser::ComputeFillRatio(std::int32_t row, std::int32_t col, std::int32_t target,
-                                         std::int32_t* count) const {
-    const PlacedCells& placed = m_placed[static_cast<std::size_t>(target)];
+                                         std::int32_t* count) {
+    PlacedCells& placed = m_placed[static_cast<std::size_t>(target)];
+    countPlaced(placed);
     const auto n = static_cast<std::int64_t>(placed.cells.size());
     *count = static_cast<std::int32_t>(n);
     if (n == 0) {

@@ -1,6 +1,7 @@
 // The grid as delimited text: TAB between columns, CR LF after every row.
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "convert/convert_engine.h"
@@ -10,10 +11,15 @@ namespace paginor {
 
 namespace {
 
-// Line breaks and TABs inside a cell would start new rows or shift the columns. A field holding
-// a double quote is quoted with its quotes doubled, or CSV readers take the quote as the start
-// of a quoted field.
-void AppendBlanked(std::string& out, std::string_view field) {
+// Line breaks and TABs inside a cell would start new rows or shift the columns.
+void BlankLineBreaks(std::string& text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
+}
+
+// A field holding a double quote is quoted with its quotes doubled, or CSV readers take the
+// quote as the start of a quoted field.
+void AppendField(std::string& out, std::string_view field) {
     const bool quoted = field.find('"') != std::string_view::npos;
     if (quoted) {
         out.push_back('"');
@@ -22,7 +28,7 @@ void AppendBlanked(std::string& out, std::string_view field) {
         if (c == '"') {
             out.push_back('"');
         }
-        out.push_back(c == '\r' || c == '\n' || c == '\t' ? ' ' : c);
+        out.push_back(c);
     }
     if (quoted) {
         out.push_back('"');
@@ -38,6 +44,7 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
         std::string(static_cast<std::size_t>(std::max(m_outputColumnCount - 1, 0)), '\t') + "\r\n";
     const std::int32_t codePage = reportCodePage();
     std::int32_t currentPage = -1;
+    std::string field;
     for (std::int32_t r = 0; r < m_rowCount; ++r) {
         const std::int32_t page = m_rows[r].page;
         if ((page == 0 && !keepFirstPage) || (page == m_pageCount - 1 && !keepLastPage)) {
@@ -78,10 +85,15 @@ void CConvertEngine::WriteDelimitedText(bool pageBreakLines, bool keepFirstPage,
                 m_outputText.push_back('\t');
             }
             // Characters written as references come out in the code page where it has them.
-            AppendBlanked(
-                m_outputText,
-                EncodeCharacterReferences(
-                    {cell.text, static_cast<std::size_t>(std::max(cell.textLength, 0))}, codePage));
+            const std::string_view text(cell.text,
+                                        static_cast<std::size_t>(std::max(cell.textLength, 0)));
+            if (text.find("&#") == std::string_view::npos) {
+                field.assign(text);
+            } else {
+                field = EncodeCharacterReferences(text, codePage);
+            }
+            BlankLineBreaks(field);
+            AppendField(m_outputText, field);
             written = true;
         }
         for (; position < m_outputColumnCount - 1; ++position) {

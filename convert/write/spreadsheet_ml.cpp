@@ -124,6 +124,10 @@ void CSpreadsheetMLWriter::EscapeText(std::string& out, std::string_view text) c
     appendXmlText(out, CellTextToUnicode(text, m_codePage));
 }
 
+void CSpreadsheetMLWriter::WriteEscapedText(std::string& rows, std::string_view text) const {
+    EscapeText(rows, text);
+}
+
 std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
                                              const char* numberFormat) {
     std::string body;
@@ -246,7 +250,7 @@ void CSpreadsheetMLWriter::writeCell(std::string& out, const tagOutputCellInfo& 
     out += "<Data ss:Type=\"";
     out += type;
     out += "\">";
-    EscapeText(out, value);
+    WriteEscapedText(out, value);
     out += "</Data></Cell>\r\n";
 }
 

@@ -60,6 +60,8 @@ public:
     std::string GetStyleId(const tagOutputCellInfo& cell, const char* numberFormat);
     // Text of the report's code page made XML-safe, numeric character references decoded.
     void EscapeText(std::string& out, std::string_view text) const;
+    // A cell's text into a sheet's rows, made XML-safe the same way.
+    void WriteEscapedText(std::string& rows, std::string_view text) const;
 
     const std::vector<tagSheetInfo>& sheets() const { return m_sheets; }
     const CCellValueDetector& detector() const { return m_detector; }
