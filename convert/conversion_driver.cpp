@@ -692,6 +692,7 @@ void ExcelFileDriver::startExcel() {
     writer.baseFolder = m_report.baseFolder();
     writer.cancel = m_options.cancel;
     writer.activityStamp = m_options.activityStamp;
+    writer.step = [this](std::string_view name) { step(name); };
     writer.pageWritten = [this](std::int32_t page) { reportProgress(page); };
     writer.fetchLinkedFile = [this](std::string_view link) {
         std::string path;
@@ -716,6 +717,9 @@ void ExcelFileDriver::runBatches(OutputKind kind) {
     };
     source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
     for (std::int32_t first = m_options.firstPage;;) {
+        if (kind == OutputKind::Excel) {
+            step("FL_Excel2000_Loop_Start");
+        }
         const std::int32_t size =
             GetNextBatchSize(source, m_options.lastPage, first, m_layoutState, m_options.pageByPage,
                              m_options.sameLayoutBatches);

@@ -119,6 +119,7 @@ void CExcelWriter::Start(std::string& outputPath, std::int32_t& rowsPerWorksheet
     m_open = true;
     m_formats.Reset();
     try {
+        step("FL_Excel2000_Start#4");
         const std::string version = m_application.Version();
         const int major = std::atoi(version.c_str());
         // No stored default format says otherwise: from 12 on, the 2007 format.
@@ -141,6 +142,7 @@ void CExcelWriter::Start(std::string& outputPath, std::int32_t& rowsPerWorksheet
     }
     m_rowsPerWorksheet = rowsPerWorksheet > 0 ? std::min(rowsPerWorksheet, m_rowLimit) : m_rowLimit;
     try {
+        step("FL_Excel2000_Loop_Start_AddWorkBook");
         m_workbook = &m_application.WorkbooksAdd();
         m_sheetIndex = 1;
         m_sheet = &m_workbook->WorksheetsItem(1);
@@ -326,6 +328,7 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
     const std::int32_t columns = m_highestColumns;
     try {
         if (m_rowsUsed + rows > m_rowsPerWorksheet && m_rowsUsed > 0) {
+            step("FL_Convert_Proc2_AddNewPage_Start");
             newWorksheet(batch);
         }
         if (m_rowsUsed + rows > m_rowLimit) {
@@ -337,6 +340,7 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
                  " columns, more than the " + std::to_string(kColumnLimit - m_columnOffset) +
                  " columns a worksheet holds.");
         }
+        step("FL_Convert_Proc2_SetPopFont_Start");
         applyMostUsedFont(pages, p, lastWritten, batch);
 
         // First pass: which texts must stay text, sent in one block.
@@ -406,6 +410,7 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
                 }
             }
         }
+        step("FL_Convert_Proc2_AddToArray_Now");
         if (anyInArray && rows > 0 && columns > 0) {
             m_sheet
                 ->Range(cellRef(m_rowsUsed + 1, 1 + m_columnOffset),
@@ -509,6 +514,7 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
             }
         }
 
+        step("SetValue_End*2");
         // Numbers whose decimal mark the rest of the page decided.
         for (std::size_t i = 0; i < records.size(); ++i) {
             if ((m_flags[i] & kDeferred) == 0) {
@@ -520,6 +526,7 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
             }
             writeValue(values[i], m_rowsUsed + record.row + 1, m_columnOffset + record.column + 1);
         }
+        step("SetValue_End*3");
         for (const std::int32_t row : m_wrappedRows) {
             m_sheet->Range(cellRef(row, 1))->EntireRowAutoFit();
         }

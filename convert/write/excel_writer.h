@@ -38,6 +38,8 @@ struct ExcelWriterOptions {
     std::string baseFolder;  // the report's; relative links resolve against it
     const std::atomic<std::int32_t>* cancel = nullptr;
     std::time_t* activityStamp = nullptr;
+    // Receives the name of each step before it is taken, for failure messages.
+    std::function<void(std::string_view name)> step;
     // Called after each written page with its report page number.
     std::function<void(std::int32_t page)> pageWritten;
     // The local copy of a linked picture; empty when it could not be had.
@@ -94,6 +96,11 @@ private:
     std::string toUnicode(std::string_view text) const;
     std::string resolveLink(std::string_view address) const;
     void checkCancel();
+    void step(std::string_view name) const {
+        if (m_options.step) {
+            m_options.step(name);
+        }
+    }
     [[noreturn]] void failStep(const char* tag, const std::string& message);
     [[noreturn]] void fail(const std::string& text);
 

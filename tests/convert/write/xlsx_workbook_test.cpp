@@ -223,7 +223,10 @@ TEST_F(XlsxWorkbook, NativeExcelOfAFixtureReadsBackInLibreOffice) {
     o.savedAs2007 = &savedAs2007;
     std::vector<int> shown;
     o.mainWindowProgress = [&](int percent) { shown.push_back(percent); };
+    std::string step = "Try_Start";
+    o.stepBuffer = &step;
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(step, "FL_Excel2000_Loop_End");
     EXPECT_EQ(written, (m_dir / "book.xlsx").string());
     EXPECT_TRUE(savedAs2007);
     EXPECT_EQ(shown, (std::vector<int>{33, 66, 100, 0}));
