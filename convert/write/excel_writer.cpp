@@ -1,7 +1,6 @@
 #include "convert/write/excel_writer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -23,7 +22,6 @@ constexpr std::int32_t kPageLabelColour = 0xC8C8C8;
 constexpr std::int32_t kShiftUp = -4162;
 constexpr double kMaxColumnWidth = 25;
 constexpr std::size_t kMaxCellCharacters = 32767;
-constexpr std::int32_t kErrTooManyDecimals = 26;
 constexpr const char* kLaunchIdentity = "[The launching user]";
 
 bool isTrimmed(char c) {
@@ -571,8 +569,7 @@ void CExcelWriter::setNumberFormat(std::string_view text, const std::string& cel
         }
     } catch (const ConversionError& error) {
         Abandon();
-        const std::int32_t code =
-            m_report.SetErrorCode(error.code() == kErrTooManyDecimals ? kErrTooManyDecimals : -1);
+        const std::int32_t code = m_report.SetErrorCode(error.code());
         throw ConversionError(code, m_report.GetErrorText());
     }
     if (dollar) {

@@ -316,6 +316,22 @@ TEST(ExcelWriter, RefusedNumberFormatIsAFailure) {
     EXPECT_FALSE(run.log.has("SaveCopyAs(/tmp/out.xlsx)"));
 }
 
+TEST(ExcelWriter, NumberWithEndlessDecimalsIsAFailure) {
+    WriterRun run;
+    RecordBatch batch;
+    batch.pages({1});
+    batch.add(0, 0, 0, "0." + std::string(130, '5'));
+    try {
+        run.go(batch, 1);
+        FAIL() << "reported as success";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.code(), 26);
+        EXPECT_NE(error.text().find("Exceed the ablity of Tabulan"), std::string::npos)
+            << error.text();
+    }
+    EXPECT_TRUE(run.log.has("Quit"));
+}
+
 TEST(ExcelWriter, FailedSaveIsAFailure) {
     WriterRun run;
     run.settings.failSave = true;
