@@ -166,6 +166,27 @@ TEST_F(XlsxWorkbook, OpenpyxlReadsEveryKindOfCell) {
     EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "dot.png"}));
 }
 
+// A cell longer than a workbook cell holds is cut at its limit instead of failing the export.
+TEST_F(XlsxWorkbook, OverlongTextIsCutAtTheCellLimit) {
+    CReportCore report;
+    auto application = StartXlsxApplication();
+    CExcelWriter writer(report, *application, {});
+    std::string path = (m_dir / "long.xlsx").string();
+    std::int32_t rows = 0;
+    writer.Start(path, rows, nullptr);
+    RecordBatch batch;
+    batch.pages({2});
+    batch.add(0, 0, 0, std::string(40000, '\xE9'));  // e acute in windows-1252
+    batch.add(0, 1, 0, "after");
+    batch.write(writer, 1, 1);
+    writer.Finish(path);
+    EXPECT_EQ(testing::runCommand(
+                  "/usr/bin/python3 -c \"import openpyxl; s = openpyxl.load_workbook('" + path +
+                  "').active; v = s['A1'].value; print(len(v), set(v), "
+                  "s['A2'].value)\""),
+              "32767 {'\u00e9'} after\n");
+}
+
 TEST_F(XlsxWorkbook, RemovedRowsMoveEverythingBelowThemUp) {
     CReportCore report;
     ExcelWriterOptions options;
