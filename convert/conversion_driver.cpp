@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "convert/convert_engine.h"
+#include "convert/write/excel_writer.h"
 #include "convert/write/spreadsheet_ml.h"
 #include "convert/write/workbook_archive.h"
 #include "core/env_info.h"
@@ -260,7 +261,10 @@ constexpr std::uint16_t kLangArabic = 0x01;
 constexpr std::string_view kXmlFailure =
     "Tabulan failed to generate XML report due to a fatal bug.";
 
-enum class OutputKind { Delimited, WebArchive, SpreadsheetMl };
+constexpr std::uint16_t kLangSpanish = 0x0A;
+constexpr std::uint16_t kLangItalian = 0x10;
+
+enum class OutputKind { Excel, Delimited, WebArchive, SpreadsheetMl };
 
 // One conversion: the batch loop over the page range and everything it keeps across batches.
 class ExcelFileDriver {
@@ -278,6 +282,7 @@ private:
     TextDirection effectiveDirection() const;
     void checkRange();
     OutputKind chooseOutputKind();
+    [[noreturn]] void RaiseExcelUnavailable();
     FirstRowLayout GetPageFirstRowWidths(std::int32_t page);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
     bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache);
@@ -292,6 +297,8 @@ private:
     std::string bugRequest(std::string_view opening) const;
     void writeFile(std::string_view data);
     void finish(OutputKind kind);
+    void startExcel();
+    void runBatches(OutputKind kind);
 
     CReportCore& m_report;
     const ExcelOutputOptions& m_options;
@@ -302,6 +309,9 @@ private:
     std::unique_ptr<ReplacingFile> m_file;
     std::unique_ptr<CSpreadsheetMLWriter> m_writer;
     std::unique_ptr<WorkbookArchive> m_archive;
+    std::unique_ptr<ExcelApplication> m_excel;
+    std::unique_ptr<CExcelWriter> m_excelWriter;
+    std::string m_outputPath;
 
     BatchLayoutState m_layoutState;
     std::uint8_t m_useFirstPage = 0;
@@ -378,18 +388,38 @@ OutputKind ExcelFileDriver::chooseOutputKind() {
     switch (m_options.fileFormat) {
         case ExportFileFormat::Delimited:
             return OutputKind::Delimited;
-        case ExportFileFormat::AutoSelect:
         case ExportFileFormat::SpreadsheetMl:
-            // No Excel automation server is registered here: Auto Select falls back.
             return OutputKind::SpreadsheetMl;
         case ExportFileFormat::ExcelCompatible:
             return OutputKind::WebArchive;
+        case ExportFileFormat::AutoSelect:
         case ExportFileFormat::NativeExcel:
         default:
-            raise(-1,
-                  "Unable to access Microsoft Excel runtime. Please install Microsoft Office on "
-                  "the server/machine");
+            break;
     }
+    if (!IsExcelAppIdRegistered(m_options.excel)) {
+        // No workbook application here: Auto Select falls back, Native Excel cannot be had.
+        if (m_options.fileFormat == ExportFileFormat::AutoSelect) {
+            return OutputKind::SpreadsheetMl;
+        }
+        raise(-1,
+              "Unable to access Microsoft Excel runtime. Please install Microsoft Office on "
+              "the server/machine");
+    }
+    try {
+        m_excel = m_options.excel();
+    } catch (const std::exception&) {
+        m_excel.reset();
+    }
+    if (!m_excel) {
+        RaiseExcelUnavailable();
+    }
+    return OutputKind::Excel;
+}
+
+void ExcelFileDriver::RaiseExcelUnavailable() {
+    raise(-1, "Unable to access Microsoft Excel runtime. Please contact " + supportAddress() +
+                  " for more information. More info: user name: " + GetWindowsUserName());
 }
 
 FirstRowLayout ExcelFileDriver::GetPageFirstRowWidths(std::int32_t page) {
@@ -522,10 +552,11 @@ void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, Output
             raise(kErrCancelled);
         }
         const bool delimited = kind == OutputKind::Delimited;
+        const bool excel = kind == OutputKind::Excel;
         m_outputPages.assign(m_pageList.size(), tagOutputPageInfo{});
         m_batchInfo = tagOutputBatchInfo{};
         m_batchInfo.pages = m_outputPages.data();
-        std::uint8_t colour = delimited ? 0 : 1;
+        std::uint8_t colour = excel ? (m_options.colour ? 1 : 0) : (delimited ? 0 : 1);
         const bool lastBatch = last == m_pageCount;
         step("FL_Convert_GetCSVOutput104");
         step("FL1)Please send the file to " + supportAddress() + ": " + m_report.reportPath());
@@ -533,10 +564,10 @@ void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, Output
             m_buffer.data(), m_batchLength, m_pageOffsets.data(),
             static_cast<std::int32_t>(m_pageOffsets.size()), &output, &textLength, &columns,
             &records,
-            delimited                        ? kOutputDelimited
-            : kind == OutputKind::WebArchive ? kOutputRecords
-                                             : kOutputRecordsSml,
-            &colour, delimited ? m_options.font : true, &m_batchInfo, m_options.markPages,
+            delimited                           ? kOutputDelimited
+            : kind == OutputKind::SpreadsheetMl ? kOutputRecordsSml
+                                                : kOutputRecords,
+            &colour, delimited || excel ? m_options.font : true, &m_batchInfo, m_options.markPages,
             !delimited || !m_firstPrepended, !delimited || !m_lastAppended, &m_useFirstPage,
             m_options.engineNumber, m_options.headerFooterRemoval, first - 1, lastBatch,
             first == 1 && lastBatch && !m_firstPrepended && !m_lastAppended, false,
@@ -562,6 +593,12 @@ void ExcelFileDriver::convertBatch(std::int32_t first, std::int32_t last, Output
 void ExcelFileDriver::writeBatch(std::int32_t first, OutputKind kind, const void* output,
                                  std::int64_t textLength, std::int32_t columns,
                                  std::int32_t records) {
+    if (kind == OutputKind::Excel) {
+        m_excelWriter->WriteBatch(first, m_firstPrepended, m_lastAppended,
+                                  static_cast<std::int32_t>(m_outputPages.size()), columns,
+                                  m_outputPages.data(), m_batchInfo, records);
+        return;
+    }
     if (kind == OutputKind::Delimited) {
         if (output != nullptr && textLength > 0) {
             writeFile({static_cast<const char*>(output), static_cast<std::size_t>(textLength)});
@@ -658,6 +695,72 @@ void ExcelFileDriver::finish(OutputKind kind) {
     }
 }
 
+void ExcelFileDriver::startExcel() {
+    ExcelWriterOptions writer;
+    writer.firstPage = m_options.firstPage;
+    writer.lastPage = m_options.lastPage;
+    writer.colour = m_options.colour;
+    writer.font = m_options.font;
+    writer.noNumberDetection = m_options.noNumberDetection;
+    writer.textFormatDetection = m_options.textFormatDetection;
+    writer.markPages = m_options.markPages;
+    writer.images = m_options.images;
+    writer.mergeSpannedCells = m_options.mergeSpannedCells;
+    writer.decimalCommaMode = m_options.decimalCommaMode;
+    const std::uint16_t language = userDefaultLangId() & 0x3FF;
+    writer.spanishOrItalian =
+        m_options.decimalCommaMode == 0 && (language == kLangSpanish || language == kLangItalian);
+    writer.rowsDeletedAtTop = m_options.rowsDeletedAtTop;
+    writer.rowsDeletedAtBottom = m_options.rowsDeletedAtBottom;
+    writer.password = m_options.password;
+    writer.rightToLeft = m_direction == TextDirection::RightToLeft;
+    writer.html = m_html;
+    writer.baseFolder = m_report.baseFolder();
+    writer.cancel = m_options.cancel;
+    writer.activityStamp = m_options.activityStamp;
+    writer.step = [this](std::string_view name) { step(name); };
+    writer.pageWritten = [this](std::int32_t page) { reportProgress(page); };
+    writer.fetchLinkedFile = [this](std::string_view link) {
+        std::string path;
+        try {
+            m_report.FetchLinkedFile(link.data(), static_cast<std::int64_t>(link.size()), path);
+        } catch (const std::exception&) {
+            path.clear();
+        }
+        return path;
+    };
+    m_excelWriter = std::make_unique<CExcelWriter>(m_report, *m_excel, std::move(writer));
+    step("FL_Excel2000_Start");
+    std::int32_t rowsPerWorksheet = m_options.rowsPerWorksheet;
+    m_excelWriter->Start(m_outputPath, rowsPerWorksheet, m_options.savedAs2007);
+}
+
+void ExcelFileDriver::runBatches(OutputKind kind) {
+    BatchSource source;
+    source.html = m_html;
+    source.pageLength = [this](std::int32_t page) {
+        return m_report.pageTable()[static_cast<std::size_t>(page - 1)].length;
+    };
+    source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
+    for (std::int32_t first = m_options.firstPage;;) {
+        if (kind == OutputKind::Excel) {
+            step("FL_Excel2000_Loop_Start");
+        }
+        const std::int32_t size =
+            GetNextBatchSize(source, m_options.lastPage, first, m_layoutState, m_options.pageByPage,
+                             m_options.sameLayoutBatches);
+        if (size == 0) {
+            break;
+        }
+        const std::int32_t last = first + size - 1;
+        convertBatch(first, last, kind);
+        if (kind != OutputKind::Excel) {
+            reportProgress(last);
+        }
+        first = last + 1;
+    }
+}
+
 std::int32_t ExcelFileDriver::run() {
     stamp();
     if (m_options.savedAs2007 != nullptr) {
@@ -683,34 +786,34 @@ std::int32_t ExcelFileDriver::run() {
 
     step("FL_Init_Ole");
     const OutputKind kind = chooseOutputKind();
-
-    step("FL_Delimited_Start");
-    m_file = std::make_unique<ReplacingFile>(m_options.outputPath);
-    if (!m_file->create()) {
-        m_report.SetExceptionText(m_file->error(), "OtEFOp1");
-        raiseReported(-1);
-    }
-
-    BatchSource source;
-    source.html = m_html;
-    source.pageLength = [this](std::int32_t page) {
-        return m_report.pageTable()[static_cast<std::size_t>(page - 1)].length;
-    };
-    source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
-    for (std::int32_t first = m_options.firstPage;;) {
-        const std::int32_t size =
-            GetNextBatchSize(source, m_options.lastPage, first, m_layoutState, m_options.pageByPage,
-                             m_options.sameLayoutBatches);
-        if (size == 0) {
-            break;
+    m_outputPath = m_options.outputPath;
+    if (kind == OutputKind::Excel) {
+        startExcel();
+        try {
+            runBatches(kind);
+            step("FL_Excel2000_Loop_End");
+            if (m_options.mainWindowProgress) {
+                m_options.mainWindowProgress(0);
+            }
+            m_excelWriter->Finish(m_outputPath);
+        } catch (...) {
+            m_excelWriter->Abandon();
+            throw;
         }
-        const std::int32_t last = first + size - 1;
-        convertBatch(first, last, kind);
-        reportProgress(last);
-        first = last + 1;
+    } else {
+        step("FL_Delimited_Start");
+        m_file = std::make_unique<ReplacingFile>(m_outputPath);
+        if (!m_file->create()) {
+            m_report.SetExceptionText(m_file->error(), "OtEFOp1");
+            raiseReported(-1);
+        }
+        runBatches(kind);
+        step("FL_Convert_Proc1_End");
+        finish(kind);
     }
-    step("FL_Convert_Proc1_End");
-    finish(kind);
+    if (m_options.writtenPath != nullptr) {
+        *m_options.writtenPath = m_outputPath;
+    }
     m_engine.Free();
     return m_report.SetErrorCode(0);
 }

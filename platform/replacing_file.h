@@ -23,6 +23,8 @@ public:
     }
     // Flushes to the disk before the rename.
     bool commit();
+    // The unique name written until commit, for writers that open the file themselves.
+    const std::string& temporaryPath() const { return m_temporary; }
     // "<target>: <system text>" of the last failure.
     const std::string& error() const { return m_error; }
 
