@@ -17,6 +17,12 @@ public:
                                      MessageButtons buttons = MessageButtons::Ok,
                                      MessageIcon icon = MessageIcon::None) = 0;
     virtual void setWaitCursor(bool on) = 0;
+    // A box with its own caption instead of the application's title.
+    virtual void messageBoxTitled(const std::string& title, const std::string& text,
+                                  MessageIcon icon) {
+        (void)title;
+        messageBox(text, MessageButtons::Ok, icon);
+    }
 };
 
 // Shows the wait cursor for its lifetime.

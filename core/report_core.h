@@ -139,6 +139,13 @@ public:
     std::int32_t SplitRunByHeight(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
     std::int32_t GetInfo(std::string& page);
 
+    // Pacing of the print queue. The pages that fill 256 KiB on average, 1..80 (0 before a load);
+    // with store set they become the pages per print chunk.
+    std::int32_t GetPagesPerTask(bool store);
+    // The wait, in tenths of a second, that the task whose text was counted last needs on a
+    // printer of this learned speed (0..120).
+    std::int32_t EstimatePrintWait(bool, std::int32_t speed) const;
+
     // Linked files of pages: image links become local copies; other links resolve to files.
     void LocalizeImageLinks();
     void FetchLinkedFile(const char* link, std::int64_t linkLength, std::string& output);

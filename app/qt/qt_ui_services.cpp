@@ -7,8 +7,18 @@ namespace paginor {
 
 MessageAnswer QtUiServices::messageBox(const std::string& text, MessageButtons buttons,
                                        MessageIcon icon) {
+    return showBox("Paginor", text, buttons, icon);
+}
+
+void QtUiServices::messageBoxTitled(const std::string& title, const std::string& text,
+                                    MessageIcon icon) {
+    showBox(title, text, MessageButtons::Ok, icon);
+}
+
+MessageAnswer QtUiServices::showBox(const std::string& title, const std::string& text,
+                                    MessageButtons buttons, MessageIcon icon) {
     QMessageBox box(m_window);
-    box.setWindowTitle(QStringLiteral("Paginor"));
+    box.setWindowTitle(QString::fromStdString(title));
     // Report texts are in the report's code page; undecodable bytes must not hide the message.
     box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     switch (icon) {

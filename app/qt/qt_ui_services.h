@@ -14,8 +14,13 @@ public:
     MessageAnswer messageBox(const std::string& text, MessageButtons buttons,
                              MessageIcon icon) override;
     void setWaitCursor(bool on) override;
+    void messageBoxTitled(const std::string& title, const std::string& text,
+                          MessageIcon icon) override;
 
 private:
+    MessageAnswer showBox(const std::string& title, const std::string& text, MessageButtons buttons,
+                          MessageIcon icon);
+
     QPointer<QWidget> m_window;
 };
 
