@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/print/print_dlg.h"
+#include "app/print/print_setup.h"
 
 namespace paginor {
 
@@ -154,6 +156,114 @@ public:
     std::int32_t estimate = 0;
     std::vector<std::int32_t> estimateSpeeds;
     std::string errorText = "Page number should between 1 and 100";
+};
+
+using Texts = std::vector<std::string>;
+
+struct Record {
+    std::string paper;
+    std::string printer;
+    std::int32_t orientation = 0;
+};
+
+// A store of a few records, papers and a current choice.
+class FakePageSetup : public PageSetupAccess {
+public:
+    std::int32_t GetCurrentValue() override { return 25; }
+    void SetCurrentValue(std::int32_t) override {}
+    bool Save(std::string& error) override {
+        ++saves;
+        error = saveError;
+        return saveError.empty();
+    }
+    void SetCurrent(const std::string& paper, const std::string& printer,
+                    std::int32_t orientation) override {
+        current = Record{paper, printer, orientation};
+        hasCurrent = true;
+        calls.push_back("SetCurrent " + paper + "|" + printer + "|" + std::to_string(orientation));
+    }
+    void Update(std::int32_t key, const std::string& paper, const std::string& printer,
+                std::int32_t orientation) override {
+        records[key] = Record{paper, printer, orientation};
+        calls.push_back("Update " + std::to_string(key) + " " + paper + "|" + printer + "|" +
+                        std::to_string(orientation));
+    }
+    bool LookupByKey(std::int32_t key, std::string& paper, std::string& printer,
+                     std::int32_t& orientation) override {
+        paper.clear();
+        printer.clear();
+        orientation = 0;
+        auto it = records.find(key);
+        if (it == records.end()) {
+            return false;
+        }
+        paper = it->second.paper;
+        printer = it->second.printer;
+        orientation = it->second.orientation;
+        return true;
+    }
+    bool LookupByPaper(const std::string& paper, std::string& printer,
+                       std::int32_t& orientation) override {
+        printer.clear();
+        orientation = 0;
+        auto it = papers.find(paper);
+        if (it == papers.end()) {
+            return false;
+        }
+        printer = it->second.printer;
+        orientation = it->second.orientation;
+        return true;
+    }
+    bool LookupCurrent(std::string& paper, std::string& printer,
+                       std::int32_t& orientation) override {
+        paper = current.paper;
+        printer = current.printer;
+        orientation = current.orientation;
+        return hasCurrent;
+    }
+
+    std::map<std::int32_t, Record> records;
+    std::map<std::string, Record> papers;
+    Record current;
+    bool hasCurrent = false;
+    int saves = 0;
+    std::string saveError;
+    Texts calls;
+};
+
+// A driver that knows some printers and papers; its current ones start as the defaults.
+class FakeDriver : public PrinterSetupTarget {
+public:
+    void PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
+                    std::string& paperOut, std::int32_t& orientation, bool& printerSet,
+                    bool& paperSet) override {
+        printerOut = currentPrinter;
+        paperOut = currentPaper;
+        printerSet = printer.empty() || known(printers, printer);
+        paperSet = paper.empty() || known(papers, paper);
+        if (!printer.empty() && printerSet) {
+            currentPrinter = printer;
+        }
+        if (!paper.empty() && paperSet) {
+            currentPaper = paper;
+        }
+        currentOrientation = orientation;
+        ++calls;
+    }
+    static bool known(const Texts& names, const std::string& name) {
+        for (const std::string& n : names) {
+            if (n == name) {
+                return true;
+            }
+        }
+        return false;
+    }
+    Texts printers = {"Office", "Lab"};
+    Texts papers = {"A4", "Letter", "A3"};
+    std::string currentPrinter = "Office";
+    std::string currentPaper = "A4";
+    std::int32_t currentOrientation = -1;
+    int calls = 0;
 };
 
 }  // namespace paginor
