@@ -52,12 +52,49 @@ std::int32_t fieldNumber(const std::string& text) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
+// Printer names joined by TAB.
+std::vector<std::string> splitPrinterList(const std::string& list) {
+    std::vector<std::string> names;
+    std::size_t at = 0;
+    while (at < list.size()) {
+        const std::size_t tab = std::min(list.find('\t', at), list.size());
+        if (tab > at) {
+            names.push_back(list.substr(at, tab - at));
+        }
+        at = tab + 1;
+    }
+    return names;
+}
+
 std::string fileNameOf(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
+
+// The view's print driver as the printing directives set it.
+class ViewPrinterSetup : public PrinterSetupTarget {
+public:
+    explicit ViewPrinterSetup(CFoliantView& view) : m_view(view) {}
+    void PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
+                    std::string& paperOut, std::int32_t& orientation, bool& printerSet,
+                    bool& paperSet) override {
+        bool dialogNeeded = false;
+        std::string list;
+        int turned = orientation;
+        if (!m_view.CallPrintSetup(paper, printer, printerOut, paperOut, turned, printerSet,
+                                   paperSet, dialogNeeded, list)) {
+            printerSet = printer.empty();
+            paperSet = paper.empty();
+            return;
+        }
+        orientation = turned;
+    }
+
+private:
+    CFoliantView& m_view;
+};
 
 // The frame as the print-task queue sees it.
 class FrameQueueHost : public PrintQueueHost {
@@ -68,11 +105,7 @@ public:
     void setPrintDialogOpen(bool open) override { m_frame.m_doc.SetPrintDialogOpen(open); }
     std::string pageAddress() const override { return m_frame.pageAddress(); }
     bool bufferToFile() const override { return m_frame.bufferToFile(); }
-    void disarmPrint() override {
-        if (m_frame.m_print != nullptr) {
-            m_frame.m_print->target.DisarmPrint();
-        }
-    }
+    void disarmPrint() override { m_frame.m_view.DisarmPrint(m_frame.m_runningPrintDlg); }
 
 private:
     CMainFrame& m_frame;
@@ -314,7 +347,7 @@ int CMainFrame::PrintPages(std::int32_t first, std::int32_t last, int mode, bool
     m_firstPage = first;
     m_lastPage = last;
     m_runningPrintDlg = nullptr;
-    if (m_print == nullptr || !m_print->target.CanPrint()) {
+    if (m_print == nullptr || !m_view.CanPrint()) {
         m_ui.messageBox("The print function doesn't work well now!");
         return 0;
     }
@@ -478,11 +511,13 @@ int CMainFrame::printTask(const std::string& command) {
     const std::int32_t first = m_firstPage;
     const std::int32_t last = m_lastPage;
     const std::int32_t pages = last - first + 1;
-    if (m_print == nullptr) {
-        return 0;
+    m_view.SetPageAddress(m_pageAddress);
+    // The first task of a queue goes to the frame's printer, which then stays the driver's.
+    if (m_printCounter == 1 && !m_printerName.empty()) {
+        selectFramePrinter();
     }
     if (m_bufferToFile) {
-        if (!m_print->target.SetPrintCommand(command, m_runningPrintDlg, pages)) {
+        if (!m_view.SetPrintCommand(command, m_runningPrintDlg, pages)) {
             return 0;
         }
         const int written = guarded([&] {
@@ -490,7 +525,7 @@ int CMainFrame::printTask(const std::string& command) {
             return 1;
         });
         if (written == 0) {
-            m_print->target.DisarmPrint();
+            m_view.DisarmPrint(m_runningPrintDlg);
             return 0;
         }
         m_view.Navigate2(m_pageAddress);
@@ -503,12 +538,25 @@ int CMainFrame::printTask(const std::string& command) {
         }) == 0) {
         return 0;
     }
-    // A view that refused the print has printed nothing: the task failed.
-    if (!m_print->target.PrintHtml(html, command, m_runningPrintDlg, pages)) {
-        return 0;
+    // A view that refused the print has printed nothing: the task failed. The page loads
+    // asynchronously; the view prints when the browser reports it complete.
+    return m_view.PrintHtml(html, command, m_runningPrintDlg, pages) ? 1 : 0;
+}
+
+void CMainFrame::selectFramePrinter() {
+    std::string printer;
+    std::string paper;
+    std::string orientationText;
+    std::string list;
+    int orientation = 0;
+    if (!m_view.CallGetPageSetup(printer, paper, orientation, orientationText, list)) {
+        return;
     }
-    m_print->target.OnDocumentComplete("about:blank");
-    return 1;
+    bool printerSet = false;
+    bool paperSet = false;
+    bool dialogNeeded = false;
+    m_view.CallPrintSetup("", m_printerName, printer, paper, orientation, printerSet, paperSet,
+                          dialogNeeded, list);
 }
 
 void CMainFrame::writePageFile(std::int32_t first, std::int32_t last) {
@@ -568,8 +616,8 @@ bool CMainFrame::ApplyPrintDirectives(bool ask, std::string& printer, std::strin
     input.pageHeight = report.pageHeight();
     input.reportAddress = m_print->reportAddress ? m_print->reportAddress() : std::string();
     PrintDirectiveResult result;
-    const bool ok =
-        paginor::ApplyPrintDirectives(input, ask, m_print->store, m_print->driver, m_ui, result);
+    ViewPrinterSetup driver(m_view);
+    const bool ok = paginor::ApplyPrintDirectives(input, ask, m_print->store, driver, m_ui, result);
     if (!ok) {
         return false;
     }
@@ -599,10 +647,14 @@ void CMainFrame::OpenPrintSetup(bool applyDirectives) {
         pageHeight = report.pageHeight();
         const bool shown = m_firstPage > 0;
         if (printer.empty() || paper.empty()) {
-            std::vector<std::string> printers;
-            m_print->choices.GetPageSetup(printer, paper, orientation, printers);
+            std::string orientationText;
+            std::string list;
+            int turned = orientation;
+            m_view.CallGetPageSetup(printer, paper, turned, orientationText, list);
+            orientation = turned;
+            // The list is kept once the frame has one.
             if (m_printerList.empty()) {
-                m_printerList = printers;
+                m_printerList = splitPrinterList(list);
             }
         }
         setup.SetInfo(count, shown ? m_firstPage : 1, shown ? m_lastPage : count, m_firstPage,

@@ -126,6 +126,7 @@ private:
     // "print" sent by the running print-task queue.
     int printTask(const std::string& command);
     void writePageFile(std::int32_t first, std::int32_t last);
+    void selectFramePrinter();
 
     CFoliantDoc& m_doc;
     CFoliantView& m_view;

@@ -67,13 +67,18 @@ bool openDest(const std::string& name, DestPtr& dest, InfoPtr& info, std::string
     return true;
 }
 
-PrinterMedia toMedia(cups_dest_t* dest, cups_dinfo_t* info, cups_size_t& size) {
+struct HttpDeleter {
+    void operator()(http_t* http) const { httpClose(http); }
+};
+
+PrinterMedia toMedia(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, cups_size_t& size) {
     PrinterMedia media;
     media.pwgName = size.media;
     if (const pwg_media_t* known = pwgMediaForPWG(size.media); known && known->ppd)
         media.ppdName = known->ppd;
-    if (const char* text = cupsLocalizeDestMedia(CUPS_HTTP_DEFAULT, dest, info, 0, &size))
-        media.displayName = text;
+    // Localising needs a connection of its own.
+    const char* text = http ? cupsLocalizeDestMedia(http, dest, info, 0, &size) : nullptr;
+    media.displayName = text ? text : media.ppdName;
     media.width = size.width;
     media.length = size.length;
     media.left = size.left;
@@ -115,13 +120,15 @@ bool CupsPrinterSystem::media(const std::string& destination, std::vector<Printe
     InfoPtr info;
     if (!openDest(destination, dest, info, error))
         return false;
+    std::unique_ptr<http_t, HttpDeleter> http(httpConnect2(
+        cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr));
     const int count =
         cupsGetDestMediaCount(CUPS_HTTP_DEFAULT, dest.get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT);
     for (int i = 0; i < count; ++i) {
         cups_size_t size{};
         if (cupsGetDestMediaByIndex(CUPS_HTTP_DEFAULT, dest.get(), info.get(), i,
                                     CUPS_MEDIA_FLAGS_DEFAULT, &size))
-            media.push_back(toMedia(dest.get(), info.get(), size));
+            media.push_back(toMedia(http.get(), dest.get(), info.get(), size));
     }
     cups_size_t size{};
     if (cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest.get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT,

@@ -286,7 +286,7 @@ void CPrintDlg::OnTimer() {
         return;
     }
     if (check) {
-        OnTaskDone(command, true, false);
+        OnTaskDone(command, true, 0);
     }
     ++m_nextTask;
     m_services.host.setTaskRunning(true);
@@ -302,7 +302,7 @@ void CPrintDlg::OnTimer() {
     }
 }
 
-bool CPrintDlg::OnTaskDone(const std::string& command, bool success, bool computeWait) {
+bool CPrintDlg::OnTaskDone(const std::string& command, bool success, int computeWait) {
     if (m_ended || m_view == nullptr) {
         return false;  // the dialog has gone: a late result changes nothing
     }
@@ -324,7 +324,7 @@ bool CPrintDlg::OnTaskDone(const std::string& command, bool success, bool comput
     m_cancelEnabled = m_pauseEnabled = true;
     m_view->setCancelButton(m_cancelText, true);
     m_view->setPauseButton(m_pauseText, true);
-    if (computeWait) {
+    if (computeWait != 0) {
         m_printerSpeed = std::clamp(m_printerSpeed, 0, kMaxSpeed);
         const std::int32_t estimate = m_report->EstimatePrintWait(m_printerSpeed);
         m_countdown = (estimate + 4) / 5;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/print/print_services.h"
 #include "core/report_core.h"
 
 namespace paginor {
@@ -116,7 +117,7 @@ struct PrintQueueServices {
 // The print-task queue: cuts a page range into check and print tasks and hands them one at a
 // time to the frame's interpreter, paced by a 500 ms tick, the printer's spool queue, the
 // printer lock and a countdown estimated from the size of the last task.
-class CPrintDlg {
+class CPrintDlg : public PrintTaskReceiver {
 public:
     static constexpr std::int32_t kMaxEntries = 65536;
     static constexpr std::int32_t kTopUpBelow = 65000;
@@ -141,8 +142,9 @@ public:
     // Builds the task list and starts the timer; false when the report refused the range.
     bool OnInitDialog(PrintDlgView& view);
     void OnTimer();
-    // A finished task: by the queue for a check task, by the view for a print task.
-    bool OnTaskDone(const std::string& command, bool success, bool computeWait);
+    // A finished task: by the queue for a check task (no wait computed), by the view for a print
+    // task (computeWait: its page count, never 0).
+    bool OnTaskDone(const std::string& command, bool success, int computeWait) override;
     void OnPauseButton();
     void OnDelayChoice(bool noDelay);
     void OnCancel();

@@ -10,30 +10,6 @@
 
 namespace paginor {
 
-// The view's printing, as the frame's "print" command drives it.
-class PrintTarget {
-public:
-    virtual ~PrintTarget() = default;
-    virtual bool CanPrint() = 0;
-    // Shows the task's HTML and arms its print; false when refused.
-    virtual bool PrintHtml(std::string& html, const std::string& command, CPrintDlg* dialog,
-                           std::int32_t pages) = 0;
-    // Arms a print of the page the view is about to load from a file.
-    virtual bool SetPrintCommand(const std::string& command, CPrintDlg* dialog,
-                                 std::int32_t pages) = 0;
-    virtual void OnDocumentComplete(const std::string& url) = 0;
-    // The queue is gone: an armed print reports to no one.
-    virtual void DisarmPrint() = 0;
-};
-
-// The print driver's current printer, paper and orientation and the printers it offers.
-class PrinterChoiceSource {
-public:
-    virtual ~PrinterChoiceSource() = default;
-    virtual void GetPageSetup(std::string& printer, std::string& paper, std::int32_t& orientation,
-                              std::vector<std::string>& printers) = 0;
-};
-
 // The modal dialogs of printing.
 class PrintDialogs {
 public:
@@ -46,11 +22,9 @@ public:
         const std::function<PrintSetup::OkResult(const PrintSetup::Choice&)>& onOk) = 0;
 };
 
-// Everything printing needs beyond the frame, the view and the report; set once by the window.
+// What printing needs beyond the frame, the view with its print driver and the report; set
+// once by the window.
 struct PrintEnvironment {
-    PrintTarget& target;
-    PrinterSetupTarget& driver;
-    PrinterChoiceSource& choices;
     PrintSpool& spool;
     PrinterLock& lock;
     PageSetupAccess& store;

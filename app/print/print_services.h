@@ -1,69 +1,61 @@
 #pragma once
 
+#include <functional>
 #include <string>
-#include <vector>
-
-#include "app/print/page_setup_store.h"
-#include "app/print/print_setup.h"
-#include "platform/named_lock.h"
-#include "platform/printer_system.h"
 
 namespace paginor {
 
-// The printer system's queue of a destination, as the print-task queue looks at it.
-class SystemPrintSpool : public PrintSpool {
-public:
-    explicit SystemPrintSpool(PrinterSystem& printers) : m_printers(printers) {}
-    Status activeJobTitles(const std::string& printer, std::vector<std::string>& titles,
-                           std::string& error) override;
+class CWebBrowserPrint;
 
-private:
-    PrinterSystem& m_printers;
+// The page layout a document is rendered to a PDF with: paper size in millimetres as the
+// paper stands (landscape already swapped) and the margins in millimetres.
+struct PdfPageLayout {
+    double width = 210;
+    double height = 297;
+    bool landscape = false;
+    double left = 0;
+    double right = 0;
+    double top = 0;
+    double bottom = 0;
 };
 
-// The printer lock as a named lock, tried as briefly as the queue may wait.
-class NamedPrinterLock : public PrinterLock {
+// Renders the document the browser has loaded into a PDF file. done runs once, on the
+// user-interface thread.
+class PdfRenderer {
 public:
-    static constexpr int kWaitMs = 100;
-    bool tryAcquire(const std::string& name) override {
-        return m_lock.tryAcquire(name, kWaitMs) == NamedLock::Result::Acquired;
-    }
-    void release() override { m_lock.release(); }
-
-private:
-    NamedLock m_lock;
+    virtual ~PdfRenderer() = default;
+    virtual void renderPdf(const std::string& path, const PdfPageLayout& layout,
+                           std::function<void(bool ok)> done) = 0;
 };
 
-// The page-setup store behind the printing code's interface.
-class StorePageSetupAccess : public PageSetupAccess {
+// Runs work away from the user-interface thread, then done on it.
+class BackgroundRunner {
 public:
-    explicit StorePageSetupAccess(PageSetupStore& store) : m_store(store) {}
-    std::int32_t GetCurrentValue() override { return m_store.GetCurrentValue(); }
-    void SetCurrentValue(std::int32_t speed) override { m_store.SetCurrentValue(speed); }
-    bool Save(std::string& error) override { return m_store.Save(error); }
-    void SetCurrent(const std::string& paper, const std::string& printer,
-                    std::int32_t orientation) override {
-        m_store.SetCurrent(paper, printer, orientation);
-    }
-    void Update(std::int32_t key, const std::string& paper, const std::string& printer,
-                std::int32_t orientation) override {
-        m_store.Update(key, paper, printer, orientation);
-    }
-    bool LookupByKey(std::int32_t key, std::string& paper, std::string& printer,
-                     std::int32_t& orientation) override {
-        return m_store.LookupByKey(key, paper, printer, orientation);
-    }
-    bool LookupByPaper(const std::string& paper, std::string& printer,
-                       std::int32_t& orientation) override {
-        return m_store.LookupByPaper(paper, printer, orientation);
-    }
-    bool LookupCurrent(std::string& paper, std::string& printer,
-                       std::int32_t& orientation) override {
-        return m_store.LookupCurrent(paper, printer, orientation);
-    }
+    virtual ~BackgroundRunner() = default;
+    virtual void run(std::function<void()> work, std::function<void()> done) = 0;
+};
 
-private:
-    PageSetupStore& m_store;
+// The print-task dialog as the view reports to it.
+class PrintTaskReceiver {
+public:
+    virtual bool OnTaskDone(const std::string& command, bool printed, int pageCount) = 0;
+
+protected:
+    ~PrintTaskReceiver() = default;
+};
+
+// What the view's printing asks of the window around it.
+class PrintUi {
+public:
+    virtual ~PrintUi() = default;
+    virtual std::string printWindowTitle() const = 0;
+    virtual void setPrintWindowTitle(const std::string& title) = 0;
+    // One timer: starting it again replaces the running one.
+    virtual void startPrintTimer(int milliseconds, std::function<void()> expired) = 0;
+    virtual void stopPrintTimer() = 0;
+    // Lets the user choose paper and orientation for the driver's current printer; true when
+    // the dialog was shown.
+    virtual bool showPageSetupDialog(CWebBrowserPrint& driver) = 0;
 };
 
 }  // namespace paginor

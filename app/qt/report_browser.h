@@ -43,7 +43,7 @@ public:
     int zoomStep() const override;
     void setZoomStep(int step) override;
 
-    bool loading() const { return m_loading; }
+    bool loading() const override { return m_loading; }
 
 signals:
     // The document has finished loading, with its scroll position and direction applied.

@@ -7,6 +7,8 @@
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
 #include "app/main_frame.h"
+#include "app/print/web_browser_print.h"
+#include "platform/fake_printer_system.h"
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "platform/settings_store.h"
@@ -14,71 +16,10 @@
 #include "tests/app/print_fakes.h"
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
+#include "tests/print/print_test_support.h"
 
 namespace paginor {
 namespace {
-
-// The view's printing: prints at once when the document completes, as the browser did.
-class FakePrintTarget : public PrintTarget {
-public:
-    bool CanPrint() override { return canPrint; }
-    bool PrintHtml(std::string& html, const std::string& command, CPrintDlg* dialog,
-                   std::int32_t pages) override {
-        htmls.push_back(html);
-        return arm(command, dialog, pages);
-    }
-    bool SetPrintCommand(const std::string& command, CPrintDlg* dialog,
-                         std::int32_t pages) override {
-        return arm(command, dialog, pages);
-    }
-    void OnDocumentComplete(const std::string& url) override {
-        urls.push_back(url);
-        if (armed != nullptr) {
-            CPrintDlg* dialog = armed;
-            armed = nullptr;
-            dialog->OnTaskDone(armedCommand, printed, true);
-        }
-    }
-    void DisarmPrint() override {
-        armed = nullptr;
-        ++disarms;
-    }
-    bool arm(const std::string& command, CPrintDlg* dialog, std::int32_t pages) {
-        commands.push_back(command + " /" + std::to_string(pages));
-        if (!accept) {
-            return false;
-        }
-        armed = dialog;
-        armedCommand = command;
-        return true;
-    }
-
-    bool canPrint = true;
-    bool accept = true;
-    bool printed = true;
-    CPrintDlg* armed = nullptr;
-    std::string armedCommand;
-    Texts commands;
-    Texts htmls;
-    Texts urls;
-    int disarms = 0;
-};
-
-class FakeChoices : public PrinterChoiceSource {
-public:
-    void GetPageSetup(std::string& printer, std::string& paper, std::int32_t& orientation,
-                      std::vector<std::string>& printers) override {
-        printer = currentPrinter;
-        paper = currentPaper;
-        orientation = 0;
-        printers = list;
-        ++calls;
-    }
-    std::string currentPrinter = "Office";
-    std::string currentPaper = "A4";
-    Texts list = {"Office", "Lab"};
-    int calls = 0;
-};
 
 // Runs the queue to its end by ticks; the print options answer with a scripted choice.
 class FakeDialogs : public PrintDialogs {
@@ -92,6 +33,10 @@ public:
         docPrintDialogOpen = doc->IsPrintDialogOpen();
         for (int i = 0; i < 1000 && view.ended == 0 && !queue.finished(); ++i) {
             queue.OnTimer();
+            // The browser has loaded the page written for printing.
+            if (completeLoads && reportView->printPending()) {
+                reportView->OnDocumentComplete("paginor-mem:page", true);
+            }
         }
     }
     void RunPrintSetup(
@@ -108,6 +53,8 @@ public:
 
     CMainFrame* frame = nullptr;
     CFoliantDoc* doc = nullptr;
+    CFoliantView* reportView = nullptr;
+    bool completeLoads = true;
     FakePrintDlgView view;
     int queues = 0;
     bool framePrintDialogOpen = false;
@@ -125,10 +72,15 @@ public:
 class FramePrintTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        m_printers.addDestination("Office", FakePrinterSystem::standardDestination());
+        m_printers.addDestination("Lab", FakePrinterSystem::standardDestination());
+        m_driver.SetBrowser(&m_renderer);
         m_view = std::make_unique<CFoliantView>(m_doc, m_browser, m_ui, m_settings);
+        m_view->SetPrinting(&m_driver, nullptr);
         m_frame = std::make_unique<CMainFrame>(m_doc, *m_view, m_widgets, m_ui, m_settings);
         m_dialogs.frame = m_frame.get();
         m_dialogs.doc = &m_doc;
+        m_dialogs.reportView = m_view.get();
         m_frame->SetPrintEnvironment(&m_environment);
         CPrintDlg::WaitDotCounter() = 0;
     }
@@ -151,26 +103,36 @@ protected:
     FakeBrowser m_browser;
     FakeWidgets m_widgets;
     MemorySettingsStore m_settings;
-    FakePrintTarget m_target;
-    FakeDriver m_driver;
-    FakeChoices m_choices;
+    FakePrinterSystem m_printers;
+    InlineRunner m_runner;
+    FakeRenderer m_renderer;
+    CWebBrowserPrint m_driver{m_printers, m_runner};
     FakeSpool m_spool;
     FakePrinterLock m_lock;
     FakePageSetup m_store;
     FakeDialogs m_dialogs;
     std::string m_address;
-    PrintEnvironment m_environment{m_target, m_driver, m_choices, m_spool,
-                                   m_lock,   m_store,  m_dialogs, [this] { return m_address; }};
+    PrintEnvironment m_environment{m_spool, m_lock, m_store, m_dialogs,
+                                   [this] { return m_address; }};
     std::unique_ptr<CFoliantView> m_view;
     std::unique_ptr<CMainFrame> m_frame;
 };
+
+// The browser's loaded pages hold these pages of the report.
+Texts submittedTitles(const FakePrinterSystem& printers) {
+    Texts titles;
+    for (const FakePrinterSystem::Submission& job : printers.submissions()) {
+        titles.push_back(job.destination + " " + job.title);
+    }
+    return titles;
+}
 
 TEST_F(FramePrintTest, NothingPrintsWithoutAPrinterOrAWorkingView) {
     loadReport(3);
     EXPECT_EQ(m_frame->RunCommand("print 1 3"), 0);
     EXPECT_EQ(m_ui.messages, (Texts{"The printer name has not been initialed"}));
     m_frame->setPrinterName("Office");
-    m_target.canPrint = false;
+    m_view->SetPrinting(nullptr, nullptr);
     EXPECT_EQ(m_frame->RunCommand("print 1 3"), 0);
     EXPECT_EQ(m_ui.messages.back(), "The print function doesn't work well now!");
     EXPECT_EQ(m_dialogs.queues, 0);
@@ -178,20 +140,20 @@ TEST_F(FramePrintTest, NothingPrintsWithoutAPrinterOrAWorkingView) {
 
 TEST_F(FramePrintTest, PrintRunsTheQueueThroughTheView) {
     loadReport(4);
-    m_frame->setPrinterName("Office");
+    m_frame->setPrinterName("Lab");
+    m_browser.loads = 0;
     EXPECT_EQ(m_frame->RunCommand("print 2 3"), 1);
     EXPECT_EQ(m_dialogs.queues, 1);
     EXPECT_TRUE(m_dialogs.framePrintDialogOpen);
     EXPECT_TRUE(m_dialogs.docPrintDialogOpen);
-    EXPECT_TRUE(m_ui.messages.empty());
-    EXPECT_EQ(m_target.commands, (Texts{"print 2 2 /1", "print 3 3 /1"}));
-    ASSERT_EQ(m_target.htmls.size(), 2u);
-    EXPECT_TRUE(holdsPage(m_target.htmls[0], 2));
-    EXPECT_FALSE(holdsPage(m_target.htmls[0], 3));
-    EXPECT_TRUE(holdsPage(m_target.htmls[1], 3));
-    EXPECT_EQ(m_target.urls, (Texts{"about:blank", "about:blank"}));
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+    // One job per page, titled with the page address, to the frame's printer.
+    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab about:blank", "Lab about:blank"}));
+    EXPECT_EQ(m_browser.loads, 2);
+    EXPECT_TRUE(holdsPage(m_browser.shown, 3));
+    EXPECT_FALSE(holdsPage(m_browser.shown, 2));
     EXPECT_EQ(m_frame->printCounter(), 2);
-    EXPECT_EQ(m_lock.names, (Texts{"PAGINOROffice"}));
+    EXPECT_EQ(m_lock.names, (Texts{"PAGINORLab"}));
     EXPECT_FALSE(m_lock.held);
     EXPECT_FALSE(m_frame->printDialogOpen());
     EXPECT_FALSE(m_doc.IsPrintDialogOpen());
@@ -205,10 +167,10 @@ TEST_F(FramePrintTest, PrintRunsTheQueueThroughTheView) {
 TEST_F(FramePrintTest, ARefusedPrintFailsTheTask) {
     loadReport(2);
     m_frame->setPrinterName("Office");
-    m_target.accept = false;
+    m_renderer.succeed = false;
     EXPECT_EQ(m_frame->RunCommand("print 1 2"), 0);
-    EXPECT_EQ(m_ui.messages, (Texts{"Something wrong, please try later"}));
-    EXPECT_EQ(m_dialogs.view.statuses.back(), "print 1 1 --Failure");
+    EXPECT_EQ(m_ui.messages.back(), "Something wrong, print jobs cannot finish, please try later");
+    EXPECT_TRUE(m_printers.submissions().empty());
 }
 
 TEST_F(FramePrintTest, BufferedPrintingGoesThroughAPrivatePageFile) {
@@ -221,18 +183,24 @@ TEST_F(FramePrintTest, BufferedPrintingGoesThroughAPrivatePageFile) {
     EXPECT_EQ(path.rfind(privateTempFolder() + "/", 0), 0u);
     EXPECT_EQ(m_frame->pageAddress(), "file://" + path);
 
-    m_target.printed = true;
     // The page file is written before the view navigates to it; here no load ever completes.
-    std::string written;
+    m_dialogs.completeLoads = false;
     m_browser.navigated.clear();
-    EXPECT_EQ(m_frame->RunCommand("print 2 3"), 0);  // no completion arrives: the queue waits
-    EXPECT_EQ(m_target.commands, (Texts{"print 2 2 /1"}));
+    EXPECT_EQ(m_frame->RunCommand("print 2 3"), 0);
     EXPECT_EQ(m_browser.navigated, (Texts{"file://" + path}));
+    std::string written;
     std::string error;
     ASSERT_TRUE(readWholeFile(path, written, error)) << error;
     EXPECT_TRUE(holdsPage(written, 2));
     EXPECT_FALSE(holdsPage(written, 3));
-    EXPECT_EQ(m_target.disarms, 1);  // the queue ended with the print armed
+    // The queue ended with the print armed: the view let it go.
+    EXPECT_FALSE(m_view->printPending());
+
+    m_dialogs.completeLoads = true;
+    m_dialogs.view = FakePrintDlgView();
+    EXPECT_EQ(m_frame->RunCommand("print 2 3"), 1);
+    EXPECT_EQ(submittedTitles(m_printers),
+              (Texts{"Office file://" + path, "Office file://" + path}));
 
     m_frame->OnBufferToFile();
     EXPECT_EQ(m_frame->pageAddress(), "about:blank");
@@ -251,18 +219,40 @@ TEST_F(FramePrintTest, BufferToFileWaitsWhileATaskRuns) {
 TEST_F(FramePrintTest, DirectivesNameThePrinterOnce) {
     loadReport(2, fixtures::htmlPrologue() +
                       "<!--PAGINOR?printer=Lab-->\r\n"
+                      "<!--PAGINOR?papersize=Letter-->\r\n"
                       "<!--PAGINOR?orientation=landscape-->\r\n");
     std::string printer;
     std::string paper;
     std::int32_t orientation = 0;
     EXPECT_TRUE(m_frame->ApplyPrintDirectives(true, printer, paper, orientation));
     EXPECT_EQ(printer, "Lab");
-    EXPECT_EQ(paper, "A4");
+    EXPECT_EQ(paper, "Letter");
     EXPECT_EQ(orientation, 1);
     EXPECT_EQ(m_frame->printerName(), "Lab");
-    EXPECT_EQ(m_driver.calls, 1);
+    EXPECT_EQ(m_driver.printer(), "Lab");
+    EXPECT_EQ(m_driver.orientation(), 1);
+    bool printerSet = false;
+    bool paperSet = false;
+    bool dialogNeeded = false;
+    std::string list;
+    m_driver.PrintSetup("", "Office", printer, paper, orientation, printerSet, paperSet,
+                        dialogNeeded, list);
+    // Applied once per load.
     EXPECT_TRUE(m_frame->ApplyPrintDirectives(true, printer, paper, orientation));
-    EXPECT_EQ(m_driver.calls, 1);
+    EXPECT_EQ(m_driver.printer(), "Office");
+}
+
+TEST_F(FramePrintTest, AMissingDirectedPrinterIsSaid) {
+    loadReport(2, fixtures::htmlPrologue() + "<!--PAGINOR?printer=Gone-->\r\n");
+    m_ui.answer = MessageAnswer::No;
+    std::string printer;
+    std::string paper;
+    std::int32_t orientation = 0;
+    EXPECT_FALSE(m_frame->ApplyPrintDirectives(true, printer, paper, orientation));
+    ASSERT_EQ(m_ui.messages.size(), 1u);
+    EXPECT_EQ(m_ui.messages[0],
+              "Error:\nFail to setup up printer as \"Gone\", Current selected printer is "
+              "\"Office\" \nContinue printing?");
 }
 
 TEST_F(FramePrintTest, PrintOptionsChooseAndPrint) {
@@ -279,16 +269,18 @@ TEST_F(FramePrintTest, PrintOptionsChooseAndPrint) {
     EXPECT_EQ(m_dialogs.shownTo, 3);
     EXPECT_EQ(m_dialogs.okResult, PrintSetup::OkResult::Print);
     EXPECT_EQ(m_frame->printerName(), "Lab");
-    EXPECT_EQ(m_store.calls, (Texts{"SetCurrent A4|Lab|0"}));
+    ASSERT_EQ(m_store.calls.size(), 1u);
+    EXPECT_EQ(m_store.calls[0].rfind("SetCurrent ", 0), 0u);
     EXPECT_EQ(m_doc.report().pagesPerPrintChunk(), 2);
-    EXPECT_EQ(m_target.commands, (Texts{"print 2 3 /2"}));
+    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab about:blank"}));
     EXPECT_EQ(m_spool.printers.back(), "Lab");
 }
 
 TEST_F(FramePrintTest, PrintOptionsWithoutAnyPrinterPrintNothing) {
+    FakePrinterSystem none;
+    CWebBrowserPrint driver(none, m_runner);
+    m_view->SetPrinting(&driver, nullptr);
     loadReport(2);
-    m_choices.currentPrinter.clear();
-    m_choices.list.clear();
     m_frame->OnPrintCommand();
     EXPECT_EQ(m_dialogs.okResult, PrintSetup::OkResult::Close);
     ASSERT_FALSE(m_ui.messages.empty());

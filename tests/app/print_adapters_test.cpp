@@ -1,4 +1,4 @@
-#include "app/print/print_services.h"
+#include "app/print/print_adapters.h"
 
 #include <gtest/gtest.h>
 
