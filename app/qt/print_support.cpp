@@ -98,6 +98,8 @@ ViewPrinting::ViewPrinting(QMainWindow* window, ReportBrowser* browser, CFoliant
 }
 
 ViewPrinting::~ViewPrinting() {
+    // Work still running uses the driver and the printers: let it end first.
+    m_runner.waitForDone();
     m_view.SetPrinting(nullptr, nullptr);
 }
 

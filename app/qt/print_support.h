@@ -23,6 +23,8 @@ public:
     using QObject::QObject;
     // Waits for running work: its completion must not outlive this object.
     ~QtBackgroundRunner() override;
+    // Waits until no work runs; completions not yet delivered are dropped with this object.
+    void waitForDone() { m_pool.waitForDone(); }
     void run(std::function<void()> work, std::function<void()> done) override;
 
 private:
