@@ -11,6 +11,7 @@
 
 #include "app/qt/download_dlg.h"
 #include "app/settings_install.h"
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/settings_table.h"
 
@@ -31,6 +32,13 @@ bool CFoliantApp::InitInstance(const std::vector<std::string>& arguments) {
     m_window = std::make_unique<MainWindow>(m_doc, m_ui, m_settings);
     m_ui.setParentWindow(m_window.get());
     m_doc.report().setProgressSink([this](int percent) { postProgress(percent); });
+    const std::string dataFolder = appDataFolder();
+    if (!dataFolder.empty()) {
+        PageSetupStore& store = *m_doc.GetPageSetupStore();
+        store.Load(dataFolder + "/" + PageSetupStore::kFileName);
+        if (!store.loadProblem().empty())
+            m_ui.messageBox(store.loadProblem(), MessageButtons::Ok, MessageIcon::Exclamation);
+    }
     StartupContext context{m_settings, m_ui, *this, nowLocal(), supportAddress()};
     return RunStartup(JoinArguments(arguments), context);
 }

@@ -9,6 +9,7 @@
 
 #include "app/foliant_doc.h"
 #include "app/qt/mail_dialogs.h"
+#include "app/qt/my_page_setup.h"
 #include "res/resource_ids.h"
 
 // The images live in this static library's resources, which a program must pull in itself.
@@ -25,6 +26,7 @@ MainWindow::MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings
     m_browser = new ReportBrowser(this);
     m_view = std::make_unique<CFoliantView>(doc, *m_browser, ui, settings);
     m_frame = std::make_unique<CMainFrame>(doc, *m_view, *this, ui, settings);
+    m_printing = std::make_unique<ViewPrinting>(this, m_browser, *m_view);
 
     m_statusBar = new CProgStatusBar(this);
     setStatusBar(m_statusBar);
@@ -97,6 +99,12 @@ void MainWindow::createActions() {
         dialog.exec();
     });
 
+    auto* myPageSetup = new QAction(tr("My Page Setup ..."), this);
+    connect(myPageSetup, &QAction::triggered, this, [this] {
+        MyPageSetup dialog(*m_view, m_settings, m_ui, this);
+        dialog.exec();
+    });
+
     // Printing and conversion come with their own commands; until then their buttons stay
     // visible but disabled.
     auto* print = new QAction(QIcon(res::kPrintImage), tr("Print"), this);
@@ -130,6 +138,7 @@ void MainWindow::createActions() {
     viewMenu->addAction(navigation);
 
     QMenu* settingsMenu = menuBar()->addMenu(tr("&Settings"));
+    settingsMenu->addAction(myPageSetup);
     settingsMenu->addAction(account);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));

@@ -9,6 +9,7 @@
 #include "app/foliant_view.h"
 #include "app/main_frame.h"
 #include "app/qt/bars.h"
+#include "app/qt/print_support.h"
 #include "app/qt/report_browser.h"
 
 namespace paginor {
@@ -26,6 +27,7 @@ public:
 
     CMainFrame& frame() { return *m_frame; }
     CFoliantView& view() { return *m_view; }
+    CWebBrowserPrint& printDriver() { return m_printing->driver(); }
     ReportBrowser* browser() const { return m_browser; }
     NavigateBar* navigateBar() const { return m_navigateBar; }
     CLeftBarDlg* leftBar() const { return m_leftPane->dialog(); }
@@ -61,6 +63,7 @@ private:
     ReportBrowser* m_browser;
     std::unique_ptr<CFoliantView> m_view;
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<ViewPrinting> m_printing;
     QToolBar* m_bigToolBar = nullptr;
     NavigateBar* m_navigateBar = nullptr;
     CProgStatusBar* m_statusBar = nullptr;
