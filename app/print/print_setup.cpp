@@ -177,6 +177,13 @@ void PrintSetup::SetInfo(std::int32_t pageCount, std::int32_t from, std::int32_t
     m_orientation = orientation == 1 ? 1 : 0;
 }
 
+void PrintSetup::SetPrinterChoice(const std::string& printer, const std::string& paper,
+                                  std::int32_t orientation) {
+    m_printer = cut(printer, kMaxNameBytes);
+    m_paper = cut(paper, kMaxNameBytes);
+    m_orientation = orientation == 1 ? 1 : 0;
+}
+
 void PrintSetup::OnInitDialog(std::int32_t pageHeight) {
     m_pagesPerTask = 1;
     // Report layouts of these heights fit so many pages in a task.

@@ -93,6 +93,10 @@ public:
                  std::int32_t shownTo, const std::string& printer, const std::string& paper,
                  std::int32_t orientation);
 
+    // The printer, paper and orientation read again from the print driver.
+    void SetPrinterChoice(const std::string& printer, const std::string& paper,
+                          std::int32_t orientation);
+
     // Pages per task by the report's page height; the fields the dialog shows first.
     void OnInitDialog(std::int32_t pageHeight);
 

@@ -32,6 +32,7 @@ bool CFoliantApp::InitInstance(const std::vector<std::string>& arguments) {
     m_window = std::make_unique<MainWindow>(m_doc, m_ui, m_settings);
     m_ui.setParentWindow(m_window.get());
     m_doc.report().setProgressSink([this](int percent) { postProgress(percent); });
+    m_window->queuePrinting().setReportAddress([this] { return m_reportAddress; });
     const std::string dataFolder = appDataFolder();
     if (!dataFolder.empty()) {
         PageSetupStore& store = *m_doc.GetPageSetupStore();
@@ -153,16 +154,18 @@ std::int32_t CFoliantApp::pageCount() {
 }
 
 bool CFoliantApp::applyPrintDirectives() {
-    // CMainFrame::ApplyPrintDirectives comes with the print-task queue.
-    return false;
+    std::string printer;
+    std::string paper;
+    std::int32_t orientation = 0;
+    return m_window->frame().ApplyPrintDirectives(true, printer, paper, orientation);
 }
 
 void CFoliantApp::openPrintSetup() {
-    m_window->frame().PrintPages(1, pageCount(), 0, false);
+    m_window->frame().OpenPrintSetup(false);
 }
 
 std::string CFoliantApp::printerName() const {
-    return {};
+    return m_window->frame().printerName();
 }
 
 void CFoliantApp::setUpdating(bool updating) {

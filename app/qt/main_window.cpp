@@ -27,6 +27,12 @@ MainWindow::MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings
     m_view = std::make_unique<CFoliantView>(doc, *m_browser, ui, settings);
     m_frame = std::make_unique<CMainFrame>(doc, *m_view, *this, ui, settings);
     m_printing = std::make_unique<ViewPrinting>(this, m_browser, *m_view);
+    m_queuePrinting =
+        std::make_unique<QueuePrinting>(this, *doc.GetPageSetupStore(), *m_view, ui, [this] {
+            MyPageSetup dialog(*m_view, m_settings, m_ui, this);
+            dialog.exec();
+        });
+    m_frame->SetPrintEnvironment(&m_queuePrinting->environment());
 
     m_statusBar = new CProgStatusBar(this);
     setStatusBar(m_statusBar);
@@ -105,14 +111,27 @@ void MainWindow::createActions() {
         dialog.exec();
     });
 
-    // Printing and conversion come with their own commands; until then their buttons stay
-    // visible but disabled.
+    // Print: enabled while a report is loaded.
     auto* print = new QAction(QIcon(res::kPrintImage), tr("Print"), this);
+    print->setData(res::kPrint);
+    print->setEnabled(false);
+    connect(print, &QAction::triggered, this, [this] {
+        if (m_doc.report().state() == 1) {
+            m_frame->OnPrintCommand();
+        }
+    });
+    m_printAction = print;
+    auto* bufferToFile = new QAction(tr("Buffer To File While Printing"), this);
+    bufferToFile->setCheckable(true);
+    connect(bufferToFile, &QAction::triggered, this, [this, bufferToFile] {
+        m_frame->OnBufferToFile();
+        bufferToFile->setChecked(m_frame->bufferToFile());
+    });
+
+    // Conversion comes with its own command; until then its button stays visible but disabled.
     auto* output =
         new QAction(QIcon(res::kExportImage), tr("Output to Excel or Html File..."), this);
-    for (QAction* pending : {print, output}) {
-        pending->setEnabled(false);
-    }
+    output->setEnabled(false);
 
     auto* exit = new QAction(tr("E&xit"), this);
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -139,6 +158,7 @@ void MainWindow::createActions() {
 
     QMenu* settingsMenu = menuBar()->addMenu(tr("&Settings"));
     settingsMenu->addAction(myPageSetup);
+    settingsMenu->addAction(bufferToFile);
     settingsMenu->addAction(account);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
@@ -171,6 +191,7 @@ void MainWindow::selectPageField(PageField which) {
 
 void MainWindow::fillPageList(std::int32_t pageCount) {
     m_leftPane->dialog()->setPageCount(pageCount);
+    m_printAction->setEnabled(m_doc.report().state() == 1);
 }
 
 void MainWindow::selectPageListEntry(std::int32_t index) {
