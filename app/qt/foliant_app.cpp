@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <thread>
 
 #include "app/qt/download_dlg.h"
@@ -138,7 +140,26 @@ void CFoliantApp::openNonReportFile(const std::string& path, bool print) {
 }
 
 int CFoliantApp::runCommand(const std::string& command) {
+    // Printing directly follows the first page at once: the page must have loaded, as writing
+    // into the browser was done by the time the command ran on Windows.
+    if (command.rfind("print", 0) == 0) {
+        waitForPageLoad();
+    }
     return m_window->frame().RunCommand(command);
+}
+
+void CFoliantApp::waitForPageLoad() {
+    ReportBrowser* browser = m_window->browser();
+    if (!browser->loading()) {
+        return;
+    }
+    QEventLoop loop;
+    QObject::connect(browser, &ReportBrowser::documentComplete, &loop, &QEventLoop::quit);
+    QObject::connect(browser, &ReportBrowser::renderProcessGone, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kPageLoadWaitMs, &loop, &QEventLoop::quit);
+    if (browser->loading()) {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 }
 
 void CFoliantApp::fillPageList() {
