@@ -251,7 +251,8 @@ void CPrintDlg::OnTimer() {
         }
     }
     if (m_tasks.empty()) {
-        m_services.speed.SetCurrentValue(m_printerSpeed);
+        // Learning may have left the speed outside the range the estimate takes.
+        m_services.speed.SetCurrentValue(std::clamp(m_printerSpeed, 0, kMaxSpeed));
         std::string error;
         if (!m_services.speed.Save(error)) {
             m_services.ui.messageBox(error, MessageButtons::Ok, MessageIcon::Stop);
