@@ -183,11 +183,13 @@ bool CFoliantView::DoPrint() {
     ApplyIEPageSetup();
     m_printing = true;
     const unsigned serial = m_printSerial;
-    m_driver->Print(m_pageAddress, [this, serial](bool printed, const std::string& error) {
-        // A print that timed out or was disarmed has been reported already.
-        if (serial == m_printSerial)
-            finishPrint(printed, error);
-    });
+    m_driver->PrintWithoutPrompt(m_pageAddress,
+                                 [this, serial](bool printed, const std::string& error) {
+                                     // A print that timed out or was disarmed has been reported
+                                     // already.
+                                     if (serial == m_printSerial)
+                                         finishPrint(printed, error);
+                                 });
     return true;
 }
 

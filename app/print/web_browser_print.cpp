@@ -165,7 +165,7 @@ bool CWebBrowserPrint::chosenMedia(PrinterMedia& chosen, std::string& error) {
     return true;
 }
 
-void CWebBrowserPrint::Print(const std::string& title, PrintDone done) {
+void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone done) {
     std::string error;
     if (m_printing) {
         done(false, "Another print is still running");

@@ -49,7 +49,7 @@ public:
 
     // Prints the loaded document with the job title title; done runs exactly once, on the
     // user-interface thread (at once when the print cannot start).
-    void Print(const std::string& title, PrintDone done);
+    void PrintWithoutPrompt(const std::string& title, PrintDone done);
     bool printing() const { return m_printing; }
 
     const std::string& printer() const { return m_printer; }
