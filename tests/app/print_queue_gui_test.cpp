@@ -146,6 +146,20 @@ TEST_F(QueueEndToEnd, TwoPagesPerTaskMakeOneJobOfBothPages) {
     EXPECT_EQ(m_window->frame().printCounter(), 2);
 }
 
+TEST_F(QueueEndToEnd, BufferedPagesPrintFromTheirFile) {
+    m_window->frame().OnBufferToFile();
+    const std::string address = m_window->frame().pageAddress();
+    ASSERT_EQ(address.rfind("file://", 0), 0u);
+    const std::vector<int> before = m_server->receivedJobs();
+    m_doc.report().setPagesPerPrintChunk(2);
+    EXPECT_EQ(m_window->frame().PrintPages(3, 4, 1, true), 1);
+    const std::vector<CupsTestJob> jobs = newJobs(*m_server, before);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].title, address);
+    EXPECT_EQ(sheetsOf(m_dir, jobs[0]), "3 4");
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
+
 TEST_F(QueueEndToEnd, CollatedCopiesArriveInTurn) {
     EXPECT_EQ(print(1, 2, 1, 2, true), (std::vector<std::string>{"1", "2", "1", "2"}));
 }
