@@ -251,6 +251,7 @@ void CPrintDlg::OnTimer() {
         }
     }
     if (m_tasks.empty()) {
+        m_halted = true;  // no tick may end the queue twice while a message shows
         // Learning may have left the speed outside the range the estimate takes.
         m_services.speed.SetCurrentValue(std::clamp(m_printerSpeed, 0, kMaxSpeed));
         std::string error;

@@ -500,5 +500,53 @@ TEST(PrintQueue, AFailedSaveOfTheSpeedIsShown) {
     EXPECT_EQ(q.dlg->outcome(), CPrintDlg::Outcome::Done);
 }
 
+// Message boxes run a nested event loop in which the timer keeps firing.
+class TickingUi : public RecordingUi {
+public:
+    MessageAnswer messageBox(const std::string& text, MessageButtons buttons,
+                             MessageIcon icon) override {
+        if (queue != nullptr && messages.size() < 5) {
+            queue->OnTimer();
+        }
+        return RecordingUi::messageBox(text, buttons, icon);
+    }
+    CPrintDlg* queue = nullptr;
+};
+
+TEST(PrintQueue, TicksDuringAMessageChangeNothing) {
+    struct Case {
+        const char* name;
+        std::function<void(Queue&)> setUp;
+        std::size_t messages;
+    };
+    const Case cases[] = {
+        {"a failed save", [](Queue& q) { q.speed.saveError = "Error (28): disk full"; }, 1},
+        {"a refused task", [](Queue& q) { q.host.accept = 0; }, 1},
+        {"a missing printer", [](Queue& q) { q.spool.status = PrintSpool::Status::NoPrinter; }, 1},
+    };
+    for (const Case& c : cases) {
+        Queue q;
+        c.setUp(q);
+        TickingUi ui;
+        auto dlg = std::make_unique<CPrintDlg>(
+            "Office", PrintQueueServices{q.host, q.spool, q.lock, q.speed, ui, "x"});
+        dlg->SetPrintInfo(1, 1, q.report, true, 1);
+        FakePrintDlgView view;
+        ASSERT_TRUE(dlg->OnInitDialog(view));
+        ui.queue = dlg.get();
+        for (int i = 0; i < 10 && view.ended == 0 && !dlg->finished(); ++i) {
+            const std::size_t sent = q.host.commands.size();
+            dlg->OnTimer();
+            if (q.host.commands.size() > sent && q.host.accept == 1 &&
+                q.host.commands.back().rfind("print", 0) == 0) {
+                dlg->OnTaskDone(q.host.commands.back(), true, 1);
+            }
+        }
+        EXPECT_EQ(ui.messages.size(), c.messages) << c.name;
+        EXPECT_LE(view.ended, 1) << c.name;
+        EXPECT_LE(q.speed.saves, 1) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace paginor
