@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPageSetupDialog>
+#include <QPrinter>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -172,6 +175,30 @@ TEST_F(PrintEndToEndTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     EXPECT_EQ(m_ui.messages, std::vector<std::string>{
                                  "previous print task is not finished ,please try again later"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
+}
+
+TEST_F(PrintEndToEndTest, PageSetupDialogShowsTheCurrentChoiceAndKeepsIt) {
+    std::string printerOut, paperOut, list;
+    int orientation = 1;
+    bool printerSet, paperSet, dialogNeeded;
+    ASSERT_TRUE(m_window->view().CallPrintSetup("Legal", "", printerOut, paperOut, orientation,
+                                                printerSet, paperSet, dialogNeeded, list));
+    QString shownPaper;
+    bool shownLandscape = false;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
+        auto* dialog = qobject_cast<QPageSetupDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        const QPageLayout layout = dialog->printer()->pageLayout();
+        shownPaper = layout.pageSize().key();
+        shownLandscape = layout.orientation() == QPageLayout::Landscape;
+        dialog->accept();
+    });
+    EXPECT_TRUE(m_window->view().ShowPageSetupDialog());
+    EXPECT_EQ(shownPaper, QStringLiteral("Legal"));
+    EXPECT_TRUE(shownLandscape);
+    EXPECT_EQ(m_window->printDriver().paper(), "Legal");
+    EXPECT_EQ(m_window->printDriver().orientation(), 1);
 }
 
 // My Page Setup on its own.
