@@ -27,6 +27,8 @@ public:
     const std::string& temporaryPath() const { return m_temporary; }
     // "<target>: <system text>" of the last failure.
     const std::string& error() const { return m_error; }
+    // errno of the last failure.
+    int errorNumber() const { return m_errorNumber; }
 
 private:
     bool fail(int errorNumber);
@@ -34,6 +36,7 @@ private:
     std::string m_target;
     std::string m_temporary;
     std::string m_error;
+    int m_errorNumber = 0;
     int m_fd = -1;
 };
 
