@@ -24,6 +24,8 @@ public:
 
     // Text size as a step 0 (smallest) .. 4 (largest).
     virtual int zoomStep() const = 0;
+    // True while a document is being loaded.
+    virtual bool loading() const { return false; }
     virtual void setZoomStep(int step) = 0;
 };
 

@@ -96,12 +96,15 @@ ExcelOutputOptions conversionOptions(const ToExcelSetupDlg& dialog,
     return options;
 }
 
-// Writes the output file; false when the command ends here.
+// Writes the output file and tells the path written (a workbook's name may gain an "x"); false
+// when the command ends here.
 bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices& ui,
-                 const ExportEnvironment& environment) {
+                 const ExportEnvironment& environment, std::string& written) {
     const std::string& path = dialog.m_outputPath;
-    // Writing over the report while it is read would destroy it.
-    if (isSameFile(path, report.reportPath())) {
+    written = path;
+    // Writing over the report while it is read would destroy it; a workbook lands on ".xlsx".
+    if (isSameFile(path, report.reportPath()) ||
+        (dialog.m_task == kTaskExcel && isSameFile(path + "x", report.reportPath()))) {
         ui.messageBox("Please select another file path!", MessageButtons::Ok, MessageIcon::Stop);
         return false;
     }
@@ -109,8 +112,10 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
         std::string stepBuffer = "Try_Start";
         std::time_t activityStamp = 0;
         bool savedAs2007 = false;
-        OutputToExcelFile(
-            report, conversionOptions(dialog, environment, stepBuffer, activityStamp, savedAs2007));
+        ExcelOutputOptions options =
+            conversionOptions(dialog, environment, stepBuffer, activityStamp, savedAs2007);
+        options.writtenPath = &written;
+        OutputToExcelFile(report, options);
         return true;
     }
     if (!report.sourceMayBeShown()) {
@@ -121,28 +126,27 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
     return true;
 }
 
-bool mailOutput(const ToExcelSetupDlg& dialog, SettingsStore& settings, UiServices& ui,
-                const ExportEnvironment& environment) {
+bool mailOutput(const ToExcelSetupDlg& dialog, const std::string& path, SettingsStore& settings,
+                UiServices& ui, const ExportEnvironment& environment) {
     const Clock& clock = environment.clock != nullptr ? *environment.clock : systemClock();
     SendRequest request;
     request.subject = "Oracle Report";
     request.bodyText = formatMailFooter(clock.localNow());
     request.recipients = dialog.m_mailTo;
-    request.attachmentPath = dialog.m_outputPath;
+    request.attachmentPath = path;
     ExportMailUi mailUi(ui, environment.runAccountDialog);
     return runSendSequence(settings, mailUi, request, clock, nullptr, environment.smtpPort);
 }
 
-void deliverOutput(const ToExcelSetupDlg& dialog, SettingsStore& settings, UiServices& ui,
-                   const ExportEnvironment& environment) {
-    const std::string& path = dialog.m_outputPath;
+void deliverOutput(const ToExcelSetupDlg& dialog, const std::string& path, SettingsStore& settings,
+                   UiServices& ui, const ExportEnvironment& environment) {
     // A file that is missing or empty is not mailed or opened as if the export had worked.
     if (!hasContent(path)) {
         ui.messageBox("The output file is missing or empty: " + path, MessageButtons::Ok,
                       MessageIcon::Stop);
         return;
     }
-    if (!dialog.m_mailTo.empty() && !mailOutput(dialog, settings, ui, environment)) {
+    if (!dialog.m_mailTo.empty() && !mailOutput(dialog, path, settings, ui, environment)) {
         return;
     }
     if (dialog.m_task == kTaskExcel && environment.open) {
@@ -173,8 +177,9 @@ void OutputToExcel(CReportCore& report, bool openedFromOutside, SettingsStore& s
     WaitCursor wait(ui);
     EmptyOutputRemover remover(dialog.m_outputType == kOutputEmail ? dialog.m_outputPath : "");
     try {
-        if (writeOutput(report, dialog, ui, environment)) {
-            deliverOutput(dialog, settings, ui, environment);
+        std::string written;
+        if (writeOutput(report, dialog, ui, environment, written)) {
+            deliverOutput(dialog, written, settings, ui, environment);
         }
     } catch (const ConversionError& error) {
         ui.messageBox(error.text(), MessageButtons::Ok, MessageIcon::Stop);

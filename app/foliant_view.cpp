@@ -1,6 +1,7 @@
 #include "app/foliant_view.h"
 
 #include "app/foliant_doc.h"
+#include "app/print/web_browser_print.h"
 #include "platform/settings_table.h"
 
 namespace paginor {
@@ -65,6 +66,178 @@ bool CFoliantView::LoadMyPageSetup() {
         field.member = *text;
     }
     return true;
+}
+
+}  // namespace paginor
+
+namespace paginor {
+
+namespace {
+
+constexpr char kPreviousPrintPending[] =
+    "previous print task is not finished ,please try again later";
+
+}  // namespace
+
+void CFoliantView::SetPrinting(CWebBrowserPrint* driver, PrintUi* window) {
+    m_driver = driver;
+    m_printUi = window;
+}
+
+void CFoliantView::SetMyPageSetup(std::string header, std::string footer, std::string left,
+                                  std::string right, std::string top, std::string bottom) {
+    m_header = std::move(header);
+    m_footer = std::move(footer);
+    m_marginLeft = std::move(left);
+    m_marginRight = std::move(right);
+    m_marginTop = std::move(top);
+    m_marginBottom = std::move(bottom);
+}
+
+bool CFoliantView::arm(const std::string& command, PrintTaskReceiver* dialog, int pageCount) {
+    m_printPending = true;
+    m_sPrintCmd = command.substr(0, kMaxPrintCommand);
+    m_pPrintDlg = dialog;
+    m_pageCount = pageCount;
+    m_printing = false;
+    const unsigned serial = ++m_printSerial;
+    if (m_printUi) {
+        m_printUi->startPrintTimer(kPrintTimeoutMs, [this, serial] {
+            if (serial == m_printSerial && m_printPending)
+                finishPrint(false, "The page to print did not come within 120 seconds");
+        });
+    }
+    return true;
+}
+
+bool CFoliantView::PrintHtml(std::string& html, const std::string& command,
+                             PrintTaskReceiver* dialog, int pageCount) {
+    if (m_printPending) {
+        m_ui.messageBox(kPreviousPrintPending);
+        return false;
+    }
+    if (!WriteHtml(html, true, false)) {
+        m_printPending = false;
+        return false;
+    }
+    return arm(command, dialog, pageCount);
+}
+
+bool CFoliantView::SetPrintCommand(const std::string& command, PrintTaskReceiver* dialog,
+                                   int pageCount) {
+    if (m_printPending) {
+        m_ui.messageBox(kPreviousPrintPending);
+        return false;
+    }
+    return arm(command, dialog, pageCount);
+}
+
+void CFoliantView::OnDocumentComplete(const std::string&, bool ok) {
+    if (!m_printPending || m_printing)
+        return;
+    if (!ok) {
+        finishPrint(false, "The page to print could not be loaded");
+        return;
+    }
+    DoPrint();
+}
+
+void CFoliantView::OnRenderProcessGone() {
+    if (m_printPending)
+        finishPrint(false, "The page renderer ended while printing");
+}
+
+void CFoliantView::DisarmPrint(PrintTaskReceiver* dialog) {
+    if (!m_printPending || m_pPrintDlg != dialog)
+        return;
+    m_pPrintDlg = nullptr;
+    finishPrint(false, "The print was cancelled");
+}
+
+void CFoliantView::finishPrint(bool printed, const std::string& error) {
+    if (!m_printPending)
+        return;
+    m_printPending = false;
+    m_printing = false;
+    ++m_printSerial;
+    m_lastPrintError = printed ? std::string() : error;
+    if (m_printUi)
+        m_printUi->stopPrintTimer();
+    PrintTaskReceiver* dialog = m_pPrintDlg;
+    m_pPrintDlg = nullptr;
+    if (dialog)
+        dialog->OnTaskDone(m_sPrintCmd, printed, m_pageCount);
+}
+
+bool CFoliantView::DoPrint() {
+    if (m_pPrintDlg == nullptr) {
+        m_ui.messageBox("Exception,m_sPrintCmd==NULL||m_pPrintDlg==NULL(for programmer only");
+        finishPrint(false, "No print-task dialog to report to");
+        return false;
+    }
+    if (m_driver == nullptr) {
+        m_ui.messageBox("Exception! Failed to print");
+        finishPrint(false, "Printing is not set up");
+        return false;
+    }
+    ApplyIEPageSetup();
+    m_printing = true;
+    const unsigned serial = m_printSerial;
+    m_driver->PrintWithoutPrompt(m_pageAddress,
+                                 [this, serial](bool printed, const std::string& error) {
+                                     // A print that timed out or was disarmed has been reported
+                                     // already.
+                                     if (serial == m_printSerial)
+                                         finishPrint(printed, error);
+                                 });
+    return true;
+}
+
+bool CFoliantView::ApplyIEPageSetup() {
+    m_doc.report().GetMarginDirectives(m_marginLeft, m_marginRight, m_marginTop, m_marginBottom);
+    if (m_driver) {
+        m_driver->SetPageSetup(
+            {m_header, m_footer, {m_marginLeft, m_marginRight, m_marginTop, m_marginBottom}});
+    }
+    return true;
+}
+
+bool CFoliantView::CanPrint() const {
+    return m_driver != nullptr && !m_browser.loading() && !m_driver->printing();
+}
+
+bool CFoliantView::ShowPageSetupDialog() {
+    return m_driver != nullptr && m_printUi != nullptr && m_printUi->showPageSetupDialog(*m_driver);
+}
+
+bool CFoliantView::CallPrintSetup(const std::string& paper, const std::string& printer,
+                                  std::string& printerOut, std::string& paperOut, int& orientation,
+                                  bool& printerSet, bool& paperSet, bool& printDialogNeeded,
+                                  std::string& printerList) {
+    if (m_driver == nullptr)
+        return false;
+    const std::string title = m_printUi ? m_printUi->printWindowTitle() : std::string();
+    if (m_printUi)
+        m_printUi->setPrintWindowTitle("Calling  PrintSetup...");
+    const bool done = m_driver->PrintSetup(paper, printer, printerOut, paperOut, orientation,
+                                           printerSet, paperSet, printDialogNeeded, printerList);
+    if (m_printUi)
+        m_printUi->setPrintWindowTitle(title);
+    return done;
+}
+
+bool CFoliantView::CallGetPageSetup(std::string& printer, std::string& paper, int& orientation,
+                                    std::string& orientationText, std::string& printerList) {
+    if (m_driver == nullptr)
+        return false;
+    const std::string title = m_printUi ? m_printUi->printWindowTitle() : std::string();
+    if (m_printUi)
+        m_printUi->setPrintWindowTitle("Calling  GetPageSetup ...");
+    const bool done =
+        m_driver->GetPageSetup(printer, paper, orientation, orientationText, printerList);
+    if (m_printUi)
+        m_printUi->setPrintWindowTitle(title);
+    return done;
 }
 
 }  // namespace paginor

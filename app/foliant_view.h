@@ -3,11 +3,13 @@
 #include <string>
 
 #include "app/browser_control.h"
+#include "app/print/print_services.h"
 #include "app/ui_services.h"
 
 namespace paginor {
 
 class CFoliantDoc;
+class CWebBrowserPrint;
 class SettingsStore;
 
 // The report view: writes page documents into the browser from memory, keeps the reader's scroll
@@ -16,6 +18,9 @@ class CFoliantView {
 public:
     static constexpr std::size_t kMaxHeaderFooter = 239;
     static constexpr std::size_t kMaxMargin = 19;
+    static constexpr std::size_t kMaxPrintCommand = 399;
+    // A print whose document has not come back by then has failed.
+    static constexpr int kPrintTimeoutMs = 120000;
 
     CFoliantView(CFoliantDoc& doc, BrowserControl& browser, UiServices& ui,
                  SettingsStore& settings);
@@ -29,6 +34,38 @@ public:
 
     int GetZoom() const { return m_browser.zoomStep(); }
     void SetZoom(int step) { m_browser.setZoomStep(step); }
+
+    // Printing goes through driver; the window gives titles, the time-out and the page-setup
+    // dialog. Without them nothing can be printed.
+    void SetPrinting(CWebBrowserPrint* driver, PrintUi* window);
+    // The address printed as the job's title.
+    void SetPageAddress(std::string address) { m_pageAddress = std::move(address); }
+
+    // Writes the document for printing and arms the print; it is printed when the browser
+    // reports the document complete, and reported to dialog exactly once.
+    bool PrintHtml(std::string& html, const std::string& command, PrintTaskReceiver* dialog,
+                   int pageCount);
+    // Arms the print without writing; the caller has the browser load the document.
+    bool SetPrintCommand(const std::string& command, PrintTaskReceiver* dialog, int pageCount);
+    void OnDocumentComplete(const std::string& url, bool ok);
+    // The browser's renderer ended: an armed print fails.
+    void OnRenderProcessGone();
+    bool DoPrint();
+    bool ApplyIEPageSetup();
+    bool CanPrint() const;
+    bool ShowPageSetupDialog();
+    bool CallPrintSetup(const std::string& paper, const std::string& printer,
+                        std::string& printerOut, std::string& paperOut, int& orientation,
+                        bool& printerSet, bool& paperSet, bool& printDialogNeeded,
+                        std::string& printerList);
+    bool CallGetPageSetup(std::string& printer, std::string& paper, int& orientation,
+                          std::string& orientationText, std::string& printerList);
+    // The dialog is going away: a print armed for it ends without reporting to it.
+    void DisarmPrint(PrintTaskReceiver* dialog);
+    // Why the last print failed; empty after a print that succeeded.
+    const std::string& lastPrintError() const { return m_lastPrintError; }
+    void SetMyPageSetup(std::string header, std::string footer, std::string left, std::string right,
+                        std::string top, std::string bottom);
 
     bool printPending() const { return m_printPending; }
     const std::string& header() const { return m_header; }
@@ -49,8 +86,22 @@ private:
     std::string m_marginRight = "0";
     std::string m_marginTop = "0";
     std::string m_marginBottom = "0";
+    bool arm(const std::string& command, PrintTaskReceiver* dialog, int pageCount);
+    // Ends the armed print and reports it once.
+    void finishPrint(bool printed, const std::string& error);
+
     bool m_printPending = false;
     bool m_rightToLeftShown = false;
+    std::string m_sPrintCmd;
+    PrintTaskReceiver* m_pPrintDlg = nullptr;
+    int m_pageCount = 0;
+    // Tells a late completion from the print that is armed now.
+    unsigned m_printSerial = 0;
+    bool m_printing = false;
+    CWebBrowserPrint* m_driver = nullptr;
+    PrintUi* m_printUi = nullptr;
+    std::string m_pageAddress = "about:blank";
+    std::string m_lastPrintError;
 };
 
 }  // namespace paginor

@@ -1,6 +1,9 @@
 #include "app/main_frame.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstring>
@@ -9,8 +12,11 @@
 #include "app/export_command.h"
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
-#include "platform/settings_table.h"
 #include "core/text_scan.h"
+#include "platform/folders.h"
+#include "platform/replacing_file.h"
+#include "platform/settings_table.h"
+#include "platform/sys_error.h"
 
 namespace paginor {
 
@@ -47,6 +53,20 @@ std::int32_t fieldNumber(const std::string& text) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
+// Printer names joined by TAB.
+std::vector<std::string> splitPrinterList(const std::string& list) {
+    std::vector<std::string> names;
+    std::size_t at = 0;
+    while (at < list.size()) {
+        const std::size_t tab = std::min(list.find('\t', at), list.size());
+        if (tab > at) {
+            names.push_back(list.substr(at, tab - at));
+        }
+        at = tab + 1;
+    }
+    return names;
+}
+
 std::string fileNameOf(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -54,9 +74,53 @@ std::string fileNameOf(const std::string& path) {
 
 }  // namespace
 
+// The view's print driver as the printing directives set it.
+class ViewPrinterSetup : public PrinterSetupTarget {
+public:
+    explicit ViewPrinterSetup(CFoliantView& view) : m_view(view) {}
+    void PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
+                    std::string& paperOut, std::int32_t& orientation, bool& printerSet,
+                    bool& paperSet) override {
+        bool dialogNeeded = false;
+        std::string list;
+        int turned = orientation;
+        if (!m_view.CallPrintSetup(paper, printer, printerOut, paperOut, turned, printerSet,
+                                   paperSet, dialogNeeded, list)) {
+            printerSet = printer.empty();
+            paperSet = paper.empty();
+            return;
+        }
+        orientation = turned;
+    }
+
+private:
+    CFoliantView& m_view;
+};
+
+// The frame as the print-task queue sees it.
+class FrameQueueHost : public PrintQueueHost {
+public:
+    explicit FrameQueueHost(CMainFrame& frame) : m_frame(frame) {}
+    int RunCommand(const std::string& command) override { return m_frame.RunCommand(command); }
+    void setTaskRunning(bool running) override { m_frame.setTaskRunning(running); }
+    void setPrintDialogOpen(bool open) override { m_frame.m_doc.SetPrintDialogOpen(open); }
+    std::string pageAddress() const override { return m_frame.pageAddress(); }
+    bool bufferToFile() const override { return m_frame.bufferToFile(); }
+    void disarmPrint() override { m_frame.m_view.DisarmPrint(m_frame.m_runningPrintDlg); }
+
+private:
+    CMainFrame& m_frame;
+};
+
 CMainFrame::CMainFrame(CFoliantDoc& doc, CFoliantView& view, FrameWidgets& widgets, UiServices& ui,
                        SettingsStore& settings)
     : m_doc(doc), m_view(view), m_widgets(widgets), m_ui(ui), m_settings(settings) {}
+
+CMainFrame::~CMainFrame() {
+    if (!m_tempPagePath.empty()) {
+        ::unlink(m_tempPagePath.c_str());
+    }
+}
 
 bool CMainFrame::reportLoaded() const {
     return m_doc.report().state() == 1;
@@ -175,6 +239,9 @@ int CMainFrame::RunCommand(const std::string& command) {
         if (!parsePageNumbers(word + 5, end, true)) {
             return 0;
         }
+        if (m_runningPrintDlg != nullptr) {
+            return printTask(text);
+        }
         return PrintPages(m_firstPage, m_lastPage, 1, true);
     }
     if (keywordEnd("about") != nullptr) {
@@ -277,11 +344,35 @@ void CMainFrame::ShowPages(std::int32_t first, std::int32_t last) {
     UpdatePageFields(first, last);
 }
 
-int CMainFrame::PrintPages(std::int32_t first, std::int32_t last, int, bool) {
+int CMainFrame::PrintPages(std::int32_t first, std::int32_t last, int mode, bool flag) {
     m_firstPage = first;
     m_lastPage = last;
-    m_ui.messageBox("Printing is not available in this version of Paginor yet.");
-    return 0;
+    m_runningPrintDlg = nullptr;
+    if (m_print == nullptr || !m_view.CanPrint()) {
+        m_ui.messageBox("The print function doesn't work well now!");
+        return 0;
+    }
+    if (m_printerName.empty()) {
+        m_ui.messageBox("The printer name has not been initialed");
+        return 0;
+    }
+    FrameQueueHost host(*this);
+    CPrintDlg dialog(m_printerName, PrintQueueServices{host, m_print->spool, m_print->lock,
+                                                       m_print->store, m_ui, supportAddress()});
+    ReportTaskSource source(m_doc.report());
+    // The interpreter passes one copy, collated; the print options pass the user's choice.
+    dialog.SetPrintInfo(first, last, source, flag, mode);
+    m_printDialogOpen = true;
+    m_runningPrintDlg = &dialog;
+    m_taskRunning = true;
+    m_printCounter = 0;
+    m_print->dialogs.RunPrintQueue(dialog);
+    dialog.OnDestroy();
+    m_runningPrintDlg = nullptr;
+    m_printDialogOpen = false;
+    m_taskRunning = false;
+    UpdatePageFields(first, last);
+    return dialog.outcome() == CPrintDlg::Outcome::Done ? 1 : 0;
 }
 
 void CMainFrame::UpdatePageFields(std::int32_t first, std::int32_t last) {
@@ -430,6 +521,179 @@ void CMainFrame::OnDestroy() {
     const std::int32_t width = m_widgets.leftPaneWidth();
     if (width != m_leftBarWidth && keyExists(m_settings, kPaginorKey)) {
         writeDwordSetting(m_settings, kLeftBarWidthValue, static_cast<std::uint32_t>(width));
+    }
+}
+
+int CMainFrame::printTask(const std::string& command) {
+    ++m_printCounter;
+    const std::int32_t first = m_firstPage;
+    const std::int32_t last = m_lastPage;
+    const std::int32_t pages = last - first + 1;
+    m_view.SetPageAddress(m_pageAddress);
+    // The first task of a queue goes to the frame's printer, which then stays the driver's.
+    if (m_printCounter == 1 && !m_printerName.empty()) {
+        selectFramePrinter();
+    }
+    if (m_bufferToFile) {
+        if (!m_view.SetPrintCommand(command, m_runningPrintDlg, pages)) {
+            return 0;
+        }
+        const int written = guarded([&] {
+            writePageFile(first, last);
+            return 1;
+        });
+        if (written == 0) {
+            m_view.DisarmPrint(m_runningPrintDlg);
+            return 0;
+        }
+        m_view.Navigate2(m_pageAddress);
+        return 1;
+    }
+    std::string html;
+    if (guarded([&] {
+            m_doc.report().GetPage(first, last, html, true);
+            return 1;
+        }) == 0) {
+        return 0;
+    }
+    // A view that refused the print has printed nothing: the task failed. The page loads
+    // asynchronously; the view prints when the browser reports it complete.
+    return m_view.PrintHtml(html, command, m_runningPrintDlg, pages) ? 1 : 0;
+}
+
+void CMainFrame::selectFramePrinter() {
+    std::string printer;
+    std::string paper;
+    std::string orientationText;
+    std::string list;
+    int orientation = 0;
+    if (!m_view.CallGetPageSetup(printer, paper, orientation, orientationText, list)) {
+        return;
+    }
+    bool printerSet = false;
+    bool paperSet = false;
+    bool dialogNeeded = false;
+    m_view.CallPrintSetup("", m_printerName, printer, paper, orientation, printerSet, paperSet,
+                          dialogNeeded, list);
+}
+
+void CMainFrame::writePageFile(std::int32_t first, std::int32_t last) {
+    std::string html;
+    m_doc.report().GetPage(first, last, html, true);
+    ReplacingFile file(m_tempPagePath);
+    if (!file.create() || !file.write(html) || !file.commit()) {
+        m_doc.report().SetExceptionText(file.error(), "SPWF");
+        throw ReportError(-1);
+    }
+    UpdatePageFields(first, last);
+}
+
+void CMainFrame::OnBufferToFile() {
+    if (m_taskRunning) {
+        return;
+    }
+    if (m_bufferToFile) {
+        m_bufferToFile = false;
+        m_pageAddress = "about:blank";
+        return;
+    }
+    if (m_tempPagePath.empty()) {
+        // A name of its own in the user's private folder: two instances never share it.
+        const std::string folder = privateTempFolder();
+        std::string name = folder + "/foliantXXXXXX.html";
+        const int fd = folder.empty() ? -1 : ::mkstemps(name.data(), 5);
+        if (fd < 0) {
+            m_ui.messageBox("Cannot create the temporary page file: " +
+                                (folder.empty() ? std::string("no private temporary folder")
+                                                : systemErrorText(errno)),
+                            MessageButtons::Ok, MessageIcon::Stop);
+            return;
+        }
+        ::close(fd);
+        m_tempPagePath = name;
+    }
+    m_bufferToFile = true;
+    m_pageAddress = "file://" + m_tempPagePath;
+}
+
+bool CMainFrame::ApplyPrintDirectives(bool ask, std::string& printer, std::string& paper,
+                                      std::int32_t& orientation) {
+    orientation = 0;
+    CReportCore& report = m_doc.report();
+    if (!report.printerPaperPending()) {
+        return true;
+    }
+    report.clearPrinterPaperPending();
+    if (m_print == nullptr) {
+        return false;
+    }
+    PrintDirectiveInput input;
+    input.printer = report.printerDirective();
+    input.paper = report.paperSizeDirective();
+    input.orientation = report.orientationDirective();
+    input.pageHeight = report.pageHeight();
+    input.reportAddress = m_print->reportAddress ? m_print->reportAddress() : std::string();
+    PrintDirectiveResult result;
+    ViewPrinterSetup driver(m_view);
+    const bool ok = paginor::ApplyPrintDirectives(input, ask, m_print->store, driver, m_ui, result);
+    if (!ok) {
+        return false;
+    }
+    printer = result.printer;
+    paper = result.paper;
+    orientation = result.orientation;
+    setPrinterName(printer);
+    return !m_printerName.empty();
+}
+
+void CMainFrame::OpenPrintSetup(bool applyDirectives) {
+    if (m_print == nullptr) {
+        m_ui.messageBox("The print function doesn't work well now!");
+        return;
+    }
+    std::string printer;
+    std::string paper;
+    std::int32_t orientation = 0;
+    if (applyDirectives) {
+        ApplyPrintDirectives(false, printer, paper, orientation);
+    }
+    PrintSetup setup;
+    std::int32_t pageHeight = 0;
+    const int ready = guarded([&] {
+        CReportCore& report = m_doc.report();
+        const std::int32_t count = report.GetPageCount();
+        pageHeight = report.pageHeight();
+        const bool shown = m_firstPage > 0;
+        if (printer.empty() || paper.empty()) {
+            std::string orientationText;
+            std::string list;
+            int turned = orientation;
+            m_view.CallGetPageSetup(printer, paper, turned, orientationText, list);
+            orientation = turned;
+            // The list is kept once the frame has one.
+            if (m_printerList.empty()) {
+                m_printerList = splitPrinterList(list);
+            }
+        }
+        setup.SetInfo(count, shown ? m_firstPage : 1, shown ? m_lastPage : count, m_firstPage,
+                      m_lastPage, printer, paper, orientation);
+        setup.OnInitDialog(pageHeight);
+        return 1;
+    });
+    if (ready == 0) {
+        return;
+    }
+    bool print = false;
+    m_print->dialogs.RunPrintSetup(
+        setup, m_printerList, pageHeight, [&](const PrintSetup::Choice& choice) {
+            const PrintSetup::OkResult result = setup.OnOK(choice, pageHeight, m_print->store, m_ui,
+                                                           supportAddress(), m_printerName);
+            print = result == PrintSetup::OkResult::Print;
+            return result;
+        });
+    if (print) {
+        m_doc.report().setPagesPerPrintChunk(setup.pagesPerTask());
+        PrintPages(setup.from(), setup.to(), setup.copies(), setup.collate());
     }
 }
 

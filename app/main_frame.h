@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "app/print/print_environment.h"
 #include "app/ui_services.h"
 
 namespace paginor {
@@ -46,6 +48,9 @@ public:
 
     CMainFrame(CFoliantDoc& doc, CFoliantView& view, FrameWidgets& widgets, UiServices& ui,
                SettingsStore& settings);
+    ~CMainFrame();
+    CMainFrame(const CMainFrame&) = delete;
+    CMainFrame& operator=(const CMainFrame&) = delete;
 
     // 1 when the command was carried out, 0 when it was ignored, refused or answered.
     int RunCommand(const std::string& command);
@@ -80,6 +85,30 @@ public:
     // Stores the left bar's width when it changed.
     void OnDestroy();
 
+    // Printing: the print button (32787), the print options, the report's directives and
+    // "Buffer To File While Printing" (32772).
+    static constexpr std::size_t kMaxPrinterName = 199;
+    void SetPrintEnvironment(PrintEnvironment* environment) { m_print = environment; }
+    void OnPrintCommand() { OpenPrintSetup(true); }
+    void OpenPrintSetup(bool applyDirectives);
+    // False when printing is not to go on; the printer becomes the frame's printer name.
+    bool ApplyPrintDirectives(bool ask, std::string& printer, std::string& paper,
+                              std::int32_t& orientation);
+    void OnBufferToFile();
+    bool bufferToFile() const { return m_bufferToFile; }
+    // The address under which pages are shown: "about:blank", or the temporary page file's URL
+    // while buffering to file. Print jobs carry it as their title.
+    const std::string& pageAddress() const { return m_pageAddress; }
+    const std::string& tempPagePath() const { return m_tempPagePath; }
+    const std::string& printerName() const { return m_printerName; }
+    void setPrinterName(const std::string& name) {
+        m_printerName = name.substr(0, kMaxPrinterName);
+    }
+    const std::vector<std::string>& printerList() const { return m_printerList; }
+    std::int32_t printCounter() const { return m_printCounter; }
+    bool printDialogOpen() const { return m_printDialogOpen; }
+    CPrintDlg* runningPrintDlg() const { return m_runningPrintDlg; }
+
     void SetProgress(int percent) { m_widgets.setProgress(percent); }
     void SetUpdating(bool updating) { m_updating = updating; }
 
@@ -92,6 +121,8 @@ public:
     std::int32_t leftBarWidth() const { return m_leftBarWidth; }
 
 private:
+    friend class FrameQueueHost;
+
     bool reportLoaded() const;
     bool parsePageNumbers(const char* text, const char* end, bool reportMissing);
     // Runs fn; a report error is shown and makes the result 0.
@@ -99,6 +130,10 @@ private:
     int guarded(Fn fn);
     bool openReport(const std::string& path);
     void clearShownReport();
+    // "print" sent by the running print-task queue.
+    int printTask(const std::string& command);
+    void writePageFile(std::int32_t first, std::int32_t last);
+    void selectFramePrinter();
 
     CFoliantDoc& m_doc;
     CFoliantView& m_view;
@@ -111,6 +146,16 @@ private:
     bool m_updating = false;
     bool m_openedFromOutside = true;
     std::int32_t m_leftBarWidth = kDefaultLeftBarWidth;
+
+    PrintEnvironment* m_print = nullptr;
+    bool m_bufferToFile = false;
+    std::string m_pageAddress = "about:blank";
+    std::string m_tempPagePath;
+    std::string m_printerName;
+    std::vector<std::string> m_printerList;
+    std::int32_t m_printCounter = 0;
+    bool m_printDialogOpen = false;
+    CPrintDlg* m_runningPrintDlg = nullptr;
 };
 
 }  // namespace paginor

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "convert/convert_engine.h"
+#include "convert/write/excel_writer.h"
 #include "convert/write/spreadsheet_ml.h"
 #include "convert/write/workbook_archive.h"
 #include "core/env_info.h"
@@ -283,7 +284,10 @@ constexpr std::uint16_t kLangArabic = 0x01;
 constexpr std::string_view kXmlFailure =
     "Tabulan failed to generate XML report due to a fatal bug.";
 
-enum class OutputKind { Delimited, WebArchive, SpreadsheetMl };
+constexpr std::uint16_t kLangSpanish = 0x0A;
+constexpr std::uint16_t kLangItalian = 0x10;
+
+enum class OutputKind { Excel, Delimited, WebArchive, SpreadsheetMl };
 
 // One batch on its way through a conversion: its pages gathered, converted on an engine of its
 // own (by a worker thread when several batches are converted at once), then handed to the
@@ -348,6 +352,7 @@ private:
     TextDirection effectiveDirection() const;
     void checkRange();
     OutputKind chooseOutputKind();
+    [[noreturn]] void RaiseExcelUnavailable();
     FirstRowLayout GetPageFirstRowWidths(std::int32_t page);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
     bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache,
@@ -371,6 +376,8 @@ private:
     std::string bugRequest(std::string_view opening) const;
     void writeFile(std::string_view data);
     void finish(OutputKind kind);
+    void startExcel();
+    void runBatches(OutputKind kind);
 
     CReportCore& m_report;
     const ExcelOutputOptions& m_options;
@@ -380,6 +387,9 @@ private:
     std::unique_ptr<ReplacingFile> m_file;
     std::unique_ptr<CSpreadsheetMLWriter> m_writer;
     std::unique_ptr<WorkbookArchive> m_archive;
+    std::unique_ptr<ExcelApplication> m_excel;
+    std::unique_ptr<CExcelWriter> m_excelWriter;
+    std::string m_outputPath;
 
     BatchSource m_source;
     BatchLayoutState m_layoutState;
@@ -452,18 +462,38 @@ OutputKind ExcelFileDriver::chooseOutputKind() {
     switch (m_options.fileFormat) {
         case ExportFileFormat::Delimited:
             return OutputKind::Delimited;
-        case ExportFileFormat::AutoSelect:
         case ExportFileFormat::SpreadsheetMl:
-            // No Excel automation server is registered here: Auto Select falls back.
             return OutputKind::SpreadsheetMl;
         case ExportFileFormat::ExcelCompatible:
             return OutputKind::WebArchive;
+        case ExportFileFormat::AutoSelect:
         case ExportFileFormat::NativeExcel:
         default:
-            raise(-1,
-                  "Unable to access Microsoft Excel runtime. Please install Microsoft Office on "
-                  "the server/machine");
+            break;
     }
+    if (!IsExcelAppIdRegistered(m_options.excel)) {
+        // No workbook application here: Auto Select falls back, Native Excel cannot be had.
+        if (m_options.fileFormat == ExportFileFormat::AutoSelect) {
+            return OutputKind::SpreadsheetMl;
+        }
+        raise(-1,
+              "Unable to access Microsoft Excel runtime. Please install Microsoft Office on "
+              "the server/machine");
+    }
+    try {
+        m_excel = m_options.excel();
+    } catch (const std::exception&) {
+        m_excel.reset();
+    }
+    if (!m_excel) {
+        RaiseExcelUnavailable();
+    }
+    return OutputKind::Excel;
+}
+
+void ExcelFileDriver::RaiseExcelUnavailable() {
+    raise(-1, "Unable to access Microsoft Excel runtime. Please contact " + supportAddress() +
+                  " for more information. More info: user name: " + GetWindowsUserName());
 }
 
 FirstRowLayout ExcelFileDriver::GetPageFirstRowWidths(std::int32_t page) {
@@ -627,10 +657,11 @@ void ExcelFileDriver::runEngine(BatchSlot& slot, OutputKind kind, std::string* s
     slot.columns = 0;
     slot.records = 0;
     const bool delimited = kind == OutputKind::Delimited;
+    const bool excel = kind == OutputKind::Excel;
     slot.outputPages.assign(slot.pageList.size(), tagOutputPageInfo{});
     slot.batchInfo = tagOutputBatchInfo{};
     slot.batchInfo.pages = slot.outputPages.data();
-    std::uint8_t colour = delimited ? 0 : 1;
+    std::uint8_t colour = excel ? (m_options.colour ? 1 : 0) : (delimited ? 0 : 1);
     const bool lastBatch = slot.last == m_pageCount;
     slot.driverFlag = slot.useFirstPage;
     slot.engine.setFrameEngineAllowed(slot.frameEngineAllowed);
@@ -638,10 +669,10 @@ void ExcelFileDriver::runEngine(BatchSlot& slot, OutputKind kind, std::string* s
         slot.buffer.data(), slot.batchLength, slot.pageOffsets.data(),
         static_cast<std::int32_t>(slot.pageOffsets.size()), &slot.output, &slot.textLength,
         &slot.columns, &slot.records,
-        delimited                        ? kOutputDelimited
-        : kind == OutputKind::WebArchive ? kOutputRecords
-                                         : kOutputRecordsSml,
-        &colour, delimited ? m_options.font : true, &slot.batchInfo, m_options.markPages,
+        delimited                           ? kOutputDelimited
+        : kind == OutputKind::SpreadsheetMl ? kOutputRecordsSml
+                                            : kOutputRecords,
+        &colour, delimited || excel ? m_options.font : true, &slot.batchInfo, m_options.markPages,
         !delimited || !slot.firstPrepended, !delimited || !slot.lastAppended, &slot.driverFlag,
         m_options.engineNumber, m_options.headerFooterRemoval, slot.first - 1, lastBatch,
         slot.first == 1 && lastBatch && !slot.firstPrepended && !slot.lastAppended, false, steps);
@@ -689,13 +720,19 @@ void ExcelFileDriver::finishBatch(BatchSlot& slot, OutputKind kind) {
     writeBatch(slot, kind);
     m_carried.useFirstPage = slot.driverFlag;
     m_carried.frameEngineAllowed = slot.engine.frameEngineAllowed();
-    reportProgress(slot.last);
+    // The workbook writer reports each page it wrote.
+    if (kind != OutputKind::Excel) {
+        reportProgress(slot.last);
+    }
 }
 
 // One batch after the other, from first on.
 void ExcelFileDriver::convertBatches(std::int32_t first, OutputKind kind) {
     BatchSlot& slot = *m_slots.front();
     for (;;) {
+        if (kind == OutputKind::Excel) {
+            step("FL_Excel2000_Loop_Start");
+        }
         const std::int32_t size =
             GetNextBatchSize(m_source, m_options.lastPage, first, m_layoutState,
                              m_options.pageByPage, m_options.sameLayoutBatches);
@@ -781,6 +818,9 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
             stopAll();
             raise(kErrCancelled);
         }
+        if (kind == OutputKind::Excel) {
+            step("FL_Excel2000_Loop_Start");
+        }
         const bool pageOneDiffers = slot.useFirstPage != m_carried.useFirstPage;
         const bool frameRoadDiffers = slot.frameEngineAllowed != m_carried.frameEngineAllowed;
         if ((pageOneDiffers && slot.firstPrepended) ||
@@ -810,6 +850,8 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
     }
     if (stalled) {
         convertBatches(first, kind);
+    } else if (kind == OutputKind::Excel) {
+        step("FL_Excel2000_Loop_Start");
     }
 }
 
@@ -818,6 +860,12 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
     const std::int64_t textLength = slot.textLength;
     const std::int32_t columns = slot.columns;
     const std::int32_t records = slot.records;
+    if (kind == OutputKind::Excel) {
+        m_excelWriter->WriteBatch(slot.first, slot.firstPrepended, slot.lastAppended,
+                                  static_cast<std::int32_t>(slot.outputPages.size()), columns,
+                                  slot.outputPages.data(), slot.batchInfo, records);
+        return;
+    }
     if (kind == OutputKind::Delimited) {
         if (output != nullptr && textLength > 0) {
             writeFile({static_cast<const char*>(output), static_cast<std::size_t>(textLength)});
@@ -915,6 +963,62 @@ void ExcelFileDriver::finish(OutputKind kind) {
     }
 }
 
+void ExcelFileDriver::startExcel() {
+    ExcelWriterOptions writer;
+    writer.firstPage = m_options.firstPage;
+    writer.lastPage = m_options.lastPage;
+    writer.colour = m_options.colour;
+    writer.font = m_options.font;
+    writer.noNumberDetection = m_options.noNumberDetection;
+    writer.textFormatDetection = m_options.textFormatDetection;
+    writer.markPages = m_options.markPages;
+    writer.images = m_options.images;
+    writer.mergeSpannedCells = m_options.mergeSpannedCells;
+    writer.decimalCommaMode = m_options.decimalCommaMode;
+    const std::uint16_t language = userDefaultLangId() & 0x3FF;
+    writer.spanishOrItalian =
+        m_options.decimalCommaMode == 0 && (language == kLangSpanish || language == kLangItalian);
+    writer.rowsDeletedAtTop = m_options.rowsDeletedAtTop;
+    writer.rowsDeletedAtBottom = m_options.rowsDeletedAtBottom;
+    writer.password = m_options.password;
+    writer.rightToLeft = m_direction == TextDirection::RightToLeft;
+    writer.html = m_html;
+    writer.baseFolder = m_report.baseFolder();
+    writer.cancel = m_options.cancel;
+    writer.activityStamp = m_options.activityStamp;
+    writer.step = [this](std::string_view name) { step(name); };
+    writer.pageWritten = [this](std::int32_t page) { reportProgress(page); };
+    writer.fetchLinkedFile = [this](std::string_view link) {
+        std::string path;
+        try {
+            m_report.FetchLinkedFile(link.data(), static_cast<std::int64_t>(link.size()), path);
+        } catch (const std::exception&) {
+            path.clear();
+        }
+        return path;
+    };
+    m_excelWriter = std::make_unique<CExcelWriter>(m_report, *m_excel, std::move(writer));
+    step("FL_Excel2000_Start");
+    std::int32_t rowsPerWorksheet = m_options.rowsPerWorksheet;
+    m_excelWriter->Start(m_outputPath, rowsPerWorksheet, m_options.savedAs2007);
+}
+
+void ExcelFileDriver::runBatches(OutputKind kind) {
+    m_source.html = m_html;
+    m_source.pageLength = [this](std::int32_t page) {
+        return m_report.pageTable()[static_cast<std::size_t>(page - 1)].length;
+    };
+    m_source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
+    if (m_threads > 1) {
+        while (static_cast<std::int32_t>(m_slots.size()) < m_threads) {
+            m_slots.push_back(std::make_unique<BatchSlot>());
+        }
+        convertBatchesAtOnce(kind);
+    } else {
+        convertBatches(m_options.firstPage, kind);
+    }
+}
+
 std::int32_t ExcelFileDriver::run() {
     stamp();
     if (m_options.savedAs2007 != nullptr) {
@@ -937,29 +1041,34 @@ std::int32_t ExcelFileDriver::run() {
 
     step("FL_Init_Ole");
     const OutputKind kind = chooseOutputKind();
-
-    step("FL_Delimited_Start");
-    m_file = std::make_unique<ReplacingFile>(m_options.outputPath);
-    if (!m_file->create()) {
-        m_report.SetExceptionText(m_file->error(), "OtEFOp1");
-        raiseReported(-1);
-    }
-
-    m_source.html = m_html;
-    m_source.pageLength = [this](std::int32_t page) {
-        return m_report.pageTable()[static_cast<std::size_t>(page - 1)].length;
-    };
-    m_source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
-    if (m_threads > 1) {
-        while (static_cast<std::int32_t>(m_slots.size()) < m_threads) {
-            m_slots.push_back(std::make_unique<BatchSlot>());
+    m_outputPath = m_options.outputPath;
+    if (kind == OutputKind::Excel) {
+        startExcel();
+        try {
+            runBatches(kind);
+            step("FL_Excel2000_Loop_End");
+            if (m_options.mainWindowProgress) {
+                m_options.mainWindowProgress(0);
+            }
+            m_excelWriter->Finish(m_outputPath);
+        } catch (...) {
+            m_excelWriter->Abandon();
+            throw;
         }
-        convertBatchesAtOnce(kind);
     } else {
-        convertBatches(m_options.firstPage, kind);
+        step("FL_Delimited_Start");
+        m_file = std::make_unique<ReplacingFile>(m_outputPath);
+        if (!m_file->create()) {
+            m_report.SetExceptionText(m_file->error(), "OtEFOp1");
+            raiseReported(-1);
+        }
+        runBatches(kind);
+        step("FL_Convert_Proc1_End");
+        finish(kind);
     }
-    step("FL_Convert_Proc1_End");
-    finish(kind);
+    if (m_options.writtenPath != nullptr) {
+        *m_options.writtenPath = m_outputPath;
+    }
     for (const auto& slot : m_slots) {
         slot->engine.Free();
     }

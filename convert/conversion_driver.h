@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/write/excel_automation.h"
+#include "convert/write/xlsx_workbook.h"
 #include "core/report_core.h"
 
 namespace paginor {
@@ -90,7 +92,8 @@ struct ExcelOutputOptions {
     bool font = false;
     bool noNumberDetection = false;
     std::string outputPath;
-    std::int32_t decimalCommaMode = 0;  // 0 automatic, 1 on, 2 off
+    std::string* writtenPath = nullptr;  // receives the path written (a workbook may gain "x")
+    std::int32_t decimalCommaMode = 0;   // 0 automatic, 1 on, 2 off
     bool textFormatDetection = false;
     bool markPages = false;
     const std::atomic<std::int32_t>* cancel = nullptr;  // non-zero stops with error 19
@@ -108,6 +111,9 @@ struct ExcelOutputOptions {
     std::optional<std::string> password;
     bool sameLayoutBatches = false;
     TextDirection textDirection = TextDirection::NotStated;  // when the report states none
+    // Starts the workbook application, by default the built-in xlsx writer. Empty stands for a
+    // machine without one: Auto Select then writes SpreadsheetML and Native Excel fails.
+    ExcelLauncher excel = StartXlsxApplication;
     // Batches converted at once; 0 takes ConversionThreads' default. 1 converts one batch after
     // the other on the calling thread.
     std::int32_t threads = 0;

@@ -144,6 +144,12 @@ public:
     // becomes U+FFFD, so the conversion cannot fail.
     std::u16string ToUnicode(std::string_view text) const { return ToUnicode(text, m_codePage); }
     static std::u16string ToUnicode(std::string_view text, std::int32_t codePage);
+    // Pacing of the print queue. The pages that fill 256 KiB on average, 1..80 (0 before a load);
+    // with store set they become the pages per print chunk.
+    std::int32_t GetPagesPerTask(bool store);
+    // The wait, in tenths of a second, that the task whose text was counted last needs on a
+    // printer of this learned speed (0..120).
+    std::int32_t EstimatePrintWait(bool, std::int32_t speed) const;
 
     // Linked files of pages: image links become local copies; other links resolve to files.
     void LocalizeImageLinks();

@@ -64,6 +64,7 @@ bool ReplacingFile::commit() {
 }
 
 bool ReplacingFile::fail(int errorNumber) {
+    m_errorNumber = errorNumber;
     m_error = m_target + ": " + systemErrorText(errorNumber);
     return false;
 }

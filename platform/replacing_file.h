@@ -23,8 +23,12 @@ public:
     }
     // Flushes to the disk before the rename.
     bool commit();
+    // The unique name written until commit, for writers that open the file themselves.
+    const std::string& temporaryPath() const { return m_temporary; }
     // "<target>: <system text>" of the last failure.
     const std::string& error() const { return m_error; }
+    // errno of the last failure.
+    int errorNumber() const { return m_errorNumber; }
 
 private:
     bool fail(int errorNumber);
@@ -32,6 +36,7 @@ private:
     std::string m_target;
     std::string m_temporary;
     std::string m_error;
+    int m_errorNumber = 0;
     int m_fd = -1;
 };
 

@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <thread>
 
 #include "app/auto_update.h"
@@ -38,6 +40,14 @@ bool CFoliantApp::InitInstance(const std::vector<std::string>& arguments) {
     m_commands = new MenuCommands(*m_window, m_doc, m_ui, m_settings);
     m_commands->setReportAddress([this] { return m_reportAddress; });
     m_doc.report().setProgressSink([this](int percent) { postProgress(percent); });
+    m_window->queuePrinting().setReportAddress([this] { return m_reportAddress; });
+    const std::string dataFolder = appDataFolder();
+    if (!dataFolder.empty()) {
+        PageSetupStore& store = *m_doc.GetPageSetupStore();
+        store.Load(dataFolder + "/" + PageSetupStore::kFileName);
+        if (!store.loadProblem().empty())
+            m_ui.messageBox(store.loadProblem(), MessageButtons::Ok, MessageIcon::Exclamation);
+    }
     StartupContext context{m_settings, m_ui, *this, nowLocal(), supportAddress()};
     return RunStartup(JoinArguments(arguments), context);
 }
@@ -136,7 +146,26 @@ void CFoliantApp::openNonReportFile(const std::string& path, bool print) {
 }
 
 int CFoliantApp::runCommand(const std::string& command) {
+    // Printing directly follows the first page at once: the page must have loaded, as writing
+    // into the browser was done by the time the command ran on Windows.
+    if (command.rfind("print", 0) == 0) {
+        waitForPageLoad();
+    }
     return m_window->frame().RunCommand(command);
+}
+
+void CFoliantApp::waitForPageLoad() {
+    ReportBrowser* browser = m_window->browser();
+    if (!browser->loading()) {
+        return;
+    }
+    QEventLoop loop;
+    QObject::connect(browser, &ReportBrowser::documentComplete, &loop, &QEventLoop::quit);
+    QObject::connect(browser, &ReportBrowser::renderProcessGone, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kPageLoadWaitMs, &loop, &QEventLoop::quit);
+    if (browser->loading()) {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 }
 
 void CFoliantApp::fillPageList() {
@@ -152,16 +181,18 @@ std::int32_t CFoliantApp::pageCount() {
 }
 
 bool CFoliantApp::applyPrintDirectives() {
-    // CMainFrame::ApplyPrintDirectives comes with the print-task queue.
-    return false;
+    std::string printer;
+    std::string paper;
+    std::int32_t orientation = 0;
+    return m_window->frame().ApplyPrintDirectives(true, printer, paper, orientation);
 }
 
 void CFoliantApp::openPrintSetup() {
-    m_window->frame().PrintPages(1, pageCount(), 0, false);
+    m_window->frame().OpenPrintSetup(false);
 }
 
 std::string CFoliantApp::printerName() const {
-    return {};
+    return m_window->frame().printerName();
 }
 
 void CFoliantApp::setUpdating(bool updating) {

@@ -55,6 +55,9 @@ public:
     bool startProgram(const std::vector<std::string>& argv) override;
 
 private:
+    static constexpr int kPageLoadWaitMs = 60000;
+    // Runs the event loop until the browser's page has loaded (or the wait ran out).
+    void waitForPageLoad();
     // Progress from any thread: direct on the user-interface thread, else posted.
     void postProgress(int percent);
 

@@ -13,6 +13,7 @@
 #include "app/qt/mail_dialogs.h"
 #include "app/qt/to_excel_setup_window.h"
 #include "platform/process.h"
+#include "app/qt/my_page_setup.h"
 #include "res/resource_ids.h"
 
 // The images live in this static library's resources, which a program must pull in itself.
@@ -29,6 +30,13 @@ MainWindow::MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings
     m_browser = new ReportBrowser(this);
     m_view = std::make_unique<CFoliantView>(doc, *m_browser, ui, settings);
     m_frame = std::make_unique<CMainFrame>(doc, *m_view, *this, ui, settings);
+    m_printing = std::make_unique<ViewPrinting>(this, m_browser, *m_view);
+    m_queuePrinting =
+        std::make_unique<QueuePrinting>(this, *doc.GetPageSetupStore(), *m_view, ui, [this] {
+            MyPageSetup dialog(*m_view, m_settings, m_ui, this);
+            dialog.exec();
+        });
+    m_frame->SetPrintEnvironment(&m_queuePrinting->environment());
 
     m_statusBar = new CProgStatusBar(this);
     setStatusBar(m_statusBar);
@@ -119,9 +127,29 @@ void MainWindow::createActions() {
         dialog.exec();
     });
 
-    // Printing comes with its own command; until then its button stays visible but disabled.
+    auto* myPageSetup = new QAction(tr("My Page Setup ..."), this);
+    connect(myPageSetup, &QAction::triggered, this, [this] {
+        MyPageSetup dialog(*m_view, m_settings, m_ui, this);
+        dialog.exec();
+    });
+
+    // Print: enabled while a report is loaded.
     auto* print = new QAction(QIcon(res::kPrintImage), tr("Print"), this);
+    print->setData(res::kPrint);
     print->setEnabled(false);
+    connect(print, &QAction::triggered, this, [this] {
+        if (m_doc.report().state() == 1) {
+            m_frame->OnPrintCommand();
+        }
+    });
+    m_printAction = print;
+    auto* bufferToFile = new QAction(tr("Buffer To File While Printing"), this);
+    bufferToFile->setCheckable(true);
+    connect(bufferToFile, &QAction::triggered, this, [this, bufferToFile] {
+        m_frame->OnBufferToFile();
+        bufferToFile->setChecked(m_frame->bufferToFile());
+    });
+
     auto* output =
         new QAction(QIcon(res::kExportImage), tr("Output to Excel or Html File..."), this);
     m_outputAction = output;
@@ -154,6 +182,8 @@ void MainWindow::createActions() {
     viewMenu->addAction(navigation);
 
     QMenu* settingsMenu = menuBar()->addMenu(tr("&Settings"));
+    settingsMenu->addAction(myPageSetup);
+    settingsMenu->addAction(bufferToFile);
     settingsMenu->addAction(account);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
@@ -243,6 +273,7 @@ void MainWindow::selectPageField(PageField which) {
 
 void MainWindow::fillPageList(std::int32_t pageCount) {
     m_leftPane->dialog()->setPageCount(pageCount);
+    m_printAction->setEnabled(m_doc.report().state() == 1);
 }
 
 void MainWindow::selectPageListEntry(std::int32_t index) {

@@ -12,6 +12,8 @@
 #include "app/foliant_view.h"
 #include "app/main_frame.h"
 #include "app/qt/bars.h"
+#include "app/qt/print_queue_wiring.h"
+#include "app/qt/print_support.h"
 #include "app/qt/report_browser.h"
 
 namespace paginor {
@@ -29,6 +31,8 @@ public:
 
     CMainFrame& frame() { return *m_frame; }
     CFoliantView& view() { return *m_view; }
+    CWebBrowserPrint& printDriver() { return m_printing->driver(); }
+    QueuePrinting& queuePrinting() { return *m_queuePrinting; }
     ReportBrowser* browser() const { return m_browser; }
     NavigateBar* navigateBar() const { return m_navigateBar; }
     CLeftBarDlg* leftBar() const { return m_leftPane->dialog(); }
@@ -82,6 +86,9 @@ private:
     ReportBrowser* m_browser;
     std::unique_ptr<CFoliantView> m_view;
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<ViewPrinting> m_printing;
+    std::unique_ptr<QueuePrinting> m_queuePrinting;
+    QAction* m_printAction = nullptr;
     QToolBar* m_bigToolBar = nullptr;
     NavigateBar* m_navigateBar = nullptr;
     CProgStatusBar* m_statusBar = nullptr;

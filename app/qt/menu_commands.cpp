@@ -181,6 +181,7 @@ CommandContext MenuCommands::context() const {
     context.updating = m_window.frame().updating();
     context.printDialogOpen = m_doc.IsPrintDialogOpen();
     context.textSize = m_window.view().GetZoom();
+    context.bufferToFile = m_window.frame().bufferToFile();
     return context;
 }
 

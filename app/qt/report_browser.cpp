@@ -2,6 +2,8 @@
 
 #include <QBuffer>
 #include <QContextMenuEvent>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -61,6 +63,34 @@ ReportBrowser::ReportBrowser(QWidget* parent) : QWebEngineView(parent) {
     setContextMenuPolicy(Qt::NoContextMenu);
     connect(this, &QWebEngineView::loadStarted, this, [this] { m_loading = true; });
     connect(this, &QWebEngineView::loadFinished, this, &ReportBrowser::onLoadFinished);
+    connect(page(), &QWebEnginePage::pdfPrintingFinished, this,
+            [this](const QString& path, bool ok) {
+                auto it = m_pdfDone.find(path);
+                if (it == m_pdfDone.end())
+                    return;
+                auto done = std::move(it->second);
+                m_pdfDone.erase(it);
+                done(ok);
+            });
+    connect(page(), &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                if (status != QWebEnginePage::NormalTerminationStatus)
+                    emit renderProcessGone();
+            });
+}
+
+void ReportBrowser::renderPdf(const std::string& path, const PdfPageLayout& layout,
+                              std::function<void(bool ok)> done) {
+    // Qt takes the paper upright and turns it by the orientation.
+    const QSizeF upright(std::min(layout.width, layout.height),
+                         std::max(layout.width, layout.height));
+    const QPageLayout pageLayout(QPageSize(upright, QPageSize::Millimeter),
+                                 layout.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
+                                 QMarginsF(layout.left, layout.top, layout.right, layout.bottom),
+                                 QPageLayout::Millimeter);
+    const QString file = QString::fromStdString(path);
+    m_pdfDone[file] = std::move(done);
+    page()->printToPdf(file, pageLayout);
 }
 
 void ReportBrowser::loadHtml(std::string html, int codePage) {

@@ -4,9 +4,12 @@
 #include <QPointF>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
+#include <functional>
+#include <map>
 #include <optional>
 
 #include "app/browser_control.h"
+#include "app/print/print_services.h"
 
 namespace paginor {
 
@@ -27,7 +30,7 @@ private:
 };
 
 // The report view's web engine.
-class ReportBrowser : public QWebEngineView, public BrowserControl {
+class ReportBrowser : public QWebEngineView, public BrowserControl, public PdfRenderer {
     Q_OBJECT
 public:
     // Must run before the QApplication is built.
@@ -43,11 +46,16 @@ public:
     int zoomStep() const override;
     void setZoomStep(int step) override;
 
-    bool loading() const { return m_loading; }
+    bool loading() const override { return m_loading; }
+
+    void renderPdf(const std::string& path, const PdfPageLayout& layout,
+                   std::function<void(bool ok)> done) override;
 
 signals:
     // The document has finished loading, with its scroll position and direction applied.
     void documentComplete(const QUrl& url, bool ok);
+    // The page's renderer ended before its time.
+    void renderProcessGone();
 
 private:
     void onLoadFinished(bool ok);
@@ -57,6 +65,7 @@ private:
     bool m_loading = false;
     std::optional<QPointF> m_pendingScroll;
     std::optional<bool> m_pendingDirection;
+    std::map<QString, std::function<void(bool)>> m_pdfDone;
 };
 
 }  // namespace paginor

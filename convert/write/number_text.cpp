@@ -10,7 +10,6 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-constexpr std::int32_t kErrTooManyDecimals = 26;
 constexpr std::size_t kMaxDecimals = 128;
 
 }  // namespace

@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"CheckRange", "check 1 5", 1, "", "1-1", 1, 5},
         CommandCase{"PrevpageWrapsToTheLast", "prevpage", 1, "", "5-5", 5, 5},
         CommandCase{"PrintKeywordEndsAtTheFirstNonLetter", "print12 14", 0,
-                    "Printing is not available in this version of Paginor yet.", "1-1", 12, 14},
+                    "The print function doesn't work well now!", "1-1", 12, 14},
         CommandCase{"PrintWithoutNumber", "print", 0, "please input pagecode", "1-1", 1, 1},
         CommandCase{"OpenWithoutPath", "open", 0, "", "1-1", 1, 1},
         CommandCase{"OpenWithoutClosingQuote", "open \"/tmp/x y.htm", 0,

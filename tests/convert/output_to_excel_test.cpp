@@ -104,6 +104,8 @@ protected:
 
     ExcelOutputOptions options(ExportFileFormat format, std::int32_t first, std::int32_t last) {
         ExcelOutputOptions o;
+        // No workbook application, as on a machine without one.
+        o.excel = nullptr;
         o.fileFormat = format;
         o.firstPage = first;
         o.lastPage = last;

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace paginor {
+
+class CWebBrowserPrint;
+
+// The page layout a document is rendered to a PDF with: paper size in millimetres as the
+// paper stands (landscape already swapped) and the margins in millimetres.
+struct PdfPageLayout {
+    double width = 210;
+    double height = 297;
+    bool landscape = false;
+    double left = 0;
+    double right = 0;
+    double top = 0;
+    double bottom = 0;
+};
+
+// Renders the document the browser has loaded into a PDF file. done runs once, on the
+// user-interface thread.
+class PdfRenderer {
+public:
+    virtual ~PdfRenderer() = default;
+    virtual void renderPdf(const std::string& path, const PdfPageLayout& layout,
+                           std::function<void(bool ok)> done) = 0;
+};
+
+// Runs work away from the user-interface thread, then done on it.
+class BackgroundRunner {
+public:
+    virtual ~BackgroundRunner() = default;
+    virtual void run(std::function<void()> work, std::function<void()> done) = 0;
+};
+
+// The print-task dialog as the view reports to it.
+class PrintTaskReceiver {
+public:
+    virtual bool OnTaskDone(const std::string& command, bool printed, int pageCount) = 0;
+
+protected:
+    ~PrintTaskReceiver() = default;
+};
+
+// What the view's printing asks of the window around it.
+class PrintUi {
+public:
+    virtual ~PrintUi() = default;
+    virtual std::string printWindowTitle() const = 0;
+    virtual void setPrintWindowTitle(const std::string& title) = 0;
+    // One timer: starting it again replaces the running one.
+    virtual void startPrintTimer(int milliseconds, std::function<void()> expired) = 0;
+    virtual void stopPrintTimer() = 0;
+    // Lets the user choose paper and orientation for the driver's current printer; true when
+    // the dialog was shown.
+    virtual bool showPageSetupDialog(CWebBrowserPrint& driver) = 0;
+};
+
+}  // namespace paginor

@@ -1,0 +1,234 @@
+#include "app/print/web_browser_print.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <memory>
+
+#include "platform/folders.h"
+#include "platform/sys_error.h"
+
+namespace paginor {
+
+namespace {
+
+std::string formatNow(const char* format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[128];
+    return std::strftime(text, sizeof text, format, &local) ? text : "";
+}
+
+bool sameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CWebBrowserPrint::CWebBrowserPrint(PrinterSystem& printers, BackgroundRunner& runner)
+    : m_printers(printers), m_runner(runner) {}
+
+bool CWebBrowserPrint::ensureCurrent(std::string& error) {
+    if (m_haveCurrent)
+        return true;
+    std::string name;
+    if (!m_printers.defaultDestination(name, error))
+        return false;
+    if (name.empty()) {
+        std::vector<std::string> names;
+        if (!m_printers.destinations(names, error))
+            return false;
+        if (names.empty()) {
+            error = "No printer is set up";
+            return false;
+        }
+        name = names.front();
+    }
+    std::vector<PrinterMedia> media;
+    std::string defaultMedia;
+    if (!m_printers.media(name, media, defaultMedia, error))
+        return false;
+    m_printer = name;
+    const int index = FindMedia(media, defaultMedia);
+    m_paper = index >= 0 ? MediaShortName(media[static_cast<std::size_t>(index)]) : std::string();
+    m_orientation = 0;
+    m_haveCurrent = true;
+    return true;
+}
+
+bool CWebBrowserPrint::GetPageSetup(std::string& printer, std::string& paper, int& orientation,
+                                    std::string& orientationText, std::string& printerList) {
+    printer.clear();
+    paper.clear();
+    orientation = 2;
+    orientationText.clear();
+    std::string error;
+    if (!ensureCurrent(error))
+        return false;
+    if (printerList.empty()) {
+        std::vector<std::string> names;
+        if (!m_printers.destinations(names, error))
+            return false;
+        for (const std::string& name : names)
+            printerList += (printerList.empty() ? "" : "\t") + name;
+    }
+    printer = m_printer;
+    paper = m_paper;
+    orientation = m_orientation;
+    orientationText = m_orientation == 1 ? "Landscape" : "Portrait";
+    return true;
+}
+
+bool CWebBrowserPrint::PrintSetup(const std::string& paper, const std::string& printer,
+                                  std::string& printerOut, std::string& paperOut, int& orientation,
+                                  bool& printerSet, bool& paperSet, bool& printDialogNeeded,
+                                  std::string& printerList) {
+    printerSet = true;
+    paperSet = true;
+    printDialogNeeded = false;
+    std::string error;
+    if (!ensureCurrent(error)) {
+        printerSet = paperSet = false;
+        return false;
+    }
+    printerOut = m_printer;
+    paperOut = m_paper;
+    std::vector<std::string> names;
+    if (!m_printers.destinations(names, error)) {
+        printerSet = paperSet = false;
+        return false;
+    }
+    if (printerList.empty()) {
+        for (const std::string& name : names)
+            printerList += (printerList.empty() ? "" : "\t") + name;
+    }
+    std::string target = m_printer;
+    if (!printer.empty()) {
+        printerSet = false;
+        for (const std::string& name : names) {
+            if (sameIgnoringCase(name, printer)) {
+                target = name;
+                printerSet = true;
+            }
+        }
+    }
+    std::vector<PrinterMedia> media;
+    std::string defaultMedia;
+    if (!m_printers.media(target, media, defaultMedia, error)) {
+        printerSet = paperSet = false;
+        return false;
+    }
+    m_printer = target;
+    if (!paper.empty()) {
+        const int index = FindMedia(media, paper);
+        paperSet = index >= 0;
+        if (paperSet)
+            m_paper = MediaShortName(media[static_cast<std::size_t>(index)]);
+    }
+    if (orientation == 0 || orientation == 1)
+        m_orientation = orientation;
+    orientation = m_orientation;
+    return true;
+}
+
+bool CWebBrowserPrint::CurrentMedia(std::vector<PrinterMedia>& media, std::string& error) {
+    media.clear();
+    std::string defaultMedia;
+    return ensureCurrent(error) && m_printers.media(m_printer, media, defaultMedia, error);
+}
+
+bool CWebBrowserPrint::chosenMedia(PrinterMedia& chosen, std::string& error) {
+    std::vector<PrinterMedia> media;
+    std::string defaultMedia;
+    if (!ensureCurrent(error) || !m_printers.media(m_printer, media, defaultMedia, error))
+        return false;
+    int index = FindMedia(media, m_paper);
+    if (index < 0)
+        index = FindMedia(media, defaultMedia);
+    if (index < 0 && !media.empty())
+        index = 0;
+    if (index < 0) {
+        // A printer that names no papers still prints: on A4 without hardware margins.
+        chosen = PrinterMedia{"iso_a4_210x297mm", "A4", "A4", 21000, 29700, 0, 0, 0, 0};
+        return true;
+    }
+    chosen = media[static_cast<std::size_t>(index)];
+    return true;
+}
+
+void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone done) {
+    std::string error;
+    if (m_printing) {
+        done(false, "Another print is still running");
+        return;
+    }
+    if (!m_renderer) {
+        done(false, "There is no document to print");
+        return;
+    }
+    PrinterMedia media;
+    if (!chosenMedia(media, error)) {
+        done(false, error);
+        return;
+    }
+    std::string path = privateTempFolder();
+    if (path.empty()) {
+        done(false, "No private temporary folder");
+        return;
+    }
+    path += "/print-XXXXXX.pdf";
+    const int fd = mkstemps(path.data(), 4);
+    if (fd < 0) {
+        done(false, path + ": " + systemErrorText(errno));
+        return;
+    }
+    ::close(fd);
+    const PdfPageLayout layout = MakePageLayout(media, m_orientation == 1, m_texts.margins);
+    HeaderFooterFields fields;
+    fields.title = title;
+    fields.address = title;
+    fields.shortDate = formatNow("%x");
+    fields.longDate = formatNow("%A, %B %d, %Y");
+    fields.time = formatNow("%X");
+    fields.time24 = formatNow("%H:%M");
+    const std::string printer = m_printer;
+    const PrinterOptions options = {{"media", media.pwgName}};
+    const PageSetupTexts texts = m_texts;
+    m_printing = true;
+    m_renderer->renderPdf(path, layout, [=, this](bool rendered) {
+        if (!rendered) {
+            ::unlink(path.c_str());
+            m_printing = false;
+            done(false, "The page could not be rendered for printing");
+            return;
+        }
+        auto result = std::make_shared<std::pair<bool, std::string>>(false, std::string());
+        m_runner.run(
+            [=, this] {
+                std::string failure;
+                int jobId = 0;
+                const bool stamped =
+                    (texts.header.empty() && texts.footer.empty()) ||
+                    StampHeaderFooter(path, texts.header, texts.footer, fields, layout, failure);
+                result->first =
+                    stamped && m_printers.submitPdf(printer, title, path, options, jobId, failure);
+                result->second = failure;
+                ::unlink(path.c_str());
+            },
+            [=, this] {
+                m_printing = false;
+                done(result->first, result->second);
+            });
+    });
+}
+
+}  // namespace paginor

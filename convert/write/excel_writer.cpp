@@ -1,0 +1,723 @@
+#include "convert/write/excel_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "convert/conversion_driver.h"
+#include "convert/write/character_references.h"
+#include "convert/write/number_text.h"
+#include "core/report_core.h"
+#include "core/text_format.h"
+#include "platform/code_page_convert.h"
+
+namespace paginor {
+namespace {
+
+constexpr std::size_t kMaxScannedText = 899;
+constexpr std::size_t kWrapAbove = 55;
+constexpr std::size_t kMaxWrappedRows = 128;
+constexpr std::int32_t kMaxPageBreaks = 1020;
+constexpr std::int32_t kPageBreakRangeLimit = 1024;
+constexpr std::int32_t kPageLabelColour = 0xC8C8C8;
+constexpr std::int32_t kShiftUp = -4162;
+constexpr double kMaxColumnWidth = 25;
+constexpr std::size_t kMaxCellCharacters = 32767;
+constexpr const char* kLaunchIdentity = "[The launching user]";
+
+bool isTrimmed(char c) {
+    return c == ' ' || c == '\r' || c == '\n' || c == '\t';
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && isTrimmed(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isTrimmed(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// ',' and '.' exchanged after an optional leading '-'.
+void swapSeparators(std::string& text) {
+    for (std::size_t i = text.starts_with('-') ? 1 : 0; i < text.size(); ++i) {
+        if (text[i] == ',') {
+            text[i] = '.';
+        } else if (text[i] == '.') {
+            text[i] = ',';
+        }
+    }
+}
+
+std::string cellRef(std::int32_t row, std::int32_t column) {
+    return MakeCellReference(static_cast<std::uint16_t>(column), static_cast<std::uint32_t>(row));
+}
+
+bool hasScheme(std::string_view address) {
+    const auto colon = address.find(':');
+    if (colon == std::string_view::npos || colon < 2) {
+        // One letter before ':' is a drive, not a scheme.
+        return false;
+    }
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = address[i];
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsExcelAppIdRegistered(const ExcelLauncher& launcher) {
+    return static_cast<bool>(launcher);
+}
+
+CExcelWriter::CExcelWriter(CReportCore& report, ExcelApplication& application,
+                           ExcelWriterOptions options)
+    : m_report(report), m_application(application), m_options(std::move(options)) {
+    m_columnOffset = m_options.markPages ? 1 : 0;
+}
+
+void CExcelWriter::fail(const std::string& text) {
+    Abandon();
+    const std::int32_t code = m_report.SetErrorText(text);
+    throw ConversionError(code, m_report.GetErrorText());
+}
+
+void CExcelWriter::failStep(const char* tag, const std::string& message) {
+    Abandon();
+    m_report.SetExceptionText(message, tag);
+    throw ConversionError(-1, m_report.GetErrorText());
+}
+
+void CExcelWriter::Abandon() {
+    if (m_workbook != nullptr) {
+        try {
+            m_workbook->Close();
+        } catch (const AutomationError&) {
+            // Closing is best effort: the failure being reported matters more.
+        }
+        m_workbook = nullptr;
+        m_sheet = nullptr;
+    }
+    if (m_open) {
+        m_open = false;
+        try {
+            m_application.Quit();
+        } catch (const AutomationError&) {
+        }
+    }
+}
+
+void CExcelWriter::Start(std::string& outputPath, std::int32_t& rowsPerWorksheet,
+                         bool* savedAs2007) {
+    m_open = true;
+    m_formats.Reset();
+    try {
+        step("FL_Excel2000_Start#4");
+        const std::string version = m_application.Version();
+        const int major = std::atoi(version.c_str());
+        // No stored default format says otherwise: from 12 on, the 2007 format.
+        const bool xlsx = major >= 12;
+        if (savedAs2007 != nullptr) {
+            *savedAs2007 = xlsx;
+        }
+        if (xlsx && outputPath.size() >= 4 &&
+            std::equal(outputPath.end() - 4, outputPath.end(), ".xls", [](char a, char b) {
+                return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+            })) {
+            outputPath += 'x';
+        }
+        m_rowLimit = xlsx ? kRowLimit2007 : kRowLimit97;
+        if (rowsPerWorksheet <= 0 || rowsPerWorksheet > m_rowLimit) {
+            rowsPerWorksheet = m_rowLimit;
+        }
+    } catch (const AutomationError&) {
+        // The version step is skipped as a whole; the smaller limit holds.
+    }
+    m_rowsPerWorksheet = rowsPerWorksheet > 0 ? std::min(rowsPerWorksheet, m_rowLimit) : m_rowLimit;
+    try {
+        step("FL_Excel2000_Loop_Start_AddWorkBook");
+        m_workbook = &m_application.WorkbooksAdd();
+        m_sheetIndex = 1;
+        m_sheet = &m_workbook->WorksheetsItem(1);
+    } catch (const AutomationError& error) {
+        failStep("OTEFXL2", error.what());
+    }
+    m_rowsUsed = 0;
+    try {
+        m_sheet->Range("A2:B2,D2:E2");
+    } catch (const AutomationError&) {
+        m_formats.setListSeparator(';');
+        try {
+            m_sheet->Range("A2:B2;D2:E2");
+        } catch (const AutomationError&) {
+            m_formats.setRangeListLimit(1);
+        }
+    }
+}
+
+void CExcelWriter::checkCancel() {
+    if (m_options.cancel != nullptr && m_options.cancel->load() != 0) {
+        Abandon();
+        m_report.SetErrorCode(kErrCancelled);
+        throw ConversionError(kErrCancelled, m_report.GetErrorText());
+    }
+}
+
+namespace {
+
+std::string utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string CExcelWriter::toUnicode(std::string_view text) const {
+    const std::int32_t codePage = m_report.codePage();
+    // Plain ASCII reads the same in every code page but the escape-based ones.
+    const bool escapes = (codePage >= 50220 && codePage <= 50229) || codePage == 65000;
+    const bool references = text.find("&#") != std::string_view::npos;
+    if (!escapes && !references && text.size() <= kMaxCellCharacters &&
+        std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return std::string(text);
+    }
+    // Characters the code page lacks arrive as references and go in as themselves.
+    std::string out = references ? utf16ToUtf8(CellTextToUnicode(text, codePage))
+                                 : codePageToUtf8(text, codePage);
+    // A cell holds at most 32,767 characters: cut at a character boundary.
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if ((static_cast<unsigned char>(out[i]) & 0xC0) != 0x80 &&
+            ++characters > kMaxCellCharacters) {
+            out.resize(i);
+            break;
+        }
+    }
+    return out;
+}
+
+void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
+                              std::int32_t pageCount, std::int32_t columnCount,
+                              tagOutputPageInfo* pages, const tagOutputBatchInfo& batch,
+                              std::int32_t recordCount) {
+    if (pages == nullptr || pageCount <= 0) {
+        return;
+    }
+    m_highestColumns = std::max(m_highestColumns, columnCount);
+    m_rangeFound = batch.rangeFound != 0;
+    // Each page's records, found in one pass.
+    std::vector<std::vector<const tagOutputCellInfo*>> byPage(static_cast<std::size_t>(pageCount));
+    const tagOutputCellInfo* records = pages[0].records;
+    for (std::int32_t i = 0; records != nullptr && i < recordCount; ++i) {
+        const std::int32_t p = records[i].page;
+        if (p >= 0 && p < pageCount) {
+            byPage[static_cast<std::size_t>(p)].push_back(&records[i]);
+        }
+    }
+    const std::int32_t s = skipFirstPage ? 1 : 0;
+    const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
+    if (m_dateOrder == 0 && m_options.textFormatDetection) {
+        for (std::int32_t p = s; p < e && m_dateOrder == 0; ++p) {
+            for (const tagOutputCellInfo* record : byPage[static_cast<std::size_t>(p)]) {
+                if (record->kind != kKindText || record->text == nullptr) {
+                    continue;
+                }
+                const std::string_view text =
+                    trim({record->text, static_cast<std::size_t>(std::max(record->textLength, 0))});
+                if (!IsDateText(text.data(), text.size())) {
+                    continue;
+                }
+                const int first = (text[0] - '0') * 10 + (text[1] - '0');
+                const int second = (text[3] - '0') * 10 + (text[4] - '0');
+                if (second > 12) {
+                    m_dateOrder = 2;
+                } else if (first > 12) {
+                    m_dateOrder = 1;
+                }
+                if (m_dateOrder != 0) {
+                    break;
+                }
+            }
+        }
+    }
+    for (std::int32_t p = 0; p < pageCount; ++p) {
+        pages[p].writerMark &= ~0xFFu;
+    }
+    for (std::int32_t p = s; p < e; ++p) {
+        writePage(pages, p, e - 1, firstPageNumber + p - s, batch,
+                  byPage[static_cast<std::size_t>(p)]);
+    }
+}
+
+void CExcelWriter::newWorksheet(const tagOutputBatchInfo& batch) {
+    finishWorksheet(batch, false);
+    if (m_sheetIndex >= m_workbook->WorksheetsCount()) {
+        m_workbook->WorksheetsAddAfterLast();
+    }
+    ++m_sheetIndex;
+    m_sheet = &m_workbook->WorksheetsItem(m_sheetIndex);
+    m_rowsUsed = 0;
+}
+
+void CExcelWriter::finishWorksheet(const tagOutputBatchInfo& batch, bool capWidths) {
+    m_formats.FlushPendingFormats(*m_sheet);
+    DeleteRecordedRows();
+    if (batch.rangeFound != 0 || m_rangeFound) {
+        for (std::int32_t c = 1 + m_columnOffset; c <= m_highestColumns + m_columnOffset; ++c) {
+            auto range = m_sheet->Range(cellRef(1, c));
+            range->EntireColumnAutoFit();
+            if (capWidths && range->ColumnWidth() > kMaxColumnWidth) {
+                range->SetColumnWidth(kMaxColumnWidth);
+            }
+        }
+    }
+    if (m_options.password) {
+        m_sheet->Protect(*m_options.password);
+    }
+    if (m_options.rightToLeft) {
+        // Every sheet, not only the last one, reads from the right.
+        m_sheet->SetDisplayRightToLeft(true);
+    }
+}
+
+void CExcelWriter::DeleteRecordedRows() {
+    std::int32_t deleted = 0;
+    for (const RowRemoval& removal : m_removals) {
+        const std::int32_t first = removal.first - deleted;
+        m_sheet->Range(cellRef(first, 1), cellRef(first + removal.count - 1, 1))
+            ->EntireRowDelete(kShiftUp);
+        deleted += removal.count;
+    }
+    m_removals.clear();
+}
+
+void CExcelWriter::applyMostUsedFont(const tagOutputPageInfo* pages, std::int32_t p,
+                                     std::int32_t lastWritten, const tagOutputBatchInfo& batch) {
+    const bool name = m_options.font && batch.fontName != nullptr && batch.fontName[0] != '\0';
+    if ((pages[p].writerMark & 0xFF) != 0 || (!name && batch.fontSize == 0)) {
+        return;
+    }
+    std::int64_t rows = 0;
+    for (std::int32_t q = p; q <= lastWritten; ++q) {
+        if (q > p && m_rowsUsed + rows + pages[q].rowCount > m_rowsPerWorksheet) {
+            break;
+        }
+        rows += pages[q].rowCount;
+        const_cast<tagOutputPageInfo&>(pages[q]).writerMark |= 1;
+    }
+    if (rows <= 0 || m_highestColumns <= 0) {
+        return;
+    }
+    try {
+        auto range = m_sheet->Range(cellRef(m_rowsUsed + 1, 1 + m_columnOffset),
+                                    cellRef(static_cast<std::int32_t>(m_rowsUsed + rows),
+                                            m_columnOffset + std::max(m_highestColumns, 1)));
+        if (name) {
+            range->SetFontName(toUnicode(batch.fontName));
+        }
+        if (batch.fontSize != 0) {
+            range->SetFontSize(static_cast<std::int16_t>(batch.fontSize));
+        }
+    } catch (const AutomationError& error) {
+        failStep("OTEFXL1", error.what());
+    }
+}
+
+void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
+                             std::int32_t lastWritten, std::int32_t pageNumber,
+                             const tagOutputBatchInfo& batch,
+                             const std::vector<const tagOutputCellInfo*>& records) {
+    const auto rows = static_cast<std::int32_t>(
+        std::min<std::uint32_t>(pages[p].rowCount, static_cast<std::uint32_t>(INT32_MAX / 2)));
+    const std::int32_t columns = m_highestColumns;
+    try {
+        if (m_rowsUsed + rows > m_rowsPerWorksheet && m_rowsUsed > 0) {
+            step("FL_Convert_Proc2_AddNewPage_Start");
+            newWorksheet(batch);
+        }
+        if (m_rowsUsed + rows > m_rowLimit) {
+            fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(rows) +
+                 " rows, more than the " + std::to_string(m_rowLimit) + " rows a worksheet holds.");
+        }
+        if (m_columnOffset + columns > kColumnLimit) {
+            fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(columns) +
+                 " columns, more than the " + std::to_string(kColumnLimit - m_columnOffset) +
+                 " columns a worksheet holds.");
+        }
+        step("FL_Convert_Proc2_SetPopFont_Start");
+        applyMostUsedFont(pages, p, lastWritten, batch);
+
+        // First pass: which texts must stay text, sent in one block.
+        const bool commaLanguage = m_options.decimalCommaMode == 1 ||
+                                   (m_options.decimalCommaMode == 0 && m_options.spanishOrItalian);
+        m_flags.assign(records.size(), 0);
+        std::vector<std::string> values(records.size());
+        m_array.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), {});
+        bool anyInArray = false;
+        m_wrappedRows.clear();
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            checkCancel();
+            const tagOutputCellInfo& record = *records[i];
+            if (record.text == nullptr) {
+                continue;
+            }
+            const std::string_view text =
+                trim({record.text, static_cast<std::size_t>(std::max(record.textLength, 0))});
+            std::string& value = values[i];
+            value.assign(text);
+            bool asText = false;
+            if (record.kind == kKindText && !text.empty() && text.size() <= kMaxScannedText) {
+                bool isNumber = false;
+                bool isPlainInteger = false;
+                std::size_t length = text.size();
+                const std::int32_t code =
+                    ScanCellText(text.data(), isNumber, isPlainInteger, length);
+                value.resize(length);
+                if (isPlainInteger && value.size() >= 2) {
+                    asText = value[0] == '0' || m_options.noNumberDetection || value.size() > 15;
+                } else if (isNumber) {
+                    if (m_options.noNumberDetection) {
+                        asText = true;
+                    } else if (commaLanguage) {
+                        if (code == 1) {
+                            m_decimalComma = true;
+                            swapSeparators(value);
+                        } else if (code == 0) {
+                            if (m_decimalComma || m_options.decimalCommaMode == 1) {
+                                swapSeparators(value);
+                            } else if (!isPlainInteger) {
+                                m_flags[i] |= kDeferred;
+                            }
+                        }
+                    }
+                } else {
+                    asText = value.starts_with('=') || !m_options.textFormatDetection;
+                }
+            }
+            if (asText) {
+                m_flags[i] |= kAsText;
+                if (record.row >= 0 && record.row < rows && record.column >= 0 &&
+                    record.column < columns) {
+                    m_array[static_cast<std::size_t>(record.row) * columns + record.column] =
+                        toUnicode(value);
+                    m_flags[i] |= kThroughArray;
+                    anyInArray = true;
+                }
+            }
+            if (text.size() > kWrapAbove) {
+                const std::int32_t row = m_rowsUsed + record.row + 1;
+                m_sheet->Range(cellRef(row, m_columnOffset + record.column + 1))->SetWrapText(true);
+                if (m_wrappedRows.size() < kMaxWrappedRows &&
+                    std::find(m_wrappedRows.begin(), m_wrappedRows.end(), row) ==
+                        m_wrappedRows.end()) {
+                    m_wrappedRows.push_back(row);
+                }
+            }
+        }
+        step("FL_Convert_Proc2_AddToArray_Now");
+        if (anyInArray && rows > 0 && columns > 0) {
+            m_sheet
+                ->Range(cellRef(m_rowsUsed + 1, 1 + m_columnOffset),
+                        cellRef(m_rowsUsed + rows, m_columnOffset + columns))
+                ->SetValueArray(m_array, rows, columns);
+        }
+
+        // Second pass: values left to the application's entry, links, pictures and formats.
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const tagOutputCellInfo& record = *records[i];
+            if (i % 10000 == 9999 && m_options.activityStamp != nullptr) {
+                *m_options.activityStamp = std::time(nullptr);
+            }
+            const std::int32_t row = m_rowsUsed + record.row + 1;
+            const std::int32_t column = m_columnOffset + record.column + 1;
+            const std::string cell = cellRef(row, column);
+            const bool hasText = record.text != nullptr && record.textLength > 0;
+            if (hasText) {
+                if (record.kind == kKindImage) {
+                    if (m_options.images) {
+                        addPicture(record, values[i], cell);
+                    }
+                } else if ((record.kind == kKindText || record.kind == kKindLink) &&
+                           (m_flags[i] & (kDeferred | kThroughArray)) == 0) {
+                    std::string& value = values[i];
+                    const bool dayFirst =
+                        m_dateOrder == 1 || (m_dateOrder == 0 && m_options.spanishOrItalian);
+                    if (dayFirst && (m_flags[i] & kAsText) == 0 &&
+                        IsDateText(value.data(), value.size())) {
+                        std::swap(value[0], value[3]);
+                        std::swap(value[1], value[4]);
+                    }
+                    if (m_numberFormats && (m_flags[i] & kAsText) == 0) {
+                        setNumberFormat(value, cell);
+                    }
+                    writeValue(value, row, column);
+                    if (record.kind == kKindLink) {
+                        addLink(record, value, cell);
+                    }
+                }
+            }
+            const bool single = record.rowSpan <= 1 && record.columnSpan <= 1;
+            const bool fontName =
+                hasText && m_options.font && record.fontName != nullptr &&
+                record.fontName[0] != '\0' &&
+                (batch.fontName == nullptr || std::strcmp(record.fontName, batch.fontName) != 0);
+            const bool bold = hasText && m_options.font && record.bold != 0;
+            const bool fontColour = hasText && m_options.colour && record.fontColour != 0;
+            const bool fontSize =
+                hasText && record.fontSize != 0 && record.fontSize != batch.fontSize;
+            const bool background = record.backgroundColour != kNoBackground;
+            std::string target = cell;
+            bool merged = false;
+            if (!single) {
+                // The span stays inside the page's grid.
+                const std::int32_t lastRow =
+                    std::min(record.row + std::max(record.rowSpan, 1), rows) - 1;
+                const std::int32_t lastColumn =
+                    std::min(record.column + std::max(record.columnSpan, 1), columns) - 1;
+                target = cell + ":" +
+                         cellRef(m_rowsUsed + std::max(lastRow, record.row) + 1,
+                                 m_columnOffset + std::max(lastColumn, record.column) + 1);
+                auto range = m_sheet->Range(target);
+                if (m_options.mergeSpannedCells) {
+                    range->Merge();
+                    merged = true;
+                }
+                if (record.alignment != 0) {
+                    range->SetHorizontalAlignment(static_cast<std::int16_t>(record.alignment + 1));
+                }
+            }
+            if (fontName) {
+                m_formats.AddFontNameRange(target, toUnicode(record.fontName), *m_sheet);
+            }
+            if (bold) {
+                m_formats.AddBoldRange(target, *m_sheet);
+            }
+            if (fontColour) {
+                m_formats.AddFontColorRange(target, static_cast<std::int32_t>(record.fontColour),
+                                            *m_sheet);
+            }
+            if (fontSize) {
+                m_formats.AddFontSizeRange(target, static_cast<std::int16_t>(record.fontSize),
+                                           *m_sheet);
+            }
+            if (background) {
+                try {
+                    m_formats.AddInteriorColorRange(
+                        target, static_cast<std::int32_t>(record.backgroundColour), *m_sheet);
+                } catch (const AutomationError& error) {
+                    failStep("OTEFXL6", error.what());
+                }
+            }
+            if (m_options.html && !merged) {
+                m_formats.AddAlignmentRange(cell, record.alignment, *m_sheet);
+            }
+            if (record.framed != 0) {
+                auto range = m_sheet->Range(target);
+                range->SetBordersLineStyle(1);
+                range->SetBordersWeight(2);
+            }
+        }
+
+        step("SetValue_End*2");
+        // Numbers whose decimal mark the rest of the page decided.
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if ((m_flags[i] & kDeferred) == 0) {
+                continue;
+            }
+            const tagOutputCellInfo& record = *records[i];
+            if (m_decimalComma) {
+                swapSeparators(values[i]);
+            }
+            writeValue(values[i], m_rowsUsed + record.row + 1, m_columnOffset + record.column + 1);
+        }
+        step("SetValue_End*3");
+        for (const std::int32_t row : m_wrappedRows) {
+            m_sheet->Range(cellRef(row, 1))->EntireRowAutoFit();
+        }
+        const std::int32_t top = m_options.rowsDeletedAtTop;
+        const std::int32_t bottom = m_options.rowsDeletedAtBottom;
+        if ((top > 0 || bottom > 0) && std::max(top, 0) + std::max(bottom, 0) < rows) {
+            if (top > 0 && m_firstPageWritten) {
+                m_removals.push_back({m_rowsUsed + 1, top});
+            }
+            if (bottom > 0) {
+                m_removals.push_back({m_rowsUsed + rows - bottom + 1, bottom});
+            }
+        }
+        if (m_options.markPages) {
+            const std::int32_t labelRow = m_rowsUsed + std::max(top, 0) + 1;
+            const std::string label = cellRef(labelRow, 1);
+            auto range = m_sheet->Range(label);
+            range->SetValue("Page " + std::to_string(pageNumber));
+            range->SetInteriorColor(kPageLabelColour);
+            if (m_options.lastPage - m_options.firstPage < kPageBreakRangeLimit && labelRow > 1 &&
+                m_pageBreaks < kMaxPageBreaks) {
+                m_sheet->HPageBreaksAdd(label);
+                ++m_pageBreaks;
+            }
+        }
+    } catch (const AutomationError& error) {
+        failStep("OTEFXL2", error.what());
+    }
+    m_firstPageWritten = true;
+    m_rowsUsed += rows;
+    if (m_options.pageWritten) {
+        m_options.pageWritten(pageNumber);
+    }
+}
+
+void CExcelWriter::setNumberFormat(std::string_view text, const std::string& cell) {
+    const bool dollar = text.starts_with('$');
+    std::string format;
+    try {
+        if (!GetNumberFormat(dollar ? text.substr(1) : text, format) || format.empty()) {
+            return;
+        }
+    } catch (const ConversionError& error) {
+        Abandon();
+        const std::int32_t code = m_report.SetErrorCode(error.code());
+        throw ConversionError(code, m_report.GetErrorText());
+    }
+    if (dollar) {
+        format.insert(0, "$");
+    }
+    ++m_numberFormatCount;
+    std::unique_ptr<ExcelRange> range;
+    try {
+        range = m_sheet->Range(cell);
+    } catch (const AutomationError& error) {
+        // A refused range ends the export as a failure, not as a silent success.
+        failStep("OTEGRGE1", error.what());
+    }
+    try {
+        // Invariant codes: the format reads the same whatever the user's marks are.
+        range->SetNumberFormat(format);
+    } catch (const AutomationError& error) {
+        m_numberFormats = false;
+        Abandon();
+        m_report.SetExceptionText(error.what(), "OTEFSNF");
+        m_report.SetErrorText(m_report.GetErrorText() + " More info: Order:" +
+                              std::to_string(m_numberFormatCount) + " Format: [" + format + "]");
+        throw ConversionError(-1, m_report.GetErrorText());
+    }
+}
+
+void CExcelWriter::writeValue(std::string_view text, std::int32_t row, std::int32_t column) {
+    m_sheet->CellsItem(row, column, toUnicode(text));
+}
+
+std::string CExcelWriter::resolveLink(std::string_view address) const {
+    if (address.empty() || hasScheme(address) || address.starts_with('#')) {
+        return std::string(address);
+    }
+    const std::string& base = m_options.baseFolder;
+    if (base.empty()) {
+        return std::string(address);
+    }
+    if (hasScheme(base)) {
+        // A web base: an absolute path keeps the base's host, a relative one joins its folder.
+        if (address.starts_with('/')) {
+            const auto host = base.find('/', base.find("//") + 2);
+            return base.substr(0, host) + std::string(address);
+        }
+        return base + (base.ends_with('/') ? "" : "/") + std::string(address);
+    }
+    if (address.starts_with('/')) {
+        return std::string(address);
+    }
+    return base + (base.ends_with('/') ? "" : "/") + std::string(address);
+}
+
+void CExcelWriter::addLink(const tagOutputCellInfo& record, std::string_view shown,
+                           const std::string& cell) {
+    const char* address = record.text + record.textLength + 1;
+    const std::size_t length = std::strlen(address);
+    if (length == 0) {
+        return;
+    }
+    m_sheet->HyperlinksAdd(cell, resolveLink({address, length}), toUnicode(shown));
+}
+
+void CExcelWriter::addPicture(const tagOutputCellInfo& record, std::string_view link,
+                              const std::string& cell) {
+    if (m_options.baseFolder.empty() || !m_options.fetchLinkedFile) {
+        return;
+    }
+    try {
+        auto range = m_sheet->Range(cell);
+        range->Activate();
+        const std::string path = m_options.fetchLinkedFile(link);
+        if (path.empty()) {
+            return;
+        }
+        const double width = record.size >> 16;
+        const double height = record.size & 0xFFFF;
+        m_sheet->PicturesInsert(path, height, width);
+        if (height > 15) {
+            range->SetRowHeight(height);
+        }
+        if (width > 15) {
+            range->SetColumnWidth(width / 12);
+        }
+    } catch (const AutomationError&) {
+        // The picture is left out; the cells still count.
+    }
+}
+
+void CExcelWriter::Finish(const std::string& outputPath) {
+    tagOutputBatchInfo none;
+    try {
+        finishWorksheet(none, true);
+        m_workbook->WorksheetsItem(1).Activate();
+    } catch (const AutomationError& error) {
+        failStep("OTEFXL2", error.what());
+    }
+    try {
+        if (m_options.password) {
+            m_application.SetDisplayAlerts(false);
+            m_workbook->ProtectSharing(*m_options.password);
+            m_application.SetDisplayAlerts(true);
+        }
+        m_workbook->SaveCopyAs(outputPath);
+        m_workbook->Close();
+        m_workbook = nullptr;
+        m_sheet = nullptr;
+        m_open = false;
+        m_application.Quit();
+    } catch (const AutomationError& error) {
+        failStep((std::string("OTEFXL4:Run Excel AS ") + kLaunchIdentity).c_str(), error.what());
+    }
+}
+
+}  // namespace paginor

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/convert_types.h"
+#include "convert/write/excel_automation.h"
+#include "convert/write/range_formats.h"
+
+namespace paginor {
+
+class CReportCore;
+
+// The options of one workbook export, as the conversion driver hands them over.
+struct ExcelWriterOptions {
+    std::int32_t firstPage = 1;  // of the export
+    std::int32_t lastPage = 1;
+    bool colour = false;
+    bool font = false;
+    bool noNumberDetection = false;
+    bool textFormatDetection = false;
+    bool markPages = false;
+    bool images = false;
+    bool mergeSpannedCells = false;
+    std::int32_t decimalCommaMode = 0;  // 0 automatic, 1 on, 2 off
+    bool spanishOrItalian = false;      // the automatic mode's decimal-comma language
+    std::int32_t rowsDeletedAtTop = 0;
+    std::int32_t rowsDeletedAtBottom = 0;
+    std::optional<std::string> password;
+    bool rightToLeft = false;
+    bool html = true;
+    std::string baseFolder;  // the report's; relative links resolve against it
+    const std::atomic<std::int32_t>* cancel = nullptr;
+    std::time_t* activityStamp = nullptr;
+    // Receives the name of each step before it is taken, for failure messages.
+    std::function<void(std::string_view name)> step;
+    // Called after each written page with its report page number.
+    std::function<void(std::int32_t page)> pageWritten;
+    // The local copy of a linked picture; empty when it could not be had.
+    std::function<std::string(std::string_view link)> fetchLinkedFile;
+};
+
+// Fills a workbook through the application's object model, page by page, from the output records
+// of the conversion engine. Every failure closes the workbook unsaved, quits the application and
+// throws ConversionError with the report's code and text.
+class CExcelWriter {
+public:
+    static constexpr std::int32_t kRowLimit2007 = 1048576;
+    static constexpr std::int32_t kRowLimit97 = 65535;
+    static constexpr std::int32_t kColumnLimit = 16384;
+
+    CExcelWriter(CReportCore& report, ExcelApplication& application, ExcelWriterOptions options);
+
+    // Version, workbook and list-separator probe. outputPath gains an "x" when a 2007 workbook is
+    // saved to a ".xls" name; rowsPerWorksheet is held to the row limit.
+    void Start(std::string& outputPath, std::int32_t& rowsPerWorksheet, bool* savedAs2007);
+
+    void WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
+                    std::int32_t pageCount, std::int32_t columnCount, tagOutputPageInfo* pages,
+                    const tagOutputBatchInfo& batch, std::int32_t recordCount);
+
+    // Finishes the last sheet, saves the workbook to outputPath and quits.
+    void Finish(const std::string& outputPath);
+
+    // Closes the workbook without saving and quits; safe to call more than once.
+    void Abandon();
+
+    const CRangeFormatLists& formats() const { return m_formats; }
+
+private:
+    struct RowRemoval {
+        std::int32_t first;
+        std::int32_t count;
+    };
+    enum RecordFlag : std::uint8_t { kDeferred = 1, kThroughArray = 2, kAsText = 4 };
+
+    void writePage(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
+                   std::int32_t pageNumber, const tagOutputBatchInfo& batch,
+                   const std::vector<const tagOutputCellInfo*>& records);
+    void newWorksheet(const tagOutputBatchInfo& batch);
+    void finishWorksheet(const tagOutputBatchInfo& batch, bool capWidths);
+    void applyMostUsedFont(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
+                           const tagOutputBatchInfo& batch);
+    void writeValue(std::string_view text, std::int32_t row, std::int32_t column);
+    void setNumberFormat(std::string_view text, const std::string& cell);
+    void addLink(const tagOutputCellInfo& record, std::string_view shown, const std::string& cell);
+    void addPicture(const tagOutputCellInfo& record, std::string_view link,
+                    const std::string& cell);
+    void DeleteRecordedRows();
+    std::string toUnicode(std::string_view text) const;
+    std::string resolveLink(std::string_view address) const;
+    void checkCancel();
+    void step(std::string_view name) const {
+        if (m_options.step) {
+            m_options.step(name);
+        }
+    }
+    [[noreturn]] void failStep(const char* tag, const std::string& message);
+    [[noreturn]] void fail(const std::string& text);
+
+    CReportCore& m_report;
+    ExcelApplication& m_application;
+    ExcelWriterOptions m_options;
+    ExcelWorkbook* m_workbook = nullptr;
+    ExcelWorksheet* m_sheet = nullptr;
+    CRangeFormatLists m_formats;
+    bool m_open = false;
+
+    std::int32_t m_rowLimit = kRowLimit97;
+    std::int32_t m_rowsPerWorksheet = 0;
+    std::int32_t m_rowsUsed = 0;
+    std::int32_t m_sheetIndex = 1;
+    std::int32_t m_highestColumns = 0;
+    std::int32_t m_columnOffset = 0;
+    std::int32_t m_pageBreaks = 0;
+    std::int32_t m_dateOrder = 0;  // 0 undecided, 1 day first, 2 month first
+    bool m_decimalComma = false;
+    bool m_numberFormats = true;
+    std::int32_t m_numberFormatCount = 0;
+    bool m_firstPageWritten = false;
+    bool m_rangeFound = false;
+    std::vector<RowRemoval> m_removals;
+    std::vector<std::int32_t> m_wrappedRows;
+    std::vector<std::uint8_t> m_flags;
+    std::vector<std::string> m_array;
+};
+
+// True when a workbook backend is built in; the stand-in for the registered automation server.
+bool IsExcelAppIdRegistered(const ExcelLauncher& launcher);
+
+}  // namespace paginor

@@ -1,0 +1,1140 @@
+#include "convert/write/xlsx_workbook.h"
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "convert/read/text_measurer.h"
+#include "platform/replacing_file.h"
+
+namespace paginor {
+namespace {
+
+constexpr std::int32_t kMaxRows = 1048576;
+constexpr std::int32_t kMaxColumns = 16384;
+constexpr std::size_t kMaxUrlLength = 2079;
+constexpr std::size_t kMaxLinksPerSheet = 65530;
+constexpr std::size_t kMaxBreaks = 1023;
+constexpr double kDefaultColumnWidth = 8.43;
+constexpr std::size_t kMaxSignificantDigits = 15;
+
+// The formatting of one cell; interned so that equal formats share one workbook format.
+struct CellStyle {
+    std::int32_t fontName = -1;  // index into the name table, -1 the default
+    std::int16_t fontSize = 0;
+    std::uint8_t bold = 0;
+    std::int32_t fontColour = -1;  // 0xRRGGBB
+    std::int32_t fill = -1;
+    std::uint8_t alignment = 0;  // 0 general, 2 left, 3 centre, 4 right
+    std::uint8_t wrap = 0;
+    std::uint8_t border = 0;
+    std::int32_t numberFormat = -1;  // index into the format table
+
+    bool operator==(const CellStyle&) const = default;
+};
+
+struct StyleHash {
+    std::size_t operator()(const CellStyle& s) const {
+        std::size_t h = static_cast<std::size_t>(s.fontName) * 31 + s.fontSize;
+        h = h * 31 + s.bold;
+        h = h * 1000003 + static_cast<std::size_t>(s.fontColour);
+        h = h * 1000003 + static_cast<std::size_t>(s.fill);
+        h = h * 31 + s.alignment * 7 + s.wrap * 3 + s.border;
+        return h * 31 + static_cast<std::size_t>(s.numberFormat);
+    }
+};
+
+enum class CellType : std::uint8_t { Blank, Text, Number };
+
+// 16 bytes: a text is its place in the sheet's text store, 40 bits of offset and 24 of length.
+struct Cell {
+    std::uint32_t style = 0;
+    std::uint16_t column = 0;  // 0-based
+    CellType type = CellType::Blank;
+    union {
+        double number;
+        std::uint64_t text;
+    };
+
+    explicit Cell(std::uint16_t c = 0) : column(c), number(0) {}
+};
+
+struct Row {
+    std::vector<Cell> cells;  // in column order
+    double height = -1;
+};
+
+struct Rect {
+    std::int32_t firstRow;  // 0-based
+    std::int32_t firstColumn;
+    std::int32_t lastRow;
+    std::int32_t lastColumn;
+};
+
+struct Link {
+    std::int32_t row;
+    std::int32_t column;
+    std::string address;
+    std::string text;
+};
+
+struct Picture {
+    std::int32_t row;
+    std::int32_t column;
+    std::string path;
+    double height;
+    double width;
+};
+
+std::int32_t toRgb(std::int32_t bgr) {
+    const auto c = static_cast<std::uint32_t>(bgr);
+    return static_cast<std::int32_t>(((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF));
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// One A1 reference ("B7"), 0-based.
+bool parseCell(std::string_view text, std::int32_t& row, std::int32_t& column) {
+    std::size_t i = 0;
+    std::int64_t c = 0;
+    while (i < text.size() && i < 4) {
+        char ch = text[i];
+        if (ch >= 'a' && ch <= 'z') {
+            ch = static_cast<char>(ch - 32);
+        }
+        if (ch < 'A' || ch > 'Z') {
+            break;
+        }
+        c = c * 26 + (ch - 'A' + 1);
+        ++i;
+    }
+    if (i == 0 || i == text.size() || i + 8 < text.size()) {
+        return false;
+    }
+    std::int64_t r = 0;
+    for (std::size_t j = i; j < text.size(); ++j) {
+        if (!isDigit(text[j])) {
+            return false;
+        }
+        r = r * 10 + (text[j] - '0');
+    }
+    if (r < 1 || r > kMaxRows || c > kMaxColumns) {
+        return false;
+    }
+    row = static_cast<std::int32_t>(r - 1);
+    column = static_cast<std::int32_t>(c - 1);
+    return true;
+}
+
+// "A1", "A1:B2" or a union of them joined by ',' or ';'.
+std::vector<Rect> parseRange(std::string_view text) {
+    std::vector<Rect> rects;
+    while (!text.empty()) {
+        const auto end = text.find_first_of(",;");
+        const std::string_view item = text.substr(0, end);
+        const auto colon = item.find(':');
+        Rect rect{};
+        if (!parseCell(item.substr(0, colon), rect.firstRow, rect.firstColumn)) {
+            throw AutomationError("not a cell reference: " + std::string(item));
+        }
+        rect.lastRow = rect.firstRow;
+        rect.lastColumn = rect.firstColumn;
+        if (colon != std::string_view::npos &&
+            !parseCell(item.substr(colon + 1), rect.lastRow, rect.lastColumn)) {
+            throw AutomationError("not a cell reference: " + std::string(item));
+        }
+        if (rect.lastRow < rect.firstRow) {
+            std::swap(rect.lastRow, rect.firstRow);
+        }
+        if (rect.lastColumn < rect.firstColumn) {
+            std::swap(rect.lastColumn, rect.firstColumn);
+        }
+        rects.push_back(rect);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+    if (rects.empty()) {
+        throw AutomationError("empty range");
+    }
+    return rects;
+}
+
+// Days since 1899-12-30 as the workbook counts them (1900 date system).
+std::optional<double> serialDate(int year, int month, int day) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 || year < 1900 || year > 9999) {
+        return std::nullopt;
+    }
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) {
+        return std::nullopt;
+    }
+    // Civil days from 1970-01-01, then shifted to the workbook's epoch.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days = static_cast<long>(era) * 146097 + doe - 719468;
+    return static_cast<double>(days + 25569);
+}
+
+struct Entry {
+    CellType type = CellType::Text;
+    double number = 0;
+    const char* format = nullptr;  // applied when the cell has no number format
+};
+
+// A text entered as a user of the en-US locale types it: numbers with ',' thousands, '.', '$',
+// '-', parentheses and '%'; m/d/yyyy dates. A leading '=' is never a formula, and more than 15
+// significant digits stay text.
+Entry enterText(std::string_view text) {
+    Entry entry;
+    std::string_view t = text;
+    while (!t.empty() && t.front() == ' ') {
+        t.remove_prefix(1);
+    }
+    while (!t.empty() && t.back() == ' ') {
+        t.remove_suffix(1);
+    }
+    if (t.empty() || t.front() == '=') {
+        return entry;
+    }
+    bool negative = false;
+    bool dollar = false;
+    bool percent = false;
+    std::string_view n = t;
+    if (n.size() >= 2 && n.front() == '(' && n.back() == ')') {
+        negative = true;
+        n = n.substr(1, n.size() - 2);
+    }
+    if (!n.empty() && (n.front() == '-' || n.front() == '+')) {
+        negative = negative ? false : n.front() == '-';
+        n.remove_prefix(1);
+    }
+    if (!n.empty() && n.front() == '$') {
+        dollar = true;
+        n.remove_prefix(1);
+        if (!negative && !n.empty() && n.front() == '-') {
+            negative = true;
+            n.remove_prefix(1);
+        }
+    }
+    if (!n.empty() && n.back() == '%') {
+        percent = true;
+        n.remove_suffix(1);
+    }
+    std::string digits;
+    bool point = false;
+    bool thousands = false;
+    bool numeric = !n.empty();
+    std::size_t groupDigits = 0;
+    std::size_t decimals = 0;
+    for (std::size_t i = 0; i < n.size() && numeric; ++i) {
+        const char c = n[i];
+        if (isDigit(c)) {
+            digits += c;
+            ++groupDigits;
+            decimals += point ? 1 : 0;
+        } else if (c == ',' && !point) {
+            // Groups of three after the first group of one to three digits.
+            numeric = (thousands ? groupDigits == 3 : groupDigits >= 1 && groupDigits <= 3);
+            thousands = true;
+            groupDigits = 0;
+        } else if (c == '.' && !point) {
+            numeric = !thousands || groupDigits == 3;
+            point = true;
+        } else {
+            numeric = false;
+        }
+    }
+    if (numeric && thousands && !point && groupDigits != 3) {
+        numeric = false;
+    }
+    if (numeric && !digits.empty()) {
+        // Leading zeros, and trailing zeros of a fraction, are not significant.
+        const auto first = digits.find_first_not_of('0');
+        const auto last = point ? digits.find_last_not_of('0') : digits.size() - 1;
+        const std::size_t significant = first == std::string::npos ? 1 : last - first + 1;
+        if (significant > kMaxSignificantDigits) {
+            return entry;
+        }
+        std::string plain(n);
+        plain.erase(std::remove(plain.begin(), plain.end(), ','), plain.end());
+        double value = std::strtod(plain.c_str(), nullptr);
+        if (negative) {
+            value = -value;
+        }
+        if (percent) {
+            value /= 100;
+        }
+        entry.type = CellType::Number;
+        entry.number = value;
+        if (percent) {
+            entry.format = decimals > 0 ? "0.00%" : "0%";
+        } else if (dollar) {
+            entry.format = decimals > 0 ? "\"$\"#,##0.00" : "\"$\"#,##0";
+        } else if (thousands) {
+            entry.format = decimals > 0 ? "#,##0.00" : "#,##0";
+        }
+        return entry;
+    }
+    // m/d/yyyy, m/d/yy, m-d-yyyy.
+    int fields[3] = {0, 0, 0};
+    int lengths[3] = {0, 0, 0};
+    int field = 0;
+    char mark = 0;
+    for (const char c : t) {
+        if (isDigit(c) && lengths[field] < 4) {
+            fields[field] = fields[field] * 10 + (c - '0');
+            ++lengths[field];
+        } else if ((c == '/' || c == '-') && field < 2 && lengths[field] > 0 &&
+                   (mark == 0 || mark == c)) {
+            mark = c;
+            ++field;
+        } else {
+            return entry;
+        }
+    }
+    if (field != 2 || lengths[0] > 2 || lengths[1] > 2 || (lengths[2] != 2 && lengths[2] != 4)) {
+        return entry;
+    }
+    int year = fields[2];
+    if (lengths[2] == 2) {
+        year += year < 30 ? 2000 : 1900;
+    }
+    if (const auto serial = serialDate(year, fields[0], fields[1])) {
+        entry.type = CellType::Number;
+        entry.number = *serial;
+        entry.format = "m/d/yyyy";
+    }
+    return entry;
+}
+
+// Pixel size of a PNG, GIF, BMP or JPEG file from its header.
+bool imageSize(const std::string& path, double& width, double& height) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> head(64 * 1024);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    const auto n = static_cast<std::size_t>(in.gcount());
+    auto be16 = [&](std::size_t at) { return (head[at] << 8) | head[at + 1]; };
+    auto be32 = [&](std::size_t at) {
+        return (static_cast<std::uint32_t>(be16(at)) << 16) |
+               static_cast<std::uint32_t>(be16(at + 2));
+    };
+    auto le16 = [&](std::size_t at) { return head[at] | (head[at + 1] << 8); };
+    if (n >= 24 && std::memcmp(head.data(), "\x89PNG", 4) == 0) {
+        width = be32(16);
+        height = be32(20);
+        return width > 0 && height > 0;
+    }
+    if (n >= 10 && std::memcmp(head.data(), "GIF", 3) == 0) {
+        width = le16(6);
+        height = le16(8);
+        return width > 0 && height > 0;
+    }
+    if (n >= 26 && head[0] == 'B' && head[1] == 'M') {
+        width = le16(18) | (le16(20) << 16);
+        height = std::abs(static_cast<std::int32_t>(le16(22) | (le16(24) << 16)));
+        return width > 0 && height > 0;
+    }
+    if (n >= 4 && head[0] == 0xFF && head[1] == 0xD8) {
+        for (std::size_t at = 2; at + 9 < n;) {
+            if (head[at] != 0xFF) {
+                return false;
+            }
+            const int marker = head[at + 1];
+            if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                marker != 0xCC) {
+                height = be16(at + 5);
+                width = be16(at + 7);
+                return width > 0 && height > 0;
+            }
+            at += 2 + static_cast<std::size_t>(be16(at + 2));
+        }
+    }
+    return false;
+}
+
+class XlsxApplication;
+
+class XlsxSheet : public ExcelWorksheet {
+public:
+    XlsxSheet(XlsxApplication& application, std::string name)
+        : m_application(application), m_name(std::move(name)) {}
+
+    std::unique_ptr<ExcelRange> Range(std::string_view cell1, std::string_view cell2) override;
+    void CellsItem(std::int32_t row, std::int32_t column, std::string_view text) override {
+        if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns) {
+            throw AutomationError("cell out of the sheet");
+        }
+        enter(row - 1, column - 1, text);
+    }
+    void Protect(std::string_view password) override { m_password = std::string(password); }
+    void Activate() override { m_active = true; }
+    void HPageBreaksAdd(std::string_view before) override {
+        std::int32_t row = 0;
+        std::int32_t column = 0;
+        if (!parseCell(before, row, column)) {
+            throw AutomationError("not a cell reference");
+        }
+        m_breaks.push_back(row);
+    }
+    void HyperlinksAdd(std::string_view anchor, std::string_view address,
+                       std::string_view text) override {
+        std::int32_t row = 0;
+        std::int32_t column = 0;
+        if (!parseCell(anchor, row, column)) {
+            throw AutomationError("not a cell reference");
+        }
+        m_links.push_back({row, column, std::string(address), std::string(text)});
+    }
+    void SetDisplayRightToLeft(bool on) override { m_rightToLeft = on; }
+    void PicturesInsert(std::string_view path, double height, double width) override {
+        double w = 0;
+        double h = 0;
+        if (!imageSize(std::string(path), w, h)) {
+            throw AutomationError("not a picture: " + std::string(path));
+        }
+        m_pictures.push_back({m_activeRow, m_activeColumn, std::string(path), height, width});
+    }
+
+    // The range operations.
+    template <typename Change>
+    void restyle(const std::vector<Rect>& rects, const Change& change);
+    void enter(std::int32_t row, std::int32_t column, std::string_view text);
+    void literal(std::int32_t row, std::int32_t column, std::string_view text);
+    Cell& cell(std::int32_t row, std::int32_t column);
+    void merge(const Rect& rect);
+    double columnWidth(std::int32_t column) const {
+        const auto it = m_widths.find(column);
+        return it == m_widths.end() ? kDefaultColumnWidth : it->second;
+    }
+    void setColumnWidth(std::int32_t column, double width) { m_widths[column] = width; }
+    void setRowHeight(std::int32_t row, double height) { rowAt(row).height = height; }
+    void autoFitColumn(std::int32_t column);
+    void deleteRows(std::int32_t first, std::int32_t count);
+    void activateCell(std::int32_t row, std::int32_t column) {
+        m_activeRow = row;
+        m_activeColumn = column;
+    }
+
+    void save(lxw_workbook* workbook);
+    XlsxApplication& application() { return m_application; }
+
+private:
+    Row& rowAt(std::int32_t row) {
+        if (static_cast<std::size_t>(row) >= m_rows.size()) {
+            m_rows.resize(static_cast<std::size_t>(row) + 1);
+        }
+        return m_rows[static_cast<std::size_t>(row)];
+    }
+    std::string_view textOf(const Cell& c) const {
+        return std::string_view(m_texts).substr(c.text >> 24, c.text & 0xFFFFFF);
+    }
+
+    XlsxApplication& m_application;
+    std::string m_name;
+    std::vector<Row> m_rows;
+    std::string m_texts;
+    std::map<std::int32_t, double> m_widths;
+    std::vector<Rect> m_merges;
+    std::unordered_set<std::uint64_t> m_merged;
+    std::vector<std::int32_t> m_breaks;
+    std::vector<Link> m_links;
+    std::vector<Picture> m_pictures;
+    std::map<std::int32_t, std::int32_t> m_deleted;  // first original row -> count
+    std::optional<std::string> m_password;
+    bool m_rightToLeft = false;
+    bool m_active = false;
+    std::int32_t m_activeRow = 0;
+    std::int32_t m_activeColumn = 0;
+    std::int32_t m_growingRow = 0;
+};
+
+class XlsxRange : public ExcelRange {
+public:
+    XlsxRange(XlsxSheet& sheet, std::vector<Rect> rects)
+        : m_sheet(sheet), m_rects(std::move(rects)) {}
+
+    void SetValue(std::string_view text) override {
+        forEachCell([&](std::int32_t r, std::int32_t c) { m_sheet.enter(r, c, text); });
+    }
+    void SetValueArray(const std::vector<std::string>& texts, std::int32_t rows,
+                       std::int32_t columns) override {
+        const Rect& rect = m_rects.front();
+        for (std::int32_t r = 0; r < rows && rect.firstRow + r <= rect.lastRow; ++r) {
+            for (std::int32_t c = 0; c < columns && rect.firstColumn + c <= rect.lastColumn; ++c) {
+                const std::string& text = texts[static_cast<std::size_t>(r) * columns + c];
+                if (!text.empty()) {
+                    m_sheet.literal(rect.firstRow + r, rect.firstColumn + c, text);
+                }
+            }
+        }
+    }
+    void SetNumberFormat(std::string_view format) override;
+    void SetNumberFormatLocal(std::string_view format) override { SetNumberFormat(format); }
+    void SetWrapText(bool wrap) override {
+        m_sheet.restyle(m_rects, [wrap](CellStyle& s) { s.wrap = wrap ? 1 : 0; });
+    }
+    void Merge() override {
+        for (const Rect& rect : m_rects) {
+            m_sheet.merge(rect);
+        }
+    }
+    void SetHorizontalAlignment(std::int16_t code) override {
+        m_sheet.restyle(m_rects, [code](CellStyle& s) {
+            s.alignment = code >= 2 && code <= 4 ? static_cast<std::uint8_t>(code) : 0;
+        });
+    }
+    void SetFontBold(std::int16_t bold) override {
+        m_sheet.restyle(m_rects, [bold](CellStyle& s) { s.bold = bold != 0 ? 1 : 0; });
+    }
+    void SetFontColor(std::int32_t colour) override {
+        m_sheet.restyle(m_rects, [colour](CellStyle& s) { s.fontColour = toRgb(colour); });
+    }
+    void SetFontSize(std::int16_t size) override {
+        m_sheet.restyle(m_rects, [size](CellStyle& s) { s.fontSize = size; });
+    }
+    void SetFontName(std::string_view name) override;
+    void SetInteriorColor(std::int32_t colour) override {
+        m_sheet.restyle(m_rects, [colour](CellStyle& s) { s.fill = toRgb(colour); });
+    }
+    void SetBordersLineStyle(std::int32_t style) override {
+        m_sheet.restyle(m_rects, [style](CellStyle& s) { s.border = style == 1 ? 1 : 0; });
+    }
+    // Thin is the only weight the writer asks for.
+    void SetBordersWeight(std::int32_t) override {}
+    // Rows without a set height take their text's height when the workbook is opened.
+    void EntireRowAutoFit() override {}
+    void EntireColumnAutoFit() override {
+        for (const Rect& rect : m_rects) {
+            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                m_sheet.autoFitColumn(c);
+            }
+        }
+    }
+    double ColumnWidth() override { return m_sheet.columnWidth(m_rects.front().firstColumn); }
+    void SetColumnWidth(double width) override {
+        for (const Rect& rect : m_rects) {
+            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                m_sheet.setColumnWidth(c, width);
+            }
+        }
+    }
+    void SetRowHeight(double height) override {
+        for (const Rect& rect : m_rects) {
+            for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+                m_sheet.setRowHeight(r, height);
+            }
+        }
+    }
+    void EntireRowDelete(std::int32_t) override {
+        const Rect& rect = m_rects.front();
+        m_sheet.deleteRows(rect.firstRow, rect.lastRow - rect.firstRow + 1);
+    }
+    void Activate() override {
+        m_sheet.activateCell(m_rects.front().firstRow, m_rects.front().firstColumn);
+    }
+
+private:
+    template <typename Visit>
+    void forEachCell(const Visit& visit) {
+        for (const Rect& rect : m_rects) {
+            for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+                for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                    visit(r, c);
+                }
+            }
+        }
+    }
+
+    XlsxSheet& m_sheet;
+    std::vector<Rect> m_rects;
+};
+
+class XlsxApplication : public ExcelApplication, public ExcelWorkbook {
+public:
+    std::string Version() override { return "16.0"; }
+    ExcelWorkbook& WorkbooksAdd() override {
+        m_sheets.clear();
+        WorksheetsAddAfterLast();
+        return *this;
+    }
+    // No dialogue ever asks anything here.
+    void SetDisplayAlerts(bool) override {}
+    void Quit() override { m_sheets.clear(); }
+
+    std::int32_t WorksheetsCount() override { return static_cast<std::int32_t>(m_sheets.size()); }
+    ExcelWorksheet& WorksheetsItem(std::int32_t index) override {
+        if (index < 1 || index > WorksheetsCount()) {
+            throw AutomationError("no sheet " + std::to_string(index));
+        }
+        return *m_sheets[static_cast<std::size_t>(index - 1)];
+    }
+    void WorksheetsAddAfterLast() override {
+        m_sheets.push_back(
+            std::make_unique<XlsxSheet>(*this, "Sheet" + std::to_string(m_sheets.size() + 1)));
+    }
+    // A workbook file keeps no sharing password of its own.
+    void ProtectSharing(std::string_view) override {}
+    void SaveCopyAs(const std::string& path) override;
+    void Close() override {}
+
+    std::uint32_t intern(const CellStyle& style) {
+        const auto [it, added] =
+            m_styleIds.try_emplace(style, static_cast<std::uint32_t>(m_styles.size()));
+        if (added) {
+            m_styles.push_back(style);
+        }
+        return it->second;
+    }
+    const CellStyle& style(std::uint32_t id) const { return m_styles[id]; }
+    std::int32_t nameId(std::string_view name) { return tableId(m_names, name); }
+    std::int32_t formatId(std::string_view format) { return tableId(m_formats, format); }
+    const std::string& name(std::int32_t id) const {
+        return m_names.texts[static_cast<std::size_t>(id)];
+    }
+    const std::string& format(std::int32_t id) const {
+        return m_formats.texts[static_cast<std::size_t>(id)];
+    }
+    lxw_format* lxwFormat(lxw_workbook* workbook, std::uint32_t id);
+
+private:
+    struct Table {
+        std::vector<std::string> texts;
+        std::unordered_map<std::string, std::int32_t> ids;
+        std::string lastText;
+        std::int32_t lastId = -1;
+    };
+    static std::int32_t tableId(Table& table, std::string_view text) {
+        // Runs of cells mostly repeat the last format or name.
+        if (table.lastId >= 0 && table.lastText == text) {
+            return table.lastId;
+        }
+        const auto [it, added] =
+            table.ids.try_emplace(std::string(text), static_cast<std::int32_t>(table.texts.size()));
+        if (added) {
+            table.texts.emplace_back(text);
+        }
+        table.lastText.assign(text);
+        table.lastId = it->second;
+        return it->second;
+    }
+
+    std::vector<std::unique_ptr<XlsxSheet>> m_sheets;
+    std::vector<CellStyle> m_styles{CellStyle{}};
+    std::unordered_map<CellStyle, std::uint32_t, StyleHash> m_styleIds{{CellStyle{}, 0}};
+    Table m_names;
+    Table m_formats;
+    std::vector<lxw_format*> m_lxwFormats;
+};
+
+std::unique_ptr<ExcelRange> XlsxSheet::Range(std::string_view cell1, std::string_view cell2) {
+    std::string text(cell1);
+    if (!cell2.empty()) {
+        text += ':';
+        text += cell2;
+    }
+    return std::make_unique<XlsxRange>(*this, parseRange(text));
+}
+
+Cell& XlsxSheet::cell(std::int32_t row, std::int32_t column) {
+    if (row != m_growingRow) {
+        // Rows fill one after another: give back what the last one reserved for growth.
+        if (static_cast<std::size_t>(m_growingRow) < m_rows.size()) {
+            m_rows[static_cast<std::size_t>(m_growingRow)].cells.shrink_to_fit();
+        }
+        m_growingRow = row;
+    }
+    auto& cells = rowAt(row).cells;
+    const auto c = static_cast<std::uint16_t>(column);
+    if (cells.empty() || cells.back().column < c) {
+        cells.push_back(Cell{c});
+        return cells.back();
+    }
+    const auto it = std::lower_bound(cells.begin(), cells.end(), c,
+                                     [](const Cell& a, std::uint16_t b) { return a.column < b; });
+    if (it != cells.end() && it->column == c) {
+        return *it;
+    }
+    return *cells.insert(it, Cell{c});
+}
+
+template <typename Change>
+void XlsxSheet::restyle(const std::vector<Rect>& rects, const Change& change) {
+    for (const Rect& rect : rects) {
+        for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+            std::uint32_t lastFrom = UINT32_MAX;
+            std::uint32_t lastTo = 0;
+            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                Cell& target = cell(r, c);
+                if (target.style != lastFrom) {
+                    CellStyle style = m_application.style(target.style);
+                    change(style);
+                    lastFrom = target.style;
+                    lastTo = m_application.intern(style);
+                }
+                target.style = lastTo;
+            }
+        }
+    }
+}
+
+void XlsxSheet::literal(std::int32_t row, std::int32_t column, std::string_view text) {
+    Cell& target = cell(row, column);
+    target.type = CellType::Text;
+    // Cells hold at most 32,767 characters, far below the length field's limit.
+    text = text.substr(0, 0xFFFFFF);
+    target.text = (static_cast<std::uint64_t>(m_texts.size()) << 24) | text.size();
+    m_texts += text;
+}
+
+void XlsxSheet::enter(std::int32_t row, std::int32_t column, std::string_view text) {
+    Cell& target = cell(row, column);
+    const CellStyle& style = m_application.style(target.style);
+    if (style.numberFormat >= 0 && m_application.format(style.numberFormat) == "@") {
+        literal(row, column, text);
+        return;
+    }
+    const Entry entry = enterText(text);
+    if (entry.type != CellType::Number) {
+        if (text.empty()) {
+            target.type = CellType::Blank;
+            return;
+        }
+        literal(row, column, text);
+        return;
+    }
+    target.type = CellType::Number;
+    target.number = entry.number;
+    if (entry.format != nullptr && style.numberFormat < 0) {
+        CellStyle changed = style;
+        changed.numberFormat = m_application.formatId(entry.format);
+        target.style = m_application.intern(changed);
+    }
+}
+
+void XlsxSheet::merge(const Rect& rect) {
+    if (rect.firstRow == rect.lastRow && rect.firstColumn == rect.lastColumn) {
+        return;
+    }
+    // Overlapping merges would make a broken workbook: the later one is left unmerged.
+    for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+        for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+            if (m_merged.count((static_cast<std::uint64_t>(r) << 16) |
+                               static_cast<std::uint32_t>(c)) != 0) {
+                return;
+            }
+        }
+    }
+    for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+        for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+            m_merged.insert((static_cast<std::uint64_t>(r) << 16) | static_cast<std::uint32_t>(c));
+        }
+    }
+    m_merges.push_back(rect);
+}
+
+void XlsxSheet::autoFitColumn(std::int32_t column) {
+    const TextMeasurer& measurer = defaultTextMeasurer();
+    double widest = 0;
+    std::size_t longest = 0;  // characters of the longest text measured
+    std::u16string wide;
+    char number[32];
+    for (std::size_t r = 0; r < m_rows.size(); ++r) {
+        const auto& cells = m_rows[r].cells;
+        const auto it =
+            std::lower_bound(cells.begin(), cells.end(), column,
+                             [](const Cell& a, std::int32_t b) { return a.column < b; });
+        if (it == cells.end() || it->column != column || it->type == CellType::Blank ||
+            m_merged.count((static_cast<std::uint64_t>(r) << 16) |
+                           static_cast<std::uint32_t>(column)) != 0) {
+            continue;
+        }
+        std::string_view text;
+        if (it->type == CellType::Text) {
+            text = textOf(*it);
+        } else {
+            const auto end = std::to_chars(number, number + sizeof number, it->number).ptr;
+            text = std::string_view(number, static_cast<std::size_t>(end - number));
+        }
+        wide.clear();
+        for (const char ch : text.substr(0, 256)) {
+            // A character beyond ASCII is estimated as a wide letter.
+            if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
+                wide += static_cast<char16_t>(static_cast<unsigned char>(ch) < 0x80 ? ch : u'W');
+            }
+        }
+        // Texts much shorter than the longest one so far cannot be the widest.
+        if (wide.size() * 4 < longest * 3) {
+            continue;
+        }
+        longest = std::max(longest, wide.size());
+        const CellStyle& style = m_application.style(it->style);
+        const std::string family =
+            style.fontName >= 0 ? m_application.name(style.fontName) : "Calibri";
+        const TextExtent extent = measurer.measure(family, style.fontSize > 0 ? style.fontSize : 11,
+                                                   style.bold != 0, wide);
+        widest = std::max(widest, (extent.width + 5) / 7.0);
+    }
+    if (widest > 0) {
+        m_widths[column] = std::min(widest + 0.71, 255.0);
+    }
+}
+
+void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
+    // first counts the rows that are left: find the original row it names.
+    std::int64_t original = first;
+    for (const auto& [start, n] : m_deleted) {
+        if (start > original) {
+            break;
+        }
+        original += n;
+    }
+    std::int64_t remaining = count;
+    while (remaining > 0) {
+        const auto next = m_deleted.lower_bound(static_cast<std::int32_t>(original));
+        const std::int64_t gap = next == m_deleted.end() ? remaining : next->first - original;
+        const std::int64_t take = std::min(gap, remaining);
+        if (take > 0) {
+            m_deleted[static_cast<std::int32_t>(original)] = static_cast<std::int32_t>(take);
+        }
+        remaining -= take;
+        original += take;
+        if (remaining > 0 && next != m_deleted.end()) {
+            original += next->second;
+        }
+    }
+}
+
+// Rows after the deleted ones move up: the first row of each deleted block and the rows removed
+// before it.
+class RowMap {
+public:
+    explicit RowMap(const std::map<std::int32_t, std::int32_t>& deleted) {
+        std::int32_t removed = 0;
+        for (const auto& [start, count] : deleted) {
+            m_blocks.push_back({start, count, removed});
+            removed += count;
+        }
+    }
+    // The row after deletions, -1 for a deleted row.
+    std::int32_t operator()(std::int32_t row) const {
+        auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), row,
+                                   [](std::int32_t r, const Block& b) { return r < b.start; });
+        if (it == m_blocks.begin()) {
+            return row;
+        }
+        --it;
+        if (row < it->start + it->count) {
+            return -1;
+        }
+        return row - it->removedBefore - it->count;
+    }
+    // The first row at or after row that is kept, mapped; -1 when none up to limit.
+    std::int32_t keptFrom(std::int32_t row, std::int32_t limit) const {
+        for (; row <= limit; ++row) {
+            if (const std::int32_t mapped = (*this)(row); mapped >= 0) {
+                return mapped;
+            }
+        }
+        return -1;
+    }
+    std::int32_t keptUpTo(std::int32_t row, std::int32_t limit) const {
+        for (; row >= limit; --row) {
+            if (const std::int32_t mapped = (*this)(row); mapped >= 0) {
+                return mapped;
+            }
+        }
+        return -1;
+    }
+
+private:
+    struct Block {
+        std::int32_t start;
+        std::int32_t count;
+        std::int32_t removedBefore;
+    };
+    std::vector<Block> m_blocks;
+};
+
+void XlsxRange::SetNumberFormat(std::string_view format) {
+    XlsxApplication& application = m_sheet.application();
+    const std::int32_t id = application.formatId(format);
+    m_sheet.restyle(m_rects, [id](CellStyle& s) { s.numberFormat = id; });
+}
+
+void XlsxRange::SetFontName(std::string_view name) {
+    const std::int32_t id = m_sheet.application().nameId(name);
+    m_sheet.restyle(m_rects, [id](CellStyle& s) { s.fontName = id; });
+}
+
+lxw_format* XlsxApplication::lxwFormat(lxw_workbook* workbook, std::uint32_t id) {
+    if (id == 0) {
+        return nullptr;
+    }
+    if (m_lxwFormats.size() < m_styles.size()) {
+        m_lxwFormats.resize(m_styles.size(), nullptr);
+    }
+    if (m_lxwFormats[id] != nullptr) {
+        return m_lxwFormats[id];
+    }
+    const CellStyle& s = m_styles[id];
+    lxw_format* format = workbook_add_format(workbook);
+    if (s.fontName >= 0) {
+        format_set_font_name(format, name(s.fontName).c_str());
+    }
+    if (s.fontSize > 0) {
+        format_set_font_size(format, s.fontSize);
+    }
+    if (s.bold != 0) {
+        format_set_bold(format);
+    }
+    if (s.fontColour >= 0) {
+        // Black is the colour a font has without one.
+        format_set_font_color(format, s.fontColour == 0 ? static_cast<lxw_color_t>(LXW_COLOR_BLACK)
+                                                        : static_cast<lxw_color_t>(s.fontColour));
+    }
+    if (s.fill >= 0) {
+        format_set_pattern(format, LXW_PATTERN_SOLID);
+        format_set_bg_color(format, s.fill == 0 ? static_cast<lxw_color_t>(LXW_COLOR_BLACK)
+                                                : static_cast<lxw_color_t>(s.fill));
+    }
+    switch (s.alignment) {
+        case 2:
+            format_set_align(format, LXW_ALIGN_LEFT);
+            break;
+        case 3:
+            format_set_align(format, LXW_ALIGN_CENTER);
+            break;
+        case 4:
+            format_set_align(format, LXW_ALIGN_RIGHT);
+            break;
+        default:
+            break;
+    }
+    if (s.wrap != 0) {
+        format_set_text_wrap(format);
+    }
+    if (s.border != 0) {
+        format_set_border(format, LXW_BORDER_THIN);
+    }
+    if (s.numberFormat >= 0) {
+        format_set_num_format(format, this->format(s.numberFormat).c_str());
+    }
+    m_lxwFormats[id] = format;
+    return format;
+}
+
+// A link the workbook can hold: web and mail addresses as they are, local files as external
+// links; nullopt for what it cannot hold.
+std::optional<std::string> workbookLink(const std::string& address) {
+    if (address.size() > kMaxUrlLength) {
+        return std::nullopt;
+    }
+    for (const char* scheme : {"http://", "https://", "ftp://", "ftps://", "mailto:"}) {
+        if (address.size() > std::strlen(scheme) &&
+            strncasecmp(address.c_str(), scheme, std::strlen(scheme)) == 0) {
+            return address;
+        }
+    }
+    if (strncasecmp(address.c_str(), "file://", 7) == 0) {
+        return "external:" + address.substr(7);
+    }
+    if (address.starts_with('/')) {
+        return "external:" + address;
+    }
+    return std::nullopt;
+}
+
+void XlsxSheet::save(lxw_workbook* workbook) {
+    lxw_worksheet* sheet = workbook_add_worksheet(workbook, m_name.c_str());
+    if (sheet == nullptr) {
+        throw AutomationError("cannot add " + m_name);
+    }
+    const RowMap map(m_deleted);
+    for (const auto& [column, width] : m_widths) {
+        worksheet_set_column(sheet, static_cast<lxw_col_t>(column), static_cast<lxw_col_t>(column),
+                             width, nullptr);
+    }
+    // Rows go out in order, as the constant-memory mode of the library takes them. A merge is
+    // registered at its last row, before that row's cells: its first cell keeps its value.
+    struct Placed {
+        std::int32_t first;
+        std::int32_t last;
+        std::size_t index;
+    };
+    std::vector<Placed> merges;
+    for (std::size_t i = 0; i < m_merges.size(); ++i) {
+        const Rect& rect = m_merges[i];
+        const std::int32_t first = map.keptFrom(rect.firstRow, rect.lastRow);
+        const std::int32_t last = map.keptUpTo(rect.lastRow, rect.firstRow);
+        if (first >= 0 && last >= 0 && (first != last || rect.firstColumn != rect.lastColumn)) {
+            merges.push_back({first, last, i});
+        }
+    }
+    std::stable_sort(merges.begin(), merges.end(),
+                     [](const Placed& a, const Placed& b) { return a.last < b.last; });
+    std::vector<Placed> links;
+    for (std::size_t i = 0; i < m_links.size(); ++i) {
+        if (const std::int32_t row = map(m_links[i].row); row >= 0) {
+            links.push_back({row, row, i});
+        }
+    }
+    std::stable_sort(links.begin(), links.end(),
+                     [](const Placed& a, const Placed& b) { return a.first < b.first; });
+    auto nextMerge = merges.begin();
+    auto nextLink = links.begin();
+    std::size_t linkCount = 0;
+    std::string text;
+    auto flushUpTo = [&](std::int32_t row) {
+        for (; nextMerge != merges.end() && nextMerge->last <= row; ++nextMerge) {
+            const Rect& rect = m_merges[nextMerge->index];
+            std::uint32_t style = 0;
+            if (static_cast<std::size_t>(rect.firstRow) < m_rows.size()) {
+                for (const Cell& c : m_rows[static_cast<std::size_t>(rect.firstRow)].cells) {
+                    if (c.column == rect.firstColumn) {
+                        style = c.style;
+                    }
+                }
+            }
+            worksheet_merge_range(sheet, static_cast<lxw_row_t>(nextMerge->first),
+                                  static_cast<lxw_col_t>(rect.firstColumn),
+                                  static_cast<lxw_row_t>(nextMerge->last),
+                                  static_cast<lxw_col_t>(rect.lastColumn), "",
+                                  m_application.lxwFormat(workbook, style));
+        }
+    };
+    auto writeLinks = [&](std::int32_t row) {
+        for (; nextLink != links.end() && nextLink->first <= row; ++nextLink) {
+            const Link& link = m_links[nextLink->index];
+            const auto target = workbookLink(link.address);
+            // Past the workbook's link limits the text stays, without its link.
+            if (target && linkCount < kMaxLinksPerSheet &&
+                worksheet_write_url_opt(sheet, static_cast<lxw_row_t>(nextLink->first),
+                                        static_cast<lxw_col_t>(link.column), target->c_str(),
+                                        nullptr, link.text.c_str(), nullptr) == LXW_NO_ERROR) {
+                ++linkCount;
+            }
+        }
+    };
+    for (std::size_t r = 0; r < m_rows.size(); ++r) {
+        const std::int32_t row = map(static_cast<std::int32_t>(r));
+        if (row < 0) {
+            continue;
+        }
+        const Row& source = m_rows[r];
+        if (source.height >= 0) {
+            worksheet_set_row(sheet, static_cast<lxw_row_t>(row), source.height, nullptr);
+        }
+        flushUpTo(row);
+        for (const Cell& c : source.cells) {
+            lxw_format* format = m_application.lxwFormat(workbook, c.style);
+            const auto at = static_cast<lxw_row_t>(row);
+            switch (c.type) {
+                case CellType::Text:
+                    text.assign(textOf(c));
+                    worksheet_write_string(sheet, at, c.column, text.c_str(), format);
+                    break;
+                case CellType::Number:
+                    worksheet_write_number(sheet, at, c.column, c.number, format);
+                    break;
+                case CellType::Blank:
+                    if (format != nullptr) {
+                        worksheet_write_blank(sheet, at, c.column, format);
+                    }
+                    break;
+            }
+        }
+        writeLinks(row);
+    }
+    flushUpTo(INT32_MAX);
+    writeLinks(INT32_MAX);
+    std::vector<lxw_row_t> breaks;
+    for (const std::int32_t before : m_breaks) {
+        const std::int32_t row = map(before);
+        if (row > 0 && breaks.size() < kMaxBreaks) {
+            breaks.push_back(static_cast<lxw_row_t>(row));
+        }
+    }
+    if (!breaks.empty()) {
+        breaks.push_back(0);
+        worksheet_set_h_pagebreaks(sheet, breaks.data());
+    }
+    for (const Picture& picture : m_pictures) {
+        const std::int32_t row = map(picture.row);
+        double width = 0;
+        double height = 0;
+        if (row < 0 || !imageSize(picture.path, width, height)) {
+            continue;
+        }
+        // Points to pixels at 96 per inch, against the picture's own size.
+        lxw_image_options options{};
+        options.x_scale = picture.width * 96.0 / 72.0 / width;
+        options.y_scale = picture.height * 96.0 / 72.0 / height;
+        worksheet_insert_image_opt(sheet, static_cast<lxw_row_t>(row),
+                                   static_cast<lxw_col_t>(picture.column), picture.path.c_str(),
+                                   &options);
+    }
+    if (m_password) {
+        worksheet_protect(sheet, m_password->empty() ? nullptr : m_password->c_str(), nullptr);
+    }
+    if (m_rightToLeft) {
+        worksheet_right_to_left(sheet);
+    }
+    if (m_active) {
+        worksheet_activate(sheet);
+    }
+}
+
+void XlsxApplication::SaveCopyAs(const std::string& path) {
+    ReplacingFile file(path);
+    if (!file.create()) {
+        throw AutomationError(file.error());
+    }
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    options.use_zip64 = LXW_TRUE;
+    lxw_workbook* workbook = workbook_new_opt(file.temporaryPath().c_str(), &options);
+    if (workbook == nullptr) {
+        throw AutomationError(path + ": the workbook cannot be created");
+    }
+    m_lxwFormats.clear();
+    try {
+        for (const auto& sheet : m_sheets) {
+            sheet->save(workbook);
+        }
+    } catch (...) {
+        workbook_close(workbook);
+        throw;
+    }
+    const lxw_error closed = workbook_close(workbook);
+    m_lxwFormats.clear();
+    if (closed != LXW_NO_ERROR) {
+        throw AutomationError(path + ": " + lxw_strerror(closed));
+    }
+    if (!file.commit()) {
+        throw AutomationError(file.error());
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<ExcelApplication> StartXlsxApplication() {
+    return std::make_unique<XlsxApplication>();
+}
+
+}  // namespace paginor

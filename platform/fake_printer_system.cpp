@@ -1,0 +1,139 @@
+#include "platform/fake_printer_system.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+namespace paginor {
+
+void FakePrinterSystem::addDestination(const std::string& name, Destination destination) {
+    std::lock_guard lock(m_mutex);
+    if (!m_destinations.count(name))
+        m_order.push_back(name);
+    m_destinations[name] = std::move(destination);
+    if (m_default.empty())
+        m_default = name;
+}
+
+void FakePrinterSystem::setDefault(const std::string& name) {
+    std::lock_guard lock(m_mutex);
+    m_default = name;
+}
+
+void FakePrinterSystem::failWith(std::string error) {
+    std::lock_guard lock(m_mutex);
+    m_error = std::move(error);
+}
+
+void FakePrinterSystem::keepSubmittedJobsActive(bool keep) {
+    std::lock_guard lock(m_mutex);
+    m_keepActive = keep;
+}
+
+void FakePrinterSystem::finishJobs(const std::string& destination) {
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_destinations.find(destination); it != m_destinations.end())
+        it->second.jobs.clear();
+}
+
+std::vector<FakePrinterSystem::Submission> FakePrinterSystem::submissions() const {
+    std::lock_guard lock(m_mutex);
+    return m_submissions;
+}
+
+bool FakePrinterSystem::failed(std::string& error) const {
+    if (m_error.empty())
+        return false;
+    error = m_error;
+    return true;
+}
+
+bool FakePrinterSystem::destinations(std::vector<std::string>& names, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    names.clear();
+    if (failed(error))
+        return false;
+    names = m_order;
+    return true;
+}
+
+bool FakePrinterSystem::defaultDestination(std::string& name, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    name.clear();
+    if (failed(error))
+        return false;
+    name = m_default;
+    return true;
+}
+
+bool FakePrinterSystem::media(const std::string& destination, std::vector<PrinterMedia>& media,
+                              std::string& defaultMedia, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    media.clear();
+    defaultMedia.clear();
+    if (failed(error))
+        return false;
+    auto it = m_destinations.find(destination);
+    if (it == m_destinations.end()) {
+        error = "No printer \"" + destination + "\": The printer or class does not exist.";
+        return false;
+    }
+    media = it->second.media;
+    defaultMedia = it->second.defaultMedia;
+    return true;
+}
+
+bool FakePrinterSystem::submitPdf(const std::string& destination, const std::string& title,
+                                  const std::string& pdfPath, const PrinterOptions& options,
+                                  int& jobId, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    jobId = 0;
+    if (failed(error))
+        return false;
+    auto it = m_destinations.find(destination);
+    if (it == m_destinations.end()) {
+        error = "No printer \"" + destination + "\": The printer or class does not exist.";
+        return false;
+    }
+    std::ifstream in(pdfPath, std::ios::binary);
+    if (!in) {
+        error = "Cannot read \"" + pdfPath + "\"";
+        return false;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    jobId = m_nextJob++;
+    m_submissions.push_back({destination, title, std::move(bytes), options, jobId});
+    if (m_keepActive)
+        it->second.jobs.push_back({jobId, title, "user"});
+    return true;
+}
+
+bool FakePrinterSystem::activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
+                                   std::string& error) {
+    std::lock_guard lock(m_mutex);
+    jobs.clear();
+    if (failed(error))
+        return false;
+    auto it = m_destinations.find(destination);
+    if (it == m_destinations.end()) {
+        error = "No printer \"" + destination + "\": The printer or class does not exist.";
+        return false;
+    }
+    jobs = it->second.jobs;
+    return true;
+}
+
+FakePrinterSystem::Destination FakePrinterSystem::standardDestination() {
+    Destination destination;
+    const int margin = 423;
+    destination.media = {
+        {"iso_a4_210x297mm", "A4", "A4", 21000, 29700, margin, margin, margin, margin},
+        {"na_letter_8.5x11in", "Letter", "US Letter", 21590, 27940, margin, margin, margin, margin},
+        {"na_legal_8.5x14in", "Legal", "US Legal", 21590, 35560, margin, margin, margin, margin},
+        {"iso_a3_297x420mm", "A3", "A3", 29700, 42000, margin, margin, margin, margin},
+    };
+    destination.defaultMedia = "iso_a4_210x297mm";
+    return destination;
+}
+
+}  // namespace paginor

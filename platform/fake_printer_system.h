@@ -1,0 +1,64 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/printer_system.h"
+
+namespace paginor {
+
+// Printers in memory, for tests of the modules that print. Safe to use from several threads.
+class FakePrinterSystem final : public PrinterSystem {
+public:
+    struct Destination {
+        std::vector<PrinterMedia> media;
+        std::string defaultMedia;
+        std::vector<PrinterJob> jobs;  // the active jobs activeJobs reports
+    };
+    struct Submission {
+        std::string destination;
+        std::string title;
+        std::string pdf;  // the file's bytes at submission
+        PrinterOptions options;
+        int jobId = 0;
+    };
+
+    // Adds or replaces a destination; the first added is the default until setDefault.
+    void addDestination(const std::string& name, Destination destination);
+    void setDefault(const std::string& name);
+    // Not empty: every later call fails with this text.
+    void failWith(std::string error);
+    // Submitted jobs also become active jobs of their destination when set.
+    void keepSubmittedJobsActive(bool keep);
+    void finishJobs(const std::string& destination);
+    std::vector<Submission> submissions() const;
+
+    bool destinations(std::vector<std::string>& names, std::string& error) override;
+    bool defaultDestination(std::string& name, std::string& error) override;
+    bool media(const std::string& destination, std::vector<PrinterMedia>& media,
+               std::string& defaultMedia, std::string& error) override;
+    bool submitPdf(const std::string& destination, const std::string& title,
+                   const std::string& pdfPath, const PrinterOptions& options, int& jobId,
+                   std::string& error) override;
+    bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
+                    std::string& error) override;
+
+    // A4, Letter, Legal and A3 with 4.23 mm hardware margins, A4 by default.
+    static Destination standardDestination();
+
+private:
+    bool failed(std::string& error) const;
+
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_order;
+    std::map<std::string, Destination> m_destinations;
+    std::string m_default;
+    std::string m_error;
+    bool m_keepActive = false;
+    int m_nextJob = 1;
+    std::vector<Submission> m_submissions;
+};
+
+}  // namespace paginor

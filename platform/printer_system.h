@@ -1,0 +1,70 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace paginor {
+
+// One paper a destination offers. Sizes and hardware margins are in hundredths of a millimetre.
+struct PrinterMedia {
+    std::string pwgName;      // "iso_a4_210x297mm"
+    std::string ppdName;      // "A4"; empty when the size has no standard PPD name
+    std::string displayName;  // the printer system's own text ("A4", "US Letter")
+    int width = 0;
+    int length = 0;
+    int left = 0;
+    int right = 0;
+    int top = 0;
+    int bottom = 0;
+
+    bool operator==(const PrinterMedia&) const = default;
+};
+
+struct PrinterJob {
+    int id = 0;
+    std::string title;
+    std::string user;
+
+    bool operator==(const PrinterJob&) const = default;
+};
+
+// Job options by their printer-system names ("media", "orientation-requested", "copies").
+using PrinterOptions = std::vector<std::pair<std::string, std::string>>;
+
+// The system's printers. Every call answers false with the printer system's own words in error;
+// calls may come from any thread, one call per object at a time.
+class PrinterSystem {
+public:
+    virtual ~PrinterSystem() = default;
+
+    virtual bool destinations(std::vector<std::string>& names, std::string& error) = 0;
+    // name is empty when the system has no default destination.
+    virtual bool defaultDestination(std::string& name, std::string& error) = 0;
+    // The destination's papers and the one it uses by default (its pwgName; empty when none).
+    virtual bool media(const std::string& destination, std::vector<PrinterMedia>& media,
+                       std::string& defaultMedia, std::string& error) = 0;
+    // Submits the PDF file as one job titled title; jobId receives the job's number.
+    virtual bool submitPdf(const std::string& destination, const std::string& title,
+                           const std::string& pdfPath, const PrinterOptions& options, int& jobId,
+                           std::string& error) = 0;
+    // This user's jobs on the destination that are not finished yet (pending, held, printing).
+    virtual bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
+                            std::string& error) = 0;
+};
+
+// CUPS through libcups; the server is the one libcups picks (CUPS_SERVER, client.conf).
+class CupsPrinterSystem final : public PrinterSystem {
+public:
+    bool destinations(std::vector<std::string>& names, std::string& error) override;
+    bool defaultDestination(std::string& name, std::string& error) override;
+    bool media(const std::string& destination, std::vector<PrinterMedia>& media,
+               std::string& defaultMedia, std::string& error) override;
+    bool submitPdf(const std::string& destination, const std::string& title,
+                   const std::string& pdfPath, const PrinterOptions& options, int& jobId,
+                   std::string& error) override;
+    bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
+                    std::string& error) override;
+};
+
+}  // namespace paginor

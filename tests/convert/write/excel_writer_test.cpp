@@ -1,0 +1,392 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_driver.h"
+#include "convert/write/excel_writer.h"
+#include "core/report_core.h"
+#include "tests/convert/write/fake_excel.h"
+#include "tests/convert/write/record_batch.h"
+
+namespace paginor {
+namespace {
+
+using testing::FakeExcel;
+using testing::FakeExcelLog;
+using testing::FakeExcelSettings;
+using testing::RecordBatch;
+
+struct WriterRun {
+    FakeExcelSettings settings;
+    FakeExcelLog log;
+    CReportCore report;
+    ExcelWriterOptions options;
+    std::string path = "/tmp/out.xls";
+    std::int32_t rowsPerWorksheet = 0;
+    bool savedAs2007 = false;
+
+    // Writes the batch and finishes; the log holds every call.
+    void go(RecordBatch& batch, std::int32_t columns, std::int32_t firstPage = 1) {
+        FakeExcel excel(log, settings);
+        CExcelWriter writer(report, excel, options);
+        writer.Start(path, rowsPerWorksheet, &savedAs2007);
+        batch.write(writer, firstPage, columns);
+        writer.Finish(path);
+    }
+};
+
+TEST(ExcelWriter, TextsThatMustStayTextGoInOneBlockAndNumbersToEntry) {
+    WriterRun run;
+    run.options.textFormatDetection = true;
+    RecordBatch batch;
+    batch.pages({2});
+    batch.add(0, 0, 0, "0123");
+    batch.add(0, 0, 1, "=A1");
+    batch.add(0, 0, 2, "1234567890123456");
+    batch.add(0, 1, 0, "123");
+    batch.add(0, 1, 1, " 1,234.50 ");
+    batch.add(0, 1, 2, "Total");
+    run.go(batch, 3);
+    const auto& log = run.log;
+    EXPECT_TRUE(log.has("Range(A1:C2).Value=[0123|=A1|1234567890123456/||]"));
+    EXPECT_TRUE(log.has("Sheet1.Cells(2,1)=123"));
+    EXPECT_TRUE(log.has("Range(A2).NumberFormat=0_ "));
+    EXPECT_TRUE(log.has("Sheet1.Cells(2,2)=1,234.50"));
+    EXPECT_TRUE(log.has("Range(B2).NumberFormat=#,##0.00_ "));
+    EXPECT_TRUE(log.has("Sheet1.Cells(2,3)=Total"));
+    EXPECT_EQ(log.count("Sheet1.Cells(1,"), 0u);
+    EXPECT_TRUE(log.has("SaveCopyAs(/tmp/out.xlsx)"));
+    EXPECT_EQ(run.path, "/tmp/out.xlsx");
+    EXPECT_TRUE(run.savedAs2007);
+    EXPECT_EQ(run.rowsPerWorksheet, CExcelWriter::kRowLimit2007);
+}
+
+TEST(ExcelWriter, DecimalCommaTextsAreSwappedForEntry) {
+    const struct {
+        const char* text;
+        std::int32_t mode;
+        const char* entered;
+    } cases[] = {
+        {"1.234,56", 1, "1,234.56"}, {"1,234", 1, "1.234"},       {"1.234,56", 2, "1.234,56"},
+        {"-12,5", 1, "-12.5"},       {"1,234.56", 1, "1,234.56"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        WriterRun run;
+        run.options.textFormatDetection = true;
+        run.options.decimalCommaMode = c.mode;
+        RecordBatch batch;
+        batch.pages({1});
+        batch.add(0, 0, 0, c.text);
+        run.go(batch, 1);
+        EXPECT_TRUE(run.log.has(std::string("Sheet1.Cells(1,1)=") + c.entered));
+    }
+}
+
+TEST(ExcelWriter, UndecidedNumbersWaitForThePageToShowTheDecimalMark) {
+    WriterRun run;
+    run.options.textFormatDetection = true;
+    run.options.decimalCommaMode = 0;
+    run.options.spanishOrItalian = true;
+    RecordBatch batch;
+    batch.pages({2});
+    batch.add(0, 0, 0, "1.234");
+    batch.add(0, 1, 0, "12,5");
+    run.go(batch, 1);
+    const auto& log = run.log;
+    EXPECT_TRUE(log.has("Sheet1.Cells(2,1)=12.5"));
+    EXPECT_TRUE(log.has("Sheet1.Cells(1,1)=1,234"));
+    EXPECT_LT(log.find("Sheet1.Cells(2,1)=12.5"), log.find("Sheet1.Cells(1,1)=1,234"));
+}
+
+TEST(ExcelWriter, FirstRevealingDateDecidesTheDayOrder) {
+    const struct {
+        const char* first;
+        const char* later;
+        const char* entered;
+    } cases[] = {
+        {"25/03/2004", "03/04/2004", "04/03/2004"},
+        {"03/25/2004", "03/04/2004", "03/04/2004"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        WriterRun run;
+        run.options.textFormatDetection = true;
+        RecordBatch batch;
+        batch.pages({2});
+        batch.add(0, 0, 0, c.first);
+        batch.add(0, 1, 0, c.later);
+        run.go(batch, 1);
+        EXPECT_TRUE(run.log.has(std::string("Sheet1.Cells(2,1)=") + c.entered));
+    }
+}
+
+TEST(ExcelWriter, LongTextsWrapAndTheirRowsFit) {
+    WriterRun run;
+    RecordBatch batch;
+    batch.pages({3});
+    batch.add(0, 1, 0, std::string(56, 'x'));
+    batch.add(0, 1, 1, std::string(80, 'y'));
+    batch.add(0, 2, 0, std::string(55, 'z'));
+    run.go(batch, 2);
+    const auto& log = run.log;
+    EXPECT_TRUE(log.has("Range(A2).WrapText=1"));
+    EXPECT_TRUE(log.has("Range(B2).WrapText=1"));
+    EXPECT_FALSE(log.has("Range(A3).WrapText=1"));
+    EXPECT_EQ(log.count("Range(A2).EntireRow.AutoFit"), 1u);
+    EXPECT_EQ(log.count("Range(A3).EntireRow.AutoFit"), 0u);
+
+    WriterRun many;
+    RecordBatch tall;
+    tall.pages({140});
+    for (std::int32_t r = 0; r < 140; ++r) {
+        tall.add(0, r, 0, std::string(60, 'x'));
+    }
+    many.go(tall, 1);
+    const auto fitted =
+        std::count_if(many.log.calls.begin(), many.log.calls.end(),
+                      [](const std::string& call) { return call.ends_with(".EntireRow.AutoFit"); });
+    EXPECT_EQ(fitted, 128);
+    EXPECT_EQ(many.log.count("Range(A128).EntireRow.AutoFit"), 1u);
+    EXPECT_EQ(many.log.count("Range(A129).EntireRow.AutoFit"), 0u);
+}
+
+TEST(ExcelWriter, SpannedCellsMergeOnlyWhenAskedAndKeepTheirFormats) {
+    for (const bool merge : {true, false}) {
+        SCOPED_TRACE(merge);
+        WriterRun run;
+        run.options.mergeSpannedCells = merge;
+        run.options.font = true;
+        RecordBatch batch;
+        batch.pages({3});
+        auto& spanned = batch.add(0, 0, 0, "Title");
+        spanned.columnSpan = 3;
+        spanned.rowSpan = 5;  // clipped to the page's three rows
+        spanned.alignment = 2;
+        spanned.bold = 1;
+        run.go(batch, 2);
+        const auto& log = run.log;
+        EXPECT_EQ(log.has("Range(A1:B3).Merge"), merge);
+        EXPECT_TRUE(log.has("Range(A1:B3).HorizontalAlignment=3"));
+        EXPECT_TRUE(log.has("Range(A1:B3).Font.Bold=1"));
+    }
+}
+
+TEST(ExcelWriter, PageLabelsBreaksAndRemovedRows) {
+    WriterRun run;
+    run.options.markPages = true;
+    run.options.rowsDeletedAtTop = 2;
+    run.options.rowsDeletedAtBottom = 1;
+    run.options.firstPage = 1;
+    run.options.lastPage = 3;
+    RecordBatch batch;
+    batch.pages({40, 40, 40});
+    batch.add(0, 0, 0, "10");
+    batch.add(1, 0, 0, "11");
+    batch.add(2, 0, 0, "12");
+    run.go(batch, 1);
+    const auto& log = run.log;
+    EXPECT_TRUE(log.has("Range(A3).Value=Page 1"));
+    EXPECT_TRUE(log.has("Range(A3).Interior.Color=C8C8C8"));
+    EXPECT_TRUE(log.has("Range(A43).Value=Page 2"));
+    EXPECT_TRUE(log.has("Range(A83).Value=Page 3"));
+    EXPECT_TRUE(log.has("Sheet1.HPageBreaks.Add(A3)"));
+    EXPECT_TRUE(log.has("Sheet1.HPageBreaks.Add(A43)"));
+    EXPECT_TRUE(log.has("Sheet1.Cells(1,2)=10"));  // shifted right of the labels
+    // The first page keeps its top rows; later pages lose two at the top, every page its last.
+    const std::vector<std::string> deletions = {
+        "Range(A40:A40).EntireRow.Delete(-4162)",   "Range(A40:A41).EntireRow.Delete(-4162)",
+        "Range(A77:A77).EntireRow.Delete(-4162)",   "Range(A77:A78).EntireRow.Delete(-4162)",
+        "Range(A114:A114).EntireRow.Delete(-4162)",
+    };
+    std::vector<std::string> seen;
+    for (const auto& call : log.calls) {
+        if (call.find("Delete") != std::string::npos) {
+            seen.push_back(call);
+        }
+    }
+    EXPECT_EQ(seen, deletions);
+    EXPECT_LT(log.find("Range(A114:A114).EntireRow.Delete(-4162)"),
+              log.find("SaveCopyAs(/tmp/out.xlsx)"));
+
+    WriterRun single;
+    single.options.markPages = true;
+    RecordBatch one;
+    one.pages({2});
+    one.add(0, 0, 0, "a");
+    single.go(one, 1);
+    EXPECT_TRUE(single.log.has("Range(A1).Value=Page 1"));
+    EXPECT_EQ(single.log.count("Sheet1.HPageBreaks"), 0u);
+}
+
+TEST(ExcelWriter, ListSeparatorProbe) {
+    const struct {
+        bool refuseComma;
+        bool refuseSemicolon;
+        char separator;
+        std::int32_t limit;
+    } cases[] = {
+        {false, false, ',', 250},
+        {true, false, ';', 250},
+        {true, true, ';', 1},
+    };
+    for (const auto& c : cases) {
+        FakeExcelSettings settings;
+        settings.refuseComma = c.refuseComma;
+        settings.refuseSemicolon = c.refuseSemicolon;
+        FakeExcelLog log;
+        FakeExcel excel(log, settings);
+        CReportCore report;
+        CExcelWriter writer(report, excel, {});
+        std::string path = "/tmp/a.xlsx";
+        std::int32_t rows = 0;
+        writer.Start(path, rows, nullptr);
+        EXPECT_EQ(writer.formats().listSeparator(), c.separator);
+        EXPECT_EQ(writer.formats().rangeListLimit(), c.limit);
+        writer.Abandon();
+    }
+}
+
+TEST(ExcelWriter, SemicolonListsAfterTheCommaWasRefused) {
+    WriterRun run;
+    run.settings.refuseComma = true;
+    run.options.font = true;
+    RecordBatch batch;
+    batch.pages({3});
+    batch.add(0, 0, 0, "a").bold = 1;
+    batch.add(0, 0, 2, "b").bold = 1;
+    batch.add(0, 1, 0, "c").bold = 1;
+    run.go(batch, 3);
+    EXPECT_TRUE(run.log.has("Range(C1;A1:A2).Font.Bold=1"));
+}
+
+TEST(ExcelWriter, OldVersionKeepsTheNameAndTheSmallerSheets) {
+    WriterRun run;
+    run.settings.version = "11.0";
+    run.settings.defaultSheets = 3;
+    run.rowsPerWorksheet = 100000;
+    RecordBatch batch;
+    batch.pages({1});
+    batch.add(0, 0, 0, "a");
+    run.go(batch, 1);
+    EXPECT_EQ(run.path, "/tmp/out.xls");
+    EXPECT_FALSE(run.savedAs2007);
+    EXPECT_EQ(run.rowsPerWorksheet, CExcelWriter::kRowLimit97);
+}
+
+TEST(ExcelWriter, FullSheetsMoveOnToDefaultSheetsThenAddNew) {
+    WriterRun run;
+    run.settings.defaultSheets = 3;
+    run.rowsPerWorksheet = 1000;
+    RecordBatch batch;
+    batch.pages({600, 600, 1200, 600, 10});
+    for (std::int32_t p = 0; p < 5; ++p) {
+        batch.add(p, 0, 0, std::to_string(10 + p));
+    }
+    run.go(batch, 1);
+    const auto& log = run.log;
+    EXPECT_TRUE(log.has("Sheet1.Cells(1,1)=10"));
+    EXPECT_TRUE(log.has("Sheet2.Cells(1,1)=11"));
+    EXPECT_TRUE(log.has("Sheet3.Cells(1,1)=12"));  // more than 1,000 rows on an empty sheet
+    EXPECT_TRUE(log.has("Sheet4.Cells(1,1)=13"));
+    EXPECT_TRUE(log.has("Sheet4.Cells(601,1)=14"));
+    EXPECT_EQ(log.count("Worksheets.Add"), 1u);
+}
+
+TEST(ExcelWriter, RefusedNumberFormatIsAFailure) {
+    WriterRun run;
+    run.settings.refuseNumberFormat = true;
+    RecordBatch batch;
+    batch.pages({1});
+    batch.add(0, 0, 0, "12.5");
+    try {
+        run.go(batch, 1);
+        FAIL() << "reported as success";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.code(), -1);
+        EXPECT_NE(error.text().find("OTEFSNF"), std::string::npos);
+        EXPECT_NE(error.text().find("Format: [0.0_ ]"), std::string::npos);
+    }
+    EXPECT_TRUE(run.log.has("Close"));
+    EXPECT_TRUE(run.log.has("Quit"));
+    EXPECT_FALSE(run.log.has("SaveCopyAs(/tmp/out.xlsx)"));
+}
+
+TEST(ExcelWriter, NumberWithEndlessDecimalsIsAFailure) {
+    WriterRun run;
+    RecordBatch batch;
+    batch.pages({1});
+    batch.add(0, 0, 0, "0." + std::string(130, '5'));
+    try {
+        run.go(batch, 1);
+        FAIL() << "reported as success";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.code(), 26);
+        EXPECT_NE(error.text().find("Exceed the ablity of Tabulan"), std::string::npos)
+            << error.text();
+    }
+    EXPECT_TRUE(run.log.has("Quit"));
+}
+
+TEST(ExcelWriter, FailedSaveIsAFailure) {
+    WriterRun run;
+    run.settings.failSave = true;
+    RecordBatch batch;
+    batch.pages({1});
+    batch.add(0, 0, 0, "12");
+    try {
+        run.go(batch, 1);
+        FAIL() << "reported as success";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.code(), -1);
+        EXPECT_NE(error.text().find("OTEFXL4:Run Excel AS [The launching user]"), std::string::npos)
+            << error.text();
+        EXPECT_NE(error.text().find("disk full"), std::string::npos) << error.text();
+    }
+    EXPECT_TRUE(run.log.has("Close"));
+    EXPECT_TRUE(run.log.has("Quit"));
+}
+
+TEST(ExcelWriter, PageBeyondTheSheetLimitIsAClearError) {
+    WriterRun run;
+    run.settings.version = "11.0";
+    RecordBatch batch;
+    batch.pages({70000});
+    batch.add(0, 0, 0, "a");
+    try {
+        run.go(batch, 1);
+        FAIL() << "rows dropped silently";
+    } catch (const ConversionError& error) {
+        EXPECT_NE(error.text().find("70000 rows"), std::string::npos) << error.text();
+    }
+    EXPECT_TRUE(run.log.has("Quit"));
+}
+
+TEST(ExcelWriter, LinksKeepTheirSchemesAndRightToLeftReachesEverySheet) {
+    WriterRun run;
+    run.options.rightToLeft = true;
+    run.rowsPerWorksheet = 2;
+    RecordBatch batch;
+    batch.pages({2, 2});
+    const std::string links[] = {std::string("Mail\0mailto:a@b.c", 17),
+                                 std::string("Web\0https://x.org/a", 19)};
+    auto& mail = batch.add(0, 0, 0, links[0]);
+    mail.textLength = 4;
+    mail.kind = kKindLink;
+    auto& web = batch.add(1, 0, 0, links[1]);
+    web.textLength = 3;
+    web.kind = kKindLink;
+    run.go(batch, 1);
+    const auto& log = run.log;
+    EXPECT_TRUE(log.has("Sheet1.Hyperlinks.Add(A1,mailto:a@b.c,Mail)"));
+    EXPECT_TRUE(log.has("Sheet2.Hyperlinks.Add(A1,https://x.org/a,Web)"));
+    EXPECT_TRUE(log.has("Sheet1.DisplayRightToLeft=1"));
+    EXPECT_TRUE(log.has("Sheet2.DisplayRightToLeft=1"));
+}
+
+}  // namespace
+}  // namespace paginor

@@ -1,0 +1,422 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_driver.h"
+#include "convert/write/excel_writer.h"
+#include "convert/write/xlsx_workbook.h"
+#include "core/report_core.h"
+#include "tests/convert/convert_harness.h"
+#include "tests/convert/write/record_batch.h"
+
+namespace paginor {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RecordBatch;
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class XlsxWorkbook : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/xlsx-workbook-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_dir = folder;
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    // The workbook as the dump script reads it through openpyxl, one fact a line.
+    std::vector<std::string> dump(const fs::path& book) const {
+        const std::string text =
+            testing::runCommand("/usr/bin/python3 " + std::string(PAGINOR_TESTS_DIR) +
+                                "/convert/write/dump_xlsx.py " + book.string() + " 2>&1");
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path m_dir;
+};
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line + "\n";
+    }
+    return text;
+}
+
+TEST_F(XlsxWorkbook, OpenpyxlReadsEveryKindOfCell) {
+    // A 1x1 PNG.
+    testing::runCommand(
+        "/usr/bin/python3 -c \"import base64; open('" + (m_dir / "dot.png").string() +
+        "', 'wb').write(base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAQAAAC1HA"
+        "wCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII='))\"");
+    CReportCore report;
+    ExcelWriterOptions options;
+    options.font = true;
+    options.colour = true;
+    options.textFormatDetection = true;
+    options.markPages = true;
+    options.mergeSpannedCells = true;
+    options.images = true;
+    options.rightToLeft = true;
+    options.password = "pw";
+    options.html = false;
+    options.firstPage = 1;
+    options.lastPage = 2;
+    options.baseFolder = "https://example.org/reports/";
+    options.fetchLinkedFile = [this](std::string_view) { return (m_dir / "dot.png").string(); };
+    auto application = StartXlsxApplication();
+    CExcelWriter writer(report, *application, options);
+    std::string path = (m_dir / "book.xls").string();
+    std::int32_t rows = 4;
+    bool savedAs2007 = false;
+    writer.Start(path, rows, &savedAs2007);
+
+    RecordBatch batch;
+    batch.pages({3, 4});
+    auto& title = batch.add(0, 0, 0, "Sales");
+    title.columnSpan = 3;
+    title.alignment = 2;
+    title.bold = 1;
+    title.fontSize = 14;
+    title.fontName = "Arial";
+    batch.add(0, 1, 0, "0123");
+    batch.add(0, 1, 1, "1,234.50");
+    auto& red = batch.add(0, 1, 2, "-42");
+    red.fontColour = 0x0000FF;  // red in the engine's order
+    red.backgroundColour = 0xFFCC99;
+    red.framed = 1;
+    batch.add(0, 2, 0, "=SUM(A1)");
+    batch.add(0, 2, 1, "03/25/2004");
+    batch.add(0, 2, 2, "1234567890123456");
+    const std::string linkText("Next\0page2.htm", 14);
+    auto& link = batch.add(1, 0, 0, linkText);
+    link.textLength = 4;
+    link.kind = kKindLink;
+    const std::string mailText("Mail\0mailto:a@b.c", 17);
+    auto& mail = batch.add(1, 0, 1, mailText);
+    mail.textLength = 4;
+    mail.kind = kKindLink;
+    auto& picture = batch.add(1, 1, 0, "logo.png");
+    picture.kind = kKindImage;
+    picture.size = (30u << 16) | 20u;
+    batch.add(1, 2, 1, std::string(60, 'w'));
+    batch.write(writer, 1, 3);
+    writer.Finish(path);
+
+    EXPECT_EQ(path, (m_dir / "book.xlsx").string());
+    EXPECT_TRUE(savedAs2007);
+    EXPECT_EQ(rows, 4);
+    const auto lines = dump(path);
+    const std::string all = joined(lines);
+    for (const std::string expected : {
+             "sheets:Sheet1,Sheet2",
+             "active:Sheet1",
+             "sheet:Sheet1 rtl=1 protected=1",
+             "sheet:Sheet2 rtl=1 protected=1",
+             "merge:B1:D1",
+             "cell:A1|s|'Page 1'|General|fill=C8C8C8",
+             "cell:B1|s|'Sales'|General|bold|font=Arial|size=14|align=center",
+             "cell:B2|s|'0123'|General",
+             "cell:C2|n|1234.5|#,##0.00_ ",
+             "cell:D2|n|-42|0_ |color=FF0000|fill=99CCFF|border=thin",
+             "cell:B3|s|'=SUM(A1)'|General",
+             "cell:C3|d|datetime.datetime(2004, 3, 25, 0, 0)|m/d/yyyy",
+             "cell:D3|s|'1234567890123456'|General",
+             "cell:A1|s|'Page 2'|General|fill=C8C8C8",
+             "cell:B1|s|'Next'|General|link=https://example.org/reports/page2.htm",
+             "cell:C1|s|'Mail'|General|link=mailto:a@b.c",
+             "image:B2",
+         }) {
+        EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << all;
+    }
+    EXPECT_NE(all.find("cell:C3|s|'wwww"), std::string::npos) << all;
+    EXPECT_NE(all.find("|wrap"), std::string::npos) << all;
+    EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "dot.png"}));
+}
+
+// A cell longer than a workbook cell holds is cut at its limit instead of failing the export.
+TEST_F(XlsxWorkbook, OverlongTextIsCutAtTheCellLimit) {
+    CReportCore report;
+    auto application = StartXlsxApplication();
+    CExcelWriter writer(report, *application, {});
+    std::string path = (m_dir / "long.xlsx").string();
+    std::int32_t rows = 0;
+    writer.Start(path, rows, nullptr);
+    RecordBatch batch;
+    batch.pages({2});
+    batch.add(0, 0, 0, std::string(40000, '\xE9'));  // e acute in windows-1252
+    batch.add(0, 1, 0, "after");
+    batch.write(writer, 1, 1);
+    writer.Finish(path);
+    EXPECT_EQ(testing::runCommand(
+                  "/usr/bin/python3 -c \"import openpyxl; s = openpyxl.load_workbook('" + path +
+                  "').active; v = s['A1'].value; print(len(v), set(v), "
+                  "s['A2'].value)\""),
+              "32767 {'\u00e9'} after\n");
+}
+
+TEST_F(XlsxWorkbook, RemovedRowsMoveEverythingBelowThemUp) {
+    CReportCore report;
+    ExcelWriterOptions options;
+    options.markPages = true;
+    options.mergeSpannedCells = true;
+    options.rowsDeletedAtTop = 1;
+    options.rowsDeletedAtBottom = 1;
+    options.firstPage = 1;
+    options.lastPage = 2;
+    auto application = StartXlsxApplication();
+    CExcelWriter writer(report, *application, options);
+    std::string path = (m_dir / "book.xlsx").string();
+    std::int32_t rows = 0;
+    writer.Start(path, rows, nullptr);
+    RecordBatch batch;
+    batch.pages({4, 4});
+    for (std::int32_t p = 0; p < 2; ++p) {
+        for (std::int32_t r = 0; r < 4; ++r) {
+            batch.add(p, r, 0, std::to_string((p + 1) * 10 + r));
+        }
+        auto& wide = batch.add(p, 1, 1, "span");
+        wide.rowSpan = 2;
+    }
+    batch.write(writer, 1, 2);
+    writer.Finish(path);
+    const auto lines = dump(path);
+    const std::string all = joined(lines);
+    // Page 1 loses its last row; page 2 its first and last.
+    for (const std::string expected :
+         {"cell:B1|n|10|0_ |align=left", "cell:B2|n|11|0_ |align=left",
+          "cell:B3|n|12|0_ |align=left", "cell:B4|n|21|0_ |align=left",
+          "cell:B5|n|22|0_ |align=left", "merge:C2:C3", "merge:C4:C5",
+          "cell:A2|s|'Page 1'|General|fill=C8C8C8", "cell:A4|s|'Page 2'|General|fill=C8C8C8",
+          "break:1", "break:3"}) {
+        EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << all;
+    }
+    EXPECT_EQ(all.find("13"), std::string::npos) << all;
+    EXPECT_EQ(all.find("|20|"), std::string::npos) << all;
+}
+
+TEST_F(XlsxWorkbook, NativeExcelOfAFixtureReadsBackInLibreOffice) {
+    CReportCore core;
+    const fs::path report = m_dir / "report.htm";
+    fs::copy_file(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm", report);
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = 3;
+    o.outputPath = (m_dir / "book.xls").string();
+    o.textFormatDetection = true;
+    std::string written;
+    o.writtenPath = &written;
+    bool savedAs2007 = false;
+    o.savedAs2007 = &savedAs2007;
+    std::vector<int> shown;
+    o.mainWindowProgress = [&](int percent) { shown.push_back(percent); };
+    std::string step = "Try_Start";
+    o.stepBuffer = &step;
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(step, "FL_Excel2000_Loop_End");
+    EXPECT_EQ(written, (m_dir / "book.xlsx").string());
+    EXPECT_TRUE(savedAs2007);
+    EXPECT_EQ(shown, (std::vector<int>{33, 66, 100, 0}));
+    const std::string dir = m_dir.string();
+    testing::runCommand("cd " + dir + " && HOME=" + dir +
+                        " soffice --headless --norestore --convert-to csv:\"Text - txt - "
+                        "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false --outdir " +
+                        dir + " " + written + " > /dev/null 2>&1");
+    EXPECT_EQ(readText(m_dir / "book.csv"),
+              "Sales Report,,Page 1 of 3\n"
+              "Region,Product,Amount\n"
+              "North,Bolt,\"12\"\n"
+              "North,Nut & Washer,\"7\"\n"
+              "Printed by Paginor,,\n"
+              "Sales Report,,Page 2 of 3\n"
+              "Region,Product,Amount\n"
+              "South,Bolt M8,\"15\"\n"
+              ",,\"-3\"\n"
+              "South,Total,\"12\"\n"
+              "Printed by Paginor,,\n"
+              "Sales Report,,Page 3 of 3\n"
+              "Region,Product,Amount\n"
+              "West,Screw pack,\"1200\"\n"
+              "Printed by Paginor,,\n");
+}
+
+TEST_F(XlsxWorkbook, AutoSelectWritesAWorkbookWithTheBuiltInApplication) {
+    CReportCore core;
+    const fs::path report = m_dir / "report.htm";
+    fs::copy_file(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm", report);
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::AutoSelect;
+    o.firstPage = 1;
+    o.lastPage = 3;
+    o.outputPath = (m_dir / "book.xls").string();
+    std::string written;
+    o.writtenPath = &written;
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(written, (m_dir / "book.xlsx").string());
+    EXPECT_EQ(readText(written).substr(0, 2), "PK");
+    EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "report.htm"}));
+}
+
+// Characters the report's code page lacks arrive as references and go in as themselves.
+TEST_F(XlsxWorkbook, CharacterReferencesBecomeTheirCharacters) {
+    const fs::path report = m_dir / "report.htm";
+    std::ofstream(report, std::ios::binary)
+        << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=windows-1250\"></head><body><!--9876543210_PageMark_Head-->"
+           "<table width=\"400\"><tr><td width=\"200\">&#321;\xf3"
+           "d&#378; depot</td><td width=\"200\">&#x20AC; &#1046;</td></tr></table>"
+           "<!--9876543210_PageMark_Foot--></body></html>";
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = 1;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    const std::vector<std::string> lines = dump(m_dir / "book.xlsx");
+    const auto has = [&](const std::string& text) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(
+        has("\xC5\x81\xC3\xB3"
+            "d\xC5\xBA depot"))
+        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(has("\xE2\x82\xAC \xD0\x96")) << ::testing::PrintToString(lines);
+    EXPECT_FALSE(has("&#")) << ::testing::PrintToString(lines);
+}
+
+TEST_F(XlsxWorkbook, FailedExportLeavesTheTargetAndNoTemporaryFile) {
+    CReportCore core;
+    const fs::path report = m_dir / "report.htm";
+    fs::copy_file(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm", report);
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    std::ofstream(m_dir / "book.xlsx") << "old";
+    std::atomic<std::int32_t> cancel{1};
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::AutoSelect;
+    o.firstPage = 1;
+    o.lastPage = 3;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    o.cancel = &cancel;
+    try {
+        OutputToExcelFile(core, o);
+        FAIL() << "a cancelled export succeeded";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.code(), 19);
+    }
+    EXPECT_EQ(readText(m_dir / "book.xlsx"), "old");
+    EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "report.htm"}));
+}
+
+// Single cells read their text as an en-US user's entry would.
+TEST_F(XlsxWorkbook, EnteredTextsBecomeNumbersDatesOrText) {
+    const struct {
+        const char* text;
+        const char* fact;
+    } cases[] = {
+        {"1,234.50", "n|1234.5|#,##0.00"},
+        {"$1,234", "n|1234|\"$\"#,##0"},
+        {"(12)", "n|-12|General"},
+        {"-0.5", "n|-0.5|General"},
+        {"12%", "n|0.12|0%"},
+        {"0123", "n|123|General"},
+        {"1,23", "s|'1,23'|General"},
+        {"12,345,6", "s|'12,345,6'|General"},
+        {"1234567890123456", "s|'1234567890123456'|General"},
+        {"123456789012345", "n|123456789012345|General"},
+        {"1.5000000000000000", "n|1.5|General"},
+        {"=A1+1", "s|'=A1+1'|General"},
+        {"1/2/04", "d|datetime.datetime(2004, 1, 2, 0, 0)|m/d/yyyy"},
+        {"2/30/2004", "s|'2/30/2004'|General"},
+        {"25/03/2004", "s|'25/03/2004'|General"},
+        {"12 apples", "s|'12 apples'|General"},
+    };
+    auto application = StartXlsxApplication();
+    ExcelWorkbook& book = application->WorkbooksAdd();
+    ExcelWorksheet& sheet = book.WorksheetsItem(1);
+    std::int32_t row = 1;
+    for (const auto& c : cases) {
+        sheet.CellsItem(row++, 1, c.text);
+    }
+    sheet.Range("B1")->SetNumberFormat("@");
+    sheet.CellsItem(1, 2, "0123");
+    const fs::path path = m_dir / "entry.xlsx";
+    book.SaveCopyAs(path.string());
+    const auto lines = dump(path);
+    const std::string all = joined(lines);
+    row = 1;
+    for (const auto& c : cases) {
+        const std::string expected = "cell:A" + std::to_string(row++) + "|" + c.fact;
+        EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << all;
+    }
+    EXPECT_TRUE(contains(lines, "cell:B1|s|'0123'|@")) << all;
+}
+
+TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {
+    CReportCore core;
+    const fs::path report = m_dir / "report.htm";
+    fs::copy_file(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm", report);
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    for (const ExportFileFormat format :
+         {ExportFileFormat::AutoSelect, ExportFileFormat::NativeExcel}) {
+        ExcelOutputOptions o;
+        o.fileFormat = format;
+        o.firstPage = 1;
+        o.lastPage = 3;
+        o.outputPath = (m_dir / "book.xlsx").string();
+        o.excel = []() -> std::unique_ptr<ExcelApplication> {
+            throw AutomationError("no display");
+        };
+        try {
+            OutputToExcelFile(core, o);
+            FAIL() << "the export succeeded";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.code(), -1);
+            EXPECT_TRUE(error.text().starts_with(
+                "Unable to access Microsoft Excel runtime. Please contact "))
+                << error.text();
+        }
+        EXPECT_EQ(files(), (std::vector<std::string>{"report.htm"}));
+    }
+}
+
+}  // namespace
+}  // namespace paginor

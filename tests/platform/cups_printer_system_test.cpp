@@ -1,0 +1,138 @@
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cups_test_server.h"
+#include "platform/printer_system.h"
+
+namespace paginor {
+namespace {
+
+class CupsPrinterSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        m_server = sharedCupsTestServer(error);
+        ASSERT_NE(m_server, nullptr) << error;
+    }
+
+    std::string writePdf(const std::string& bytes) {
+        const std::string path = "/tmp/paginor-cups-test-" + std::to_string(getpid()) + ".pdf";
+        std::ofstream(path, std::ios::binary) << bytes;
+        m_files.push_back(path);
+        return path;
+    }
+
+    void TearDown() override {
+        for (const std::string& file : m_files)
+            unlink(file.c_str());
+    }
+
+    CupsTestServer* m_server = nullptr;
+    CupsPrinterSystem m_cups;
+    std::vector<std::string> m_files;
+};
+
+TEST_F(CupsPrinterSystemTest, ListsDestinationsAndTheDefault) {
+    std::vector<std::string> names;
+    std::string error;
+    ASSERT_TRUE(m_cups.destinations(names, error)) << error;
+    EXPECT_EQ(names, (std::vector<std::string>{"PaginorTest", "PaginorTest2"}));
+    std::string name;
+    ASSERT_TRUE(m_cups.defaultDestination(name, error)) << error;
+    EXPECT_EQ(name, "PaginorTest");
+}
+
+TEST_F(CupsPrinterSystemTest, ReportsTheMediaOfADestination) {
+    std::vector<PrinterMedia> media;
+    std::string defaultMedia, error;
+    ASSERT_TRUE(m_cups.media("PaginorTest2", media, defaultMedia, error)) << error;
+    EXPECT_EQ(defaultMedia, "iso_a4_210x297mm");
+    std::string names;
+    for (const PrinterMedia& m : media) {
+        names += m.pwgName + "=" + m.ppdName + " ";
+        EXPECT_NE(m.displayName, "") << m.pwgName;
+    }
+    EXPECT_EQ(names,
+              "iso_a4_210x297mm=A4 na_letter_8.5x11in=Letter na_legal_8.5x14in=Legal "
+              "iso_a3_297x420mm=A3 ");
+    for (const PrinterMedia& m : media) {
+        if (m.pwgName == "iso_a4_210x297mm") {
+            EXPECT_NEAR(m.width, 21000, 10);
+            EXPECT_NEAR(m.length, 29700, 10);
+            // The queue's imageable area is 12 points in from every edge.
+            EXPECT_NEAR(m.left, 423, 2);
+            EXPECT_NEAR(m.top, 423, 2);
+        }
+    }
+}
+
+TEST_F(CupsPrinterSystemTest, SubmitsAPdfWithItsTitle) {
+    const std::string bytes = "%PDF-1.4\n% not a real document\n\x01\x02\xff\n%%EOF\n";
+    int jobId = 0;
+    std::string error;
+    ASSERT_TRUE(m_cups.submitPdf("PaginorTest2", "http://example.com/report?id=7", writePdf(bytes),
+                                 {{"media", "iso_a4_210x297mm"}}, jobId, error))
+        << error;
+    ASSERT_GT(jobId, 0);
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    EXPECT_EQ(job.pdf, bytes);
+    EXPECT_EQ(job.title, "http://example.com/report?id=7");
+}
+
+TEST_F(CupsPrinterSystemTest, ListsThisUsersWaitingJobs) {
+    ASSERT_TRUE(m_server->disable("PaginorTest2"));
+    int jobId = 0;
+    std::string error;
+    ASSERT_TRUE(m_cups.submitPdf("PaginorTest2", "waiting", writePdf("%PDF-1.4\n%%EOF\n"), {},
+                                 jobId, error))
+        << error;
+    std::vector<PrinterJob> jobs;
+    ASSERT_TRUE(m_cups.activeJobs("PaginorTest2", jobs, error)) << error;
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].id, jobId);
+    EXPECT_EQ(jobs[0].title, "waiting");
+    ASSERT_TRUE(m_cups.activeJobs("PaginorTest", jobs, error)) << error;
+    EXPECT_TRUE(jobs.empty());
+
+    ASSERT_TRUE(m_server->enable("PaginorTest2"));
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+}
+
+TEST_F(CupsPrinterSystemTest, UnknownDestinationsAndFilesAreErrors) {
+    std::vector<PrinterMedia> media;
+    std::string defaultMedia, error;
+    EXPECT_FALSE(m_cups.media("NoSuchQueue", media, defaultMedia, error));
+    EXPECT_EQ(error.rfind("No printer \"NoSuchQueue\": ", 0), 0u) << error;
+    int jobId = 0;
+    EXPECT_FALSE(m_cups.submitPdf("NoSuchQueue", "t", writePdf("%PDF-1.4\n"), {}, jobId, error));
+    EXPECT_EQ(error.rfind("No printer \"NoSuchQueue\": ", 0), 0u) << error;
+    EXPECT_FALSE(m_cups.submitPdf("PaginorTest", "t", "/nonexistent/x.pdf", {}, jobId, error));
+    EXPECT_EQ(error, "Cannot read \"/nonexistent/x.pdf\"");
+    EXPECT_EQ(jobId, 0);
+}
+
+TEST_F(CupsPrinterSystemTest, ServerThatDoesNotAnswerIsAnError) {
+    // libcups takes its server per thread when the thread first asks.
+    const std::string saved = m_server->server();
+    setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(closedPort())).c_str(), 1);
+    bool listed = true;
+    std::string error;
+    std::thread([&] {
+        std::vector<std::string> names;
+        listed = m_cups.destinations(names, error);
+    }).join();
+    setenv("CUPS_SERVER", saved.c_str(), 1);
+    EXPECT_FALSE(listed);
+    EXPECT_EQ(error.rfind("Cannot list the printers: ", 0), 0u) << error;
+}
+
+}  // namespace
+}  // namespace paginor

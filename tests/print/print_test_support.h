@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/print/print_services.h"
+
+namespace paginor {
+
+// A PDF of empty pages of the given size in points, with a correct cross-reference table.
+inline std::string minimalPdf(int pages, int width = 595, int height = 842) {
+    std::vector<std::string> objects;
+    std::string kids;
+    for (int i = 0; i < pages; ++i)
+        kids += std::to_string(3 + i) + " 0 R ";
+    objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) +
+                      " >>");
+    for (int i = 0; i < pages; ++i)
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) +
+                          " " + std::to_string(height) + "] >>");
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+// Writes a PDF of two pages for each render, at once or when finish() is called.
+class FakeRenderer : public PdfRenderer {
+public:
+    void renderPdf(const std::string& path, const PdfPageLayout& layout,
+                   std::function<void(bool ok)> done) override {
+        layouts.push_back(layout);
+        if (succeed)
+            std::ofstream(path, std::ios::binary) << minimalPdf(2);
+        pending = std::move(done);
+        if (!deferred)
+            finish();
+    }
+    void finish() {
+        if (auto done = std::move(pending)) {
+            pending = nullptr;
+            done(succeed);
+        }
+    }
+
+    bool succeed = true;
+    bool deferred = false;
+    std::function<void(bool)> pending;
+    std::vector<PdfPageLayout> layouts;
+};
+
+// Runs the work at once, on the calling thread.
+class InlineRunner : public BackgroundRunner {
+public:
+    void run(std::function<void()> work, std::function<void()> done) override {
+        work();
+        done();
+    }
+};
+
+}  // namespace paginor

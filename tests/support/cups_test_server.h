@@ -1,0 +1,119 @@
+#pragma once
+
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "python_server.h"
+
+namespace paginor {
+
+struct CupsTestJob {
+    int id = 0;
+    std::string title;
+    std::string pdf;  // the bytes the printer received
+};
+
+// A private cupsd (cups_server.py) with two queues that copy each job's PDF and title into a
+// folder. Starting it points libcups at it through CUPS_SERVER; libcups keeps the server it
+// first used per thread, so one process uses one server: take sharedCupsTestServer().
+class CupsTestServer {
+public:
+    static constexpr const char* kQueue = "PaginorTest";  // the default destination
+    static constexpr const char* kSecondQueue = "PaginorTest2";
+
+    bool start(std::string& error) {
+        const std::string line = m_process.start(PAGINOR_CUPS_SERVER_SCRIPT, {});
+        const auto port = line.find("port=");
+        const auto out = line.find(" out=");
+        if (line.rfind("port=", 0) != 0 || out == std::string::npos) {
+            error = line.empty() ? "the CUPS test server did not start" : line;
+            return false;
+        }
+        m_server = "127.0.0.1:" + line.substr(port + 5, out - port - 5);
+        m_out = line.substr(out + 5);
+        setenv("CUPS_SERVER", m_server.c_str(), 1);
+        return true;
+    }
+
+    const std::string& server() const { return m_server; }
+    const std::string& outFolder() const { return m_out; }
+
+    // Waits for the printer to receive the job's file; false when it has not within timeout.
+    bool waitForJob(int id, CupsTestJob& job,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const std::string base = m_out + "/" + std::to_string(id);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream pdf(base + ".pdf", std::ios::binary);
+            if (pdf) {
+                std::ifstream title(base + ".title", std::ios::binary);
+                job.id = id;
+                job.pdf.assign(std::istreambuf_iterator<char>(pdf), {});
+                job.title.assign(std::istreambuf_iterator<char>(title), {});
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    // The numbers of the jobs the printers have received so far, in no order.
+    std::vector<int> receivedJobs() const {
+        std::vector<int> ids;
+        if (DIR* dir = opendir(m_out.c_str())) {
+            while (dirent* entry = readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pdf") == 0)
+                    ids.push_back(std::atoi(name.c_str()));
+            }
+            closedir(dir);
+        }
+        return ids;
+    }
+
+    // Stops or restarts a queue's printing; its jobs wait meanwhile.
+    bool disable(const std::string& queue) { return run("/usr/sbin/cupsdisable", queue); }
+    bool enable(const std::string& queue) { return run("/usr/sbin/cupsenable", queue); }
+
+private:
+    bool run(const char* tool, const std::string& queue) const {
+        std::vector<std::string> arguments = {tool, "-h", m_server, queue};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        int status = 0;
+        return posix_spawn(&pid, tool, nullptr, nullptr, argv.data(), environ) == 0 &&
+               waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    PythonServer m_process;
+    std::string m_server;
+    std::string m_out;
+};
+
+// The process's one test server, started on first use; nullptr with error when it cannot start.
+inline CupsTestServer* sharedCupsTestServer(std::string& error) {
+    static std::string startError;
+    static CupsTestServer* server = [] {
+        auto* started = new CupsTestServer;
+        if (started->start(startError))
+            return started;
+        delete started;
+        return static_cast<CupsTestServer*>(nullptr);
+    }();
+    error = startError;
+    return server;
+}
+
+}  // namespace paginor
