@@ -718,8 +718,10 @@ void ExcelFileDriver::convertBatch(BatchSlot& slot, OutputKind kind) {
 // Writes a converted batch and passes its state on to the next batch.
 void ExcelFileDriver::finishBatch(BatchSlot& slot, OutputKind kind) {
     writeBatch(slot, kind);
-    m_carried.useFirstPage = slot.driverFlag;
-    m_carried.frameEngineAllowed = slot.engine.frameEngineAllowed();
+    // A batch can only turn either off. One converted from a state that proved too open, whose
+    // result did not depend on it, must not turn it on again.
+    m_carried.useFirstPage = std::min(m_carried.useFirstPage, slot.driverFlag);
+    m_carried.frameEngineAllowed = m_carried.frameEngineAllowed && slot.engine.frameEngineAllowed();
     // The workbook writer reports each page it wrote.
     if (kind != OutputKind::Excel) {
         reportProgress(slot.last);

@@ -35,9 +35,10 @@ std::size_t threadsRunning() {
     return count;
 }
 
-// The framed fixture's first page repeated: each page is framed, or plain when its ruled boxes
-// are left out (such a page takes the grid road and turns the frame road off for later pages).
-std::string framedReport(const std::vector<bool>& framed) {
+// The framed fixture's first page repeated, one letter a page: 'F' framed, 'P' plain (its ruled
+// boxes left out: it takes the grid road and turns the frame road off for later pages), 'E' empty
+// (only its page marks: it leaves the frame road as it was).
+std::string framedReport(const std::string& pages) {
     std::istringstream in(
         readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "htmlcss" / "framed_report.rrph"));
     std::vector<std::string> lines;
@@ -48,9 +49,11 @@ std::string framedReport(const std::vector<bool>& framed) {
     for (std::size_t i = 0; i < 8; ++i) {
         report += lines[i];
     }
-    for (std::size_t p = 0; p < framed.size(); ++p) {
+    for (std::size_t p = 0; p < pages.size(); ++p) {
         for (std::size_t i = 8; i < 32; ++i) {
-            if (!framed[p] && lines[i].find("border-style") != std::string::npos) {
+            const bool mark = lines[i].find("PageMark") != std::string::npos;
+            const bool rule = lines[i].find("border-style") != std::string::npos;
+            if ((pages[p] == 'P' && rule) || (pages[p] == 'E' && !mark)) {
                 continue;
             }
             // Every line holds one "top:<n>pt".
@@ -276,19 +279,19 @@ TEST_F(BatchesAtOnce, EverySampleAndFixtureGivesTheOneThreadResult) {
         }
     }
     // Page by page, a plain page turns the frame road off for every later page.
-    reports.push_back({"plain-first.rrph", framedReport({false, true, true, true, true, true})});
-    reports.push_back(
-        {"plain-middle.rrph", framedReport({true, true, false, true, true, true, true})});
+    reports.push_back({"plain-first.rrph", framedReport("PFFFFF")});
+    reports.push_back({"plain-middle.rrph", framedReport("FFPFFFF")});
+    // An empty page after the plain one must not open the frame road again.
+    reports.push_back({"plain-then-empty.rrph", framedReport("FPEFFFF")});
     EXPECT_GE(compareWithOneThread(reports, true), 7U);
 }
 
 // Batches of 160 pages with reference pages, layouts that change inside the range, and framed
 // pages whose first batch takes the frame road, which keeps page 1 out of the later batches.
 TEST_F(BatchesAtOnce, LongReportsGiveTheOneThreadResult) {
-    const std::vector<NamedReport> reports = {
-        {"html.htm", htmlReport(480)},
-        {"htmlcss.htm", htmlCssReport(480)},
-        {"framed.rrph", framedReport(std::vector<bool>(480, true))}};
+    const std::vector<NamedReport> reports = {{"html.htm", htmlReport(480)},
+                                              {"htmlcss.htm", htmlCssReport(480)},
+                                              {"framed.rrph", framedReport(std::string(480, 'F'))}};
     EXPECT_EQ(compareWithOneThread(reports, false), reports.size());
 }
 
