@@ -67,8 +67,15 @@ std::int32_t CReportCore::startingTop(std::int32_t firstPage) {
         return 0;
     }
     copyPage(*this, firstPage - 1);
+    const std::int32_t previousFirst = GetTopValue(0, firstPage - 1);
     bool fullyPlaced = false;
-    const std::int64_t afterPrevious = std::int64_t{GetTopValueAtPage(&fullyPlaced)} + 1;
+    const std::int32_t previousLast = GetTopValueAtPage(&fullyPlaced);
+    // A page of the pair layout ends with a box one point below its first: that box marks the
+    // top of its own page, not the end of its content, so the run begins at its own first TOP.
+    if (top != -1 && previousFirst >= 0 && previousLast == previousFirst + 1) {
+        return top;
+    }
+    const std::int64_t afterPrevious = std::int64_t{previousLast} + 1;
     if (top == -1 || (fullyPlaced && std::llabs(afterPrevious - top) > 2)) {
         return static_cast<std::int32_t>(std::min<std::int64_t>(afterPrevious, INT32_MAX));
     }

@@ -44,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         const std::string written = memory.text(SettingsHive::CurrentUser);
         MemorySettingsStore again;
-        fuzz::check(again.load(SettingsHive::CurrentUser, written, error),
-                    "a written file parses", error);
+        fuzz::check(again.load(SettingsHive::CurrentUser, written, error), "a written file parses",
+                    error);
         fuzz::check(again.text(SettingsHive::CurrentUser) == written,
                     "a written file reads the same");
     }

@@ -65,12 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t chunk = 1 + data[0] % 64 * 97;
     const bool authenticate = (data[0] & 0x80) != 0;
-    ScriptedConnector connector(
-        std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), chunk);
+    ScriptedConnector connector(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1),
+                                chunk);
     CSMTP smtp("smtp.example.com", 25, &connector);
     if (!smtp.Connect("user", "secret", authenticate)) {
-        fuzz::check(smtp.GetErrorText() != "OK" && !smtp.connected(),
-                    "a failed connect says why");
+        fuzz::check(smtp.GetErrorText() != "OK" && !smtp.connected(), "a failed connect says why");
         return 0;
     }
     CMIMEMessage message;

@@ -19,8 +19,8 @@ namespace paginor::fuzz {
 inline const std::string& scratchFolder() {
     static const std::string folder = [] {
         const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                              "/paginor-fuzz-XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/paginor-fuzz-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) {
             std::perror("mkdtemp");
             abort();
