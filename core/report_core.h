@@ -66,6 +66,9 @@ public:
     static constexpr std::int64_t kMaxWindowSize = 3145728;
     static constexpr std::int64_t kMoveMargin = 1024;
     static constexpr std::int64_t kTagBufferStep = 65536;
+    // Elements of a report without page marks collected before a page division must be in
+    // sight (24 MiB of entries).
+    static constexpr std::size_t kStructureCheckEntries = 1 << 20;
     static constexpr std::size_t kMaxErrorText = 1023;
     static constexpr std::size_t kMaxStyleBlocks = 256;
     static constexpr const char kHeadMark[] = "<!--9876543210_PageMark_Head-->";
@@ -302,7 +305,11 @@ private:
     }
     bool tableSitsInCell(std::int64_t table);
     bool isEmptyShortPage(const tagPageInfo& page);
-    void collectPositionedDivs(std::vector<tagElementEntry>& entries);
+    // False, stopping early, when the first kStructureCheckEntries elements allow no page
+    // division: a file of positioned elements without a page layout cannot grow the list
+    // with its size.
+    bool collectPositionedDivs(std::vector<tagElementEntry>& entries);
+    bool pageStructureMayHold(const std::vector<tagElementEntry>& entries);
     bool textBetween(const tagElementEntry& before, const tagElementEntry& after);
     std::int32_t divideByMarkedText(const std::vector<tagElementEntry>& entries, std::size_t count,
                                     std::int64_t end);
