@@ -314,6 +314,8 @@ void DownloadThreadProc(DownloadState& state, const DownloadEnvironment& env) {
 
 void InitReportThreadProc(DownloadState& state) {
     std::string trace = "Try_Start";
+    // The dialog's Cancel stops the downloads of linked files the load makes.
+    state.report->setCancelFlag(&state.cancelRequested);
     try {
         state.report->Init(state.path,
                            state.reportAddress.empty() ? nullptr : state.reportAddress.c_str(),
@@ -324,6 +326,7 @@ void InitReportThreadProc(DownloadState& state) {
     } catch (const std::exception& e) {
         state.setError("Fail to initial.[ITP]" + std::string(e.what()));
     }
+    state.report->setCancelFlag(nullptr);
     state.succeeded = true;
     state.CloseDialog();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -147,6 +148,8 @@ public:
     void FetchLinkedFile(const char* link, std::int64_t linkLength, std::string& output);
 
     void setProgressSink(ProgressSink sink) { m_progress = std::move(sink); }
+    // While set, raising the flag (from any thread) stops the downloads of linked files.
+    void setCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
 
     // Facts of the loaded report.
     std::int32_t state() const { return m_state; }
@@ -288,6 +291,9 @@ private:
 
     std::string* m_trace = nullptr;
     ProgressSink m_progress;
+    const std::atomic<bool>* m_cancel = nullptr;
+    // Fetches a linked file; the load's cancel flag reaches the download.
+    bool fetchLinkedFile(std::string& result, const std::string& url, bool useBrowserStack);
     int m_percentShown = 0;
 
     // Splitting without page marks and the TOP machinery.
