@@ -1,9 +1,12 @@
-// Loads arbitrary bytes as a report, then asks for what the viewer asks first: the page count,
-// the first and the last page, the printing directives and the page height.
+// Loads arbitrary bytes as a report, then asks for what the viewer and printing ask: the page
+// count, the first, the last and all pages, the print runs, the printing directives, the page
+// height and the information page.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/report_core.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -43,13 +46,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::string document;
-    for (std::int32_t page : {1, pages}) {
+    for (auto [first, last] : {std::pair{1, 1}, std::pair{pages, pages}, std::pair{1, pages}}) {
         try {
-            core.GetPage(page, page, document, true);
+            core.GetPage(first, last, document, true);
             fuzz::check(document.size() >= core.head().size(), "a page holds the head");
         } catch (const ReportError&) {
             fuzz::check(!core.GetErrorText().empty(), "a failed page gives a message");
         }
     }
+    try {
+        std::vector<tagPageRun> runs;
+        core.SplitPageRange(1, pages, runs);
+        std::int32_t next = 1;
+        for (const tagPageRun& run : runs) {
+            fuzz::check(run.first == next && run.last >= run.first && run.last <= pages,
+                        "the runs cover the range in order");
+            next = run.last + 1;
+        }
+        fuzz::check(next == pages + 1, "the runs cover the whole range");
+    } catch (const ReportError&) {
+        fuzz::check(!core.GetErrorText().empty(), "a failed split gives a message");
+    }
+    std::string info;
+    core.GetInfo(info);
     return 0;
 }
