@@ -156,6 +156,8 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
     request.connectTimeoutMs = env.connectTimeoutMs;
     request.responseTimeoutMs = env.responseTimeoutMs;
     request.idleTimeoutMs = env.idleTimeoutMs;
+    request.lowSpeedBytesPerSecond = env.lowSpeedBytesPerSecond;
+    request.lowSpeedWindowMs = env.lowSpeedWindowMs;
     request.cancel = &state.cancelRequested;
 
     DownloadSink sink(state, env, folder);
@@ -173,7 +175,12 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
         return;
     }
     if (!result.done() && !cancelled) {
+        // The part of a failed download is of no use: nothing is left behind.
+        const bool partialFile = sink.fileOpen();
         sink.closeFile();
+        if (partialFile) {
+            ::unlink(state.path.c_str());
+        }
         const std::string message = result.message;
         if (secure) {
             switch (result.phase) {
