@@ -326,6 +326,8 @@ private:
 private:
     // What every TOP of a run that begins at firstPage is reduced by (HTMLCSS).
     std::int32_t startingTop(std::int32_t firstPage);
+    // The TOP of the first element in the tag buffer; -2 when it has none or cannot be read.
+    std::int32_t firstTopOrNone(std::int32_t pageNumber);
 };
 
 }  // namespace paginor

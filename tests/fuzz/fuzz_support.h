@@ -76,7 +76,7 @@ inline void check(bool holds, const char* what, const std::string& detail = {}) 
     }
 }
 
-// Splits the input into pieces at the byte sep, at most count pieces (the last takes the rest).
+// The piece of rest before the next byte sep (all of it when there is none); rest moves past it.
 inline std::string_view nextPiece(std::string_view& rest, char sep = '\x01') {
     std::size_t at = rest.find(sep);
     std::string_view piece = rest.substr(0, at);
