@@ -75,7 +75,8 @@ std::int32_t CReportCore::startingTop(std::int32_t firstPage) {
     }
     // A page of the pair layout ends with a box one point below its first: that box marks the
     // top of its own page, not the end of its content, so the run begins at its own first TOP.
-    if (top != -1 && previousLast > 0 && previousLast == firstTopOrNone(firstPage - 1) + 1) {
+    if (top != -1 && previousLast > 0 &&
+        afterPrevious == std::int64_t{firstTopOrNone(firstPage - 1)} + 2) {
         return top;
     }
     return static_cast<std::int32_t>(std::min<std::int64_t>(afterPrevious, INT32_MAX));
