@@ -643,7 +643,8 @@ void BoxReader::measureText(const tagStyleClassInfo& style, const char* text, st
     }
     piece.width = toInt(extent.width * 0.75);
     piece.height = toInt(extent.height * 0.75);
-    piece.centre = piece.top * 10 + toInt(extent.height * 3.75);
+    // In tenths of a point; a TOP near the end of the range must not overflow.
+    piece.centre = toInt(piece.top * 10.0 + extent.height * 3.75);
 }
 
 bool BoxReader::joinsPrevious(const tagDivInfo& piece, const tagDivInfo& previous) const {
