@@ -301,13 +301,16 @@ TEST_F(OutputToExcel, FailuresLeaveTheTargetUnchanged) {
     }
 }
 
-// Found by fuzzing: a box near the end of the TOP range converts in both formats.
-TEST_F(OutputToExcel, ABoxAtAHugeTopConverts) {
-    CReportCore core;
-    load(core, readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "../fuzz/box-top-times-ten.htm"));
-    for (ExportFileFormat format : {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl}) {
-        EXPECT_EQ(OutputToExcelFile(core, options(format, 1, 1)), 0);
-        EXPECT_TRUE(fs::exists(target()));
+// Found by fuzzing: boxes placed near the end of the TOP or LEFT range convert in both formats.
+TEST_F(OutputToExcel, ABoxAtAHugePlaceConverts) {
+    for (const char* fixture : {"box-top-times-ten.htm", "box-left-times-ten.htm"}) {
+        CReportCore core;
+        load(core, readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "../fuzz" / fixture));
+        for (ExportFileFormat format :
+             {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl}) {
+            EXPECT_EQ(OutputToExcelFile(core, options(format, 1, 1)), 0) << fixture;
+            EXPECT_TRUE(fs::exists(target())) << fixture;
+        }
     }
 }
 
