@@ -879,7 +879,9 @@ void XlsxSheet::fitCell(Fit& fit, std::int32_t row, const Cell& cell) {
     }
     fit.longest = std::max(fit.longest, m_wide.size());
     const CellStyle& style = m_application.style(cell.style);
-    const std::string family = style.fontName >= 0 ? m_application.name(style.fontName) : "Calibri";
+    static const std::string kDefaultFamily = "Calibri";
+    const std::string& family =
+        style.fontName >= 0 ? m_application.name(style.fontName) : kDefaultFamily;
     const TextExtent extent = defaultTextMeasurer().measure(
         family, style.fontSize > 0 ? style.fontSize : 11, style.bold != 0, m_wide);
     fit.widest = std::max(fit.widest, (extent.width + 5) / 7.0);
