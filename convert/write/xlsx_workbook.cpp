@@ -536,7 +536,7 @@ private:
     XlsxApplication& m_application;
     lxw_worksheet* m_sheet;
     std::int32_t m_base = 0;  // the first row still held; rows before it are written
-    std::deque<Row> m_rows;  // from m_base on
+    std::deque<Row> m_rows;   // from m_base on
     std::string m_texts;
     std::map<std::int32_t, double> m_widths;
     std::vector<Rect> m_merges;
