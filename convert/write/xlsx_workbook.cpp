@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
