@@ -156,6 +156,8 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
     request.connectTimeoutMs = env.connectTimeoutMs;
     request.responseTimeoutMs = env.responseTimeoutMs;
     request.idleTimeoutMs = env.idleTimeoutMs;
+    request.lowSpeedBytesPerSecond = env.lowSpeedBytesPerSecond;
+    request.lowSpeedWindowMs = env.lowSpeedWindowMs;
     request.cancel = &state.cancelRequested;
 
     DownloadSink sink(state, env, folder);
@@ -173,7 +175,12 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
         return;
     }
     if (!result.done() && !cancelled) {
+        // The part of a failed download is of no use: nothing is left behind.
+        const bool partialFile = sink.fileOpen();
         sink.closeFile();
+        if (partialFile) {
+            ::unlink(state.path.c_str());
+        }
         const std::string message = result.message;
         if (secure) {
             switch (result.phase) {
@@ -314,6 +321,8 @@ void DownloadThreadProc(DownloadState& state, const DownloadEnvironment& env) {
 
 void InitReportThreadProc(DownloadState& state) {
     std::string trace = "Try_Start";
+    // The dialog's Cancel stops the downloads of linked files the load makes.
+    state.report->setCancelFlag(&state.cancelRequested);
     try {
         state.report->Init(state.path,
                            state.reportAddress.empty() ? nullptr : state.reportAddress.c_str(),
@@ -324,6 +333,7 @@ void InitReportThreadProc(DownloadState& state) {
     } catch (const std::exception& e) {
         state.setError("Fail to initial.[ITP]" + std::string(e.what()));
     }
+    state.report->setCancelFlag(nullptr);
     state.succeeded = true;
     state.CloseDialog();
 }

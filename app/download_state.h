@@ -67,6 +67,8 @@ struct DownloadEnvironment {
     long connectTimeoutMs = 10000;
     long responseTimeoutMs = 3600000;
     long idleTimeoutMs = 2400000;
+    long lowSpeedBytesPerSecond = 1024;  // once bytes move, less over a whole window fails
+    long lowSpeedWindowMs = 60000;
 };
 
 // Pure pieces of the download, tested by table.

@@ -304,6 +304,9 @@ HttpRequest requestFor(const Attempt& attempt, const DownloadOptions& options) {
     request.connectTimeoutMs = options.connectTimeoutMs;
     request.responseTimeoutMs = options.responseTimeoutMs;
     request.idleTimeoutMs = options.idleTimeoutMs;
+    request.lowSpeedBytesPerSecond = options.lowSpeedBytesPerSecond;
+    request.lowSpeedWindowMs = options.lowSpeedWindowMs;
+    request.cancel = options.cancel;
     switch (attempt.route) {
         case Route::Session:
             break;

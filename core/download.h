@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -17,6 +18,10 @@ struct DownloadOptions {
     long connectTimeoutMs = 10000;
     long responseTimeoutMs = 3600000;
     long idleTimeoutMs = 2400000;
+    // Fewer bytes a second than this over a whole window, once bytes move, fails as too slow.
+    long lowSpeedBytesPerSecond = 1024;
+    long lowSpeedWindowMs = 60000;
+    const std::atomic<bool>* cancel = nullptr;  // set from any thread to stop the download
 };
 
 // Fetches a file that a report links to (style sheet, image, other linked file) into a new file of

@@ -68,11 +68,32 @@ std::int32_t CReportCore::startingTop(std::int32_t firstPage) {
     }
     copyPage(*this, firstPage - 1);
     bool fullyPlaced = false;
-    const std::int64_t afterPrevious = std::int64_t{GetTopValueAtPage(&fullyPlaced)} + 1;
-    if (top == -1 || (fullyPlaced && std::llabs(afterPrevious - top) > 2)) {
-        return static_cast<std::int32_t>(std::min<std::int64_t>(afterPrevious, INT32_MAX));
+    const std::int32_t previousLast = GetTopValueAtPage(&fullyPlaced);
+    const std::int64_t afterPrevious = std::int64_t{previousLast} + 1;
+    if (top != -1 && !(fullyPlaced && std::llabs(afterPrevious - top) > 2)) {
+        return top;
     }
-    return top;
+    // A page of the pair layout ends with a box one point below its first: that box marks the
+    // top of its own page, not the end of its content, so the run begins at its own first TOP.
+    if (top != -1 && previousLast > 0 &&
+        afterPrevious == std::int64_t{firstTopOrNone(firstPage - 1)} + 2) {
+        return top;
+    }
+    return static_cast<std::int32_t>(std::min<std::int64_t>(afterPrevious, INT32_MAX));
+}
+
+std::int32_t CReportCore::firstTopOrNone(std::int32_t pageNumber) {
+    // Only a hint: a first tag that cannot be read leaves the stored error as it was.
+    const std::int32_t code = m_errorCode;
+    std::string text = m_errorText;
+    try {
+        const std::int32_t top = GetTopValue(0, pageNumber);
+        return top >= 0 ? top : -2;
+    } catch (const ReportError&) {
+        m_errorCode = code;
+        m_errorText = std::move(text);
+        return -2;
+    }
 }
 
 void CReportCore::requireLoadedRange(std::int32_t p1, std::int32_t p2) {

@@ -101,7 +101,27 @@ bool CReportCore::pageTableIsSound() const {
     return !m_pageTable.empty();
 }
 
-void CReportCore::collectPositionedDivs(std::vector<tagElementEntry>& entries) {
+bool CReportCore::pageStructureMayHold(const std::vector<tagElementEntry>& e) {
+    // Each way of dividing below holds on every prefix of the elements of a report it divides.
+    const std::size_t n = e.size();
+    if ((e[0].top == 0 && pairStructureHolds(e, n)) || findPeriod(e, n).step != 0) {
+        return true;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (e[i].end < 0) {
+            continue;
+        }
+        const std::int64_t from = e[i].end + 1;
+        const std::int64_t to =
+            i + 1 < n ? std::min(from + kTextLookBytes, e[i + 1].start) : from + kTextLookBytes;
+        if (hasTextIn(from, to)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CReportCore::collectPositionedDivs(std::vector<tagElementEntry>& entries) {
     std::int64_t at = 0;
     while (at < m_fileSize) {
         std::int64_t available = 0;
@@ -146,11 +166,15 @@ void CReportCore::collectPositionedDivs(std::vector<tagElementEntry>& entries) {
                 throw ReportError(-1);
             }
             reportProgress(offset);
+            if (entries.size() == kStructureCheckEntries && !pageStructureMayHold(entries)) {
+                return false;
+            }
             // A closed element is skipped whole.
             p = end >= 0 ? base + (end + 1 - at) : p + 5;
         }
         at += p - base;
     }
+    return true;
 }
 
 bool CReportCore::textBetween(const tagElementEntry& before, const tagElementEntry& after) {
@@ -163,8 +187,7 @@ std::int32_t CReportCore::GetEachPageInfo() {
     m_pageCount = 0;
     m_styleBlocks.clear();
     std::vector<tagElementEntry> e;
-    collectPositionedDivs(e);
-    if (e.empty()) {
+    if (!collectPositionedDivs(e) || e.empty()) {
         return -1;
     }
     const std::size_t collected = e.size();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -67,6 +68,9 @@ public:
     static constexpr std::int64_t kMaxWindowSize = 3145728;
     static constexpr std::int64_t kMoveMargin = 1024;
     static constexpr std::int64_t kTagBufferStep = 65536;
+    // Elements of a report without page marks collected before a page division must be in
+    // sight (24 MiB of entries).
+    static constexpr std::size_t kStructureCheckEntries = 1 << 20;
     static constexpr std::size_t kMaxErrorText = 1023;
     static constexpr std::size_t kMaxStyleBlocks = 256;
     static constexpr const char kHeadMark[] = "<!--9876543210_PageMark_Head-->";
@@ -156,6 +160,8 @@ public:
     void FetchLinkedFile(const char* link, std::int64_t linkLength, std::string& output);
 
     void setProgressSink(ProgressSink sink) { m_progress = std::move(sink); }
+    // While set, raising the flag (from any thread) stops the downloads of linked files.
+    void setCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
 
     // Facts of the loaded report.
     std::int32_t state() const { return m_state; }
@@ -297,6 +303,9 @@ private:
 
     std::string* m_trace = nullptr;
     ProgressSink m_progress;
+    const std::atomic<bool>* m_cancel = nullptr;
+    // Fetches a linked file; the load's cancel flag reaches the download.
+    bool fetchLinkedFile(std::string& result, const std::string& url, bool useBrowserStack);
     int m_percentShown = 0;
 
     // Splitting without page marks and the TOP machinery.
@@ -314,7 +323,11 @@ private:
     }
     bool tableSitsInCell(std::int64_t table);
     bool isEmptyShortPage(const tagPageInfo& page);
-    void collectPositionedDivs(std::vector<tagElementEntry>& entries);
+    // False, stopping early, when the first kStructureCheckEntries elements allow no page
+    // division: a file of positioned elements without a page layout cannot grow the list
+    // with its size.
+    bool collectPositionedDivs(std::vector<tagElementEntry>& entries);
+    bool pageStructureMayHold(const std::vector<tagElementEntry>& entries);
     bool textBetween(const tagElementEntry& before, const tagElementEntry& after);
     std::int32_t divideByMarkedText(const std::vector<tagElementEntry>& entries, std::size_t count,
                                     std::int64_t end);
@@ -325,6 +338,8 @@ private:
 private:
     // What every TOP of a run that begins at firstPage is reduced by (HTMLCSS).
     std::int32_t startingTop(std::int32_t firstPage);
+    // The TOP of the first element in the tag buffer; -2 when it has none or cannot be read.
+    std::int32_t firstTopOrNone(std::int32_t pageNumber);
 };
 
 }  // namespace paginor

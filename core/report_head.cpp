@@ -321,11 +321,11 @@ bool CReportCore::InlineLinkedStyleSheet(std::string& head, std::string* styleSh
     bool downloaded = false;
     if (isWebAddress(full)) {
         std::string result;
-        if (!GetFileFromInternet(result, full, {}, true)) {
+        if (!fetchLinkedFile(result, full, true)) {
             if (result.find("&useie=no") == std::string::npos) {
                 raiseText("Failed to get CSS." + result);
             }
-            if (!GetFileFromInternet(result, full, {}, false)) {
+            if (!fetchLinkedFile(result, full, false)) {
                 raiseText("Failed to get CSS#2." + result);
             }
         }
@@ -461,7 +461,7 @@ void CReportCore::LocalizeImageLinks() {
         auto known = m_linkedFiles.find(full);
         if (known == m_linkedFiles.end()) {
             std::string result;
-            if (!GetFileFromInternet(result, full, {}, true)) {
+            if (!fetchLinkedFile(result, full, true)) {
                 result.clear();
             }
             known = m_linkedFiles.emplace(full, result).first;
@@ -503,6 +503,13 @@ void CReportCore::LocalizeImageLinks() {
     }
 }
 
+bool CReportCore::fetchLinkedFile(std::string& result, const std::string& url,
+                                  bool useBrowserStack) {
+    DownloadOptions options;
+    options.cancel = m_cancel;
+    return GetFileFromInternet(result, url, {}, useBrowserStack, options);
+}
+
 void CReportCore::FetchLinkedFile(const char* link, std::int64_t linkLength, std::string& output) {
     output.clear();
     const std::string full = m_baseFolder + std::string(link, static_cast<std::size_t>(linkLength));
@@ -516,7 +523,7 @@ void CReportCore::FetchLinkedFile(const char* link, std::int64_t linkLength, std
         return;
     }
     std::string result;
-    if (!GetFileFromInternet(result, full, {}, true)) {
+    if (!fetchLinkedFile(result, full, true)) {
         result.clear();
     }
     m_linkedFiles.emplace(full, result);

@@ -251,7 +251,9 @@ bool CReportCore::GetPageHeight(std::int32_t* result) {
     if (m_pageTable.size() == 1) {
         std::int64_t length = m_pageTable[0].length;
         CopyToStringBuffer(m_pageTable[0].start, '\0', length);
-        *result = GetTopValueAtPage() + 1;
+        // A TOP at the end of the range cannot grow by one.
+        *result = static_cast<std::int32_t>(
+            std::min<std::int64_t>(std::int64_t{GetTopValueAtPage()} + 1, INT32_MAX));
     } else {
         std::int64_t length = 0;
         CopyToStringBuffer(m_pageTable[1].start, '>', length);

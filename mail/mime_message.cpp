@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +14,10 @@ namespace paginor {
 namespace {
 
 constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+
+char foldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 constexpr std::size_t kAttachmentBlock = 54;
 // Several blocks per read keep system calls few for large files.
 constexpr std::size_t kAttachmentReadBytes = kAttachmentBlock * 1024;
@@ -349,23 +354,49 @@ bool CMIMEMessage::AddPart(std::string_view content, int contentTypeId, std::str
     return true;
 }
 
+void CMIMEMessage::ChooseBoundary() {
+    // Attachments are base64 and never hold the '_' of a boundary; the texts may.
+    auto heldByText = [this](const std::string& candidate) {
+        auto holds = [&candidate](const std::string& text) {
+            return std::search(text.begin(), text.end(), candidate.begin(), candidate.end(),
+                               [](char a, char b) { return foldAscii(a) == foldAscii(b); }) !=
+                   text.end();
+        };
+        if (holds(m_body)) {
+            return true;
+        }
+        for (const CMIMEPart& part : m_parts) {
+            if (holds(part.parameters) ||
+                (part.contentTypeId == TextPlain && holds(part.content))) {
+                return true;
+            }
+        }
+        return false;
+    };
+    m_boundary = std::string(kBoundary);
+    for (unsigned n = 1; heldByText(m_boundary); ++n) {
+        m_boundary = std::string(kBoundary) + "_" + std::to_string(n);
+    }
+}
+
 void CMIMEMessage::ComposeHeader() {
+    ChooseBoundary();
     CMailMessage::ComposeHeader();
     AddHeaderLine("MIME-Version: 1.0");
-    AddHeaderLine("Content-Type: " + m_contentType + "; boundary=" + std::string(kBoundary));
+    AddHeaderLine("Content-Type: " + m_contentType + "; boundary=" + m_boundary);
 }
 
 void CMIMEMessage::AppendBoundary() {
     endBodyLine();
     m_body += "--";
-    m_body += kBoundary;
+    m_body += m_boundary;
     m_body += "\r\n";
 }
 
 void CMIMEMessage::AppendClosingBoundary() {
     endBodyLine();
     m_body += "--";
-    m_body += kBoundary;
+    m_body += m_boundary;
     m_body += "--\r\n";
 }
 

@@ -148,6 +148,8 @@ public:
                  int encoding, bool contentIsPath);
 
     static constexpr std::string_view kBoundary = "QZ_MAIL_PaRt_BoUnDaRy_05151998";
+    // The boundary of the last Compose: kBoundary unless a text of the message holds it.
+    const std::string& boundary() const { return m_boundary; }
 
     static CMIMETypeManager& typeManager();
 
@@ -159,10 +161,13 @@ protected:
 private:
     void AppendBoundary();
     void AppendClosingBoundary();
+    // A boundary that occurs in no text of the message, so no text can start a part.
+    void ChooseBoundary();
 
     std::string m_preamble = "This is a multi-part message in MIME format.";
     std::string m_contentType = "multipart/mixed";
     std::list<CMIMEPart> m_parts;
+    std::string m_boundary{kBoundary};
 };
 
 }  // namespace paginor

@@ -65,6 +65,10 @@ struct Transfer {
     std::int64_t headerBytes = 0;
     std::int64_t lastProgress = -1;
     Clock::time_point lastProgressTime;
+    // The low-speed window: when it began and the bytes moved by then (-1: no byte yet).
+    Clock::time_point speedWindowStart;
+    std::int64_t speedWindowBytes = -1;
+    bool tooSlow = false;
 
     // Hands the head of the final response to the sink; false when the sink refuses.
     bool deliverHead() {
@@ -158,6 +162,34 @@ struct Transfer {
         return true;
     }
 
+    // A peer that keeps moving a few bytes never falls quiet: once bytes move, each window of
+    // the low-speed time must move its share. A window without any byte is left to the quiet
+    // times, which allow a server long to compute a report.
+    bool checkSpeed(std::int64_t progress, Clock::time_point now) {
+        if (request.lowSpeedWindowMs <= 0 || request.lowSpeedBytesPerSecond <= 0 || progress <= 0) {
+            return true;
+        }
+        if (speedWindowBytes < 0) {
+            speedWindowStart = now;
+            speedWindowBytes = progress;
+            return true;
+        }
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - speedWindowStart).count();
+        if (elapsed < request.lowSpeedWindowMs) {
+            return true;
+        }
+        const std::int64_t moved = progress - speedWindowBytes;
+        if (moved > 0 && moved * 1000 < std::int64_t{request.lowSpeedBytesPerSecond} * elapsed) {
+            result.error = HttpError::TimedOut;
+            tooSlow = true;
+            return false;
+        }
+        speedWindowStart = now;
+        speedWindowBytes = progress;
+        return true;
+    }
+
     // False stops the transfer: cancelled, or no byte moved for longer than the phase allows.
     bool onProgress(curl_off_t downloaded, curl_off_t uploaded) {
         if (request.cancel != nullptr && request.cancel->load()) {
@@ -166,6 +198,9 @@ struct Transfer {
         }
         std::int64_t progress = headerBytes + downloaded + uploaded;
         Clock::time_point now = Clock::now();
+        if (!checkSpeed(progress, now)) {
+            return false;
+        }
         if (progress != lastProgress) {
             lastProgress = progress;
             lastProgressTime = now;
@@ -422,6 +457,9 @@ HttpResult HttpClient::transfer(const HttpRequest& request, HttpSink& sink) {
     result.phase = result.headReceived ? HttpPhase::Body : HttpPhase::Request;
     if (result.error == HttpError::Cancelled) {
         result.message = "Transfer cancelled";
+    } else if (transfer.tooSlow) {
+        result.message = "Too slow: less than " + std::to_string(request.lowSpeedBytesPerSecond) +
+                         " bytes a second for " + std::to_string(request.lowSpeedWindowMs) + " ms";
     } else if (result.error == HttpError::TimedOut) {
         long limit = result.headReceived ? request.idleTimeoutMs : request.responseTimeoutMs;
         result.message = "Timed out: no data for " + std::to_string(limit) + " ms";

@@ -23,9 +23,13 @@ struct HttpRequest {
     bool sharedCookies = true;         // send and keep cookies of the client's store
     bool followRedirects = true;       // at most 10
     // The quiet times count from the last byte moved either way; 0 turns them off.
-    long connectTimeoutMs = 10000;              // until the connection stands
-    long responseTimeoutMs = 3600000;           // longest quiet time before the head is complete
-    long idleTimeoutMs = 2400000;               // longest quiet time while the body comes
+    long connectTimeoutMs = 10000;     // until the connection stands
+    long responseTimeoutMs = 3600000;  // longest quiet time before the head is complete
+    long idleTimeoutMs = 2400000;      // longest quiet time while the body comes
+    // Once bytes move, fewer than this many a second over a whole window fails as too slow;
+    // 0 turns it off.
+    long lowSpeedBytesPerSecond = 1024;
+    long lowSpeedWindowMs = 60000;
     const std::atomic<bool>* cancel = nullptr;  // set from any thread to stop the transfer
 };
 

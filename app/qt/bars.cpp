@@ -1,7 +1,10 @@
 #include "app/qt/bars.h"
 
+#include <QAbstractItemDelegate>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScrollBar>
+#include <QStyleOptionViewItem>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -143,6 +146,16 @@ void CLeftBarDlg::setPageCount(int count) {
     m_selecting = true;
     m_model->setPageCount(count);
     m_selecting = false;
+    // The list is as wide as its largest page number needs, so no number is cut.
+    int width = 0;
+    if (count > 0) {
+        QStyleOptionViewItem option;
+        option.initFrom(m_list);
+        option.font = m_list->font();
+        width = m_list->itemDelegate()->sizeHint(option, m_model->index(count - 1, 0)).width() +
+                2 * m_list->frameWidth() + m_list->verticalScrollBar()->sizeHint().width();
+    }
+    m_list->setMinimumWidth(width);
 }
 
 void CLeftBarDlg::selectEntry(int index) {

@@ -76,7 +76,11 @@ void DownloadDlg::reject() {
     }
     if (m_state->succeeded.load()) {
         QDialog::reject();
+        return;
     }
+    // The load goes on until it returns, but stops its downloads of linked files; the worker
+    // then closes the dialog.
+    m_state->cancelRequested = true;
 }
 
 void DownloadDlg::closeEvent(QCloseEvent* event) {

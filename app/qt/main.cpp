@@ -2,11 +2,15 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/headless_switch.h"
 #include "app/qt/foliant_app.h"
 #include "app/qt/report_browser.h"
+#include "app/startup.h"
+#include "platform/settings_store.h"
 #include "platform/user_info.h"
 
 namespace {
@@ -37,6 +41,13 @@ void arrangeScreenshot(paginor::CFoliantApp& app, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::string commandLine = paginor::JoinArguments(arguments);
+    if (paginor::IsHeadlessSwitch(commandLine)) {
+        paginor::FileSettingsStore settings;
+        return paginor::RunHeadlessSwitch(commandLine, settings,
+                                          paginor::currentInstallEnvironment(), std::cerr);
+    }
     // The web engine refuses to run its sandbox as root.
     if (paginor::runningAsRoot() && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
         setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
@@ -44,7 +55,6 @@ int main(int argc, char** argv) {
     paginor::ReportBrowser::registerScheme();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Paginor"));
-    std::vector<std::string> arguments(argv + 1, argv + argc);
     paginor::CFoliantApp app;
     if (!app.InitInstance(arguments)) {
         return 0;

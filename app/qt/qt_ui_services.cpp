@@ -12,7 +12,10 @@ MessageAnswer QtUiServices::messageBox(const std::string& text, MessageButtons b
 
 MessageAnswer QtUiServices::messageBoxTitled(const std::string& title, const std::string& text,
                                              MessageButtons buttons, MessageIcon icon) {
-    QMessageBox box(m_window);
+    // A box raised while a dialog runs belongs over that dialog, else over the main window, so
+    // that it never opens behind either.
+    QWidget* opener = QApplication::activeModalWidget();
+    QMessageBox box(opener != nullptr ? opener : m_window.data());
     box.setWindowTitle(QString::fromStdString(title));
     // Report texts are in the report's code page; undecodable bytes must not hide the message.
     box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));

@@ -7,7 +7,8 @@
 
 namespace paginor {
 
-// Message boxes captioned "Paginor" over the main window, and the wait cursor.
+// Message boxes captioned "Paginor" over the dialog that is running, else over the main window,
+// and the wait cursor.
 class QtUiServices : public UiServices {
 public:
     void setParentWindow(QWidget* window) { m_window = window; }

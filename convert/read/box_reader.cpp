@@ -100,6 +100,12 @@ std::int32_t toInt(double value) {
     return static_cast<std::int32_t>(std::clamp(value, -1e9, 1e9));
 }
 
+// A place or size of a box in points, kept where its tenths and the sum of a place and a size in
+// tenths stay within 32 bits.
+double clampPoints(double points) {
+    return std::clamp(points, -1e8, 1e8);
+}
+
 bool isNumberText(std::string_view text) {
     bool digit = false;
     for (const char c : text) {
@@ -559,10 +565,10 @@ std::int32_t BoxReader::ParseElementStyle(Element& e, std::int32_t page) {
             haveRight = true;
         } else if (equalNoCase(name, "width")) {
             double points = 0;
-            e.width = parseLength(value, &points) ? points : 0;
+            e.width = parseLength(value, &points) ? clampPoints(points) : 0;
         } else if (equalNoCase(name, "height")) {
             double points = 0;
-            e.height = parseLength(value, &points) ? points : 0;
+            e.height = parseLength(value, &points) ? clampPoints(points) : 0;
         } else if (equalNoCase(name, "text-align")) {
             align = value;
         } else if (equalNoCase(name, "border-style") || equalNoCase(name, "border-top")) {
@@ -592,7 +598,7 @@ std::int32_t BoxReader::ParseElementStyle(Element& e, std::int32_t page) {
             "Failed to recognize the TOP value inside html code, non-number character was "
             "found");
     }
-    e.top = toInt(value);
+    e.top = toInt(clampPoints(value));
     const std::string_view horizontal = haveLeft ? left : right;
     if (!parseLength(horizontal, &value)) {
         fail(
@@ -602,7 +608,7 @@ std::int32_t BoxReader::ParseElementStyle(Element& e, std::int32_t page) {
             ".Len=" + std::to_string(horizontal.size()) +
             ", RTL=" + std::to_string(m_options.rightToLeft ? 1 : 0) + ". ");
     }
-    e.left = toInt(value);
+    e.left = toInt(clampPoints(value));
     if (!e.isDiv) {
         e.rightAligned = startsNoCase(align.data(), align.data() + align.size(),
                                       m_options.rightToLeft ? "left" : "right");
@@ -649,7 +655,8 @@ void BoxReader::MeasureDivText(const tagStyleClassInfo& style, const char* text,
     }
     piece.width = toInt(extent.width * 0.75);
     piece.height = toInt(extent.height * 0.75);
-    piece.centre = piece.top * 10 + toInt(extent.height * 3.75);
+    // In tenths of a point; a TOP near the end of the range must not overflow.
+    piece.centre = toInt(piece.top * 10.0 + extent.height * 3.75);
 }
 
 bool BoxReader::joinsPrevious(const tagDivInfo& piece, const tagDivInfo& previous) const {

@@ -47,6 +47,12 @@ public:
     virtual void Activate() = 0;
 };
 
+// Rows first .. first + count - 1, 1-based.
+struct ExcelRowBlock {
+    std::int32_t first;
+    std::int32_t count;
+};
+
 class ExcelWorksheet {
 public:
     virtual ~ExcelWorksheet() = default;
@@ -62,6 +68,12 @@ public:
     virtual void SetDisplayRightToLeft(bool rightToLeft) = 0;
     // Pictures.Insert, then the shape's LockAspectRatio 0, Height and Width in points.
     virtual void PicturesInsert(std::string_view path, double height, double width) = 0;
+    // No object-model calls. A workbook that writes rows out as soon as they are settled says
+    // so; the caller then promises that rows before `row` (1-based, numbered as written, before
+    // any deletion) take no more values, formats, merges or links, and that of them only the
+    // rows of `deleted` will be deleted.
+    virtual bool WritesSettledRows() const { return false; }
+    virtual void RowsSettled(std::int32_t /*row*/, const std::vector<ExcelRowBlock>& /*deleted*/) {}
 };
 
 class ExcelWorkbook {

@@ -277,6 +277,25 @@ void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, 
     for (std::int32_t p = s; p < e; ++p) {
         writePage(pages, p, e - 1, firstPageNumber + p - s, batch,
                   byPage[static_cast<std::size_t>(p)]);
+        settleWrittenRows();
+    }
+}
+
+void CExcelWriter::settleWrittenRows() {
+    if (!m_sheet->WritesSettledRows()) {
+        return;
+    }
+    // Written pages change no more but through recorded deletions once their pending formats
+    // are applied; a list held for later pages would keep every row after it waiting.
+    std::vector<ExcelRowBlock> deleted;
+    for (const RowRemoval& removal : m_removals) {
+        deleted.push_back({removal.first, removal.count});
+    }
+    try {
+        m_formats.FlushPendingFormats(*m_sheet);
+        m_sheet->RowsSettled(m_rowsUsed + 1, deleted);
+    } catch (const AutomationError& error) {
+        failStep("OTEFXL2", error.what());
     }
 }
 

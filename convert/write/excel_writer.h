@@ -84,6 +84,7 @@ private:
                    std::int32_t pageNumber, const tagOutputBatchInfo& batch,
                    const std::vector<const tagOutputCellInfo*>& records);
     void newWorksheet(const tagOutputBatchInfo& batch);
+    void settleWrittenRows();
     void finishWorksheet(const tagOutputBatchInfo& batch, bool capWidths);
     void applyMostUsedFont(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
                            const tagOutputBatchInfo& batch);

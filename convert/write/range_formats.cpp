@@ -1,5 +1,7 @@
 #include "convert/write/range_formats.h"
 
+#include <string.h>
+
 #include <algorithm>
 
 namespace paginor {
@@ -40,6 +42,14 @@ bool sameColumn(std::string_view cell, std::string_view letters) {
 
 constexpr std::int64_t kLastJoinRow = 1048575;
 
+// The first place of needle in text: memmem skips the many separators that would each start a
+// comparison in a search that looks for the needle's first character.
+std::size_t findText(const std::string& text, const std::string& needle) {
+    const void* at = memmem(text.data(), text.size(), needle.data(), needle.size());
+    return at == nullptr ? std::string::npos
+                         : static_cast<std::size_t>(static_cast<const char*>(at) - text.data());
+}
+
 }  // namespace
 
 void CRangeFormatLists::Reset() {
@@ -78,10 +88,10 @@ void CRangeFormatLists::AddCellToRangeList(std::string_view reference, std::stri
         const std::string above = std::string(letters) + std::to_string(row - 1);
         const std::string alone = sep + above + sep;
         const std::string closing = ':' + above + sep;
-        if (const auto at = copy.find(alone); at != std::string::npos) {
+        if (const auto at = findText(copy, alone); at != std::string::npos) {
             start = above;
             copy.erase(at + 1, above.size() + 1);
-        } else if (const auto colon = copy.find(closing); colon != std::string::npos) {
+        } else if (const auto colon = findText(copy, closing); colon != std::string::npos) {
             const auto itemStart = copy.rfind(sep, colon) + 1;
             const std::string_view first(copy.data() + itemStart, colon - itemStart);
             if (sameColumn(first, letters)) {
@@ -94,10 +104,10 @@ void CRangeFormatLists::AddCellToRangeList(std::string_view reference, std::stri
         const std::string below = std::string(letters) + std::to_string(row + 1);
         const std::string alone = sep + below + sep;
         const std::string opening = sep + below + ':';
-        if (const auto at = copy.find(alone); at != std::string::npos) {
+        if (const auto at = findText(copy, alone); at != std::string::npos) {
             end = below;
             copy.erase(at + 1, below.size() + 1);
-        } else if (const auto at2 = copy.find(opening); at2 != std::string::npos) {
+        } else if (const auto at2 = findText(copy, opening); at2 != std::string::npos) {
             const auto lastStart = at2 + opening.size();
             const auto itemEnd = copy.find(sep, lastStart);
             const std::string_view last(copy.data() + lastStart, itemEnd - lastStart);

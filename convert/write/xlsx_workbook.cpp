@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -368,12 +370,63 @@ bool imageSize(const std::string& path, double& width, double& height) {
     return false;
 }
 
+// Rows after the deleted ones move up: the first row of each deleted block and the rows removed
+// before it.
+class RowMap {
+public:
+    explicit RowMap(const std::map<std::int32_t, std::int32_t>& deleted) {
+        std::int32_t removed = 0;
+        for (const auto& [start, count] : deleted) {
+            m_blocks.push_back({start, count, removed});
+            removed += count;
+        }
+    }
+    // The row after deletions, -1 for a deleted row.
+    std::int32_t operator()(std::int32_t row) const {
+        auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), row,
+                                   [](std::int32_t r, const Block& b) { return r < b.start; });
+        if (it == m_blocks.begin()) {
+            return row;
+        }
+        --it;
+        if (row < it->start + it->count) {
+            return -1;
+        }
+        return row - it->removedBefore - it->count;
+    }
+    // The first row at or after row that is kept, mapped; -1 when none up to limit.
+    std::int32_t keptFrom(std::int32_t row, std::int32_t limit) const {
+        for (; row <= limit; ++row) {
+            if (const std::int32_t mapped = (*this)(row); mapped >= 0) {
+                return mapped;
+            }
+        }
+        return -1;
+    }
+    std::int32_t keptUpTo(std::int32_t row, std::int32_t limit) const {
+        for (; row >= limit; --row) {
+            if (const std::int32_t mapped = (*this)(row); mapped >= 0) {
+                return mapped;
+            }
+        }
+        return -1;
+    }
+
+private:
+    struct Block {
+        std::int32_t start;
+        std::int32_t count;
+        std::int32_t removedBefore;
+    };
+    std::vector<Block> m_blocks;
+};
+
 class XlsxApplication;
 
 class XlsxSheet : public ExcelWorksheet {
 public:
-    XlsxSheet(XlsxApplication& application, std::string name)
-        : m_application(application), m_name(std::move(name)) {}
+    XlsxSheet(XlsxApplication& application, lxw_worksheet* sheet)
+        : m_application(application), m_sheet(sheet) {}
 
     std::unique_ptr<ExcelRange> Range(std::string_view cell1, std::string_view cell2) override;
     void CellsItem(std::int32_t row, std::int32_t column, std::string_view text) override {
@@ -398,6 +451,9 @@ public:
         std::int32_t column = 0;
         if (!parseCell(anchor, row, column)) {
             throw AutomationError("not a cell reference");
+        }
+        if (row < m_base) {
+            throw writtenRow(row);
         }
         m_links.push_back({row, column, std::string(address), std::string(text)});
     }
@@ -431,29 +487,67 @@ public:
         m_activeColumn = column;
     }
 
-    void save(lxw_workbook* workbook);
+    bool WritesSettledRows() const override { return true; }
+    void RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) override;
+    // Writes what is left and the sheet's own settings; the sheet takes nothing after.
+    void finish();
     XlsxApplication& application() { return m_application; }
 
 private:
-    Row& rowAt(std::int32_t row) {
-        if (static_cast<std::size_t>(row) >= m_rows.size()) {
-            m_rows.resize(static_cast<std::size_t>(row) + 1);
-        }
-        return m_rows[static_cast<std::size_t>(row)];
+    // A merge placed on the rows left after deletions, with the format of its first cell.
+    struct PlacedMerge {
+        std::int32_t first;
+        std::int32_t last;
+        Rect rect;
+        std::uint32_t style;
+    };
+    // The widest text of a column so far, for its automatic width.
+    struct Fit {
+        double widest = 0;
+        std::size_t longest = 0;  // characters of the longest text measured
+    };
+
+    static AutomationError writtenRow(std::int32_t row) {
+        return AutomationError("row " + std::to_string(row + 1) + " is already written");
     }
+    Row& rowAt(std::int32_t row) {
+        if (row < m_base) {
+            throw writtenRow(row);
+        }
+        const auto at = static_cast<std::size_t>(row - m_base);
+        if (at >= m_rows.size()) {
+            m_rows.resize(at + 1);
+        }
+        return m_rows[at];
+    }
+    static std::uint64_t mergedKey(std::int32_t row, std::int32_t column) {
+        return (static_cast<std::uint64_t>(row) << 16) | static_cast<std::uint32_t>(column);
+    }
+    void fitCell(Fit& fit, std::int32_t row, const Cell& cell);
+    // Writes the rows before limit to the workbook and lets go of them.
+    void writeRows(std::int32_t limit, const RowMap& map);
+    void placeMerges(std::int32_t row);
+    void placeLinks(std::int32_t row);
     std::string_view textOf(const Cell& c) const {
         return std::string_view(m_texts).substr(c.text >> 24, c.text & 0xFFFFFF);
     }
 
     XlsxApplication& m_application;
-    std::string m_name;
-    std::vector<Row> m_rows;
+    lxw_worksheet* m_sheet;
+    std::int32_t m_base = 0;  // the first row still held; rows before it are written
+    std::deque<Row> m_rows;   // from m_base on
     std::string m_texts;
     std::map<std::int32_t, double> m_widths;
     std::vector<Rect> m_merges;
     std::unordered_set<std::uint64_t> m_merged;
+    std::deque<PlacedMerge> m_placedMerges;  // by last row
     std::vector<std::int32_t> m_breaks;
     std::vector<Link> m_links;
+    std::deque<Link> m_placedLinks;  // by row, after deletions
+    std::size_t m_linkCount = 0;
+    std::vector<Fit> m_fits;  // by column, over the written rows
+    std::u16string m_wide;
+    std::map<std::int32_t, std::int32_t> m_settledDeletions;  // as m_deleted, before m_base
     std::vector<Picture> m_pictures;
     std::map<std::int32_t, std::int32_t> m_deleted;  // first original row -> count
     std::optional<std::string> m_password;
@@ -567,15 +661,13 @@ private:
 
 class XlsxApplication : public ExcelApplication, public ExcelWorkbook {
 public:
+    ~XlsxApplication() override { discard(); }
+
     std::string Version() override { return "16.0"; }
-    ExcelWorkbook& WorkbooksAdd() override {
-        m_sheets.clear();
-        WorksheetsAddAfterLast();
-        return *this;
-    }
+    ExcelWorkbook& WorkbooksAdd() override;
     // No dialogue ever asks anything here.
     void SetDisplayAlerts(bool) override {}
-    void Quit() override { m_sheets.clear(); }
+    void Quit() override { discard(); }
 
     std::int32_t WorksheetsCount() override { return static_cast<std::int32_t>(m_sheets.size()); }
     ExcelWorksheet& WorksheetsItem(std::int32_t index) override {
@@ -584,14 +676,11 @@ public:
         }
         return *m_sheets[static_cast<std::size_t>(index - 1)];
     }
-    void WorksheetsAddAfterLast() override {
-        m_sheets.push_back(
-            std::make_unique<XlsxSheet>(*this, "Sheet" + std::to_string(m_sheets.size() + 1)));
-    }
+    void WorksheetsAddAfterLast() override;
     // A workbook file keeps no sharing password of its own.
     void ProtectSharing(std::string_view) override {}
     void SaveCopyAs(const std::string& path) override;
-    void Close() override {}
+    void Close() override { discard(); }
 
     std::uint32_t intern(const CellStyle& style) {
         const auto [it, added] =
@@ -610,9 +699,19 @@ public:
     const std::string& format(std::int32_t id) const {
         return m_formats.texts[static_cast<std::size_t>(id)];
     }
-    lxw_format* lxwFormat(lxw_workbook* workbook, std::uint32_t id);
+    lxw_format* lxwFormat(std::uint32_t id);
 
 private:
+    // Drops the workbook unsaved.
+    void discard() {
+        m_sheets.clear();
+        m_lxwFormats.clear();
+        if (m_workbook != nullptr) {
+            lxw_workbook_free(m_workbook);
+            m_workbook = nullptr;
+        }
+    }
+
     struct Table {
         std::vector<std::string> texts;
         std::unordered_map<std::string, std::int32_t> ids;
@@ -634,6 +733,8 @@ private:
         return it->second;
     }
 
+    // Rows go to the library's workbook as soon as they are settled; it names its file at saving.
+    lxw_workbook* m_workbook = nullptr;
     std::vector<std::unique_ptr<XlsxSheet>> m_sheets;
     std::vector<CellStyle> m_styles{CellStyle{}};
     std::unordered_map<CellStyle, std::uint32_t, StyleHash> m_styleIds{{CellStyle{}, 0}};
@@ -654,8 +755,9 @@ std::unique_ptr<ExcelRange> XlsxSheet::Range(std::string_view cell1, std::string
 Cell& XlsxSheet::cell(std::int32_t row, std::int32_t column) {
     if (row != m_growingRow) {
         // Rows fill one after another: give back what the last one reserved for growth.
-        if (static_cast<std::size_t>(m_growingRow) < m_rows.size()) {
-            m_rows[static_cast<std::size_t>(m_growingRow)].cells.shrink_to_fit();
+        if (m_growingRow >= m_base &&
+            static_cast<std::size_t>(m_growingRow - m_base) < m_rows.size()) {
+            m_rows[static_cast<std::size_t>(m_growingRow - m_base)].cells.shrink_to_fit();
         }
         m_growingRow = row;
     }
@@ -731,6 +833,9 @@ void XlsxSheet::merge(const Rect& rect) {
     if (rect.firstRow == rect.lastRow && rect.firstColumn == rect.lastColumn) {
         return;
     }
+    if (rect.firstRow < m_base) {
+        throw writtenRow(rect.firstRow);
+    }
     // Overlapping merges would make a broken workbook: the later one is left unmerged.
     for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
         for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
@@ -748,50 +853,55 @@ void XlsxSheet::merge(const Rect& rect) {
     m_merges.push_back(rect);
 }
 
-void XlsxSheet::autoFitColumn(std::int32_t column) {
-    const TextMeasurer& measurer = defaultTextMeasurer();
-    double widest = 0;
-    std::size_t longest = 0;  // characters of the longest text measured
-    std::u16string wide;
+void XlsxSheet::fitCell(Fit& fit, std::int32_t row, const Cell& cell) {
+    if (cell.type == CellType::Blank || m_merged.count(mergedKey(row, cell.column)) != 0) {
+        return;
+    }
     char number[32];
+    std::string_view text;
+    if (cell.type == CellType::Text) {
+        text = textOf(cell);
+    } else {
+        const auto end = std::to_chars(number, number + sizeof number, cell.number).ptr;
+        text = std::string_view(number, static_cast<std::size_t>(end - number));
+    }
+    m_wide.clear();
+    for (const char ch : text.substr(0, 256)) {
+        // A character beyond ASCII is estimated as a wide letter.
+        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
+            m_wide += static_cast<char16_t>(static_cast<unsigned char>(ch) < 0x80 ? ch : u'W');
+        }
+    }
+    // Texts much shorter than the longest one so far cannot be the widest.
+    if (m_wide.size() * 4 < fit.longest * 3) {
+        return;
+    }
+    fit.longest = std::max(fit.longest, m_wide.size());
+    const CellStyle& style = m_application.style(cell.style);
+    static const std::string kDefaultFamily = "Calibri";
+    const std::string& family =
+        style.fontName >= 0 ? m_application.name(style.fontName) : kDefaultFamily;
+    const TextExtent extent = defaultTextMeasurer().measure(
+        family, style.fontSize > 0 ? style.fontSize : 11, style.bold != 0, m_wide);
+    fit.widest = std::max(fit.widest, (extent.width + 5) / 7.0);
+}
+
+void XlsxSheet::autoFitColumn(std::int32_t column) {
+    // The rows written so far are measured already, in the same order.
+    Fit fit = static_cast<std::size_t>(column) < m_fits.size()
+                  ? m_fits[static_cast<std::size_t>(column)]
+                  : Fit{};
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
         const auto& cells = m_rows[r].cells;
         const auto it =
             std::lower_bound(cells.begin(), cells.end(), column,
                              [](const Cell& a, std::int32_t b) { return a.column < b; });
-        if (it == cells.end() || it->column != column || it->type == CellType::Blank ||
-            m_merged.count((static_cast<std::uint64_t>(r) << 16) |
-                           static_cast<std::uint32_t>(column)) != 0) {
-            continue;
+        if (it != cells.end() && it->column == column) {
+            fitCell(fit, m_base + static_cast<std::int32_t>(r), *it);
         }
-        std::string_view text;
-        if (it->type == CellType::Text) {
-            text = textOf(*it);
-        } else {
-            const auto end = std::to_chars(number, number + sizeof number, it->number).ptr;
-            text = std::string_view(number, static_cast<std::size_t>(end - number));
-        }
-        wide.clear();
-        for (const char ch : text.substr(0, 256)) {
-            // A character beyond ASCII is estimated as a wide letter.
-            if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
-                wide += static_cast<char16_t>(static_cast<unsigned char>(ch) < 0x80 ? ch : u'W');
-            }
-        }
-        // Texts much shorter than the longest one so far cannot be the widest.
-        if (wide.size() * 4 < longest * 3) {
-            continue;
-        }
-        longest = std::max(longest, wide.size());
-        const CellStyle& style = m_application.style(it->style);
-        const std::string family =
-            style.fontName >= 0 ? m_application.name(style.fontName) : "Calibri";
-        const TextExtent extent = measurer.measure(family, style.fontSize > 0 ? style.fontSize : 11,
-                                                   style.bold != 0, wide);
-        widest = std::max(widest, (extent.width + 5) / 7.0);
     }
-    if (widest > 0) {
-        m_widths[column] = std::min(widest + 0.71, 255.0);
+    if (fit.widest > 0) {
+        m_widths[column] = std::min(fit.widest + 0.71, 255.0);
     }
 }
 
@@ -820,57 +930,6 @@ void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
     }
 }
 
-// Rows after the deleted ones move up: the first row of each deleted block and the rows removed
-// before it.
-class RowMap {
-public:
-    explicit RowMap(const std::map<std::int32_t, std::int32_t>& deleted) {
-        std::int32_t removed = 0;
-        for (const auto& [start, count] : deleted) {
-            m_blocks.push_back({start, count, removed});
-            removed += count;
-        }
-    }
-    // The row after deletions, -1 for a deleted row.
-    std::int32_t operator()(std::int32_t row) const {
-        auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), row,
-                                   [](std::int32_t r, const Block& b) { return r < b.start; });
-        if (it == m_blocks.begin()) {
-            return row;
-        }
-        --it;
-        if (row < it->start + it->count) {
-            return -1;
-        }
-        return row - it->removedBefore - it->count;
-    }
-    // The first row at or after row that is kept, mapped; -1 when none up to limit.
-    std::int32_t keptFrom(std::int32_t row, std::int32_t limit) const {
-        for (; row <= limit; ++row) {
-            if (const std::int32_t mapped = (*this)(row); mapped >= 0) {
-                return mapped;
-            }
-        }
-        return -1;
-    }
-    std::int32_t keptUpTo(std::int32_t row, std::int32_t limit) const {
-        for (; row >= limit; --row) {
-            if (const std::int32_t mapped = (*this)(row); mapped >= 0) {
-                return mapped;
-            }
-        }
-        return -1;
-    }
-
-private:
-    struct Block {
-        std::int32_t start;
-        std::int32_t count;
-        std::int32_t removedBefore;
-    };
-    std::vector<Block> m_blocks;
-};
-
 void XlsxRange::SetNumberFormat(std::string_view format) {
     XlsxApplication& application = m_sheet.application();
     const std::int32_t id = application.formatId(format);
@@ -882,7 +941,7 @@ void XlsxRange::SetFontName(std::string_view name) {
     m_sheet.restyle(m_rects, [id](CellStyle& s) { s.fontName = id; });
 }
 
-lxw_format* XlsxApplication::lxwFormat(lxw_workbook* workbook, std::uint32_t id) {
+lxw_format* XlsxApplication::lxwFormat(std::uint32_t id) {
     if (id == 0) {
         return nullptr;
     }
@@ -893,7 +952,7 @@ lxw_format* XlsxApplication::lxwFormat(lxw_workbook* workbook, std::uint32_t id)
         return m_lxwFormats[id];
     }
     const CellStyle& s = m_styles[id];
-    lxw_format* format = workbook_add_format(workbook);
+    lxw_format* format = workbook_add_format(m_workbook);
     if (s.fontName >= 0) {
         format_set_font_name(format, name(s.fontName).c_str());
     }
@@ -960,109 +1019,184 @@ std::optional<std::string> workbookLink(const std::string& address) {
     return std::nullopt;
 }
 
-void XlsxSheet::save(lxw_workbook* workbook) {
-    lxw_worksheet* sheet = workbook_add_worksheet(workbook, m_name.c_str());
-    if (sheet == nullptr) {
-        throw AutomationError("cannot add " + m_name);
+void XlsxSheet::placeMerges(std::int32_t row) {
+    // A merge is registered at its last row, before that row's cells, as the library's
+    // row-at-a-time mode takes it: its first cell keeps its value.
+    while (!m_placedMerges.empty() && m_placedMerges.front().last <= row) {
+        const PlacedMerge& merge = m_placedMerges.front();
+        worksheet_merge_range(m_sheet, static_cast<lxw_row_t>(merge.first),
+                              static_cast<lxw_col_t>(merge.rect.firstColumn),
+                              static_cast<lxw_row_t>(merge.last),
+                              static_cast<lxw_col_t>(merge.rect.lastColumn), "",
+                              m_application.lxwFormat(merge.style));
+        m_placedMerges.pop_front();
     }
-    const RowMap map(m_deleted);
-    for (const auto& [column, width] : m_widths) {
-        worksheet_set_column(sheet, static_cast<lxw_col_t>(column), static_cast<lxw_col_t>(column),
-                             width, nullptr);
+}
+
+void XlsxSheet::placeLinks(std::int32_t row) {
+    while (!m_placedLinks.empty() && m_placedLinks.front().row <= row) {
+        const Link& link = m_placedLinks.front();
+        const auto target = workbookLink(link.address);
+        // Past the workbook's link limits the text stays, without its link.
+        if (target && m_linkCount < kMaxLinksPerSheet &&
+            worksheet_write_url_opt(m_sheet, static_cast<lxw_row_t>(link.row),
+                                    static_cast<lxw_col_t>(link.column), target->c_str(), nullptr,
+                                    link.text.c_str(), nullptr) == LXW_NO_ERROR) {
+            ++m_linkCount;
+        }
+        m_placedLinks.pop_front();
     }
-    // Rows go out in order, as the constant-memory mode of the library takes them. A merge is
-    // registered at its last row, before that row's cells: its first cell keeps its value.
-    struct Placed {
-        std::int32_t first;
-        std::int32_t last;
-        std::size_t index;
-    };
-    std::vector<Placed> merges;
-    for (std::size_t i = 0; i < m_merges.size(); ++i) {
-        const Rect& rect = m_merges[i];
+}
+
+void XlsxSheet::writeRows(std::int32_t limit, const RowMap& map) {
+    if (limit <= m_base) {
+        return;
+    }
+    // Merges and links wholly on these rows take their places after deletions now.
+    std::vector<Rect> open;
+    std::vector<Rect> placed;
+    for (const Rect& rect : m_merges) {
+        if (rect.lastRow >= limit) {
+            open.push_back(rect);
+            continue;
+        }
+        placed.push_back(rect);
         const std::int32_t first = map.keptFrom(rect.firstRow, rect.lastRow);
         const std::int32_t last = map.keptUpTo(rect.lastRow, rect.firstRow);
-        if (first >= 0 && last >= 0 && (first != last || rect.firstColumn != rect.lastColumn)) {
-            merges.push_back({first, last, i});
+        if (first < 0 || last < 0 || (first == last && rect.firstColumn == rect.lastColumn)) {
+            continue;
         }
-    }
-    std::stable_sort(merges.begin(), merges.end(),
-                     [](const Placed& a, const Placed& b) { return a.last < b.last; });
-    std::vector<Placed> links;
-    for (std::size_t i = 0; i < m_links.size(); ++i) {
-        if (const std::int32_t row = map(m_links[i].row); row >= 0) {
-            links.push_back({row, row, i});
-        }
-    }
-    std::stable_sort(links.begin(), links.end(),
-                     [](const Placed& a, const Placed& b) { return a.first < b.first; });
-    auto nextMerge = merges.begin();
-    auto nextLink = links.begin();
-    std::size_t linkCount = 0;
-    std::string text;
-    auto flushUpTo = [&](std::int32_t row) {
-        for (; nextMerge != merges.end() && nextMerge->last <= row; ++nextMerge) {
-            const Rect& rect = m_merges[nextMerge->index];
-            std::uint32_t style = 0;
-            if (static_cast<std::size_t>(rect.firstRow) < m_rows.size()) {
-                for (const Cell& c : m_rows[static_cast<std::size_t>(rect.firstRow)].cells) {
-                    if (c.column == rect.firstColumn) {
-                        style = c.style;
-                    }
+        std::uint32_t style = 0;
+        if (static_cast<std::size_t>(rect.firstRow - m_base) < m_rows.size()) {
+            for (const Cell& c : m_rows[static_cast<std::size_t>(rect.firstRow - m_base)].cells) {
+                if (c.column == rect.firstColumn) {
+                    style = c.style;
                 }
             }
-            worksheet_merge_range(sheet, static_cast<lxw_row_t>(nextMerge->first),
-                                  static_cast<lxw_col_t>(rect.firstColumn),
-                                  static_cast<lxw_row_t>(nextMerge->last),
-                                  static_cast<lxw_col_t>(rect.lastColumn), "",
-                                  m_application.lxwFormat(workbook, style));
         }
-    };
-    auto writeLinks = [&](std::int32_t row) {
-        for (; nextLink != links.end() && nextLink->first <= row; ++nextLink) {
-            const Link& link = m_links[nextLink->index];
-            const auto target = workbookLink(link.address);
-            // Past the workbook's link limits the text stays, without its link.
-            if (target && linkCount < kMaxLinksPerSheet &&
-                worksheet_write_url_opt(sheet, static_cast<lxw_row_t>(nextLink->first),
-                                        static_cast<lxw_col_t>(link.column), target->c_str(),
-                                        nullptr, link.text.c_str(), nullptr) == LXW_NO_ERROR) {
-                ++linkCount;
+        const auto at = std::upper_bound(
+            m_placedMerges.begin(), m_placedMerges.end(), last,
+            [](std::int32_t row, const PlacedMerge& merge) { return row < merge.last; });
+        m_placedMerges.insert(at, PlacedMerge{first, last, rect, style});
+    }
+    m_merges.swap(open);
+    std::vector<Link> waiting;
+    for (Link& link : m_links) {
+        if (link.row >= limit) {
+            waiting.push_back(std::move(link));
+            continue;
+        }
+        link.row = map(link.row);
+        if (link.row < 0) {
+            continue;
+        }
+        const auto at =
+            std::upper_bound(m_placedLinks.begin(), m_placedLinks.end(), link.row,
+                             [](std::int32_t row, const Link& other) { return row < other.row; });
+        m_placedLinks.insert(at, std::move(link));
+    }
+    m_links.swap(waiting);
+
+    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(
+        static_cast<std::int64_t>(limit) - m_base, static_cast<std::int64_t>(m_rows.size())));
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t original = m_base + static_cast<std::int32_t>(i);
+        const Row& source = m_rows[i];
+        // Automatic widths measure every row, deleted ones too.
+        for (const Cell& c : source.cells) {
+            if (c.column >= m_fits.size()) {
+                m_fits.resize(static_cast<std::size_t>(c.column) + 1);
             }
+            fitCell(m_fits[c.column], original, c);
         }
-    };
-    for (std::size_t r = 0; r < m_rows.size(); ++r) {
-        const std::int32_t row = map(static_cast<std::int32_t>(r));
+        const std::int32_t row = map(original);
         if (row < 0) {
             continue;
         }
-        const Row& source = m_rows[r];
+        const auto at = static_cast<lxw_row_t>(row);
         if (source.height >= 0) {
-            worksheet_set_row(sheet, static_cast<lxw_row_t>(row), source.height, nullptr);
+            worksheet_set_row(m_sheet, at, source.height, nullptr);
         }
-        flushUpTo(row);
+        placeMerges(row);
         for (const Cell& c : source.cells) {
-            lxw_format* format = m_application.lxwFormat(workbook, c.style);
-            const auto at = static_cast<lxw_row_t>(row);
+            lxw_format* format = m_application.lxwFormat(c.style);
             switch (c.type) {
                 case CellType::Text:
                     text.assign(textOf(c));
-                    worksheet_write_string(sheet, at, c.column, text.c_str(), format);
+                    worksheet_write_string(m_sheet, at, c.column, text.c_str(), format);
                     break;
                 case CellType::Number:
-                    worksheet_write_number(sheet, at, c.column, c.number, format);
+                    worksheet_write_number(m_sheet, at, c.column, c.number, format);
                     break;
                 case CellType::Blank:
                     if (format != nullptr) {
-                        worksheet_write_blank(sheet, at, c.column, format);
+                        worksheet_write_blank(m_sheet, at, c.column, format);
                     }
                     break;
             }
         }
-        writeLinks(row);
+        placeLinks(row);
     }
-    flushUpTo(INT32_MAX);
-    writeLinks(INT32_MAX);
+    for (const Rect& rect : placed) {
+        for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                m_merged.erase(mergedKey(r, c));
+            }
+        }
+    }
+    m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(count));
+    m_base = limit;
+    // Keep the texts of the rows still held only.
+    std::string texts;
+    for (Row& row : m_rows) {
+        for (Cell& c : row.cells) {
+            if (c.type == CellType::Text) {
+                const std::string_view t = textOf(c);
+                c.text = (static_cast<std::uint64_t>(texts.size()) << 24) | t.size();
+                texts += t;
+            }
+        }
+    }
+    m_texts.swap(texts);
+}
+
+void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) {
+    const std::int32_t limit = std::min(row, kMaxRows + 1) - 1;
+    for (const ExcelRowBlock& block : deleted) {
+        if (block.first >= 1 && block.count > 0 && block.first - 1 < limit) {
+            m_settledDeletions[block.first - 1] = block.count;
+        }
+    }
+    writeRows(limit, RowMap(m_settledDeletions));
+}
+
+void XlsxSheet::finish() {
+    // The rows written already took the deletions promised for them, and only those.
+    auto within = [this](const std::map<std::int32_t, std::int32_t>& blocks,
+                         const std::map<std::int32_t, std::int32_t>& others) {
+        for (const auto& [start, count] : blocks) {
+            if (start >= m_base) {
+                break;
+            }
+            const auto it = others.find(start);
+            if (it == others.end() || it->second != count) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!within(m_deleted, m_settledDeletions) || !within(m_settledDeletions, m_deleted)) {
+        throw AutomationError("rows were deleted after they were written");
+    }
+    const RowMap map(m_deleted);
+    writeRows(INT32_MAX, map);
+    placeMerges(INT32_MAX);
+    placeLinks(INT32_MAX);
+    for (const auto& [column, width] : m_widths) {
+        worksheet_set_column(m_sheet, static_cast<lxw_col_t>(column),
+                             static_cast<lxw_col_t>(column), width, nullptr);
+    }
     std::vector<lxw_row_t> breaks;
     for (const std::int32_t before : m_breaks) {
         const std::int32_t row = map(before);
@@ -1072,7 +1206,7 @@ void XlsxSheet::save(lxw_workbook* workbook) {
     }
     if (!breaks.empty()) {
         breaks.push_back(0);
-        worksheet_set_h_pagebreaks(sheet, breaks.data());
+        worksheet_set_h_pagebreaks(m_sheet, breaks.data());
     }
     for (const Picture& picture : m_pictures) {
         const std::int32_t row = map(picture.row);
@@ -1085,42 +1219,74 @@ void XlsxSheet::save(lxw_workbook* workbook) {
         lxw_image_options options{};
         options.x_scale = picture.width * 96.0 / 72.0 / width;
         options.y_scale = picture.height * 96.0 / 72.0 / height;
-        worksheet_insert_image_opt(sheet, static_cast<lxw_row_t>(row),
+        worksheet_insert_image_opt(m_sheet, static_cast<lxw_row_t>(row),
                                    static_cast<lxw_col_t>(picture.column), picture.path.c_str(),
                                    &options);
     }
     if (m_password) {
-        worksheet_protect(sheet, m_password->empty() ? nullptr : m_password->c_str(), nullptr);
+        worksheet_protect(m_sheet, m_password->empty() ? nullptr : m_password->c_str(), nullptr);
     }
     if (m_rightToLeft) {
-        worksheet_right_to_left(sheet);
+        worksheet_right_to_left(m_sheet);
     }
     if (m_active) {
-        worksheet_activate(sheet);
+        worksheet_activate(m_sheet);
     }
 }
 
+ExcelWorkbook& XlsxApplication::WorkbooksAdd() {
+    discard();
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    options.use_zip64 = LXW_TRUE;
+    // The library names its file at the start but writes it only when closed: the real name is
+    // given at saving.
+    m_workbook = workbook_new_opt("unsaved.xlsx", &options);
+    if (m_workbook == nullptr) {
+        throw AutomationError("the workbook cannot be created");
+    }
+    WorksheetsAddAfterLast();
+    return *this;
+}
+
+void XlsxApplication::WorksheetsAddAfterLast() {
+    if (m_workbook == nullptr) {
+        throw AutomationError("no workbook is open");
+    }
+    const std::string name = "Sheet" + std::to_string(m_sheets.size() + 1);
+    lxw_worksheet* sheet = workbook_add_worksheet(m_workbook, name.c_str());
+    if (sheet == nullptr) {
+        throw AutomationError("cannot add " + name);
+    }
+    m_sheets.push_back(std::make_unique<XlsxSheet>(*this, sheet));
+}
+
 void XlsxApplication::SaveCopyAs(const std::string& path) {
+    if (m_workbook == nullptr) {
+        throw AutomationError(path + ": no workbook is open");
+    }
     ReplacingFile file(path);
     if (!file.create()) {
         throw AutomationError(file.error());
     }
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE;
-    options.use_zip64 = LXW_TRUE;
-    lxw_workbook* workbook = workbook_new_opt(file.temporaryPath().c_str(), &options);
-    if (workbook == nullptr) {
-        throw AutomationError(path + ": the workbook cannot be created");
-    }
-    m_lxwFormats.clear();
+    char* name = nullptr;
     try {
         for (const auto& sheet : m_sheets) {
-            sheet->save(workbook);
+            sheet->finish();
+        }
+        name = strdup(file.temporaryPath().c_str());
+        if (name == nullptr) {
+            throw AutomationError(path + ": out of memory");
         }
     } catch (...) {
-        workbook_close(workbook);
+        discard();
         throw;
     }
+    std::free(m_workbook->filename);
+    m_workbook->filename = name;
+    lxw_workbook* workbook = m_workbook;
+    m_workbook = nullptr;
+    m_sheets.clear();
     const lxw_error closed = workbook_close(workbook);
     m_lxwFormats.clear();
     if (closed != LXW_NO_ERROR) {

@@ -9,6 +9,7 @@
 #include "core/report_core.h"
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
+#include "tests/support/http_test_server.h"
 
 namespace paginor {
 namespace {
@@ -51,6 +52,33 @@ TEST(DownloadDlgTest, AWorkerThatEndedBeforeTheDialogOpenedStillClosesIt) {
     QTimer::singleShot(10000, &dialog, [&dialog] { dialog.done(99); });
     EXPECT_NE(dialog.exec(), 99);
     dialog.SetDownloadInfo(nullptr, DownloadMode::Initialise);
+}
+
+// Cancel while a report loads: the load's download of a linked sheet stops, the load fails
+// with that reason, and the worker closes the dialog.
+TEST(DownloadDlgTest, CancelDuringTheLoadStopsItsLinkedDownloads) {
+    TestServer server;
+    ASSERT_TRUE(server.start());
+    TempDir dir;
+    CReportCore report;
+    DownloadState state;
+    state.reset();
+    const std::string prologue = "<html>\r\n<head>\r\n<base href=\"" + server.http("/r.jsp") +
+                                 "\">\r\n<link rel=\"stylesheet\" type=\"text/css\" "
+                                 "href=\"slow-head\">\r\n</head>\r\n<body>\r\n";
+    state.path = dir.write("r.htm", fixtures::markedCssReport(1, prologue));
+    state.report = &report;
+    DownloadDlg dialog;
+    dialog.SetDownloadInfo(&state, DownloadMode::Initialise);
+    QTimer::singleShot(300, &dialog, [&dialog] { dialog.reject(); });
+    std::thread worker([&state] { InitReportThreadProc(state); });
+    dialog.exec();
+    worker.join();
+    dialog.SetDownloadInfo(nullptr, DownloadMode::Initialise);
+    server.stop();
+    EXPECT_TRUE(dialog.closedByWorker());
+    EXPECT_FALSE(state.finished.load());
+    EXPECT_NE(state.errorText.find("Transfer cancelled"), std::string::npos) << state.errorText;
 }
 
 }  // namespace

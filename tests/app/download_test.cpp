@@ -180,6 +180,19 @@ TEST_F(DownloadFixture, SecureRefusedConnectionGivesInternetConnect) {
     EXPECT_EQ(state.errorText, "Invalid URL :https://127.0.0.1");
 }
 
+// A report server that sends a byte now and then fails as too slow, and no file is left.
+TEST_F(DownloadFixture, ADripFeedingServerFailsAsTooSlowAndLeavesNoFile) {
+    env.lowSpeedWindowMs = 1000;
+    for (bool secure : {false, true}) {
+        download(secure ? server().https("/drip") : server().http("/drip"));
+        EXPECT_FALSE(state.succeeded) << secure;
+        EXPECT_NE(state.errorText.find("Too slow: less than 1024 bytes a second for 1000 ms"),
+                  std::string::npos)
+            << state.errorText;
+        EXPECT_TRUE(fs::is_empty(temp)) << secure;
+    }
+}
+
 TEST_F(DownloadFixture, CancelDuringTheBodyLeavesNoErrorAndThePartialFile) {
     state.reset();
     state.path = server().http("/slow-body");

@@ -391,6 +391,19 @@ TEST_F(OutputToExcel, FailuresLeaveTheTargetUnchanged) {
     }
 }
 
+// Found by fuzzing: boxes placed near the end of the TOP or LEFT range convert in both formats.
+TEST_F(OutputToExcel, ABoxAtAHugePlaceConverts) {
+    for (const char* fixture : {"box-top-times-ten.htm", "box-left-times-ten.htm"}) {
+        CReportCore core;
+        load(core, readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "../fuzz" / fixture));
+        for (ExportFileFormat format :
+             {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl}) {
+            EXPECT_EQ(OutputToExcelFile(core, options(format, 1, 1)), 0) << fixture;
+            EXPECT_TRUE(fs::exists(target())) << fixture;
+        }
+    }
+}
+
 TEST_F(OutputToExcel, HtmlCssPagesBecomeRowsOfTwoCells) {
     ReportSpec spec;
     spec.format = GeneratedFormat::HtmlCss;

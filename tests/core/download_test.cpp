@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -21,13 +23,11 @@
 #include <thread>
 
 #include "platform/http_client.h"
-#include "tests/support/http_test_server.h"
 #include "temp_dir.h"
-
+#include "tests/support/http_test_server.h"
 
 namespace paginor {
 namespace {
-
 
 // Every file below the folder, as paths relative to it.
 std::vector<std::string> filesBelow(const std::string& folder, const std::string& prefix = "") {
@@ -52,7 +52,6 @@ std::vector<std::string> filesBelow(const std::string& folder, const std::string
     }
     return files;
 }
-
 
 // Whether text matches a pattern in which '*' stands for any run of bytes and '?' for one byte.
 bool matches(std::string_view text, std::string_view pattern) {
@@ -261,6 +260,35 @@ TEST_F(DownloadTest, ACutOrStalledTransferFailsWithItsTagAndLeavesNoFile) {
         EXPECT_TRUE(matches(result, c.pattern)) << context << ": " << result;
         expectNoFiles(context);
     }
+}
+
+// A server that keeps sending a byte now and then is never quiet for long: the low-speed limit
+// ends it with its own text, on every route, and no file is left.
+TEST_F(DownloadTest, ADripFeedingServerFailsAsTooSlowAndLeavesNoFile) {
+    m_options.lowSpeedWindowMs = 1000;
+    const std::string slow = "Too slow: less than 1024 bytes a second for 1000 ms";
+    for (Route route : {Route::Session, Route::Secure, Route::Plain}) {
+        std::string result;
+        EXPECT_FALSE(fetch(route, "/drip", result)) << routeName(route);
+        EXPECT_NE(result.find(slow), std::string::npos) << routeName(route) << ": " << result;
+        expectNoFiles(routeName(route));
+    }
+}
+
+// The cancel flag, raised from another thread, stops a download that waits for its server.
+TEST_F(DownloadTest, TheCancelFlagStopsADownload) {
+    m_options.responseTimeoutMs = 60000;
+    std::atomic<bool> cancel{false};
+    m_options.cancel = &cancel;
+    std::thread canceller([&cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel = true;
+    });
+    std::string result;
+    EXPECT_FALSE(fetch(Route::Session, "/slow-head", result));
+    canceller.join();
+    EXPECT_NE(result.find("Transfer cancelled"), std::string::npos) << result;
+    expectNoFiles("cancelled");
 }
 
 TEST_F(DownloadTest, ARefusedConnectionGivesEachRoutesMessage) {

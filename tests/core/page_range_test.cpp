@@ -311,6 +311,33 @@ TEST(PageRange, StartingTopOfARun) {
     }
 }
 
+// Unmarked HTMLCSS pages of the pair layout begin with a box at the page's TOP and end with its
+// pair one point below: every page then shows from its top, as page 1 does.
+TEST(PageRange, PairLayoutPagesBeginAtTheirTop) {
+    TempDir dir;
+    for (int rows : {1, 50}) {
+        SCOPED_TRACE(rows);
+        ReportSpec spec;
+        spec.format = GeneratedFormat::HtmlCss;
+        spec.pages = 3;
+        spec.rowsPerPage = rows;
+        const std::string path = dir.path() + "/r.htm";
+        std::vector<GeneratedPage> pages;
+        std::string error;
+        ASSERT_TRUE(writeReport(path, spec, pages, error)) << error;
+        CReportCore core;
+        ASSERT_TRUE(loaded(core, path));
+        ASSERT_EQ(core.GetPageCount(), 3);
+        for (std::int32_t page : {1, 2, 3}) {
+            std::string document;
+            ASSERT_EQ(core.GetPage(page, page, document, false), 0);
+            const std::size_t top = document.find("top:", core.head().size());
+            ASSERT_NE(top, std::string::npos);
+            EXPECT_EQ(std::stoi(document.substr(top + 4)), 0) << "page " << page;
+        }
+    }
+}
+
 TEST(PageRange, PrintedDocumentsHideEmptyLastDivsAndCountText) {
     TempDir dir;
     CReportCore core;

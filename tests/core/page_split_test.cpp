@@ -355,6 +355,38 @@ TEST(CssSplit, NoPeriodAndNoTextRaisesThree) {
               "file is a html file created by Oracle Report.(Error Code:3)");
 }
 
+// Tiny positioned divs with TOPs in no order and no text: the split gives up once its element
+// list reaches its bound, long before the end of the file, instead of growing with the file.
+// The same count of divs in a page layout still loads.
+TEST(CssSplit, ElementListStopsAtItsBoundWithoutPageStructure) {
+    TempDir dir;
+    const std::size_t bound = CReportCore::kStructureCheckEntries;
+    for (bool layout : {false, true}) {
+        SCOPED_TRACE(layout ? "page layout" : "no page layout");
+        std::string text = kBarePrologue;
+        text.reserve(2 * bound * 30);
+        unsigned state = 12345;
+        for (std::size_t i = 0; i < 2 * bound; ++i) {
+            state = state * 1103515245u + 12345u;
+            const unsigned top =
+                layout ? static_cast<unsigned>(i % 2 + i / 2 * 40) : 1 + (state >> 16) % 30000;
+            text += "<div style=\"top:" + std::to_string(top) + "pt\"></div>";
+        }
+        text += kCssEpilogue;
+        CReportCore core;
+        int reached = 0;
+        core.setProgressSink([&reached](int percent) { reached = percent; });
+        LoadResult result = load(core, dir.write("tiny.htm", text));
+        if (layout) {
+            EXPECT_EQ(result.code, 0) << result.message;
+            EXPECT_EQ(core.GetPageCount(), static_cast<std::int32_t>(bound));
+        } else {
+            EXPECT_EQ(result.code, 3) << result.message;
+            EXPECT_LE(reached, 55);
+        }
+    }
+}
+
 TEST(CssSplit, NoPositionedDivRaisesThree) {
     TempDir dir;
     CReportCore core;

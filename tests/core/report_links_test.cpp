@@ -2,7 +2,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "core/report_core.h"
 #include "platform/http_client.h"
@@ -93,6 +96,22 @@ TEST_F(ReportLinks, MissingSheetFailsTheLoadWithTheServersWords) {
     EXPECT_TRUE(result.starts_with("error: Failed to get CSS.")) << result;
     EXPECT_NE(result.find("404"), std::string::npos) << result;
     EXPECT_EQ(m_core.state(), 0);
+}
+
+// The load's cancel flag reaches the download of a linked sheet whose server does not answer.
+TEST_F(ReportLinks, CancelStopsTheDownloadOfALinkedSheet) {
+    std::atomic<bool> cancel{false};
+    m_core.setCancelFlag(&cancel);
+    std::thread canceller([&cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel = true;
+    });
+    const std::string link = "<link rel=\"stylesheet\" type=\"text/css\" href=\"../slow-head\">";
+    const std::string error = load(fixtures::markedCssReport(1, prologue(link)), false);
+    canceller.join();
+    m_core.setCancelFlag(nullptr);
+    EXPECT_TRUE(error.starts_with("error: Failed to get CSS")) << error;
+    EXPECT_NE(error.find("Transfer cancelled"), std::string::npos) << error;
 }
 
 TEST_F(ReportLinks, ImagesOfTheSiteBecomeLocalCopiesOnce) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -86,6 +87,16 @@ TEST(ReportLoad, MarkedHtmlReport) {
     std::size_t afterHead = prologue.find("<head>") + 6;
     EXPECT_EQ(core.head(), prologue.substr(0, afterHead) + "\n<base href=\"file://" + path +
                                "\"> " + prologue.substr(afterHead));
+}
+
+// Found by fuzzing: one page whose only element stands at the largest TOP; its height is that
+// TOP, not one more.
+TEST(ReportLoad, PageHeightAtTheLargestTopStaysInRange) {
+    CReportCore core;
+    LoadResult result = load(core, PAGINOR_FIXTURES_DIR "/fuzz/top-beyond-int32.htm");
+    ASSERT_EQ(result.code, 0) << result.message;
+    EXPECT_EQ(core.GetPageCount(), 1);
+    EXPECT_EQ(core.pageHeight(), INT32_MAX);
 }
 
 TEST(ReportLoad, MarkedCssReport) {

@@ -195,6 +195,51 @@ TEST(MimeMessageTest, PythonsEmailPackageReadsTheMessageBack) {
                           "Address(display_name='', username='carol', domain='y.org'))\n");
 }
 
+// A comment holding the boundary line must not start a part of its own (a forged attachment).
+TEST(MimeMessageTest, ABodyHoldingTheBoundaryCannotForgeParts) {
+    TempFolder folder;
+    std::string attachment = folder.file("sales.xls", "real attachment");
+    for (const std::string& boundary :
+         {kB, std::string("qz_mail_part_boundary_05151998"), kB + "_1"}) {
+        const std::string forged = "Comment:\n--" + boundary +
+                                   "\nContent-Type: application/octet-stream\n"
+                                   "Content-Disposition: attachment; filename=evil.exe\n\n"
+                                   "TVqQ\n--" +
+                                   boundary + "--\n";
+        CMIMEMessage message;
+        message.setFrom("me@example.org");
+        message.setSubject("Oracle report");
+        message.setBody(forged + "--" + kB + "_1\n");
+        message.AddRecipient("you@example.org", "", To);
+        message.AddPart(attachment, AppOctetStream, "", 4, true);
+        std::string path = folder.file("mail.eml", composed(message));
+        EXPECT_EQ(message.header().find(kB + "\r\n"), std::string::npos) << boundary;
+        const std::string script =
+            "import sys, email, email.policy\n"
+            "m = email.message_from_bytes(open(sys.argv[1], \"rb\").read(), "
+            "policy=email.policy.default)\n"
+            "parts = [p for p in m.walk() if not p.is_multipart()]\n"
+            "print(len(parts), [p.get_filename() for p in parts])\n"
+            "print(parts[0].get_payload(decode=True).decode())\n";
+        int status = 0;
+        std::string output = runPython(script, path, status);
+        EXPECT_EQ(status, 0);
+        std::string sent = forged + "--" + kB + "_1";
+        for (std::size_t at = 0; (at = sent.find('\n', at)) != std::string::npos; at += 2) {
+            sent.replace(at, 1, "\r\n");
+        }
+        EXPECT_EQ(output, "2 [None, 'sales.xls']\n" + sent + "\n") << boundary;
+    }
+}
+
+// Without the boundary in any text the message keeps it.
+TEST(MimeMessageTest, KeepsItsBoundaryWhenNoTextHoldsIt) {
+    CMIMEMessage message;
+    message.setBody("QZ_MAIL_PaRt_BoUnDaRy_0515199 is not it");
+    composed(message);
+    EXPECT_EQ(message.boundary(), kB);
+}
+
 struct WrapCase {
     std::string name;
     std::string text;

@@ -15,6 +15,7 @@ Routes (the same on both ports):
   /short                announces 100 bytes, sends 40, closes
   /slow-head            sends nothing for 30 s
   /slow-body            announces 100 bytes, sends 10, then nothing for 30 s
+  /drip                 announces 100 bytes and sends one every half second
   /hits?path=/x         how many requests /x has had (query strings aside)
   /report.htm           a small text/html report
   /doc.pdf              application/pdf
@@ -131,6 +132,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif url.path == "/slow-body":
             self.send_body(b"x" * 10, "text/css", length=100)
             stopping.wait(30)
+        elif url.path == "/drip":
+            self.send_body(b"", "text/css", length=100)
+            try:
+                for _ in range(100):
+                    if stopping.wait(0.5):
+                        break
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+            except (BrokenPipeError, ConnectionResetError):
+                self.close_connection = True
         elif url.path == "/report.htm":
             self.send_body(REPORT, "text/html")
         elif url.path == "/sample.htm":

@@ -418,5 +418,76 @@ TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {
     }
 }
 
+// Three pages of four rows whose last rows are deleted at the end, with merges, links, a bold
+// cell, page breaks and fitted widths; settled tells the workbook after each page.
+void buildPagedSheet(ExcelApplication& application, const std::string& path, bool settled) {
+    ExcelWorkbook& book = application.WorkbooksAdd();
+    ExcelWorksheet& sheet = book.WorksheetsItem(1);
+    std::vector<ExcelRowBlock> deleted;
+    for (std::int32_t page = 0; page < 3; ++page) {
+        const std::int32_t top = page * 4 + 1;
+        sheet.CellsItem(top, 1, "Heading of page " + std::to_string(page + 1));
+        sheet.Range("A" + std::to_string(top + 1), "B" + std::to_string(top + 1))->Merge();
+        sheet.CellsItem(top + 1, 1, "span");
+        sheet.CellsItem(top + 2, 2, std::to_string(1000 * (page + 1)) + ".5");
+        sheet.HyperlinksAdd("C" + std::to_string(top + 2),
+                            "https://example.com/" + std::to_string(page),
+                            "link " + std::to_string(page));
+        sheet.CellsItem(top + 3, 1, "dropped");
+        sheet.Range("B" + std::to_string(top + 3))->SetFontBold(1);
+        if (page > 0) {
+            sheet.HPageBreaksAdd("A" + std::to_string(top));
+        }
+        deleted.push_back({top + 3, 1});
+        if (settled) {
+            sheet.RowsSettled(top + 4, deleted);
+        }
+    }
+    for (std::int32_t i = 0; i < 3; ++i) {
+        const std::string row = std::to_string(4 + i * 3);
+        sheet.Range("A" + row, "A" + row)->EntireRowDelete(-4162);
+    }
+    sheet.Range("A1")->EntireColumnAutoFit();
+    sheet.Range("B1")->EntireColumnAutoFit();
+    book.SaveCopyAs(path);
+    book.Close();
+    application.Quit();
+}
+
+// Rows written out as soon as they are settled make the same workbook as rows written at the end.
+TEST_F(XlsxWorkbook, SettledRowsWrittenEarlyMakeTheSameWorkbook) {
+    auto application = StartXlsxApplication();
+    const std::string early = (m_dir / "early.xlsx").string();
+    const std::string late = (m_dir / "late.xlsx").string();
+    buildPagedSheet(*application, early, true);
+    buildPagedSheet(*application, late, false);
+    const auto lines = dump(early);
+    EXPECT_EQ(joined(lines), joined(dump(late)));
+    for (const std::string expected :
+         {"merge:A2:B2", "merge:A5:B5", "merge:A8:B8", "break:3", "break:6"}) {
+        EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << joined(lines);
+    }
+    EXPECT_EQ(joined(lines).find("dropped"), std::string::npos) << joined(lines);
+}
+
+// A row once written takes nothing more: a clear error, never a silently lost value.
+TEST_F(XlsxWorkbook, WrittenRowsRefuseLaterChanges) {
+    auto application = StartXlsxApplication();
+    ExcelWorkbook& book = application->WorkbooksAdd();
+    ExcelWorksheet& sheet = book.WorksheetsItem(1);
+    sheet.CellsItem(1, 1, "first");
+    sheet.CellsItem(2, 1, "second");
+    sheet.RowsSettled(2, {});
+    EXPECT_THROW(sheet.CellsItem(1, 2, "late"), AutomationError);
+    EXPECT_THROW(sheet.Range("A1")->SetFontBold(1), AutomationError);
+    EXPECT_THROW(sheet.Range("A1:A2")->Merge(), AutomationError);
+    EXPECT_THROW(sheet.HyperlinksAdd("A1", "https://example.com", "x"), AutomationError);
+    sheet.CellsItem(2, 2, "still open");
+    // A deletion of written rows that was not promised cannot be honoured.
+    sheet.Range("A1")->EntireRowDelete(-4162);
+    EXPECT_THROW(book.SaveCopyAs((m_dir / "book.xlsx").string()), AutomationError);
+    EXPECT_EQ(files(), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace paginor
