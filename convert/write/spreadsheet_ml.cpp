@@ -341,20 +341,7 @@ void CSpreadsheetMLWriter::spillRows(tagSheetInfo& sheet) {
     if (sheet.rows.size() < kSpillBytes) {
         return;
     }
-    if (!m_spill) {
-        m_spill.reset(std::tmpfile());
-        if (!m_spill) {
-            throw std::runtime_error("no temporary file for the workbook's rows");
-        }
-    }
-    if (std::fseek(m_spill.get(), 0, SEEK_END) != 0 ||
-        std::fwrite(sheet.rows.data(), 1, sheet.rows.size(), m_spill.get()) != sheet.rows.size()) {
-        throw std::runtime_error("the workbook's temporary rows cannot be written");
-    }
-    sheet.spilled.emplace_back(m_spillSize, static_cast<std::int64_t>(sheet.rows.size()));
-    m_spillSize += static_cast<std::int64_t>(sheet.rows.size());
-    sheet.rows.clear();
-    sheet.rows.shrink_to_fit();
+    m_spill.Spill(sheet.rows, sheet.spilled);
 }
 
 void CSpreadsheetMLWriter::WriteWorkbook(const std::function<void(std::string_view)>& sink,
@@ -425,20 +412,7 @@ void CSpreadsheetMLWriter::WriteWorkbook(const std::function<void(std::string_vi
             text += "\" ss:AutoFitWidth=\"1\"/>\r\n";
         }
         sink(text);
-        std::string piece;
-        for (const auto& [offset, length] : sheet.spilled) {
-            for (std::int64_t done = 0; done < length;) {
-                const std::int64_t size =
-                    std::min<std::int64_t>(length - done, static_cast<std::int64_t>(kSheetPiece));
-                piece.resize(static_cast<std::size_t>(size));
-                if (std::fseek(m_spill.get(), static_cast<long>(offset + done), SEEK_SET) != 0 ||
-                    std::fread(piece.data(), 1, piece.size(), m_spill.get()) != piece.size()) {
-                    throw std::runtime_error("the workbook's temporary rows cannot be read back");
-                }
-                sink(piece);
-                done += size;
-            }
-        }
+        m_spill.ReadBack(sheet.spilled, kSheetPiece, sink);
         for (std::size_t at = 0; at < sheet.rows.size(); at += kSheetPiece) {
             sink(std::string_view(sheet.rows).substr(at, kSheetPiece));
         }

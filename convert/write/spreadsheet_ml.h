@@ -12,8 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "convert/write/cell_value.h"
 #include "convert/convert_types.h"
+#include "convert/write/cell_value.h"
+#include "convert/write/spill_file.h"
 
 namespace paginor {
 
@@ -30,7 +31,7 @@ struct tagSheetInfo {
     std::int32_t columnCount = 0;
     // The sheet's Row elements: the pieces moved out to the spill file (offset, length), in
     // order, then the rest in memory.
-    std::vector<std::pair<std::int64_t, std::int64_t>> spilled;
+    SpilledPieces spilled;
     std::string rows;
 };
 
@@ -72,14 +73,9 @@ private:
 
     void spillRows(tagSheetInfo& sheet);
 
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-
     std::int32_t m_codePage;
     std::vector<tagSheetInfo> m_sheets;
-    std::unique_ptr<std::FILE, FileCloser> m_spill;
-    std::int64_t m_spillSize = 0;
+    mutable SpillFile m_spill{"rows"};  // reading back moves its file position
     std::int32_t m_rowsWritten = kRowsPerWorksheet + 1;
     std::int32_t m_rowsPerWorksheet = kRowsPerWorksheet;
     std::unordered_map<std::string, std::int32_t> m_styleIds;

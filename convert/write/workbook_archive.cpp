@@ -362,20 +362,7 @@ void WorkbookArchive::spill(Sheet& sheet) {
     if (sheet.text.size() < kSpillBytes) {
         return;
     }
-    if (!m_spill) {
-        m_spill.reset(std::tmpfile());
-        if (!m_spill) {
-            throw std::runtime_error("no temporary file for the workbook's sheets");
-        }
-    }
-    if (std::fseek(m_spill.get(), 0, SEEK_END) != 0 ||
-        std::fwrite(sheet.text.data(), 1, sheet.text.size(), m_spill.get()) != sheet.text.size()) {
-        throw std::runtime_error("the workbook's temporary sheets cannot be written");
-    }
-    sheet.spilled.emplace_back(m_spillSize, static_cast<std::int64_t>(sheet.text.size()));
-    m_spillSize += static_cast<std::int64_t>(sheet.text.size());
-    sheet.text.clear();
-    sheet.text.shrink_to_fit();
+    m_spill.Spill(sheet.text, sheet.spilled);
 }
 
 void WorkbookArchive::WriteArchiveHeader(const Sink& sink) {
@@ -506,26 +493,14 @@ void WorkbookArchive::WriteWorkbook(const Sink& sink, bool protect) {
         writeQuotedPrintablePart(sink, "stylesheet.css", BuildStyleSheet());
     }
     const std::string head = BuildSheetHead(protect);
-    std::string block;
     for (std::size_t i = 0; i < m_sheets.size(); ++i) {
         Sheet& sheet = m_sheets[i];
         writePartHeader(sink, sheetLocation(static_cast<std::int32_t>(i + 1)), "quoted-printable",
                         "text/html; charset=\"us-ascii\"");
         QuotedPrintableEncoder encoder(sink);
         encoder.Append(head);
-        for (const auto& [offset, length] : sheet.spilled) {
-            for (std::int64_t done = 0; done < length;) {
-                const std::int64_t size =
-                    std::min<std::int64_t>(length - done, static_cast<std::int64_t>(kSheetBlock));
-                block.resize(static_cast<std::size_t>(size));
-                if (std::fseek(m_spill.get(), static_cast<long>(offset + done), SEEK_SET) != 0 ||
-                    std::fread(block.data(), 1, block.size(), m_spill.get()) != block.size()) {
-                    throw std::runtime_error("the workbook's temporary sheets cannot be read back");
-                }
-                encoder.Append(block);
-                done += size;
-            }
-        }
+        m_spill.ReadBack(sheet.spilled, kSheetBlock,
+                         [&](std::string_view block) { encoder.Append(block); });
         for (std::size_t at = 0; at < sheet.text.size(); at += kSheetBlock) {
             encoder.Append(std::string_view(sheet.text).substr(at, kSheetBlock));
         }

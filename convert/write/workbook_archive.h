@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "convert/convert_types.h"
+#include "convert/write/spill_file.h"
 
 namespace paginor {
 
@@ -62,8 +63,8 @@ public:
 
 private:
     struct Sheet {
-        std::vector<std::pair<std::int64_t, std::int64_t>> spilled;  // (offset, length) in order
-        std::string text;                                            // the rest
+        SpilledPieces spilled;
+        std::string text;  // the rest
     };
     struct FileCloser {
         void operator()(std::FILE* file) const { std::fclose(file); }
@@ -81,8 +82,7 @@ private:
     std::int32_t m_separatorMode;
     std::vector<Sheet> m_sheets;
     std::int32_t m_sheetRows = 0;
-    std::unique_ptr<std::FILE, FileCloser> m_spill;
-    std::int64_t m_spillSize = 0;
+    SpillFile m_spill{"sheets"};
     // Image source as written in the sheets, to its local file; in order of appearance.
     std::vector<std::pair<std::string, std::string>> m_images;
     std::unordered_map<std::string, std::size_t> m_imageIndex;
