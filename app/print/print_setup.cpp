@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "app/command_helpers.h"
 #include "app/ui_services.h"
 #include "core/text_scan.h"
 
@@ -16,29 +17,6 @@ bool sameNoCase(const std::string& a, const std::string& b) {
 
 std::string cut(const std::string& text, std::size_t bytes) {
     return text.substr(0, bytes);
-}
-
-std::string htmlEscaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
 }
 
 // The leading decimal number of a page field; 0 when there is none.
@@ -234,7 +212,7 @@ std::string PrintSetup::BeforeReportValuePage(const std::string& printer,
     }
     return "<html><body>You can edit the \"Before Report Value\" of report, input some special "
            "string, specify the paper size or printer. <p><textarea cols=80 row=4>" +
-           htmlEscaped(directives) +
+           HtmlAttributeEscape(directives) +
            "</textarea></p><p>For more information, <a href=" + helpAddress +
            ">please see the document</a></p></body></html>";
 }
