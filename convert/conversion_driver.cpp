@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "convert/convert_engine.h"
@@ -39,6 +41,41 @@ constexpr std::uint16_t kLangSpanish = 0x0A;
 constexpr std::uint16_t kLangItalian = 0x10;
 
 enum class OutputKind { Excel, Delimited, WebArchive, SpreadsheetMl };
+
+// The settings SpreadsheetML batches are made with on the workers. The first batch learns the
+// export's number and date conventions; the others wait for them. Closed when they will not
+// come: the writer then makes each batch itself.
+class CellSettingsGate {
+public:
+    void open(const SpreadsheetMLCellSettings& settings) {
+        const std::lock_guard lock(m_mutex);
+        if (m_state == State::Waiting) {
+            m_settings = settings;
+            m_state = State::Open;
+        }
+        m_changed.notify_all();
+    }
+    void close() {
+        const std::lock_guard lock(m_mutex);
+        if (m_state == State::Waiting) {
+            m_state = State::Closed;
+        }
+        m_changed.notify_all();
+    }
+    // The settings, or null once closed.
+    const SpreadsheetMLCellSettings* wait() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_state != State::Waiting; });
+        return m_state == State::Open ? &m_settings : nullptr;
+    }
+
+private:
+    enum class State { Waiting, Open, Closed };
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    State m_state = State::Waiting;
+    SpreadsheetMLCellSettings m_settings;
+};
 
 // One batch on its way through a conversion: its pages gathered, converted on an engine of its
 // own (by a worker thread when several batches are converted at once), then handed to the
@@ -71,7 +108,9 @@ struct BatchSlot {
     bool lastAppended = false;
     std::vector<tagOutputPageInfo> outputPages;
     tagOutputBatchInfo batchInfo;
-    std::string steps;  // the engine's steps when a worker converted the batch
+    std::string steps;        // the engine's steps when a worker converted the batch
+    SpreadsheetMLBatch made;  // the batch's rows, when a worker made them
+    bool madeReady = false;
     const void* output = nullptr;
     std::int64_t textLength = 0;
     std::int32_t columns = 0;
@@ -92,6 +131,10 @@ class ExcelFileDriver {
 public:
     ExcelFileDriver(CReportCore& report, const ExcelOutputOptions& options)
         : m_report(report), m_options(options) {}
+    ExcelFileDriver(const ExcelFileDriver&) = delete;
+    ExcelFileDriver& operator=(const ExcelFileDriver&) = delete;
+    // No worker may wait on the gate while the slots join them.
+    ~ExcelFileDriver() { m_cellGate.close(); }
 
     std::int32_t run();
 
@@ -115,6 +158,8 @@ private:
     void startBatch(BatchSlot& slot, std::int32_t first, std::int32_t size,
                     const CarriedState& from);
     void runEngine(BatchSlot& slot, OutputKind kind, std::string* steps);
+    void convertOnWorker(BatchSlot& slot, OutputKind kind, std::string* steps);
+    void makeRows(BatchSlot& slot);
     [[noreturn]] void raiseBatchFailure(BatchSlot& slot);
     void convertBatch(BatchSlot& slot, OutputKind kind);
     void convertBatches(std::int32_t first, OutputKind kind);
@@ -151,6 +196,7 @@ private:
     std::optional<std::string> m_firstPageText;
     std::int32_t m_highestProgress = 2;
     std::int32_t m_threads = 1;
+    CellSettingsGate m_cellGate;
     // Declared last: their workers are joined before anything they read goes away.
     std::vector<std::unique_ptr<BatchSlot>> m_slots;
 };
@@ -398,6 +444,7 @@ void ExcelFileDriver::startBatch(BatchSlot& slot, std::int32_t first, std::int32
     slot.failure = nullptr;
     slot.cancelled = false;
     slot.steps.clear();
+    slot.madeReady = false;
 }
 
 // Runs on the batch's worker when batches are converted at once: it touches nothing but the
@@ -427,6 +474,62 @@ void ExcelFileDriver::runEngine(BatchSlot& slot, OutputKind kind, std::string* s
         !delimited || !slot.firstPrepended, !delimited || !slot.lastAppended, &slot.driverFlag,
         m_options.engineNumber, m_options.headerFooterRemoval, slot.first - 1, lastBatch,
         slot.first == 1 && lastBatch && !slot.firstPrepended && !slot.lastAppended, false, steps);
+}
+
+void ExcelFileDriver::convertOnWorker(BatchSlot& slot, OutputKind kind, std::string* steps) {
+    const bool firstBatch = slot.first == m_options.firstPage;
+    if (cancelRequested()) {
+        slot.cancelled = true;
+    } else {
+        try {
+            runEngine(slot, kind, steps);
+        } catch (...) {
+            slot.failure = std::current_exception();
+        }
+    }
+    if (kind != OutputKind::SpreadsheetMl) {
+        return;
+    }
+    if (slot.cancelled || slot.failure) {
+        if (firstBatch) {
+            m_cellGate.close();
+        }
+        return;
+    }
+    if (firstBatch) {
+        SpreadsheetMLCellSettings settings =
+            CSpreadsheetMLWriter(m_report.codePage(), m_options.noNumberDetection,
+                                 m_options.textFormatDetection,
+                                 static_cast<std::int32_t>(m_report.format()))
+                .cellSettings();
+        if (!CSpreadsheetMLWriter::LearnConventions(
+                settings.conventions, slot.firstPrepended, slot.lastAppended,
+                static_cast<std::int32_t>(slot.outputPages.size()), slot.outputPages.data(),
+                slot.records)) {
+            m_cellGate.close();
+            return;
+        }
+        m_cellGate.open(settings);
+    }
+    makeRows(slot);
+}
+
+// Makes the batch's SpreadsheetML rows once the export's conventions are known; a batch that
+// cannot be made here is made by the writer, which meets any failure in its place.
+void ExcelFileDriver::makeRows(BatchSlot& slot) {
+    const SpreadsheetMLCellSettings* settings = m_cellGate.wait();
+    if (settings == nullptr) {
+        return;
+    }
+    try {
+        CSpreadsheetMLWriter::MakeBatch(
+            *settings, slot.first, slot.firstPrepended, slot.lastAppended,
+            static_cast<std::int32_t>(slot.outputPages.size()), slot.columns,
+            slot.outputPages.data(), slot.records, slot.made);
+        slot.madeReady = true;
+    } catch (...) {
+        slot.made = SpreadsheetMLBatch{};
+    }
 }
 
 // Turns the failure in flight into the conversion's failure.
@@ -512,6 +615,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
     }
     std::string* const steps = m_options.stepBuffer;
     auto stopAll = [&] {
+        m_cellGate.close();
         for (BatchSlot* slot : inFlight) {
             slot->wait();
         }
@@ -549,15 +653,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
             inFlight.push_back(&slot);
             first = slot.last + 1;
             slot.worker = std::thread([this, &slot, kind, steps] {
-                if (cancelRequested()) {
-                    slot.cancelled = true;
-                    return;
-                }
-                try {
-                    runEngine(slot, kind, steps != nullptr ? &slot.steps : nullptr);
-                } catch (...) {
-                    slot.failure = std::current_exception();
-                }
+                convertOnWorker(slot, kind, steps != nullptr ? &slot.steps : nullptr);
             });
         }
         if (inFlight.empty()) {
@@ -601,6 +697,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
         }
         idle.push_back(&slot);
     }
+    m_cellGate.close();
     if (stalled) {
         convertBatches(first, kind);
     } else if (kind == OutputKind::Excel) {
@@ -637,6 +734,10 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
             return;
         }
         ensureWriter();
+        if (slot.madeReady) {
+            m_writer->WriteBatch(slot.made, m_options.activityStamp);
+            return;
+        }
         m_writer->WriteTable(slot.first, slot.firstPrepended, slot.lastAppended,
                              static_cast<std::int32_t>(slot.outputPages.size()), columns,
                              slot.outputPages.data(), m_options.activityStamp, records);

@@ -165,6 +165,10 @@ std::u16string codePageToUtf16(std::string_view bytes, int codePage, std::string
     return result;
 }
 
+bool isPlainAsciiIn(std::string_view bytes, int codePage) {
+    return isPlainAscii(bytes) && keepsPlainAscii(codePage);
+}
+
 std::string codePointToCodePage(char32_t c, int codePage) {
     std::string charset = charsetNameOfCodePage(codePage);
     auto handle =

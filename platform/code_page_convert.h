@@ -14,5 +14,8 @@ std::u16string codePageToUtf16(std::string_view bytes, int codePage,
 // The bytes of one character in a Windows code page (the same fall-back as above); empty when the
 // code page has no such character. Stateful charsets end in their initial state.
 std::string codePointToCodePage(char32_t c, int codePage);
+// Whether bytes are printable ASCII (TAB, CR and LF included) that the code page decodes to
+// themselves, so that they need no conversion.
+bool isPlainAsciiIn(std::string_view bytes, int codePage);
 
 }  // namespace paginor

@@ -105,4 +105,37 @@ std::string_view SlotText(const PageGridSlot& slot) {
     return slot.cell == nullptr ? std::string_view() : RecordText(*slot.cell);
 }
 
+PageRecordIndex::PageRecordIndex(const tagOutputPageInfo* pages, std::int32_t pageCount,
+                                 std::int32_t recordCount)
+    : m_pages(pages), m_recordCount(recordCount) {
+    const auto count = static_cast<std::size_t>(std::max(pageCount, 0));
+    for (std::size_t p = 0; p < count && m_records == nullptr; ++p) {
+        m_records = pages[p].records;
+    }
+    m_starts.assign(count + 1, 0);
+    if (m_records == nullptr) {
+        return;
+    }
+    const auto total = static_cast<std::size_t>(std::max(recordCount, 0));
+    const auto inRange = [&](const tagOutputCellInfo& record) {
+        return record.page >= 0 && static_cast<std::size_t>(record.page) < count;
+    };
+    for (std::size_t i = 0; i < total; ++i) {
+        if (inRange(m_records[i])) {
+            ++m_starts[static_cast<std::size_t>(m_records[i].page) + 1];
+        }
+    }
+    for (std::size_t p = 0; p < count; ++p) {
+        m_starts[p + 1] += m_starts[p];
+    }
+    m_order.resize(m_starts[count]);
+    std::vector<std::uint32_t> next(m_starts.begin(), m_starts.end() - 1);
+    for (std::size_t i = 0; i < total; ++i) {
+        if (inRange(m_records[i])) {
+            m_order[next[static_cast<std::size_t>(m_records[i].page)]++] =
+                static_cast<std::uint32_t>(i);
+        }
+    }
+}
+
 }  // namespace paginor

@@ -74,4 +74,39 @@ void ForEachPageRecord(const tagOutputPageInfo* pages, std::int32_t p, std::int3
     }
 }
 
+// The records of a batch grouped by page, so that visiting a page costs its own records rather
+// than the batch's. Visits as ForEachPageRecord does.
+class PageRecordIndex {
+public:
+    PageRecordIndex(const tagOutputPageInfo* pages, std::int32_t pageCount,
+                    std::int32_t recordCount);
+
+    template <typename Visit>
+    void forEach(std::int32_t p, Visit&& visit) const {
+        const tagOutputPageInfo& page = m_pages[p];
+        if (page.records == nullptr) {
+            return;
+        }
+        if (page.records != m_records) {
+            ForEachPageRecord(m_pages, p, m_recordCount, visit);
+            return;
+        }
+        std::uint32_t found = 0;
+        const auto at = static_cast<std::size_t>(p);
+        for (std::uint32_t i = m_starts[at]; i < m_starts[at + 1] && found < page.recordCount;
+             ++i, ++found) {
+            if (!visit(m_records[m_order[i]])) {
+                return;
+            }
+        }
+    }
+
+private:
+    const tagOutputPageInfo* m_pages;
+    std::int32_t m_recordCount;
+    const tagOutputCellInfo* m_records = nullptr;
+    std::vector<std::uint32_t> m_starts;  // per page, into m_order; one more at the end
+    std::vector<std::uint32_t> m_order;
+};
+
 }  // namespace paginor

@@ -10,13 +10,14 @@
 #include "convert/write/page_grid.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
+#include "platform/code_page_convert.h"
 
 namespace paginor {
 
 namespace {
 
 constexpr std::int32_t kFirstStyleNumber = 21;
-constexpr std::size_t kSheetPiece = 1024;
+constexpr std::size_t kSheetPiece = 1 << 20;
 constexpr const char kHtmlNamespace[] = "http://www.w3.org/TR/REC-html40";
 
 // XML 1.0 allows TAB, LF and CR below the blank, and nothing of U+FFFE, U+FFFF.
@@ -111,25 +112,51 @@ std::string FormatStyleId(std::int32_t number) {
     return id;
 }
 
-CSpreadsheetMLWriter::CSpreadsheetMLWriter(std::int32_t codePage, bool keepNumbersAsText,
-                                           bool convertDates, std::int32_t reportFormat)
-    : m_codePage(codePage),
-      m_convertDates(convertDates),
-      m_keepNumbersAsText(keepNumbersAsText),
-      m_reportFormat(reportFormat) {
-    m_detector.options().Reset();
+namespace {
+
+// A cell text of the code page made XML-safe. Most texts are plain ASCII without references:
+// those need no conversion.
+void appendCellText(std::string& out, std::string_view text, std::int32_t codePage) {
+    if (text.find("&#") != std::string_view::npos || !isPlainAsciiIn(text, codePage)) {
+        appendXmlText(out, CellTextToUnicode(text, codePage));
+        return;
+    }
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
 }
 
-void CSpreadsheetMLWriter::EscapeText(std::string& out, std::string_view text) const {
-    appendXmlText(out, CellTextToUnicode(text, m_codePage));
+// Row numbers and style identifiers of a made batch: '\x01', the kind, the number, '\x02'. The
+// written text is plain ASCII without control characters other than TAB, CR and LF.
+constexpr char kMarkStart = '\x01';
+constexpr char kMarkEnd = '\x02';
+constexpr char kRowMark = 'R';
+constexpr char kStyleMark = 'S';
+
+void appendMark(std::string& out, char kind, std::int64_t number) {
+    out += kMarkStart;
+    out += kind;
+    appendXmlNumber(out, number);
+    out += kMarkEnd;
 }
 
-void CSpreadsheetMLWriter::WriteEscapedText(std::string& rows, std::string_view text) const {
-    EscapeText(rows, text);
-}
-
-std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
-                                             const char* numberFormat) {
+std::string styleBody(const tagOutputCellInfo& cell, const char* numberFormat,
+                      std::int32_t codePage, std::int32_t reportFormat) {
     std::string body;
     switch (cell.alignment) {
         case 1:
@@ -142,7 +169,7 @@ std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
             body += "<Alignment ss:Horizontal=\"Right\"/>";
             break;
         case 0:
-            if (m_reportFormat == 2) {
+            if (reportFormat == 2) {
                 body += "<Alignment ss:Horizontal=\"Left\"/>";
             }
             break;
@@ -167,7 +194,7 @@ std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
         body += " ss:Color=\"" + FormatHtmlColor(cell.fontColour) + "\"";
         if (hasName) {
             body += " ss:FontName=\"";
-            EscapeText(body, cell.fontName);
+            appendCellText(body, cell.fontName, codePage);
             body += "\"";
         }
         if (cell.fontSize != 0) {
@@ -188,34 +215,100 @@ std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
         body += "<Interior ss:Color=\"" + FormatHtmlColor(cell.backgroundColour) +
                 "\" ss:Pattern=\"Solid\"/>\r\n";
     }
-    const auto [entry, added] = m_styleIds.try_emplace(
-        body, static_cast<std::int32_t>(m_styleBodies.size()) + kFirstStyleNumber);
-    if (added) {
-        m_styleBodies.push_back(body);
-    }
-    return FormatStyleId(entry->second);
+    return body;
 }
 
-void CSpreadsheetMLWriter::writeCell(std::string& out, const tagOutputCellInfo& cell,
-                                     std::string_view text, std::int32_t column, bool indexed,
-                                     std::int32_t pageNumber) {
+// What a style body is made of; cells that share one share their body without building it.
+struct StyleKey {
+    std::int32_t alignment = 0;
+    std::uint8_t framed = 0;
+    std::uint8_t bold = 0;
+    std::uint32_t fontColour = 0;
+    std::int32_t fontSize = 0;
+    std::uint32_t background = 0;
+    std::string_view fontName;
+    std::string format;
+
+    bool operator==(const StyleKey&) const = default;
+};
+
+struct StyleKeyHash {
+    std::size_t operator()(const StyleKey& key) const {
+        std::size_t h = std::hash<std::string_view>()(key.fontName);
+        for (const std::size_t part :
+             {static_cast<std::size_t>(key.alignment), std::size_t{key.framed},
+              std::size_t{key.bold}, std::size_t{key.fontColour},
+              static_cast<std::size_t>(key.fontSize), std::size_t{key.background},
+              std::hash<std::string>()(key.format)}) {
+            h = h * 1099511628211u ^ part;
+        }
+        return h;
+    }
+};
+
+// Makes one batch's Row elements.
+class BatchMaker {
+public:
+    BatchMaker(const SpreadsheetMLCellSettings& settings, SpreadsheetMLBatch& batch)
+        : m_settings(settings), m_batch(batch) {
+        m_detector.options() = settings.conventions;
+    }
+
+    void cell(std::string& out, const tagOutputCellInfo& cell, std::string_view text,
+              std::int32_t column, bool indexed, std::int32_t pageNumber);
+    void finish() { m_batch.styleBodies = m_styles.bodies(); }
+
+private:
+    std::int32_t styleNumber(const tagOutputCellInfo& cell, const std::string& format);
+
+    const SpreadsheetMLCellSettings& m_settings;
+    SpreadsheetMLBatch& m_batch;
+    CCellValueDetector m_detector;
+    StyleTable m_styles;
+    std::unordered_map<StyleKey, std::int32_t, StyleKeyHash> m_known;
+    StyleKey m_key;
+    tagCellDetectResult m_detected;
+};
+
+std::int32_t BatchMaker::styleNumber(const tagOutputCellInfo& cell, const std::string& format) {
+    m_key.alignment = cell.alignment;
+    m_key.framed = cell.framed;
+    m_key.bold = cell.bold;
+    m_key.fontColour = cell.fontColour;
+    m_key.fontSize = cell.fontSize;
+    m_key.background = cell.backgroundColour;
+    m_key.fontName = cell.fontName != nullptr ? std::string_view(cell.fontName) : "";
+    m_key.format = format;
+    const auto found = m_known.find(m_key);
+    if (found != m_known.end()) {
+        return found->second;
+    }
+    const std::int32_t number =
+        m_styles.Add(styleBody(cell, format.empty() ? nullptr : format.c_str(), m_settings.codePage,
+                               m_settings.reportFormat));
+    m_known.emplace(m_key, number);
+    return number;
+}
+
+void BatchMaker::cell(std::string& out, const tagOutputCellInfo& cell, std::string_view text,
+                      std::int32_t column, bool indexed, std::int32_t pageNumber) {
     const char* type = "String";
-    tagCellDetectResult detected;
-    std::string value(text);
-    if (!text.empty() && (m_convertDates || !m_keepNumbersAsText)) {
-        m_detector.Detect(text, detected);
-        const bool keep = (detected.kind == kCellKindDate && m_convertDates) ||
-                          (detected.kind == kCellKindNumber && !m_keepNumbersAsText);
+    std::string_view value = text;
+    m_detected.format.clear();
+    if (!text.empty() && (m_settings.convertDates || !m_settings.keepNumbersAsText)) {
+        m_detected = tagCellDetectResult{};
+        m_detector.Detect(text, m_detected);
+        const bool keep = (m_detected.kind == kCellKindDate && m_settings.convertDates) ||
+                          (m_detected.kind == kCellKindNumber && !m_settings.keepNumbersAsText);
         // A date the detector could not order has no value: it stays text.
-        if (keep && !detected.value.empty()) {
-            value = detected.value;
-            type = detected.kind == kCellKindDate ? "DateTime" : "Number";
+        if (keep && !m_detected.value.empty()) {
+            value = m_detected.value;
+            type = m_detected.kind == kCellKindDate ? "DateTime" : "Number";
         } else {
-            detected.format.clear();
+            m_detected.format.clear();
         }
     }
-    const std::string styleId =
-        GetStyleId(cell, detected.format.empty() ? nullptr : detected.format.c_str());
+    const std::int32_t style = styleNumber(cell, m_detected.format);
     out += " <Cell";
     if (indexed) {
         out += " ss:Index=\"";
@@ -232,7 +325,9 @@ void CSpreadsheetMLWriter::writeCell(std::string& out, const tagOutputCellInfo& 
         appendXmlNumber(out, cell.columnSpan - 1);
         out += "\"";
     }
-    out += " ss:StyleID=\"" + styleId + "\"";
+    out += " ss:StyleID=\"s";
+    appendMark(out, kStyleMark, style);
+    out += "\"";
     if (value.empty() && pageNumber < 0) {
         out += "/>\r\n";
         return;
@@ -250,37 +345,181 @@ void CSpreadsheetMLWriter::writeCell(std::string& out, const tagOutputCellInfo& 
     out += "<Data ss:Type=\"";
     out += type;
     out += "\">";
-    WriteEscapedText(out, value);
+    appendCellText(out, value, m_settings.codePage);
     out += "</Data></Cell>\r\n";
 }
 
-void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFirstPage,
-                                      bool skipLastPage, std::int32_t pageCount,
-                                      std::int32_t columnCount, const tagOutputPageInfo* pages,
-                                      std::time_t* timeOut, std::int32_t recordCount) {
+// Copies a made page into a sheet's rows, its marks resolved.
+void resolveMarks(std::string& out, std::string_view xml, std::int32_t rowBase,
+                  const std::vector<std::int32_t>& styles) {
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t mark = xml.find(kMarkStart, at);
+        if (mark == std::string_view::npos) {
+            out.append(xml.substr(at));
+            return;
+        }
+        out.append(xml.substr(at, mark - at));
+        const std::size_t end = xml.find(kMarkEnd, mark);
+        std::int64_t number = 0;
+        std::from_chars(xml.data() + mark + 2, xml.data() + end, number);
+        if (xml[mark + 1] == kRowMark) {
+            appendXmlNumber(out, rowBase + number + 1);
+        } else {
+            appendXmlNumber(out, styles[static_cast<std::size_t>(number)] + kFirstStyleNumber);
+        }
+        at = end + 1;
+    }
+}
+
+}  // namespace
+
+std::int32_t StyleTable::Add(const std::string& body) {
+    const auto [entry, added] =
+        m_numbers.try_emplace(body, static_cast<std::int32_t>(m_bodies.size()));
+    if (added) {
+        m_bodies.push_back(body);
+    }
+    return entry->second;
+}
+
+CSpreadsheetMLWriter::CSpreadsheetMLWriter(std::int32_t codePage, bool keepNumbersAsText,
+                                           bool convertDates, std::int32_t reportFormat)
+    : m_codePage(codePage),
+      m_convertDates(convertDates),
+      m_keepNumbersAsText(keepNumbersAsText),
+      m_reportFormat(reportFormat) {
+    m_detector.options().Reset();
+}
+
+void CSpreadsheetMLWriter::EscapeText(std::string& out, std::string_view text) const {
+    appendCellText(out, text, m_codePage);
+}
+
+void CSpreadsheetMLWriter::WriteEscapedText(std::string& rows, std::string_view text) const {
+    EscapeText(rows, text);
+}
+
+std::string CSpreadsheetMLWriter::GetStyleId(const tagOutputCellInfo& cell,
+                                             const char* numberFormat) {
+    return FormatStyleId(m_styles.Add(styleBody(cell, numberFormat, m_codePage, m_reportFormat)) +
+                         kFirstStyleNumber);
+}
+
+bool CSpreadsheetMLWriter::LearnConventions(tagCellDetectOptions& conventions, bool skipFirstPage,
+                                            bool skipLastPage, std::int32_t pageCount,
+                                            const tagOutputPageInfo* pages,
+                                            std::int32_t recordCount) {
+    if (pages == nullptr || pageCount <= 0) {
+        return false;
+    }
+    if (conventions.IsSet()) {
+        return true;
+    }
+    CCellValueDetector detector;
+    tagCellDetectOptions& options = detector.options();
+    options = conventions;
+    const PageRecordIndex index(pages, pageCount, recordCount);
+    tagCellDetectResult discarded;
+    const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
+    for (std::int32_t p = skipFirstPage ? 1 : 0; p < e && !options.IsSet(); ++p) {
+        index.forEach(p, [&](const tagOutputCellInfo& record) {
+            if (record.text != nullptr && record.textLength > 0) {
+                detector.Detect({record.text, static_cast<std::size_t>(record.textLength)},
+                                discarded);
+            }
+            return !options.IsSet();
+        });
+    }
+    options.SetDefaults();
+    conventions = options;
+    return true;
+}
+
+SpreadsheetMLCellSettings CSpreadsheetMLWriter::cellSettings() const {
+    SpreadsheetMLCellSettings settings;
+    settings.codePage = m_codePage;
+    settings.keepNumbersAsText = m_keepNumbersAsText;
+    settings.convertDates = m_convertDates;
+    settings.reportFormat = m_reportFormat;
+    settings.conventions = m_detector.options();
+    return settings;
+}
+
+void CSpreadsheetMLWriter::MakeBatch(const SpreadsheetMLCellSettings& settings,
+                                     std::int32_t firstPageNumber, bool skipFirstPage,
+                                     bool skipLastPage, std::int32_t pageCount,
+                                     std::int32_t columnCount, const tagOutputPageInfo* pages,
+                                     std::int32_t recordCount, SpreadsheetMLBatch& batch) {
+    batch.pages.clear();
+    batch.styleBodies.clear();
+    batch.conventions = settings.conventions;
+    batch.columns = std::max(columnCount, 0);
     if (pages == nullptr || pageCount <= 0) {
         return;
     }
     const std::int32_t s = skipFirstPage ? 1 : 0;
     const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
-    tagCellDetectOptions& options = m_detector.options();
-    if (!options.IsSet()) {
-        tagCellDetectResult discarded;
-        for (std::int32_t p = s; p < e && !options.IsSet(); ++p) {
-            ForEachPageRecord(pages, p, recordCount, [&](const tagOutputCellInfo& record) {
-                if (record.text != nullptr && record.textLength > 0) {
-                    m_detector.Detect({record.text, static_cast<std::size_t>(record.textLength)},
-                                      discarded);
-                }
-                return !options.IsSet();
-            });
-        }
-        options.SetDefaults();
-    }
-    const std::int32_t columns = std::max(columnCount, 0);
+    const std::int32_t columns = batch.columns;
+    const PageRecordIndex index(pages, pageCount, recordCount);
+    BatchMaker maker(settings, batch);
     for (std::int32_t p = s; p < e; ++p) {
+        SpreadsheetMLBatch::Page& made = batch.pages.emplace_back();
         const auto rows = static_cast<std::int32_t>(
             std::min<std::uint32_t>(pages[p].rowCount, static_cast<std::uint32_t>(INT32_MAX / 2)));
+        made.rows = rows;
+        if (rows <= 0 || columns <= 0) {
+            continue;
+        }
+        PageGrid grid(rows, columns);
+        index.forEach(p, [&](const tagOutputCellInfo& record) {
+            grid.place(record);
+            return true;
+        });
+        const tagOutputCellInfo emptyCell;
+        bool commented = false;
+        for (std::int32_t r = 0; r < rows; ++r) {
+            bool any = r == 0;
+            for (std::int32_t c = 0; c < columns && !any; ++c) {
+                any = grid.at(r, c).cell != nullptr && grid.at(r, c).rowSpan > 0;
+            }
+            if (!any) {
+                continue;
+            }
+            made.xml += "<Row ss:Index=\"";
+            appendMark(made.xml, kRowMark, r);
+            made.xml += "\">\r\n";
+            // The column after the last cell written and the columns it merges.
+            std::int32_t next = 0;
+            for (std::int32_t c = 0; c < columns; ++c) {
+                const PageGridSlot& slot = grid.at(r, c);
+                if (slot.rowSpan <= 0 || (slot.cell == nullptr && (r != 0 || c != 0))) {
+                    continue;
+                }
+                tagOutputCellInfo cell = slot.cell != nullptr ? *slot.cell : emptyCell;
+                cell.rowSpan = slot.rowSpan;
+                cell.columnSpan = slot.columnSpan;
+                maker.cell(made.xml, cell, SlotText(slot), c, c > next,
+                           commented ? -1 : firstPageNumber + p - s);
+                commented = true;
+                next = c + slot.columnSpan;
+            }
+            made.xml += "</Row>\r\n";
+        }
+    }
+    maker.finish();
+}
+
+void CSpreadsheetMLWriter::WriteBatch(const SpreadsheetMLBatch& batch, std::time_t* timeOut) {
+    if (!m_detector.options().IsSet()) {
+        m_detector.options() = batch.conventions;
+    }
+    m_batchStyles.clear();
+    for (const std::string& body : batch.styleBodies) {
+        m_batchStyles.push_back(m_styles.Add(body));
+    }
+    for (const SpreadsheetMLBatch::Page& page : batch.pages) {
+        const std::int32_t rows = page.rows;
         if (m_rowsWritten + rows > m_rowsPerWorksheet && m_rowsWritten > 0) {
             if (!m_sheets.empty()) {
                 m_sheets.back().rowCount = m_rowsWritten;
@@ -289,44 +528,8 @@ void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFir
             m_rowsWritten = 0;
         }
         tagSheetInfo& sheet = m_sheets.back();
-        sheet.columnCount = std::max(sheet.columnCount, columns);
-        if (rows > 0 && columns > 0) {
-            PageGrid grid(rows, columns);
-            ForEachPageRecord(pages, p, recordCount, [&](const tagOutputCellInfo& record) {
-                grid.place(record);
-                return true;
-            });
-            const tagOutputCellInfo emptyCell;
-            bool commented = false;
-            for (std::int32_t r = 0; r < rows; ++r) {
-                bool any = r == 0;
-                for (std::int32_t c = 0; c < columns && !any; ++c) {
-                    any = grid.at(r, c).cell != nullptr && grid.at(r, c).rowSpan > 0;
-                }
-                if (!any) {
-                    continue;
-                }
-                sheet.rows += "<Row ss:Index=\"";
-                appendXmlNumber(sheet.rows, m_rowsWritten + r + 1);
-                sheet.rows += "\">\r\n";
-                // The column after the last cell written and the columns it merges.
-                std::int32_t next = 0;
-                for (std::int32_t c = 0; c < columns; ++c) {
-                    const PageGridSlot& slot = grid.at(r, c);
-                    if (slot.rowSpan <= 0 || (slot.cell == nullptr && (r != 0 || c != 0))) {
-                        continue;
-                    }
-                    tagOutputCellInfo cell = slot.cell != nullptr ? *slot.cell : emptyCell;
-                    cell.rowSpan = slot.rowSpan;
-                    cell.columnSpan = slot.columnSpan;
-                    writeCell(sheet.rows, cell, SlotText(slot), c, c > next,
-                              commented ? -1 : firstPageNumber + p - s);
-                    commented = true;
-                    next = c + slot.columnSpan;
-                }
-                sheet.rows += "</Row>\r\n";
-            }
-        }
+        sheet.columnCount = std::max(sheet.columnCount, batch.columns);
+        resolveMarks(sheet.rows, page.xml, m_rowsWritten, m_batchStyles);
         m_rowsWritten += rows;
         sheet.rowCount = m_rowsWritten;
         spillRows(sheet);
@@ -334,6 +537,20 @@ void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFir
             *timeOut = std::time(nullptr);
         }
     }
+}
+
+void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFirstPage,
+                                      bool skipLastPage, std::int32_t pageCount,
+                                      std::int32_t columnCount, const tagOutputPageInfo* pages,
+                                      std::time_t* timeOut, std::int32_t recordCount) {
+    if (!LearnConventions(m_detector.options(), skipFirstPage, skipLastPage, pageCount, pages,
+                          recordCount)) {
+        return;
+    }
+    SpreadsheetMLBatch batch;
+    MakeBatch(cellSettings(), firstPageNumber, skipFirstPage, skipLastPage, pageCount, columnCount,
+              pages, recordCount, batch);
+    WriteBatch(batch, timeOut);
 }
 
 void CSpreadsheetMLWriter::spillRows(tagSheetInfo& sheet) {
@@ -379,12 +596,12 @@ void CSpreadsheetMLWriter::WriteWorkbook(const std::function<void(std::string_vi
         "  <ProtectStructure>False</ProtectStructure>\r\n"
         "  <ProtectWindows>False</ProtectWindows>\r\n"
         " </ExcelWorkbook>\r\n";
-    if (!m_styleBodies.empty()) {
+    if (!m_styles.bodies().empty()) {
         text += "<Styles>\r\n";
-        for (std::size_t i = 0; i < m_styleBodies.size(); ++i) {
+        for (std::size_t i = 0; i < m_styles.bodies().size(); ++i) {
             text += "<Style ss:ID=\"" +
                     FormatStyleId(static_cast<std::int32_t>(i) + kFirstStyleNumber) + "\">\r\n";
-            text += m_styleBodies[i];
+            text += m_styles.bodies()[i];
             text += "</Style>\r\n";
         }
         text += "</Styles>\r\n";

@@ -35,6 +35,41 @@ struct tagSheetInfo {
     std::string rows;
 };
 
+// Style bodies numbered in the order of their first use.
+class StyleTable {
+public:
+    // The body's number, from 0.
+    std::int32_t Add(const std::string& body);
+    const std::vector<std::string>& bodies() const { return m_bodies; }
+
+private:
+    std::unordered_map<std::string, std::int32_t> m_numbers;
+    std::vector<std::string> m_bodies;
+};
+
+// What the cells of a batch are written with, fixed once the export's conventions are known.
+struct SpreadsheetMLCellSettings {
+    std::int32_t codePage = 0;
+    bool keepNumbersAsText = false;
+    bool convertDates = false;
+    std::int32_t reportFormat = 0;
+    tagCellDetectOptions conventions;
+};
+
+// A batch's pages as Row elements, made before the batches ahead of it are placed (possibly on
+// another thread). Row numbers and style identifiers depend on those batches: they stand as
+// marks, resolved when the writer places the batch.
+struct SpreadsheetMLBatch {
+    struct Page {
+        std::int32_t rows = 0;
+        std::string xml;
+    };
+    std::vector<Page> pages;
+    std::int32_t columns = 0;
+    std::vector<std::string> styleBodies;  // by the marks' numbers
+    tagCellDetectOptions conventions;      // the batch was made with
+};
+
 // Writes the pages of an export as one Excel 2003 XML workbook. The sheets are kept until the end
 // because each sheet's head states its row count; their rows go to an unnamed temporary file as
 // they grow, so memory stays that of one batch however long the report is.
@@ -48,10 +83,26 @@ public:
 
     // Places the pages of one batch; pages holds pageCount entries over records (recordCount in
     // all, each page's records pointing at the batch's first). The skip flags leave out the batch's
-    // reference pages.
+    // reference pages. The same as LearnConventions, MakeBatch and WriteBatch in turn.
     void WriteTable(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
                     std::int32_t pageCount, std::int32_t columnCount,
                     const tagOutputPageInfo* pages, std::time_t* timeOut, std::int32_t recordCount);
+
+    // Learns the number and date conventions from the first cells of the batch that reveal them,
+    // when conventions holds none yet, then settles what stays undecided. False when the batch has
+    // no pages (nothing is learned).
+    static bool LearnConventions(tagCellDetectOptions& conventions, bool skipFirstPage,
+                                 bool skipLastPage, std::int32_t pageCount,
+                                 const tagOutputPageInfo* pages, std::int32_t recordCount);
+    // The settings batches are made with; the conventions are those learned so far.
+    SpreadsheetMLCellSettings cellSettings() const;
+    // Makes the Row elements of one batch (arguments as WriteTable's); touches no writer state.
+    static void MakeBatch(const SpreadsheetMLCellSettings& settings, std::int32_t firstPageNumber,
+                          bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
+                          std::int32_t columnCount, const tagOutputPageInfo* pages,
+                          std::int32_t recordCount, SpreadsheetMLBatch& batch);
+    // Places a made batch after the batches placed before it.
+    void WriteBatch(const SpreadsheetMLBatch& batch, std::time_t* timeOut);
 
     // The whole document in pieces to sink; created is the local time the header states.
     void WriteWorkbook(const std::function<void(std::string_view)>& sink, bool rightToLeft,
@@ -68,9 +119,6 @@ public:
     const CCellValueDetector& detector() const { return m_detector; }
 
 private:
-    void writeCell(std::string& out, const tagOutputCellInfo& cell, std::string_view text,
-                   std::int32_t column, bool indexed, std::int32_t pageNumber);
-
     void spillRows(tagSheetInfo& sheet);
 
     std::int32_t m_codePage;
@@ -78,8 +126,8 @@ private:
     mutable SpillFile m_spill{"rows"};  // reading back moves its file position
     std::int32_t m_rowsWritten = kRowsPerWorksheet + 1;
     std::int32_t m_rowsPerWorksheet = kRowsPerWorksheet;
-    std::unordered_map<std::string, std::int32_t> m_styleIds;
-    std::vector<std::string> m_styleBodies;  // in identifier order
+    StyleTable m_styles;
+    std::vector<std::int32_t> m_batchStyles;  // a batch's style marks to this table's numbers
     CCellValueDetector m_detector;
     bool m_convertDates;
     bool m_keepNumbersAsText;

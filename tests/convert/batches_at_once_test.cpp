@@ -90,6 +90,29 @@ std::string htmlReport(int pages) {
     return text + "</body>\r\n</html>\r\n";
 }
 
+// Page 1 alone shows a decimal comma and the day before the month; the later pages' amounts and
+// dates read either way, so every batch must take the conventions page 1 set.
+std::string conventionsReport(int pages) {
+    std::string text =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n<title>T</title>\r\n</head>\r\n<body>\r\n";
+    for (int p = 1; p <= pages; ++p) {
+        text += "<table width=\"300\">\r\n";
+        for (int r = 0; r < 4; ++r) {
+            const int day = 1 + (p + r) % 12;
+            text +=
+                "<tr><td width=\"100\">Item " + std::to_string(r) + "</td><td width=\"100\">" +
+                (p == 1 ? std::string("1.234,56") : std::to_string(p) + ",25" + std::to_string(r)) +
+                "</td><td width=\"100\">" +
+                (p == 1 ? std::string("31/12/2024")
+                        : "0" + std::to_string(day % 10) + "/0" + std::to_string(1 + r) + "/2024") +
+                "</td></tr>\r\n";
+        }
+        text += "</table>\r\n";
+    }
+    return text + "</body>\r\n</html>\r\n";
+}
+
 // The same as positioned texts, one page every 792 points.
 std::string htmlCssReport(int pages) {
     std::string text =
@@ -206,12 +229,14 @@ std::size_t BatchesAtOnce::compareWithOneThread(const std::vector<NamedReport>& 
         bool marks;
         bool pageByPage;
         bool sameLayout;
+        bool dates;
+        bool numbersAsText;
     };
     const Options optionSets[] = {
-        {"plain", false, false, false, false},
-        {"header and footer removal, page marks", true, true, false, false},
-        {"page by page", false, false, true, false},
-        {"same layout batches", true, false, false, true}};
+        {"plain", false, false, false, false, false, false},
+        {"header and footer removal, page marks, dates", true, true, false, false, true, false},
+        {"page by page", false, false, true, false, false, false},
+        {"same layout batches, numbers as text", true, false, false, true, false, true}};
     const ExportFileFormat kinds[] = {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl,
                                       ExportFileFormat::ExcelCompatible,
                                       ExportFileFormat::NativeExcel};
@@ -249,6 +274,8 @@ std::size_t BatchesAtOnce::compareWithOneThread(const std::vector<NamedReport>& 
                     o.colour = set.marks;
                     o.pageByPage = set.pageByPage;
                     o.sameLayoutBatches = set.sameLayout;
+                    o.textFormatDetection = set.dates;
+                    o.noNumberDetection = set.numbersAsText;
                     const Outcome one = convert(core, o, 1);
                     const Outcome four = convert(core, o, 4);
                     EXPECT_EQ(one.code, four.code);
@@ -291,6 +318,7 @@ TEST_F(BatchesAtOnce, EverySampleAndFixtureGivesTheOneThreadResult) {
 TEST_F(BatchesAtOnce, LongReportsGiveTheOneThreadResult) {
     const std::vector<NamedReport> reports = {{"html.htm", htmlReport(480)},
                                               {"htmlcss.htm", htmlCssReport(480)},
+                                              {"conventions.htm", conventionsReport(480)},
                                               {"framed.rrph", framedReport(std::string(480, 'F'))}};
     EXPECT_EQ(compareWithOneThread(reports, false), reports.size());
 }
