@@ -187,6 +187,8 @@ struct Run {
 template <typename Fn>
 Run inChild(Fn fn) {
     Run run;
+    // The files of the runs before are on disk first: their write-back is not this run's.
+    sync();
     const Clock::time_point start = Clock::now();
     pid_t child = fork();
     if (child == 0) {
@@ -324,8 +326,10 @@ bool benchThreads(const std::string& folder, const std::vector<int>& pageCounts)
         for (const auto& [report, label] : {std::pair{html, "HTML"}, std::pair{css, "HTMLCSS"}}) {
             for (const Kind& kind : kinds) {
                 const std::string output = folder + "/threads-out." + kind.extension;
+                std::remove(output.c_str());
                 const Run one =
                     inChild([&] { return convert(report, output, kind.format, pages, 1); });
+                std::remove(output.c_str());
                 const Run all =
                     inChild([&] { return convert(report, output, kind.format, pages, cores); });
                 std::remove(output.c_str());

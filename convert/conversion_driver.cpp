@@ -148,6 +148,8 @@ private:
     OutputKind chooseOutputKind();
     [[noreturn]] void RaiseExcelUnavailable();
     FirstRowLayout GetPageFirstRowWidths(std::int32_t page);
+    FirstRowLayout pageLayout(std::int32_t page);
+    void readLayoutsAhead(std::int32_t first);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
     bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache,
                     const FirstRowLayout& batchLayout);
@@ -196,6 +198,10 @@ private:
     std::optional<std::string> m_firstPageText;
     std::int32_t m_highestProgress = 2;
     std::int32_t m_threads = 1;
+    // First-row layouts read ahead on several threads, from m_layoutsFrom on; an empty one is
+    // read again in its turn, which meets any failure in its place.
+    std::int32_t m_layoutsFrom = 0;
+    std::vector<std::optional<FirstRowLayout>> m_layouts;
     CellSettingsGate m_cellGate;
     // Declared last: their workers are joined before anything they read goes away.
     std::vector<std::unique_ptr<BatchSlot>> m_slots;
@@ -307,6 +313,51 @@ FirstRowLayout ExcelFileDriver::GetPageFirstRowWidths(std::int32_t page) {
         raiseReported(error.code());
     } catch (const ConversionError& error) {
         raise(error.code());
+    }
+}
+
+FirstRowLayout ExcelFileDriver::pageLayout(std::int32_t page) {
+    if (m_threads <= 1 || !m_html) {
+        return GetPageFirstRowWidths(page);
+    }
+    if (page < m_layoutsFrom ||
+        page >= m_layoutsFrom + static_cast<std::int32_t>(m_layouts.size())) {
+        readLayoutsAhead(page);
+    }
+    const std::optional<FirstRowLayout>& layout =
+        m_layouts[static_cast<std::size_t>(page - m_layoutsFrom)];
+    return layout ? *layout : GetPageFirstRowWidths(page);
+}
+
+// Batches are cut by the layouts of the pages ahead, all read before the first batch starts:
+// the threads read them by offset, apart from the report's file window.
+void ExcelFileDriver::readLayoutsAhead(std::int32_t first) {
+    constexpr std::int32_t kLayoutsAhead = 4096;
+    const std::int32_t count = std::min(kLayoutsAhead, m_options.lastPage - first + 1);
+    m_layoutsFrom = first;
+    m_layouts.assign(static_cast<std::size_t>(std::max(count, 0)), std::nullopt);
+    const auto readEvery = [this, first, count](std::int32_t start, std::int32_t step) {
+        std::vector<char> text(kLayoutScanBytes);
+        for (std::int32_t i = start; i < count; i += step) {
+            const tagPageInfo& info = m_report.pageTable()[static_cast<std::size_t>(first + i - 1)];
+            const std::int64_t length = std::min<std::int64_t>(info.length, kLayoutScanBytes);
+            if (length <= 0 || m_report.ReadFileShared(info.start, text.data(), length) != length) {
+                continue;
+            }
+            try {
+                m_layouts[static_cast<std::size_t>(i)] = ParseFirstRowWidths(
+                    std::string_view(text.data(), static_cast<std::size_t>(length)));
+            } catch (const ConversionError&) {
+            }
+        }
+    };
+    std::vector<std::thread> readers;
+    for (std::int32_t t = 1; t < m_threads; ++t) {
+        readers.emplace_back(readEvery, t, m_threads);
+    }
+    readEvery(0, m_threads);
+    for (std::thread& reader : readers) {
+        reader.join();
     }
 }
 
@@ -862,7 +913,7 @@ void ExcelFileDriver::runBatches(OutputKind kind) {
     m_source.pageLength = [this](std::int32_t page) {
         return m_report.pageTable()[static_cast<std::size_t>(page - 1)].length;
     };
-    m_source.layout = [this](std::int32_t page) { return GetPageFirstRowWidths(page); };
+    m_source.layout = [this](std::int32_t page) { return pageLayout(page); };
     if (m_threads > 1) {
         while (static_cast<std::int32_t>(m_slots.size()) < m_threads) {
             m_slots.push_back(std::make_unique<BatchSlot>());

@@ -113,6 +113,11 @@ public:
     // Copies [offset, offset + length) into the tag buffer, NUL-terminated. A length of 0 is
     // measured first: up to and including the first endChar, or to the end of the file.
     std::int32_t CopyToStringBuffer(std::int64_t offset, char endChar, std::int64_t& length);
+    // Reads bytes of the report file by offset, safe from several threads at once and leaving
+    // the report's state alone: the count read, or -1.
+    std::int64_t ReadFileShared(std::int64_t offset, char* destination, std::int64_t length) const {
+        return m_file.readShared(offset, destination, length);
+    }
 
     // The TOP of the element whose start tag begins at index of the tag buffer, -1 without one.
     std::int32_t GetTopValue(std::int64_t index, std::int32_t pageNumber = 0);

@@ -66,6 +66,15 @@ void ReadOnlyFile::close() {
 }
 
 std::int64_t ReadOnlyFile::readAt(std::int64_t offset, char* destination, std::int64_t length) {
+    const std::int64_t done = readShared(offset, destination, length);
+    if (done < 0) {
+        m_errno = errno;
+    }
+    return done;
+}
+
+std::int64_t ReadOnlyFile::readShared(std::int64_t offset, char* destination,
+                                      std::int64_t length) const {
     std::int64_t done = 0;
     while (done < length) {
         ssize_t n = ::pread(m_fd, destination + done, static_cast<size_t>(length - done),
@@ -74,7 +83,6 @@ std::int64_t ReadOnlyFile::readAt(std::int64_t offset, char* destination, std::i
             if (errno == EINTR) {
                 continue;
             }
-            m_errno = errno;
             return -1;
         }
         if (n == 0) {

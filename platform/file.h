@@ -26,6 +26,8 @@ public:
     // Reads up to length bytes at offset, retrying short reads; returns the count read
     // (less only at the end of the file) or -1 on a read error.
     std::int64_t readAt(std::int64_t offset, char* destination, std::int64_t length);
+    // The same, safe from several threads at once; errorNumber() does not change.
+    std::int64_t readShared(std::int64_t offset, char* destination, std::int64_t length) const;
 
 private:
     int m_fd = -1;
