@@ -235,6 +235,48 @@ std::string workbookOf(const CSpreadsheetMLWriter& writer, bool rightToLeft = fa
     return document;
 }
 
+// Batches made before the ones ahead of them are placed give what writing them in turn gives:
+// row numbers, style identifiers and number conventions follow the batches placed before, and
+// control characters in a text cannot pass for the marks that stand for them.
+TEST(SpreadsheetMl, BatchesMadeAheadArePlacedInOrder) {
+    TestBatch first;
+    first.addPage({"1,5|a", "b"});
+    first.records[1].alignment = 3;
+    TestBatch second;
+    second.addPage({"x\x01R9\x02y|2,5", "c\x01S0\x02"});
+    second.records[0].bold = 1;
+    const tagOutputPageInfo* firstPages = first.finish();
+    const tagOutputPageInfo* secondPages = second.finish();
+    const auto firstCount = static_cast<std::int32_t>(first.records.size());
+    const auto secondCount = static_cast<std::int32_t>(second.records.size());
+
+    CSpreadsheetMLWriter inTurn(1252, false, false, 2);
+    inTurn.WriteTable(1, false, false, 1, 2, firstPages, nullptr, firstCount);
+    inTurn.WriteTable(2, false, false, 1, 2, secondPages, nullptr, secondCount);
+
+    CSpreadsheetMLWriter placed(1252, false, false, 2);
+    SpreadsheetMLCellSettings settings = placed.cellSettings();
+    ASSERT_TRUE(CSpreadsheetMLWriter::LearnConventions(settings.conventions, false, false, 1,
+                                                       firstPages, firstCount));
+    EXPECT_EQ(settings.conventions.numberStyle, 1);
+    SpreadsheetMLBatch madeSecond;
+    CSpreadsheetMLWriter::MakeBatch(settings, 2, false, false, 1, 2, secondPages, secondCount,
+                                    madeSecond);
+    SpreadsheetMLBatch madeFirst;
+    CSpreadsheetMLWriter::MakeBatch(settings, 1, false, false, 1, 2, firstPages, firstCount,
+                                    madeFirst);
+    placed.WriteBatch(madeFirst, nullptr);
+    placed.WriteBatch(madeSecond, nullptr);
+
+    const std::string document = workbookOf(placed);
+    EXPECT_EQ(document, workbookOf(inTurn));
+    EXPECT_NE(document.find("<Row ss:Index=\"3\">"), std::string::npos);
+    EXPECT_NE(document.find(">xR9y<"), std::string::npos);
+    EXPECT_NE(document.find(">cS0<"), std::string::npos);
+    EXPECT_NE(document.find("<Data ss:Type=\"Number\">2.5</Data>"), std::string::npos);
+    EXPECT_NE(document.find("<Style ss:ID=\"s23\">"), std::string::npos);
+}
+
 TEST(SpreadsheetMl, CellsSpansAndComments) {
     TestBatch batch;
     batch.addPage({"a|||d|e", "|||i|j", "|||k|"});
