@@ -108,8 +108,10 @@ struct BatchSlot {
     bool lastAppended = false;
     std::vector<tagOutputPageInfo> outputPages;
     tagOutputBatchInfo batchInfo;
-    std::string steps;        // the engine's steps when a worker converted the batch
-    SpreadsheetMLBatch made;  // the batch's rows, when a worker made them
+    std::string steps;  // the engine's steps when a worker converted the batch
+    // The batch's SpreadsheetML rows or web archive tables, when a worker made them.
+    SpreadsheetMLBatch made;
+    ArchiveBatch madeTables;
     bool madeReady = false;
     const void* output = nullptr;
     std::int64_t textLength = 0;
@@ -162,6 +164,7 @@ private:
     void runEngine(BatchSlot& slot, OutputKind kind, std::string* steps);
     void convertOnWorker(BatchSlot& slot, OutputKind kind, std::string* steps);
     void makeRows(BatchSlot& slot);
+    void makeTables(BatchSlot& slot);
     [[noreturn]] void raiseBatchFailure(BatchSlot& slot);
     void convertBatch(BatchSlot& slot, OutputKind kind);
     void convertBatches(std::int32_t first, OutputKind kind);
@@ -538,6 +541,9 @@ void ExcelFileDriver::convertOnWorker(BatchSlot& slot, OutputKind kind, std::str
             slot.failure = std::current_exception();
         }
     }
+    if (kind == OutputKind::WebArchive && !slot.cancelled && !slot.failure) {
+        makeTables(slot);
+    }
     if (kind != OutputKind::SpreadsheetMl) {
         return;
     }
@@ -580,6 +586,26 @@ void ExcelFileDriver::makeRows(BatchSlot& slot) {
         slot.madeReady = true;
     } catch (...) {
         slot.made = SpreadsheetMLBatch{};
+    }
+}
+
+// Makes the batch's web archive tables unless its images are to be fetched, which only the
+// writer does.
+void ExcelFileDriver::makeTables(BatchSlot& slot) {
+    const ArchiveCellSettings settings{m_report.codePage(), m_options.decimalCommaMode,
+                                       m_options.images};
+    const auto pages = static_cast<std::int32_t>(slot.outputPages.size());
+    if (WorkbookArchive::NeedsImages(settings, slot.firstPrepended, slot.lastAppended, pages,
+                                     slot.batchInfo, slot.records)) {
+        return;
+    }
+    try {
+        WorkbookArchive::MakeBatch(settings, slot.firstPrepended, slot.lastAppended, pages,
+                                   slot.columns, slot.batchInfo, slot.records, nullptr,
+                                   slot.madeTables);
+        slot.madeReady = true;
+    } catch (...) {
+        slot.madeTables = ArchiveBatch{};
     }
 }
 
@@ -777,6 +803,10 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
         if (kind == OutputKind::WebArchive) {
             if (!m_archive) {
                 m_archive = std::make_unique<WorkbookArchive>(m_report, m_options.decimalCommaMode);
+            }
+            if (slot.madeReady) {
+                m_archive->WriteBatch(slot.madeTables, m_options.activityStamp);
+                return;
             }
             m_archive->WriteSheetTable(slot.firstPrepended, slot.lastAppended,
                                        static_cast<std::int32_t>(slot.outputPages.size()), columns,

@@ -1,5 +1,7 @@
 #include "convert/write/quoted_printable.h"
 
+#include <algorithm>
+
 namespace paginor {
 
 namespace {
@@ -40,28 +42,39 @@ void QuotedPrintableEncoder::Finish() {
 // Except at the end of the part, bytes does not end with a blank, tab or CR: each of them has the
 // byte that decides its encoding behind it.
 void QuotedPrintableEncoder::encode(std::string_view bytes) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    // A blank or tab that ends a line, or the part, is encoded.
+    const auto endsLine = [&](std::size_t i) {
+        return i + 1 == bytes.size() ||
+               (bytes[i + 1] == '\r' && i + 2 < bytes.size() && bytes[i + 2] == '\n');
+    };
+    const auto literal = [&](std::size_t i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
-        const bool last = i + 1 == bytes.size();
-        if (c == '\r') {
-            if (!last && bytes[i + 1] == '\n') {
-                lineBreak();
-                ++i;
-            } else {
-                putEncoded(c);
+        return (c >= 0x21 && c <= 0x7E && c != '=') || ((c == ' ' || c == '\t') && !endsLine(i));
+    };
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (literal(i)) {
+            // Most of a sheet: a run of bytes that stand for themselves, cut only by soft breaks.
+            std::size_t end = i + 1;
+            while (end < bytes.size() && literal(end)) {
+                ++end;
             }
-        } else if (c == ' ' || c == '\t') {
-            const bool endsLine =
-                last || (bytes[i + 1] == '\r' && i + 2 < bytes.size() && bytes[i + 2] == '\n');
-            if (endsLine) {
-                putEncoded(c);
-            } else {
-                put(std::string_view(bytes.data() + i, 1));
+            while (i < end) {
+                if (m_lineLength == kMaxLineChars) {
+                    m_out += "=\r\n";
+                    m_lineLength = 0;
+                }
+                const std::size_t take = std::min(end - i, kMaxLineChars - m_lineLength);
+                m_out.append(bytes.data() + i, take);
+                m_lineLength += take;
+                i += take;
             }
-        } else if (c >= 0x21 && c <= 0x7E && c != '=') {
-            put(std::string_view(bytes.data() + i, 1));
+        } else if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+            lineBreak();
+            i += 2;
         } else {
             putEncoded(c);
+            ++i;
         }
     }
 }

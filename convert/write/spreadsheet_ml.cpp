@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstddef>
 
+#include "convert/write/batch_marks.h"
 #include "convert/write/character_references.h"
 #include "convert/write/page_grid.h"
 #include "core/report_core.h"
@@ -139,20 +140,6 @@ void appendCellText(std::string& out, std::string_view text, std::int32_t codePa
                 out += c;
         }
     }
-}
-
-// Row numbers and style identifiers of a made batch: '\x01', the kind, the number, '\x02'. The
-// written text is plain ASCII without control characters other than TAB, CR and LF.
-constexpr char kMarkStart = '\x01';
-constexpr char kMarkEnd = '\x02';
-constexpr char kRowMark = 'R';
-constexpr char kStyleMark = 'S';
-
-void appendMark(std::string& out, char kind, std::int64_t number) {
-    out += kMarkStart;
-    out += kind;
-    appendXmlNumber(out, number);
-    out += kMarkEnd;
 }
 
 std::string styleBody(const tagOutputCellInfo& cell, const char* numberFormat,
@@ -349,29 +336,6 @@ void BatchMaker::cell(std::string& out, const tagOutputCellInfo& cell, std::stri
     out += "</Data></Cell>\r\n";
 }
 
-// Copies a made page into a sheet's rows, its marks resolved.
-void resolveMarks(std::string& out, std::string_view xml, std::int32_t rowBase,
-                  const std::vector<std::int32_t>& styles) {
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t mark = xml.find(kMarkStart, at);
-        if (mark == std::string_view::npos) {
-            out.append(xml.substr(at));
-            return;
-        }
-        out.append(xml.substr(at, mark - at));
-        const std::size_t end = xml.find(kMarkEnd, mark);
-        std::int64_t number = 0;
-        std::from_chars(xml.data() + mark + 2, xml.data() + end, number);
-        if (xml[mark + 1] == kRowMark) {
-            appendXmlNumber(out, rowBase + number + 1);
-        } else {
-            appendXmlNumber(out, styles[static_cast<std::size_t>(number)] + kFirstStyleNumber);
-        }
-        at = end + 1;
-    }
-}
-
 }  // namespace
 
 std::int32_t StyleTable::Add(const std::string& body) {
@@ -529,7 +493,12 @@ void CSpreadsheetMLWriter::WriteBatch(const SpreadsheetMLBatch& batch, std::time
         }
         tagSheetInfo& sheet = m_sheets.back();
         sheet.columnCount = std::max(sheet.columnCount, batch.columns);
-        resolveMarks(sheet.rows, page.xml, m_rowsWritten, m_batchStyles);
+        resolveMarks(sheet.rows, page.xml, [this](char kind, std::int64_t number) {
+            return kind == kRowMark
+                       ? m_rowsWritten + number + 1
+                       : std::int64_t{m_batchStyles[static_cast<std::size_t>(number)]} +
+                             kFirstStyleNumber;
+        });
         m_rowsWritten += rows;
         sheet.rowCount = m_rowsWritten;
         spillRows(sheet);

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "convert/write/batch_marks.h"
 #include "convert/write/character_references.h"
 #include "convert/write/number_text.h"
 #include "convert/write/page_grid.h"
@@ -13,13 +14,14 @@
 #include "core/report_core.h"
 #include "core/text_format.h"
 #include "mail/base64.h"
+#include "platform/code_page_convert.h"
 
 namespace paginor {
 
 namespace {
 
 constexpr std::size_t kSpillBytes = 1024 * 1024;
-constexpr std::size_t kSheetBlock = 1024;
+constexpr std::size_t kSheetBlock = 1 << 20;
 constexpr std::size_t kImageBlock = 1026;  // 18 full lines of base64
 constexpr std::int32_t kMinImageHeight = 16;
 
@@ -151,7 +153,11 @@ void WorkbookArchive::WriteTextAsAscii(std::string& out, std::string_view text) 
     appendHtml(out, m_report.ToUnicode(text), false);
 }
 
-std::string WorkbookArchive::GetStyleClass(const tagOutputCellInfo& cell, bool& fontTag) {
+namespace {
+
+// The class style of a record, empty for none; fontTag tells that the font name cannot stand in
+// the style and goes into a font tag.
+std::string styleText(const tagOutputCellInfo& cell, bool& fontTag) {
     fontTag = false;
     const bool hasName = cell.fontName != nullptr && cell.fontName[0] != '\0';
     if (!hasName && cell.bold == 0 && cell.fontColour == 0 && cell.fontSize == 0) {
@@ -176,26 +182,45 @@ std::string WorkbookArchive::GetStyleClass(const tagOutputCellInfo& cell, bool& 
     style += "; color:";
     style += cell.fontColour != 0 ? FormatHtmlColor(cell.fontColour) : "#000000";
     style += ";}";
-    const auto [entry, added] =
-        m_styleClasses.try_emplace(style, static_cast<std::int32_t>(m_styles.size()));
-    if (added) {
-        m_styles.push_back(style);
-    }
-    std::string className = "tbz";
-    appendNumber(className, entry->second);
-    return className;
+    return style;
 }
 
-void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
-                                      std::int32_t columnCount, const tagOutputBatchInfo& batch,
-                                      std::time_t* activityStamp, std::int32_t recordCount,
-                                      bool images) {
-    const tagOutputPageInfo* pages = batch.pages;
-    if (pages == nullptr || pageCount <= 0) {
+// Text of the code page as 7-bit HTML, line feeds as "<br>". Most texts are plain ASCII without
+// references: those need no conversion.
+void appendCellHtml(std::string& out, std::string_view text, std::int32_t codePage) {
+    if (text.find("&#") != std::string_view::npos || !isPlainAsciiIn(text, codePage)) {
+        appendHtml(out, CellTextToUnicode(text, codePage), true);
         return;
     }
-    const std::int32_t first = skipFirstPage ? 1 : 0;
-    const std::int32_t end = pageCount - (skipLastPage ? 1 : 0);
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\n':
+                out += "<br>";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+// The records of each written page, in their order.
+std::vector<std::vector<const tagOutputCellInfo*>> recordsByPage(const tagOutputPageInfo* pages,
+                                                                 std::int32_t pageCount,
+                                                                 std::int32_t first,
+                                                                 std::int32_t end,
+                                                                 std::int32_t recordCount) {
     // Each page's records in one pass over the batch: the first ones carrying its index, as
     // many as its entry counts.
     std::vector<std::vector<const tagOutputCellInfo*>> byPage(
@@ -214,33 +239,43 @@ void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std
             }
         }
     }
-    const std::int32_t columns = std::max(columnCount, 0);
-    for (std::int32_t p = first; p < end; ++p) {
-        const auto rows = static_cast<std::int32_t>(
-            std::min<std::uint32_t>(pages[p].rowCount, static_cast<std::uint32_t>(INT32_MAX / 2)));
-        if (!m_sheets.empty() && m_sheetRows > 0 && m_sheetRows + rows > SheetRowLimit) {
-            m_sheets.emplace_back();
-            m_sheetRows = 0;
-        }
-        if (m_sheets.empty()) {
-            m_sheets.emplace_back();
-        }
-        // The page's table is complete before it joins the sheet: a failure leaves no open table.
-        std::string table;
-        writePage(table, rows, byPage[static_cast<std::size_t>(p)], columns, images);
-        Sheet& sheet = m_sheets.back();
-        sheet.text += table;
-        m_sheetRows += rows;
-        spill(sheet);
-        if (activityStamp != nullptr) {
-            *activityStamp = std::time(nullptr);
-        }
-    }
+    return byPage;
 }
 
-void WorkbookArchive::writePage(std::string& out, std::int32_t rows,
-                                const std::vector<const tagOutputCellInfo*>& records,
-                                std::int32_t columns, bool images) {
+// Makes one batch's tables.
+class TableMaker {
+public:
+    TableMaker(const ArchiveCellSettings& settings, const WorkbookArchive::ImageLocation* images,
+               ArchiveBatch& made)
+        : m_settings(settings), m_images(images), m_made(made) {}
+
+    void page(std::string& out, std::int32_t rows,
+              const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns);
+    void finish() { m_made.styles = std::move(m_styles); }
+
+private:
+    void cell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
+              std::int32_t rowSpan, std::int32_t columnSpan);
+    std::int32_t styleNumber(const std::string& style);
+
+    const ArchiveCellSettings& m_settings;
+    const WorkbookArchive::ImageLocation* m_images;
+    ArchiveBatch& m_made;
+    std::vector<std::string> m_styles;
+    std::unordered_map<std::string, std::int32_t> m_styleNumbers;
+};
+
+std::int32_t TableMaker::styleNumber(const std::string& style) {
+    const auto [entry, added] =
+        m_styleNumbers.try_emplace(style, static_cast<std::int32_t>(m_styles.size()));
+    if (added) {
+        m_styles.push_back(style);
+    }
+    return entry->second;
+}
+
+void TableMaker::page(std::string& out, std::int32_t rows,
+                      const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns) {
     out += "<TABLE>\r\n";
     if (rows > 0 && columns > 0) {
         PageGrid grid(rows, columns);
@@ -255,7 +290,7 @@ void WorkbookArchive::writePage(std::string& out, std::int32_t rows,
                     const std::string_view text =
                         slot.cell != nullptr && slot.cell->kind == kKindImage ? rawText(*slot.cell)
                                                                               : SlotText(slot);
-                    writeCell(out, slot.cell, text, slot.rowSpan, slot.columnSpan, images);
+                    cell(out, slot.cell, text, slot.rowSpan, slot.columnSpan);
                 }
             }
             out += "</tr>\r\n";
@@ -264,9 +299,8 @@ void WorkbookArchive::writePage(std::string& out, std::int32_t rows,
     out += "</TABLE>\r\n";
 }
 
-void WorkbookArchive::writeCell(std::string& out, const tagOutputCellInfo* cell,
-                                std::string_view text, std::int32_t rowSpan,
-                                std::int32_t columnSpan, bool images) {
+void TableMaker::cell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
+                      std::int32_t rowSpan, std::int32_t columnSpan) {
     if (cell == nullptr) {
         out += " <td></td>\r\n";
         return;
@@ -274,47 +308,48 @@ void WorkbookArchive::writeCell(std::string& out, const tagOutputCellInfo* cell,
     std::string height;
     std::string classText;
     std::string content;
-    if (!text.empty() && m_separatorMode == 0) {
+    if (!text.empty() && m_settings.separatorMode == 0) {
         bool isNumber = false;
         bool isPlainInteger = false;
         std::size_t length = text.size();
         const std::int32_t code = ScanCellText(text.data(), isNumber, isPlainInteger, length);
-        m_commaDecimals += code == 1 ? 1 : 0;
-        m_pointDecimals += code == 2 ? 1 : 0;
+        m_made.commaDecimals += code == 1 ? 1 : 0;
+        m_made.pointDecimals += code == 2 ? 1 : 0;
         text = text.substr(0, length);
     }
     if (!text.empty() && (cell->kind == kKindText || cell->kind == kKindLink)) {
         bool fontTag = false;
-        const std::string name = GetStyleClass(*cell, fontTag);
-        if (!name.empty()) {
-            classText = " class=" + name + " ";
+        const std::string style = styleText(*cell, fontTag);
+        if (!style.empty()) {
+            classText = " class=tbz";
+            appendMark(classText, kStyleMark, styleNumber(style));
+            classText += " ";
         }
         if (fontTag) {
             content += "<font face=\"";
-            WriteTextAsAscii(content, cell->fontName);
+            appendHtml(content, CReportCore::ToUnicode(cell->fontName, m_settings.codePage), false);
             content += "\">";
         }
         const bool link = cell->kind == kKindLink && cell->text != nullptr;
         if (link) {
             content += "<a href=\"";
-            WriteTextAsAscii(content, cell->text + cell->textLength + 1);
+            appendHtml(
+                content,
+                CReportCore::ToUnicode(cell->text + cell->textLength + 1, m_settings.codePage),
+                false);
             content += "\">";
         }
-        appendHtml(content, CellTextToUnicode(text, m_report.codePage()), true);
+        appendCellHtml(content, text, m_settings.codePage);
         if (link) {
             content += "</a>";
         }
         if (fontTag) {
             content += "</font>";
         }
-    } else if (!text.empty() && cell->kind == kKindImage && images) {
-        std::string local;
-        m_report.FetchLinkedFile(text.data(), static_cast<std::int64_t>(text.size()), local);
-        if (!local.empty()) {
-            const std::string location = imageLocation(text);
-            if (m_imageIndex.try_emplace(location, m_images.size()).second) {
-                m_images.emplace_back(location, local);
-            }
+    } else if (!text.empty() && cell->kind == kKindImage && m_settings.images &&
+               m_images != nullptr) {
+        const std::string location = (*m_images)(text);
+        if (!location.empty()) {
             const std::int32_t points = static_cast<std::int32_t>(cell->size & 0xFFFF);
             if (points >= kMinImageHeight) {
                 height = " height=\"";
@@ -356,6 +391,128 @@ void WorkbookArchive::writeCell(std::string& out, const tagOutputCellInfo* cell,
     out += ">";
     out += content;
     out += "</td>\r\n";
+}
+
+}  // namespace
+
+std::string WorkbookArchive::GetStyleClass(const tagOutputCellInfo& cell, bool& fontTag) {
+    const std::string style = styleText(cell, fontTag);
+    if (style.empty()) {
+        return {};
+    }
+    const auto [entry, added] =
+        m_styleClasses.try_emplace(style, static_cast<std::int32_t>(m_styles.size()));
+    if (added) {
+        m_styles.push_back(style);
+    }
+    std::string className = "tbz";
+    appendNumber(className, entry->second);
+    return className;
+}
+
+ArchiveCellSettings WorkbookArchive::cellSettings(bool images) const {
+    ArchiveCellSettings settings;
+    settings.codePage = m_report.codePage();
+    settings.separatorMode = m_separatorMode;
+    settings.images = images;
+    return settings;
+}
+
+bool WorkbookArchive::NeedsImages(const ArchiveCellSettings& settings, bool skipFirstPage,
+                                  bool skipLastPage, std::int32_t pageCount,
+                                  const tagOutputBatchInfo& batch, std::int32_t recordCount) {
+    if (!settings.images || batch.pages == nullptr || pageCount <= 0) {
+        return false;
+    }
+    const std::int32_t first = skipFirstPage ? 1 : 0;
+    const std::int32_t end = pageCount - (skipLastPage ? 1 : 0);
+    for (const auto& records : recordsByPage(batch.pages, pageCount, first, end, recordCount)) {
+        for (const tagOutputCellInfo* record : records) {
+            if (record->kind == kKindImage && !rawText(*record).empty()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void WorkbookArchive::MakeBatch(const ArchiveCellSettings& settings, bool skipFirstPage,
+                                bool skipLastPage, std::int32_t pageCount, std::int32_t columnCount,
+                                const tagOutputBatchInfo& batch, std::int32_t recordCount,
+                                const ImageLocation* imageLocation, ArchiveBatch& made) {
+    made = ArchiveBatch{};
+    const tagOutputPageInfo* pages = batch.pages;
+    if (pages == nullptr || pageCount <= 0) {
+        return;
+    }
+    const std::int32_t first = skipFirstPage ? 1 : 0;
+    const std::int32_t end = pageCount - (skipLastPage ? 1 : 0);
+    const auto byPage = recordsByPage(pages, pageCount, first, end, recordCount);
+    const std::int32_t columns = std::max(columnCount, 0);
+    TableMaker maker(settings, imageLocation, made);
+    for (std::int32_t p = first; p < end; ++p) {
+        ArchiveBatch::Page& page = made.pages.emplace_back();
+        page.rows = static_cast<std::int32_t>(
+            std::min<std::uint32_t>(pages[p].rowCount, static_cast<std::uint32_t>(INT32_MAX / 2)));
+        maker.page(page.table, page.rows, byPage[static_cast<std::size_t>(p)], columns);
+    }
+    maker.finish();
+}
+
+void WorkbookArchive::WriteBatch(const ArchiveBatch& made, std::time_t* activityStamp) {
+    m_commaDecimals += made.commaDecimals;
+    m_pointDecimals += made.pointDecimals;
+    m_batchStyles.clear();
+    for (const std::string& style : made.styles) {
+        const auto [entry, added] =
+            m_styleClasses.try_emplace(style, static_cast<std::int32_t>(m_styles.size()));
+        if (added) {
+            m_styles.push_back(style);
+        }
+        m_batchStyles.push_back(entry->second);
+    }
+    for (const ArchiveBatch::Page& page : made.pages) {
+        if (!m_sheets.empty() && m_sheetRows > 0 && m_sheetRows + page.rows > SheetRowLimit) {
+            m_sheets.emplace_back();
+            m_sheetRows = 0;
+        }
+        if (m_sheets.empty()) {
+            m_sheets.emplace_back();
+        }
+        Sheet& sheet = m_sheets.back();
+        resolveMarks(sheet.text, page.table, [this](char, std::int64_t number) {
+            return std::int64_t{m_batchStyles[static_cast<std::size_t>(number)]};
+        });
+        m_sheetRows += page.rows;
+        spill(sheet);
+        if (activityStamp != nullptr) {
+            *activityStamp = std::time(nullptr);
+        }
+    }
+}
+
+void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
+                                      std::int32_t columnCount, const tagOutputBatchInfo& batch,
+                                      std::time_t* activityStamp, std::int32_t recordCount,
+                                      bool images) {
+    const ImageLocation location = [this](std::string_view source) { return listImage(source); };
+    ArchiveBatch made;
+    MakeBatch(cellSettings(images), skipFirstPage, skipLastPage, pageCount, columnCount, batch,
+              recordCount, &location, made);
+    WriteBatch(made, activityStamp);
+}
+
+std::string WorkbookArchive::listImage(std::string_view source) {
+    std::string local;
+    m_report.FetchLinkedFile(source.data(), static_cast<std::int64_t>(source.size()), local);
+    if (local.empty()) {
+        return {};
+    }
+    std::string location = imageLocation(source);
+    if (m_imageIndex.try_emplace(location, m_images.size()).second) {
+        m_images.emplace_back(location, local);
+    }
+    return location;
 }
 
 void WorkbookArchive::spill(Sheet& sheet) {

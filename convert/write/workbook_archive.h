@@ -18,6 +18,27 @@ namespace paginor {
 
 class CReportCore;
 
+// What the cells of a batch are written with.
+struct ArchiveCellSettings {
+    std::int32_t codePage = 0;
+    std::int32_t separatorMode = 0;
+    bool images = false;
+};
+
+// A batch's pages as HTML tables, made apart from the archive (possibly on another thread).
+// Style classes are numbered across the archive: they stand as marks until the archive places
+// the batch.
+struct ArchiveBatch {
+    struct Page {
+        std::int32_t rows = 0;
+        std::string table;
+    };
+    std::vector<Page> pages;
+    std::vector<std::string> styles;  // by the marks' numbers
+    std::int32_t commaDecimals = 0;
+    std::int32_t pointDecimals = 0;
+};
+
 // Writes the pages of an export as one single-file web archive (MIME multipart/related) that a
 // spreadsheet program opens as a workbook: a frameset listing the sheets, a style sheet, one HTML
 // page per sheet with one table per report page, and the images of image cells. The frameset
@@ -37,10 +58,28 @@ public:
     WorkbookArchive& operator=(const WorkbookArchive&) = delete;
 
     // Writes the pages of one batch, leaving out its reference pages. Only the batch's page table
-    // is read. A failure throws and leaves the sheets as they were before the failing page.
+    // is read. A failure throws and leaves the sheets as they were before the batch. The same as
+    // MakeBatch and WriteBatch in turn, image cells fetched here.
     void WriteSheetTable(bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
                          std::int32_t columnCount, const tagOutputBatchInfo& batch,
                          std::time_t* activityStamp, std::int32_t recordCount, bool images);
+
+    // Fetches an image cell's file and lists it for the archive: its location in the archive,
+    // empty when it cannot be had.
+    using ImageLocation = std::function<std::string(std::string_view source)>;
+    ArchiveCellSettings cellSettings(bool images) const;
+    // Whether making the batch needs its images fetched, which only the archive can do.
+    static bool NeedsImages(const ArchiveCellSettings& settings, bool skipFirstPage,
+                            bool skipLastPage, std::int32_t pageCount,
+                            const tagOutputBatchInfo& batch, std::int32_t recordCount);
+    // Makes the tables of one batch (arguments as WriteSheetTable's); imageLocation may be null
+    // when the batch needs no images. Touches no archive.
+    static void MakeBatch(const ArchiveCellSettings& settings, bool skipFirstPage,
+                          bool skipLastPage, std::int32_t pageCount, std::int32_t columnCount,
+                          const tagOutputBatchInfo& batch, std::int32_t recordCount,
+                          const ImageLocation* imageLocation, ArchiveBatch& made);
+    // Places a made batch after the batches placed before it.
+    void WriteBatch(const ArchiveBatch& made, std::time_t* activityStamp);
 
     // The whole archive in pieces to sink; protect locks the sheets' contents.
     void WriteWorkbook(const Sink& sink, bool protect);
@@ -70,11 +109,7 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
 
-    void writePage(std::string& out, std::int32_t rows,
-                   const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns,
-                   bool images);
-    void writeCell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
-                   std::int32_t rowSpan, std::int32_t columnSpan, bool images);
+    std::string listImage(std::string_view source);
     void spill(Sheet& sheet);
     void WriteFilePart(const Sink& sink, const std::string& location, const std::string& path);
 
@@ -89,6 +124,7 @@ private:
     // Style texts in class order, and each one's class number.
     std::vector<std::string> m_styles;
     std::unordered_map<std::string, std::int32_t> m_styleClasses;
+    std::vector<std::int32_t> m_batchStyles;  // a batch's style marks to class numbers
     std::int32_t m_commaDecimals = 0;
     std::int32_t m_pointDecimals = 0;
 };

@@ -234,7 +234,8 @@ std::size_t BatchesAtOnce::compareWithOneThread(const std::vector<NamedReport>& 
     };
     const Options optionSets[] = {
         {"plain", false, false, false, false, false, false},
-        {"header and footer removal, page marks, dates", true, true, false, false, true, false},
+        {"header and footer removal, page marks, dates, images", true, true, false, false, true,
+         false},
         {"page by page", false, false, true, false, false, false},
         {"same layout batches, numbers as text", true, false, false, true, false, true}};
     const ExportFileFormat kinds[] = {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl,
@@ -275,6 +276,7 @@ std::size_t BatchesAtOnce::compareWithOneThread(const std::vector<NamedReport>& 
                     o.pageByPage = set.pageByPage;
                     o.sameLayoutBatches = set.sameLayout;
                     o.textFormatDetection = set.dates;
+                    o.images = set.dates;
                     o.noNumberDetection = set.numbersAsText;
                     const Outcome one = convert(core, o, 1);
                     const Outcome four = convert(core, o, 4);

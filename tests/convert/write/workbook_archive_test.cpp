@@ -330,6 +330,44 @@ std::size_t countOf(const std::string& text, const std::string& word) {
 
 // Each image once, typed by its extension; a type the table does not know is a byte stream, and
 // an image whose file cannot be opened is left out.
+// Batches made before the ones ahead of them are placed give what writing them in turn gives:
+// style classes are numbered across the archive, decimal counts add up.
+TEST_F(WorkbookArchiveTest, BatchesMadeAheadArePlacedInOrder) {
+    CReportCore core;
+    load(core, "windows-1252");
+    tagOutputCellInfo bold = textCell(0, 0, "1,5");
+    bold.bold = 1;
+    tagOutputCellInfo red = textCell(0, 1, "2.5");
+    red.fontColour = 0x0000FF;
+    BatchInput first({1});
+    first.add(0, bold);
+    BatchInput second({1, 1});
+    second.add(0, red);
+    second.add(1, bold);
+
+    WorkbookArchive inTurn(core, 0);
+    inTurn.WriteSheetTable(false, false, 1, 2, first.info(), nullptr, first.count(), false);
+    inTurn.WriteSheetTable(false, false, 2, 2, second.info(), nullptr, second.count(), false);
+    writeAndRead(inTurn);
+    const std::string expected = m_archive;
+
+    WorkbookArchive placed(core, 0);
+    const ArchiveCellSettings settings = placed.cellSettings(false);
+    ArchiveBatch madeSecond;
+    WorkbookArchive::MakeBatch(settings, false, false, 2, 2, second.info(), second.count(),
+                               nullptr, madeSecond);
+    ArchiveBatch madeFirst;
+    WorkbookArchive::MakeBatch(settings, false, false, 1, 2, first.info(), first.count(), nullptr,
+                               madeFirst);
+    placed.WriteBatch(madeFirst, nullptr);
+    placed.WriteBatch(madeSecond, nullptr);
+    EXPECT_EQ(placed.commaDecimalCount(), 2);
+    EXPECT_EQ(placed.pointDecimalCount(), 1);
+    writeAndRead(placed);
+    EXPECT_EQ(m_archive, expected);
+    EXPECT_NE(m_archive.find("class=3Dtbz1 >2.5"), std::string::npos);
+}
+
 TEST_F(WorkbookArchiveTest, ImageParts) {
     CReportCore core;
     load(core, "windows-1252");
