@@ -6,15 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 
+#include "convert/cell_settings_gate.h"
 #include "convert/convert_engine.h"
 #include "convert/write/excel_writer.h"
 #include "convert/write/spreadsheet_ml.h"
@@ -41,41 +40,6 @@ constexpr std::uint16_t kLangSpanish = 0x0A;
 constexpr std::uint16_t kLangItalian = 0x10;
 
 enum class OutputKind { Excel, Delimited, WebArchive, SpreadsheetMl };
-
-// The settings SpreadsheetML batches are made with on the workers. The first batch learns the
-// export's number and date conventions; the others wait for them. Closed when they will not
-// come: the writer then makes each batch itself.
-class CellSettingsGate {
-public:
-    void open(const SpreadsheetMLCellSettings& settings) {
-        const std::lock_guard lock(m_mutex);
-        if (m_state == State::Waiting) {
-            m_settings = settings;
-            m_state = State::Open;
-        }
-        m_changed.notify_all();
-    }
-    void close() {
-        const std::lock_guard lock(m_mutex);
-        if (m_state == State::Waiting) {
-            m_state = State::Closed;
-        }
-        m_changed.notify_all();
-    }
-    // The settings, or null once closed.
-    const SpreadsheetMLCellSettings* wait() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_state != State::Waiting; });
-        return m_state == State::Open ? &m_settings : nullptr;
-    }
-
-private:
-    enum class State { Waiting, Open, Closed };
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    State m_state = State::Waiting;
-    SpreadsheetMLCellSettings m_settings;
-};
 
 // One batch on its way through a conversion: its pages gathered, converted on an engine of its
 // own (by a worker thread when several batches are converted at once), then handed to the

@@ -102,4 +102,33 @@ std::string EncodeCharacterReferences(std::string_view text, std::int32_t codePa
     return out;
 }
 
+bool AppendPlainMarkupText(std::string& out, std::string_view text, std::int32_t codePage,
+                           std::string_view lineFeed) {
+    if (text.find("&#") != std::string_view::npos || !isPlainAsciiIn(text, codePage)) {
+        return false;
+    }
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\n':
+                out += lineFeed;
+                break;
+            default:
+                out += c;
+        }
+    }
+    return true;
+}
+
 }  // namespace paginor

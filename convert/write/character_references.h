@@ -23,4 +23,10 @@ std::u16string CellTextToUnicode(std::string_view text, std::int32_t codePage);
 // character is lost.
 std::string EncodeCharacterReferences(std::string_view text, std::int32_t codePage);
 
+// Most cell texts are plain ASCII of the code page without references and need no conversion:
+// such a text is appended with '&', '<', '>' and '"' as entities and each line feed as lineFeed.
+// False, with nothing appended, for any other text.
+bool AppendPlainMarkupText(std::string& out, std::string_view text, std::int32_t codePage,
+                           std::string_view lineFeed);
+
 }  // namespace paginor

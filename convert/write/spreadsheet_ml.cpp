@@ -11,7 +11,6 @@
 #include "convert/write/page_grid.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
-#include "platform/code_page_convert.h"
 
 namespace paginor {
 
@@ -115,30 +114,10 @@ std::string FormatStyleId(std::int32_t number) {
 
 namespace {
 
-// A cell text of the code page made XML-safe. Most texts are plain ASCII without references:
-// those need no conversion.
+// A cell text of the code page made XML-safe.
 void appendCellText(std::string& out, std::string_view text, std::int32_t codePage) {
-    if (text.find("&#") != std::string_view::npos || !isPlainAsciiIn(text, codePage)) {
+    if (!AppendPlainMarkupText(out, text, codePage, "\n")) {
         appendXmlText(out, CellTextToUnicode(text, codePage));
-        return;
-    }
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
     }
 }
 

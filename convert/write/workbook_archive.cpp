@@ -14,7 +14,6 @@
 #include "core/report_core.h"
 #include "core/text_format.h"
 #include "mail/base64.h"
-#include "platform/code_page_convert.h"
 
 namespace paginor {
 
@@ -185,33 +184,10 @@ std::string styleText(const tagOutputCellInfo& cell, bool& fontTag) {
     return style;
 }
 
-// Text of the code page as 7-bit HTML, line feeds as "<br>". Most texts are plain ASCII without
-// references: those need no conversion.
+// Text of the code page as 7-bit HTML, line feeds as "<br>".
 void appendCellHtml(std::string& out, std::string_view text, std::int32_t codePage) {
-    if (text.find("&#") != std::string_view::npos || !isPlainAsciiIn(text, codePage)) {
+    if (!AppendPlainMarkupText(out, text, codePage, "<br>")) {
         appendHtml(out, CellTextToUnicode(text, codePage), true);
-        return;
-    }
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\n':
-                out += "<br>";
-                break;
-            default:
-                out += c;
-        }
     }
 }
 

@@ -49,5 +49,31 @@ TEST(CharacterReferences, CodePageOutputsEncodeWhatTheCodePageHolds) {
     }
 }
 
+// Only plain ASCII without references takes the short way; anything else is left to the
+// converting writers, and nothing is appended for it.
+TEST(CharacterReferences, PlainMarkupText) {
+    struct Case {
+        std::string text;
+        int codePage;
+        bool plain;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"a<b & \"c\">\td", 1252, true, "a&lt;b &amp; &quot;c&quot;&gt;\td"},
+        {"x\ny\r\n", 1252, true, "x<br>y\r<br>"},
+        {"", 1252, true, ""},
+        {"caf\xE9", 1252, false, ""},
+        {"&#233;", 1252, false, ""},
+        {"a\x01", 1252, false, ""},
+        {"a\x7F", 1252, false, ""},
+        {"abc", 1026, false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string out = "<";
+        EXPECT_EQ(AppendPlainMarkupText(out, c.text, c.codePage, "<br>"), c.plain) << c.text;
+        EXPECT_EQ(out, "<" + c.expected) << c.text;
+    }
+}
+
 }  // namespace
 }  // namespace paginor
