@@ -108,24 +108,13 @@ bool AppendPlainMarkupText(std::string& out, std::string_view text, std::int32_t
         return false;
     }
     for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\n':
-                out += lineFeed;
-                break;
-            default:
-                out += c;
+        if (AppendMarkupEntity(out, static_cast<unsigned char>(c))) {
+            continue;
+        }
+        if (c == '\n') {
+            out += lineFeed;
+        } else {
+            out += c;
         }
     }
     return true;

@@ -81,27 +81,15 @@ void appendXmlText(std::string& out, std::u16string_view text) {
         if (!isXmlChar(c)) {
             continue;
         }
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                if (c < 127) {
-                    out += static_cast<char>(c);
-                } else {
-                    out += "&#";
-                    appendXmlNumber(out, static_cast<std::int64_t>(c));
-                    out += ';';
-                }
+        if (AppendMarkupEntity(out, c)) {
+            continue;
+        }
+        if (c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            out += "&#";
+            appendXmlNumber(out, static_cast<std::int64_t>(c));
+            out += ';';
         }
     }
 }

@@ -63,32 +63,17 @@ void appendHtml(std::string& out, std::u16string_view text, bool lineBreaks) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;  // a lone surrogate has no character
         }
-        switch (c) {
-            case 0:
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\n':
-                out += lineBreaks ? "<br>" : "\n";
-                break;
-            default:
-                if (c < 127) {
-                    out += static_cast<char>(c);
-                } else {
-                    out += "&#";
-                    appendNumber(out, static_cast<std::int64_t>(c));
-                    out += ';';
-                }
+        if (c == 0 || AppendMarkupEntity(out, c)) {
+            continue;
+        }
+        if (c == '\n') {
+            out += lineBreaks ? "<br>" : "\n";
+        } else if (c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            out += "&#";
+            appendNumber(out, static_cast<std::int64_t>(c));
+            out += ';';
         }
     }
 }
