@@ -53,6 +53,15 @@ struct ExcelRowBlock {
     std::int32_t count;
 };
 
+// Columns firstColumn .. lastColumn (1-based) of placed rows whose empty places take a font as
+// well; none when firstColumn > lastColumn.
+struct ExcelFontFill {
+    std::int32_t firstColumn = 1;
+    std::int32_t lastColumn = 0;
+    std::string name;  // empty: the font's name stays
+    std::int16_t size = 0;
+};
+
 class ExcelWorksheet {
 public:
     virtual ~ExcelWorksheet() = default;
@@ -74,6 +83,17 @@ public:
     // rows of `deleted` will be deleted.
     virtual bool WritesSettledRows() const { return false; }
     virtual void RowsSettled(std::int32_t /*row*/, const std::vector<ExcelRowBlock>& /*deleted*/) {}
+    // A sheet that takes a format cell by cell as cheaply as over a union range: the writer then
+    // gives each format at once instead of gathering ranges.
+    virtual bool TakesFormatsAtOnce() const { return false; }
+    // Places rows first .. first + count - 1 (1-based) of a batch sheet of the same application
+    // from row at on, the fill's columns given the font too. The rows take no more calls here; the
+    // settled-rows promise holds for them as for rows written here.
+    virtual void PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& /*made*/,
+                               std::int32_t /*first*/, std::int32_t /*count*/, std::int32_t /*at*/,
+                               const ExcelFontFill& /*fill*/) {
+        throw AutomationError("this worksheet takes no rows made apart");
+    }
 };
 
 class ExcelWorkbook {
@@ -94,6 +114,12 @@ public:
     virtual ExcelWorkbook& WorkbooksAdd() = 0;
     virtual void SetDisplayAlerts(bool on) = 0;
     virtual void Quit() = 0;
+    // A worksheet of its own for one batch's rows, apart from the workbook, which any thread may
+    // fill while others fill theirs and which a sheet of the workbook then places; null when the
+    // application has none. Any thread may ask for one.
+    virtual std::shared_ptr<ExcelWorksheet> NewBatchSheet() { return nullptr; }
+    // The threads the application may use besides the caller's for its own work.
+    virtual void SetWorkerThreads(std::int32_t /*threads*/) {}
 };
 
 // Starts the application; throws AutomationError when it cannot.

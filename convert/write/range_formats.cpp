@@ -151,9 +151,14 @@ std::string CRangeFormatLists::TakeRangeChunk(std::string& list) const {
     return chunk;
 }
 
-template <typename Apply>
-void CRangeFormatLists::add(std::string_view reference, std::string& list, ExcelWorksheet& sheet,
+template <typename List, typename Apply>
+void CRangeFormatLists::add(std::string_view reference, const List& pending, ExcelWorksheet& sheet,
                             const Apply& apply) {
+    if (sheet.TakesFormatsAtOnce()) {
+        apply(*sheet.Range(reference));
+        return;
+    }
+    std::string& list = pending();
     if (list.size() + reference.size() > 2 * static_cast<std::size_t>(std::max(m_limit, 1))) {
         const std::string chunk = TakeRangeChunk(list);
         apply(*sheet.Range(chunk));
@@ -174,7 +179,8 @@ void CRangeFormatLists::AddBoldRange(std::string_view reference, ExcelWorksheet&
     if (reference.empty()) {
         flush(m_bold, sheet, apply);
     } else {
-        add(reference, m_bold, sheet, apply);
+        add(
+            reference, [this]() -> std::string& { return m_bold; }, sheet, apply);
     }
 }
 
@@ -188,7 +194,8 @@ void CRangeFormatLists::AddAlignmentRange(std::string_view reference, std::int32
     if (reference.empty()) {
         flush(list, sheet, apply);
     } else {
-        add(reference, list, sheet, apply);
+        add(
+            reference, [&list]() -> std::string& { return list; }, sheet, apply);
     }
 }
 
@@ -200,7 +207,8 @@ void CRangeFormatLists::AddFontSizeRange(std::string_view reference, std::int16_
         }
         return;
     }
-    add(reference, m_fontSizes[size], sheet,
+    add(
+        reference, [this, size]() -> std::string& { return m_fontSizes[size]; }, sheet,
         [size](ExcelRange& range) { range.SetFontSize(size); });
 }
 
@@ -212,7 +220,8 @@ void CRangeFormatLists::AddFontColorRange(std::string_view reference, std::int32
         }
         return;
     }
-    add(reference, m_fontColours[colour], sheet,
+    add(
+        reference, [this, colour]() -> std::string& { return m_fontColours[colour]; }, sheet,
         [colour](ExcelRange& range) { range.SetFontColor(colour); });
 }
 
@@ -224,7 +233,8 @@ void CRangeFormatLists::AddFontNameRange(std::string_view reference, const std::
         }
         return;
     }
-    add(reference, m_fontNames[name], sheet,
+    add(
+        reference, [this, &name]() -> std::string& { return m_fontNames[name]; }, sheet,
         [&name](ExcelRange& range) { range.SetFontName(name); });
 }
 
@@ -236,7 +246,8 @@ void CRangeFormatLists::AddInteriorColorRange(std::string_view reference, std::i
         }
         return;
     }
-    add(reference, m_interiorColours[colour], sheet,
+    add(
+        reference, [this, colour]() -> std::string& { return m_interiorColours[colour]; }, sheet,
         [colour](ExcelRange& range) { range.SetInteriorColor(colour); });
 }
 

@@ -11,7 +11,8 @@ namespace paginor {
 
 // Pending format lists of the workbook writer: the cells of each format value are gathered into
 // union-range texts ("B3:B9,D4"), vertical neighbours joined, and applied a chunk at a time.
-// An empty reference flushes the kind: every list of it is applied and emptied.
+// An empty reference flushes the kind: every list of it is applied and emptied. A sheet that takes
+// formats at once gets each one when it is added.
 class CRangeFormatLists {
 public:
     static constexpr std::int32_t kDefaultRangeListLimit = 250;
@@ -43,8 +44,9 @@ public:
     std::string TakeRangeChunk(std::string& list) const;
 
 private:
-    template <typename Apply>
-    void add(std::string_view reference, std::string& list, ExcelWorksheet& sheet,
+    // pending gives the list of the value, made on first use.
+    template <typename List, typename Apply>
+    void add(std::string_view reference, const List& pending, ExcelWorksheet& sheet,
              const Apply& apply);
     template <typename Apply>
     void flush(std::string& list, ExcelWorksheet& sheet, const Apply& apply);

@@ -1,13 +1,12 @@
 #pragma once
 
 // The writers keep their sheets until the end of an export, because what comes before the sheets
-// names or counts them; sheet text that grows moves to one unnamed temporary file, so memory
-// stays that of one batch however long the report is.
+// names or counts them; sheet text that grows moves to one unnamed file in the temporary folder,
+// which goes with the process, so memory stays that of the batches in flight however long the
+// report is.
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,20 +21,24 @@ class SpillFile {
 public:
     // what names the text in failures ("rows", "sheets").
     explicit SpillFile(std::string what);
+    ~SpillFile();
+    SpillFile(const SpillFile&) = delete;
+    SpillFile& operator=(const SpillFile&) = delete;
 
-    // Appends text to the file and empties it; throws std::runtime_error when that fails.
+    // Appends text to the file and empties it; throws std::runtime_error with the system's words
+    // when that fails, a full disk among them.
     void Spill(std::string& text, SpilledPieces& pieces);
+    // The same, leaving text as it is.
+    void Append(std::string_view text, SpilledPieces& pieces);
     // Hands the pieces back in order, in blocks of at most blockBytes.
     void ReadBack(const SpilledPieces& pieces, std::size_t blockBytes,
                   const std::function<void(std::string_view)>& sink);
 
 private:
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
+    [[noreturn]] void fail(const std::string& doing, int errorNumber) const;
 
     std::string m_what;
-    std::unique_ptr<std::FILE, FileCloser> m_file;
+    int m_fd = -1;
     std::int64_t m_size = 0;
     std::string m_block;
 };

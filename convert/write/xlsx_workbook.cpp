@@ -1,21 +1,24 @@
 #include "convert/write/xlsx_workbook.h"
 
-#include <xlsxwriter.h>
+#include <strings.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
+#include <sstream>
+#include <thread>
 
-#include "convert/read/text_measurer.h"
+#include "convert/write/spill_file.h"
 #include "convert/write/xlsx_entry.h"
+#include "convert/write/xlsx_model.h"
+#include "convert/write/xlsx_parts.h"
+#include "convert/write/zip_package.h"
 #include "platform/replacing_file.h"
 
 namespace paginor {
@@ -26,66 +29,10 @@ using namespace xlsx;
 constexpr std::size_t kMaxUrlLength = 2079;
 constexpr std::size_t kMaxLinksPerSheet = 65530;
 constexpr std::size_t kMaxBreaks = 1023;
-constexpr double kDefaultColumnWidth = 8.43;
-
-// The formatting of one cell; interned so that equal formats share one workbook format.
-struct CellStyle {
-    std::int32_t fontName = -1;  // index into the name table, -1 the default
-    std::int16_t fontSize = 0;
-    std::uint8_t bold = 0;
-    std::int32_t fontColour = -1;  // 0xRRGGBB
-    std::int32_t fill = -1;
-    std::uint8_t alignment = 0;  // 0 general, 2 left, 3 centre, 4 right
-    std::uint8_t wrap = 0;
-    std::uint8_t border = 0;
-    std::int32_t numberFormat = -1;  // index into the format table
-
-    bool operator==(const CellStyle&) const = default;
-};
-
-struct StyleHash {
-    std::size_t operator()(const CellStyle& s) const {
-        std::size_t h = static_cast<std::size_t>(s.fontName) * 31 + s.fontSize;
-        h = h * 31 + s.bold;
-        h = h * 1000003 + static_cast<std::size_t>(s.fontColour);
-        h = h * 1000003 + static_cast<std::size_t>(s.fill);
-        h = h * 31 + s.alignment * 7 + s.wrap * 3 + s.border;
-        return h * 31 + static_cast<std::size_t>(s.numberFormat);
-    }
-};
-
-// 16 bytes: a text is its place in the sheet's text store, 40 bits of offset and 24 of length.
-struct Cell {
-    std::uint32_t style = 0;
-    std::uint16_t column = 0;  // 0-based
-    CellType type = CellType::Blank;
-    union {
-        double number;
-        std::uint64_t text;
-    };
-
-    explicit Cell(std::uint16_t c = 0) : column(c), number(0) {}
-};
-
-struct Row {
-    std::vector<Cell> cells;  // in column order
-    double height = -1;
-};
-
-struct Link {
-    std::int32_t row;
-    std::int32_t column;
-    std::string address;
-    std::string text;
-};
-
-struct Picture {
-    std::int32_t row;
-    std::int32_t column;
-    std::string path;
-    double height;
-    double width;
-};
+// A piece of a sheet's rows packed at once holds whole pages of at least this many cells.
+constexpr std::size_t kPieceCells = 32768;
+constexpr std::size_t kReadBackBytes = 1 << 20;
+constexpr std::size_t kSpareBatchSheets = 16;
 
 // Rows after the deleted ones move up: the first row of each deleted block and the rows removed
 // before it.
@@ -138,19 +85,313 @@ private:
     std::vector<Block> m_blocks;
 };
 
+// Bytes a link target keeps as they are; the others are written as %XX.
+bool keptInLink(unsigned char c) {
+    return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '^' &&
+           c != '`' && c != '{' && c != '|' && c != '}';
+}
+
+std::string escapeLink(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    auto hex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool escapedAlready =
+            c == '%' && i + 2 < text.size() && hex(text[i + 1]) && hex(text[i + 2]);
+        if (keptInLink(c) && (c != '%' || escapedAlready)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kDigits[c >> 4];
+            out += kDigits[c & 0xF];
+        }
+    }
+    return out;
+}
+
+// A link the workbook can hold: web and mail addresses, and local files as file addresses;
+// nullopt for what it cannot hold.
+std::optional<std::string> workbookLink(const std::string& address) {
+    if (address.size() > kMaxUrlLength) {
+        return std::nullopt;
+    }
+    for (const char* scheme : {"http://", "https://", "ftp://", "ftps://", "mailto:"}) {
+        if (address.size() > std::strlen(scheme) &&
+            strncasecmp(address.c_str(), scheme, std::strlen(scheme)) == 0) {
+            return escapeLink(address);
+        }
+    }
+    if (strncasecmp(address.c_str(), "file://", 7) == 0) {
+        return escapeLink(address);
+    }
+    if (address.starts_with('/')) {
+        return "file://" + escapeLink(address);
+    }
+    return std::nullopt;
+}
+
+// One piece of a sheet's rows on its way into the package: written as XML and compressed (on a
+// worker thread when the workbook has them), then joined to the sheet's rows in order.
+struct PackJob {
+    struct Page {
+        std::int32_t first;  // of the rows
+        std::int32_t count;
+    };
+    struct LinkText {
+        std::int32_t row;  // of the rows
+        std::int32_t column;
+        std::string text;
+    };
+
+    const SheetRows* rows = nullptr;
+    std::shared_ptr<const void> keep;  // the rows, kept until they are packed
+    std::vector<Page> pages;
+    std::vector<std::int32_t> finalRows;  // each row of the pages in turn; -1 for a deleted row
+    // The workbook's number of each of the rows' styles; for the fill's columns, from fillBase on,
+    // with the fill's font.
+    std::vector<std::uint32_t> styles;
+    std::uint32_t fillBase = 0;
+    std::int32_t fillFirst = 1;  // 0-based columns
+    std::int32_t fillLast = 0;
+    std::uint32_t fillStyle = 0;
+    std::string linkStyle;                // the attribute of a link's look
+    std::vector<LinkText> links;          // by row, then column: these cells show the link's text
+    std::vector<Fit>* ownFits = nullptr;  // rows of the sheet's own are measured in one run
+    std::size_t cells = 0;
+
+    std::string compressed;
+    std::uint32_t crc = 0;
+    std::uint64_t length = 0;
+    std::vector<Fit> fits;  // made rows: the widest of each page's
+    std::int32_t firstRow = INT32_MAX;
+    std::int32_t lastRow = -1;
+    std::int32_t firstColumn = INT32_MAX;
+    std::int32_t lastColumn = -1;
+    std::exception_ptr failure;
+    bool done = false;
+};
+
+struct PackScratch {
+    std::string xml;
+    CellXml cells;
+    DeflatePieces deflate;
+    std::vector<Fit> pageFits;
+    std::u16string wide;
+};
+
+void writeRows(PackJob& job, PackScratch& s) {
+    const SheetRows& rows = *job.rows;
+    CellXml& xml = s.cells;
+    xml.setStyles(job.styles);
+    std::size_t next = 0;
+    std::size_t link = 0;
+    for (const PackJob::Page& page : job.pages) {
+        std::vector<Fit>& fits = job.ownFits != nullptr ? *job.ownFits : s.pageFits;
+        if (job.ownFits == nullptr) {
+            fits.clear();
+        }
+        for (std::int32_t r = page.first; r < page.first + page.count; ++r) {
+            const std::int32_t final = job.finalRows[next++];
+            const Row* row = rows.row(r);
+            if (row != nullptr) {
+                // Automatic widths measure every row, deleted ones too.
+                for (const Cell& c : row->cells) {
+                    if (c.column >= fits.size()) {
+                        fits.resize(static_cast<std::size_t>(c.column) + 1);
+                    }
+                    rows.fitCell(fits[c.column], r, c, s.wide);
+                }
+            }
+            while (link < job.links.size() && job.links[link].row < r) {
+                ++link;
+            }
+            if (final < 0) {
+                continue;
+            }
+            const bool cells = row != nullptr && !row->cells.empty();
+            const bool linked = link < job.links.size() && job.links[link].row == r;
+            const bool filled = job.fillFirst <= job.fillLast;
+            const double height = row != nullptr ? row->height : -1;
+            if (!cells && !linked && !filled && height < 0) {
+                continue;
+            }
+            xml.startRow(s.xml, final, height);
+            job.firstRow = std::min(job.firstRow, final);
+            job.lastRow = std::max(job.lastRow, final);
+            std::int32_t fill = job.fillFirst;
+            auto wrote = [&](std::int32_t column) {
+                job.firstColumn = std::min(job.firstColumn, column);
+                job.lastColumn = std::max(job.lastColumn, column);
+            };
+            const std::uint32_t fillBlank = static_cast<std::uint32_t>(job.styles.size() - 1);
+            static const std::vector<Cell> kNone;
+            for (const Cell& c : cells ? row->cells : kNone) {
+                const std::int32_t column = c.column;
+                // Links and fill before this cell.
+                for (;;) {
+                    const bool linkNext = link < job.links.size() && job.links[link].row == r &&
+                                          job.links[link].column < column;
+                    const std::int32_t until = linkNext ? job.links[link].column : column;
+                    for (; fill <= job.fillLast && fill < until; ++fill) {
+                        xml.blank(s.xml, fill, fillBlank);
+                        wrote(fill);
+                    }
+                    if (!linkNext) {
+                        break;
+                    }
+                    xml.textWith(s.xml, until, job.linkStyle, job.links[link].text);
+                    wrote(until);
+                    fill = std::max(fill, until + 1);
+                    ++link;
+                }
+                if (link < job.links.size() && job.links[link].row == r &&
+                    job.links[link].column == column) {
+                    xml.textWith(s.xml, column, job.linkStyle, job.links[link].text);
+                    wrote(column);
+                    ++link;
+                    fill = std::max(fill, column + 1);
+                    continue;
+                }
+                const bool inFill = column >= job.fillFirst && column <= job.fillLast;
+                const std::uint32_t style = inFill ? job.fillBase + c.style : c.style;
+                switch (c.type) {
+                    case CellType::Text:
+                        xml.text(s.xml, column, style, rows.textOf(c));
+                        wrote(column);
+                        break;
+                    case CellType::Number:
+                        xml.number(s.xml, column, style, c.number);
+                        wrote(column);
+                        break;
+                    case CellType::Blank:
+                        if (job.styles[style] != 0) {
+                            xml.blank(s.xml, column, style);
+                            wrote(column);
+                        }
+                        break;
+                }
+                fill = std::max(fill, column + 1);
+            }
+            // What is left of the row: its other links and the rest of the fill.
+            for (;;) {
+                const bool linkNext = link < job.links.size() && job.links[link].row == r;
+                const std::int32_t until = linkNext ? job.links[link].column : INT32_MAX;
+                for (; fill <= job.fillLast && fill < until; ++fill) {
+                    xml.blank(s.xml, fill, fillBlank);
+                    wrote(fill);
+                }
+                if (!linkNext) {
+                    break;
+                }
+                xml.textWith(s.xml, until, job.linkStyle, job.links[link].text);
+                wrote(until);
+                fill = std::max(fill, until + 1);
+                ++link;
+            }
+            CellXml::endRow(s.xml);
+        }
+        if (job.ownFits == nullptr) {
+            if (job.fits.size() < fits.size()) {
+                job.fits.resize(fits.size());
+            }
+            for (std::size_t c = 0; c < fits.size(); ++c) {
+                job.fits[c].widest = std::max(job.fits[c].widest, fits[c].widest);
+                job.fits[c].longest = std::max(job.fits[c].longest, fits[c].longest);
+            }
+        }
+    }
+}
+
+void runPack(PackJob& job, PackScratch& s) {
+    try {
+        s.xml.clear();
+        writeRows(job, s);
+        job.crc = Crc32(s.xml);
+        job.length = s.xml.size();
+        job.compressed.clear();
+        s.deflate.compress(s.xml, job.compressed, false);
+    } catch (...) {
+        job.failure = std::current_exception();
+    }
+}
+
+// Threads that pack the pieces of the sheets' rows.
+class PackPool {
+public:
+    explicit PackPool(std::int32_t threads) {
+        for (std::int32_t i = 0; i < threads; ++i) {
+            m_threads.emplace_back([this] { work(); });
+        }
+    }
+    ~PackPool() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        for (std::thread& thread : m_threads) {
+            thread.join();
+        }
+    }
+    PackPool(const PackPool&) = delete;
+    PackPool& operator=(const PackPool&) = delete;
+
+    void submit(std::shared_ptr<PackJob> job) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_queue.push_back(std::move(job));
+        }
+        m_wake.notify_one();
+    }
+    void wait(const PackJob& job) {
+        std::unique_lock lock(m_mutex);
+        m_done.wait(lock, [&job] { return job.done; });
+    }
+
+private:
+    void work() {
+        PackScratch scratch;
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_stop) {
+                return;
+            }
+            const std::shared_ptr<PackJob> job = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            runPack(*job, scratch);
+            lock.lock();
+            job->done = true;
+            m_done.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    std::deque<std::shared_ptr<PackJob>> m_queue;
+    bool m_stop = false;
+    std::vector<std::thread> m_threads;
+};
+
 class XlsxApplication;
 
-class XlsxSheet : public ExcelWorksheet {
+class XlsxSheet : public ExcelWorksheet, public RangeHost {
 public:
-    XlsxSheet(XlsxApplication& application, lxw_worksheet* sheet)
-        : m_application(application), m_sheet(sheet) {}
+    XlsxSheet(XlsxApplication& application) : m_application(application), m_rows(m_ownStyles) {}
 
-    std::unique_ptr<ExcelRange> Range(std::string_view cell1, std::string_view cell2) override;
+    std::unique_ptr<ExcelRange> Range(std::string_view cell1, std::string_view cell2) override {
+        return MakeRange(*this, cell1, cell2);
+    }
     void CellsItem(std::int32_t row, std::int32_t column, std::string_view text) override {
         if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns) {
             throw AutomationError("cell out of the sheet");
         }
-        enter(row - 1, column - 1, text);
+        m_rows.enter(row - 1, column - 1, text);
     }
     void Protect(std::string_view password) override { m_password = std::string(password); }
     void Activate() override { m_active = true; }
@@ -169,10 +410,7 @@ public:
         if (!parseCell(anchor, row, column)) {
             throw AutomationError("not a cell reference");
         }
-        if (row < m_base) {
-            throw writtenRow(row);
-        }
-        m_links.push_back({row, column, std::string(address), std::string(text)});
+        m_rows.addLink({row, column, std::string(address), std::string(text)});
     }
     void SetDisplayRightToLeft(bool on) override { m_rightToLeft = on; }
     void PicturesInsert(std::string_view path, double height, double width) override {
@@ -181,199 +419,99 @@ public:
         if (!imageSize(std::string(path), w, h)) {
             throw AutomationError("not a picture: " + std::string(path));
         }
-        m_pictures.push_back({m_activeRow, m_activeColumn, std::string(path), height, width});
+        m_rows.addPicture(std::string(path), height, width);
     }
+    bool WritesSettledRows() const override { return true; }
+    void RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) override;
+    void PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::int32_t first,
+                       std::int32_t count, std::int32_t at, const ExcelFontFill& fill) override;
 
-    // The range operations.
-    template <typename Change>
-    void restyle(const std::vector<Rect>& rects, const Change& change);
-    void enter(std::int32_t row, std::int32_t column, std::string_view text);
-    void literal(std::int32_t row, std::int32_t column, std::string_view text);
-    Cell& cell(std::int32_t row, std::int32_t column);
-    void merge(const Rect& rect);
-    double columnWidth(std::int32_t column) const {
+    SheetRows& rows() override { return m_rows; }
+    void autoFitColumn(std::int32_t column) override;
+    void deleteRows(std::int32_t first, std::int32_t count) override;
+    double columnWidth(std::int32_t column) const override {
         const auto it = m_widths.find(column);
         return it == m_widths.end() ? kDefaultColumnWidth : it->second;
     }
-    void setColumnWidth(std::int32_t column, double width) { m_widths[column] = width; }
-    void setRowHeight(std::int32_t row, double height) { rowAt(row).height = height; }
-    void autoFitColumn(std::int32_t column);
-    void deleteRows(std::int32_t first, std::int32_t count);
-    void activateCell(std::int32_t row, std::int32_t column) {
-        m_activeRow = row;
-        m_activeColumn = column;
+    void setColumnWidth(std::int32_t, std::int32_t column, double width) override {
+        m_widths[column] = width;
     }
 
-    bool WritesSettledRows() const override { return true; }
-    void RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) override;
-    // Writes what is left and the sheet's own settings; the sheet takes nothing after.
+    // Settles what is left with the deletions recorded and packs every piece; the sheet takes
+    // nothing after.
     void finish();
-    XlsxApplication& application() { return m_application; }
+    SheetSettings settings(bool selected) const;
+    bool active() const { return m_active; }
+    const std::vector<SheetPicture>& pictures() const { return m_pictures; }
+    const std::map<std::int32_t, double>& heights() const { return m_heights; }
+    std::uint64_t compressedSize() const { return m_compressedSize; }
+    std::uint64_t length() const { return m_length; }
+    std::uint32_t crc() const { return m_crc; }
+    const SpilledPieces& pieces() const { return m_pieces; }
 
 private:
-    // A merge placed on the rows left after deletions, with the format of its first cell.
-    struct PlacedMerge {
-        std::int32_t first;
-        std::int32_t last;
-        Rect rect;
-        std::uint32_t style;
-    };
-    // The widest text of a column so far, for its automatic width.
-    struct Fit {
-        double widest = 0;
-        std::size_t longest = 0;  // characters of the longest text measured
+    struct Placed {
+        std::shared_ptr<XlsxBatchSheet> made;
+        std::int32_t first;  // 0-based rows of the batch sheet
+        std::int32_t count;
+        std::int32_t at;  // 0-based, before deletions
+        ExcelFontFill fill;
     };
 
-    static AutomationError writtenRow(std::int32_t row) {
-        return AutomationError("row " + std::to_string(row + 1) + " is already written");
-    }
-    Row& rowAt(std::int32_t row) {
-        if (row < m_base) {
-            throw writtenRow(row);
-        }
-        const auto at = static_cast<std::size_t>(row - m_base);
-        if (at >= m_rows.size()) {
-            m_rows.resize(at + 1);
-        }
-        return m_rows[at];
-    }
-    static std::uint64_t mergedKey(std::int32_t row, std::int32_t column) {
-        return (static_cast<std::uint64_t>(row) << 16) | static_cast<std::uint32_t>(column);
-    }
-    void fitCell(Fit& fit, std::int32_t row, const Cell& cell);
-    // Writes the rows before limit to the workbook and lets go of them.
-    void writeRows(std::int32_t limit, const RowMap& map);
-    void placeMerges(std::int32_t row);
-    void placeLinks(std::int32_t row);
-    std::string_view textOf(const Cell& c) const {
-        return std::string_view(m_texts).substr(c.text >> 24, c.text & 0xFFFFFF);
-    }
+    void settleTo(std::int32_t limit, const RowMap& map);
+    void settlePlaced(const Placed& placed, const RowMap& map);
+    void settleOwnRows(std::int32_t limit, const RowMap& map);
+    void place(const Rect& rect, std::int32_t offset, const RowMap& map);
+    void placePicture(const Picture& picture, std::int32_t final, const SheetRows& rows);
+    std::optional<std::string> acceptLink(const std::string& address);
+    // The look of a link's cell, which stands for the cell's own.
+    std::string linkStyle();
+    void submitPending();
+    void submit(std::shared_ptr<PackJob> job);
+    void drain(bool all);
 
     XlsxApplication& m_application;
-    lxw_worksheet* m_sheet;
-    std::int32_t m_base = 0;  // the first row still held; rows before it are written
-    std::deque<Row> m_rows;   // from m_base on
-    std::string m_texts;
-    std::map<std::int32_t, double> m_widths;
-    std::vector<Rect> m_merges;
-    std::unordered_set<std::uint64_t> m_merged;
-    std::deque<PlacedMerge> m_placedMerges;  // by last row
-    std::vector<std::int32_t> m_breaks;
-    std::vector<Link> m_links;
-    std::deque<Link> m_placedLinks;  // by row, after deletions
-    std::size_t m_linkCount = 0;
-    std::vector<Fit> m_fits;  // by column, over the written rows
-    std::u16string m_wide;
-    std::map<std::int32_t, std::int32_t> m_settledDeletions;  // as m_deleted, before m_base
-    std::vector<Picture> m_pictures;
+    StyleTable m_ownStyles;
+    SheetRows m_rows;                         // rows written here that are not settled yet
+    std::vector<std::uint32_t> m_ownNumbers;  // m_ownStyles' styles as the workbook numbers them
+    std::vector<Fit> m_ownFits;
+    std::int32_t m_settled = 0;  // rows before it are settled
+    std::map<std::int32_t, std::int32_t> m_settledDeletions;
     std::map<std::int32_t, std::int32_t> m_deleted;  // first original row -> count
+    std::deque<Placed> m_placed;                     // not settled yet
+
+    // The batch sheet whose pages are being placed, and the piece they gather in.
+    std::shared_ptr<XlsxBatchSheet> m_made;
+    ExcelFontFill m_madeFill;
+    std::vector<std::uint32_t> m_madeNumbers;
+    std::vector<std::size_t> m_madeLinks;  // its links by row
+    std::shared_ptr<PackJob> m_pending;
+
+    std::deque<std::shared_ptr<PackJob>> m_jobs;  // in row order
+    SpilledPieces m_pieces;
+    std::uint32_t m_crc = 0;
+    std::uint64_t m_length = 0;
+    std::uint64_t m_compressedSize = 0;
+    std::vector<Fit> m_madeFits;
+    std::int32_t m_firstRow = INT32_MAX;
+    std::int32_t m_lastRow = -1;
+    std::int32_t m_firstColumn = INT32_MAX;
+    std::int32_t m_lastColumn = -1;
+
+    std::map<std::int32_t, double> m_widths;
+    std::map<std::int32_t, double> m_heights;  // of rows with pictures, after deletions
+    std::vector<Rect> m_merges;                // after deletions
+    std::vector<SheetLink> m_links;
+    std::vector<SheetPicture> m_pictures;
+    std::vector<std::int32_t> m_breaks;  // rows before deletions
     std::optional<std::string> m_password;
     bool m_rightToLeft = false;
     bool m_active = false;
-    std::int32_t m_activeRow = 0;
-    std::int32_t m_activeColumn = 0;
-    std::int32_t m_growingRow = 0;
 };
 
-class XlsxRange : public ExcelRange {
-public:
-    XlsxRange(XlsxSheet& sheet, std::vector<Rect> rects)
-        : m_sheet(sheet), m_rects(std::move(rects)) {}
-
-    void SetValue(std::string_view text) override {
-        forEachCell([&](std::int32_t r, std::int32_t c) { m_sheet.enter(r, c, text); });
-    }
-    void SetValueArray(const std::vector<std::string>& texts, std::int32_t rows,
-                       std::int32_t columns) override {
-        const Rect& rect = m_rects.front();
-        for (std::int32_t r = 0; r < rows && rect.firstRow + r <= rect.lastRow; ++r) {
-            for (std::int32_t c = 0; c < columns && rect.firstColumn + c <= rect.lastColumn; ++c) {
-                const std::string& text = texts[static_cast<std::size_t>(r) * columns + c];
-                if (!text.empty()) {
-                    m_sheet.literal(rect.firstRow + r, rect.firstColumn + c, text);
-                }
-            }
-        }
-    }
-    void SetNumberFormat(std::string_view format) override;
-    void SetNumberFormatLocal(std::string_view format) override { SetNumberFormat(format); }
-    void SetWrapText(bool wrap) override {
-        m_sheet.restyle(m_rects, [wrap](CellStyle& s) { s.wrap = wrap ? 1 : 0; });
-    }
-    void Merge() override {
-        for (const Rect& rect : m_rects) {
-            m_sheet.merge(rect);
-        }
-    }
-    void SetHorizontalAlignment(std::int16_t code) override {
-        m_sheet.restyle(m_rects, [code](CellStyle& s) {
-            s.alignment = code >= 2 && code <= 4 ? static_cast<std::uint8_t>(code) : 0;
-        });
-    }
-    void SetFontBold(std::int16_t bold) override {
-        m_sheet.restyle(m_rects, [bold](CellStyle& s) { s.bold = bold != 0 ? 1 : 0; });
-    }
-    void SetFontColor(std::int32_t colour) override {
-        m_sheet.restyle(m_rects, [colour](CellStyle& s) { s.fontColour = toRgb(colour); });
-    }
-    void SetFontSize(std::int16_t size) override {
-        m_sheet.restyle(m_rects, [size](CellStyle& s) { s.fontSize = size; });
-    }
-    void SetFontName(std::string_view name) override;
-    void SetInteriorColor(std::int32_t colour) override {
-        m_sheet.restyle(m_rects, [colour](CellStyle& s) { s.fill = toRgb(colour); });
-    }
-    void SetBordersLineStyle(std::int32_t style) override {
-        m_sheet.restyle(m_rects, [style](CellStyle& s) { s.border = style == 1 ? 1 : 0; });
-    }
-    // Thin is the only weight the writer asks for.
-    void SetBordersWeight(std::int32_t) override {}
-    // Rows without a set height take their text's height when the workbook is opened.
-    void EntireRowAutoFit() override {}
-    void EntireColumnAutoFit() override {
-        for (const Rect& rect : m_rects) {
-            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
-                m_sheet.autoFitColumn(c);
-            }
-        }
-    }
-    double ColumnWidth() override { return m_sheet.columnWidth(m_rects.front().firstColumn); }
-    void SetColumnWidth(double width) override {
-        for (const Rect& rect : m_rects) {
-            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
-                m_sheet.setColumnWidth(c, width);
-            }
-        }
-    }
-    void SetRowHeight(double height) override {
-        for (const Rect& rect : m_rects) {
-            for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
-                m_sheet.setRowHeight(r, height);
-            }
-        }
-    }
-    void EntireRowDelete(std::int32_t) override {
-        const Rect& rect = m_rects.front();
-        m_sheet.deleteRows(rect.firstRow, rect.lastRow - rect.firstRow + 1);
-    }
-    void Activate() override {
-        m_sheet.activateCell(m_rects.front().firstRow, m_rects.front().firstColumn);
-    }
-
-private:
-    template <typename Visit>
-    void forEachCell(const Visit& visit) {
-        for (const Rect& rect : m_rects) {
-            for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
-                for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
-                    visit(r, c);
-                }
-            }
-        }
-    }
-
-    XlsxSheet& m_sheet;
-    std::vector<Rect> m_rects;
+struct BatchSheetPool {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<XlsxBatchSheet>> spare;
 };
 
 class XlsxApplication : public ExcelApplication, public ExcelWorkbook {
@@ -385,6 +523,8 @@ public:
     // No dialogue ever asks anything here.
     void SetDisplayAlerts(bool) override {}
     void Quit() override { discard(); }
+    std::shared_ptr<ExcelWorksheet> NewBatchSheet() override;
+    void SetWorkerThreads(std::int32_t threads) override { m_threads = std::max(threads, 1); }
 
     std::int32_t WorksheetsCount() override { return static_cast<std::int32_t>(m_sheets.size()); }
     ExcelWorksheet& WorksheetsItem(std::int32_t index) override {
@@ -399,226 +539,359 @@ public:
     void SaveCopyAs(const std::string& path) override;
     void Close() override { discard(); }
 
-    std::uint32_t intern(const CellStyle& style) {
-        const auto [it, added] =
-            m_styleIds.try_emplace(style, static_cast<std::uint32_t>(m_styles.size()));
-        if (added) {
-            m_styles.push_back(style);
+    StyleTable& styles() { return m_styles; }
+    // Packs the piece on a worker, or here when there is none.
+    void pack(const std::shared_ptr<PackJob>& job) {
+        if (m_pool) {
+            m_pool->submit(job);
+            return;
         }
-        return it->second;
+        runPack(*job, m_scratch);
+        job->done = true;
     }
-    const CellStyle& style(std::uint32_t id) const { return m_styles[id]; }
-    std::int32_t nameId(std::string_view name) { return tableId(m_names, name); }
-    std::int32_t formatId(std::string_view format) { return tableId(m_formats, format); }
-    const std::string& name(std::int32_t id) const {
-        return m_names.texts[static_cast<std::size_t>(id)];
+    // Packs the piece on the calling thread.
+    void packHere(PackJob& job) {
+        runPack(job, m_scratch);
+        job.done = true;
     }
-    const std::string& format(std::int32_t id) const {
-        return m_formats.texts[static_cast<std::size_t>(id)];
+    void wait(const PackJob& job) {
+        if (!job.done) {
+            m_pool->wait(job);
+        }
     }
-    lxw_format* lxwFormat(std::uint32_t id);
+    std::size_t piecesInFlight() const { return 2 * static_cast<std::size_t>(m_threads); }
+    SpillFile& spill() { return *m_spill; }
 
 private:
     // Drops the workbook unsaved.
     void discard() {
+        // The workers finish the pieces they hold before the sheets go.
+        m_pool.reset();
         m_sheets.clear();
-        m_lxwFormats.clear();
-        if (m_workbook != nullptr) {
-            lxw_workbook_free(m_workbook);
-            m_workbook = nullptr;
-        }
+        m_styles.clear();
+        m_spill.reset();
+        m_open = false;
     }
+    void writePackage(ZipWriter& zip);
 
-    struct Table {
-        std::vector<std::string> texts;
-        std::unordered_map<std::string, std::int32_t> ids;
-        std::string lastText;
-        std::int32_t lastId = -1;
-    };
-    static std::int32_t tableId(Table& table, std::string_view text) {
-        // Runs of cells mostly repeat the last format or name.
-        if (table.lastId >= 0 && table.lastText == text) {
-            return table.lastId;
-        }
-        const auto [it, added] =
-            table.ids.try_emplace(std::string(text), static_cast<std::int32_t>(table.texts.size()));
-        if (added) {
-            table.texts.emplace_back(text);
-        }
-        table.lastText.assign(text);
-        table.lastId = it->second;
-        return it->second;
-    }
-
-    // Rows go to the library's workbook as soon as they are settled; it names its file at saving.
-    lxw_workbook* m_workbook = nullptr;
+    bool m_open = false;
     std::vector<std::unique_ptr<XlsxSheet>> m_sheets;
-    std::vector<CellStyle> m_styles{CellStyle{}};
-    std::unordered_map<CellStyle, std::uint32_t, StyleHash> m_styleIds{{CellStyle{}, 0}};
-    Table m_names;
-    Table m_formats;
-    std::vector<lxw_format*> m_lxwFormats;
+    StyleTable m_styles;
+    std::unique_ptr<SpillFile> m_spill;
+    std::int32_t m_threads = 1;
+    std::unique_ptr<PackPool> m_pool;
+    PackScratch m_scratch;
+    std::shared_ptr<BatchSheetPool> m_batchSheets = std::make_shared<BatchSheetPool>();
 };
 
-std::unique_ptr<ExcelRange> XlsxSheet::Range(std::string_view cell1, std::string_view cell2) {
-    std::string text(cell1);
-    if (!cell2.empty()) {
-        text += ':';
-        text += cell2;
+void XlsxSheet::PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::int32_t first,
+                              std::int32_t count, std::int32_t at, const ExcelFontFill& fill) {
+    auto batch = std::dynamic_pointer_cast<XlsxBatchSheet>(made);
+    if (!batch) {
+        throw AutomationError("rows made by another application cannot be placed");
     }
-    return std::make_unique<XlsxRange>(*this, parseRange(text));
-}
-
-Cell& XlsxSheet::cell(std::int32_t row, std::int32_t column) {
-    if (row != m_growingRow) {
-        // Rows fill one after another: give back what the last one reserved for growth.
-        if (m_growingRow >= m_base &&
-            static_cast<std::size_t>(m_growingRow - m_base) < m_rows.size()) {
-            m_rows[static_cast<std::size_t>(m_growingRow - m_base)].cells.shrink_to_fit();
+    if (first < 1 || count < 0 || at < 1 || static_cast<std::int64_t>(at) + count - 1 > kMaxRows) {
+        throw AutomationError("rows out of the sheet");
+    }
+    const std::int32_t start = at - 1;
+    if (start < m_rows.base() || start < m_settled ||
+        (!m_placed.empty() && start < m_placed.back().at + m_placed.back().count)) {
+        throw AutomationError("row " + std::to_string(at) + " is already written");
+    }
+    for (std::int32_t r = m_rows.base(); r < m_rows.end(); ++r) {
+        const Row* row = m_rows.row(r);
+        if (!row->cells.empty() || row->height >= 0) {
+            throw AutomationError("rows written here and rows placed cannot mix");
         }
-        m_growingRow = row;
     }
-    auto& cells = rowAt(row).cells;
-    const auto c = static_cast<std::uint16_t>(column);
-    if (cells.empty() || cells.back().column < c) {
-        cells.push_back(Cell{c});
-        return cells.back();
-    }
-    const auto it = std::lower_bound(cells.begin(), cells.end(), c,
-                                     [](const Cell& a, std::uint16_t b) { return a.column < b; });
-    if (it != cells.end() && it->column == c) {
-        return *it;
-    }
-    return *cells.insert(it, Cell{c});
+    // Nothing may be written where these rows go.
+    std::vector<Rect> merges;
+    std::vector<Link> links;
+    std::vector<Picture> pictures;
+    std::vector<ColumnWidth> widths;
+    m_rows.release(start + count, merges, links, pictures, widths);
+    m_placed.push_back({std::move(batch), first - 1, count, start, fill});
 }
 
-template <typename Change>
-void XlsxSheet::restyle(const std::vector<Rect>& rects, const Change& change) {
-    for (const Rect& rect : rects) {
-        for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
-            std::uint32_t lastFrom = UINT32_MAX;
-            std::uint32_t lastTo = 0;
-            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
-                Cell& target = cell(r, c);
-                if (target.style != lastFrom) {
-                    CellStyle style = m_application.style(target.style);
-                    change(style);
-                    lastFrom = target.style;
-                    lastTo = m_application.intern(style);
+void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) {
+    const std::int32_t limit = std::min(row, kMaxRows + 1) - 1;
+    for (const ExcelRowBlock& block : deleted) {
+        if (block.first >= 1 && block.count > 0 && block.first - 1 < limit) {
+            m_settledDeletions[block.first - 1] = block.count;
+        }
+    }
+    settleTo(limit, RowMap(m_settledDeletions));
+}
+
+void XlsxSheet::settleTo(std::int32_t limit, const RowMap& map) {
+    while (!m_placed.empty() && m_placed.front().at + m_placed.front().count <= limit) {
+        settlePlaced(m_placed.front(), map);
+        m_placed.pop_front();
+    }
+    if (m_rows.end() > m_rows.base() && m_rows.base() < limit) {
+        submitPending();
+        settleOwnRows(limit, map);
+    }
+    m_settled = std::max(m_settled, limit);
+}
+
+void XlsxSheet::place(const Rect& rect, std::int32_t offset, const RowMap& map) {
+    const std::int32_t first = map.keptFrom(rect.firstRow + offset, rect.lastRow + offset);
+    const std::int32_t last = map.keptUpTo(rect.lastRow + offset, rect.firstRow + offset);
+    if (first < 0 || last < 0 || (first == last && rect.firstColumn == rect.lastColumn)) {
+        return;
+    }
+    m_merges.push_back({first, rect.firstColumn, last, rect.lastColumn});
+}
+
+void XlsxSheet::placePicture(const Picture& picture, std::int32_t final, const SheetRows& rows) {
+    if (final < 0) {
+        return;
+    }
+    m_pictures.push_back({final, picture.column, picture.path, picture.height, picture.width});
+    if (const Row* row = rows.row(picture.row); row != nullptr && row->height >= 0) {
+        m_heights[final] = row->height;
+    }
+}
+
+std::string XlsxSheet::linkStyle() {
+    CellStyle link;
+    link.link = 1;
+    return CellXml::styleAttribute(m_application.styles().intern(link));
+}
+
+std::optional<std::string> XlsxSheet::acceptLink(const std::string& address) {
+    // Past the workbook's link limits the text stays, without its link.
+    if (m_links.size() >= kMaxLinksPerSheet) {
+        return std::nullopt;
+    }
+    return workbookLink(address);
+}
+
+void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
+    const SheetRows& rows = placed.made->rows();
+    StyleTable& workbook = m_application.styles();
+    if (placed.made != m_made || placed.fill.firstColumn != m_madeFill.firstColumn ||
+        placed.fill.lastColumn != m_madeFill.lastColumn || placed.fill.name != m_madeFill.name ||
+        placed.fill.size != m_madeFill.size) {
+        submitPending();
+        m_made = placed.made;
+        m_madeFill = placed.fill;
+        const StyleTable& local = rows.styles();
+        m_madeNumbers.clear();
+        for (std::uint32_t id = 0; id < local.size(); ++id) {
+            m_madeNumbers.push_back(local.internIn(workbook, id));
+        }
+        if (placed.fill.firstColumn <= placed.fill.lastColumn) {
+            const std::int32_t name =
+                placed.fill.name.empty() ? -1 : workbook.nameId(placed.fill.name);
+            auto withFont = [&](CellStyle style) {
+                if (name >= 0) {
+                    style.fontName = name;
                 }
-                target.style = lastTo;
+                if (placed.fill.size != 0) {
+                    style.fontSize = placed.fill.size;
+                }
+                return workbook.intern(style);
+            };
+            for (std::uint32_t id = 0; id < local.size(); ++id) {
+                m_madeNumbers.push_back(withFont(workbook.style(m_madeNumbers[id])));
+            }
+            m_madeNumbers.push_back(withFont(CellStyle{}));
+        }
+        m_madeLinks.resize(rows.links().size());
+        for (std::size_t i = 0; i < m_madeLinks.size(); ++i) {
+            m_madeLinks[i] = i;
+        }
+        std::stable_sort(m_madeLinks.begin(), m_madeLinks.end(), [&](std::size_t a, std::size_t b) {
+            return rows.links()[a].row < rows.links()[b].row;
+        });
+    }
+    if (!m_pending) {
+        m_pending = std::make_shared<PackJob>();
+        m_pending->rows = &rows;
+        m_pending->keep = placed.made;
+        m_pending->styles = m_madeNumbers;
+        if (placed.fill.firstColumn <= placed.fill.lastColumn) {
+            m_pending->fillBase = rows.styles().size();
+            m_pending->fillFirst = placed.fill.firstColumn - 1;
+            m_pending->fillLast = placed.fill.lastColumn - 1;
+        }
+    }
+    PackJob& job = *m_pending;
+    const std::int32_t offset = placed.at - placed.first;
+    job.pages.push_back({placed.first, placed.count});
+    for (std::int32_t r = placed.first; r < placed.first + placed.count; ++r) {
+        job.finalRows.push_back(map(r + offset));
+        if (const Row* row = rows.row(r)) {
+            job.cells += row->cells.size();
+        }
+    }
+    const std::int32_t end = placed.first + placed.count;
+    auto rowOf = [&](std::int32_t r) { return map(r + offset); };
+    for (const Rect& rect : rows.merges()) {
+        if (rect.firstRow >= placed.first && rect.firstRow < end) {
+            place(rect, offset, map);
+        }
+    }
+    const auto& links = rows.links();
+    auto at = std::lower_bound(m_madeLinks.begin(), m_madeLinks.end(), placed.first,
+                               [&](std::size_t i, std::int32_t r) { return links[i].row < r; });
+    for (; at != m_madeLinks.end() && links[*at].row < end; ++at) {
+        const Link& link = links[*at];
+        const std::int32_t final = rowOf(link.row);
+        if (final < 0) {
+            continue;
+        }
+        if (const auto target = acceptLink(link.address)) {
+            m_links.push_back({final, link.column, *target});
+            job.links.push_back({link.row, link.column, link.text});
+            job.linkStyle = linkStyle();
+        }
+    }
+    std::stable_sort(job.links.begin(), job.links.end(), [](const auto& a, const auto& b) {
+        return a.row != b.row ? a.row < b.row : a.column < b.column;
+    });
+    for (const Picture& picture : rows.pictures()) {
+        if (picture.row >= placed.first && picture.row < end) {
+            placePicture(picture, rowOf(picture.row), rows);
+        }
+    }
+    for (const ColumnWidth& width : rows.widths()) {
+        if (width.row >= placed.first && width.row < end) {
+            m_widths[width.column] = width.width;
+        }
+    }
+    if (job.cells >= kPieceCells) {
+        submitPending();
+    }
+}
+
+void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
+    StyleTable& workbook = m_application.styles();
+    for (std::uint32_t id = static_cast<std::uint32_t>(m_ownNumbers.size());
+         id < m_ownStyles.size(); ++id) {
+        m_ownNumbers.push_back(m_ownStyles.internIn(workbook, id));
+    }
+    const std::int32_t from = m_rows.base();
+    const std::int32_t to = std::min(limit, m_rows.end());
+    auto job = std::make_shared<PackJob>();
+    job->rows = &m_rows;
+    job->styles = m_ownNumbers;
+    job->ownFits = &m_ownFits;
+    job->pages.push_back({from, to - from});
+    for (std::int32_t r = from; r < to; ++r) {
+        job->finalRows.push_back(map(r));
+        if (const Row* row = m_rows.row(r); row != nullptr && row->height >= 0 && map(r) >= 0) {
+            m_heights[map(r)] = row->height;
+        }
+    }
+    for (const Link& link : m_rows.links()) {
+        if (link.row < to && map(link.row) >= 0) {
+            if (const auto target = acceptLink(link.address)) {
+                m_links.push_back({map(link.row), link.column, *target});
+                job->links.push_back({link.row, link.column, link.text});
+                job->linkStyle = linkStyle();
             }
         }
     }
-}
-
-void XlsxSheet::literal(std::int32_t row, std::int32_t column, std::string_view text) {
-    Cell& target = cell(row, column);
-    target.type = CellType::Text;
-    // Cells hold at most 32,767 characters, far below the length field's limit.
-    text = text.substr(0, 0xFFFFFF);
-    target.text = (static_cast<std::uint64_t>(m_texts.size()) << 24) | text.size();
-    m_texts += text;
-}
-
-void XlsxSheet::enter(std::int32_t row, std::int32_t column, std::string_view text) {
-    Cell& target = cell(row, column);
-    const CellStyle& style = m_application.style(target.style);
-    if (style.numberFormat >= 0 && m_application.format(style.numberFormat) == "@") {
-        literal(row, column, text);
-        return;
+    std::stable_sort(job->links.begin(), job->links.end(), [](const auto& a, const auto& b) {
+        return a.row != b.row ? a.row < b.row : a.column < b.column;
+    });
+    // Written here and now: the rows change as soon as they are let go.
+    m_application.packHere(*job);
+    job->rows = nullptr;
+    std::vector<Rect> merges;
+    std::vector<Link> links;
+    std::vector<Picture> pictures;
+    std::vector<ColumnWidth> widths;
+    m_rows.release(limit, merges, links, pictures, widths);
+    for (const Rect& rect : merges) {
+        place(rect, 0, map);
     }
-    const Entry entry = enterText(text);
-    if (entry.type != CellType::Number) {
-        if (text.empty()) {
-            target.type = CellType::Blank;
+    for (const Picture& picture : pictures) {
+        if (map(picture.row) >= 0) {
+            m_pictures.push_back(
+                {map(picture.row), picture.column, picture.path, picture.height, picture.width});
+        }
+    }
+    submit(std::move(job));
+}
+
+void XlsxSheet::submitPending() {
+    if (m_pending) {
+        submit(std::move(m_pending));
+        m_pending.reset();
+    }
+}
+
+void XlsxSheet::submit(std::shared_ptr<PackJob> job) {
+    if (!job->done) {
+        m_application.pack(job);
+    }
+    m_jobs.push_back(std::move(job));
+    drain(false);
+}
+
+void XlsxSheet::drain(bool all) {
+    while (!m_jobs.empty()) {
+        PackJob& job = *m_jobs.front();
+        if (!job.done && !all && m_jobs.size() <= m_application.piecesInFlight()) {
             return;
         }
-        literal(row, column, text);
-        return;
-    }
-    target.type = CellType::Number;
-    target.number = entry.number;
-    if (entry.format != nullptr && style.numberFormat < 0) {
-        CellStyle changed = style;
-        changed.numberFormat = m_application.formatId(entry.format);
-        target.style = m_application.intern(changed);
-    }
-}
-
-void XlsxSheet::merge(const Rect& rect) {
-    if (rect.firstRow == rect.lastRow && rect.firstColumn == rect.lastColumn) {
-        return;
-    }
-    if (rect.firstRow < m_base) {
-        throw writtenRow(rect.firstRow);
-    }
-    // Overlapping merges would make a broken workbook: the later one is left unmerged.
-    for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
-        for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
-            if (m_merged.count((static_cast<std::uint64_t>(r) << 16) |
-                               static_cast<std::uint32_t>(c)) != 0) {
-                return;
+        m_application.wait(job);
+        if (job.failure) {
+            try {
+                std::rethrow_exception(job.failure);
+            } catch (const std::exception& error) {
+                throw AutomationError(error.what());
             }
         }
-    }
-    for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
-        for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
-            m_merged.insert((static_cast<std::uint64_t>(r) << 16) | static_cast<std::uint32_t>(c));
+        try {
+            m_application.spill().Append(job.compressed, m_pieces);
+        } catch (const std::exception& error) {
+            throw AutomationError(error.what());
         }
-    }
-    m_merges.push_back(rect);
-}
-
-void XlsxSheet::fitCell(Fit& fit, std::int32_t row, const Cell& cell) {
-    if (cell.type == CellType::Blank || m_merged.count(mergedKey(row, cell.column)) != 0) {
-        return;
-    }
-    char number[32];
-    std::string_view text;
-    if (cell.type == CellType::Text) {
-        text = textOf(cell);
-    } else {
-        const auto end = std::to_chars(number, number + sizeof number, cell.number).ptr;
-        text = std::string_view(number, static_cast<std::size_t>(end - number));
-    }
-    m_wide.clear();
-    for (const char ch : text.substr(0, 256)) {
-        // A character beyond ASCII is estimated as a wide letter.
-        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
-            m_wide += static_cast<char16_t>(static_cast<unsigned char>(ch) < 0x80 ? ch : u'W');
+        m_crc = Crc32Combine(m_crc, job.crc, job.length);
+        m_length += job.length;
+        m_compressedSize += job.compressed.size();
+        if (m_madeFits.size() < job.fits.size()) {
+            m_madeFits.resize(job.fits.size());
         }
+        for (std::size_t c = 0; c < job.fits.size(); ++c) {
+            m_madeFits[c].widest = std::max(m_madeFits[c].widest, job.fits[c].widest);
+        }
+        m_firstRow = std::min(m_firstRow, job.firstRow);
+        m_lastRow = std::max(m_lastRow, job.lastRow);
+        m_firstColumn = std::min(m_firstColumn, job.firstColumn);
+        m_lastColumn = std::max(m_lastColumn, job.lastColumn);
+        m_jobs.pop_front();
     }
-    // Texts much shorter than the longest one so far cannot be the widest.
-    if (m_wide.size() * 4 < fit.longest * 3) {
-        return;
-    }
-    fit.longest = std::max(fit.longest, m_wide.size());
-    const CellStyle& style = m_application.style(cell.style);
-    static const std::string kDefaultFamily = "Calibri";
-    const std::string& family =
-        style.fontName >= 0 ? m_application.name(style.fontName) : kDefaultFamily;
-    const TextExtent extent = defaultTextMeasurer().measure(
-        family, style.fontSize > 0 ? style.fontSize : 11, style.bold != 0, m_wide);
-    fit.widest = std::max(fit.widest, (extent.width + 5) / 7.0);
 }
 
 void XlsxSheet::autoFitColumn(std::int32_t column) {
-    // The rows written so far are measured already, in the same order.
-    Fit fit = static_cast<std::size_t>(column) < m_fits.size()
-                  ? m_fits[static_cast<std::size_t>(column)]
+    submitPending();
+    drain(true);
+    // The rows written so far were measured in order; those held go on from there.
+    Fit fit = static_cast<std::size_t>(column) < m_ownFits.size()
+                  ? m_ownFits[static_cast<std::size_t>(column)]
                   : Fit{};
-    for (std::size_t r = 0; r < m_rows.size(); ++r) {
-        const auto& cells = m_rows[r].cells;
+    std::u16string wide;
+    for (std::int32_t r = m_rows.base(); r < m_rows.end(); ++r) {
+        const auto& cells = m_rows.row(r)->cells;
         const auto it =
             std::lower_bound(cells.begin(), cells.end(), column,
                              [](const Cell& a, std::int32_t b) { return a.column < b; });
         if (it != cells.end() && it->column == column) {
-            fitCell(fit, m_base + static_cast<std::int32_t>(r), *it);
+            m_rows.fitCell(fit, r, *it, wide);
         }
     }
-    if (fit.widest > 0) {
-        m_widths[column] = std::min(fit.widest + 0.71, 255.0);
+    double widest = fit.widest;
+    if (static_cast<std::size_t>(column) < m_madeFits.size()) {
+        widest = std::max(widest, m_madeFits[static_cast<std::size_t>(column)].widest);
+    }
+    if (widest > 0) {
+        m_widths[column] = std::min(widest + 0.71, 255.0);
     }
 }
 
@@ -647,253 +920,12 @@ void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
     }
 }
 
-void XlsxRange::SetNumberFormat(std::string_view format) {
-    XlsxApplication& application = m_sheet.application();
-    const std::int32_t id = application.formatId(format);
-    m_sheet.restyle(m_rects, [id](CellStyle& s) { s.numberFormat = id; });
-}
-
-void XlsxRange::SetFontName(std::string_view name) {
-    const std::int32_t id = m_sheet.application().nameId(name);
-    m_sheet.restyle(m_rects, [id](CellStyle& s) { s.fontName = id; });
-}
-
-lxw_format* XlsxApplication::lxwFormat(std::uint32_t id) {
-    if (id == 0) {
-        return nullptr;
-    }
-    if (m_lxwFormats.size() < m_styles.size()) {
-        m_lxwFormats.resize(m_styles.size(), nullptr);
-    }
-    if (m_lxwFormats[id] != nullptr) {
-        return m_lxwFormats[id];
-    }
-    const CellStyle& s = m_styles[id];
-    lxw_format* format = workbook_add_format(m_workbook);
-    if (s.fontName >= 0) {
-        format_set_font_name(format, name(s.fontName).c_str());
-    }
-    if (s.fontSize > 0) {
-        format_set_font_size(format, s.fontSize);
-    }
-    if (s.bold != 0) {
-        format_set_bold(format);
-    }
-    if (s.fontColour >= 0) {
-        // Black is the colour a font has without one.
-        format_set_font_color(format, s.fontColour == 0 ? static_cast<lxw_color_t>(LXW_COLOR_BLACK)
-                                                        : static_cast<lxw_color_t>(s.fontColour));
-    }
-    if (s.fill >= 0) {
-        format_set_pattern(format, LXW_PATTERN_SOLID);
-        format_set_bg_color(format, s.fill == 0 ? static_cast<lxw_color_t>(LXW_COLOR_BLACK)
-                                                : static_cast<lxw_color_t>(s.fill));
-    }
-    switch (s.alignment) {
-        case 2:
-            format_set_align(format, LXW_ALIGN_LEFT);
-            break;
-        case 3:
-            format_set_align(format, LXW_ALIGN_CENTER);
-            break;
-        case 4:
-            format_set_align(format, LXW_ALIGN_RIGHT);
-            break;
-        default:
-            break;
-    }
-    if (s.wrap != 0) {
-        format_set_text_wrap(format);
-    }
-    if (s.border != 0) {
-        format_set_border(format, LXW_BORDER_THIN);
-    }
-    if (s.numberFormat >= 0) {
-        format_set_num_format(format, this->format(s.numberFormat).c_str());
-    }
-    m_lxwFormats[id] = format;
-    return format;
-}
-
-// A link the workbook can hold: web and mail addresses as they are, local files as external
-// links; nullopt for what it cannot hold.
-std::optional<std::string> workbookLink(const std::string& address) {
-    if (address.size() > kMaxUrlLength) {
-        return std::nullopt;
-    }
-    for (const char* scheme : {"http://", "https://", "ftp://", "ftps://", "mailto:"}) {
-        if (address.size() > std::strlen(scheme) &&
-            strncasecmp(address.c_str(), scheme, std::strlen(scheme)) == 0) {
-            return address;
-        }
-    }
-    if (strncasecmp(address.c_str(), "file://", 7) == 0) {
-        return "external:" + address.substr(7);
-    }
-    if (address.starts_with('/')) {
-        return "external:" + address;
-    }
-    return std::nullopt;
-}
-
-void XlsxSheet::placeMerges(std::int32_t row) {
-    // A merge is registered at its last row, before that row's cells, as the library's
-    // row-at-a-time mode takes it: its first cell keeps its value.
-    while (!m_placedMerges.empty() && m_placedMerges.front().last <= row) {
-        const PlacedMerge& merge = m_placedMerges.front();
-        worksheet_merge_range(m_sheet, static_cast<lxw_row_t>(merge.first),
-                              static_cast<lxw_col_t>(merge.rect.firstColumn),
-                              static_cast<lxw_row_t>(merge.last),
-                              static_cast<lxw_col_t>(merge.rect.lastColumn), "",
-                              m_application.lxwFormat(merge.style));
-        m_placedMerges.pop_front();
-    }
-}
-
-void XlsxSheet::placeLinks(std::int32_t row) {
-    while (!m_placedLinks.empty() && m_placedLinks.front().row <= row) {
-        const Link& link = m_placedLinks.front();
-        const auto target = workbookLink(link.address);
-        // Past the workbook's link limits the text stays, without its link.
-        if (target && m_linkCount < kMaxLinksPerSheet &&
-            worksheet_write_url_opt(m_sheet, static_cast<lxw_row_t>(link.row),
-                                    static_cast<lxw_col_t>(link.column), target->c_str(), nullptr,
-                                    link.text.c_str(), nullptr) == LXW_NO_ERROR) {
-            ++m_linkCount;
-        }
-        m_placedLinks.pop_front();
-    }
-}
-
-void XlsxSheet::writeRows(std::int32_t limit, const RowMap& map) {
-    if (limit <= m_base) {
-        return;
-    }
-    // Merges and links wholly on these rows take their places after deletions now.
-    std::vector<Rect> open;
-    std::vector<Rect> placed;
-    for (const Rect& rect : m_merges) {
-        if (rect.lastRow >= limit) {
-            open.push_back(rect);
-            continue;
-        }
-        placed.push_back(rect);
-        const std::int32_t first = map.keptFrom(rect.firstRow, rect.lastRow);
-        const std::int32_t last = map.keptUpTo(rect.lastRow, rect.firstRow);
-        if (first < 0 || last < 0 || (first == last && rect.firstColumn == rect.lastColumn)) {
-            continue;
-        }
-        std::uint32_t style = 0;
-        if (static_cast<std::size_t>(rect.firstRow - m_base) < m_rows.size()) {
-            for (const Cell& c : m_rows[static_cast<std::size_t>(rect.firstRow - m_base)].cells) {
-                if (c.column == rect.firstColumn) {
-                    style = c.style;
-                }
-            }
-        }
-        const auto at = std::upper_bound(
-            m_placedMerges.begin(), m_placedMerges.end(), last,
-            [](std::int32_t row, const PlacedMerge& merge) { return row < merge.last; });
-        m_placedMerges.insert(at, PlacedMerge{first, last, rect, style});
-    }
-    m_merges.swap(open);
-    std::vector<Link> waiting;
-    for (Link& link : m_links) {
-        if (link.row >= limit) {
-            waiting.push_back(std::move(link));
-            continue;
-        }
-        link.row = map(link.row);
-        if (link.row < 0) {
-            continue;
-        }
-        const auto at =
-            std::upper_bound(m_placedLinks.begin(), m_placedLinks.end(), link.row,
-                             [](std::int32_t row, const Link& other) { return row < other.row; });
-        m_placedLinks.insert(at, std::move(link));
-    }
-    m_links.swap(waiting);
-
-    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(
-        static_cast<std::int64_t>(limit) - m_base, static_cast<std::int64_t>(m_rows.size())));
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t original = m_base + static_cast<std::int32_t>(i);
-        const Row& source = m_rows[i];
-        // Automatic widths measure every row, deleted ones too.
-        for (const Cell& c : source.cells) {
-            if (c.column >= m_fits.size()) {
-                m_fits.resize(static_cast<std::size_t>(c.column) + 1);
-            }
-            fitCell(m_fits[c.column], original, c);
-        }
-        const std::int32_t row = map(original);
-        if (row < 0) {
-            continue;
-        }
-        const auto at = static_cast<lxw_row_t>(row);
-        if (source.height >= 0) {
-            worksheet_set_row(m_sheet, at, source.height, nullptr);
-        }
-        placeMerges(row);
-        for (const Cell& c : source.cells) {
-            lxw_format* format = m_application.lxwFormat(c.style);
-            switch (c.type) {
-                case CellType::Text:
-                    text.assign(textOf(c));
-                    worksheet_write_string(m_sheet, at, c.column, text.c_str(), format);
-                    break;
-                case CellType::Number:
-                    worksheet_write_number(m_sheet, at, c.column, c.number, format);
-                    break;
-                case CellType::Blank:
-                    if (format != nullptr) {
-                        worksheet_write_blank(m_sheet, at, c.column, format);
-                    }
-                    break;
-            }
-        }
-        placeLinks(row);
-    }
-    for (const Rect& rect : placed) {
-        for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
-            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
-                m_merged.erase(mergedKey(r, c));
-            }
-        }
-    }
-    m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(count));
-    m_base = limit;
-    // Keep the texts of the rows still held only.
-    std::string texts;
-    for (Row& row : m_rows) {
-        for (Cell& c : row.cells) {
-            if (c.type == CellType::Text) {
-                const std::string_view t = textOf(c);
-                c.text = (static_cast<std::uint64_t>(texts.size()) << 24) | t.size();
-                texts += t;
-            }
-        }
-    }
-    m_texts.swap(texts);
-}
-
-void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) {
-    const std::int32_t limit = std::min(row, kMaxRows + 1) - 1;
-    for (const ExcelRowBlock& block : deleted) {
-        if (block.first >= 1 && block.count > 0 && block.first - 1 < limit) {
-            m_settledDeletions[block.first - 1] = block.count;
-        }
-    }
-    writeRows(limit, RowMap(m_settledDeletions));
-}
-
 void XlsxSheet::finish() {
     // The rows written already took the deletions promised for them, and only those.
     auto within = [this](const std::map<std::int32_t, std::int32_t>& blocks,
                          const std::map<std::int32_t, std::int32_t>& others) {
         for (const auto& [start, count] : blocks) {
-            if (start >= m_base) {
+            if (start >= m_settled) {
                 break;
             }
             const auto it = others.find(start);
@@ -906,109 +938,215 @@ void XlsxSheet::finish() {
     if (!within(m_deleted, m_settledDeletions) || !within(m_settledDeletions, m_deleted)) {
         throw AutomationError("rows were deleted after they were written");
     }
+    settleTo(INT32_MAX, RowMap(m_deleted));
+    submitPending();
+    drain(true);
+    m_made.reset();
     const RowMap map(m_deleted);
-    writeRows(INT32_MAX, map);
-    placeMerges(INT32_MAX);
-    placeLinks(INT32_MAX);
-    for (const auto& [column, width] : m_widths) {
-        worksheet_set_column(m_sheet, static_cast<lxw_col_t>(column),
-                             static_cast<lxw_col_t>(column), width, nullptr);
-    }
-    std::vector<lxw_row_t> breaks;
+    std::vector<std::int32_t> breaks;
     for (const std::int32_t before : m_breaks) {
         const std::int32_t row = map(before);
         if (row > 0 && breaks.size() < kMaxBreaks) {
-            breaks.push_back(static_cast<lxw_row_t>(row));
+            breaks.push_back(row);
         }
     }
-    if (!breaks.empty()) {
-        breaks.push_back(0);
-        worksheet_set_h_pagebreaks(m_sheet, breaks.data());
-    }
-    for (const Picture& picture : m_pictures) {
-        const std::int32_t row = map(picture.row);
-        double width = 0;
-        double height = 0;
-        if (row < 0 || !imageSize(picture.path, width, height)) {
-            continue;
+    m_breaks.swap(breaks);
+}
+
+SheetSettings XlsxSheet::settings(bool selected) const {
+    SheetSettings s;
+    if (m_lastRow >= 0 && m_lastColumn >= 0) {
+        s.dimension.clear();
+        appendCellReference(s.dimension, m_firstRow, m_firstColumn);
+        if (m_firstRow != m_lastRow || m_firstColumn != m_lastColumn) {
+            s.dimension += ':';
+            appendCellReference(s.dimension, m_lastRow, m_lastColumn);
         }
-        // Points to pixels at 96 per inch, against the picture's own size.
-        lxw_image_options options{};
-        options.x_scale = picture.width * 96.0 / 72.0 / width;
-        options.y_scale = picture.height * 96.0 / 72.0 / height;
-        worksheet_insert_image_opt(m_sheet, static_cast<lxw_row_t>(row),
-                                   static_cast<lxw_col_t>(picture.column), picture.path.c_str(),
-                                   &options);
     }
-    if (m_password) {
-        worksheet_protect(m_sheet, m_password->empty() ? nullptr : m_password->c_str(), nullptr);
+    s.rightToLeft = m_rightToLeft;
+    s.selected = selected;
+    s.widths.assign(m_widths.begin(), m_widths.end());
+    s.password = m_password;
+    s.merges = m_merges;
+    s.links = m_links;
+    s.breaks = m_breaks;
+    return s;
+}
+
+std::shared_ptr<ExcelWorksheet> XlsxApplication::NewBatchSheet() {
+    std::unique_ptr<XlsxBatchSheet> sheet;
+    {
+        const std::lock_guard lock(m_batchSheets->mutex);
+        if (!m_batchSheets->spare.empty()) {
+            sheet = std::move(m_batchSheets->spare.back());
+            m_batchSheets->spare.pop_back();
+        }
     }
-    if (m_rightToLeft) {
-        worksheet_right_to_left(m_sheet);
+    if (!sheet) {
+        sheet = std::make_unique<XlsxBatchSheet>();
     }
-    if (m_active) {
-        worksheet_activate(m_sheet);
-    }
+    sheet->clear();
+    // A sheet given back keeps the room its rows took, for the next batch.
+    return std::shared_ptr<XlsxBatchSheet>(sheet.release(),
+                                           [pool = m_batchSheets](XlsxBatchSheet* given) {
+                                               const std::lock_guard lock(pool->mutex);
+                                               if (pool->spare.size() < kSpareBatchSheets) {
+                                                   pool->spare.emplace_back(given);
+                                               } else {
+                                                   delete given;
+                                               }
+                                           });
 }
 
 ExcelWorkbook& XlsxApplication::WorkbooksAdd() {
     discard();
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE;
-    options.use_zip64 = LXW_TRUE;
-    // The library names its file at the start but writes it only when closed: the real name is
-    // given at saving.
-    m_workbook = workbook_new_opt("unsaved.xlsx", &options);
-    if (m_workbook == nullptr) {
-        throw AutomationError("the workbook cannot be created");
+    m_open = true;
+    m_spill = std::make_unique<SpillFile>("sheets");
+    if (m_threads > 1) {
+        m_pool = std::make_unique<PackPool>(m_threads);
     }
     WorksheetsAddAfterLast();
     return *this;
 }
 
 void XlsxApplication::WorksheetsAddAfterLast() {
-    if (m_workbook == nullptr) {
+    if (!m_open) {
         throw AutomationError("no workbook is open");
     }
-    const std::string name = "Sheet" + std::to_string(m_sheets.size() + 1);
-    lxw_worksheet* sheet = workbook_add_worksheet(m_workbook, name.c_str());
-    if (sheet == nullptr) {
-        throw AutomationError("cannot add " + name);
+    m_sheets.push_back(std::make_unique<XlsxSheet>(*this));
+}
+
+void XlsxApplication::writePackage(ZipWriter& zip) {
+    std::vector<std::string> names;
+    std::size_t active = 0;
+    bool found = false;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        names.push_back("Sheet" + std::to_string(i + 1));
+        if (!found && m_sheets[i]->active()) {
+            active = i;
+            found = true;
+        }
     }
-    m_sheets.push_back(std::make_unique<XlsxSheet>(*this, sheet));
+    // Pictures that can be read, each file once.
+    std::map<std::string, std::string> media;  // path -> part name
+    std::vector<std::string> extensions;
+    std::vector<std::vector<SheetPicture>> pictures(m_sheets.size());
+    std::vector<std::vector<std::string>> pictureMedia(m_sheets.size());
+    std::vector<std::int32_t> drawings;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        for (const SheetPicture& picture : m_sheets[i]->pictures()) {
+            double width = 0;
+            double height = 0;
+            const auto kind = PictureKind(picture.path);
+            if (!kind || !imageSize(picture.path, width, height)) {
+                continue;
+            }
+            auto [it, added] = media.try_emplace(
+                picture.path, "image" + std::to_string(media.size() + 1) + "." + *kind);
+            if (std::find(extensions.begin(), extensions.end(), *kind) == extensions.end()) {
+                extensions.push_back(*kind);
+            }
+            pictures[i].push_back(picture);
+            pictureMedia[i].push_back(it->second);
+        }
+        if (!pictures[i].empty()) {
+            drawings.push_back(static_cast<std::int32_t>(drawings.size() + 1));
+        }
+    }
+    zip.add("[Content_Types].xml", ContentTypes(m_sheets.size(), drawings, extensions));
+    zip.add("_rels/.rels", PackageRelationships());
+    zip.add("docProps/app.xml", AppProperties(names));
+    zip.add("docProps/core.xml", CoreProperties(std::time(nullptr)));
+    zip.add("xl/workbook.xml", WorkbookXml(names, active));
+    zip.add("xl/_rels/workbook.xml.rels", WorkbookRelationships(m_sheets.size()));
+    zip.add("xl/styles.xml", StylesXml(m_styles));
+    zip.add("xl/theme/theme1.xml", ThemeXml());
+    DeflatePieces deflate;
+    std::int32_t drawing = 0;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        const XlsxSheet& sheet = *m_sheets[i];
+        SheetSettings settings = sheet.settings(i == active);
+        settings.drawing = !pictures[i].empty();
+        const std::string head = SheetHead(settings);
+        const std::string tail = SheetTail(settings);
+        std::string headPiece;
+        std::string tailPiece;
+        deflate.compress(head, headPiece, false);
+        deflate.compress(tail, tailPiece, true);
+        std::uint32_t crc = Crc32(head);
+        crc = Crc32Combine(crc, sheet.crc(), sheet.length());
+        crc = Crc32Combine(crc, Crc32(tail), tail.size());
+        const std::string name = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
+        zip.addDeflated(name, headPiece.size() + sheet.compressedSize() + tailPiece.size(),
+                        head.size() + sheet.length() + tail.size(), crc,
+                        [&](const ZipWriter::Sink& sink) {
+                            sink(headPiece);
+                            m_spill->ReadBack(sheet.pieces(), kReadBackBytes, sink);
+                            sink(tailPiece);
+                        });
+        if (settings.drawing) {
+            ++drawing;
+        }
+        const std::string relationships = SheetRelationships(settings, drawing);
+        if (!relationships.empty()) {
+            zip.add("xl/worksheets/_rels/sheet" + std::to_string(i + 1) + ".xml.rels",
+                    relationships);
+        }
+    }
+    drawing = 0;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        if (pictures[i].empty()) {
+            continue;
+        }
+        ++drawing;
+        const XlsxSheet& sheet = *m_sheets[i];
+        const SheetSettings settings = sheet.settings(false);
+        const std::vector<std::pair<std::int32_t, double>> heights(sheet.heights().begin(),
+                                                                   sheet.heights().end());
+        const std::string number = std::to_string(drawing);
+        zip.add("xl/drawings/drawing" + number + ".xml",
+                DrawingXml(pictures[i], settings.widths, heights));
+        zip.add("xl/drawings/_rels/drawing" + number + ".xml.rels",
+                DrawingRelationships(pictureMedia[i]));
+    }
+    for (const auto& [path, part] : media) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        if (!in) {
+            throw AutomationError(path + ": the picture cannot be read");
+        }
+        zip.store("xl/media/" + part, bytes.str());
+    }
+    zip.finish();
 }
 
 void XlsxApplication::SaveCopyAs(const std::string& path) {
-    if (m_workbook == nullptr) {
+    if (!m_open) {
         throw AutomationError(path + ": no workbook is open");
     }
     ReplacingFile file(path);
     if (!file.create()) {
         throw AutomationError(file.error());
     }
-    char* name = nullptr;
     try {
         for (const auto& sheet : m_sheets) {
             sheet->finish();
         }
-        name = strdup(file.temporaryPath().c_str());
-        if (name == nullptr) {
-            throw AutomationError(path + ": out of memory");
-        }
-    } catch (...) {
+        ZipWriter zip([&file](std::string_view data) {
+            if (!file.write(data)) {
+                throw AutomationError(file.error());
+            }
+        });
+        writePackage(zip);
+    } catch (const AutomationError&) {
         discard();
         throw;
+    } catch (const std::exception& error) {
+        discard();
+        throw AutomationError(path + ": " + error.what());
     }
-    std::free(m_workbook->filename);
-    m_workbook->filename = name;
-    lxw_workbook* workbook = m_workbook;
-    m_workbook = nullptr;
-    m_sheets.clear();
-    const lxw_error closed = workbook_close(workbook);
-    m_lxwFormats.clear();
-    if (closed != LXW_NO_ERROR) {
-        throw AutomationError(path + ": " + lxw_strerror(closed));
-    }
+    discard();
     if (!file.commit()) {
         throw AutomationError(file.error());
     }

@@ -154,7 +154,9 @@ std::string facts(const fs::path& book, const std::string& reference = {}) {
 
 // The workbooks read the same as those of the writer that saved them through libxlsxwriter, cell
 // by cell and style by style, made on one thread or on four. The references are those workbooks'
-// facts; PAGINOR_XLSX_REFERENCES names a folder to write the facts of this build to instead.
+// facts, but for a link to a local file, which is a file address now where that writer gave the
+// path with backslashes; PAGINOR_XLSX_REFERENCES names a folder to write the facts of this build
+// to instead.
 TEST_F(XlsxReference, WorkbooksReadAsTheirReferences) {
     const char* record = std::getenv("PAGINOR_XLSX_REFERENCES");
     for (const ReferenceCase& c : referenceCases()) {

@@ -1,0 +1,429 @@
+#include "convert/write/xlsx_model.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "convert/read/text_measurer.h"
+
+namespace paginor::xlsx {
+
+namespace {
+
+AutomationError writtenRow(std::int32_t row) {
+    return AutomationError("row " + std::to_string(row + 1) + " is already written");
+}
+
+}  // namespace
+
+std::size_t CellStyleHash::operator()(const CellStyle& s) const {
+    std::size_t h =
+        static_cast<std::size_t>(s.fontName) * 31 + static_cast<std::size_t>(s.fontSize);
+    h = h * 31 + s.bold * 2u + s.link;
+    h = h * 1000003 + static_cast<std::size_t>(s.fontColour);
+    h = h * 1000003 + static_cast<std::size_t>(s.fill);
+    h = h * 31 + s.alignment * 7u + s.wrap * 3u + s.border;
+    return h * 31 + static_cast<std::size_t>(s.numberFormat);
+}
+
+StyleTable::StyleTable() {
+    clear();
+}
+
+void StyleTable::clear() {
+    m_styles.assign(1, CellStyle{});
+    m_ids.clear();
+    m_ids.emplace(CellStyle{}, 0);
+    m_names = Table{};
+    m_formats = Table{};
+}
+
+std::uint32_t StyleTable::intern(const CellStyle& style) {
+    const auto [it, added] = m_ids.try_emplace(style, static_cast<std::uint32_t>(m_styles.size()));
+    if (added) {
+        m_styles.push_back(style);
+    }
+    return it->second;
+}
+
+std::int32_t StyleTable::tableId(Table& table, std::string_view text) {
+    // Runs of cells mostly repeat the last format or name.
+    if (table.lastId >= 0 && table.lastText == text) {
+        return table.lastId;
+    }
+    const auto [it, added] =
+        table.ids.try_emplace(std::string(text), static_cast<std::int32_t>(table.texts.size()));
+    if (added) {
+        table.texts.emplace_back(text);
+    }
+    table.lastText.assign(text);
+    table.lastId = it->second;
+    return it->second;
+}
+
+std::uint32_t StyleTable::internIn(StyleTable& table, std::uint32_t id) const {
+    CellStyle style = m_styles[id];
+    if (style.fontName >= 0) {
+        style.fontName = table.nameId(name(style.fontName));
+    }
+    if (style.numberFormat >= 0) {
+        style.numberFormat = table.formatId(format(style.numberFormat));
+    }
+    return table.intern(style);
+}
+
+void SheetRows::clear() {
+    for (std::int32_t i = 0; i < m_count; ++i) {
+        Row& row = m_rows[static_cast<std::size_t>(i)];
+        row.cells.clear();
+        row.height = -1;
+    }
+    m_base = 0;
+    m_count = 0;
+    m_texts.clear();
+    m_merges.clear();
+    m_merged.clear();
+    m_links.clear();
+    m_pictures.clear();
+    m_widths.clear();
+    m_activeRow = 0;
+    m_activeColumn = 0;
+}
+
+Row& SheetRows::rowAt(std::int32_t row) {
+    if (row < m_base) {
+        throw writtenRow(row);
+    }
+    const auto at = static_cast<std::size_t>(row - m_base);
+    if (at >= static_cast<std::size_t>(m_count)) {
+        if (at >= m_rows.size()) {
+            m_rows.resize(at + 1);
+        }
+        m_count = static_cast<std::int32_t>(at + 1);
+    }
+    return m_rows[at];
+}
+
+Cell& SheetRows::cell(std::int32_t row, std::int32_t column) {
+    auto& cells = rowAt(row).cells;
+    const auto c = static_cast<std::uint16_t>(column);
+    if (cells.empty() || cells.back().column < c) {
+        cells.push_back(Cell{c});
+        return cells.back();
+    }
+    const auto it = std::lower_bound(cells.begin(), cells.end(), c,
+                                     [](const Cell& a, std::uint16_t b) { return a.column < b; });
+    if (it != cells.end() && it->column == c) {
+        return *it;
+    }
+    return *cells.insert(it, Cell{c});
+}
+
+void SheetRows::literal(std::int32_t row, std::int32_t column, std::string_view text) {
+    Cell& target = cell(row, column);
+    target.type = CellType::Text;
+    // Cells hold at most 32,767 characters, far below the length field's limit.
+    text = text.substr(0, 0xFFFFFF);
+    target.text = (static_cast<std::uint64_t>(m_texts.size()) << 24) | text.size();
+    m_texts += text;
+}
+
+void SheetRows::enter(std::int32_t row, std::int32_t column, std::string_view text) {
+    Cell& target = cell(row, column);
+    const CellStyle& style = m_styles->style(target.style);
+    if (style.numberFormat >= 0 && m_styles->format(style.numberFormat) == "@") {
+        literal(row, column, text);
+        return;
+    }
+    const Entry entry = enterText(text);
+    if (entry.type != CellType::Number) {
+        if (text.empty()) {
+            target.type = CellType::Blank;
+            return;
+        }
+        literal(row, column, text);
+        return;
+    }
+    target.type = CellType::Number;
+    target.number = entry.number;
+    if (entry.format != nullptr && style.numberFormat < 0) {
+        CellStyle changed = style;
+        changed.numberFormat = m_styles->formatId(entry.format);
+        target.style = m_styles->intern(changed);
+    }
+}
+
+void SheetRows::merge(const Rect& rect) {
+    if (rect.firstRow == rect.lastRow && rect.firstColumn == rect.lastColumn) {
+        return;
+    }
+    if (rect.firstRow < m_base) {
+        throw writtenRow(rect.firstRow);
+    }
+    for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+        for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+            if (merged(r, c)) {
+                return;
+            }
+        }
+    }
+    for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+        for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+            m_merged.insert(mergedKey(r, c));
+        }
+    }
+    m_merges.push_back(rect);
+}
+
+double SheetRows::columnWidth(std::int32_t column) const {
+    for (auto it = m_widths.rbegin(); it != m_widths.rend(); ++it) {
+        if (it->column == column) {
+            return it->width;
+        }
+    }
+    return kDefaultColumnWidth;
+}
+
+void SheetRows::setColumnWidth(std::int32_t row, std::int32_t column, double width) {
+    m_widths.push_back({row, column, width});
+}
+
+void SheetRows::addLink(Link link) {
+    if (link.row < m_base) {
+        throw writtenRow(link.row);
+    }
+    m_links.push_back(std::move(link));
+}
+
+void SheetRows::fitCell(Fit& fit, std::int32_t row, const Cell& cell, std::u16string& wide) const {
+    if (cell.type == CellType::Blank || merged(row, cell.column)) {
+        return;
+    }
+    char number[32];
+    std::string_view text;
+    if (cell.type == CellType::Text) {
+        text = textOf(cell);
+    } else {
+        const auto end = std::to_chars(number, number + sizeof number, cell.number).ptr;
+        text = std::string_view(number, static_cast<std::size_t>(end - number));
+    }
+    wide.clear();
+    for (const char ch : text.substr(0, 256)) {
+        // A character beyond ASCII is estimated as a wide letter.
+        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
+            wide += static_cast<char16_t>(static_cast<unsigned char>(ch) < 0x80 ? ch : u'W');
+        }
+    }
+    if (wide.size() * 4 < fit.longest * 3) {
+        return;
+    }
+    fit.longest = std::max(fit.longest, wide.size());
+    const CellStyle& style = m_styles->style(cell.style);
+    static const std::string kDefaultFamily = "Calibri";
+    const std::string& family =
+        style.fontName >= 0 && style.link == 0 ? m_styles->name(style.fontName) : kDefaultFamily;
+    const TextExtent extent = defaultTextMeasurer().measure(
+        family, style.fontSize > 0 ? style.fontSize : 11, style.bold != 0, wide);
+    fit.widest = std::max(fit.widest, (extent.width + 5) / 7.0);
+}
+
+void SheetRows::release(std::int32_t limit, std::vector<Rect>& merges, std::vector<Link>& links,
+                        std::vector<Picture>& pictures, std::vector<ColumnWidth>& widths) {
+    if (limit <= m_base) {
+        return;
+    }
+    std::vector<Rect> open;
+    for (const Rect& rect : m_merges) {
+        if (rect.lastRow >= limit) {
+            open.push_back(rect);
+            continue;
+        }
+        merges.push_back(rect);
+        for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                m_merged.erase(mergedKey(r, c));
+            }
+        }
+    }
+    m_merges.swap(open);
+    auto move = [limit](auto& from, auto& to) {
+        auto keep = from.begin();
+        for (auto it = from.begin(); it != from.end(); ++it) {
+            if (it->row < limit) {
+                to.push_back(std::move(*it));
+            } else {
+                *keep++ = std::move(*it);
+            }
+        }
+        from.erase(keep, from.end());
+    };
+    move(m_links, links);
+    move(m_pictures, pictures);
+    move(m_widths, widths);
+    const auto count = static_cast<std::int32_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(limit) - m_base, m_count));
+    m_rows.erase(m_rows.begin(), m_rows.begin() + count);
+    m_count -= count;
+    m_base = limit;
+    // Keep the texts of the rows still held only.
+    std::string texts;
+    for (std::int32_t i = 0; i < m_count; ++i) {
+        for (Cell& c : m_rows[static_cast<std::size_t>(i)].cells) {
+            if (c.type == CellType::Text) {
+                const std::string_view t = textOf(c);
+                c.text = (static_cast<std::uint64_t>(texts.size()) << 24) | t.size();
+                texts += t;
+            }
+        }
+    }
+    m_texts.swap(texts);
+}
+
+namespace {
+
+class XlsxRange : public ExcelRange {
+public:
+    XlsxRange(RangeHost& host, std::vector<Rect> rects)
+        : m_host(host), m_rows(host.rows()), m_rects(std::move(rects)) {}
+
+    void SetValue(std::string_view text) override {
+        for (const Rect& rect : m_rects) {
+            for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+                for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                    m_rows.enter(r, c, text);
+                }
+            }
+        }
+    }
+    void SetValueArray(const std::vector<std::string>& texts, std::int32_t rows,
+                       std::int32_t columns) override {
+        const Rect& rect = m_rects.front();
+        for (std::int32_t r = 0; r < rows && rect.firstRow + r <= rect.lastRow; ++r) {
+            for (std::int32_t c = 0; c < columns && rect.firstColumn + c <= rect.lastColumn; ++c) {
+                const std::string& text = texts[static_cast<std::size_t>(r) * columns + c];
+                if (!text.empty()) {
+                    m_rows.literal(rect.firstRow + r, rect.firstColumn + c, text);
+                }
+            }
+        }
+    }
+    void SetNumberFormat(std::string_view format) override {
+        const std::int32_t id = m_rows.styles().formatId(format);
+        m_rows.restyle(m_rects, [id](CellStyle& s) { s.numberFormat = id; });
+    }
+    void SetNumberFormatLocal(std::string_view format) override { SetNumberFormat(format); }
+    void SetWrapText(bool wrap) override {
+        m_rows.restyle(m_rects, [wrap](CellStyle& s) { s.wrap = wrap ? 1 : 0; });
+    }
+    void Merge() override {
+        for (const Rect& rect : m_rects) {
+            m_rows.merge(rect);
+        }
+    }
+    void SetHorizontalAlignment(std::int16_t code) override {
+        m_rows.restyle(m_rects, [code](CellStyle& s) {
+            s.alignment = code >= 2 && code <= 4 ? static_cast<std::uint8_t>(code) : 0;
+        });
+    }
+    void SetFontBold(std::int16_t bold) override {
+        m_rows.restyle(m_rects, [bold](CellStyle& s) { s.bold = bold != 0 ? 1 : 0; });
+    }
+    void SetFontColor(std::int32_t colour) override {
+        m_rows.restyle(m_rects, [colour](CellStyle& s) { s.fontColour = toRgb(colour); });
+    }
+    void SetFontSize(std::int16_t size) override {
+        m_rows.restyle(m_rects, [size](CellStyle& s) { s.fontSize = size; });
+    }
+    void SetFontName(std::string_view name) override {
+        const std::int32_t id = m_rows.styles().nameId(name);
+        m_rows.restyle(m_rects, [id](CellStyle& s) { s.fontName = id; });
+    }
+    void SetInteriorColor(std::int32_t colour) override {
+        m_rows.restyle(m_rects, [colour](CellStyle& s) { s.fill = toRgb(colour); });
+    }
+    void SetBordersLineStyle(std::int32_t style) override {
+        m_rows.restyle(m_rects, [style](CellStyle& s) { s.border = style == 1 ? 1 : 0; });
+    }
+    // Thin is the only weight the writer asks for.
+    void SetBordersWeight(std::int32_t) override {}
+    // Rows without a set height take their text's height when the workbook is opened.
+    void EntireRowAutoFit() override {}
+    void EntireColumnAutoFit() override {
+        for (const Rect& rect : m_rects) {
+            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                m_host.autoFitColumn(c);
+            }
+        }
+    }
+    double ColumnWidth() override { return m_host.columnWidth(m_rects.front().firstColumn); }
+    void SetColumnWidth(double width) override {
+        for (const Rect& rect : m_rects) {
+            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                m_host.setColumnWidth(rect.firstRow, c, width);
+            }
+        }
+    }
+    void SetRowHeight(double height) override {
+        for (const Rect& rect : m_rects) {
+            for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+                m_rows.setRowHeight(r, height);
+            }
+        }
+    }
+    void EntireRowDelete(std::int32_t) override {
+        const Rect& rect = m_rects.front();
+        m_host.deleteRows(rect.firstRow, rect.lastRow - rect.firstRow + 1);
+    }
+    void Activate() override {
+        m_rows.activate(m_rects.front().firstRow, m_rects.front().firstColumn);
+    }
+
+private:
+    RangeHost& m_host;
+    SheetRows& m_rows;
+    std::vector<Rect> m_rects;
+};
+
+}  // namespace
+
+std::unique_ptr<ExcelRange> MakeRange(RangeHost& host, std::string_view cell1,
+                                      std::string_view cell2) {
+    if (cell2.empty()) {
+        return std::make_unique<XlsxRange>(host, parseRange(cell1));
+    }
+    std::string text(cell1);
+    text += ':';
+    text += cell2;
+    return std::make_unique<XlsxRange>(host, parseRange(text));
+}
+
+void XlsxBatchSheet::refuse(const char* member) {
+    throw AutomationError(std::string(member) + " is not taken by a batch's rows");
+}
+
+void XlsxBatchSheet::CellsItem(std::int32_t row, std::int32_t column, std::string_view text) {
+    if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns) {
+        throw AutomationError("cell out of the sheet");
+    }
+    m_rows.enter(row - 1, column - 1, text);
+}
+
+void XlsxBatchSheet::HyperlinksAdd(std::string_view anchor, std::string_view address,
+                                   std::string_view text) {
+    std::int32_t row = 0;
+    std::int32_t column = 0;
+    if (!parseCell(anchor, row, column)) {
+        throw AutomationError("not a cell reference");
+    }
+    m_rows.addLink({row, column, std::string(address), std::string(text)});
+}
+
+void XlsxBatchSheet::PicturesInsert(std::string_view path, double height, double width) {
+    double w = 0;
+    double h = 0;
+    if (!imageSize(std::string(path), w, h)) {
+        throw AutomationError("not a picture: " + std::string(path));
+    }
+    m_rows.addPicture(std::string(path), height, width);
+}
+
+}  // namespace paginor::xlsx

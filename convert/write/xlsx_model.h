@@ -1,0 +1,281 @@
+#pragma once
+
+// The cells of worksheet rows as the object model's calls leave them: values, styles, merges,
+// links, pictures, row heights and column widths. The workbook's sheets keep their unsettled rows
+// in one; a batch made ahead of its turn keeps all of its rows in one of its own.
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "convert/write/excel_automation.h"
+#include "convert/write/xlsx_entry.h"
+
+namespace paginor::xlsx {
+
+// The formatting of one cell.
+struct CellStyle {
+    std::int32_t fontName = -1;  // in the table's names, -1 the default
+    std::int16_t fontSize = 0;
+    std::uint8_t bold = 0;
+    std::uint8_t link = 0;         // the look of a link, which stands for every other setting
+    std::int32_t fontColour = -1;  // 0xRRGGBB
+    std::int32_t fill = -1;
+    std::uint8_t alignment = 0;  // 0 general, 2 left, 3 centre, 4 right
+    std::uint8_t wrap = 0;
+    std::uint8_t border = 0;
+    std::int32_t numberFormat = -1;  // in the table's formats
+
+    bool operator==(const CellStyle&) const = default;
+};
+
+struct CellStyleHash {
+    std::size_t operator()(const CellStyle& s) const;
+};
+
+// Styles numbered in the order of their first use, 0 the default; the font names and number
+// formats they name likewise.
+class StyleTable {
+public:
+    StyleTable();
+    void clear();
+
+    std::uint32_t intern(const CellStyle& style);
+    const CellStyle& style(std::uint32_t id) const { return m_styles[id]; }
+    std::uint32_t size() const { return static_cast<std::uint32_t>(m_styles.size()); }
+    std::int32_t nameId(std::string_view name) { return tableId(m_names, name); }
+    std::int32_t formatId(std::string_view format) { return tableId(m_formats, format); }
+    const std::string& name(std::int32_t id) const {
+        return m_names.texts[static_cast<std::size_t>(id)];
+    }
+    const std::string& format(std::int32_t id) const {
+        return m_formats.texts[static_cast<std::size_t>(id)];
+    }
+    // The same style with its name and format numbered in table, interned there.
+    std::uint32_t internIn(StyleTable& table, std::uint32_t id) const;
+
+private:
+    struct Table {
+        std::vector<std::string> texts;
+        std::unordered_map<std::string, std::int32_t> ids;
+        std::string lastText;
+        std::int32_t lastId = -1;
+    };
+    static std::int32_t tableId(Table& table, std::string_view text);
+
+    std::vector<CellStyle> m_styles;
+    std::unordered_map<CellStyle, std::uint32_t, CellStyleHash> m_ids;
+    Table m_names;
+    Table m_formats;
+};
+
+// 16 bytes: a text is its place in the rows' text store, 40 bits of offset and 24 of length.
+struct Cell {
+    std::uint32_t style = 0;
+    std::uint16_t column = 0;  // 0-based
+    CellType type = CellType::Blank;
+    union {
+        double number;
+        std::uint64_t text;
+    };
+
+    explicit Cell(std::uint16_t c = 0) : column(c), number(0) {}
+};
+
+struct Row {
+    std::vector<Cell> cells;  // in column order
+    double height = -1;
+};
+
+struct Link {
+    std::int32_t row;
+    std::int32_t column;
+    std::string address;
+    std::string text;
+};
+
+struct Picture {
+    std::int32_t row;
+    std::int32_t column;
+    std::string path;
+    double height;  // points
+    double width;
+};
+
+struct ColumnWidth {
+    std::int32_t row;  // of the range that set it
+    std::int32_t column;
+    double width;
+};
+
+// The widest text of a column, for its automatic width.
+struct Fit {
+    double widest = 0;
+    std::size_t longest = 0;  // characters of the longest text measured
+};
+
+inline constexpr double kDefaultColumnWidth = 8.43;
+
+// Rows from a first row on (0-based); rows before it are gone and take nothing more.
+class SheetRows {
+public:
+    explicit SheetRows(StyleTable& styles) : m_styles(&styles) {}
+
+    // Empty again from row 0, keeping what was reserved.
+    void clear();
+
+    StyleTable& styles() const { return *m_styles; }
+    std::int32_t base() const { return m_base; }
+    // One past the last row held.
+    std::int32_t end() const { return m_base + m_count; }
+    // The row, or null when none is held there.
+    const Row* row(std::int32_t r) const {
+        return r >= m_base && r < end() ? &m_rows[static_cast<std::size_t>(r - m_base)] : nullptr;
+    }
+    std::string_view textOf(const Cell& c) const {
+        return std::string_view(m_texts).substr(c.text >> 24, c.text & 0xFFFFFF);
+    }
+
+    Cell& cell(std::int32_t row, std::int32_t column);
+    template <typename Change>
+    void restyle(const std::vector<Rect>& rects, const Change& change);
+    // A text entered as a user types it, unless the cell's format keeps texts as they are.
+    void enter(std::int32_t row, std::int32_t column, std::string_view text);
+    // A text taken as it is.
+    void literal(std::int32_t row, std::int32_t column, std::string_view text);
+    // Overlapping merges would make a broken workbook: a merge over merged cells is left out.
+    void merge(const Rect& rect);
+    void setRowHeight(std::int32_t row, double height) { rowAt(row).height = height; }
+    double columnWidth(std::int32_t column) const;
+    void setColumnWidth(std::int32_t row, std::int32_t column, double width);
+    void addLink(Link link);
+    void activate(std::int32_t row, std::int32_t column) {
+        m_activeRow = row;
+        m_activeColumn = column;
+    }
+    void addPicture(std::string path, double height, double width) {
+        m_pictures.push_back({m_activeRow, m_activeColumn, std::move(path), height, width});
+    }
+
+    bool merged(std::int32_t row, std::int32_t column) const {
+        return m_merged.count(mergedKey(row, column)) != 0;
+    }
+    const std::vector<Rect>& merges() const { return m_merges; }
+    const std::vector<Link>& links() const { return m_links; }
+    const std::vector<Picture>& pictures() const { return m_pictures; }
+    const std::vector<ColumnWidth>& widths() const { return m_widths; }
+
+    // Measures the cell for its column's automatic width; texts much shorter than the longest one
+    // measured so far cannot be the widest. wide is the caller's room for the text.
+    void fitCell(Fit& fit, std::int32_t row, const Cell& cell, std::u16string& wide) const;
+
+    // Lets go of the rows before limit; their merges, links, pictures and widths move to the
+    // vectors given.
+    void release(std::int32_t limit, std::vector<Rect>& merges, std::vector<Link>& links,
+                 std::vector<Picture>& pictures, std::vector<ColumnWidth>& widths);
+
+private:
+    static std::uint64_t mergedKey(std::int32_t row, std::int32_t column) {
+        return (static_cast<std::uint64_t>(row) << 16) | static_cast<std::uint32_t>(column);
+    }
+    Row& rowAt(std::int32_t row);
+
+    StyleTable* m_styles;
+    std::int32_t m_base = 0;
+    // Rows from m_base on; those from m_count on are spare, kept for their reserved cells.
+    std::deque<Row> m_rows;
+    std::int32_t m_count = 0;
+    std::string m_texts;
+    std::vector<Rect> m_merges;
+    std::unordered_set<std::uint64_t> m_merged;
+    std::vector<Link> m_links;
+    std::vector<Picture> m_pictures;
+    std::vector<ColumnWidth> m_widths;
+    std::int32_t m_activeRow = 0;
+    std::int32_t m_activeColumn = 0;
+};
+
+template <typename Change>
+void SheetRows::restyle(const std::vector<Rect>& rects, const Change& change) {
+    for (const Rect& rect : rects) {
+        for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
+            std::uint32_t lastFrom = UINT32_MAX;
+            std::uint32_t lastTo = 0;
+            for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
+                Cell& target = cell(r, c);
+                if (target.style != lastFrom) {
+                    CellStyle style = m_styles->style(target.style);
+                    change(style);
+                    lastFrom = target.style;
+                    lastTo = m_styles->intern(style);
+                }
+                target.style = lastTo;
+            }
+        }
+    }
+}
+
+// What a range asks of the worksheet it belongs to.
+class RangeHost {
+public:
+    virtual SheetRows& rows() = 0;
+    virtual void autoFitColumn(std::int32_t column) = 0;
+    virtual void deleteRows(std::int32_t first, std::int32_t count) = 0;
+    virtual double columnWidth(std::int32_t column) const = 0;
+    virtual void setColumnWidth(std::int32_t row, std::int32_t column, double width) = 0;
+
+protected:
+    ~RangeHost() = default;
+};
+
+// "A1", "A1:B2" or a union of them, on the host's rows.
+std::unique_ptr<ExcelRange> MakeRange(RangeHost& host, std::string_view cell1,
+                                      std::string_view cell2);
+
+// A worksheet of its own for one batch's rows, from row 1 on, made apart from the workbook
+// (possibly on another thread); a sheet of the workbook places its rows.
+class XlsxBatchSheet : public ExcelWorksheet, public RangeHost {
+public:
+    XlsxBatchSheet() : m_rows(m_styles) {}
+
+    void clear() {
+        m_rows.clear();
+        m_styles.clear();
+    }
+
+    std::unique_ptr<ExcelRange> Range(std::string_view cell1, std::string_view cell2) override {
+        return MakeRange(*this, cell1, cell2);
+    }
+    void CellsItem(std::int32_t row, std::int32_t column, std::string_view text) override;
+    void Protect(std::string_view) override { refuse("Protect"); }
+    void Activate() override { refuse("Activate"); }
+    void HPageBreaksAdd(std::string_view) override { refuse("HPageBreaks.Add"); }
+    void HyperlinksAdd(std::string_view anchor, std::string_view address,
+                       std::string_view text) override;
+    void SetDisplayRightToLeft(bool) override { refuse("DisplayRightToLeft"); }
+    void PicturesInsert(std::string_view path, double height, double width) override;
+    bool TakesFormatsAtOnce() const override { return true; }
+
+    SheetRows& rows() override { return m_rows; }
+    const SheetRows& rows() const { return m_rows; }
+    void autoFitColumn(std::int32_t) override { refuse("EntireColumn.AutoFit"); }
+    void deleteRows(std::int32_t, std::int32_t) override { refuse("EntireRow.Delete"); }
+    double columnWidth(std::int32_t column) const override { return m_rows.columnWidth(column); }
+    void setColumnWidth(std::int32_t row, std::int32_t column, double width) override {
+        m_rows.setColumnWidth(row, column, width);
+    }
+
+private:
+    [[noreturn]] static void refuse(const char* member);
+
+    StyleTable m_styles;
+    SheetRows m_rows;
+};
+
+}  // namespace paginor::xlsx
