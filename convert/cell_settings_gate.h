@@ -3,16 +3,18 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "convert/write/excel_writer.h"
 #include "convert/write/spreadsheet_ml.h"
 
 namespace paginor {
 
-// The settings SpreadsheetML batches are made with on the workers. The first batch learns the
-// export's number and date conventions; the others wait for them. Closed when they will not
-// come: the writer then makes each batch itself.
-class CellSettingsGate {
+// The settings batches are made with on the workers. The first batch learns the export's number
+// and date conventions; the others wait for them. Closed when they will not come: the writer then
+// makes each batch itself.
+template <typename Settings>
+class SettingsGate {
 public:
-    void open(const SpreadsheetMLCellSettings& settings) {
+    void open(const Settings& settings) {
         const std::lock_guard lock(m_mutex);
         if (m_state == State::Waiting) {
             m_settings = settings;
@@ -28,7 +30,7 @@ public:
         m_changed.notify_all();
     }
     // The settings, or null once closed.
-    const SpreadsheetMLCellSettings* wait() {
+    const Settings* wait() {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_state != State::Waiting; });
         return m_state == State::Open ? &m_settings : nullptr;
@@ -39,7 +41,11 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     State m_state = State::Waiting;
-    SpreadsheetMLCellSettings m_settings;
+    Settings m_settings;
 };
+
+using CellSettingsGate = SettingsGate<SpreadsheetMLCellSettings>;
+// The workbook writer's conventions after the first batch.
+using ExcelConventionsGate = SettingsGate<ExcelConventions>;
 
 }  // namespace paginor

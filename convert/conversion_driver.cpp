@@ -76,6 +76,7 @@ struct BatchSlot {
     // The batch's SpreadsheetML rows or web archive tables, when a worker made them.
     SpreadsheetMLBatch made;
     ArchiveBatch madeTables;
+    ExcelMadeBatch madeRows;
     bool madeReady = false;
     const void* output = nullptr;
     std::int64_t textLength = 0;
@@ -99,8 +100,8 @@ public:
         : m_report(report), m_options(options) {}
     ExcelFileDriver(const ExcelFileDriver&) = delete;
     ExcelFileDriver& operator=(const ExcelFileDriver&) = delete;
-    // No worker may wait on the gate while the slots join them.
-    ~ExcelFileDriver() { m_cellGate.close(); }
+    // No worker may wait on a gate while the slots join them.
+    ~ExcelFileDriver() { closeGates(); }
 
     std::int32_t run();
 
@@ -129,6 +130,11 @@ private:
     void convertOnWorker(BatchSlot& slot, OutputKind kind, std::string* steps);
     void makeRows(BatchSlot& slot);
     void makeTables(BatchSlot& slot);
+    void makeWorkbookRows(BatchSlot& slot, bool firstBatch);
+    void closeGates() {
+        m_cellGate.close();
+        m_excelGate.close();
+    }
     [[noreturn]] void raiseBatchFailure(BatchSlot& slot);
     void convertBatch(BatchSlot& slot, OutputKind kind);
     void convertBatches(std::int32_t first, OutputKind kind);
@@ -154,6 +160,7 @@ private:
     std::unique_ptr<WorkbookArchive> m_archive;
     std::unique_ptr<ExcelApplication> m_excel;
     std::unique_ptr<CExcelWriter> m_excelWriter;
+    ExcelWriterOptions m_workerExcelOptions;  // the writer's, without what only it may touch
     std::string m_outputPath;
 
     BatchSource m_source;
@@ -170,6 +177,7 @@ private:
     std::int32_t m_layoutsFrom = 0;
     std::vector<std::optional<FirstRowLayout>> m_layouts;
     CellSettingsGate m_cellGate;
+    ExcelConventionsGate m_excelGate;
     // Declared last: their workers are joined before anything they read goes away.
     std::vector<std::unique_ptr<BatchSlot>> m_slots;
 };
@@ -508,6 +516,16 @@ void ExcelFileDriver::convertOnWorker(BatchSlot& slot, OutputKind kind, std::str
     if (kind == OutputKind::WebArchive && !slot.cancelled && !slot.failure) {
         makeTables(slot);
     }
+    if (kind == OutputKind::Excel) {
+        if (slot.cancelled || slot.failure) {
+            if (firstBatch) {
+                m_excelGate.close();
+            }
+            return;
+        }
+        makeWorkbookRows(slot, firstBatch);
+        return;
+    }
     if (kind != OutputKind::SpreadsheetMl) {
         return;
     }
@@ -550,6 +568,49 @@ void ExcelFileDriver::makeRows(BatchSlot& slot) {
         slot.madeReady = true;
     } catch (...) {
         slot.made = SpreadsheetMLBatch{};
+    }
+}
+
+// Makes the batch's workbook rows once the export's conventions after the first batch are known:
+// the first batch is made from the conventions of no batch and tells them (learned without its
+// pictures when those are the writer's to fetch). A batch that cannot be made here is made by the
+// writer, which meets any failure in its place.
+void ExcelFileDriver::makeWorkbookRows(BatchSlot& slot, bool firstBatch) {
+    const auto pages = static_cast<std::int32_t>(slot.outputPages.size());
+    auto make = [&](const ExcelWriterOptions& options, const ExcelConventions& conventions,
+                    ExcelMadeBatch& made) {
+        return CExcelWriter::MakeBatch(*m_excel, m_report, options, conventions, slot.first,
+                                       slot.firstPrepended, slot.lastAppended, pages, slot.columns,
+                                       slot.outputPages.data(), slot.batchInfo, slot.records, made);
+    };
+    if (firstBatch) {
+        const ExcelWriterOptions& o = m_workerExcelOptions;
+        // Without dates to read or undecided numbers there is nothing to learn.
+        const bool learns =
+            o.textFormatDetection || (o.decimalCommaMode == 0 && o.spanishOrItalian);
+        if (!learns) {
+            m_excelGate.open({});
+        }
+        if (!CExcelWriter::FetchesPictures(o, slot.firstPrepended, slot.lastAppended, pages,
+                                           slot.outputPages.data(), slot.records)) {
+            slot.madeReady = make(o, {}, slot.madeRows);
+            if (slot.madeReady) {
+                m_excelGate.open(slot.madeRows.after());
+            }
+        } else {
+            ExcelWriterOptions withoutPictures = o;
+            withoutPictures.images = false;
+            ExcelMadeBatch learned;
+            if (make(withoutPictures, {}, learned)) {
+                m_excelGate.open(learned.after());
+            }
+        }
+        m_excelGate.close();
+        return;
+    }
+    const ExcelConventions* conventions = m_excelGate.wait();
+    if (conventions != nullptr) {
+        slot.madeReady = make(m_workerExcelOptions, *conventions, slot.madeRows);
     }
 }
 
@@ -656,7 +717,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
     }
     std::string* const steps = m_options.stepBuffer;
     auto stopAll = [&] {
-        m_cellGate.close();
+        closeGates();
         for (BatchSlot* slot : inFlight) {
             slot->wait();
         }
@@ -738,7 +799,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
         }
         idle.push_back(&slot);
     }
-    m_cellGate.close();
+    closeGates();
     if (stalled) {
         convertBatches(first, kind);
     } else if (kind == OutputKind::Excel) {
@@ -754,7 +815,10 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
     if (kind == OutputKind::Excel) {
         m_excelWriter->WriteBatch(slot.first, slot.firstPrepended, slot.lastAppended,
                                   static_cast<std::int32_t>(slot.outputPages.size()), columns,
-                                  slot.outputPages.data(), slot.batchInfo, records);
+                                  slot.outputPages.data(), slot.batchInfo, records,
+                                  slot.madeReady ? &slot.madeRows : nullptr);
+        // The workbook holds the rows as long as it needs them.
+        slot.madeRows = ExcelMadeBatch{};
         return;
     }
     if (kind == OutputKind::Delimited) {
@@ -896,6 +960,12 @@ void ExcelFileDriver::startExcel() {
         }
         return path;
     };
+    m_workerExcelOptions = writer;
+    m_workerExcelOptions.activityStamp = nullptr;
+    m_workerExcelOptions.step = nullptr;
+    m_workerExcelOptions.pageWritten = nullptr;
+    m_workerExcelOptions.fetchLinkedFile = nullptr;
+    m_excel->SetWorkerThreads(m_threads);
     m_excelWriter = std::make_unique<CExcelWriter>(m_report, *m_excel, std::move(writer));
     step("FL_Excel2000_Start");
     std::int32_t rowsPerWorksheet = m_options.rowsPerWorksheet;

@@ -82,13 +82,30 @@ CExcelWriter::CExcelWriter(CReportCore& report, ExcelApplication& application,
     m_columnOffset = m_options.markPages ? 1 : 0;
 }
 
+CExcelWriter::CExcelWriter(CReportCore& report, ExcelApplication& application,
+                           ExcelWriterOptions options, Maker maker,
+                           const ExcelConventions& conventions)
+    : CExcelWriter(report, application, std::move(options)) {
+    m_maker = maker;
+    m_conventions = conventions;
+    // The writer numbers the steps when it places the pages.
+    m_options.step = nullptr;
+    m_options.pageWritten = nullptr;
+}
+
 void CExcelWriter::fail(const std::string& text) {
+    if (m_maker == Maker::Worker) {
+        throw NotMade{};
+    }
     Abandon();
     const std::int32_t code = m_report.SetErrorText(text);
     throw ConversionError(code, m_report.GetErrorText());
 }
 
 void CExcelWriter::failStep(const char* tag, const std::string& message) {
+    if (m_maker == Maker::Worker) {
+        throw NotMade{};
+    }
     Abandon();
     m_report.SetExceptionText(message, tag);
     throw ConversionError(-1, m_report.GetErrorText());
@@ -140,6 +157,7 @@ void CExcelWriter::Start(std::string& outputPath, std::int32_t& rowsPerWorksheet
         // The version step is skipped as a whole; the smaller limit holds.
     }
     m_rowsPerWorksheet = rowsPerWorksheet > 0 ? std::min(rowsPerWorksheet, m_rowLimit) : m_rowLimit;
+    m_makesBatches = m_application.NewBatchSheet() != nullptr;
     try {
         step("FL_Excel2000_Loop_Start_AddWorkBook");
         m_workbook = &m_application.WorkbooksAdd();
@@ -163,6 +181,9 @@ void CExcelWriter::Start(std::string& outputPath, std::int32_t& rowsPerWorksheet
 
 void CExcelWriter::checkCancel() {
     if (m_options.cancel != nullptr && m_options.cancel->load() != 0) {
+        if (m_maker == Maker::Worker) {
+            throw NotMade{};
+        }
         Abandon();
         m_report.SetErrorCode(kErrCancelled);
         throw ConversionError(kErrCancelled, m_report.GetErrorText());
@@ -227,17 +248,10 @@ std::string CExcelWriter::toUnicode(std::string_view text) const {
     return out;
 }
 
-void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
-                              std::int32_t pageCount, std::int32_t columnCount,
-                              tagOutputPageInfo* pages, const tagOutputBatchInfo& batch,
-                              std::int32_t recordCount) {
-    if (pages == nullptr || pageCount <= 0) {
-        return;
-    }
-    m_highestColumns = std::max(m_highestColumns, columnCount);
-    m_rangeFound = batch.rangeFound != 0;
-    // Each page's records, found in one pass.
-    std::vector<std::vector<const tagOutputCellInfo*>> byPage(static_cast<std::size_t>(pageCount));
+CExcelWriter::PageRecords CExcelWriter::recordsByPage(std::int32_t pageCount,
+                                                      const tagOutputPageInfo* pages,
+                                                      std::int32_t recordCount) {
+    PageRecords byPage(static_cast<std::size_t>(pageCount));
     const tagOutputCellInfo* records = pages[0].records;
     for (std::int32_t i = 0; records != nullptr && i < recordCount; ++i) {
         const std::int32_t p = records[i].page;
@@ -245,31 +259,61 @@ void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, 
             byPage[static_cast<std::size_t>(p)].push_back(&records[i]);
         }
     }
+    return byPage;
+}
+
+std::int32_t CExcelWriter::decideDateOrder(const PageRecords& byPage, std::int32_t s,
+                                           std::int32_t e) {
+    for (std::int32_t p = s; p < e; ++p) {
+        for (const tagOutputCellInfo* record : byPage[static_cast<std::size_t>(p)]) {
+            if (record->kind != kKindText || record->text == nullptr) {
+                continue;
+            }
+            const std::string_view text =
+                trim({record->text, static_cast<std::size_t>(std::max(record->textLength, 0))});
+            if (!IsDateText(text.data(), text.size())) {
+                continue;
+            }
+            const int first = (text[0] - '0') * 10 + (text[1] - '0');
+            const int second = (text[3] - '0') * 10 + (text[4] - '0');
+            if (second > 12) {
+                return 2;
+            }
+            if (first > 12) {
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
+
+void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
+                              std::int32_t pageCount, std::int32_t columnCount,
+                              tagOutputPageInfo* pages, const tagOutputBatchInfo& batch,
+                              std::int32_t recordCount, ExcelMadeBatch* made) {
+    if (pages == nullptr || pageCount <= 0) {
+        return;
+    }
+    if (m_makesBatches) {
+        ExcelMadeBatch here;
+        if (made == nullptr || !accepts(*made)) {
+            ExcelWriterOptions options = m_options;
+            CExcelWriter maker(m_report, m_application, std::move(options), Maker::Writer,
+                               m_conventions);
+            maker.makeBatch(firstPageNumber, skipFirstPage, skipLastPage, pageCount, columnCount,
+                            pages, batch, recordCount, here);
+            made = &here;
+        }
+        placeBatch(*made);
+        return;
+    }
+    m_highestColumns = std::max(m_highestColumns, columnCount);
+    m_rangeFound = batch.rangeFound != 0;
+    const PageRecords byPage = recordsByPage(pageCount, pages, recordCount);
     const std::int32_t s = skipFirstPage ? 1 : 0;
     const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
     if (m_dateOrder == 0 && m_options.textFormatDetection) {
-        for (std::int32_t p = s; p < e && m_dateOrder == 0; ++p) {
-            for (const tagOutputCellInfo* record : byPage[static_cast<std::size_t>(p)]) {
-                if (record->kind != kKindText || record->text == nullptr) {
-                    continue;
-                }
-                const std::string_view text =
-                    trim({record->text, static_cast<std::size_t>(std::max(record->textLength, 0))});
-                if (!IsDateText(text.data(), text.size())) {
-                    continue;
-                }
-                const int first = (text[0] - '0') * 10 + (text[1] - '0');
-                const int second = (text[3] - '0') * 10 + (text[4] - '0');
-                if (second > 12) {
-                    m_dateOrder = 2;
-                } else if (first > 12) {
-                    m_dateOrder = 1;
-                }
-                if (m_dateOrder != 0) {
-                    break;
-                }
-            }
-        }
+        m_dateOrder = decideDateOrder(byPage, s, e);
     }
     for (std::int32_t p = 0; p < pageCount; ++p) {
         pages[p].writerMark &= ~0xFFu;
@@ -379,233 +423,11 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
                              const std::vector<const tagOutputCellInfo*>& records) {
     const auto rows = static_cast<std::int32_t>(
         std::min<std::uint32_t>(pages[p].rowCount, static_cast<std::uint32_t>(INT32_MAX / 2)));
-    const std::int32_t columns = m_highestColumns;
     try {
-        if (m_rowsUsed + rows > m_rowsPerWorksheet && m_rowsUsed > 0) {
-            step("FL_Convert_Proc2_AddNewPage_Start");
-            newWorksheet(batch);
-        }
-        if (m_rowsUsed + rows > m_rowLimit) {
-            fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(rows) +
-                 " rows, more than the " + std::to_string(m_rowLimit) + " rows a worksheet holds.");
-        }
-        if (m_columnOffset + columns > kColumnLimit) {
-            fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(columns) +
-                 " columns, more than the " + std::to_string(kColumnLimit - m_columnOffset) +
-                 " columns a worksheet holds.");
-        }
-        step("FL_Convert_Proc2_SetPopFont_Start");
+        startPage(rows, pageNumber, batch);
         applyMostUsedFont(pages, p, lastWritten, batch);
-
-        // First pass: which texts must stay text, sent in one block.
-        const bool commaLanguage = m_options.decimalCommaMode == 1 ||
-                                   (m_options.decimalCommaMode == 0 && m_options.spanishOrItalian);
-        m_flags.assign(records.size(), 0);
-        std::vector<std::string> values(records.size());
-        m_array.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), {});
-        bool anyInArray = false;
-        m_wrappedRows.clear();
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            checkCancel();
-            const tagOutputCellInfo& record = *records[i];
-            if (record.text == nullptr) {
-                continue;
-            }
-            const std::string_view text =
-                trim({record.text, static_cast<std::size_t>(std::max(record.textLength, 0))});
-            std::string& value = values[i];
-            value.assign(text);
-            bool asText = false;
-            if (record.kind == kKindText && !text.empty() && text.size() <= kMaxScannedText) {
-                bool isNumber = false;
-                bool isPlainInteger = false;
-                std::size_t length = text.size();
-                const std::int32_t code =
-                    ScanCellText(text.data(), isNumber, isPlainInteger, length);
-                value.resize(length);
-                if (isPlainInteger && value.size() >= 2) {
-                    asText = value[0] == '0' || m_options.noNumberDetection || value.size() > 15;
-                } else if (isNumber) {
-                    if (m_options.noNumberDetection) {
-                        asText = true;
-                    } else if (commaLanguage) {
-                        if (code == 1) {
-                            m_decimalComma = true;
-                            swapSeparators(value);
-                        } else if (code == 0) {
-                            if (m_decimalComma || m_options.decimalCommaMode == 1) {
-                                swapSeparators(value);
-                            } else if (!isPlainInteger) {
-                                m_flags[i] |= kDeferred;
-                            }
-                        }
-                    }
-                } else {
-                    asText = value.starts_with('=') || !m_options.textFormatDetection;
-                }
-            }
-            if (asText) {
-                m_flags[i] |= kAsText;
-                if (record.row >= 0 && record.row < rows && record.column >= 0 &&
-                    record.column < columns) {
-                    m_array[static_cast<std::size_t>(record.row) * columns + record.column] =
-                        toUnicode(value);
-                    m_flags[i] |= kThroughArray;
-                    anyInArray = true;
-                }
-            }
-            if (text.size() > kWrapAbove) {
-                const std::int32_t row = m_rowsUsed + record.row + 1;
-                m_sheet->Range(cellRef(row, m_columnOffset + record.column + 1))->SetWrapText(true);
-                if (m_wrappedRows.size() < kMaxWrappedRows &&
-                    std::find(m_wrappedRows.begin(), m_wrappedRows.end(), row) ==
-                        m_wrappedRows.end()) {
-                    m_wrappedRows.push_back(row);
-                }
-            }
-        }
-        step("FL_Convert_Proc2_AddToArray_Now");
-        if (anyInArray && rows > 0 && columns > 0) {
-            m_sheet
-                ->Range(cellRef(m_rowsUsed + 1, 1 + m_columnOffset),
-                        cellRef(m_rowsUsed + rows, m_columnOffset + columns))
-                ->SetValueArray(m_array, rows, columns);
-        }
-
-        // Second pass: values left to the application's entry, links, pictures and formats.
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            const tagOutputCellInfo& record = *records[i];
-            if (i % 10000 == 9999 && m_options.activityStamp != nullptr) {
-                *m_options.activityStamp = std::time(nullptr);
-            }
-            const std::int32_t row = m_rowsUsed + record.row + 1;
-            const std::int32_t column = m_columnOffset + record.column + 1;
-            const std::string cell = cellRef(row, column);
-            const bool hasText = record.text != nullptr && record.textLength > 0;
-            if (hasText) {
-                if (record.kind == kKindImage) {
-                    if (m_options.images) {
-                        addPicture(record, values[i], cell);
-                    }
-                } else if ((record.kind == kKindText || record.kind == kKindLink) &&
-                           (m_flags[i] & (kDeferred | kThroughArray)) == 0) {
-                    std::string& value = values[i];
-                    const bool dayFirst =
-                        m_dateOrder == 1 || (m_dateOrder == 0 && m_options.spanishOrItalian);
-                    if (dayFirst && (m_flags[i] & kAsText) == 0 &&
-                        IsDateText(value.data(), value.size())) {
-                        std::swap(value[0], value[3]);
-                        std::swap(value[1], value[4]);
-                    }
-                    if (m_numberFormats && (m_flags[i] & kAsText) == 0) {
-                        setNumberFormat(value, cell);
-                    }
-                    writeValue(value, row, column);
-                    if (record.kind == kKindLink) {
-                        addLink(record, value, cell);
-                    }
-                }
-            }
-            const bool single = record.rowSpan <= 1 && record.columnSpan <= 1;
-            const bool fontName =
-                hasText && m_options.font && record.fontName != nullptr &&
-                record.fontName[0] != '\0' &&
-                (batch.fontName == nullptr || std::strcmp(record.fontName, batch.fontName) != 0);
-            const bool bold = hasText && m_options.font && record.bold != 0;
-            const bool fontColour = hasText && m_options.colour && record.fontColour != 0;
-            const bool fontSize =
-                hasText && record.fontSize != 0 && record.fontSize != batch.fontSize;
-            const bool background = record.backgroundColour != kNoBackground;
-            std::string target = cell;
-            bool merged = false;
-            if (!single) {
-                // The span stays inside the page's grid.
-                const std::int32_t lastRow =
-                    std::min(record.row + std::max(record.rowSpan, 1), rows) - 1;
-                const std::int32_t lastColumn =
-                    std::min(record.column + std::max(record.columnSpan, 1), columns) - 1;
-                target = cell + ":" +
-                         cellRef(m_rowsUsed + std::max(lastRow, record.row) + 1,
-                                 m_columnOffset + std::max(lastColumn, record.column) + 1);
-                auto range = m_sheet->Range(target);
-                if (m_options.mergeSpannedCells) {
-                    range->Merge();
-                    merged = true;
-                }
-                if (record.alignment != 0) {
-                    range->SetHorizontalAlignment(static_cast<std::int16_t>(record.alignment + 1));
-                }
-            }
-            if (fontName) {
-                m_formats.AddFontNameRange(target, toUnicode(record.fontName), *m_sheet);
-            }
-            if (bold) {
-                m_formats.AddBoldRange(target, *m_sheet);
-            }
-            if (fontColour) {
-                m_formats.AddFontColorRange(target, static_cast<std::int32_t>(record.fontColour),
-                                            *m_sheet);
-            }
-            if (fontSize) {
-                m_formats.AddFontSizeRange(target, static_cast<std::int16_t>(record.fontSize),
-                                           *m_sheet);
-            }
-            if (background) {
-                try {
-                    m_formats.AddInteriorColorRange(
-                        target, static_cast<std::int32_t>(record.backgroundColour), *m_sheet);
-                } catch (const AutomationError& error) {
-                    failStep("OTEFXL6", error.what());
-                }
-            }
-            if (m_options.html && !merged) {
-                m_formats.AddAlignmentRange(cell, record.alignment, *m_sheet);
-            }
-            if (record.framed != 0) {
-                auto range = m_sheet->Range(target);
-                range->SetBordersLineStyle(1);
-                range->SetBordersWeight(2);
-            }
-        }
-
-        step("SetValue_End*2");
-        // Numbers whose decimal mark the rest of the page decided.
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if ((m_flags[i] & kDeferred) == 0) {
-                continue;
-            }
-            const tagOutputCellInfo& record = *records[i];
-            if (m_decimalComma) {
-                swapSeparators(values[i]);
-            }
-            writeValue(values[i], m_rowsUsed + record.row + 1, m_columnOffset + record.column + 1);
-        }
-        step("SetValue_End*3");
-        for (const std::int32_t row : m_wrappedRows) {
-            m_sheet->Range(cellRef(row, 1))->EntireRowAutoFit();
-        }
-        const std::int32_t top = m_options.rowsDeletedAtTop;
-        const std::int32_t bottom = m_options.rowsDeletedAtBottom;
-        if ((top > 0 || bottom > 0) && std::max(top, 0) + std::max(bottom, 0) < rows) {
-            if (top > 0 && m_firstPageWritten) {
-                m_removals.push_back({m_rowsUsed + 1, top});
-            }
-            if (bottom > 0) {
-                m_removals.push_back({m_rowsUsed + rows - bottom + 1, bottom});
-            }
-        }
-        if (m_options.markPages) {
-            const std::int32_t labelRow = m_rowsUsed + std::max(top, 0) + 1;
-            const std::string label = cellRef(labelRow, 1);
-            auto range = m_sheet->Range(label);
-            range->SetValue("Page " + std::to_string(pageNumber));
-            range->SetInteriorColor(kPageLabelColour);
-            if (m_options.lastPage - m_options.firstPage < kPageBreakRangeLimit && labelRow > 1 &&
-                m_pageBreaks < kMaxPageBreaks) {
-                m_sheet->HPageBreaksAdd(label);
-                ++m_pageBreaks;
-            }
-        }
+        writeRecords(rows, m_highestColumns, batch, records);
+        endPage(rows, pageNumber, true);
     } catch (const AutomationError& error) {
         failStep("OTEFXL2", error.what());
     }
@@ -614,6 +436,247 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
     if (m_options.pageWritten) {
         m_options.pageWritten(pageNumber);
     }
+}
+
+void CExcelWriter::startPage(std::int32_t rows, std::int32_t pageNumber,
+                             const tagOutputBatchInfo& batch) {
+    if (m_rowsUsed + rows > m_rowsPerWorksheet && m_rowsUsed > 0) {
+        step("FL_Convert_Proc2_AddNewPage_Start");
+        newWorksheet(batch);
+    }
+    if (m_rowsUsed + rows > m_rowLimit) {
+        fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(rows) +
+             " rows, more than the " + std::to_string(m_rowLimit) + " rows a worksheet holds.");
+    }
+    if (m_columnOffset + m_highestColumns > kColumnLimit) {
+        fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(m_highestColumns) +
+             " columns, more than the " + std::to_string(kColumnLimit - m_columnOffset) +
+             " columns a worksheet holds.");
+    }
+    step("FL_Convert_Proc2_SetPopFont_Start");
+}
+
+void CExcelWriter::writeRecords(std::int32_t rows, std::int32_t columns,
+                                const tagOutputBatchInfo& batch,
+                                const std::vector<const tagOutputCellInfo*>& records) {
+    // First pass: which texts must stay text, sent in one block.
+    const bool commaLanguage = m_options.decimalCommaMode == 1 ||
+                               (m_options.decimalCommaMode == 0 && m_options.spanishOrItalian);
+    m_flags.assign(records.size(), 0);
+    std::vector<std::string> values(records.size());
+    m_array.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), {});
+    bool anyInArray = false;
+    m_wrappedRows.clear();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        checkCancel();
+        const tagOutputCellInfo& record = *records[i];
+        if (record.text == nullptr) {
+            continue;
+        }
+        const std::string_view text =
+            trim({record.text, static_cast<std::size_t>(std::max(record.textLength, 0))});
+        std::string& value = values[i];
+        value.assign(text);
+        bool asText = false;
+        if (record.kind == kKindText && !text.empty() && text.size() <= kMaxScannedText) {
+            bool isNumber = false;
+            bool isPlainInteger = false;
+            std::size_t length = text.size();
+            const std::int32_t code = ScanCellText(text.data(), isNumber, isPlainInteger, length);
+            value.resize(length);
+            if (isPlainInteger && value.size() >= 2) {
+                asText = value[0] == '0' || m_options.noNumberDetection || value.size() > 15;
+            } else if (isNumber) {
+                if (m_options.noNumberDetection) {
+                    asText = true;
+                } else if (commaLanguage) {
+                    if (code == 1) {
+                        m_decimalComma = true;
+                        m_decimalCommaShown = true;
+                        swapSeparators(value);
+                    } else if (code == 0) {
+                        m_readsUndecidedNumbers |=
+                            !isPlainInteger && m_options.decimalCommaMode != 1;
+                        if (m_decimalComma || m_options.decimalCommaMode == 1) {
+                            swapSeparators(value);
+                        } else if (!isPlainInteger) {
+                            m_flags[i] |= kDeferred;
+                        }
+                    }
+                }
+            } else {
+                asText = value.starts_with('=') || !m_options.textFormatDetection;
+            }
+        }
+        if (asText) {
+            m_flags[i] |= kAsText;
+            if (record.row >= 0 && record.row < rows && record.column >= 0 &&
+                record.column < columns) {
+                m_array[static_cast<std::size_t>(record.row) * columns + record.column] =
+                    toUnicode(value);
+                m_flags[i] |= kThroughArray;
+                anyInArray = true;
+            }
+        }
+        if (text.size() > kWrapAbove) {
+            const std::int32_t row = m_rowsUsed + record.row + 1;
+            m_sheet->Range(cellRef(row, m_columnOffset + record.column + 1))->SetWrapText(true);
+            if (m_wrappedRows.size() < kMaxWrappedRows &&
+                std::find(m_wrappedRows.begin(), m_wrappedRows.end(), row) == m_wrappedRows.end()) {
+                m_wrappedRows.push_back(row);
+            }
+        }
+    }
+    step("FL_Convert_Proc2_AddToArray_Now");
+    if (anyInArray && rows > 0 && columns > 0) {
+        m_sheet
+            ->Range(cellRef(m_rowsUsed + 1, 1 + m_columnOffset),
+                    cellRef(m_rowsUsed + rows, m_columnOffset + columns))
+            ->SetValueArray(m_array, rows, columns);
+    }
+
+    // Second pass: values left to the application's entry, links, pictures and formats.
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const tagOutputCellInfo& record = *records[i];
+        if (i % 10000 == 9999 && m_options.activityStamp != nullptr) {
+            *m_options.activityStamp = std::time(nullptr);
+        }
+        const std::int32_t row = m_rowsUsed + record.row + 1;
+        const std::int32_t column = m_columnOffset + record.column + 1;
+        const std::string cell = cellRef(row, column);
+        const bool hasText = record.text != nullptr && record.textLength > 0;
+        if (hasText) {
+            if (record.kind == kKindImage) {
+                if (m_options.images) {
+                    addPicture(record, values[i], cell);
+                }
+            } else if ((record.kind == kKindText || record.kind == kKindLink) &&
+                       (m_flags[i] & (kDeferred | kThroughArray)) == 0) {
+                std::string& value = values[i];
+                const bool dayFirst =
+                    m_dateOrder == 1 || (m_dateOrder == 0 && m_options.spanishOrItalian);
+                const bool date =
+                    (m_flags[i] & kAsText) == 0 && IsDateText(value.data(), value.size());
+                m_readsDates |= date;
+                if (dayFirst && date) {
+                    std::swap(value[0], value[3]);
+                    std::swap(value[1], value[4]);
+                }
+                if (m_numberFormats && (m_flags[i] & kAsText) == 0) {
+                    setNumberFormat(value, cell);
+                }
+                writeValue(value, row, column);
+                if (record.kind == kKindLink) {
+                    addLink(record, value, cell);
+                }
+            }
+        }
+        const bool single = record.rowSpan <= 1 && record.columnSpan <= 1;
+        const bool fontName =
+            hasText && m_options.font && record.fontName != nullptr && record.fontName[0] != '\0' &&
+            (batch.fontName == nullptr || std::strcmp(record.fontName, batch.fontName) != 0);
+        const bool bold = hasText && m_options.font && record.bold != 0;
+        const bool fontColour = hasText && m_options.colour && record.fontColour != 0;
+        const bool fontSize = hasText && record.fontSize != 0 && record.fontSize != batch.fontSize;
+        const bool background = record.backgroundColour != kNoBackground;
+        std::string target = cell;
+        bool merged = false;
+        if (!single) {
+            // The span stays inside the page's grid.
+            const std::int32_t lastRow =
+                std::min(record.row + std::max(record.rowSpan, 1), rows) - 1;
+            const std::int32_t lastColumn =
+                std::min(record.column + std::max(record.columnSpan, 1), columns) - 1;
+            target = cell + ":" +
+                     cellRef(m_rowsUsed + std::max(lastRow, record.row) + 1,
+                             m_columnOffset + std::max(lastColumn, record.column) + 1);
+            auto range = m_sheet->Range(target);
+            if (m_options.mergeSpannedCells) {
+                range->Merge();
+                merged = true;
+            }
+            if (record.alignment != 0) {
+                range->SetHorizontalAlignment(static_cast<std::int16_t>(record.alignment + 1));
+            }
+        }
+        if (fontName) {
+            m_formats.AddFontNameRange(target, toUnicode(record.fontName), *m_sheet);
+        }
+        if (bold) {
+            m_formats.AddBoldRange(target, *m_sheet);
+        }
+        if (fontColour) {
+            m_formats.AddFontColorRange(target, static_cast<std::int32_t>(record.fontColour),
+                                        *m_sheet);
+        }
+        if (fontSize) {
+            m_formats.AddFontSizeRange(target, static_cast<std::int16_t>(record.fontSize),
+                                       *m_sheet);
+        }
+        if (background) {
+            try {
+                m_formats.AddInteriorColorRange(
+                    target, static_cast<std::int32_t>(record.backgroundColour), *m_sheet);
+            } catch (const AutomationError& error) {
+                failStep("OTEFXL6", error.what());
+            }
+        }
+        if (m_options.html && !merged) {
+            m_formats.AddAlignmentRange(cell, record.alignment, *m_sheet);
+        }
+        if (record.framed != 0) {
+            auto range = m_sheet->Range(target);
+            range->SetBordersLineStyle(1);
+            range->SetBordersWeight(2);
+        }
+    }
+
+    step("SetValue_End*2");
+    // Numbers whose decimal mark the rest of the page decided.
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if ((m_flags[i] & kDeferred) == 0) {
+            continue;
+        }
+        const tagOutputCellInfo& record = *records[i];
+        if (m_decimalComma) {
+            swapSeparators(values[i]);
+        }
+        writeValue(values[i], m_rowsUsed + record.row + 1, m_columnOffset + record.column + 1);
+    }
+    step("SetValue_End*3");
+    for (const std::int32_t row : m_wrappedRows) {
+        m_sheet->Range(cellRef(row, 1))->EntireRowAutoFit();
+    }
+}
+
+void CExcelWriter::endPage(std::int32_t rows, std::int32_t pageNumber, bool label) {
+    const std::int32_t top = m_options.rowsDeletedAtTop;
+    const std::int32_t bottom = m_options.rowsDeletedAtBottom;
+    if ((top > 0 || bottom > 0) && std::max(top, 0) + std::max(bottom, 0) < rows) {
+        if (top > 0 && m_firstPageWritten) {
+            m_removals.push_back({m_rowsUsed + 1, top});
+        }
+        if (bottom > 0) {
+            m_removals.push_back({m_rowsUsed + rows - bottom + 1, bottom});
+        }
+    }
+    if (m_options.markPages) {
+        const std::int32_t labelRow = m_rowsUsed + std::max(top, 0) + 1;
+        if (label) {
+            writeLabel(labelRow, pageNumber);
+        }
+        if (m_options.lastPage - m_options.firstPage < kPageBreakRangeLimit && labelRow > 1 &&
+            m_pageBreaks < kMaxPageBreaks) {
+            m_sheet->HPageBreaksAdd(cellRef(labelRow, 1));
+            ++m_pageBreaks;
+        }
+    }
+}
+
+void CExcelWriter::writeLabel(std::int32_t row, std::int32_t pageNumber) {
+    auto range = m_sheet->Range(cellRef(row, 1));
+    range->SetValue("Page " + std::to_string(pageNumber));
+    range->SetInteriorColor(kPageLabelColour);
 }
 
 void CExcelWriter::setNumberFormat(std::string_view text, const std::string& cell) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,9 +47,47 @@ struct ExcelWriterOptions {
     std::function<std::string(std::string_view link)> fetchLinkedFile;
 };
 
+// The conventions the cells of an export are written with, learned from its cells in order.
+struct ExcelConventions {
+    std::int32_t dateOrder = 0;  // 0 undecided, 1 day first, 2 month first
+    bool decimalComma = false;   // a number showed the comma as its decimal mark
+};
+
+// A batch's pages made into the rows of a batch sheet ahead of their turn, possibly on another
+// thread, with what the writer needs to place them after the batches before it: the conventions
+// the batch was made with and what it read with them.
+struct ExcelMadeBatch {
+    struct Page {
+        std::int32_t pageNumber = 0;  // of the report
+        std::int32_t firstRow = 1;    // in the batch sheet
+        std::int32_t rows = 0;
+    };
+    std::shared_ptr<ExcelWorksheet> sheet;
+    std::vector<Page> pages;
+    std::int32_t columns = 0;
+    bool rangeFound = false;
+    // The pages' most used font, given over the batch's own columns.
+    bool mostUsedFont = false;
+    std::string fontName;  // empty when the name was not given
+    std::int16_t fontSize = 0;
+    ExcelConventions assumed;
+    std::int32_t dateOrderShown = 0;  // by the batch's first date that tells
+    bool decimalCommaShown = false;
+    bool readsDates = false;             // a date's day and month were placed by the date order
+    bool readsUndecidedNumbers = false;  // a number's marks were placed by the decimal comma
+
+    // The conventions after the batch, as writing it from the assumed ones leaves them.
+    ExcelConventions after() const {
+        return {assumed.dateOrder != 0 ? assumed.dateOrder : dateOrderShown,
+                assumed.decimalComma || decimalCommaShown};
+    }
+};
+
 // Fills a workbook through the application's object model, page by page, from the output records
 // of the conversion engine. Every failure closes the workbook unsaved, quits the application and
-// throws ConversionError with the report's code and text.
+// throws ConversionError with the report's code and text. When the application has batch sheets,
+// each batch's pages are made into rows of one (by MakeBatch, on any thread) and the writer only
+// places them, numbering their rows and cutting the sheets.
 class CExcelWriter {
 public:
     static constexpr std::int32_t kRowLimit2007 = 1048576;
@@ -61,9 +100,29 @@ public:
     // saved to a ".xls" name; rowsPerWorksheet is held to the row limit.
     void Start(std::string& outputPath, std::int32_t& rowsPerWorksheet, bool* savedAs2007);
 
+    // Writes the batch's pages; made, when given, holds them made ahead already: its rows are
+    // placed as they are unless the batches before changed a convention they were made with.
     void WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
                     std::int32_t pageCount, std::int32_t columnCount, tagOutputPageInfo* pages,
-                    const tagOutputBatchInfo& batch, std::int32_t recordCount);
+                    const tagOutputBatchInfo& batch, std::int32_t recordCount,
+                    ExcelMadeBatch* made = nullptr);
+
+    // Whether writing the batch fetches linked pictures, which only the writer may do.
+    static bool FetchesPictures(const ExcelWriterOptions& options, bool skipFirstPage,
+                                bool skipLastPage, std::int32_t pageCount,
+                                const tagOutputPageInfo* pages, std::int32_t recordCount);
+    // Makes the batch's pages into the rows of a new batch sheet of the application, with the
+    // conventions given; touches no writer state and reports nothing, so any thread may make a
+    // batch while others make theirs. False when the writer must make it: its pictures are to be
+    // fetched, the application has no batch sheets, or the making failed (the writer then meets
+    // the failure in its place).
+    static bool MakeBatch(ExcelApplication& application, CReportCore& report,
+                          const ExcelWriterOptions& options, const ExcelConventions& conventions,
+                          std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
+                          std::int32_t pageCount, std::int32_t columnCount,
+                          tagOutputPageInfo* pages, const tagOutputBatchInfo& batch,
+                          std::int32_t recordCount, ExcelMadeBatch& made);
+    const ExcelConventions& conventions() const { return m_conventions; }
 
     // Finishes the last sheet, saves the workbook to outputPath and quits.
     void Finish(const std::string& outputPath);
@@ -79,10 +138,39 @@ private:
         std::int32_t count;
     };
     enum RecordFlag : std::uint8_t { kDeferred = 1, kThroughArray = 2, kAsText = 4 };
+    // How a maker reports: the writer making a batch itself reports failures as the writer does;
+    // on another thread nothing is reported and the batch is left to the writer.
+    enum class Maker { None, Writer, Worker };
+    // Thrown on another thread in place of a failure.
+    struct NotMade {};
 
+    // A writer that makes batches apart into batch sheets.
+    CExcelWriter(CReportCore& report, ExcelApplication& application, ExcelWriterOptions options,
+                 Maker maker, const ExcelConventions& conventions);
+    using PageRecords = std::vector<std::vector<const tagOutputCellInfo*>>;
+    static PageRecords recordsByPage(std::int32_t pageCount, const tagOutputPageInfo* pages,
+                                     std::int32_t recordCount);
+    // The date order the first date of the pages that tells shows; 0 when none does.
+    static std::int32_t decideDateOrder(const PageRecords& byPage, std::int32_t s, std::int32_t e);
     void writePage(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
                    std::int32_t pageNumber, const tagOutputBatchInfo& batch,
                    const std::vector<const tagOutputCellInfo*>& records);
+    // A new sheet when the page does not fit the current one; fails a page no sheet holds.
+    void startPage(std::int32_t rows, std::int32_t pageNumber, const tagOutputBatchInfo& batch);
+    // Values, number formats, dates, wrapping, links, pictures, fonts, colours, alignment, merges
+    // and borders of the page's records, on the sheet's rows from m_rowsUsed + 1 on.
+    void writeRecords(std::int32_t rows, std::int32_t columns, const tagOutputBatchInfo& batch,
+                      const std::vector<const tagOutputCellInfo*>& records);
+    // The rows the page loses at its top and bottom, its label and its page break.
+    void endPage(std::int32_t rows, std::int32_t pageNumber, bool label);
+    void writeLabel(std::int32_t row, std::int32_t pageNumber);
+    void makeBatch(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
+                   std::int32_t pageCount, std::int32_t columnCount, tagOutputPageInfo* pages,
+                   const tagOutputBatchInfo& batch, std::int32_t recordCount, ExcelMadeBatch& made);
+    // Whether the batch reads as it would have been written after the batches placed before.
+    bool accepts(const ExcelMadeBatch& made) const;
+    void placeBatch(const ExcelMadeBatch& made);
+    void placePage(const ExcelMadeBatch& made, const ExcelMadeBatch::Page& page);
     void newWorksheet(const tagOutputBatchInfo& batch);
     void settleWrittenRows();
     void finishWorksheet(const tagOutputBatchInfo& batch, bool capWidths);
@@ -108,6 +196,9 @@ private:
     CReportCore& m_report;
     ExcelApplication& m_application;
     ExcelWriterOptions m_options;
+    Maker m_maker = Maker::None;
+    bool m_makesBatches = false;  // the application has batch sheets
+    std::shared_ptr<ExcelWorksheet> m_batchSheet;
     ExcelWorkbook* m_workbook = nullptr;
     ExcelWorksheet* m_sheet = nullptr;
     CRangeFormatLists m_formats;
@@ -120,8 +211,12 @@ private:
     std::int32_t m_highestColumns = 0;
     std::int32_t m_columnOffset = 0;
     std::int32_t m_pageBreaks = 0;
-    std::int32_t m_dateOrder = 0;  // 0 undecided, 1 day first, 2 month first
-    bool m_decimalComma = false;
+    ExcelConventions m_conventions;
+    std::int32_t& m_dateOrder = m_conventions.dateOrder;
+    bool& m_decimalComma = m_conventions.decimalComma;
+    bool m_decimalCommaShown = false;
+    bool m_readsDates = false;
+    bool m_readsUndecidedNumbers = false;
     bool m_numberFormats = true;
     std::int32_t m_numberFormatCount = 0;
     bool m_firstPageWritten = false;
