@@ -13,8 +13,8 @@
 #include <memory>
 #include <thread>
 
-#include "convert/cell_settings_gate.h"
 #include "convert/convert_engine.h"
+#include "convert/worker_making.h"
 #include "convert/write/excel_writer.h"
 #include "convert/write/spreadsheet_ml.h"
 #include "convert/write/workbook_archive.h"
@@ -73,11 +73,8 @@ struct BatchSlot {
     std::vector<tagOutputPageInfo> outputPages;
     tagOutputBatchInfo batchInfo;
     std::string steps;  // the engine's steps when a worker converted the batch
-    // The batch's SpreadsheetML rows or web archive tables, when a worker made them.
-    SpreadsheetMLBatch made;
-    ArchiveBatch madeTables;
-    ExcelMadeBatch madeRows;
-    bool madeReady = false;
+    // What a worker made of the batch for the writer.
+    MadeOutput made;
     const void* output = nullptr;
     std::int64_t textLength = 0;
     std::int32_t columns = 0;
@@ -97,11 +94,10 @@ struct CarriedState {
 class ExcelFileDriver {
 public:
     ExcelFileDriver(CReportCore& report, const ExcelOutputOptions& options)
-        : m_report(report), m_options(options) {}
+        : m_report(report), m_options(options), m_making(report, options) {}
     ExcelFileDriver(const ExcelFileDriver&) = delete;
     ExcelFileDriver& operator=(const ExcelFileDriver&) = delete;
-    // No worker may wait on a gate while the slots join them.
-    ~ExcelFileDriver() { closeGates(); }
+    ~ExcelFileDriver() { m_making.close(); }
 
     std::int32_t run();
 
@@ -128,13 +124,7 @@ private:
                     const CarriedState& from);
     void runEngine(BatchSlot& slot, OutputKind kind, std::string* steps);
     void convertOnWorker(BatchSlot& slot, OutputKind kind, std::string* steps);
-    void makeRows(BatchSlot& slot);
-    void makeTables(BatchSlot& slot);
-    void makeWorkbookRows(BatchSlot& slot, bool firstBatch);
-    void closeGates() {
-        m_cellGate.close();
-        m_excelGate.close();
-    }
+
     [[noreturn]] void raiseBatchFailure(BatchSlot& slot);
     void convertBatch(BatchSlot& slot, OutputKind kind);
     void convertBatches(std::int32_t first, OutputKind kind);
@@ -160,7 +150,6 @@ private:
     std::unique_ptr<WorkbookArchive> m_archive;
     std::unique_ptr<ExcelApplication> m_excel;
     std::unique_ptr<CExcelWriter> m_excelWriter;
-    ExcelWriterOptions m_workerExcelOptions;  // the writer's, without what only it may touch
     std::string m_outputPath;
 
     BatchSource m_source;
@@ -176,8 +165,7 @@ private:
     // read again in its turn, which meets any failure in its place.
     std::int32_t m_layoutsFrom = 0;
     std::vector<std::optional<FirstRowLayout>> m_layouts;
-    CellSettingsGate m_cellGate;
-    ExcelConventionsGate m_excelGate;
+    WorkerMaking m_making;
     // Declared last: their workers are joined before anything they read goes away.
     std::vector<std::unique_ptr<BatchSlot>> m_slots;
 };
@@ -470,7 +458,7 @@ void ExcelFileDriver::startBatch(BatchSlot& slot, std::int32_t first, std::int32
     slot.failure = nullptr;
     slot.cancelled = false;
     slot.steps.clear();
-    slot.madeReady = false;
+    slot.made.ready = false;
 }
 
 // Runs on the batch's worker when batches are converted at once: it touches nothing but the
@@ -503,7 +491,6 @@ void ExcelFileDriver::runEngine(BatchSlot& slot, OutputKind kind, std::string* s
 }
 
 void ExcelFileDriver::convertOnWorker(BatchSlot& slot, OutputKind kind, std::string* steps) {
-    const bool firstBatch = slot.first == m_options.firstPage;
     if (cancelRequested()) {
         slot.cancelled = true;
     } else {
@@ -513,124 +500,17 @@ void ExcelFileDriver::convertOnWorker(BatchSlot& slot, OutputKind kind, std::str
             slot.failure = std::current_exception();
         }
     }
-    if (kind == OutputKind::WebArchive && !slot.cancelled && !slot.failure) {
-        makeTables(slot);
-    }
-    if (kind == OutputKind::Excel) {
-        if (slot.cancelled || slot.failure) {
-            if (firstBatch) {
-                m_excelGate.close();
-            }
-            return;
-        }
-        makeWorkbookRows(slot, firstBatch);
-        return;
-    }
-    if (kind != OutputKind::SpreadsheetMl) {
-        return;
-    }
+    const ConvertedBatch batch{
+        slot.first,      slot.firstPrepended, slot.lastAppended, &slot.outputPages,
+        &slot.batchInfo, slot.columns,        slot.records,      slot.first == m_options.firstPage};
     if (slot.cancelled || slot.failure) {
-        if (firstBatch) {
-            m_cellGate.close();
-        }
-        return;
-    }
-    if (firstBatch) {
-        SpreadsheetMLCellSettings settings =
-            CSpreadsheetMLWriter(m_report.codePage(), m_options.noNumberDetection,
-                                 m_options.textFormatDetection,
-                                 static_cast<std::int32_t>(m_report.format()))
-                .cellSettings();
-        if (!CSpreadsheetMLWriter::LearnConventions(
-                settings.conventions, slot.firstPrepended, slot.lastAppended,
-                static_cast<std::int32_t>(slot.outputPages.size()), slot.outputPages.data(),
-                slot.records)) {
-            m_cellGate.close();
-            return;
-        }
-        m_cellGate.open(settings);
-    }
-    makeRows(slot);
-}
-
-// Makes the batch's SpreadsheetML rows once the export's conventions are known; a batch that
-// cannot be made here is made by the writer, which meets any failure in its place.
-void ExcelFileDriver::makeRows(BatchSlot& slot) {
-    const SpreadsheetMLCellSettings* settings = m_cellGate.wait();
-    if (settings == nullptr) {
-        return;
-    }
-    try {
-        CSpreadsheetMLWriter::MakeBatch(
-            *settings, slot.first, slot.firstPrepended, slot.lastAppended,
-            static_cast<std::int32_t>(slot.outputPages.size()), slot.columns,
-            slot.outputPages.data(), slot.records, slot.made);
-        slot.madeReady = true;
-    } catch (...) {
-        slot.made = SpreadsheetMLBatch{};
-    }
-}
-
-// Makes the batch's workbook rows once the export's conventions after the first batch are known:
-// the first batch is made from the conventions of no batch and tells them (learned without its
-// pictures when those are the writer's to fetch). A batch that cannot be made here is made by the
-// writer, which meets any failure in its place.
-void ExcelFileDriver::makeWorkbookRows(BatchSlot& slot, bool firstBatch) {
-    const auto pages = static_cast<std::int32_t>(slot.outputPages.size());
-    auto make = [&](const ExcelWriterOptions& options, const ExcelConventions& conventions,
-                    ExcelMadeBatch& made) {
-        return CExcelWriter::MakeBatch(*m_excel, m_report, options, conventions, slot.first,
-                                       slot.firstPrepended, slot.lastAppended, pages, slot.columns,
-                                       slot.outputPages.data(), slot.batchInfo, slot.records, made);
-    };
-    if (firstBatch) {
-        const ExcelWriterOptions& o = m_workerExcelOptions;
-        // Without dates to read or undecided numbers there is nothing to learn.
-        const bool learns =
-            o.textFormatDetection || (o.decimalCommaMode == 0 && o.spanishOrItalian);
-        if (!learns) {
-            m_excelGate.open({});
-        }
-        if (!CExcelWriter::FetchesPictures(o, slot.firstPrepended, slot.lastAppended, pages,
-                                           slot.outputPages.data(), slot.records)) {
-            slot.madeReady = make(o, {}, slot.madeRows);
-            if (slot.madeReady) {
-                m_excelGate.open(slot.madeRows.after());
-            }
-        } else {
-            ExcelWriterOptions withoutPictures = o;
-            withoutPictures.images = false;
-            ExcelMadeBatch learned;
-            if (make(withoutPictures, {}, learned)) {
-                m_excelGate.open(learned.after());
-            }
-        }
-        m_excelGate.close();
-        return;
-    }
-    const ExcelConventions* conventions = m_excelGate.wait();
-    if (conventions != nullptr) {
-        slot.madeReady = make(m_workerExcelOptions, *conventions, slot.madeRows);
-    }
-}
-
-// Makes the batch's web archive tables unless its images are to be fetched, which only the
-// writer does.
-void ExcelFileDriver::makeTables(BatchSlot& slot) {
-    const ArchiveCellSettings settings{m_report.codePage(), m_options.decimalCommaMode,
-                                       m_options.images};
-    const auto pages = static_cast<std::int32_t>(slot.outputPages.size());
-    if (WorkbookArchive::NeedsImages(settings, slot.firstPrepended, slot.lastAppended, pages,
-                                     slot.batchInfo, slot.records)) {
-        return;
-    }
-    try {
-        WorkbookArchive::MakeBatch(settings, slot.firstPrepended, slot.lastAppended, pages,
-                                   slot.columns, slot.batchInfo, slot.records, nullptr,
-                                   slot.madeTables);
-        slot.madeReady = true;
-    } catch (...) {
-        slot.madeTables = ArchiveBatch{};
+        m_making.unmade(batch);
+    } else if (kind == OutputKind::SpreadsheetMl) {
+        m_making.makeSpreadsheetRows(batch, slot.made);
+    } else if (kind == OutputKind::WebArchive) {
+        m_making.makeArchiveTables(batch, slot.made);
+    } else if (kind == OutputKind::Excel) {
+        m_making.makeWorkbookRows(batch, slot.made);
     }
 }
 
@@ -717,7 +597,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
     }
     std::string* const steps = m_options.stepBuffer;
     auto stopAll = [&] {
-        closeGates();
+        m_making.close();
         for (BatchSlot* slot : inFlight) {
             slot->wait();
         }
@@ -799,7 +679,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
         }
         idle.push_back(&slot);
     }
-    closeGates();
+    m_making.close();
     if (stalled) {
         convertBatches(first, kind);
     } else if (kind == OutputKind::Excel) {
@@ -816,9 +696,9 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
         m_excelWriter->WriteBatch(slot.first, slot.firstPrepended, slot.lastAppended,
                                   static_cast<std::int32_t>(slot.outputPages.size()), columns,
                                   slot.outputPages.data(), slot.batchInfo, records,
-                                  slot.madeReady ? &slot.madeRows : nullptr);
+                                  slot.made.ready ? &slot.made.workbookRows : nullptr);
         // The workbook holds the rows as long as it needs them.
-        slot.madeRows = ExcelMadeBatch{};
+        slot.made.workbookRows = ExcelMadeBatch{};
         return;
     }
     if (kind == OutputKind::Delimited) {
@@ -832,8 +712,8 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
             if (!m_archive) {
                 m_archive = std::make_unique<WorkbookArchive>(m_report, m_options.decimalCommaMode);
             }
-            if (slot.madeReady) {
-                m_archive->WriteBatch(slot.madeTables, m_options.activityStamp);
+            if (slot.made.ready) {
+                m_archive->WriteBatch(slot.made.tables, m_options.activityStamp);
                 return;
             }
             m_archive->WriteSheetTable(slot.firstPrepended, slot.lastAppended,
@@ -843,8 +723,8 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
             return;
         }
         ensureWriter();
-        if (slot.madeReady) {
-            m_writer->WriteBatch(slot.made, m_options.activityStamp);
+        if (slot.made.ready) {
+            m_writer->WriteBatch(slot.made.rows, m_options.activityStamp);
             return;
         }
         m_writer->WriteTable(slot.first, slot.firstPrepended, slot.lastAppended,
@@ -960,11 +840,7 @@ void ExcelFileDriver::startExcel() {
         }
         return path;
     };
-    m_workerExcelOptions = writer;
-    m_workerExcelOptions.activityStamp = nullptr;
-    m_workerExcelOptions.step = nullptr;
-    m_workerExcelOptions.pageWritten = nullptr;
-    m_workerExcelOptions.fetchLinkedFile = nullptr;
+    m_making.setWorkbook(*m_excel, writer);
     m_excel->SetWorkerThreads(m_threads);
     m_excelWriter = std::make_unique<CExcelWriter>(m_report, *m_excel, std::move(writer));
     step("FL_Excel2000_Start");
