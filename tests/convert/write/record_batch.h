@@ -30,7 +30,8 @@ public:
     }
     void pages(std::initializer_list<std::uint32_t> rows) { m_rows = rows; }
 
-    void write(CExcelWriter& writer, std::int32_t firstPage, std::int32_t columns) {
+    // The page table the engine would give, over the records added.
+    tagOutputPageInfo* pageTable() {
         m_pages.clear();
         for (const std::uint32_t rows : m_rows) {
             tagOutputPageInfo page;
@@ -42,9 +43,16 @@ public:
             ++m_pages[static_cast<std::size_t>(record.page)].recordCount;
         }
         m_batch.pages = m_pages.data();
-        writer.WriteBatch(firstPage, false, false, static_cast<std::int32_t>(m_pages.size()),
-                          columns, m_pages.data(), m_batch,
-                          static_cast<std::int32_t>(m_records.size()));
+        return m_pages.data();
+    }
+    std::int32_t pageCount() const { return static_cast<std::int32_t>(m_rows.size()); }
+    std::int32_t recordCount() const { return static_cast<std::int32_t>(m_records.size()); }
+
+    void write(CExcelWriter& writer, std::int32_t firstPage, std::int32_t columns,
+               ExcelMadeBatch* made = nullptr) {
+        tagOutputPageInfo* pages = pageTable();
+        writer.WriteBatch(firstPage, false, false, pageCount(), columns, pages, m_batch,
+                          recordCount(), made);
     }
     tagOutputBatchInfo& info() { return m_batch; }
 

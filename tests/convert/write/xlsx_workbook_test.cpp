@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +17,7 @@
 #include "convert/write/xlsx_workbook.h"
 #include "core/report_core.h"
 #include "tests/convert/convert_harness.h"
+#include "tests/convert/report_texts.h"
 #include "tests/convert/write/record_batch.h"
 
 namespace paginor {
@@ -290,6 +294,192 @@ TEST_F(XlsxWorkbook, AutoSelectWritesAWorkbookWithTheBuiltInApplication) {
     EXPECT_EQ(written, (m_dir / "book.xlsx").string());
     EXPECT_EQ(readText(written).substr(0, 2), "PK");
     EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "report.htm"}));
+}
+
+// An HTML report whose every page spans cells over rows and columns: a title over two columns, a
+// region over two rows, and amounts whose shortest forms differ from 16 digits.
+std::string spannedReport(int pages) {
+    std::string text =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\"></head><body>";
+    for (int p = 1; p <= pages; ++p) {
+        text += "<table width=\"300\"><tr><td width=\"200\" colspan=2>Stock of page " +
+                std::to_string(p) +
+                "</td><td width=\"100\">Total</td></tr><tr><td width=\"100\" rowspan=2>Region " +
+                std::to_string(p) +
+                "</td><td width=\"100\">79.99</td><td width=\"100\">0.1</td></tr><tr><td "
+                "width=\"100\">67.15</td><td width=\"100\">" +
+                std::to_string(p) + ".07</td></tr></table>";
+    }
+    return text + "</body></html>";
+}
+
+// Every spanned cell is one merge of the saved file, its value in its first cell, whether the rows
+// were made on one thread or on several, and with rows deleted around them.
+TEST_F(XlsxWorkbook, EveryMergeIsInTheSavedFile) {
+    constexpr int kPages = 300;
+    const fs::path report = m_dir / "spanned.htm";
+    std::ofstream(report) << spannedReport(kPages);
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ASSERT_EQ(core.pageTable().size(), static_cast<std::size_t>(kPages));
+    for (const std::int32_t threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        ExcelOutputOptions o;
+        o.fileFormat = ExportFileFormat::NativeExcel;
+        o.firstPage = 1;
+        o.lastPage = kPages;
+        o.outputPath = (m_dir / "book.xlsx").string();
+        o.mergeSpannedCells = true;
+        o.rowsPerWorksheet = 500;
+        o.threads = threads;
+        std::string written;
+        o.writtenPath = &written;
+        EXPECT_EQ(OutputToExcelFile(core, o), 0);
+        EXPECT_EQ(testing::runCommand("unzip -tq '" + written + "'"),
+                  "No errors detected in compressed data of " + written + ".\n");
+        // Each page's title over A:B of its first row and region over A of its next two.
+        const std::string check = testing::runCommand(
+            "/usr/bin/python3 -c \"import openpyxl\n"
+            "book = openpyxl.load_workbook('" +
+            written +
+            "')\n"
+            "page = 0\n"
+            "bad = []\n"
+            "for sheet in book.worksheets:\n"
+            "    merges = sorted((m.min_row, m.min_col, m.max_row, m.max_col) for m in "
+            "sheet.merged_cells.ranges)\n"
+            "    for top in range(1, sheet.max_row + 1, 3):\n"
+            "        page += 1\n"
+            "        want = [(top, 1, top, 2), (top + 1, 1, top + 2, 1)]\n"
+            "        if not set(want) <= set(merges): bad.append(('missing', page, want))\n"
+            "        if sheet.cell(top, 1).value != 'Stock of page %d' % page: "
+            "bad.append(('title', page))\n"
+            "        if sheet.cell(top + 1, 1).value != 'Region %d' % page: "
+            "bad.append(('region', page))\n"
+            "    if len(merges) != 2 * (sheet.max_row // 3): bad.append(('count', len(merges)))\n"
+            "print(page, bad[:5])\"");
+        EXPECT_EQ(check, std::to_string(kPages) + " []\n");
+    }
+}
+
+// A temporary folder that fills up fails the export with the system's words, leaving the target
+// as it was and nothing behind. The folder is a small file system of its own when the test may
+// mount one, else every file of the process is held to a small size, which the workbook's
+// temporary file meets first.
+TEST_F(XlsxWorkbook, FullTemporaryFolderFailsTheExport) {
+    const fs::path report = m_dir / "report.htm";
+    std::ofstream(report) << testing::htmlReport(1500);
+    const fs::path temporary = m_dir / "tmp";
+    fs::create_directory(temporary);
+    const bool mounted = ::mount("tmpfs", temporary.c_str(), "tmpfs", 0, "size=64k") == 0;
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const auto saved = std::getenv("TMPDIR") != nullptr ? std::string(std::getenv("TMPDIR")) : "";
+    setenv("TMPDIR", temporary.c_str(), 1);
+    std::ofstream(m_dir / "book.xlsx") << "old";
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    if (!mounted) {
+        rlimit small = before;
+        small.rlim_cur = 64 * 1024;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        signal(SIGXFSZ, SIG_IGN);
+    }
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = static_cast<std::int32_t>(core.pageTable().size());
+    o.outputPath = (m_dir / "book.xlsx").string();
+    o.threads = 4;
+    std::string failure;
+    try {
+        OutputToExcelFile(core, o);
+    } catch (const ConversionError& error) {
+        failure = error.text();
+    }
+    if (mounted) {
+        ::umount(temporary.c_str());
+    } else {
+        setrlimit(RLIMIT_FSIZE, &before);
+        signal(SIGXFSZ, SIG_DFL);
+    }
+    if (saved.empty()) {
+        unsetenv("TMPDIR");
+    } else {
+        setenv("TMPDIR", saved.c_str(), 1);
+    }
+    EXPECT_NE(failure.find(mounted ? "No space left on device" : "File too large"),
+              std::string::npos)
+        << failure;
+    EXPECT_NE(failure.find(temporary.string()), std::string::npos) << failure;
+    EXPECT_TRUE(readText(m_dir / "book.xlsx") == "old") << "the target was replaced";
+    EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "report.htm", "tmp"}));
+    EXPECT_TRUE(fs::is_empty(temporary));
+}
+
+// A batch made ahead of its turn with conventions the batches before it changed is made again by
+// the writer: the first batch decides that days come first, the second was made before that was
+// known, and its date still reads day first. One made with the conventions that hold is placed.
+TEST_F(XlsxWorkbook, BatchesMadeWithOtherConventionsAreMadeAgain) {
+    CReportCore report;
+    ExcelWriterOptions options;
+    options.textFormatDetection = true;
+    auto application = StartXlsxApplication();
+    CExcelWriter writer(report, *application, options);
+    std::string path = (m_dir / "book.xlsx").string();
+    std::int32_t rows = 0;
+    writer.Start(path, rows, nullptr);
+    RecordBatch first;
+    first.pages({1});
+    first.add(0, 0, 0, "25/03/2004");
+    RecordBatch second;
+    second.pages({1});
+    second.add(0, 0, 0, "03/04/2004");
+    RecordBatch third;
+    third.pages({1});
+    third.add(0, 0, 0, "05/06/2004");
+    ExcelMadeBatch early;
+    ASSERT_TRUE(CExcelWriter::MakeBatch(*application, report, options, ExcelConventions{}, 2, false,
+                                        false, second.pageCount(), 1, second.pageTable(),
+                                        second.info(), second.recordCount(), early));
+    EXPECT_TRUE(early.readsDates);
+    ExcelMadeBatch known;
+    ASSERT_TRUE(CExcelWriter::MakeBatch(*application, report, options, ExcelConventions{1, false},
+                                        3, false, false, third.pageCount(), 1, third.pageTable(),
+                                        third.info(), third.recordCount(), known));
+    first.write(writer, 1, 1);
+    EXPECT_EQ(writer.conventions().dateOrder, 1);
+    second.write(writer, 2, 1, &early);
+    third.write(writer, 3, 1, &known);
+    writer.Finish(path);
+    const auto lines = dump(path);
+    for (const std::string expected : {"cell:A1|d|datetime.datetime(2004, 3, 25, 0, 0)|m/d/yyyy|align=left",
+                                       "cell:A2|d|datetime.datetime(2004, 4, 3, 0, 0)|m/d/yyyy|align=left",
+                                       "cell:A3|d|datetime.datetime(2004, 6, 5, 0, 0)|m/d/yyyy|align=left"}) {
+        EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << joined(lines);
+    }
+}
+
+// Numbers go in their shortest form that reads back as the same number.
+TEST_F(XlsxWorkbook, NumbersAreWrittenInTheirShortestExactForm) {
+    const fs::path report = m_dir / "spanned.htm";
+    std::ofstream(report) << spannedReport(3);
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = 3;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    const std::string sheet =
+        testing::runCommand("unzip -p '" + o.outputPath + "' xl/worksheets/sheet1.xml");
+    for (const char* value : {"<v>79.99</v>", "<v>0.1</v>", "<v>67.15</v>", "<v>3.07</v>"}) {
+        EXPECT_NE(sheet.find(value), std::string::npos) << value << "\n" << sheet;
+    }
+    EXPECT_EQ(sheet.find("99999999"), std::string::npos) << sheet;
+    EXPECT_EQ(sheet.find("00000001"), std::string::npos) << sheet;
 }
 
 // Characters the report's code page lacks arrive as references and go in as themselves.
