@@ -1,6 +1,7 @@
 #include "convert/write/xlsx_entry.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -55,36 +56,45 @@ bool parseCell(std::string_view text, std::int32_t& row, std::int32_t& column) {
     return true;
 }
 
-std::vector<Rect> parseRange(std::string_view text) {
-    std::vector<Rect> rects;
-    while (!text.empty()) {
-        const auto end = text.find_first_of(",;");
-        const std::string_view item = text.substr(0, end);
-        const auto colon = item.find(':');
+namespace {
+
+// A rectangle "A1" or "A1:B2", corners in either order.
+bool parseItem(std::string_view item, Rect& rect) {
+    const auto colon = item.find(':');
+    if (!parseCell(item.substr(0, colon), rect.firstRow, rect.firstColumn)) {
+        return false;
+    }
+    rect.lastRow = rect.firstRow;
+    rect.lastColumn = rect.firstColumn;
+    if (colon != std::string_view::npos &&
+        !parseCell(item.substr(colon + 1), rect.lastRow, rect.lastColumn)) {
+        return false;
+    }
+    if (rect.lastRow < rect.firstRow) {
+        std::swap(rect.lastRow, rect.firstRow);
+    }
+    if (rect.lastColumn < rect.firstColumn) {
+        std::swap(rect.lastColumn, rect.firstColumn);
+    }
+    return true;
+}
+
+}  // namespace
+
+RectList parseRange(std::string_view text) {
+    RectList rects;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != ',' && text[i] != ';') {
+            continue;
+        }
         Rect rect{};
-        if (!parseCell(item.substr(0, colon), rect.firstRow, rect.firstColumn)) {
+        const std::string_view item = text.substr(start, i - start);
+        if (!parseItem(item, rect)) {
             throw AutomationError("not a cell reference: " + std::string(item));
-        }
-        rect.lastRow = rect.firstRow;
-        rect.lastColumn = rect.firstColumn;
-        if (colon != std::string_view::npos &&
-            !parseCell(item.substr(colon + 1), rect.lastRow, rect.lastColumn)) {
-            throw AutomationError("not a cell reference: " + std::string(item));
-        }
-        if (rect.lastRow < rect.firstRow) {
-            std::swap(rect.lastRow, rect.firstRow);
-        }
-        if (rect.lastColumn < rect.firstColumn) {
-            std::swap(rect.lastColumn, rect.firstColumn);
         }
         rects.push_back(rect);
-        if (end == std::string_view::npos) {
-            break;
-        }
-        text.remove_prefix(end + 1);
-    }
-    if (rects.empty()) {
-        throw AutomationError("empty range");
+        start = i + 1;
     }
     return rects;
 }
@@ -145,7 +155,12 @@ Entry enterText(std::string_view text) {
         percent = true;
         n.remove_suffix(1);
     }
-    std::string digits;
+    // The number's digits and point without its thousands marks, for reading it.
+    std::string plain;
+    plain.reserve(n.size());
+    std::size_t digitCount = 0;
+    std::size_t firstSignificant = std::string::npos;  // among the digits
+    std::size_t lastNonZero = 0;
     bool point = false;
     bool thousands = false;
     bool numeric = !n.empty();
@@ -154,9 +169,16 @@ Entry enterText(std::string_view text) {
     for (std::size_t i = 0; i < n.size() && numeric; ++i) {
         const char c = n[i];
         if (isDigit(c)) {
-            digits += c;
+            if (c != '0') {
+                if (firstSignificant == std::string::npos) {
+                    firstSignificant = digitCount;
+                }
+                lastNonZero = digitCount;
+            }
+            ++digitCount;
             ++groupDigits;
             decimals += point ? 1 : 0;
+            plain += c;
         } else if (c == ',' && !point) {
             // Groups of three after the first group of one to three digits.
             numeric = (thousands ? groupDigits == 3 : groupDigits >= 1 && groupDigits <= 3);
@@ -165,6 +187,7 @@ Entry enterText(std::string_view text) {
         } else if (c == '.' && !point) {
             numeric = !thousands || groupDigits == 3;
             point = true;
+            plain += c;
         } else {
             numeric = false;
         }
@@ -172,17 +195,17 @@ Entry enterText(std::string_view text) {
     if (numeric && thousands && !point && groupDigits != 3) {
         numeric = false;
     }
-    if (numeric && !digits.empty()) {
+    if (numeric && digitCount > 0) {
         // Leading zeros, and trailing zeros of a fraction, are not significant.
-        const auto first = digits.find_first_not_of('0');
-        const auto last = point ? digits.find_last_not_of('0') : digits.size() - 1;
-        const std::size_t significant = first == std::string::npos ? 1 : last - first + 1;
+        const std::size_t last = point ? lastNonZero : digitCount - 1;
+        const std::size_t significant =
+            firstSignificant == std::string::npos ? 1 : last - firstSignificant + 1;
         if (significant > kMaxSignificantDigits) {
             return entry;
         }
-        std::string plain(n);
-        plain.erase(std::remove(plain.begin(), plain.end(), ','), plain.end());
-        double value = std::strtod(plain.c_str(), nullptr);
+        // Read whatever the process's locale: the point is always the decimal mark here.
+        double value = 0;
+        std::from_chars(plain.data(), plain.data() + plain.size(), value);
         if (negative) {
             value = -value;
         }

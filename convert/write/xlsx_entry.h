@@ -25,6 +25,31 @@ struct Rect {
     std::int32_t lastColumn;
 };
 
+// The rectangles of a range: one held in place, as most ranges are, more on the heap.
+class RectList {
+public:
+    void push_back(const Rect& rect) {
+        if (m_count == 1) {
+            m_many.assign(1, m_one);
+        }
+        if (m_count == 0) {
+            m_one = rect;
+        } else {
+            m_many.push_back(rect);
+        }
+        ++m_count;
+    }
+    const Rect* begin() const { return m_count <= 1 ? &m_one : m_many.data(); }
+    const Rect* end() const { return begin() + m_count; }
+    const Rect& front() const { return *begin(); }
+    bool empty() const { return m_count == 0; }
+
+private:
+    Rect m_one{};
+    std::vector<Rect> m_many;
+    std::size_t m_count = 0;
+};
+
 struct Entry {
     CellType type = CellType::Text;
     double number = 0;
@@ -37,7 +62,7 @@ std::int32_t toRgb(std::int32_t bgr);
 bool parseCell(std::string_view text, std::int32_t& row, std::int32_t& column);
 // "A1", "A1:B2" or a union of them joined by ',' or ';'; throws AutomationError when a part
 // does not parse.
-std::vector<Rect> parseRange(std::string_view text);
+RectList parseRange(std::string_view text);
 // The serial number of a date, none when the date does not exist.
 std::optional<double> serialDate(int year, int month, int day);
 // A text entered as a user of the en-US locale types it: numbers with ',' thousands, '.', '$',

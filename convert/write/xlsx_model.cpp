@@ -9,6 +9,22 @@ namespace paginor::xlsx {
 
 namespace {
 
+// The kinds of style change, in the top byte of a change's key.
+constexpr std::uint64_t kNumberFormat = 1ull << 56;
+constexpr std::uint64_t kWrap = 2ull << 56;
+constexpr std::uint64_t kAlignment = 3ull << 56;
+constexpr std::uint64_t kBold = 4ull << 56;
+constexpr std::uint64_t kFontColour = 5ull << 56;
+constexpr std::uint64_t kFontSize = 6ull << 56;
+constexpr std::uint64_t kFontName = 7ull << 56;
+constexpr std::uint64_t kFill = 8ull << 56;
+constexpr std::uint64_t kBorder = 9ull << 56;
+constexpr std::uint64_t kEnteredFormat = 10ull << 56;
+
+std::uint64_t keyed(std::uint64_t kind, std::int64_t value) {
+    return kind | static_cast<std::uint32_t>(value);
+}
+
 AutomationError writtenRow(std::int32_t row) {
     return AutomationError("row " + std::to_string(row + 1) + " is already written");
 }
@@ -87,6 +103,7 @@ void SheetRows::clear() {
     m_widths.clear();
     m_activeRow = 0;
     m_activeColumn = 0;
+    m_transitions.fill(Transition{});
 }
 
 Row& SheetRows::rowAt(std::int32_t row) {
@@ -146,9 +163,9 @@ void SheetRows::enter(std::int32_t row, std::int32_t column, std::string_view te
     target.type = CellType::Number;
     target.number = entry.number;
     if (entry.format != nullptr && style.numberFormat < 0) {
-        CellStyle changed = style;
-        changed.numberFormat = m_styles->formatId(entry.format);
-        target.style = m_styles->intern(changed);
+        const std::int32_t format = m_styles->formatId(entry.format);
+        target.style = changed(target.style, kEnteredFormat | static_cast<std::uint32_t>(format),
+                               [format](CellStyle& s) { s.numberFormat = format; });
     }
 }
 
@@ -194,36 +211,59 @@ void SheetRows::addLink(Link link) {
     m_links.push_back(std::move(link));
 }
 
-void SheetRows::fitCell(Fit& fit, std::int32_t row, const Cell& cell, std::u16string& wide) const {
+void SheetRows::fitCell(Fit& fit, std::int32_t row, const Cell& cell, FitMeasure& measure) const {
     if (cell.type == CellType::Blank || merged(row, cell.column)) {
         return;
     }
-    char number[32];
-    std::string_view text;
     if (cell.type == CellType::Text) {
-        text = textOf(cell);
-    } else {
-        const auto end = std::to_chars(number, number + sizeof number, cell.number).ptr;
-        text = std::string_view(number, static_cast<std::size_t>(end - number));
-    }
-    wide.clear();
-    for (const char ch : text.substr(0, 256)) {
-        // A character beyond ASCII is estimated as a wide letter.
-        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
-            wide += static_cast<char16_t>(static_cast<unsigned char>(ch) < 0x80 ? ch : u'W');
-        }
-    }
-    if (wide.size() * 4 < fit.longest * 3) {
+        measure.fit(fit, textOf(cell), cell.style);
         return;
     }
-    fit.longest = std::max(fit.longest, wide.size());
-    const CellStyle& style = m_styles->style(cell.style);
-    static const std::string kDefaultFamily = "Calibri";
-    const std::string& family =
-        style.fontName >= 0 && style.link == 0 ? m_styles->name(style.fontName) : kDefaultFamily;
-    const TextExtent extent = defaultTextMeasurer().measure(
-        family, style.fontSize > 0 ? style.fontSize : 11, style.bold != 0, wide);
-    fit.widest = std::max(fit.widest, (extent.width + 5) / 7.0);
+    char number[32];
+    const auto end = std::to_chars(number, number + sizeof number, cell.number).ptr;
+    measure.fit(fit, std::string_view(number, static_cast<std::size_t>(end - number)), cell.style);
+}
+
+const FitMeasure::Advances& FitMeasure::advances(std::uint32_t style) {
+    if (style >= m_advances.size()) {
+        m_advances.resize(style + 1);
+    }
+    if (!m_advances[style]) {
+        const CellStyle& s = m_styles.style(style);
+        static const std::string kDefaultFamily = "Calibri";
+        const std::string& family =
+            s.fontName >= 0 && s.link == 0 ? m_styles.name(s.fontName) : kDefaultFamily;
+        auto table = std::make_unique<Advances>();
+        for (char16_t c = 0; c < 128; ++c) {
+            (*table)[c] = defaultTextMeasurer()
+                              .measure(family, s.fontSize > 0 ? s.fontSize : 11, s.bold != 0,
+                                       std::u16string_view(&c, 1))
+                              .width;
+        }
+        m_advances[style] = std::move(table);
+    }
+    return *m_advances[style];
+}
+
+void FitMeasure::fit(Fit& fit, std::string_view text, std::uint32_t style) {
+    text = text.substr(0, 256);
+    std::size_t characters = 0;
+    for (const char c : text) {
+        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    if (characters * 4 < fit.longest * 3) {
+        return;
+    }
+    fit.longest = std::max(fit.longest, characters);
+    const Advances& advance = advances(style);
+    std::int64_t width = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) {
+            width += advance[byte < 0x80 ? byte : 'W'];
+        }
+    }
+    fit.widest = std::max(fit.widest, (std::min<std::int64_t>(width, INT32_MAX) + 5) / 7.0);
 }
 
 void SheetRows::release(std::int32_t limit, std::vector<Rect>& merges, std::vector<Link>& links,
@@ -282,8 +322,12 @@ namespace {
 
 class XlsxRange : public ExcelRange {
 public:
-    XlsxRange(RangeHost& host, std::vector<Rect> rects)
+    XlsxRange(RangeHost& host, RectList rects)
         : m_host(host), m_rows(host.rows()), m_rects(std::move(rects)) {}
+
+    // Ranges come and go by the million: their memory is kept for the next ones of the thread.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block);
 
     void SetValue(std::string_view text) override {
         for (const Rect& rect : m_rects) {
@@ -308,11 +352,12 @@ public:
     }
     void SetNumberFormat(std::string_view format) override {
         const std::int32_t id = m_rows.styles().formatId(format);
-        m_rows.restyle(m_rects, [id](CellStyle& s) { s.numberFormat = id; });
+        m_rows.restyle(m_rects, keyed(kNumberFormat, id), [id](CellStyle& s) { s.numberFormat = id; });
     }
     void SetNumberFormatLocal(std::string_view format) override { SetNumberFormat(format); }
     void SetWrapText(bool wrap) override {
-        m_rows.restyle(m_rects, [wrap](CellStyle& s) { s.wrap = wrap ? 1 : 0; });
+        m_rows.restyle(m_rects, keyed(kWrap, wrap ? 1 : 0),
+                       [wrap](CellStyle& s) { s.wrap = wrap ? 1 : 0; });
     }
     void Merge() override {
         for (const Rect& rect : m_rects) {
@@ -320,28 +365,32 @@ public:
         }
     }
     void SetHorizontalAlignment(std::int16_t code) override {
-        m_rows.restyle(m_rects, [code](CellStyle& s) {
+        m_rows.restyle(m_rects, keyed(kAlignment, code), [code](CellStyle& s) {
             s.alignment = code >= 2 && code <= 4 ? static_cast<std::uint8_t>(code) : 0;
         });
     }
     void SetFontBold(std::int16_t bold) override {
-        m_rows.restyle(m_rects, [bold](CellStyle& s) { s.bold = bold != 0 ? 1 : 0; });
+        m_rows.restyle(m_rects, keyed(kBold, bold != 0 ? 1 : 0),
+                       [bold](CellStyle& s) { s.bold = bold != 0 ? 1 : 0; });
     }
     void SetFontColor(std::int32_t colour) override {
-        m_rows.restyle(m_rects, [colour](CellStyle& s) { s.fontColour = toRgb(colour); });
+        m_rows.restyle(m_rects, keyed(kFontColour, colour),
+                       [colour](CellStyle& s) { s.fontColour = toRgb(colour); });
     }
     void SetFontSize(std::int16_t size) override {
-        m_rows.restyle(m_rects, [size](CellStyle& s) { s.fontSize = size; });
+        m_rows.restyle(m_rects, keyed(kFontSize, size), [size](CellStyle& s) { s.fontSize = size; });
     }
     void SetFontName(std::string_view name) override {
         const std::int32_t id = m_rows.styles().nameId(name);
-        m_rows.restyle(m_rects, [id](CellStyle& s) { s.fontName = id; });
+        m_rows.restyle(m_rects, keyed(kFontName, id), [id](CellStyle& s) { s.fontName = id; });
     }
     void SetInteriorColor(std::int32_t colour) override {
-        m_rows.restyle(m_rects, [colour](CellStyle& s) { s.fill = toRgb(colour); });
+        m_rows.restyle(m_rects, keyed(kFill, colour),
+                       [colour](CellStyle& s) { s.fill = toRgb(colour); });
     }
     void SetBordersLineStyle(std::int32_t style) override {
-        m_rows.restyle(m_rects, [style](CellStyle& s) { s.border = style == 1 ? 1 : 0; });
+        m_rows.restyle(m_rects, keyed(kBorder, style == 1 ? 1 : 0),
+                       [style](CellStyle& s) { s.border = style == 1 ? 1 : 0; });
     }
     // Thin is the only weight the writer asks for.
     void SetBordersWeight(std::int32_t) override {}
@@ -380,8 +429,39 @@ public:
 private:
     RangeHost& m_host;
     SheetRows& m_rows;
-    std::vector<Rect> m_rects;
+    RectList m_rects;
 };
+
+// Blocks of freed ranges, one list a thread.
+struct FreeRanges {
+    struct Block {
+        Block* next;
+    };
+    Block* head = nullptr;
+    ~FreeRanges() {
+        while (head != nullptr) {
+            Block* next = head->next;
+            ::operator delete(head);
+            head = next;
+        }
+    }
+};
+thread_local FreeRanges t_freeRanges;
+
+void* XlsxRange::operator new(std::size_t size) {
+    if (size == sizeof(XlsxRange) && t_freeRanges.head != nullptr) {
+        FreeRanges::Block* block = t_freeRanges.head;
+        t_freeRanges.head = block->next;
+        return block;
+    }
+    return ::operator new(std::max(size, sizeof(XlsxRange)));
+}
+
+void XlsxRange::operator delete(void* block) {
+    auto* freed = static_cast<FreeRanges::Block*>(block);
+    freed->next = t_freeRanges.head;
+    t_freeRanges.head = freed;
+}
 
 }  // namespace
 
@@ -390,10 +470,21 @@ std::unique_ptr<ExcelRange> MakeRange(RangeHost& host, std::string_view cell1,
     if (cell2.empty()) {
         return std::make_unique<XlsxRange>(host, parseRange(cell1));
     }
-    std::string text(cell1);
-    text += ':';
-    text += cell2;
-    return std::make_unique<XlsxRange>(host, parseRange(text));
+    // The rectangle between two cells.
+    Rect rect{};
+    Rect last{};
+    if (!parseCell(cell1, rect.firstRow, rect.firstColumn) ||
+        !parseCell(cell2, last.firstRow, last.firstColumn)) {
+        throw AutomationError("not a cell reference: " + std::string(cell1) + ":" +
+                              std::string(cell2));
+    }
+    rect.lastRow = std::max(rect.firstRow, last.firstRow);
+    rect.lastColumn = std::max(rect.firstColumn, last.firstColumn);
+    rect.firstRow = std::min(rect.firstRow, last.firstRow);
+    rect.firstColumn = std::min(rect.firstColumn, last.firstColumn);
+    RectList rects;
+    rects.push_back(rect);
+    return std::make_unique<XlsxRange>(host, std::move(rects));
 }
 
 void XlsxBatchSheet::refuse(const char* member) {

@@ -4,6 +4,7 @@
 // links, pictures, row heights and column widths. The workbook's sheets keep their unsettled rows
 // in one; a batch made ahead of its turn keeps all of its rows in one of its own.
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -122,6 +123,23 @@ struct Fit {
 
 inline constexpr double kDefaultColumnWidth = 8.43;
 
+// Widens a column's fit by texts of a table's styles, as the text measurer measures them; texts
+// much shorter than the longest one measured so far cannot be the widest. A text's width is the
+// sum of its characters' advances, and characters beyond ASCII are taken as a wide letter, so one
+// table of the ASCII advances of a style measures every text of it.
+class FitMeasure {
+public:
+    explicit FitMeasure(const StyleTable& styles) : m_styles(styles) {}
+    void fit(Fit& fit, std::string_view text, std::uint32_t style);
+
+private:
+    using Advances = std::array<std::int32_t, 128>;
+    const Advances& advances(std::uint32_t style);
+
+    const StyleTable& m_styles;
+    std::vector<std::unique_ptr<Advances>> m_advances;  // by style
+};
+
 // Rows from a first row on (0-based); rows before it are gone and take nothing more.
 class SheetRows {
 public:
@@ -143,8 +161,10 @@ public:
     }
 
     Cell& cell(std::int32_t row, std::int32_t column);
-    template <typename Change>
-    void restyle(const std::vector<Rect>& rects, const Change& change);
+    // Changes the style of every cell of the rectangles; key names the change (its kind and
+    // value) so that a change met before takes the style it gave then.
+    template <typename Rects, typename Change>
+    void restyle(const Rects& rects, std::uint64_t key, const Change& change);
     // A text entered as a user types it, unless the cell's format keeps texts as they are.
     void enter(std::int32_t row, std::int32_t column, std::string_view text);
     // A text taken as it is.
@@ -171,9 +191,15 @@ public:
     const std::vector<Picture>& pictures() const { return m_pictures; }
     const std::vector<ColumnWidth>& widths() const { return m_widths; }
 
-    // Measures the cell for its column's automatic width; texts much shorter than the longest one
-    // measured so far cannot be the widest. wide is the caller's room for the text.
-    void fitCell(Fit& fit, std::int32_t row, const Cell& cell, std::u16string& wide) const;
+    // Measures the cell for its column's automatic width; merged and empty cells do not count.
+    void fitCell(Fit& fit, std::int32_t row, const Cell& cell, FitMeasure& measure) const;
+    // The same, with a number's text given.
+    void fitCell(Fit& fit, std::int32_t row, const Cell& cell, std::string_view text,
+                 FitMeasure& measure) const {
+        if (cell.type != CellType::Blank && !merged(row, cell.column)) {
+            measure.fit(fit, text, cell.style);
+        }
+    }
 
     // Lets go of the rows before limit; their merges, links, pictures and widths move to the
     // vectors given.
@@ -181,6 +207,16 @@ public:
                  std::vector<Picture>& pictures, std::vector<ColumnWidth>& widths);
 
 private:
+    struct Transition {
+        bool valid = false;
+        std::uint32_t from = 0;
+        std::uint64_t key = 0;
+        std::uint32_t to = 0;
+    };
+    static constexpr std::size_t kTransitions = 256;
+    template <typename Change>
+    std::uint32_t changed(std::uint32_t from, std::uint64_t key, const Change& change);
+
     static std::uint64_t mergedKey(std::int32_t row, std::int32_t column) {
         return (static_cast<std::uint64_t>(row) << 16) | static_cast<std::uint32_t>(column);
     }
@@ -199,26 +235,31 @@ private:
     std::vector<ColumnWidth> m_widths;
     std::int32_t m_activeRow = 0;
     std::int32_t m_activeColumn = 0;
+    std::array<Transition, kTransitions> m_transitions{};
 };
 
-template <typename Change>
-void SheetRows::restyle(const std::vector<Rect>& rects, const Change& change) {
+template <typename Rects, typename Change>
+void SheetRows::restyle(const Rects& rects, std::uint64_t key, const Change& change) {
     for (const Rect& rect : rects) {
         for (std::int32_t r = rect.firstRow; r <= rect.lastRow; ++r) {
-            std::uint32_t lastFrom = UINT32_MAX;
-            std::uint32_t lastTo = 0;
             for (std::int32_t c = rect.firstColumn; c <= rect.lastColumn; ++c) {
                 Cell& target = cell(r, c);
-                if (target.style != lastFrom) {
-                    CellStyle style = m_styles->style(target.style);
-                    change(style);
-                    lastFrom = target.style;
-                    lastTo = m_styles->intern(style);
-                }
-                target.style = lastTo;
+                target.style = changed(target.style, key, change);
             }
         }
     }
+}
+
+template <typename Change>
+std::uint32_t SheetRows::changed(std::uint32_t from, std::uint64_t key, const Change& change) {
+    Transition& known = m_transitions[(from * 0x9E3779B1u ^ key * 0x85EBCA77u) % kTransitions];
+    if (known.valid && known.from == from && known.key == key) {
+        return known.to;
+    }
+    CellStyle style = m_styles->style(from);
+    change(style);
+    known = {true, from, key, m_styles->intern(style)};
+    return known.to;
 }
 
 // What a range asks of the worksheet it belongs to.

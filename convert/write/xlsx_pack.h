@@ -66,7 +66,6 @@ struct PackScratch {
     CellXml cells;
     DeflatePieces deflate;
     std::vector<Fit> pageFits;
-    std::u16string wide;
 };
 
 // Writes the piece's rows and compresses them; a failure stays in the piece.

@@ -240,6 +240,14 @@ void CellXml::number(std::string& out, std::int32_t column, std::uint32_t style,
     out += "</v></c>";
 }
 
+void CellXml::numberText(std::string& out, std::int32_t column, std::uint32_t style,
+                         std::string_view digits) {
+    open(out, column, m_styles[style]);
+    out += "><v>";
+    out += digits;
+    out += "</v></c>";
+}
+
 void CellXml::blankWith(std::string& out, std::int32_t column, const std::string& style) {
     open(out, column, style);
     out += "/>";

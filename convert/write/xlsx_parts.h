@@ -44,6 +44,9 @@ public:
         textWith(out, column, m_styles[style], text);
     }
     void number(std::string& out, std::int32_t column, std::uint32_t style, double value);
+    // A number already in its text.
+    void numberText(std::string& out, std::int32_t column, std::uint32_t style,
+                    std::string_view digits);
     void blank(std::string& out, std::int32_t column, std::uint32_t style) {
         blankWith(out, column, m_styles[style]);
     }

@@ -629,14 +629,14 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
     Fit fit = static_cast<std::size_t>(column) < m_ownFits.size()
                   ? m_ownFits[static_cast<std::size_t>(column)]
                   : Fit{};
-    std::u16string wide;
+    FitMeasure measure(m_ownStyles);
     for (std::int32_t r = m_rows.base(); r < m_rows.end(); ++r) {
         const auto& cells = m_rows.row(r)->cells;
         const auto it =
             std::lower_bound(cells.begin(), cells.end(), column,
                              [](const Cell& a, std::int32_t b) { return a.column < b; });
         if (it != cells.end() && it->column == column) {
-            m_rows.fitCell(fit, r, *it, wide);
+            m_rows.fitCell(fit, r, *it, measure);
         }
     }
     double widest = fit.widest;
