@@ -716,6 +716,15 @@ void CExcelWriter::setNumberFormat(std::string_view text, const std::string& cel
 }
 
 void CExcelWriter::writeValue(std::string_view text, std::int32_t row, std::int32_t column) {
+    // Plain ASCII goes in as it stands.
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && c != '&';
+    });
+    const std::int32_t codePage = m_report.codePage();
+    if (plain && !((codePage >= 50220 && codePage <= 50229) || codePage == 65000)) {
+        m_sheet->CellsItem(row, column, text);
+        return;
+    }
     m_sheet->CellsItem(row, column, toUnicode(text));
 }
 

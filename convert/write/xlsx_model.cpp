@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "convert/read/text_measurer.h"
+#include "convert/write/xlsx_parts.h"
 
 namespace paginor::xlsx {
 
@@ -220,7 +221,7 @@ void SheetRows::fitCell(Fit& fit, std::int32_t row, const Cell& cell, FitMeasure
         return;
     }
     char number[32];
-    const auto end = std::to_chars(number, number + sizeof number, cell.number).ptr;
+    const char* end = formatNumber(number, cell.number);
     measure.fit(fit, std::string_view(number, static_cast<std::size_t>(end - number)), cell.style);
 }
 
@@ -352,7 +353,8 @@ public:
     }
     void SetNumberFormat(std::string_view format) override {
         const std::int32_t id = m_rows.styles().formatId(format);
-        m_rows.restyle(m_rects, keyed(kNumberFormat, id), [id](CellStyle& s) { s.numberFormat = id; });
+        m_rows.restyle(m_rects, keyed(kNumberFormat, id),
+                       [id](CellStyle& s) { s.numberFormat = id; });
     }
     void SetNumberFormatLocal(std::string_view format) override { SetNumberFormat(format); }
     void SetWrapText(bool wrap) override {
@@ -378,7 +380,8 @@ public:
                        [colour](CellStyle& s) { s.fontColour = toRgb(colour); });
     }
     void SetFontSize(std::int16_t size) override {
-        m_rows.restyle(m_rects, keyed(kFontSize, size), [size](CellStyle& s) { s.fontSize = size; });
+        m_rows.restyle(m_rects, keyed(kFontSize, size),
+                       [size](CellStyle& s) { s.fontSize = size; });
     }
     void SetFontName(std::string_view name) override {
         const std::int32_t id = m_rows.styles().nameId(name);

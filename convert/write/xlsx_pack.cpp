@@ -96,10 +96,10 @@ private:
             }
             case CellType::Number: {
                 char digits[32];
-                const auto end = std::to_chars(digits, digits + sizeof digits, c.number).ptr;
+                const char* end = formatNumber(digits, c.number);
                 const std::string_view text(digits, static_cast<std::size_t>(end - digits));
                 rows.fitCell(fitOf(column), m_r, c, text, m_measure);
-                m_s.cells.numberText(m_s.xml, column, style, text);
+                m_s.cells.number(m_s.xml, column, style, text);
                 wrote(column);
                 break;
             }
@@ -175,10 +175,10 @@ void runPack(PackJob& job, PackScratch& s) {
     try {
         s.xml.clear();
         writeRows(job, s);
-        job.crc = Crc32(s.xml);
-        job.length = s.xml.size();
+        job.crc = Crc32(s.xml.view());
+        job.length = s.xml.view().size();
         job.compressed.clear();
-        s.deflate.compress(s.xml, job.compressed, false);
+        s.deflate.compress(s.xml.view(), job.compressed, false);
     } catch (...) {
         job.failure = std::current_exception();
     }

@@ -62,7 +62,7 @@ struct PackJob {
 };
 
 struct PackScratch {
-    std::string xml;
+    XmlOut xml;
     CellXml cells;
     DeflatePieces deflate;
     std::vector<Fit> pageFits;

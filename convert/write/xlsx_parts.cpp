@@ -33,15 +33,6 @@ bool looksEscaped(std::string_view text, std::size_t at) {
            isHex(text[at + 3]) && isHex(text[at + 4]) && isHex(text[at + 5]) && text[at + 6] == '_';
 }
 
-void appendEscape(std::string& out, unsigned code) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out += "_x";
-    for (int shift = 12; shift >= 0; shift -= 4) {
-        out += kDigits[(code >> shift) & 0xF];
-    }
-    out += '_';
-}
-
 std::string hexColour(std::int32_t rgb) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text = "FF";
@@ -72,15 +63,16 @@ std::int32_t columnPixels(double width) {
 
 }  // namespace
 
-void appendColumnLetters(std::string& out, std::int32_t column) {
+char* writeColumnLetters(char* to, std::int32_t column) {
     char letters[4];
     int n = 0;
     for (std::int32_t c = column + 1; c > 0 && n < 4; c = (c - 1) / 26) {
         letters[n++] = static_cast<char>('A' + (c - 1) % 26);
     }
     while (n > 0) {
-        out += letters[--n];
+        *to++ = letters[--n];
     }
+    return to;
 }
 
 void appendInteger(std::string& out, std::int64_t value) {
@@ -89,53 +81,91 @@ void appendInteger(std::string& out, std::int64_t value) {
 }
 
 void appendCellReference(std::string& out, std::int32_t row, std::int32_t column) {
-    appendColumnLetters(out, column);
+    char letters[4];
+    out.append(letters, writeColumnLetters(letters, column));
     appendInteger(out, std::int64_t{row} + 1);
+}
+
+char* formatNumber(char* to, double value) {
+    // Amounts of up to six decimals: the fewest decimals that read back as the value, written
+    // with integer arithmetic.
+    constexpr double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+    constexpr double kLargest = 1e15;
+    const double magnitude = value < 0 ? -value : value;
+    if (magnitude < kLargest && magnitude >= 1e-6) {
+        for (int decimals = 0; decimals <= 6; ++decimals) {
+            const double scaled = magnitude * kPowers[decimals];
+            if (scaled >= 9e15) {
+                break;
+            }
+            const auto whole = static_cast<std::int64_t>(scaled + 0.5);
+            if (static_cast<double>(whole) / kPowers[decimals] != magnitude) {
+                continue;
+            }
+            char* at = to;
+            if (value < 0) {
+                *at++ = '-';
+            }
+            const auto unit = static_cast<std::int64_t>(kPowers[decimals]);
+            at = std::to_chars(at, at + 20, whole / unit).ptr;
+            if (decimals > 0) {
+                *at++ = '.';
+                std::int64_t fraction = whole % unit;
+                for (int d = decimals - 1; d >= 0; --d) {
+                    at[d] = static_cast<char>('0' + fraction % 10);
+                    fraction /= 10;
+                }
+                at += decimals;
+            }
+            return at;
+        }
+    }
+    return std::to_chars(to, to + 32, value).ptr;
 }
 
 void appendNumber(std::string& out, double value) {
     char digits[32];
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    out.append(digits, formatNumber(digits, value));
 }
 
-void appendCellText(std::string& out, std::string_view text) {
-    std::size_t plain = 0;
+char* writeCellText(char* to, std::string_view text) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    auto escape = [&to](unsigned code) {
+        std::memcpy(to, "_x", 2);
+        to += 2;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            *to++ = kDigits[(code >> shift) & 0xF];
+        }
+        *to++ = '_';
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const char* entity = nullptr;
-        bool escape = false;
-        std::size_t skip = 1;
-        unsigned code = c;
-        if (c == '&') {
-            entity = "&amp;";
+        if (c >= 0x20 && c != '&' && c != '<' && c != '>' && c != '_' && c != 0xEF) {
+            *to++ = static_cast<char>(c);
+        } else if (c == '&') {
+            std::memcpy(to, "&amp;", 5);
+            to += 5;
         } else if (c == '<') {
-            entity = "&lt;";
+            std::memcpy(to, "&lt;", 4);
+            to += 4;
         } else if (c == '>') {
-            entity = "&gt;";
+            std::memcpy(to, "&gt;", 4);
+            to += 4;
         } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            escape = true;
+            escape(c);
         } else if (c == '_' && looksEscaped(text, i)) {
-            escape = true;
+            escape('_');
         } else if (c == 0xEF && i + 2 < text.size() &&
                    static_cast<unsigned char>(text[i + 1]) == 0xBF &&
                    (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xBE) {
             // U+FFFE and U+FFFF, which XML forbids.
-            escape = true;
-            code = 0xFFFE | (static_cast<unsigned char>(text[i + 2]) & 1);
-            skip = 3;
+            escape(0xFFFE | (static_cast<unsigned char>(text[i + 2]) & 1));
+            i += 2;
         } else {
-            continue;
+            *to++ = static_cast<char>(c);
         }
-        out.append(text.data() + plain, i - plain);
-        if (entity != nullptr) {
-            out += entity;
-        } else if (escape) {
-            appendEscape(out, code);
-        }
-        plain = i + skip;
-        i += skip - 1;
     }
-    out.append(text.data() + plain, text.size() - plain);
+    return to;
 }
 
 void appendAttributeText(std::string& out, std::string_view text) {
@@ -200,57 +230,65 @@ void CellXml::setStyles(const std::vector<std::uint32_t>& numbers) {
     }
 }
 
-void CellXml::startRow(std::string& out, std::int32_t row, double height) {
+void CellXml::startRow(XmlOut& out, std::int32_t row, double height) {
     m_row.clear();
     appendInteger(m_row, std::int64_t{row} + 1);
-    out += "<row r=\"";
-    out += m_row;
-    out += '"';
+    char* at = out.room(64);
+    std::memcpy(at, "<row r=\"", 8);
+    at += 8;
+    std::memcpy(at, m_row.data(), m_row.size());
+    at += m_row.size();
+    *at++ = '"';
     if (height >= 0) {
-        out += " ht=\"";
-        appendNumber(out, height);
-        out += "\" customHeight=\"1\"";
+        std::memcpy(at, " ht=\"", 5);
+        at = formatNumber(at + 5, height);
+        std::memcpy(at, "\" customHeight=\"1\"", 18);
+        at += 18;
     }
-    out += '>';
+    *at++ = '>';
+    out.used(at);
 }
 
-void CellXml::open(std::string& out, std::int32_t column, const std::string& style) {
-    out += "<c r=\"";
-    appendColumnLetters(out, column);
-    out += m_row;
-    out += '"';
-    out += style;
+char* CellXml::open(XmlOut& out, std::int32_t column, const std::string& style, std::size_t spare) {
+    char* at = out.room(32 + m_row.size() + style.size() + spare);
+    std::memcpy(at, "<c r=\"", 6);
+    at = writeColumnLetters(at + 6, column);
+    std::memcpy(at, m_row.data(), m_row.size());
+    at += m_row.size();
+    *at++ = '"';
+    std::memcpy(at, style.data(), style.size());
+    return at + style.size();
 }
 
-void CellXml::textWith(std::string& out, std::int32_t column, const std::string& style,
+void CellXml::textWith(XmlOut& out, std::int32_t column, const std::string& style,
                        std::string_view text) {
-    open(out, column, style);
     auto edge = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     const bool preserve = !text.empty() && (edge(text.front()) || edge(text.back()));
-    out +=
-        preserve ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">" : " t=\"inlineStr\"><is><t>";
-    appendCellText(out, text);
-    out += "</t></is></c>";
+    char* at = open(out, column, style, 64 + text.size() * 7);
+    constexpr std::string_view kPlain = " t=\"inlineStr\"><is><t>";
+    constexpr std::string_view kPreserve = " t=\"inlineStr\"><is><t xml:space=\"preserve\">";
+    const std::string_view opening = preserve ? kPreserve : kPlain;
+    std::memcpy(at, opening.data(), opening.size());
+    at = writeCellText(at + opening.size(), text);
+    std::memcpy(at, "</t></is></c>", 13);
+    out.used(at + 13);
 }
 
-void CellXml::number(std::string& out, std::int32_t column, std::uint32_t style, double value) {
-    open(out, column, m_styles[style]);
-    out += "><v>";
-    appendNumber(out, value);
-    out += "</v></c>";
+void CellXml::number(XmlOut& out, std::int32_t column, std::uint32_t style,
+                     std::string_view digits) {
+    char* at = open(out, column, m_styles[style], 16 + digits.size());
+    std::memcpy(at, "><v>", 4);
+    at += 4;
+    std::memcpy(at, digits.data(), digits.size());
+    at += digits.size();
+    std::memcpy(at, "</v></c>", 8);
+    out.used(at + 8);
 }
 
-void CellXml::numberText(std::string& out, std::int32_t column, std::uint32_t style,
-                         std::string_view digits) {
-    open(out, column, m_styles[style]);
-    out += "><v>";
-    out += digits;
-    out += "</v></c>";
-}
-
-void CellXml::blankWith(std::string& out, std::int32_t column, const std::string& style) {
-    open(out, column, style);
-    out += "/>";
+void CellXml::blank(XmlOut& out, std::int32_t column, std::uint32_t style) {
+    char* at = open(out, column, m_styles[style], 2);
+    std::memcpy(at, "/>", 2);
+    out.used(at + 2);
 }
 
 std::string SheetHead(const SheetSettings& s) {

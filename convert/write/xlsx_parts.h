@@ -3,7 +3,9 @@
 // The parts of an Office Open XML workbook package (ECMA-376 Part 1, SpreadsheetML), as text:
 // cells and rows, styles, sheet heads and tails, the workbook and its relationships, drawings.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -16,13 +18,40 @@ namespace paginor::xlsx {
 
 // "B3" for row 2 and column 1, both 0-based.
 void appendCellReference(std::string& out, std::int32_t row, std::int32_t column);
-void appendColumnLetters(std::string& out, std::int32_t column);
+// The column's letters at to (room for three); returns the end.
+char* writeColumnLetters(char* to, std::int32_t column);
 // Text as element content: '&', '<' and '>' as entities; characters XML cannot hold, and texts that
-// would read as such an escape, as _xHHHH_ escapes.
-void appendCellText(std::string& out, std::string_view text);
+// would read as such an escape, as _xHHHH_ escapes. Room for 7 bytes a byte of text at to;
+// returns the end.
+char* writeCellText(char* to, std::string_view text);
+
+// Text built front to back in room taken ahead, for many small pieces.
+class XmlOut {
+public:
+    // Room for n bytes at the end: write them there, then give the end to used().
+    char* room(std::size_t n) {
+        if (m_size + n > m_buffer.size()) {
+            m_buffer.resize(std::max(m_buffer.size() * 2, m_size + n + 65536));
+        }
+        return m_buffer.data() + m_size;
+    }
+    void used(const char* end) { m_size = static_cast<std::size_t>(end - m_buffer.data()); }
+    void append(std::string_view text) {
+        std::memcpy(room(text.size()), text.data(), text.size());
+        m_size += text.size();
+    }
+    void clear() { m_size = 0; }
+    std::string_view view() const { return {m_buffer.data(), m_size}; }
+
+private:
+    std::vector<char> m_buffer;
+    std::size_t m_size = 0;
+};
 // Text inside an attribute's double quotes.
 void appendAttributeText(std::string& out, std::string_view text);
-// The shortest text that reads back as the same number.
+// The shortest text that reads back as the same number, without an exponent where a few decimals
+// say it; at least 32 bytes at to. Returns the end.
+char* formatNumber(char* to, double value);
 void appendNumber(std::string& out, double value);
 void appendInteger(std::string& out, std::int64_t value);
 
@@ -38,25 +67,21 @@ public:
     void setStyles(const std::vector<std::uint32_t>& numbers);
     // The attribute that gives a cell the style the workbook numbers number.
     static std::string styleAttribute(std::uint32_t number);
-    void startRow(std::string& out, std::int32_t row, double height);
-    static void endRow(std::string& out) { out += "</row>"; }
-    void text(std::string& out, std::int32_t column, std::uint32_t style, std::string_view text) {
+    void startRow(XmlOut& out, std::int32_t row, double height);
+    static void endRow(XmlOut& out) { out.append("</row>"); }
+    void text(XmlOut& out, std::int32_t column, std::uint32_t style, std::string_view text) {
         textWith(out, column, m_styles[style], text);
     }
-    void number(std::string& out, std::int32_t column, std::uint32_t style, double value);
-    // A number already in its text.
-    void numberText(std::string& out, std::int32_t column, std::uint32_t style,
-                    std::string_view digits);
-    void blank(std::string& out, std::int32_t column, std::uint32_t style) {
-        blankWith(out, column, m_styles[style]);
-    }
-    // The same with the style attribute given.
-    void textWith(std::string& out, std::int32_t column, const std::string& style,
+    // A number in its text.
+    void number(XmlOut& out, std::int32_t column, std::uint32_t style, std::string_view digits);
+    void blank(XmlOut& out, std::int32_t column, std::uint32_t style);
+    // A text with the style attribute given.
+    void textWith(XmlOut& out, std::int32_t column, const std::string& style,
                   std::string_view text);
-    void blankWith(std::string& out, std::int32_t column, const std::string& style);
 
 private:
-    void open(std::string& out, std::int32_t column, const std::string& style);
+    // Room for the cell, with bytes to spare after its opening.
+    char* open(XmlOut& out, std::int32_t column, const std::string& style, std::size_t spare);
 
     std::vector<std::string> m_styles;  // ' s="n"', or empty for the default
     std::string m_row;                  // the row's number

@@ -81,6 +81,8 @@ void DeflatePieces::compress(std::string_view data, std::string& out, bool last)
         // Each piece stands alone: nothing in it may point back into another.
         deflateReset(&z);
     }
+    // A reset takes the level's own tuning back.
+    deflateTune(&z, kDeflateGoodLength, kDeflateLazyMatch, kDeflateNiceLength, kDeflateChain);
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     std::size_t remaining = data.size();
     do {

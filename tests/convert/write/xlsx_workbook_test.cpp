@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +17,7 @@
 
 #include "convert/conversion_driver.h"
 #include "convert/write/excel_writer.h"
+#include "convert/write/xlsx_parts.h"
 #include "convert/write/xlsx_workbook.h"
 #include "core/report_core.h"
 #include "tests/convert/convert_harness.h"
@@ -454,9 +458,10 @@ TEST_F(XlsxWorkbook, BatchesMadeWithOtherConventionsAreMadeAgain) {
     third.write(writer, 3, 1, &known);
     writer.Finish(path);
     const auto lines = dump(path);
-    for (const std::string expected : {"cell:A1|d|datetime.datetime(2004, 3, 25, 0, 0)|m/d/yyyy|align=left",
-                                       "cell:A2|d|datetime.datetime(2004, 4, 3, 0, 0)|m/d/yyyy|align=left",
-                                       "cell:A3|d|datetime.datetime(2004, 6, 5, 0, 0)|m/d/yyyy|align=left"}) {
+    for (const std::string expected :
+         {"cell:A1|d|datetime.datetime(2004, 3, 25, 0, 0)|m/d/yyyy|align=left",
+          "cell:A2|d|datetime.datetime(2004, 4, 3, 0, 0)|m/d/yyyy|align=left",
+          "cell:A3|d|datetime.datetime(2004, 6, 5, 0, 0)|m/d/yyyy|align=left"}) {
         EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << joined(lines);
     }
 }
@@ -480,6 +485,43 @@ TEST_F(XlsxWorkbook, NumbersAreWrittenInTheirShortestExactForm) {
     }
     EXPECT_EQ(sheet.find("99999999"), std::string::npos) << sheet;
     EXPECT_EQ(sheet.find("00000001"), std::string::npos) << sheet;
+
+    // Any number reads back as itself, amounts with their few decimals.
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {{79.99, "79.99"},
+                 {-0.5, "-0.5"},
+                 {1e6, "1000000"},
+                 {0.000125, "0.000125"},
+                 {1234567.891, "1234567.891"},
+                 {123456789012345.0, "123456789012345"}};
+    for (const auto& c : cases) {
+        char digits[32];
+        const char* end = xlsx::formatNumber(digits, c.value);
+        EXPECT_EQ(std::string_view(digits, static_cast<std::size_t>(end - digits)), c.text);
+    }
+    std::uint64_t seed = 88172645463325252ull;
+    for (int i = 0; i < 100000; ++i) {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        double value = 0;
+        if (i % 2 == 0) {
+            std::memcpy(&value, &seed, sizeof value);
+            if (!std::isfinite(value)) {
+                continue;
+            }
+        } else {
+            value =
+                static_cast<double>(seed % 100000000) / std::pow(10.0, static_cast<int>(seed % 9));
+        }
+        char digits[32];
+        const char* end = xlsx::formatNumber(digits, value);
+        double back = 0;
+        std::from_chars(digits, end, back);
+        ASSERT_EQ(back, value) << std::string_view(digits, static_cast<std::size_t>(end - digits));
+    }
 }
 
 // Characters the report's code page lacks arrive as references and go in as themselves.
