@@ -4,6 +4,7 @@
 // the workbook numbers it, each row after deletions) and compressed, on worker threads when the
 // workbook has them.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -58,7 +59,8 @@ struct PackJob {
     std::int32_t firstColumn = INT32_MAX;
     std::int32_t lastColumn = -1;
     std::exception_ptr failure;
-    bool done = false;
+    // Set once the piece is packed, after everything above.
+    std::atomic<bool> done = false;
 };
 
 struct PackScratch {
@@ -101,7 +103,7 @@ public:
     }
     void wait(const PackJob& job) {
         std::unique_lock lock(m_mutex);
-        m_done.wait(lock, [&job] { return job.done; });
+        m_done.wait(lock, [&job] { return job.done.load(std::memory_order_acquire); });
     }
 
 private:
@@ -118,7 +120,7 @@ private:
             lock.unlock();
             runPack(*job, scratch);
             lock.lock();
-            job->done = true;
+            job->done.store(true, std::memory_order_release);
             m_done.notify_all();
         }
     }

@@ -300,15 +300,15 @@ public:
             return;
         }
         runPack(*job, m_scratch);
-        job->done = true;
+        job->done.store(true, std::memory_order_release);
     }
     // Packs the piece on the calling thread.
     void packHere(PackJob& job) {
         runPack(job, m_scratch);
-        job.done = true;
+        job.done.store(true, std::memory_order_release);
     }
     void wait(const PackJob& job) {
-        if (!job.done) {
+        if (!job.done.load(std::memory_order_acquire)) {
             m_pool->wait(job);
         }
     }
@@ -579,7 +579,7 @@ void XlsxSheet::submitPending() {
 }
 
 void XlsxSheet::submit(std::shared_ptr<PackJob> job) {
-    if (!job->done) {
+    if (!job->done.load(std::memory_order_acquire)) {
         m_application.pack(job);
     }
     m_jobs.push_back(std::move(job));
@@ -589,7 +589,8 @@ void XlsxSheet::submit(std::shared_ptr<PackJob> job) {
 void XlsxSheet::drain(bool all) {
     while (!m_jobs.empty()) {
         PackJob& job = *m_jobs.front();
-        if (!job.done && !all && m_jobs.size() <= m_application.piecesInFlight()) {
+        if (!job.done.load(std::memory_order_acquire) && !all &&
+            m_jobs.size() <= m_application.piecesInFlight()) {
             return;
         }
         m_application.wait(job);

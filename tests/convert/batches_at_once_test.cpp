@@ -310,6 +310,41 @@ TEST_F(BatchesAtOnce, CancelInTheMiddleLeavesNothing) {
     }
 }
 
+// A workbook of one long batch stops at the page the cancel came after, on one thread and on four:
+// the rows made ahead are placed page by page, and none after the request.
+TEST_F(BatchesAtOnce, CancelStopsAWorkbookWithinABatch) {
+    CReportCore core;
+    load(core, "report.htm", htmlReport(200));
+    for (const std::int32_t threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        std::atomic<std::int32_t> cancel = 0;
+        ExcelOutputOptions o;
+        o.fileFormat = ExportFileFormat::NativeExcel;
+        o.firstPage = 1;
+        o.lastPage = 200;
+        o.threads = threads;
+        o.cancel = &cancel;
+        o.outputPath = (m_dir / "out.xlsx").string();
+        std::vector<int> shown;
+        o.mainWindowProgress = [&](int percent) {
+            shown.push_back(percent);
+            if (percent >= 30) {
+                cancel = 1;
+            }
+        };
+        try {
+            OutputToExcelFile(core, o);
+            ADD_FAILURE() << "no failure";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.code(), 19);
+        }
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back(), 30);
+        EXPECT_EQ(shown.size(), 60u);  // a percent every page of the first 60
+        EXPECT_EQ(files(), std::vector<std::string>{"report.htm"});
+    }
+}
+
 TEST_F(BatchesAtOnce, ThreadCount) {
     struct Case {
         std::int32_t requested;
