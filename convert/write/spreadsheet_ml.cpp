@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cstddef>
 
-#include "convert/write/batch_marks.h"
 #include "convert/write/character_references.h"
 #include "convert/write/page_grid.h"
 #include "core/report_core.h"
@@ -208,7 +207,7 @@ public:
         m_detector.options() = settings.conventions;
     }
 
-    void cell(std::string& out, const tagOutputCellInfo& cell, std::string_view text,
+    void cell(MarkedText& marked, const tagOutputCellInfo& cell, std::string_view text,
               std::int32_t column, bool indexed, std::int32_t pageNumber);
     void finish() { m_batch.styleBodies = m_styles.bodies(); }
 
@@ -244,8 +243,9 @@ std::int32_t BatchMaker::styleNumber(const tagOutputCellInfo& cell, const std::s
     return number;
 }
 
-void BatchMaker::cell(std::string& out, const tagOutputCellInfo& cell, std::string_view text,
+void BatchMaker::cell(MarkedText& marked, const tagOutputCellInfo& cell, std::string_view text,
                       std::int32_t column, bool indexed, std::int32_t pageNumber) {
+    std::string& out = marked.text;
     const char* type = "String";
     std::string_view value = text;
     m_detected.format.clear();
@@ -280,7 +280,7 @@ void BatchMaker::cell(std::string& out, const tagOutputCellInfo& cell, std::stri
         out += "\"";
     }
     out += " ss:StyleID=\"s";
-    appendMark(out, kStyleMark, style);
+    marked.appendMark(kStyleMark, style);
     out += "\"";
     if (value.empty() && pageNumber < 0) {
         out += "/>\r\n";
@@ -417,9 +417,9 @@ void CSpreadsheetMLWriter::MakeBatch(const SpreadsheetMLCellSettings& settings,
             if (!any) {
                 continue;
             }
-            made.xml += "<Row ss:Index=\"";
-            appendMark(made.xml, kRowMark, r);
-            made.xml += "\">\r\n";
+            made.xml.text += "<Row ss:Index=\"";
+            made.xml.appendMark(kRowMark, r);
+            made.xml.text += "\">\r\n";
             // The column after the last cell written and the columns it merges.
             std::int32_t next = 0;
             for (std::int32_t c = 0; c < columns; ++c) {
@@ -435,7 +435,7 @@ void CSpreadsheetMLWriter::MakeBatch(const SpreadsheetMLCellSettings& settings,
                 commented = true;
                 next = c + slot.columnSpan;
             }
-            made.xml += "</Row>\r\n";
+            made.xml.text += "</Row>\r\n";
         }
     }
     maker.finish();
@@ -460,7 +460,7 @@ void CSpreadsheetMLWriter::WriteBatch(const SpreadsheetMLBatch& batch, std::time
         }
         tagSheetInfo& sheet = m_sheets.back();
         sheet.columnCount = std::max(sheet.columnCount, batch.columns);
-        resolveMarks(sheet.rows, page.xml, [this](char kind, std::int64_t number) {
+        resolveMarks(sheet.rows, page.xml, [this](char kind, std::int32_t number) {
             return kind == kRowMark
                        ? m_rowsWritten + number + 1
                        : std::int64_t{m_batchStyles[static_cast<std::size_t>(number)]} +

@@ -5,7 +5,6 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "convert/write/batch_marks.h"
 #include "convert/write/character_references.h"
 #include "convert/write/number_text.h"
 #include "convert/write/page_grid.h"
@@ -51,8 +50,15 @@ std::string makerHost() {
     return at == std::string::npos ? address : address.substr(at + 1);
 }
 
+// HTML has no place for control characters but TAB, LF and CR; a reference to one from U+0080 up
+// would even be read as a Windows-1252 character.
+bool isHtmlControl(char32_t c) {
+    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || (c >= 0x7F && c <= 0x9F);
+}
+
 // UTF-16 as 7-bit HTML: markup characters as entities, one decimal reference per code point
-// from 127 up; lineBreaks turns each line feed into "<br>".
+// from 127 up, control characters HTML forbids dropped; lineBreaks turns each line feed into
+// "<br>".
 void appendHtml(std::string& out, std::u16string_view text, bool lineBreaks) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
@@ -63,7 +69,7 @@ void appendHtml(std::string& out, std::u16string_view text, bool lineBreaks) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;  // a lone surrogate has no character
         }
-        if (c == 0 || AppendMarkupEntity(out, c)) {
+        if (isHtmlControl(c) || AppendMarkupEntity(out, c)) {
             continue;
         }
         if (c == '\n') {
@@ -210,12 +216,12 @@ public:
                ArchiveBatch& made)
         : m_settings(settings), m_images(images), m_made(made) {}
 
-    void page(std::string& out, std::int32_t rows,
+    void page(MarkedText& out, std::int32_t rows,
               const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns);
     void finish() { m_made.styles = std::move(m_styles); }
 
 private:
-    void cell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
+    void cell(MarkedText& marked, const tagOutputCellInfo* cell, std::string_view text,
               std::int32_t rowSpan, std::int32_t columnSpan);
     std::int32_t styleNumber(const std::string& style);
 
@@ -235,8 +241,9 @@ std::int32_t TableMaker::styleNumber(const std::string& style) {
     return entry->second;
 }
 
-void TableMaker::page(std::string& out, std::int32_t rows,
+void TableMaker::page(MarkedText& marked, std::int32_t rows,
                       const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns) {
+    std::string& out = marked.text;
     out += "<TABLE>\r\n";
     if (rows > 0 && columns > 0) {
         PageGrid grid(rows, columns);
@@ -251,7 +258,7 @@ void TableMaker::page(std::string& out, std::int32_t rows,
                     const std::string_view text =
                         slot.cell != nullptr && slot.cell->kind == kKindImage ? rawText(*slot.cell)
                                                                               : SlotText(slot);
-                    cell(out, slot.cell, text, slot.rowSpan, slot.columnSpan);
+                    cell(marked, slot.cell, text, slot.rowSpan, slot.columnSpan);
                 }
             }
             out += "</tr>\r\n";
@@ -260,14 +267,15 @@ void TableMaker::page(std::string& out, std::int32_t rows,
     out += "</TABLE>\r\n";
 }
 
-void TableMaker::cell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
+void TableMaker::cell(MarkedText& marked, const tagOutputCellInfo* cell, std::string_view text,
                       std::int32_t rowSpan, std::int32_t columnSpan) {
+    std::string& out = marked.text;
     if (cell == nullptr) {
         out += " <td></td>\r\n";
         return;
     }
     std::string height;
-    std::string classText;
+    std::int32_t styleClass = -1;
     std::string content;
     if (!text.empty() && m_settings.separatorMode == 0) {
         bool isNumber = false;
@@ -282,9 +290,7 @@ void TableMaker::cell(std::string& out, const tagOutputCellInfo* cell, std::stri
         bool fontTag = false;
         const std::string style = styleText(*cell, fontTag);
         if (!style.empty()) {
-            classText = " class=tbz";
-            appendMark(classText, kStyleMark, styleNumber(style));
-            classText += " ";
+            styleClass = styleNumber(style);
         }
         if (fontTag) {
             content += "<font face=\"";
@@ -332,7 +338,11 @@ void TableMaker::cell(std::string& out, const tagOutputCellInfo* cell, std::stri
         appendNumber(out, columnSpan);
         out += "\"";
     }
-    out += classText;
+    if (styleClass >= 0) {
+        out += " class=tbz";
+        marked.appendMark(kStyleMark, styleClass);
+        out += " ";
+    }
     if (cell->backgroundColour != kNoBackground) {
         out += " bgcolor=\"" + FormatHtmlColor(cell->backgroundColour) + "\" ";
     }
@@ -441,7 +451,7 @@ void WorkbookArchive::WriteBatch(const ArchiveBatch& made, std::time_t* activity
             m_sheets.emplace_back();
         }
         Sheet& sheet = m_sheets.back();
-        resolveMarks(sheet.text, page.table, [this](char, std::int64_t number) {
+        resolveMarks(sheet.text, page.table, [this](char, std::int32_t number) {
             return std::int64_t{m_batchStyles[static_cast<std::size_t>(number)]};
         });
         m_sheetRows += page.rows;

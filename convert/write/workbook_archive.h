@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "convert/convert_types.h"
+#include "convert/write/batch_marks.h"
 #include "convert/write/spill_file.h"
 
 namespace paginor {
@@ -26,12 +27,12 @@ struct ArchiveCellSettings {
 };
 
 // A batch's pages as HTML tables, made apart from the archive (possibly on another thread).
-// Style classes are numbered across the archive: they stand as marks until the archive places
-// the batch.
+// Style classes are numbered across the archive: they stand as marks beside the text until the
+// archive places the batch.
 struct ArchiveBatch {
     struct Page {
         std::int32_t rows = 0;
-        std::string table;
+        MarkedText table;
     };
     std::vector<Page> pages;
     std::vector<std::string> styles;  // by the marks' numbers

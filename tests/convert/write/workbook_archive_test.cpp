@@ -354,8 +354,8 @@ TEST_F(WorkbookArchiveTest, BatchesMadeAheadArePlacedInOrder) {
     WorkbookArchive placed(core, 0);
     const ArchiveCellSettings settings = placed.cellSettings(false);
     ArchiveBatch madeSecond;
-    WorkbookArchive::MakeBatch(settings, false, false, 2, 2, second.info(), second.count(),
-                               nullptr, madeSecond);
+    WorkbookArchive::MakeBatch(settings, false, false, 2, 2, second.info(), second.count(), nullptr,
+                               madeSecond);
     ArchiveBatch madeFirst;
     WorkbookArchive::MakeBatch(settings, false, false, 1, 2, first.info(), first.count(), nullptr,
                                madeFirst);
@@ -366,6 +366,40 @@ TEST_F(WorkbookArchiveTest, BatchesMadeAheadArePlacedInOrder) {
     writeAndRead(placed);
     EXPECT_EQ(m_archive, expected);
     EXPECT_NE(m_archive.find("class=3Dtbz1 >2.5"), std::string::npos);
+}
+
+// Control characters in a report's text are not HTML and never pass for the marks that stand for
+// the style classes of a batch made ahead of its turn.
+TEST_F(WorkbookArchiveTest, ControlCharactersInTextsAreDropped) {
+    CReportCore core;
+    load(core, "windows-1252");
+    const char* texts[] = {"a\x01S0\x02z", "\x01S99\x02", "\x01", "b\x01R7", "c\x1f\x7f\td"};
+    BatchInput input({1});
+    std::int32_t column = 0;
+    for (const char* text : texts) {
+        tagOutputCellInfo cell = textCell(0, column++, text);
+        cell.bold = column % 2;
+        input.add(0, cell);
+    }
+    tagOutputCellInfo font = textCell(0, column++, "e");
+    font.fontName = "Fo\x01nt";
+    input.add(0, font);
+    const auto columns = static_cast<std::int32_t>(input.count());
+
+    WorkbookArchive placed(core, 0);
+    ArchiveBatch made;
+    WorkbookArchive::MakeBatch(placed.cellSettings(false), false, false, 1, columns, input.info(),
+                               input.count(), nullptr, made);
+    placed.WriteBatch(made, nullptr);
+    writeAndRead(placed);
+    EXPECT_EQ(cellTexts(part("sheet001.htm.cells")),
+              (std::vector<std::string>{"aS0z", "S99", "", "bR7", "c\td", "<font Font>e"}));
+    const std::string sheet = part("sheet001.htm");
+    EXPECT_EQ(std::count_if(
+                  sheet.begin(), sheet.end(),
+                  [](char c) { return c >= 0 && c < 0x20 && c != '\r' && c != '\n' && c != '\t'; }),
+              0)
+        << sheet;
 }
 
 TEST_F(WorkbookArchiveTest, ImageParts) {
