@@ -404,6 +404,41 @@ TEST_F(OutputToExcel, ABoxAtAHugePlaceConverts) {
     }
 }
 
+// Control bytes and texts that look like the writers' own marks convert in every kind; none of
+// them reaches the markup outputs.
+TEST_F(OutputToExcel, ControlBytesInTextsConvertToEveryKind) {
+    for (const char* fixture : {"control-bytes.htm", "control-bytes-css.htm"}) {
+        SCOPED_TRACE(fixture);
+        CReportCore core;
+        load(core, readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "../fuzz" / fixture));
+        for (ExportFileFormat format :
+             {ExportFileFormat::Delimited, ExportFileFormat::NativeExcel,
+              ExportFileFormat::ExcelCompatible, ExportFileFormat::SpreadsheetMl}) {
+            ExcelOutputOptions o = options(format, 1, 2);
+            o.excel = StartXlsxApplication;
+            o.images = true;
+            o.font = true;
+            o.textFormatDetection = true;
+            o.outputPath = (m_dir / "out.xlsx").string();
+            EXPECT_EQ(OutputToExcelFile(core, o), 0);
+            const std::string written = readText(o.outputPath);
+            if (format == ExportFileFormat::ExcelCompatible) {
+                // Quoted-printable writes a control byte as "=01" and so on.
+                EXPECT_EQ(written.find("=01"), std::string::npos);
+                EXPECT_EQ(written.find("=02"), std::string::npos);
+                EXPECT_NE(written.find("aS0z"), std::string::npos);
+                EXPECT_NE(written.find("S99"), std::string::npos);
+            } else if (format == ExportFileFormat::SpreadsheetMl) {
+                EXPECT_EQ(written.find('\x01'), std::string::npos);
+                EXPECT_NE(written.find(">aS0z<"), std::string::npos);
+                EXPECT_EQ(testing::runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
+            } else if (format == ExportFileFormat::NativeExcel) {
+                EXPECT_EQ(written.substr(0, 2), "PK");
+            }
+        }
+    }
+}
+
 TEST_F(OutputToExcel, HtmlCssPagesBecomeRowsOfTwoCells) {
     ReportSpec spec;
     spec.format = GeneratedFormat::HtmlCss;
