@@ -22,6 +22,7 @@ constexpr std::size_t kSpillBytes = 1024 * 1024;
 constexpr std::size_t kSheetBlock = 1 << 20;
 constexpr std::size_t kImageBlock = 1026;  // 18 full lines of base64
 constexpr std::int32_t kMinImageHeight = 16;
+constexpr const char kCharset[] = "us-ascii";
 
 constexpr const char kHtmlOpening[] =
     "<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"\r\n"
@@ -122,14 +123,6 @@ void writePartHeader(const WorkbookArchive::Sink& sink, std::string_view locatio
     header += type;
     header += "\r\n\r\n";
     sink(header);
-}
-
-void writeQuotedPrintablePart(const WorkbookArchive::Sink& sink, std::string_view location,
-                              std::string_view text) {
-    writePartHeader(sink, location, "quoted-printable", "text/html; charset=\"us-ascii\"");
-    QuotedPrintableEncoder encoder(sink);
-    encoder.Append(text);
-    encoder.Finish();
 }
 
 }  // namespace
@@ -610,31 +603,76 @@ std::string WorkbookArchive::BuildSheetHead(bool protect) const {
     return text;
 }
 
+void WorkbookArchive::WriteQuotedPrintable(const Sink& sink, QuotedPrintableEncoder& body,
+                                           std::string_view bytes, const char* location,
+                                           std::string_view charset) {
+    if (location != nullptr) {
+        writePartHeader(sink, location, "quoted-printable",
+                        "text/html; charset=\"" + std::string(charset) + "\"");
+    }
+    body.Append(bytes);
+}
+
+void WorkbookArchive::WriteQuotedPrintableText(const Sink& sink, QuotedPrintableEncoder& body,
+                                               const std::string& text, const char* location,
+                                               std::string_view charset) {
+    WriteQuotedPrintable(sink, body, text, location, charset);
+}
+
+void WorkbookArchive::WriteSheetHead(const Sink& sink, QuotedPrintableEncoder& body,
+                                     bool protect) const {
+    WriteQuotedPrintableText(sink, body, BuildSheetHead(protect), nullptr, kCharset);
+}
+
+void WorkbookArchive::WriteSheetEnd(const Sink& sink, QuotedPrintableEncoder& body) {
+    WriteQuotedPrintableText(sink, body, "\r\n</body>\r\n</html>\r\n\r\n", nullptr, kCharset);
+}
+
+void WorkbookArchive::WriteBase64PartHeader(const Sink& sink, std::string_view location) {
+    // The extension after the name's last dot, so that ".jpeg" is known as well as ".jpg".
+    const std::size_t slash = location.find_last_of('/');
+    const std::size_t dot = location.find_last_of('.');
+    const std::string_view extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash)
+            ? location.substr(dot + 1)
+            : std::string_view();
+    std::string_view type = ContentTypeFromExtension(extension);
+    if (type.empty()) {
+        type = "application/octet-stream";
+    }
+    writePartHeader(sink, location, "base64", type);
+}
+
 void WorkbookArchive::WriteWorkbook(const Sink& sink, bool protect) {
     // A workbook needs a sheet even when no page reached one.
     if (m_sheets.empty()) {
         m_sheets.emplace_back();
     }
     WriteArchiveHeader(sink);
-    writeQuotedPrintablePart(sink, "tabulan-xls.htm", BuildFrameset());
+    QuotedPrintableEncoder frameset(sink);
+    WriteQuotedPrintableText(sink, frameset, BuildFrameset(), "tabulan-xls.htm", kCharset);
+    frameset.Finish();
     if (!m_styles.empty()) {
-        writeQuotedPrintablePart(sink, "stylesheet.css", BuildStyleSheet());
+        QuotedPrintableEncoder styles(sink);
+        WriteQuotedPrintableText(sink, styles, BuildStyleSheet(), "stylesheet.css", kCharset);
+        styles.Finish();
     }
-    const std::string head = BuildSheetHead(protect);
     for (std::size_t i = 0; i < m_sheets.size(); ++i) {
         Sheet& sheet = m_sheets[i];
-        writePartHeader(sink, sheetLocation(static_cast<std::int32_t>(i + 1)), "quoted-printable",
-                        "text/html; charset=\"us-ascii\"");
-        QuotedPrintableEncoder encoder(sink);
-        encoder.Append(head);
-        m_spill.ReadBack(sheet.spilled, kSheetBlock,
-                         [&](std::string_view block) { encoder.Append(block); });
+        const std::string location = sheetLocation(static_cast<std::int32_t>(i + 1));
+        QuotedPrintableEncoder body(sink);
+        WriteQuotedPrintable(sink, body, {}, location.c_str(), kCharset);
+        WriteSheetHead(sink, body, protect);
+        const auto block = [&](std::string_view bytes) {
+            WriteQuotedPrintable(sink, body, bytes, nullptr, kCharset);
+        };
+        m_spill.ReadBack(sheet.spilled, kSheetBlock, block);
         for (std::size_t at = 0; at < sheet.text.size(); at += kSheetBlock) {
-            encoder.Append(std::string_view(sheet.text).substr(at, kSheetBlock));
+            block(std::string_view(sheet.text).substr(at, kSheetBlock));
         }
         sheet = Sheet{};
-        encoder.Append("\r\n</body>\r\n</html>\r\n\r\n");
-        encoder.Finish();
+        WriteSheetEnd(sink, body);
+        body.Finish();
     }
     m_sheets.clear();
     m_sheetRows = 0;
@@ -653,18 +691,7 @@ void WorkbookArchive::WriteFilePart(const Sink& sink, const std::string& locatio
     if (!file) {
         return;
     }
-    // The extension after the name's last dot, so that ".jpeg" is known as well as ".jpg".
-    const std::size_t slash = location.find_last_of('/');
-    const std::size_t dot = location.find_last_of('.');
-    const std::string_view extension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash)
-            ? std::string_view(location).substr(dot + 1)
-            : std::string_view();
-    std::string_view type = ContentTypeFromExtension(extension);
-    if (type.empty()) {
-        type = "application/octet-stream";
-    }
-    writePartHeader(sink, location, "base64", type);
+    WriteBase64PartHeader(sink, location);
     CBase64 base64;
     std::array<char, kImageBlock> block{};
     for (;;) {

@@ -13,6 +13,7 @@
 
 #include "convert/convert_types.h"
 #include "convert/write/batch_marks.h"
+#include "convert/write/quoted_printable.h"
 #include "convert/write/spill_file.h"
 
 namespace paginor {
@@ -97,6 +98,18 @@ public:
     std::int32_t pointDecimalCount() const { return m_pointDecimals; }
 
     static void WriteArchiveHeader(const Sink& sink);
+    // One quoted-printable part goes through one encoder, body. With a location the part's header
+    // comes first.
+    static void WriteQuotedPrintable(const Sink& sink, QuotedPrintableEncoder& body,
+                                     std::string_view bytes, const char* location,
+                                     std::string_view charset);
+    static void WriteQuotedPrintableText(const Sink& sink, QuotedPrintableEncoder& body,
+                                         const std::string& text, const char* location,
+                                         std::string_view charset);
+    void WriteSheetHead(const Sink& sink, QuotedPrintableEncoder& body, bool protect) const;
+    static void WriteSheetEnd(const Sink& sink, QuotedPrintableEncoder& body);
+    // The header of a base64 part, typed by the location's extension.
+    static void WriteBase64PartHeader(const Sink& sink, std::string_view location);
     std::string BuildFrameset() const;
     std::string BuildStyleSheet() const;
     std::string BuildSheetHead(bool protect) const;

@@ -517,6 +517,48 @@ TEST_F(WorkbookArchiveTest, SeparatorsAndProtection) {
 
 // Every code point from 127 up is one reference, whatever the report's code page; markup
 // characters are escaped.
+// The steps that write the parts, each by its exact text.
+TEST_F(WorkbookArchiveTest, PartSteps) {
+    std::string out;
+    const WorkbookArchive::Sink sink = [&](std::string_view piece) { out += piece; };
+    const std::string boundary = std::string("--") + WorkbookArchive::kBoundary + "\r\n";
+    {
+        QuotedPrintableEncoder body(sink);
+        WorkbookArchive::WriteQuotedPrintable(sink, body, "a=b", "sheet001.htm", "us-ascii");
+        WorkbookArchive::WriteQuotedPrintableText(sink, body, "\tc", nullptr, "us-ascii");
+        WorkbookArchive::WriteSheetEnd(sink, body);
+        body.Finish();
+    }
+    EXPECT_EQ(out, boundary +
+                       "Content-Location: sheet001.htm\r\n"
+                       "Content-Transfer-Encoding: quoted-printable\r\n"
+                       "Content-Type: text/html; charset=\"us-ascii\"\r\n\r\n"
+                       "a=3Db\tc\r\n</body>\r\n</html>\r\n\r\n");
+    CReportCore core;
+    load(core, "windows-1252");
+    WorkbookArchive archive(core, 1);
+    out.clear();
+    {
+        QuotedPrintableEncoder body(sink);
+        archive.WriteSheetHead(sink, body, true);
+        body.Finish();
+    }
+    std::string encoded;
+    QuotedPrintableEncoder expected([&](std::string_view piece) { encoded += piece; });
+    expected.Append(sheetHead(",", ".", "True"));
+    expected.Finish();
+    EXPECT_EQ(out, encoded);
+    for (const auto& [location, type] :
+         {std::pair<const char*, const char*>{"img/logo.jpeg", "image/jpeg"},
+          {"a.b/logo", "application/octet-stream"}}) {
+        out.clear();
+        WorkbookArchive::WriteBase64PartHeader(sink, location);
+        EXPECT_EQ(out, boundary + "Content-Location: " + location +
+                           "\r\nContent-Transfer-Encoding: base64\r\nContent-Type: " + type +
+                           "\r\n\r\n");
+    }
+}
+
 TEST_F(WorkbookArchiveTest, TextAsAscii) {
     struct Case {
         const char* charset;
