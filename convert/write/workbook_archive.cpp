@@ -469,7 +469,8 @@ void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std
 std::string WorkbookArchive::listImage(std::string_view source) {
     std::string local;
     m_report.FetchLinkedFile(source.data(), static_cast<std::int64_t>(source.size()), local);
-    if (local.empty()) {
+    // A local report's images are named, not fetched: one that is not there has no cell content.
+    if (local.empty() || !std::unique_ptr<std::FILE, FileCloser>(std::fopen(local.c_str(), "rb"))) {
         return {};
     }
     std::string location = imageLocation(source);
