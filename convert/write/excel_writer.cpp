@@ -206,7 +206,7 @@ std::string CExcelWriter::toUnicode(std::string_view text) const {
     const std::int32_t codePage = m_report.codePage();
     // Plain ASCII reads the same in every code page but the escape-based ones.
     const bool escapes = (codePage >= 50220 && codePage <= 50229) || codePage == 65000;
-    const bool references = text.find("&#") != std::string_view::npos;
+    const bool references = HoldsCharacterReference(text);
     if (!escapes && !references && text.size() <= kMaxCellCharacters &&
         std::all_of(text.begin(), text.end(),
                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
