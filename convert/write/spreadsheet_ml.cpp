@@ -203,9 +203,7 @@ struct StyleKeyHash {
 class BatchMaker {
 public:
     BatchMaker(const SpreadsheetMLCellSettings& settings, SpreadsheetMLBatch& batch)
-        : m_settings(settings), m_batch(batch) {
-        m_detector.options() = settings.conventions;
-    }
+        : m_settings(settings), m_batch(batch) {}
 
     void cell(MarkedText& marked, const tagOutputCellInfo& cell, std::string_view text,
               std::int32_t column, bool indexed, std::int32_t pageNumber);
@@ -216,7 +214,6 @@ private:
 
     const SpreadsheetMLCellSettings& m_settings;
     SpreadsheetMLBatch& m_batch;
-    CCellValueDetector m_detector;
     StyleTable m_styles;
     std::unordered_map<StyleKey, std::int32_t, StyleKeyHash> m_known;
     StyleKey m_key;
@@ -250,8 +247,7 @@ void BatchMaker::cell(MarkedText& marked, const tagOutputCellInfo& cell, std::st
     std::string_view value = text;
     m_detected.format.clear();
     if (!text.empty() && (m_settings.convertDates || !m_settings.keepNumbersAsText)) {
-        m_detected = tagCellDetectResult{};
-        m_detector.Detect(text, m_detected);
+        ReadCellValue(text, m_settings.conventions, m_detected);
         const bool keep = (m_detected.kind == kCellKindDate && m_settings.convertDates) ||
                           (m_detected.kind == kCellKindNumber && !m_settings.keepNumbersAsText);
         // A date the detector could not order has no value: it stays text.
