@@ -42,6 +42,17 @@ std::string cellRef(std::int32_t row, std::int32_t column) {
     return MakeCellReference(static_cast<std::uint16_t>(column), static_cast<std::uint32_t>(row));
 }
 
+// "http://" or "https://", in any case.
+bool isWebAddress(std::string_view address) {
+    const auto startsNoCase = [&](std::string_view prefix) {
+        return address.size() >= prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), address.begin(), [](char a, char b) {
+                   return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b + 32) : b);
+               });
+    };
+    return startsNoCase("http://") || startsNoCase("https://");
+}
+
 bool hasScheme(std::string_view address) {
     const auto colon = address.find(':');
     if (colon == std::string_view::npos || colon < 2) {
@@ -636,10 +647,19 @@ void CExcelWriter::writeValue(std::string_view text, std::int32_t row, std::int3
 }
 
 std::string CExcelWriter::resolveLink(std::string_view address) const {
-    if (address.empty() || hasScheme(address) || address.starts_with('#')) {
+    if (isWebAddress(address)) {
         return std::string(address);
     }
     const std::string& base = m_options.baseFolder;
+    // Any other scheme (file:, javascript:, mailto: ...) could open or run anything: the link
+    // goes to the report's folder instead, or nowhere.
+    const bool unsafe =
+        hasScheme(address) || std::any_of(address.begin(), address.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        });
+    if (unsafe) {
+        return base;
+    }
     if (base.empty()) {
         return std::string(address);
     }
@@ -664,7 +684,10 @@ void CExcelWriter::addLink(const tagOutputCellInfo& record, std::string_view sho
     if (length == 0) {
         return;
     }
-    m_sheet->HyperlinksAdd(cell, resolveLink({address, length}), toUnicode(shown));
+    const std::string target = resolveLink({address, length});
+    if (!target.empty()) {
+        m_sheet->HyperlinksAdd(cell, target, toUnicode(shown));
+    }
 }
 
 void CExcelWriter::addPicture(const tagOutputCellInfo& record, std::string_view link,

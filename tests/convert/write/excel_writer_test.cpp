@@ -388,26 +388,62 @@ TEST(ExcelWriter, PageBeyondTheSheetLimitIsAClearError) {
     EXPECT_TRUE(run.log.has("Quit"));
 }
 
-TEST(ExcelWriter, LinksKeepTheirSchemesAndRightToLeftReachesEverySheet) {
+TEST(ExcelWriter, RightToLeftReachesEverySheet) {
     WriterRun run;
     run.options.rightToLeft = true;
     run.rowsPerWorksheet = 2;
     RecordBatch batch;
     batch.pages({2, 2});
-    const std::string links[] = {std::string("Mail\0mailto:a@b.c", 17),
-                                 std::string("Web\0https://x.org/a", 19)};
-    auto& mail = batch.add(0, 0, 0, links[0]);
-    mail.textLength = 4;
-    mail.kind = kKindLink;
-    auto& web = batch.add(1, 0, 0, links[1]);
+    const std::string link("Web\0https://x.org/a", 19);
+    auto& web = batch.add(1, 0, 0, link);
     web.textLength = 3;
     web.kind = kKindLink;
+    batch.add(0, 0, 0, "a");
     run.go(batch, 1);
     const auto& log = run.log;
-    EXPECT_TRUE(log.has("Sheet1.Hyperlinks.Add(A1,mailto:a@b.c,Mail)"));
     EXPECT_TRUE(log.has("Sheet2.Hyperlinks.Add(A1,https://x.org/a,Web)"));
     EXPECT_TRUE(log.has("Sheet1.DisplayRightToLeft=1"));
     EXPECT_TRUE(log.has("Sheet2.DisplayRightToLeft=1"));
+}
+
+// Links go to the web; a relative one joins the report's folder, and any other scheme is
+// replaced by that folder, or the text has no link when the report has none.
+TEST(ExcelWriter, LinksGoToTheWebOrTheReportsFolder) {
+    const struct {
+        std::string address;
+        const char* base;
+        const char* target;  // null for no link
+    } cases[] = {
+        {"https://x.org/a?b=1", "", "https://x.org/a?b=1"},
+        {"HTTP://X.ORG/", "/r/", "HTTP://X.ORG/"},
+        {"mailto:a@b.c", "https://example.org/reports/", "https://example.org/reports/"},
+        {"javascript:alert(1)", "https://example.org/reports/", "https://example.org/reports/"},
+        {"javascript:alert(1)", "", nullptr},
+        {"file:///etc/passwd", "/home/u/reports/", "/home/u/reports/"},
+        {"java\tscript:alert(1)", "", nullptr},
+        {"page2.htm", "https://example.org/reports/", "https://example.org/reports/page2.htm"},
+        {"/top.htm", "https://example.org/reports/", "https://example.org/top.htm"},
+        {"page2.htm", "/home/u/reports", "/home/u/reports/page2.htm"},
+        {"page2.htm", "", "page2.htm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address + " against " + c.base);
+        WriterRun run;
+        run.options.baseFolder = c.base;
+        RecordBatch batch;
+        batch.pages({1});
+        const std::string text = "Go" + std::string(1, '\0') + c.address;
+        auto& link = batch.add(0, 0, 0, text);
+        link.textLength = 2;
+        link.kind = kKindLink;
+        run.go(batch, 1);
+        if (c.target == nullptr) {
+            EXPECT_EQ(run.log.count("Sheet1.Hyperlinks.Add"), 0u);
+        } else {
+            EXPECT_TRUE(run.log.has(std::string("Sheet1.Hyperlinks.Add(A1,") + c.target + ",Go)"));
+        }
+        EXPECT_TRUE(run.log.has("Range(A1:A1).Value=[Go]"));
+    }
 }
 
 }  // namespace
