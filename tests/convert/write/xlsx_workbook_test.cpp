@@ -454,6 +454,56 @@ TEST_F(XlsxWorkbook, ValuesAreTypedAsInSpreadsheetMl) {
     }
 }
 
+// A ruled table keeps its rules on every cell, the empty ones and an empty last row included.
+TEST_F(XlsxWorkbook, EveryCellOfARuledTableHasItsBorders) {
+    const auto box = [](int top, int left, int width, int height) {
+        return "<div style=\"position:absolute; top:" + std::to_string(top) +
+               "pt; left:" + std::to_string(left) + "pt; width:" + std::to_string(width) +
+               "pt; height:" + std::to_string(height) + "pt; border-style:solid\"></div>\r\n";
+    };
+    const auto span = [](int top, int left, const char* text) {
+        return "<span class=\"c3\" id=\"c3\" style=\"position:absolute; top:" +
+               std::to_string(top) + "pt; left:" + std::to_string(left) + "pt; width:90pt\">" +
+               text + "</span>\r\n";
+    };
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n<style>#c3 {font:9pt Arial; color:#000000}</style>\r\n"
+        "</head>\r\n<body>\r\n<div style=\"position:absolute; top:0pt; left:0pt\">"
+        "<!--9876543210_PageMark_Head--></div>\r\n" +
+        box(70, 36, 300, 60);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            html += box(70 + 20 * r, 36 + 100 * c, 100, 20);
+        }
+    }
+    html += span(36, 36, "Stock Report") + span(74, 38, "Item") + span(74, 138, "Qty") +
+            span(74, 238, "Price") + span(94, 38, "Bolt") + span(94, 238, "0.50");
+    html +=
+        "<div style=\"position:absolute; top:772pt; left:0pt\"><!--9876543210_PageMark_Foot-->"
+        "</div>\r\n</body>\r\n</html>\r\n";
+    const fs::path report = m_dir / "report.htm";
+    std::ofstream(report, std::ios::binary) << html;
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = 1;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    const auto lines = dump(o.outputPath);
+    std::vector<std::string> bordered;
+    for (const std::string& line : lines) {
+        if (line.find("|border=thin") != std::string::npos) {
+            bordered.push_back(line.substr(5, line.find('|') - 5));
+        }
+    }
+    EXPECT_EQ(bordered,
+              (std::vector<std::string>{"A2", "B2", "C2", "A3", "B3", "C3", "A4", "B4", "C4"}))
+        << joined(lines);
+}
+
 TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {
     CReportCore core;
     const fs::path report = m_dir / "report.htm";
