@@ -424,10 +424,9 @@ TEST_F(WorkbookArchiveTest, ImageParts) {
               "part shape.svgz base64 application/octet-stream -\n"
               "part a%20b.gif base64 image/gif -\n");
     EXPECT_EQ(part("a%20b.gif"), "GIF89a");
-    EXPECT_EQ(
-        cellTexts(part("sheet001.htm.cells")),
-        (std::vector<std::string>{"<img photo.jpeg ->", "<img shape.svgz ->", "<img photo.jpeg ->",
-                                  "<img a%20b.gif ->", ""}));
+    EXPECT_EQ(cellTexts(part("sheet001.htm.cells")),
+              (std::vector<std::string>{"<img photo.jpeg ->", "<img shape.svgz ->",
+                                        "<img photo.jpeg ->", "<img a%20b.gif ->", ""}));
     EXPECT_EQ(part("sheet001.htm").find("none.gif"), std::string::npos);
 }
 
