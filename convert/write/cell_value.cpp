@@ -479,6 +479,14 @@ bool CCellValueDetector::DetectMonthNameDate(std::string_view text, tagCellDetec
 
 void CCellValueDetector::Detect(std::string_view text, tagCellDetectResult& result) {
     result = tagCellDetectResult{};
+    // Blanks around a value are no part of it, whichever writer reads it.
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
     if (text.empty() || text.size() >= kMaxDetectLength) {
         return;
     }

@@ -271,11 +271,9 @@ void CExcelWriter::learnConventions(
     tagCellDetectResult discarded;
     for (std::int32_t p = first; p < end && !options.IsSet(); ++p) {
         for (const tagOutputCellInfo* record : byPage[static_cast<std::size_t>(p)]) {
-            if ((record->kind == kKindText || record->kind == kKindLink) &&
-                record->text != nullptr) {
-                detector.Detect(
-                    trim({record->text, static_cast<std::size_t>(std::max(record->textLength, 0))}),
-                    discarded);
+            if (record->text != nullptr && record->textLength > 0) {
+                detector.Detect({record->text, static_cast<std::size_t>(record->textLength)},
+                                discarded);
             }
             if (options.IsSet()) {
                 break;

@@ -57,6 +57,8 @@ TEST(CellValue, DetectTable) {
         {"00/13/2003", 0, 1, kCellKindText, "", ""},
         {"abc", 0, 0, kCellKindText, "", ""},
         {"+42", 2, 1, kCellKindNumber, "42", "0_ "},
+        {" 1,234.50\t\r\n", 2, 1, kCellKindNumber, "1234.50", "#,##0.00_ "},
+        {" 28-Dec-2022 ", 2, 1, kCellKindDate, "2022-12-28T00:00:00.000", "dd-mmm-yyyy"},
         {"+1.234,5", 1, 1, kCellKindNumber, "1234.5", "#,##0.0_ "},
         {"$1,234.50", 2, 1, kCellKindNumber, "1234.50", "$#,##0.00_ "},
         {"12,34", 2, 1, kCellKindText, "", ""},
