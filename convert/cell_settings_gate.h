@@ -45,7 +45,7 @@ private:
 };
 
 using CellSettingsGate = SettingsGate<SpreadsheetMLCellSettings>;
-// The workbook writer's conventions after the first batch.
-using ExcelConventionsGate = SettingsGate<ExcelConventions>;
+// The workbook writer's number and date conventions after the first batch.
+using ExcelConventionsGate = SettingsGate<tagCellDetectOptions>;
 
 }  // namespace paginor

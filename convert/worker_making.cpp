@@ -67,43 +67,27 @@ void WorkerMaking::makeArchiveTables(const ConvertedBatch& batch, MadeOutput& ma
     }
 }
 
-// The first batch is made from the conventions of no batch and tells those after it (learned
-// without its pictures when they are the writer's to fetch); the others wait for them.
+// The first batch learns the number and date conventions from its own records, as the writer
+// would, and the others are made with them; it is made itself from the conventions the export
+// starts from.
 void WorkerMaking::makeWorkbookRows(const ConvertedBatch& batch, MadeOutput& made) {
     const auto pages = static_cast<std::int32_t>(batch.pages->size());
-    auto make = [&](const ExcelWriterOptions& options, const ExcelConventions& conventions,
-                    ExcelMadeBatch& into) {
-        return CExcelWriter::MakeBatch(*m_excel, m_report, options, conventions, batch.first,
-                                       batch.firstPrepended, batch.lastAppended, pages,
-                                       batch.columns, batch.pages->data(), *batch.info,
-                                       batch.records, into);
-    };
-    if (!batch.firstBatch) {
-        const ExcelConventions* conventions = m_excelGate.wait();
-        made.ready =
-            conventions != nullptr && make(m_excelOptions, *conventions, made.workbookRows);
-        return;
-    }
-    // Without dates to read or undecided numbers there is nothing to learn.
-    if (!m_excelOptions.textFormatDetection &&
-        (m_excelOptions.decimalCommaMode != 0 || !m_excelOptions.spanishOrItalian)) {
-        m_excelGate.open({});
-    }
-    if (!CExcelWriter::FetchesPictures(m_excelOptions, batch.firstPrepended, batch.lastAppended,
-                                       pages, batch.pages->data(), batch.records)) {
-        made.ready = make(m_excelOptions, {}, made.workbookRows);
-        if (made.ready) {
-            m_excelGate.open(made.workbookRows.after());
-        }
+    const tagCellDetectOptions* conventions = nullptr;
+    tagCellDetectOptions starting;
+    if (batch.firstBatch) {
+        m_excelGate.open(CExcelWriter::LearnConventions(m_excelOptions, batch.firstPrepended,
+                                                        batch.lastAppended, pages,
+                                                        batch.pages->data(), batch.records));
+        starting = CExcelWriter::StartingConventions(m_excelOptions);
+        conventions = &starting;
     } else {
-        ExcelWriterOptions withoutPictures = m_excelOptions;
-        withoutPictures.images = false;
-        ExcelMadeBatch learned;
-        if (make(withoutPictures, {}, learned)) {
-            m_excelGate.open(learned.after());
-        }
+        conventions = m_excelGate.wait();
     }
-    m_excelGate.close();
+    made.ready =
+        conventions != nullptr &&
+        CExcelWriter::MakeBatch(*m_excel, m_report, m_excelOptions, *conventions, batch.first,
+                                batch.firstPrepended, batch.lastAppended, pages, batch.columns,
+                                batch.pages->data(), *batch.info, batch.records, made.workbookRows);
 }
 
 }  // namespace paginor

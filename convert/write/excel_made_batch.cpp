@@ -28,11 +28,12 @@ bool CExcelWriter::FetchesPictures(const ExcelWriterOptions& options, bool skipF
 }
 
 bool CExcelWriter::MakeBatch(ExcelApplication& application, CReportCore& report,
-                             const ExcelWriterOptions& options, const ExcelConventions& conventions,
-                             std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
-                             std::int32_t pageCount, std::int32_t columnCount,
-                             tagOutputPageInfo* pages, const tagOutputBatchInfo& batch,
-                             std::int32_t recordCount, ExcelMadeBatch& made) {
+                             const ExcelWriterOptions& options,
+                             const tagCellDetectOptions& conventions, std::int32_t firstPageNumber,
+                             bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
+                             std::int32_t columnCount, tagOutputPageInfo* pages,
+                             const tagOutputBatchInfo& batch, std::int32_t recordCount,
+                             ExcelMadeBatch& made) {
     made = ExcelMadeBatch{};
     if (pages == nullptr || pageCount <= 0 ||
         FetchesPictures(options, skipFirstPage, skipLastPage, pageCount, pages, recordCount)) {
@@ -69,12 +70,10 @@ void CExcelWriter::makeBatch(std::int32_t firstPageNumber, bool skipFirstPage, b
     const PageRecords byPage = recordsByPage(pageCount, pages, recordCount);
     const std::int32_t s = skipFirstPage ? 1 : 0;
     const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
-    if (m_options.textFormatDetection) {
-        made.dateOrderShown = decideDateOrder(byPage, s, e);
+    if (!m_conventions.IsSet()) {
+        learnConventions(m_options, m_conventions, byPage, s, e);
     }
-    if (m_dateOrder == 0) {
-        m_dateOrder = made.dateOrderShown;
-    }
+    made.after = m_conventions;
     const bool name = m_options.font && batch.fontName != nullptr && batch.fontName[0] != '\0';
     made.mostUsedFont = name || batch.fontSize != 0;
     if (name) {
@@ -100,34 +99,17 @@ void CExcelWriter::makeBatch(std::int32_t firstPageNumber, bool skipFirstPage, b
     } catch (const AutomationError& error) {
         failStep("OTEFXL2", error.what());
     }
-    made.decimalCommaShown = m_decimalCommaShown;
-    made.readsDates = m_readsDates;
-    made.readsUndecidedNumbers = m_readsUndecidedNumbers;
 }
 
 bool CExcelWriter::accepts(const ExcelMadeBatch& made) const {
-    if (!made.sheet) {
-        return false;
-    }
-    auto dayFirst = [this](std::int32_t order) {
-        return order == 1 || (order == 0 && m_options.spanishOrItalian);
-    };
-    const std::int32_t used =
-        made.assumed.dateOrder != 0 ? made.assumed.dateOrder : made.dateOrderShown;
-    const std::int32_t wanted = m_dateOrder != 0 ? m_dateOrder : made.dateOrderShown;
-    if (made.readsDates && dayFirst(used) != dayFirst(wanted)) {
-        return false;
-    }
-    return !made.readsUndecidedNumbers || made.assumed.decimalComma == m_decimalComma;
+    return made.sheet && made.assumed.numberStyle == m_conventions.numberStyle &&
+           made.assumed.dateOrder == m_conventions.dateOrder;
 }
 
 void CExcelWriter::placeBatch(const ExcelMadeBatch& made) {
     m_highestColumns = std::max(m_highestColumns, made.columns);
     m_rangeFound = made.rangeFound;
-    if (m_dateOrder == 0) {
-        m_dateOrder = made.dateOrderShown;
-    }
-    m_decimalComma = m_decimalComma || made.decimalCommaShown;
+    m_conventions = made.after;
     for (const ExcelMadeBatch::Page& page : made.pages) {
         placePage(made, page);
         settleWrittenRows();
@@ -151,7 +133,6 @@ void CExcelWriter::placePage(const ExcelMadeBatch& made, const ExcelMadeBatch::P
         }
         m_sheet->PlaceMadeRows(made.sheet, page.firstRow, page.rows, m_rowsUsed + 1, fill);
         step("FL_Convert_Proc2_AddToArray_Now");
-        step("SetValue_End*2");
         step("SetValue_End*3");
         endPage(page.rows, page.pageNumber, false);
     } catch (const AutomationError& error) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/convert_types.h"
+#include "convert/write/cell_value.h"
 #include "convert/write/excel_automation.h"
 #include "convert/write/range_formats.h"
 
@@ -47,15 +48,10 @@ struct ExcelWriterOptions {
     std::function<std::string(std::string_view link)> fetchLinkedFile;
 };
 
-// The conventions the cells of an export are written with, learned from its cells in order.
-struct ExcelConventions {
-    std::int32_t dateOrder = 0;  // 0 undecided, 1 day first, 2 month first
-    bool decimalComma = false;   // a number showed the comma as its decimal mark
-};
-
 // A batch's pages made into the rows of a batch sheet ahead of their turn, possibly on another
-// thread, with what the writer needs to place them after the batches before it: the conventions
-// the batch was made with and what it read with them.
+// thread, with what the writer needs to place them after the batches before it: the number and
+// date conventions the batch was made with, and those it leaves (learned from it when none were
+// known yet).
 struct ExcelMadeBatch {
     struct Page {
         std::int32_t pageNumber = 0;  // of the report
@@ -70,17 +66,8 @@ struct ExcelMadeBatch {
     bool mostUsedFont = false;
     std::string fontName;  // empty when the name was not given
     std::int16_t fontSize = 0;
-    ExcelConventions assumed;
-    std::int32_t dateOrderShown = 0;  // by the batch's first date that tells
-    bool decimalCommaShown = false;
-    bool readsDates = false;             // a date's day and month were placed by the date order
-    bool readsUndecidedNumbers = false;  // a number's marks were placed by the decimal comma
-
-    // The conventions after the batch, as writing it from the assumed ones leaves them.
-    ExcelConventions after() const {
-        return {assumed.dateOrder != 0 ? assumed.dateOrder : dateOrderShown,
-                assumed.decimalComma || decimalCommaShown};
-    }
+    tagCellDetectOptions assumed;
+    tagCellDetectOptions after;
 };
 
 // Fills a workbook through the application's object model, page by page, from the output records
@@ -117,12 +104,21 @@ public:
     // fetched, the application has no batch sheets, or the making failed (the writer then meets
     // the failure in its place).
     static bool MakeBatch(ExcelApplication& application, CReportCore& report,
-                          const ExcelWriterOptions& options, const ExcelConventions& conventions,
-                          std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
-                          std::int32_t pageCount, std::int32_t columnCount,
-                          tagOutputPageInfo* pages, const tagOutputBatchInfo& batch,
-                          std::int32_t recordCount, ExcelMadeBatch& made);
-    const ExcelConventions& conventions() const { return m_conventions; }
+                          const ExcelWriterOptions& options,
+                          const tagCellDetectOptions& conventions, std::int32_t firstPageNumber,
+                          bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
+                          std::int32_t columnCount, tagOutputPageInfo* pages,
+                          const tagOutputBatchInfo& batch, std::int32_t recordCount,
+                          ExcelMadeBatch& made);
+    // The conventions an export starts from, before any batch: the decimal-comma mode's.
+    static tagCellDetectOptions StartingConventions(const ExcelWriterOptions& options);
+    // The conventions the first batch leaves, learned from its records as writing it would.
+    static tagCellDetectOptions LearnConventions(const ExcelWriterOptions& options,
+                                                 bool skipFirstPage, bool skipLastPage,
+                                                 std::int32_t pageCount,
+                                                 const tagOutputPageInfo* pages,
+                                                 std::int32_t recordCount);
+    const tagCellDetectOptions& conventions() const { return m_conventions; }
 
     // Finishes the last sheet, saves the workbook to outputPath and quits.
     void Finish(const std::string& outputPath);
@@ -137,7 +133,14 @@ private:
         std::int32_t first;
         std::int32_t count;
     };
-    enum RecordFlag : std::uint8_t { kDeferred = 1, kThroughArray = 2, kAsText = 4 };
+    enum RecordFlag : std::uint8_t { kThroughArray = 2, kAsText = 4 };
+    // What a text record's cell receives: a typed value entered with its number format, or the
+    // text as it stands.
+    struct CellEntry {
+        bool typed = false;
+        std::string value;
+        std::string format;
+    };
     // How a maker reports: the writer making a batch itself reports failures as the writer does;
     // on another thread nothing is reported and the batch is left to the writer.
     enum class Maker { None, Writer, Worker };
@@ -146,12 +149,14 @@ private:
 
     // A writer that makes batches apart into batch sheets.
     CExcelWriter(CReportCore& report, ExcelApplication& application, ExcelWriterOptions options,
-                 Maker maker, const ExcelConventions& conventions);
+                 Maker maker, const tagCellDetectOptions& conventions);
     using PageRecords = std::vector<std::vector<const tagOutputCellInfo*>>;
     static PageRecords recordsByPage(std::int32_t pageCount, const tagOutputPageInfo* pages,
                                      std::int32_t recordCount);
-    // The date order the first date of the pages that tells shows; 0 when none does.
-    static std::int32_t decideDateOrder(const PageRecords& byPage, std::int32_t s, std::int32_t e);
+    // Learns what conventions holds undecided from the pages' records, then settles the rest.
+    static void learnConventions(const ExcelWriterOptions& options,
+                                 tagCellDetectOptions& conventions, const PageRecords& byPage,
+                                 std::int32_t first, std::int32_t end);
     void writePage(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
                    std::int32_t pageNumber, const tagOutputBatchInfo& batch,
                    const std::vector<const tagOutputCellInfo*>& records);
@@ -176,8 +181,9 @@ private:
     void finishWorksheet(const tagOutputBatchInfo& batch, bool capWidths);
     void applyMostUsedFont(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
                            const tagOutputBatchInfo& batch);
+    CellEntry readValue(std::string_view text) const;
     void writeValue(std::string_view text, std::int32_t row, std::int32_t column);
-    void setNumberFormat(std::string_view text, const std::string& cell);
+    void setNumberFormat(const std::string& format, const std::string& cell);
     void addLink(const tagOutputCellInfo& record, std::string_view shown, const std::string& cell);
     void addPicture(const tagOutputCellInfo& record, std::string_view link,
                     const std::string& cell);
@@ -211,12 +217,8 @@ private:
     std::int32_t m_highestColumns = 0;
     std::int32_t m_columnOffset = 0;
     std::int32_t m_pageBreaks = 0;
-    ExcelConventions m_conventions;
-    std::int32_t& m_dateOrder = m_conventions.dateOrder;
-    bool& m_decimalComma = m_conventions.decimalComma;
-    bool m_decimalCommaShown = false;
-    bool m_readsDates = false;
-    bool m_readsUndecidedNumbers = false;
+    // The export's number and date conventions, as the SpreadsheetML writer reads them.
+    tagCellDetectOptions m_conventions;
     bool m_numberFormats = true;
     std::int32_t m_numberFormatCount = 0;
     bool m_firstPageWritten = false;
