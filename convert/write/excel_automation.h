@@ -80,7 +80,7 @@ public:
     // No object-model calls. A workbook that writes rows out as soon as they are settled says
     // so; the caller then promises that rows before `row` (1-based, numbered as written, before
     // any deletion) take no more values, formats, merges or links, and that of them only the
-    // rows of `deleted` will be deleted.
+    // rows of `deleted` and of the blocks given by the calls before will be deleted.
     virtual bool WritesSettledRows() const { return false; }
     virtual void RowsSettled(std::int32_t /*row*/, const std::vector<ExcelRowBlock>& /*deleted*/) {}
     // A sheet that takes a format cell by cell as cheaply as over a union range: the writer then

@@ -380,11 +380,13 @@ void CExcelWriter::settleWrittenRows() {
         return;
     }
     // Written pages change no more but through recorded deletions once their pending formats
-    // are applied; a list held for later pages would keep every row after it waiting.
+    // are applied; a list held for later pages would keep every row after it waiting. The sheet
+    // keeps the deletions it was given, so each is given once.
     std::vector<ExcelRowBlock> deleted;
-    for (const RowRemoval& removal : m_removals) {
-        deleted.push_back({removal.first, removal.count});
+    for (std::size_t i = m_removalsSettled; i < m_removals.size(); ++i) {
+        deleted.push_back({m_removals[i].first, m_removals[i].count});
     }
+    m_removalsSettled = m_removals.size();
     try {
         m_formats.FlushPendingFormats(*m_sheet);
         m_sheet->RowsSettled(m_rowsUsed + 1, deleted);
@@ -433,6 +435,7 @@ void CExcelWriter::DeleteRecordedRows() {
         deleted += removal.count;
     }
     m_removals.clear();
+    m_removalsSettled = 0;
 }
 
 void CExcelWriter::applyMostUsedFont(const tagOutputPageInfo* pages, std::int32_t p,

@@ -204,7 +204,6 @@ private:
     ExcelWriterOptions m_options;
     Maker m_maker = Maker::None;
     bool m_makesBatches = false;  // the application has batch sheets
-    std::shared_ptr<ExcelWorksheet> m_batchSheet;
     ExcelWorkbook* m_workbook = nullptr;
     ExcelWorksheet* m_sheet = nullptr;
     CRangeFormatLists m_formats;
@@ -224,6 +223,7 @@ private:
     bool m_firstPageWritten = false;
     bool m_rangeFound = false;
     std::vector<RowRemoval> m_removals;
+    std::size_t m_removalsSettled = 0;  // of m_removals, given to the sheet as settled
     std::vector<std::int32_t> m_wrappedRows;
     std::vector<std::uint8_t> m_flags;
     std::vector<std::string> m_array;

@@ -36,13 +36,19 @@ constexpr std::size_t kSpareBatchSheets = 16;
 // before it.
 class RowMap {
 public:
+    RowMap() = default;
     explicit RowMap(const std::map<std::int32_t, std::int32_t>& deleted) {
-        std::int32_t removed = 0;
         for (const auto& [start, count] : deleted) {
-            m_blocks.push_back({start, count, removed});
-            removed += count;
+            add(start, count);
         }
     }
+    // A deleted block after every block so far.
+    void add(std::int32_t start, std::int32_t count) {
+        const std::int32_t removed =
+            m_blocks.empty() ? 0 : m_blocks.back().removedBefore + m_blocks.back().count;
+        m_blocks.push_back({start, count, removed});
+    }
+    std::int32_t last() const { return m_blocks.empty() ? -1 : m_blocks.back().start; }
     // The row after deletions, -1 for a deleted row.
     std::int32_t operator()(std::int32_t row) const {
         auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), row,
@@ -230,7 +236,9 @@ private:
     std::vector<Fit> m_ownFits;
     std::int32_t m_settled = 0;  // rows before it are settled
     std::map<std::int32_t, std::int32_t> m_settledDeletions;
+    RowMap m_settledMap;                             // of m_settledDeletions
     std::map<std::int32_t, std::int32_t> m_deleted;  // first original row -> count
+    std::int64_t m_deletedCount = 0;                 // rows of m_deleted
     std::deque<Placed> m_placed;                     // not settled yet
 
     // The batch sheet whose pages are being placed, and the piece they gather in.
@@ -368,12 +376,23 @@ void XlsxSheet::PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::
 
 void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) {
     const std::int32_t limit = std::min(row, kMaxRows + 1) - 1;
+    bool inOrder = true;
     for (const ExcelRowBlock& block : deleted) {
         if (block.first >= 1 && block.count > 0 && block.first - 1 < limit) {
-            m_settledDeletions[block.first - 1] = block.count;
+            const auto [it, added] =
+                m_settledDeletions.insert_or_assign(block.first - 1, block.count);
+            // Blocks come page after page: most only extend the map.
+            if (added && block.first - 1 > m_settledMap.last() && inOrder) {
+                m_settledMap.add(block.first - 1, block.count);
+            } else {
+                inOrder = false;
+            }
         }
     }
-    settleTo(limit, RowMap(m_settledDeletions));
+    if (!inOrder) {
+        m_settledMap = RowMap(m_settledDeletions);
+    }
+    settleTo(limit, m_settledMap);
 }
 
 void XlsxSheet::settleTo(std::int32_t limit, const RowMap& map) {
@@ -650,13 +669,18 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
 }
 
 void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
-    // first counts the rows that are left: find the original row it names.
-    std::int64_t original = first;
-    for (const auto& [start, n] : m_deleted) {
-        if (start > original) {
-            break;
+    // first counts the rows that are left: find the original row it names. Deletions mostly come
+    // top to bottom, after every block deleted so far.
+    const auto last = m_deleted.empty() ? m_deleted.end() : std::prev(m_deleted.end());
+    std::int64_t original = std::int64_t{first} + m_deletedCount;
+    if (last != m_deleted.end() && original < std::int64_t{last->first} + last->second) {
+        original = first;
+        for (const auto& [start, n] : m_deleted) {
+            if (start > original) {
+                break;
+            }
+            original += n;
         }
-        original += n;
     }
     std::int64_t remaining = count;
     while (remaining > 0) {
@@ -665,6 +689,7 @@ void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
         const std::int64_t take = std::min(gap, remaining);
         if (take > 0) {
             m_deleted[static_cast<std::int32_t>(original)] = static_cast<std::int32_t>(take);
+            m_deletedCount += take;
         }
         remaining -= take;
         original += take;
