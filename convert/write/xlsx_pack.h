@@ -39,12 +39,11 @@ struct PackJob {
     std::vector<Page> pages;
     std::vector<std::int32_t> finalRows;  // each row of the pages in turn; -1 for a deleted row
     // The workbook's number of each of the rows' styles; for the fill's columns, from fillBase on,
-    // with the fill's font.
+    // with the fill's font, and last, an empty place's with that font.
     std::vector<std::uint32_t> styles;
     std::uint32_t fillBase = 0;
     std::int32_t fillFirst = 1;  // 0-based columns
     std::int32_t fillLast = 0;
-    std::uint32_t fillStyle = 0;
     std::string linkStyle;                // the attribute of a link's look
     std::vector<LinkText> links;          // by row, then column: these cells show the link's text
     std::vector<Fit>* ownFits = nullptr;  // rows of the sheet's own are measured in one run

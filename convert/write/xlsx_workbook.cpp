@@ -141,7 +141,8 @@ class XlsxApplication;
 
 class XlsxSheet : public ExcelWorksheet, public RangeHost {
 public:
-    XlsxSheet(XlsxApplication& application) : m_application(application), m_rows(m_ownStyles) {}
+    explicit XlsxSheet(XlsxApplication& application)
+        : m_application(application), m_rows(m_ownStyles) {}
 
     std::unique_ptr<ExcelRange> Range(std::string_view cell1, std::string_view cell2) override {
         return MakeRange(*this, cell1, cell2);
