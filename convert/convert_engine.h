@@ -201,6 +201,8 @@ private:
     void MeasureLayout(std::int32_t element);
     void PlaceLayoutFrames(std::int32_t element, std::int32_t column, std::int32_t row);
     void AlignChildFrames(const tagFrameInfo& reference, std::int32_t offset, std::int32_t band);
+    void RemapLeftColumns(const tagFrameInfo& reference, tagFrameInfo& frame, std::int32_t origin,
+                          std::int32_t offset, std::int32_t after);
     void PlaceDeferredRows(std::int32_t first, std::int32_t last, std::int32_t& row);
     void OutputFramesToRecords(std::int32_t columns, std::int32_t* recordCount,
                                tagOutputBatchInfo* batch);

@@ -171,8 +171,8 @@ struct RoadCase {
     std::vector<PageBuilder> pages;
     RunOptions options;
     bool framed;  // else the batch takes the grid road
-    const char* records;
-    const char* text;
+    std::string records;
+    std::string text;
 };
 
 std::vector<RoadCase> roadCases() {
@@ -442,6 +442,58 @@ std::vector<RoadCase> roadCases() {
                          "r2||||||\n"
                          "r3|L0|||R0||\n"
                          "r4||L1|||R1|\n"});
+    }
+    for (const bool wide : {false, true}) {
+        // Under a wide table, a narrow table and, right of it, texts and a table that moves right
+        // onto the wide table's seventh column: the texts keep the columns they stand under.
+        PageBuilder p;
+        std::map<std::pair<int, int>, std::string> top;
+        for (int c = 0; c < 8; ++c) {
+            top[{0, c}] = "W" + std::to_string(c);
+        }
+        p.table(40, 40, 2, 8, 50, 20, top);
+        p.table(100, 40, 2, 2, 25, 20, {{{0, 0}, "L0"}, {{1, 1}, "L1"}});
+        p.table(100, 340, 2, 2, 50, 20, {{{0, 0}, "R0"}, {{1, 1}, "R1"}});
+        if (wide) {
+            p.text(102, 95, "Quarterly deliveries of all northern regions, in total");
+        } else {
+            p.text(102, 95, "Name").text(102, 195, "Code");
+        }
+        const std::string head =
+            "p0 r0 c0 1x1 F 'W0'\n"
+            "p0 r0 c1 1x1 F 'W1'\n"
+            "p0 r0 c2 1x1 F 'W2'\n"
+            "p0 r0 c3 1x1 F 'W3'\n"
+            "p0 r0 c4 1x1 F 'W4'\n"
+            "p0 r0 c5 1x1 F 'W5'\n"
+            "p0 r0 c6 1x1 F 'W6'\n"
+            "p0 r0 c7 1x1 F 'W7'\n"
+            "p0 r3 c0 1x1 F 'L0'\n";
+        cases.push_back(
+            {wide ? "a moved frame's left text widens to the reference lines it reaches"
+                  : "a moved frame's left texts keep their reference columns",
+             {p},
+             {},
+             true,
+             wide ? head + "p0 r3 c2 1x3 'Quarterly deliveries of all northern regions, in total'\n"
+                           "p0 r3 c6 1x1 F 'R0'\n"
+                           "p0 r4 c1 1x1 F 'L1'\n"
+                           "p0 r4 c7 1x1 F 'R1'\n"
+                  : head + "p0 r3 c2 1x1 'Name'\n"
+                           "p0 r3 c3 1x1 'Code'\n"
+                           "p0 r3 c6 1x1 F 'R0'\n"
+                           "p0 r4 c1 1x1 F 'L1'\n"
+                           "p0 r4 c7 1x1 F 'R1'\n",
+             wide ? "r0|W0|W1|W2|W3|W4|W5|W6|W7|\n"
+                    "r1|||||||||\n"
+                    "r2|||||||||\n"
+                    "r3|L0||Quarterly deliveries of all northern regions, in total||||R0||\n"
+                    "r4||L1||||||R1|\n"
+                  : "r0|W0|W1|W2|W3|W4|W5|W6|W7|\n"
+                    "r1|||||||||\n"
+                    "r2|||||||||\n"
+                    "r3|L0||Name|Code|||R0||\n"
+                    "r4||L1||||||R1|\n"});
     }
     {
         // One outline per page around everything: no table.
