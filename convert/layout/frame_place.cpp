@@ -101,7 +101,10 @@ void CConvertEngine::PlaceDeferredRows(std::int32_t first, std::int32_t last, st
     for (std::size_t i = 0; i < m_deferredPieces.size(); ++i) {
         const std::int32_t own = m_deferredGridRows[i];
         if (own >= first && own <= last) {
-            m_deferredPieces[i]->row = row + own - first;
+            tagDivInfo& piece = *m_deferredPieces[i];
+            piece.row = row + own - first;
+            // A band follows the run: a tall piece ends with the run's rows.
+            piece.rowSpan = std::clamp(piece.rowSpan, 1, last - own + 1);
         }
     }
     row += last - first + 1;
@@ -182,11 +185,12 @@ void CConvertEngine::RemapLeftColumns(const tagFrameInfo& reference, tagFrameInf
         const std::int32_t column = moved[static_cast<std::size_t>(k)];
         const std::int32_t last = index(p->column + std::max(p->columnSpan, 1) - 1);
         std::int32_t span = moved[static_cast<std::size_t>(last)] - column + 1;
-        // Up to the reference line at its right edge, short of the frame and of the next box of
-        // its row.
+        // Up to the reference line at its right edge, short of the frame and of the next box in
+        // the rows it covers.
         std::int32_t limit = origin;
         for (const tagDivInfo* other : left) {
-            if (other != p && other->row == p->row && other->column > p->column) {
+            if (other != p && other->column > p->column && other->row < p->row + p->rowSpan &&
+                p->row < other->row + other->rowSpan) {
                 limit = std::min(limit, moved[static_cast<std::size_t>(index(other->column))]);
             }
         }

@@ -475,6 +475,20 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
         }
         return true;
     };
+    // Whether a cell of row, other than the one in grid column except, gives a record on the
+    // output columns from first on.
+    auto claimsColumns = [&](std::int32_t row, std::int32_t except, std::int32_t first,
+                             std::int32_t columns) {
+        for (std::int32_t c = 0; c < m_columnCount; ++c) {
+            const tagGridCell& cell = at(row, c);
+            const std::int32_t column = std::max(cell.outputColumn, 0);
+            if (c != except && cell.kind != kKindCoveredCopy && gives(cell) &&
+                column < first + columns && first < column + std::max(cell.columnSpan, 1)) {
+                return true;
+            }
+        }
+        return false;
+    };
     std::size_t count = 0;
     for (std::int32_t r = 0; r < m_rowCount; ++r) {
         count += spacerBefore(r) ? 1 : 0;
@@ -588,8 +602,13 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
             record.columnSpan = std::max(cell.columnSpan, 1);
             record.size = cell.size;
             record.page = m_rows[r].page;
+            // The span reaches the lowest covered copy below that keeps the cell's column, and
+            // ends above a row whose own cell the column optimiser put in its way.
             std::int32_t lowest = r;
             for (std::int32_t d = 1; d < cell.rowSpan && r + d < m_rowCount; ++d) {
+                if (claimsColumns(r + d, c, record.column, record.columnSpan)) {
+                    break;
+                }
                 const tagGridCell& below = at(r + d, c);
                 if (below.kind == kKindCoveredCopy && below.text != nullptr &&
                     below.outputColumn == cell.outputColumn) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -39,6 +40,18 @@ public:
         std::snprintf(at, sizeof at, "top:%gpt;left:%dpt", top, left);
         m_texts += "<div id=\"f1\" style=\"" + std::string(at) + "\">" + content + "</div>\n";
         m_written.push_back(content);
+        m_lefts.insert(left);
+        return *this;
+    }
+    bool hasTextAt(int left) const { return m_lefts.count(left) != 0; }
+    // An image of widthPx x heightPx pixels; its source is no text.
+    PageBuilder& image(double top, int left, int widthPx, int heightPx, const std::string& src) {
+        char at[160];
+        std::snprintf(at, sizeof at,
+                      "<div id=\"f1\" style=\"top:%gpt;left:%dpt\"><img src=\"%s\" width=\"%d\" "
+                      "height=\"%d\"></div>\n",
+                      top, left, src.c_str(), widthPx, heightPx);
+        m_texts += at;
         return *this;
     }
     // A ruled table: an outline and a bordered box per cell; cells maps "r,c" to its text.
@@ -64,6 +77,7 @@ private:
     std::string m_boxes;
     std::string m_texts;
     std::vector<std::string> m_written;
+    std::set<int> m_lefts;
 };
 
 const std::string kHead =
@@ -134,7 +148,7 @@ void expectEveryTextOnce(const std::vector<PageBuilder>& pages, const RunOptions
     const RunResult records = runPages(pages, asRecords);
     std::map<std::string, int> recorded;
     for (const tagOutputCellInfo& r : records.records) {
-        if (r.text != nullptr && r.textLength > 0) {
+        if (r.text != nullptr && r.textLength > 0 && r.kind != kKindImage) {
             recorded =
                 wordsOf(std::string(r.text, static_cast<std::size_t>(r.textLength)), recorded);
         }
@@ -176,6 +190,8 @@ struct RoadCase {
     std::string records;
     std::string text;
 };
+
+std::string overlappingCells(const std::vector<tagOutputCellInfo>& records);
 
 std::vector<RoadCase> roadCases() {
     std::vector<RoadCase> cases;
@@ -498,6 +514,74 @@ std::vector<RoadCase> roadCases() {
                     "r4||L1||||||R1|\n"});
     }
     {
+        // An image above a table reaches down past the table's row; it ends above the table, off
+        // the cell it stands over.
+        PageBuilder p;
+        p.table(60, 40, 1, 4, 80, 20, {{{0, 0}, "A"}, {{0, 1}, "B"}, {{0, 2}, "C"}, {{0, 3}, "D"}});
+        p.text(10, 40, "Title").image(0, 282, 67, 133, "logo.png").text(85, 40, "Notes");
+        cases.push_back({"a tall image above a table ends above it",
+                         {p},
+                         {},
+                         true,
+                         "p0 r0 c3 2x1 'logo.png'\n"
+                         "p0 r1 c0 1x1 'Title'\n"
+                         "p0 r2 c0 1x1 F 'A'\n"
+                         "p0 r2 c1 1x1 F 'B'\n"
+                         "p0 r2 c2 1x1 F 'C'\n"
+                         "p0 r2 c3 1x1 F 'D'\n"
+                         "p0 r3 c0 1x1 'Notes'\n",
+                         "r0|||||\n"
+                         "r1|Title||||\n"
+                         "r2|A|B|C|D|\n"
+                         "r3|Notes||||\n"});
+    }
+    {
+        // Found by the random pages: left of a table that moves right, an image two rows high
+        // widens onto the reference columns only as far as the text beside its second row.
+        PageBuilder first;
+        first.box(30, 33, 142, 60).box(75, 104, 71, 15).box(53, 246, 75, 92);
+        first.text(83, 212, "X7x").text(65, 232, "X8x").text(55, 248, "T9x");
+        first.text(78, 248, "T10x w42 w36 w88 w53 w94").text(101, 248, "T11x w15 w3");
+        first.text(124, 248, "T12x").image(19, 192, 30, 148, "i14.png");
+        PageBuilder second;
+        second.box(942, 65, 74, 21).box(942, 139, 74, 21).box(942, 213, 74, 21);
+        second.text(944, 67, "T14x").text(945, 91, "T15x").text(953, 115, "T16x");
+        second.text(944, 141, "T17x").text(945, 165, "T18x w69 w31 w11 w22");
+        second.text(946, 189, "T19x w21 w90 w90 w97 w96");
+        cases.push_back({"a widened left image stays off the text beside it",
+                         {first, second},
+                         {},
+                         true,
+                         "p0 r0 c0 1x2 F\n"
+                         "p0 r0 c3 2x2 'i14.png'\n"
+                         "p0 r0 c6 1x1 F 'T9x'\n"
+                         "p0 r1 c5 1x1 'X8x'\n"
+                         "p0 r1 c6 1x1 F 'T10x w42 w36 w88 w53 w94'\n"
+                         "p0 r2 c4 1x1 'X7x'\n"
+                         "p0 r2 c6 1x1 F 'T11x w15 w3'\n"
+                         "p0 r3 c6 1x1 F 'T12x'\n"
+                         "p1 r1 c1 1x1 F 'T14x'\n"
+                         "p1 r1 c2 1x1 F 'T15x'\n"
+                         "p1 r1 c3 1x1 F\n"
+                         "p1 r1 c4 1x1 F 'T17x'\n"
+                         "p1 r1 c5 1x1 F 'T18x w69 w31 w11 w22'\n"
+                         "p1 r1 c6 1x1 F 'T19x w21 w90 w90 w97 w96'\n"
+                         "p1 r1 c7 2x1 F\n"
+                         "p1 r2 c1 1x1 F\n"
+                         "p1 r2 c2 1x1 F\n"
+                         "p1 r2 c3 1x1 F 'T16x'\n"
+                         "p1 r2 c4 1x1 F\n"
+                         "p1 r2 c5 1x1 F\n"
+                         "p1 r2 c6 1x1 F\n",
+                         "r0|||||||T9x||\n"
+                         "r1||||||X8x|T10x w42 w36 w88 w53 w94||\n"
+                         "r2|||||X7x||T11x w15 w3||\n"
+                         "r3|||||||T12x||\n"
+                         "r4|||||||||\n"
+                         "r5||T14x|T15x||T17x|T18x w69 w31 w11 w22|T19x w21 w90 w90 w97 w96||\n"
+                         "r6||||T16x|||||\n"});
+    }
+    {
         // One outline per page around everything: no table.
         std::vector<PageBuilder> pages;
         for (int k = 0; k < 2; ++k) {
@@ -589,6 +673,7 @@ TEST(FrameRoad, FramedPagesThroughTheEntry) {
         RunOptions t = c.options;
         t.kind = kOutputDelimited;
         EXPECT_EQ(dumpText(runPages(c.pages, t).text), c.text) << c.name;
+        EXPECT_EQ(overlappingCells(r.records), "") << c.name;
         if (!c.options.headerFooter) {
             expectEveryTextOnce(c.pages, c.options);
         }
@@ -684,9 +769,12 @@ std::string overlappingCells(const std::vector<tagOutputCellInfo>& records) {
 }
 
 // A random page of ruled tables, some side by side, some with cells merged, with texts inside
-// (several to a cell at times, some long or on two lines), beside, above, below and between them.
-PageBuilder randomRuledPage(const std::function<int(int)>& next, int pageTop) {
+// (several to a cell at times, some long or on two lines), beside, above, below and between them,
+// and now and then a tall image; a title and a footer line stand above and below.
+PageBuilder randomRuledPage(const std::function<int(int)>& next, int pageTop, int page) {
     PageBuilder p;
+    p.text(pageTop + 10, 40, "Random tables")
+        .text(pageTop + 760, 40, "Page " + std::to_string(page));
     int top = pageTop + 30;
     int serial = 0;
     const auto label = [&](char kind) {
@@ -744,6 +832,16 @@ PageBuilder randomRuledPage(const std::function<int(int)>& next, int pageTop) {
             bandHeight = std::max(bandHeight, tableTop - top + rows * height);
             left += columns * width + 20 + next(80);
         }
+        if (next(4) == 0) {
+            // An image that may reach down over the band or beside it, never where a text starts
+            // (one of them would hide the other in its cell).
+            int x = 20 + next(400);
+            while (p.hasTextAt(x)) {
+                ++x;
+            }
+            p.image(std::max(pageTop + 2, top - next(40)), x, 20 + next(60), 40 + next(120),
+                    "i" + std::to_string(serial++) + ".png");
+        }
         top += bandHeight + 10 + next(40);
         if (next(2) == 0) {
             p.text(top - 8, 20 + next(300), label('G'));
@@ -767,10 +865,7 @@ TEST(FrameRoad, RandomRuledPagesGiveRecordsThatDoNotOverlap) {
     for (int round = 0; round < 1000; ++round) {
         std::vector<PageBuilder> batch;
         for (int k = 0, count = 1 + next(3); k < count; ++k) {
-            PageBuilder p = randomRuledPage(next, 800 * k);
-            p.text(800 * k + 10, 40, "Random tables")
-                .text(800 * k + 760, 40, "Page " + std::to_string(k + 1));
-            batch.push_back(std::move(p));
+            batch.push_back(randomRuledPage(next, 800 * k, k + 1));
         }
         pages += static_cast<int>(batch.size());
         RunOptions o;
