@@ -53,6 +53,19 @@ int FindMedia(const std::vector<PrinterMedia>& media, const std::string& paper) 
     return -1;
 }
 
+int FindMediaByPrefix(const std::vector<PrinterMedia>& media, const std::string& text) {
+    if (text.empty())
+        return -1;
+    const auto begins = [&](const std::string& name) {
+        return name.size() >= text.size() && equalIgnoringCase(name.substr(0, text.size()), text);
+    };
+    for (std::size_t i = 0; i < media.size(); ++i) {
+        if (begins(MediaShortName(media[i])) || begins(media[i].displayName))
+            return static_cast<int>(i);
+    }
+    return FindMedia(media, text);
+}
+
 std::string MediaShortName(const PrinterMedia& media) {
     if (!media.ppdName.empty())
         return media.ppdName;

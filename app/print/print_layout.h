@@ -14,6 +14,10 @@ double ParseInches(const std::string& text);
 // The media whose PWG, PPD or display name equals paper, ignoring case; -1 when none does.
 int FindMedia(const std::vector<PrinterMedia>& media, const std::string& paper);
 
+// The first media, in the printer's order, whose short or display name begins with text,
+// ignoring case, as a paper list selects by typed text; else the media FindMedia finds.
+int FindMediaByPrefix(const std::vector<PrinterMedia>& media, const std::string& text);
+
 // The name a paper is known by in reports and the page-setup store ("A4", "Letter").
 std::string MediaShortName(const PrinterMedia& media);
 

@@ -129,7 +129,7 @@ bool CWebBrowserPrint::PrintSetup(const std::string& paper, const std::string& p
     }
     m_printer = target;
     if (!paper.empty()) {
-        const int index = FindMedia(media, paper);
+        const int index = FindMediaByPrefix(media, paper);
         paperSet = index >= 0;
         if (paperSet)
             m_paper = MediaShortName(media[static_cast<std::size_t>(index)]);

@@ -37,8 +37,9 @@ public:
                       std::string& orientationText, std::string& printerList);
 
     // Makes printer (when not empty), paper (when not empty) and orientation (0 or 1) current.
-    // The out values are the ones current before. A printer the system does not have clears
-    // printerSet, a paper the printer does not offer clears paperSet; either keeps its old value.
+    // The out values are the ones current before. The paper is the printer's first whose name
+    // begins with paper. A printer the system does not have clears printerSet, a paper the
+    // printer does not offer clears paperSet; either keeps its old value.
     // No dialog is ever needed: printDialogNeeded is always false.
     bool PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
                     std::string& paperOut, int& orientation, bool& printerSet, bool& paperSet,

@@ -25,6 +25,17 @@ TEST(PrintLayoutTest, FindsMediaByAnyOfItsNamesIgnoringCase) {
     for (const auto& [paper, index] : cases)
         EXPECT_EQ(FindMedia(media, paper), index) << paper;
     EXPECT_EQ(MediaShortName(media[1]), "Letter");
+}
+
+TEST(PrintLayoutTest, APaperTextTakesTheFirstPaperItBegins) {
+    const std::vector<PrinterMedia> media = FakePrinterSystem::standardDestination().media;
+    const std::pair<const char*, int> cases[] = {
+        {"A", 0},        {"a3", 3},       {"Let", 1}, {"us", 1}, {"US Legal", 2},
+        {"le", 1},       {"legal", 2},    {"Lx", -1}, {"", -1},  {"iso_a3_297x420mm", 3},
+        {"A4 wide", -1}, {"Tabloid", -1},
+    };
+    for (const auto& [text, index] : cases)
+        EXPECT_EQ(FindMediaByPrefix(media, text), index) << text;
     EXPECT_EQ(MediaShortName({"custom_x_1x2in", "", "", 1, 2, 0, 0, 0, 0}), "custom_x_1x2in");
 }
 
