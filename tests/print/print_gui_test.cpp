@@ -226,6 +226,25 @@ TEST_F(MyPageSetupTest, NumbersPassAndTheValuesGoToTheView) {
     EXPECT_EQ(m_view.marginTop(), "0");
 }
 
+TEST_F(MyPageSetupTest, LongTextsAreCutBetweenCharacters) {
+    MyPageSetup dialog(m_view, m_settings, m_ui);
+    dialog.show();
+    // 239 characters of two bytes each: the 239 bytes the text may hold end inside one.
+    dialog.headerEdit()->setText(QString(239, QChar(0xE9)));
+    dialog.footerEdit()->setText(QStringLiteral("a") + QString(120, QChar(0x20AC)));
+    dialog.OnOK();
+    std::string e;
+    for (int i = 0; i < 119; ++i)
+        e += "\xc3\xa9";
+    EXPECT_EQ(m_view.header(), e);
+    std::string euros = "a";
+    for (int i = 0; i < 79; ++i)
+        euros += "\xe2\x82\xac";
+    EXPECT_EQ(m_view.footer(), euros);
+    dialog.saveAsDefaultButton()->click();
+    EXPECT_EQ(readStringSetting(m_settings, kHeaderValue), e);
+}
+
 TEST_F(MyPageSetupTest, AMarginThatIsNoNumberIsRefusedWithFocusAndSelection) {
     MyPageSetup dialog(m_view, m_settings, m_ui);
     dialog.show();
