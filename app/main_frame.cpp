@@ -529,7 +529,7 @@ int CMainFrame::printTask(const std::string& command) {
     const std::int32_t first = m_firstPage;
     const std::int32_t last = m_lastPage;
     const std::int32_t pages = last - first + 1;
-    m_view.SetPageAddress(m_pageAddress);
+    m_view.SetPageAddress(pageAddress());
     // The first task of a queue goes to the frame's printer, which then stays the driver's.
     if (m_printCounter == 1 && !m_printerName.empty()) {
         selectFramePrinter();
@@ -546,7 +546,7 @@ int CMainFrame::printTask(const std::string& command) {
             m_view.DisarmPrint(m_runningPrintDlg);
             return 0;
         }
-        m_view.Navigate2(m_pageAddress);
+        m_view.Navigate2(m_pageFileAddress);
         return 1;
     }
     std::string html;
@@ -594,7 +594,7 @@ void CMainFrame::OnBufferToFile() {
     }
     if (m_bufferToFile) {
         m_bufferToFile = false;
-        m_pageAddress = "about:blank";
+        m_pageFileAddress.clear();
         return;
     }
     if (m_tempPagePath.empty()) {
@@ -613,7 +613,24 @@ void CMainFrame::OnBufferToFile() {
         m_tempPagePath = name;
     }
     m_bufferToFile = true;
-    m_pageAddress = "file://" + m_tempPagePath;
+    m_pageFileAddress = "file://" + m_tempPagePath;
+}
+
+std::string CMainFrame::pageAddress() const {
+    if (m_bufferToFile) {
+        return m_pageFileAddress;
+    }
+    if (!reportLoaded()) {
+        return "about:blank";
+    }
+    const CReportCore& report = m_doc.report();
+    if (report.fromWebAddress() && m_print != nullptr && m_print->reportAddress) {
+        std::string address = m_print->reportAddress();
+        if (!address.empty()) {
+            return address;
+        }
+    }
+    return "file://" + report.reportPath();
 }
 
 bool CMainFrame::ApplyPrintDirectives(bool ask, std::string& printer, std::string& paper,

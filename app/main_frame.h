@@ -96,9 +96,10 @@ public:
                               std::int32_t& orientation);
     void OnBufferToFile();
     bool bufferToFile() const { return m_bufferToFile; }
-    // The address under which pages are shown: "about:blank", or the temporary page file's URL
-    // while buffering to file. Print jobs carry it as their title.
-    const std::string& pageAddress() const { return m_pageAddress; }
+    // The address under which pages are shown: the temporary page file's URL while buffering
+    // to file, else the report's own address (the one it was downloaded from, or its file's
+    // URL), "about:blank" without a report. Print jobs carry it as their title.
+    std::string pageAddress() const;
     const std::string& tempPagePath() const { return m_tempPagePath; }
     const std::string& printerName() const { return m_printerName; }
     void setPrinterName(const std::string& name) {
@@ -149,7 +150,7 @@ private:
 
     PrintEnvironment* m_print = nullptr;
     bool m_bufferToFile = false;
-    std::string m_pageAddress = "about:blank";
+    std::string m_pageFileAddress;
     std::string m_tempPagePath;
     std::string m_printerName;
     std::vector<std::string> m_printerList;

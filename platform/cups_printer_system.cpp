@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/code_page_convert.h"
 #include "platform/printer_system.h"
 
 namespace paginor {
@@ -150,19 +151,22 @@ bool CupsPrinterSystem::submitPdf(const std::string& destination, const std::str
     InfoPtr info;
     if (!openDest(destination, dest, info, error))
         return false;
+    // CUPS names a job with a longer title "Untitled".
+    const std::string jobTitle = utf8Prefix(title, kMaxTitleBytes);
     int optionCount = 0;
     cups_option_t* cupsOptions = nullptr;
     for (const auto& [name, value] : options)
         optionCount = cupsAddOption(name.c_str(), value.c_str(), optionCount, &cupsOptions);
-    const ipp_status_t created = cupsCreateDestJob(CUPS_HTTP_DEFAULT, dest.get(), info.get(),
-                                                   &jobId, title.c_str(), optionCount, cupsOptions);
+    const ipp_status_t created =
+        cupsCreateDestJob(CUPS_HTTP_DEFAULT, dest.get(), info.get(), &jobId, jobTitle.c_str(),
+                          optionCount, cupsOptions);
     cupsFreeOptions(optionCount, cupsOptions);
     if (created > IPP_STATUS_OK_EVENTS_COMPLETE || jobId <= 0) {
         error = cupsError("Cannot create a job on \"" + destination + "\"");
         jobId = 0;
         return false;
     }
-    if (cupsStartDestDocument(CUPS_HTTP_DEFAULT, dest.get(), info.get(), jobId, title.c_str(),
+    if (cupsStartDestDocument(CUPS_HTTP_DEFAULT, dest.get(), info.get(), jobId, jobTitle.c_str(),
                               CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
         error = cupsError("Cannot send the document to \"" + destination + "\"");
         cupsCancelDestJob(CUPS_HTTP_DEFAULT, dest.get(), jobId);

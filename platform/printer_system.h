@@ -36,6 +36,9 @@ using PrinterOptions = std::vector<std::pair<std::string, std::string>>;
 // calls may come from any thread, one call per object at a time.
 class PrinterSystem {
 public:
+    // The longest job title a print system keeps (an IPP name).
+    static constexpr std::size_t kMaxTitleBytes = 255;
+
     virtual ~PrinterSystem() = default;
 
     virtual bool destinations(std::vector<std::string>& names, std::string& error) = 0;
@@ -44,7 +47,8 @@ public:
     // The destination's papers and the one it uses by default (its pwgName; empty when none).
     virtual bool media(const std::string& destination, std::vector<PrinterMedia>& media,
                        std::string& defaultMedia, std::string& error) = 0;
-    // Submits the PDF file as one job titled title; jobId receives the job's number.
+    // Submits the PDF file as one job titled title (its first kMaxTitleBytes bytes, cut
+    // between characters); jobId receives the job's number.
     virtual bool submitPdf(const std::string& destination, const std::string& title,
                            const std::string& pdfPath, const PrinterOptions& options, int& jobId,
                            std::string& error) = 0;

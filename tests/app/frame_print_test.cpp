@@ -88,6 +88,7 @@ protected:
     void loadReport(int pages, const std::string& prologue = fixtures::htmlPrologue()) {
         const std::string path =
             m_dir.write("report.htm", fixtures::markedHtmlReport(pages, prologue));
+        m_reportUrl = "file://" + path;
         ASSERT_EQ(m_frame->RunCommand("open \"" + path + "\""), 1);
         ASSERT_EQ(m_frame->RunCommand("nextpage"), 1);
         m_ui.messages.clear();
@@ -112,6 +113,7 @@ protected:
     FakePageSetup m_store;
     FakeDialogs m_dialogs;
     std::string m_address;
+    std::string m_reportUrl;
     PrintEnvironment m_environment{m_spool, m_lock, m_store, m_dialogs,
                                    [this] { return m_address; }};
     std::unique_ptr<CFoliantView> m_view;
@@ -148,7 +150,7 @@ TEST_F(FramePrintTest, PrintRunsTheQueueThroughTheView) {
     EXPECT_TRUE(m_dialogs.docPrintDialogOpen);
     EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
     // One job per page, titled with the page address, to the frame's printer.
-    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab about:blank", "Lab about:blank"}));
+    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab " + m_reportUrl, "Lab " + m_reportUrl}));
     EXPECT_EQ(m_browser.loads, 2);
     EXPECT_TRUE(holdsPage(m_browser.shown, 3));
     EXPECT_FALSE(holdsPage(m_browser.shown, 2));
@@ -164,6 +166,25 @@ TEST_F(FramePrintTest, PrintRunsTheQueueThroughTheView) {
     EXPECT_EQ(m_frame->RunCommand("show 4"), 1);
 }
 
+// Jobs are titled with the address the report came from, which the queue counts its jobs by.
+TEST_F(FramePrintTest, JobsCarryTheReportsAddress) {
+    EXPECT_EQ(m_frame->pageAddress(), "about:blank");
+    m_frame->setPrinterName("Office");
+    const std::string path = m_dir.write("got.htm", fixtures::markedHtmlReport(2));
+    m_address = "http://reports.example.com/run?report=sales&page=all";
+    std::string trace = "Try_Start";
+    m_doc.report().Init(path, m_address.c_str(), true, &trace, nullptr, nullptr);
+    ASSERT_EQ(m_frame->RunCommand("show 1"), 1);
+    EXPECT_EQ(m_frame->pageAddress(), m_address);
+    EXPECT_EQ(m_frame->RunCommand("print 2 2"), 1);
+    // A report opened from a file afterwards is titled with its file.
+    loadReport(2);
+    EXPECT_EQ(m_frame->pageAddress(), m_reportUrl);
+    m_dialogs.view = FakePrintDlgView();
+    EXPECT_EQ(m_frame->RunCommand("print 1 1"), 1);
+    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Office " + m_address, "Office " + m_reportUrl}));
+}
+
 TEST_F(FramePrintTest, ARefusedPrintFailsTheTask) {
     loadReport(2);
     m_frame->setPrinterName("Office");
@@ -176,7 +197,7 @@ TEST_F(FramePrintTest, ARefusedPrintFailsTheTask) {
 TEST_F(FramePrintTest, BufferedPrintingGoesThroughAPrivatePageFile) {
     loadReport(3);
     m_frame->setPrinterName("Office");
-    EXPECT_EQ(m_frame->pageAddress(), "about:blank");
+    EXPECT_EQ(m_frame->pageAddress(), m_reportUrl);
     m_frame->OnBufferToFile();
     ASSERT_TRUE(m_frame->bufferToFile());
     const std::string path = m_frame->tempPagePath();
@@ -203,7 +224,7 @@ TEST_F(FramePrintTest, BufferedPrintingGoesThroughAPrivatePageFile) {
               (Texts{"Office file://" + path, "Office file://" + path}));
 
     m_frame->OnBufferToFile();
-    EXPECT_EQ(m_frame->pageAddress(), "about:blank");
+    EXPECT_EQ(m_frame->pageAddress(), m_reportUrl);
     m_frame.reset();
     struct stat st {};
     EXPECT_NE(stat(path.c_str(), &st), 0);
@@ -272,7 +293,7 @@ TEST_F(FramePrintTest, PrintOptionsChooseAndPrint) {
     ASSERT_EQ(m_store.calls.size(), 1u);
     EXPECT_EQ(m_store.calls[0].rfind("SetCurrent ", 0), 0u);
     EXPECT_EQ(m_doc.report().pagesPerPrintChunk(), 2);
-    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab about:blank"}));
+    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab " + m_reportUrl}));
     EXPECT_EQ(m_spool.printers.back(), "Lab");
 }
 

@@ -86,6 +86,20 @@ TEST_F(CupsPrinterSystemTest, SubmitsAPdfWithItsTitle) {
     EXPECT_EQ(job.title, "http://example.com/report?id=7");
 }
 
+TEST_F(CupsPrinterSystemTest, ALongTitleKeepsItsFirstBytes) {
+    // 254 bytes, then a character of two bytes that would end past byte 255, then more.
+    const std::string address =
+        "http://example.com/report?" + std::string(228, 'q') + "\xc3\xa9tail";
+    int jobId = 0;
+    std::string error;
+    ASSERT_TRUE(
+        m_cups.submitPdf("PaginorTest2", address, writePdf("%PDF-1.4\n%%EOF\n"), {}, jobId, error))
+        << error;
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    EXPECT_EQ(job.title, address.substr(0, 254));
+}
+
 TEST_F(CupsPrinterSystemTest, ListsThisUsersWaitingJobs) {
     ASSERT_TRUE(m_server->disable("PaginorTest2"));
     int jobId = 0;
