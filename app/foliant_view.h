@@ -87,6 +87,10 @@ private:
     std::string m_marginTop = "0";
     std::string m_marginBottom = "0";
     bool arm(const std::string& command, PrintTaskReceiver* dialog, int pageCount);
+    void startPrintTimer(unsigned serial);
+    // Gives up the print the driver runs for the armed task; false when its job has reached
+    // the printer already.
+    bool abandonDriverPrint();
     // Ends the armed print and reports it once.
     void finishPrint(bool printed, const std::string& error);
 

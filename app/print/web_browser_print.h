@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,9 @@ public:
     // user-interface thread (at once when the print cannot start).
     void PrintWithoutPrompt(const std::string& title, PrintDone done);
     bool printing() const { return m_printing; }
+    // Gives up the running print: true when nothing of it will reach the printer (done then
+    // reports it failed), false when its job has been handed to the printer already.
+    bool AbandonPrint();
 
     const std::string& printer() const { return m_printer; }
     const std::string& paper() const { return m_paper; }
@@ -72,6 +77,9 @@ private:
     std::string m_paper;
     int m_orientation = 0;
     bool m_printing = false;
+    // How far the running print is, shared with the work that submits it.
+    enum class Stage { Preparing, Submitted, Abandoned };
+    std::shared_ptr<std::atomic<Stage>> m_stage;
 };
 
 // Draws header and footer lines into the margins of every page of the PDF at path, replacing
