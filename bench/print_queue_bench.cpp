@@ -74,7 +74,7 @@ public:
 
 class FreeLock : public PrinterLock {
 public:
-    bool tryAcquire(const std::string&) override { return true; }
+    Result tryAcquire(const std::string&, std::string&) override { return Result::Acquired; }
     void release() override {}
 };
 

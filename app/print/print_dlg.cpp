@@ -206,9 +206,21 @@ void CPrintDlg::OnTimer() {
     }
     if (isPrintTaskNext()) {
         if (!m_lockHeld) {
-            if (!m_services.lock.tryAcquire(LockName(m_printerName))) {
-                showWaiting(kBusy);
-                return;
+            std::string error;
+            switch (m_services.lock.tryAcquire(LockName(m_printerName), error)) {
+                case PrinterLock::Result::Busy:
+                    showWaiting(kBusy);
+                    return;
+                case PrinterLock::Result::Failed:
+                    // Retrying cannot help: say it once and end.
+                    m_halted = true;
+                    m_services.ui.messageBoxTitled(
+                        "Error", "Could not lock printer:" + m_printerName + "; " + error,
+                        MessageButtons::Ok, MessageIcon::Stop);
+                    finishAs(Outcome::Failed);
+                    return;
+                case PrinterLock::Result::Acquired:
+                    break;
             }
             m_lockHeld = true;
         }

@@ -59,9 +59,11 @@ public:
 // The lock that keeps two instances from feeding one printer at once.
 class PrinterLock {
 public:
+    enum class Result { Acquired, Busy, Failed };
     virtual ~PrinterLock() = default;
-    // Waits at most briefly; false when another process holds it.
-    virtual bool tryAcquire(const std::string& name) = 0;
+    // Waits at most briefly. Busy: another process holds it; Failed: the lock cannot be made
+    // at all (error says why).
+    virtual Result tryAcquire(const std::string& name, std::string& error) = 0;
     virtual void release() = 0;
 };
 

@@ -1,13 +1,39 @@
 #include "app/print/print_adapters.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 
 #include "platform/fake_printer_system.h"
+#include "tests/core/temp_dir.h"
 
 namespace paginor {
 namespace {
 
 using Titles = std::vector<std::string>;
+
+// Without a runtime folder and with no private temporary folder to be had, the lock fails with
+// its reason rather than looking busy.
+TEST(NamedPrinterLock, ALockWithoutAPrivateFolderFailsWithItsReason) {
+    TempDir dir;
+    // Where the private temporary folder should be, a file stands.
+    std::ofstream(dir.path() + "/paginor-" + std::to_string(geteuid())) << "x";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = runtime ? runtime : "";
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string savedTmp = tmp ? tmp : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    NamedPrinterLock lock;
+    std::string error;
+    const PrinterLock::Result result = lock.tryAcquire("PAGINOROffice", error);
+    runtime ? setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+    tmp ? setenv("TMPDIR", savedTmp.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(result, PrinterLock::Result::Failed);
+    EXPECT_EQ(error, "No private folder for lock files");
+}
 
 TEST(SystemPrintSpool, ListsTheTitlesOfTheDestinationsJobs) {
     FakePrinterSystem printers;

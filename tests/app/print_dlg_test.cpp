@@ -253,6 +253,24 @@ TEST(PrintQueue, BusyPrintersAreWaitedFor) {
     }
 }
 
+// A lock that cannot be made at all is no busy printer: it is said once and the queue ends.
+TEST(PrintQueue, ALockThatCannotBeMadeEndsTheQueue) {
+    Queue q;
+    ASSERT_TRUE(q.start(1, 2));
+    q.lock.failure = "No private folder for lock files";
+    toFirstPrint(q);
+    for (int i = 0; i < 5; ++i) {
+        q.dlg->OnTimer();
+    }
+    EXPECT_EQ(q.ui.messages,
+              (Commands{"Could not lock printer:Office; No private folder for lock files"}));
+    EXPECT_EQ(q.view.ended, 1);
+    EXPECT_EQ(q.dlg->outcome(), CPrintDlg::Outcome::Failed);
+    EXPECT_TRUE(q.printsSent().empty());
+    EXPECT_EQ(q.view.status().find("Printer is busy now"), std::string::npos);
+    EXPECT_EQ(q.speed.saves, 0);
+}
+
 TEST(PrintQueue, AMissingPrinterEndsTheQueueWithoutStoringASpeed) {
     Queue q;
     ASSERT_TRUE(q.start(1, 1, true, 1, "Gone\\Printer/1"));

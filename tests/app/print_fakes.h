@@ -92,13 +92,17 @@ public:
 
 class FakePrinterLock : public PrinterLock {
 public:
-    bool tryAcquire(const std::string& name) override {
+    Result tryAcquire(const std::string& name, std::string& error) override {
         names.push_back(name);
+        if (!failure.empty()) {
+            error = failure;
+            return Result::Failed;
+        }
         if (busy) {
-            return false;
+            return Result::Busy;
         }
         held = true;
-        return true;
+        return Result::Acquired;
     }
     void release() override {
         held = false;
@@ -106,6 +110,7 @@ public:
     }
     std::vector<std::string> names;
     bool busy = false;
+    std::string failure;
     bool held = false;
     int releases = 0;
 };
