@@ -107,6 +107,7 @@ public:
     std::string pageAddress() const override { return m_frame.pageAddress(); }
     bool bufferToFile() const override { return m_frame.bufferToFile(); }
     void disarmPrint() override { m_frame.m_view.DisarmPrint(m_frame.m_runningPrintDlg); }
+    std::string lastPrintError() const override { return m_frame.m_view.lastPrintError(); }
 
 private:
     CMainFrame& m_frame;

@@ -59,6 +59,7 @@ public:
     std::string pageAddress() const override { return "about:blank"; }
     bool bufferToFile() const override { return false; }
     void disarmPrint() override {}
+    std::string lastPrintError() const override { return {}; }
     std::string pending;
     long sent = 0;
 };

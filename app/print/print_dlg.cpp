@@ -15,6 +15,7 @@ constexpr char kCannotFinish[] = "Something wrong, print jobs cannot finish, ple
 constexpr char kMismatch[] = "Exception,strcmp(Buf,sCmd)!=0 (for programmer only)";
 constexpr char kPaused[] = "Paused status , you can click CLOSE to cancel all tasks";
 constexpr char kCancelQuestion[] = "Are you realy want to cancel all tasks?";
+constexpr char kCancelAfterTask[] = "Cancel comes when the running task has ended";
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -196,7 +197,16 @@ std::int32_t CPrintDlg::countOwnJobs(std::string& error) {
 }
 
 void CPrintDlg::OnTimer() {
-    if (m_ended || m_halted || m_view == nullptr) {
+    if (m_ended || m_view == nullptr) {
+        return;
+    }
+    // A Cancel that came while a task ran is taken now that it has ended.
+    if (m_cancelPending && !m_taskInFlight) {
+        m_cancelPending = false;
+        OnCancel();
+        return;
+    }
+    if (m_halted) {
         return;
     }
     if (m_countdown > 0) {
@@ -322,7 +332,12 @@ bool CPrintDlg::OnTaskDone(const std::string& command, bool success, int compute
     }
     m_taskInFlight = false;
     if (!success) {
-        fail(kCannotFinish);
+        const std::string reason = m_services.host.lastPrintError();
+        fail(reason.empty() ? std::string(kCannotFinish) : kCannotFinish + ("\n" + reason));
+        if (m_cancelPending && !m_ended) {
+            m_cancelPending = false;
+            finishAs(Outcome::Failed);
+        }
         return true;
     }
     if (m_tasks.empty() || m_tasks.front() != command) {
@@ -399,8 +414,14 @@ void CPrintDlg::OnDelayChoice(bool noDelay) {
 }
 
 void CPrintDlg::OnCancel() {
-    if (m_ended || m_taskInFlight) {
-        return;  // Cancel stays disabled while a task runs
+    if (m_ended) {
+        return;
+    }
+    // Cancel is disabled while a task runs; Escape and the window's close button still come.
+    if (m_taskInFlight) {
+        m_cancelPending = true;
+        m_view->setStatus(kCancelAfterTask);
+        return;
     }
     const Outcome ending = m_outcome == Outcome::Failed
                                ? Outcome::Failed

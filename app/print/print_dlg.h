@@ -43,6 +43,8 @@ public:
     virtual bool bufferToFile() const = 0;
     // The queue ended: an armed print must not report to it any more.
     virtual void disarmPrint() = 0;
+    // Why the last print task failed, in the print system's words; empty when unknown.
+    virtual std::string lastPrintError() const = 0;
 };
 
 // The printer's spool queue.
@@ -206,6 +208,7 @@ private:
     std::int32_t m_ownJobLimit = kFirstJobLimit;
     bool m_lockHeld = false;
     bool m_taskInFlight = false;
+    bool m_cancelPending = false;
     std::string m_cancelText = "Cancel Now";
     std::string m_pauseText = "Start Now";
     bool m_cancelEnabled = true;

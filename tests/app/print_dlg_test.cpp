@@ -492,6 +492,47 @@ TEST(PrintQueue, ARangeTheReportRefusesFailsAtOnce) {
     EXPECT_EQ(q.dlg->outcome(), CPrintDlg::Outcome::Failed);
 }
 
+// Cancel is disabled while a print task runs; a Cancel that comes all the same (Escape, the
+// window's close button) is taken once the task has ended, never dropped.
+TEST(PrintQueue, ACancelWhileATaskRunsIsTakenWhenItEnds) {
+    struct Case {
+        const char* name;
+        bool printed;
+        Commands messages;
+        CPrintDlg::Outcome outcome;
+    };
+    const Case cases[] = {
+        {"the task prints",
+         true,
+         {"Are you realy want to cancel all tasks?"},
+         CPrintDlg::Outcome::Cancelled},
+        {"the task fails",
+         false,
+         {"Something wrong, print jobs cannot finish, please try later\nclient-error-not-possible"},
+         CPrintDlg::Outcome::Failed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Queue q;
+        ASSERT_TRUE(q.start(1, 3));
+        toFirstPrint(q);
+        q.dlg->OnTimer();
+        ASSERT_EQ(q.host.commands.back(), "print 1 1");
+        EXPECT_FALSE(q.view.cancelEnabled);
+        q.dlg->OnCancel();
+        EXPECT_EQ(q.view.status(), "Cancel comes when the running task has ended");
+        EXPECT_TRUE(q.ui.messages.empty());
+        EXPECT_EQ(q.view.ended, 0);
+        q.host.printError = "client-error-not-possible";
+        q.dlg->OnTaskDone("print 1 1", c.printed, true);
+        q.dlg->OnTimer();
+        EXPECT_EQ(q.ui.messages, c.messages);
+        EXPECT_EQ(q.view.ended, 1);
+        EXPECT_EQ(q.dlg->outcome(), c.outcome);
+        EXPECT_EQ(q.printsSent(), (Commands{"print 1 1"}));
+    }
+}
+
 TEST(PrintQueue, ClosingWhileAPrintRunsDisarmsTheViewAndDropsTheLateResult) {
     Queue q;
     ASSERT_TRUE(q.start(1, 2));

@@ -64,6 +64,7 @@ public:
     std::string pageAddress() const override { return address; }
     bool bufferToFile() const override { return toFile; }
     void disarmPrint() override { ++disarmed; }
+    std::string lastPrintError() const override { return printError; }
 
     std::vector<std::string> commands;
     std::function<int(const std::string&)> onCommand;
@@ -73,6 +74,7 @@ public:
     std::string address = "about:blank";
     bool toFile = false;
     int disarmed = 0;
+    std::string printError;
 };
 
 class FakeSpool : public PrintSpool {
