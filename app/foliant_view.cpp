@@ -217,6 +217,14 @@ bool CFoliantView::ApplyIEPageSetup() {
     return true;
 }
 
+std::string CFoliantView::printSetupError() const {
+    return m_driver != nullptr ? m_driver->lastError() : "Printing is not set up";
+}
+
+std::string CFoliantView::printPaper() const {
+    return m_driver != nullptr ? m_driver->paper() : std::string();
+}
+
 bool CFoliantView::CanPrint() const {
     return m_driver != nullptr && !m_browser.loading() && !m_driver->printing();
 }

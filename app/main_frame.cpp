@@ -78,19 +78,19 @@ std::string fileNameOf(const std::string& path) {
 class ViewPrinterSetup : public PrinterSetupTarget {
 public:
     explicit ViewPrinterSetup(CFoliantView& view) : m_view(view) {}
-    void PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
+    bool PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
                     std::string& paperOut, std::int32_t& orientation, bool& printerSet,
-                    bool& paperSet) override {
+                    bool& paperSet, std::string& paperNow) override {
         bool dialogNeeded = false;
         std::string list;
         int turned = orientation;
         if (!m_view.CallPrintSetup(paper, printer, printerOut, paperOut, turned, printerSet,
                                    paperSet, dialogNeeded, list)) {
-            printerSet = printer.empty();
-            paperSet = paper.empty();
-            return;
+            return false;
         }
         orientation = turned;
+        paperNow = m_view.printPaper();
+        return true;
     }
 
 private:
@@ -677,17 +677,28 @@ void CMainFrame::OpenPrintSetup(bool applyDirectives) {
     }
     PrintSetup setup;
     std::int32_t pageHeight = 0;
+    std::string unavailable;
     const int ready = guarded([&] {
         CReportCore& report = m_doc.report();
         const std::int32_t count = report.GetPageCount();
         pageHeight = report.pageHeight();
         const bool shown = m_firstPage > 0;
-        if (printer.empty() || paper.empty()) {
+        // The dialog opens with its printer list filled, also when the directives named both.
+        if (printer.empty() || paper.empty() || m_printerList.empty()) {
+            std::string current;
+            std::string currentPaper;
             std::string orientationText;
             std::string list;
             int turned = orientation;
-            m_view.CallGetPageSetup(printer, paper, turned, orientationText, list);
-            orientation = turned;
+            if (!m_view.CallGetPageSetup(current, currentPaper, turned, orientationText, list)) {
+                unavailable = m_view.printSetupError();
+                return 0;
+            }
+            if (printer.empty() || paper.empty()) {
+                printer = current;
+                paper = currentPaper;
+                orientation = turned;
+            }
             // The list is kept once the frame has one.
             if (m_printerList.empty()) {
                 m_printerList = splitPrinterList(list);
@@ -699,6 +710,10 @@ void CMainFrame::OpenPrintSetup(bool applyDirectives) {
         return 1;
     });
     if (ready == 0) {
+        // Nothing can be chosen: the print system is away or knows no printer.
+        if (!unavailable.empty()) {
+            m_ui.messageBox(unavailable, MessageButtons::Ok, MessageIcon::Stop);
+        }
         return;
     }
     bool print = false;

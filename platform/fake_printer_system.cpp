@@ -123,6 +123,27 @@ bool FakePrinterSystem::activeJobs(const std::string& destination, std::vector<P
     return true;
 }
 
+bool FakePrinterSystem::state(const std::string& destination, PrinterState& state,
+                              std::string& error) {
+    std::lock_guard lock(m_mutex);
+    state = {};
+    if (failed(error))
+        return false;
+    auto it = m_destinations.find(destination);
+    if (it == m_destinations.end()) {
+        error = "No printer \"" + destination + "\": The printer or class does not exist.";
+        return false;
+    }
+    state = it->second.state;
+    return true;
+}
+
+void FakePrinterSystem::setState(const std::string& destination, PrinterState state) {
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_destinations.find(destination); it != m_destinations.end())
+        it->second.state = std::move(state);
+}
+
 FakePrinterSystem::Destination FakePrinterSystem::standardDestination() {
     Destination destination;
     const int margin = 423;

@@ -16,6 +16,7 @@ public:
         std::vector<PrinterMedia> media;
         std::string defaultMedia;
         std::vector<PrinterJob> jobs;  // the active jobs activeJobs reports
+        PrinterState state;
     };
     struct Submission {
         std::string destination;
@@ -44,6 +45,8 @@ public:
                    std::string& error) override;
     bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                     std::string& error) override;
+    bool state(const std::string& destination, PrinterState& state, std::string& error) override;
+    void setState(const std::string& destination, PrinterState state);
 
     // A4, Letter, Legal and A3 with 4.23 mm hardware margins, A4 by default.
     static Destination standardDestination();

@@ -29,6 +29,14 @@ struct PrinterJob {
     bool operator==(const PrinterJob&) const = default;
 };
 
+// Whether a destination prints, with the print system's own words when it does not.
+struct PrinterState {
+    bool stopped = false;  // paused by its administrator or halted by a fault
+    bool acceptingJobs = true;
+    std::string message;  // "Paused", "Media empty", ...
+    std::string reasons;  // "paused", "media-empty-error", ...
+};
+
 // Job options by their printer-system names ("media", "orientation-requested", "copies").
 using PrinterOptions = std::vector<std::pair<std::string, std::string>>;
 
@@ -55,9 +63,12 @@ public:
     // This user's jobs on the destination that are not finished yet (pending, held, printing).
     virtual bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                             std::string& error) = 0;
+    virtual bool state(const std::string& destination, PrinterState& state, std::string& error) = 0;
 };
 
-// CUPS through libcups; the server is the one libcups picks (CUPS_SERVER, client.conf).
+// CUPS through libcups; the server is the one libcups picks (CUPS_SERVER, client.conf). When the
+// server does not answer, every error says so: "The print system (CUPS) at ... cannot be
+// reached: ...".
 class CupsPrinterSystem final : public PrinterSystem {
 public:
     bool destinations(std::vector<std::string>& names, std::string& error) override;
@@ -69,6 +80,7 @@ public:
                    std::string& error) override;
     bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                     std::string& error) override;
+    bool state(const std::string& destination, PrinterState& state, std::string& error) override;
 };
 
 }  // namespace paginor

@@ -163,14 +163,16 @@ void CPrintDlg::addPrintTasks(std::int32_t entryLimit) {
     }
 }
 
-void CPrintDlg::showWaiting(const std::string& text) {
+void CPrintDlg::showWaiting(const std::string& text, bool blocked) {
     std::int32_t& counter = WaitDotCounter();
     if (counter > kDotCounterLimit) {
         counter = 1;
     }
     m_view->setStatus(text + std::string(static_cast<std::size_t>((counter + 1) / 2), '.'));
     ++counter;
-    ++m_blockedTicks;
+    if (blocked) {
+        ++m_blockedTicks;
+    }
 }
 
 std::int32_t CPrintDlg::countOwnJobs(std::string& error) {
@@ -178,6 +180,8 @@ std::int32_t CPrintDlg::countOwnJobs(std::string& error) {
     switch (m_services.spool.activeJobTitles(m_printerName, titles, error)) {
         case PrintSpool::Status::NoPrinter:
             return -2;
+        case PrintSpool::Status::Stopped:
+            return -3;
         case PrintSpool::Status::ListFailed:
             return -1;
         case PrintSpool::Status::Listed:
@@ -244,6 +248,12 @@ void CPrintDlg::OnTimer() {
                                                m_services.supportAddress + " for more information",
                                            MessageButtons::Ok, MessageIcon::Stop);
             finishAs(Outcome::Failed);
+            return;
+        }
+        // A stopped printer is named and waited for: its jobs would only pile up. It says
+        // nothing of the printer's speed.
+        if (own == -3) {
+            showWaiting(error + " ,waiting ", false);
             return;
         }
         // A queue that cannot be listed may be full: wait rather than flood it.

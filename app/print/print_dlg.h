@@ -50,10 +50,11 @@ public:
 // The printer's spool queue.
 class PrintSpool {
 public:
-    enum class Status { Listed, NoPrinter, ListFailed };
+    enum class Status { Listed, Stopped, NoPrinter, ListFailed };
     virtual ~PrintSpool() = default;
-    // The titles of this user's active jobs on the printer. NoPrinter: error holds why the
-    // printer cannot be opened ("Error (%d): text").
+    // The titles of this user's active jobs on the printer. Stopped: the printer does not print
+    // now, error says which and why in the print system's words. NoPrinter: error holds why the
+    // printer cannot be opened.
     virtual Status activeJobTitles(const std::string& printer, std::vector<std::string>& titles,
                                    std::string& error) = 0;
 };
@@ -176,10 +177,11 @@ private:
     void addPrintTasks(std::int32_t entryLimit);
     void fail(const std::string& message);
     void finishAs(Outcome outcome);
-    void showWaiting(const std::string& text);
+    // blocked: the wait counts as the printer being slow, for the speed learning.
+    void showWaiting(const std::string& text, bool blocked = true);
     bool isPrintTaskNext() const { return m_nextTask > m_checkTasks; }
     // How many of this program's jobs stand in the printer's queue; -1 when that is unknown,
-    // -2 when the printer cannot be opened (error holds why).
+    // -2 when the printer cannot be opened, -3 when it is stopped (error holds why).
     std::int32_t countOwnJobs(std::string& error);
 
     PrintQueueServices m_services;

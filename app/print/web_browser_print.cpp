@@ -73,7 +73,8 @@ bool CWebBrowserPrint::GetPageSetup(std::string& printer, std::string& paper, in
     paper.clear();
     orientation = 2;
     orientationText.clear();
-    std::string error;
+    std::string& error = m_error;
+    error.clear();
     if (!ensureCurrent(error))
         return false;
     if (printerList.empty()) {
@@ -97,7 +98,8 @@ bool CWebBrowserPrint::PrintSetup(const std::string& paper, const std::string& p
     printerSet = true;
     paperSet = true;
     printDialogNeeded = false;
-    std::string error;
+    std::string& error = m_error;
+    error.clear();
     if (!ensureCurrent(error)) {
         printerSet = paperSet = false;
         return false;

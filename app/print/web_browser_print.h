@@ -58,6 +58,8 @@ public:
     // reports it failed), false when its job has been handed to the printer already.
     bool AbandonPrint();
 
+    // Why the last GetPageSetup or PrintSetup failed.
+    const std::string& lastError() const { return m_error; }
     const std::string& printer() const { return m_printer; }
     const std::string& paper() const { return m_paper; }
     int orientation() const { return m_orientation; }
@@ -77,6 +79,7 @@ private:
     std::string m_paper;
     int m_orientation = 0;
     bool m_printing = false;
+    std::string m_error;
     // How far the running print is, shared with the work that submits it.
     enum class Stage { Preparing, Submitted, Abandoned };
     std::shared_ptr<std::atomic<Stage>> m_stage;

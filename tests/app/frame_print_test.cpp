@@ -42,6 +42,7 @@ public:
     void RunPrintSetup(
         PrintSetup& setup, const std::vector<std::string>& printers, std::int32_t pageHeight,
         const std::function<PrintSetup::OkResult(const PrintSetup::Choice&)>& onOk) override {
+        ++setups;
         shownPrinters = printers;
         shownPrinter = setup.printer();
         shownPaper = setup.paper();
@@ -57,6 +58,7 @@ public:
     bool completeLoads = true;
     FakePrintDlgView view;
     int queues = 0;
+    int setups = 0;
     bool framePrintDialogOpen = false;
     bool docPrintDialogOpen = false;
     PrintSetup::Choice choice;
@@ -190,7 +192,9 @@ TEST_F(FramePrintTest, ARefusedPrintFailsTheTask) {
     m_frame->setPrinterName("Office");
     m_renderer.succeed = false;
     EXPECT_EQ(m_frame->RunCommand("print 1 2"), 0);
-    EXPECT_EQ(m_ui.messages.back(), "Something wrong, print jobs cannot finish, please try later");
+    EXPECT_EQ(m_ui.messages.back(),
+              "Something wrong, print jobs cannot finish, please try later\nThe page could not be "
+              "rendered for printing");
     EXPECT_TRUE(m_printers.submissions().empty());
 }
 
@@ -303,11 +307,39 @@ TEST_F(FramePrintTest, PrintOptionsWithoutAnyPrinterPrintNothing) {
     m_view->SetPrinting(&driver, nullptr);
     loadReport(2);
     m_frame->OnPrintCommand();
-    EXPECT_EQ(m_dialogs.okResult, PrintSetup::OkResult::Close);
-    ASSERT_FALSE(m_ui.messages.empty());
-    EXPECT_EQ(
-        m_ui.messages.back().rfind("Failed to get the default printer name. Please contact ", 0),
-        0u);
+    EXPECT_EQ(m_ui.messages, (Texts{"No printer is set up"}));
+    EXPECT_EQ(m_dialogs.setups, 0);
+    EXPECT_EQ(m_dialogs.queues, 0);
+}
+
+// The directives name printer and paper: the options still open with every printer listed.
+TEST_F(FramePrintTest, PrintOptionsOpenWithThePrinterList) {
+    loadReport(2, fixtures::htmlPrologue() +
+                      "<!--PAGINOR?printer=Lab-->\r\n<!--PAGINOR?papersize=Let-->\r\n");
+    m_dialogs.choice.range = PrintSetup::Range::All;
+    m_frame->OnPrintCommand();
+    EXPECT_EQ(m_dialogs.setups, 1);
+    EXPECT_EQ(m_dialogs.shownPrinters, (Texts{"Office", "Lab"}));
+    EXPECT_EQ(m_dialogs.shownPrinter, "Lab");
+    // The paper the directive began is shown by its name.
+    EXPECT_EQ(m_dialogs.shownPaper, "Letter");
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
+
+// A print system that cannot be reached is named once, with its own words, and nothing opens.
+TEST_F(FramePrintTest, APrintSystemThatIsAwayIsNamedOnce) {
+    loadReport(2, fixtures::htmlPrologue() + "<!--PAGINOR?printer=Lab-->\r\n");
+    const std::string away =
+        "The print system (CUPS) at 127.0.0.1:9 cannot be reached: Bad file descriptor";
+    m_printers.failWith(away);
+    std::string printer;
+    std::string paper;
+    std::int32_t orientation = 0;
+    EXPECT_FALSE(m_frame->ApplyPrintDirectives(true, printer, paper, orientation));
+    EXPECT_TRUE(m_ui.messages.empty());
+    m_frame->OpenPrintSetup(false);
+    EXPECT_EQ(m_ui.messages, (Texts{away}));
+    EXPECT_EQ(m_dialogs.setups, 0);
     EXPECT_EQ(m_dialogs.queues, 0);
 }
 

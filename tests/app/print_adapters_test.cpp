@@ -57,6 +57,30 @@ TEST(SystemPrintSpool, ListsTheTitlesOfTheDestinationsJobs) {
     EXPECT_EQ(error, "Cannot list the printers: Connection refused");
 }
 
+TEST(SystemPrintSpool, APrinterThatDoesNotPrintIsNamedWithItsReason) {
+    struct Case {
+        PrinterState state;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{true, true, "Paused", "paused"}, "Printer \"Office\" is stopped: Paused"},
+        {{true, true, "", "media-empty-error"}, "Printer \"Office\" is stopped: media-empty-error"},
+        {{true, true, "", ""}, "Printer \"Office\" is stopped: no reason given"},
+        {{false, false, "Rejecting Jobs", ""},
+         "Printer \"Office\" does not accept jobs: Rejecting Jobs"},
+    };
+    for (const Case& c : cases) {
+        FakePrinterSystem printers;
+        printers.addDestination("Office", FakePrinterSystem::standardDestination());
+        printers.setState("Office", c.state);
+        SystemPrintSpool spool(printers);
+        Titles titles;
+        std::string error;
+        EXPECT_EQ(spool.activeJobTitles("office", titles, error), PrintSpool::Status::Stopped);
+        EXPECT_EQ(error, c.error);
+    }
+}
+
 TEST(StorePageSetupAccess, PassesTheChoiceToTheStore) {
     PageSetupStore store;
     StorePageSetupAccess access(store);

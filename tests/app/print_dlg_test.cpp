@@ -271,6 +271,24 @@ TEST(PrintQueue, ALockThatCannotBeMadeEndsTheQueue) {
     EXPECT_EQ(q.speed.saves, 0);
 }
 
+TEST(PrintQueue, AStoppedPrinterIsNamedAndWaitedFor) {
+    Queue q;
+    ASSERT_TRUE(q.start(1, 2));
+    q.spool.status = PrintSpool::Status::Stopped;
+    q.spool.error = "Printer \"Office\" is stopped: Paused";
+    toFirstPrint(q);
+    for (int i = 0; i < 3; ++i) {
+        q.dlg->OnTimer();
+    }
+    EXPECT_EQ(q.view.status(), "Printer \"Office\" is stopped: Paused ,waiting .");
+    EXPECT_TRUE(q.printsSent().empty());
+    EXPECT_TRUE(q.ui.messages.empty());
+    EXPECT_EQ(q.view.ended, 0);
+    q.spool.status = PrintSpool::Status::Listed;
+    q.dlg->OnTimer();
+    EXPECT_EQ(q.printsSent(), (Commands{"print 1 1"}));
+}
+
 TEST(PrintQueue, AMissingPrinterEndsTheQueueWithoutStoringASpeed) {
     Queue q;
     ASSERT_TRUE(q.start(1, 1, true, 1, "Gone\\Printer/1"));

@@ -241,9 +241,13 @@ public:
 // A driver that knows some printers and papers; its current ones start as the defaults.
 class FakeDriver : public PrinterSetupTarget {
 public:
-    void PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
+    bool PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
                     std::string& paperOut, std::int32_t& orientation, bool& printerSet,
-                    bool& paperSet) override {
+                    bool& paperSet, std::string& paperNow) override {
+        ++calls;
+        if (!reachable) {
+            return false;
+        }
         printerOut = currentPrinter;
         paperOut = currentPaper;
         printerSet = printer.empty() || known(printers, printer);
@@ -255,7 +259,8 @@ public:
             currentPaper = paper;
         }
         currentOrientation = orientation;
-        ++calls;
+        paperNow = currentPaper;
+        return true;
     }
     static bool known(const Texts& names, const std::string& name) {
         for (const std::string& n : names) {
@@ -271,6 +276,7 @@ public:
     std::string currentPaper = "A4";
     std::int32_t currentOrientation = -1;
     int calls = 0;
+    bool reachable = true;
 };
 
 }  // namespace paginor
