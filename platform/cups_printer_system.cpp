@@ -166,19 +166,25 @@ bool CupsPrinterSystem::media(const std::string& destination, std::vector<Printe
     return true;
 }
 
-bool CupsPrinterSystem::submitPdf(const std::string& destination, const std::string& title,
-                                  const std::string& pdfPath, const PrinterOptions& options,
-                                  int& jobId, std::string& error) {
+bool CupsPrinterSystem::submitFile(const std::string& destination, const std::string& title,
+                                   const std::string& path, const std::string& format,
+                                   const PrinterOptions& options, int& jobId, std::string& error) {
     jobId = 0;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(pdfPath.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
-        error = "Cannot read \"" + pdfPath + "\"";
+        error = "Cannot read \"" + path + "\"";
         return false;
     }
     DestPtr dest;
     InfoPtr info;
     if (!openDest(destination, dest, info, error))
         return false;
+    if (!cupsCheckDestSupported(CUPS_HTTP_DEFAULT, dest.get(), info.get(), "document-format",
+                                format.c_str())) {
+        error = "Printer \"" + destination + "\" cannot print documents of type " + format +
+                ": the print system has no filter for them";
+        return false;
+    }
     // CUPS names a job with a longer title "Untitled".
     const std::string jobTitle = utf8Prefix(title, kMaxTitleBytes);
     int optionCount = 0;
@@ -195,7 +201,7 @@ bool CupsPrinterSystem::submitPdf(const std::string& destination, const std::str
         return false;
     }
     if (cupsStartDestDocument(CUPS_HTTP_DEFAULT, dest.get(), info.get(), jobId, jobTitle.c_str(),
-                              CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
+                              format.c_str(), 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
         error = cupsError("Cannot send the document to \"" + destination + "\"");
         cupsCancelDestJob(CUPS_HTTP_DEFAULT, dest.get(), jobId);
         return false;
@@ -212,7 +218,7 @@ bool CupsPrinterSystem::submitPdf(const std::string& destination, const std::str
     const bool readFailed = std::ferror(file.get()) != 0;
     const ipp_status_t finished = cupsFinishDestDocument(CUPS_HTTP_DEFAULT, dest.get(), info.get());
     if (!written || readFailed || finished > IPP_STATUS_OK_EVENTS_COMPLETE) {
-        error = readFailed ? "Cannot read \"" + pdfPath + "\""
+        error = readFailed ? "Cannot read \"" + path + "\""
                            : cupsError("Cannot send the document to \"" + destination + "\"");
         cupsCancelDestJob(CUPS_HTTP_DEFAULT, dest.get(), jobId);
         jobId = 0;

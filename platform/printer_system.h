@@ -55,11 +55,17 @@ public:
     // The destination's papers and the one it uses by default (its pwgName; empty when none).
     virtual bool media(const std::string& destination, std::vector<PrinterMedia>& media,
                        std::string& defaultMedia, std::string& error) = 0;
-    // Submits the PDF file as one job titled title (its first kMaxTitleBytes bytes, cut
-    // between characters); jobId receives the job's number.
-    virtual bool submitPdf(const std::string& destination, const std::string& title,
-                           const std::string& pdfPath, const PrinterOptions& options, int& jobId,
-                           std::string& error) = 0;
+    // Submits the file, of the MIME type format, as one job titled title (its first
+    // kMaxTitleBytes bytes, cut between characters); jobId receives the job's number. A format
+    // the destination cannot print is refused before any job is made.
+    virtual bool submitFile(const std::string& destination, const std::string& title,
+                            const std::string& path, const std::string& format,
+                            const PrinterOptions& options, int& jobId, std::string& error) = 0;
+    bool submitPdf(const std::string& destination, const std::string& title,
+                   const std::string& pdfPath, const PrinterOptions& options, int& jobId,
+                   std::string& error) {
+        return submitFile(destination, title, pdfPath, "application/pdf", options, jobId, error);
+    }
     // This user's jobs on the destination that are not finished yet (pending, held, printing).
     virtual bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                             std::string& error) = 0;
@@ -75,9 +81,9 @@ public:
     bool defaultDestination(std::string& name, std::string& error) override;
     bool media(const std::string& destination, std::vector<PrinterMedia>& media,
                std::string& defaultMedia, std::string& error) override;
-    bool submitPdf(const std::string& destination, const std::string& title,
-                   const std::string& pdfPath, const PrinterOptions& options, int& jobId,
-                   std::string& error) override;
+    bool submitFile(const std::string& destination, const std::string& title,
+                    const std::string& path, const std::string& format,
+                    const PrinterOptions& options, int& jobId, std::string& error) override;
     bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                     std::string& error) override;
     bool state(const std::string& destination, PrinterState& state, std::string& error) override;

@@ -20,6 +20,7 @@
 #include "app/qt/print_queue_wiring.h"
 #include "app/qt/report_browser.h"
 #include "cups_test_server.h"
+#include "http_test_server.h"
 #include "platform/file.h"
 #include "platform/printer_system.h"
 #include "platform/settings_store.h"
@@ -308,6 +309,32 @@ TEST_F(ProgramRun, TheSampleReportPrintsEachPageOnOneSheet) {
     }
     EXPECT_EQ(sheets, 6);
     EXPECT_EQ(pages, "Page 1 of 6;Page 2 of 6;Page 3 of 6;Page 4 of 6;Page 5 of 6;Page 6 of 6;");
+}
+
+// A text file downloaded to be printed directly goes to the current printer.
+TEST_F(ProgramRun, ADownloadedTextFileToPrintGoesToTheCurrentPrinter) {
+    TestServer http;
+    ASSERT_TRUE(http.start());
+    FileSettingsStore settings(m_dir.path() + "/config/paginor");
+    ASSERT_TRUE(writeDwordSetting(settings, kPrintDirectlyValue, 1));
+    ASSERT_TRUE(writeDwordSetting(settings, kOpenFlagTxtValue, 4));  // the notices were shown
+    PageSetupStore store;
+    ASSERT_EQ(run("mkdir -p '" + m_dir.path() + "/data/paginor'"), "");
+    store.Load(m_dir.path() + "/data/paginor/pagesetup.dat");
+    store.SetCurrent("A4", CupsTestServer::kSecondQueue, 0);
+    std::string error;
+    ASSERT_TRUE(store.Save(error)) << error;
+    const std::vector<int> before = m_server->receivedJobs();
+    EXPECT_EQ(paginor({"--url:" + http.http("/plain-charset")}), 0);
+    const std::vector<CupsTestJob> jobs = newJobs(*m_server, before);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].pdf, "plain text\n");
+    EXPECT_EQ(jobs[0].title.substr(jobs[0].title.size() - 4), ".txt") << jobs[0].title;
+    const std::string done = run("lpstat -h " + m_server->server() + " -W completed -o");
+    EXPECT_NE(
+        done.find(std::string(CupsTestServer::kSecondQueue) + "-" + std::to_string(jobs[0].id)),
+        std::string::npos)
+        << done;
 }
 
 TEST_F(ProgramRun, ThePrintDirectlySettingPrintsToTheStoredPrinter) {

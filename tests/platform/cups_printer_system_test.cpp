@@ -100,6 +100,31 @@ TEST_F(CupsPrinterSystemTest, ALongTitleKeepsItsFirstBytes) {
     EXPECT_EQ(job.title, address.substr(0, 254));
 }
 
+// Files go by their type: text where the queue has a filter for it, never a type it has none
+// for (no job is made then).
+TEST_F(CupsPrinterSystemTest, SubmitsFilesOfTheTypesTheQueuePrints) {
+    const std::string text = writePdf("Quarterly notes\r\n");
+    int jobId = 0;
+    std::string error;
+    ASSERT_TRUE(
+        m_cups.submitFile("PaginorTest2", "notes.txt", text, "text/plain", {}, jobId, error))
+        << error;
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    EXPECT_EQ(job.pdf, "Quarterly notes\r\n");
+    EXPECT_EQ(job.title, "notes.txt");
+    const std::vector<int> before = m_server->receivedJobs();
+    EXPECT_FALSE(m_cups.submitFile("PaginorTest2", "memo.doc", text, "application/msword", {},
+                                   jobId, error));
+    EXPECT_EQ(error,
+              "Printer \"PaginorTest2\" cannot print documents of type application/msword: the "
+              "print system has no filter for them");
+    EXPECT_EQ(jobId, 0);
+    std::vector<PrinterJob> jobs;
+    ASSERT_TRUE(m_cups.activeJobs("PaginorTest2", jobs, error)) << error;
+    EXPECT_TRUE(jobs.empty());
+}
+
 TEST_F(CupsPrinterSystemTest, ListsThisUsersWaitingJobs) {
     ASSERT_TRUE(m_server->disable("PaginorTest2"));
     int jobId = 0;
