@@ -326,6 +326,8 @@ void CMainFrame::clearShownReport() {
     // The failed load left nothing to show: the old pages must not stay on screen.
     m_firstPage = 0;
     m_lastPage = 0;
+    m_shownFirst = 0;
+    m_shownLast = 0;
     m_widgets.fillPageList(0);
     m_widgets.setPageFieldText(PageField::First, "");
     m_widgets.setPageFieldText(PageField::Last, "");
@@ -341,6 +343,8 @@ void CMainFrame::ShowPages(std::int32_t first, std::int32_t last) {
     m_view.GetSetScrollPos(top, left, true);
     if (m_view.WriteHtml(html, false, report.IsRightToLeft())) {
         m_view.GetSetScrollPos(top, left, false);
+        m_shownFirst = first;
+        m_shownLast = last;
     }
     UpdatePageFields(first, last);
 }
@@ -367,13 +371,41 @@ int CMainFrame::PrintPages(std::int32_t first, std::int32_t last, int mode, bool
     m_runningPrintDlg = &dialog;
     m_taskRunning = true;
     m_printCounter = 0;
+    int top = 0;
+    int left = 0;
+    m_view.GetSetScrollPos(top, left, true);
     m_print->dialogs.RunPrintQueue(dialog);
     dialog.OnDestroy();
     m_runningPrintDlg = nullptr;
     m_printDialogOpen = false;
     m_taskRunning = false;
-    UpdatePageFields(first, last);
+    showAfterPrinting(first, last, top, left);
     return dialog.outcome() == CPrintDlg::Outcome::Done ? 1 : 0;
+}
+
+void CMainFrame::showAfterPrinting(std::int32_t first, std::int32_t last, int top, int left) {
+    if (m_shownFirst <= 0 || !reportLoaded()) {
+        // Nothing was shown before: the view holds the last task printed, if any.
+        if (m_printCounter > 0) {
+            UpdatePageFields(m_firstPage, m_lastPage);
+        } else {
+            UpdatePageFields(first, last);
+        }
+        return;
+    }
+    // The print tasks went through the view: the pages the reader had are shown again, and the
+    // page fields and the list name them.
+    m_firstPage = m_shownFirst;
+    m_lastPage = m_shownLast;
+    if (m_printCounter == 0) {
+        UpdatePageFields(m_firstPage, m_lastPage);
+        return;
+    }
+    guarded([&] {
+        ShowPages(m_firstPage, m_lastPage);
+        m_view.GetSetScrollPos(top, left, false);
+        return 1;
+    });
 }
 
 void CMainFrame::UpdatePageFields(std::int32_t first, std::int32_t last) {

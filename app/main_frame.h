@@ -134,6 +134,9 @@ private:
     // "print" sent by the running print-task queue.
     int printTask(const std::string& command);
     void writePageFile(std::int32_t first, std::int32_t last);
+    // Leaves the view, the page fields and the page list naming the same pages; the pages shown
+    // before come back at the reader's place (top, left).
+    void showAfterPrinting(std::int32_t first, std::int32_t last, int top, int left);
     void selectFramePrinter();
 
     CFoliantDoc& m_doc;
@@ -143,6 +146,9 @@ private:
     SettingsStore& m_settings;
     std::int32_t m_firstPage = 0;
     std::int32_t m_lastPage = 0;
+    // The pages last written into the view for reading (not printing); 0 before any.
+    std::int32_t m_shownFirst = 0;
+    std::int32_t m_shownLast = 0;
     bool m_taskRunning = false;
     bool m_updating = false;
     bool m_openedFromOutside = true;

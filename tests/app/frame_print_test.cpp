@@ -37,6 +37,9 @@ public:
             if (completeLoads && reportView->printPending()) {
                 reportView->OnDocumentComplete("paginor-mem:page", true);
             }
+            if (afterTick) {
+                afterTick(queue);
+            }
         }
     }
     void RunPrintSetup(
@@ -56,6 +59,7 @@ public:
     CFoliantDoc* doc = nullptr;
     CFoliantView* reportView = nullptr;
     bool completeLoads = true;
+    std::function<void(CPrintDlg&)> afterTick;
     FakePrintDlgView view;
     int queues = 0;
     int setups = 0;
@@ -153,9 +157,10 @@ TEST_F(FramePrintTest, PrintRunsTheQueueThroughTheView) {
     EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
     // One job per page, titled with the page address, to the frame's printer.
     EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab " + m_reportUrl, "Lab " + m_reportUrl}));
-    EXPECT_EQ(m_browser.loads, 2);
-    EXPECT_TRUE(holdsPage(m_browser.shown, 3));
-    EXPECT_FALSE(holdsPage(m_browser.shown, 2));
+    // Both tasks went through the view; then the page shown before came back.
+    EXPECT_EQ(m_browser.loads, 3);
+    EXPECT_TRUE(holdsPage(m_browser.shown, 1));
+    EXPECT_FALSE(holdsPage(m_browser.shown, 3));
     EXPECT_EQ(m_frame->printCounter(), 2);
     EXPECT_EQ(m_lock.names, (Texts{"PAGINORLab"}));
     EXPECT_FALSE(m_lock.held);
@@ -163,9 +168,58 @@ TEST_F(FramePrintTest, PrintRunsTheQueueThroughTheView) {
     EXPECT_FALSE(m_doc.IsPrintDialogOpen());
     EXPECT_FALSE(m_frame->taskRunning());
     EXPECT_EQ(m_frame->runningPrintDlg(), nullptr);
-    EXPECT_EQ(m_widgets.firstField + "-" + m_widgets.lastField, "2-3");
+    EXPECT_EQ(m_widgets.firstField + "-" + m_widgets.lastField, "1-1");
     // The interpreter takes commands again.
     EXPECT_EQ(m_frame->RunCommand("show 4"), 1);
+}
+
+// However a print ends, the view, the page fields and the page list name the same pages: the
+// ones the reader had.
+TEST_F(FramePrintTest, AfterPrintingTheViewAndTheFieldsAgree) {
+    struct Case {
+        const char* what;
+        int printsBeforeCancel;  // -1: none, it runs to its end
+        int loads;               // of the browser, from the print on
+    };
+    const Case cases[] = {
+        {"printed", -1, 4},
+        {"cancelled after a task", 1, 2},
+        {"cancelled before any task", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        loadReport(6);
+        m_frame->setPrinterName("Office");
+        ASSERT_EQ(m_frame->RunCommand("show 5 6"), 1);
+        m_browser.scrollTop = 120;
+        m_dialogs.view = FakePrintDlgView();
+        const std::size_t before = m_printers.submissions().size();
+        m_dialogs.afterTick = [&](CPrintDlg& queue) {
+            // A page written for printing shows from its top.
+            if (m_view->printPending()) {
+                m_browser.scrollTop = 0;
+            }
+            const auto printed = static_cast<int>(m_printers.submissions().size() - before);
+            if (printed == c.printsBeforeCancel && !m_view->printPending()) {
+                queue.OnCancel();
+            }
+        };
+        m_browser.loads = 0;
+        m_frame->RunCommand("print 1 3");
+        m_dialogs.afterTick = nullptr;
+        EXPECT_EQ(m_browser.loads, c.loads);
+        EXPECT_TRUE(holdsPage(m_browser.shown, 5));
+        EXPECT_TRUE(holdsPage(m_browser.shown, 6));
+        EXPECT_FALSE(holdsPage(m_browser.shown, 1));
+        EXPECT_EQ(m_widgets.firstField + "-" + m_widgets.lastField, "5-6");
+        EXPECT_EQ(m_widgets.listSelection, 4);
+        EXPECT_EQ(m_frame->firstPage(), 5);
+        EXPECT_EQ(m_frame->lastPage(), 6);
+        // The reader keeps the place on the page.
+        EXPECT_EQ(m_browser.scrollTop, 120);
+        EXPECT_EQ(m_frame->RunCommand("nextpage"), 1);
+        EXPECT_TRUE(holdsPage(m_browser.shown, 1));
+    }
 }
 
 // Jobs are titled with the address the report came from, which the queue counts its jobs by.
