@@ -30,8 +30,10 @@ struct MarginTexts {
 
 // The page layout of a print: the paper as it stands in the orientation, the margins in inches
 // but never inside the paper's hardware margins, and never so wide that less than an inch of
-// the paper stays printable.
-PdfPageLayout MakePageLayout(const PrinterMedia& media, bool landscape, const MarginTexts& margins);
+// the paper stays printable. A margin that holds a header or footer keeps room for its line
+// inside the printable part of the paper.
+PdfPageLayout MakePageLayout(const PrinterMedia& media, bool landscape, const MarginTexts& margins,
+                             bool header = false, bool footer = false);
 
 // A header or footer line with the browser's codes expanded: &w title, &u address, &d short
 // date, &D long date, &t time, &T 24-hour time, &p page, &P pages, && '&'. &b splits the

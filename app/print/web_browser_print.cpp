@@ -196,7 +196,8 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone do
         return;
     }
     ::close(fd);
-    const PdfPageLayout layout = MakePageLayout(media, m_orientation == 1, m_texts.margins);
+    const PdfPageLayout layout = MakePageLayout(media, m_orientation == 1, m_texts.margins,
+                                                !m_texts.header.empty(), !m_texts.footer.empty());
     HeaderFooterFields fields;
     fields.title = title;
     fields.address = title;

@@ -54,6 +54,15 @@ TEST(PrintLayoutTest, MarginsNeverFallInsideTheHardwareMargins) {
     EXPECT_DOUBLE_EQ(layout.width, 297);
     EXPECT_DOUBLE_EQ(layout.height, 210);
 
+    // A header or footer keeps room for its line beyond the hardware margin.
+    layout = MakePageLayout(a4, false, {"0", "0", "0", "1"}, true, true);
+    EXPECT_NEAR(layout.top, 4.23 + 6.35, 1e-9);
+    EXPECT_DOUBLE_EQ(layout.bottom, 25.4);
+    EXPECT_DOUBLE_EQ(layout.hardTop, 4.23);
+    EXPECT_DOUBLE_EQ(layout.hardBottom, 4.23);
+    layout = MakePageLayout(a4, false, {"0", "0", "0", "0"}, true, false);
+    EXPECT_DOUBLE_EQ(layout.bottom, 4.23);
+
     // Margins wider than the paper leave an inch to print on.
     layout = MakePageLayout(a4, false, {"20", "20", "0", "0"});
     EXPECT_NEAR(210 - layout.left - layout.right, 25.4, 1e-9);

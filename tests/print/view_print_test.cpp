@@ -256,7 +256,8 @@ TEST_F(ViewPrintTest, ReportMarginsComeBeforeMyPageSetup) {
     const PdfPageLayout& layout = m_renderer.layouts[0];
     EXPECT_DOUBLE_EQ(layout.left, 38.1);
     EXPECT_DOUBLE_EQ(layout.right, 38.1);
-    EXPECT_DOUBLE_EQ(layout.top, 4.23);
+    // The header keeps room for its line in the top margin.
+    EXPECT_DOUBLE_EQ(layout.top, 4.23 + 6.35);
     EXPECT_DOUBLE_EQ(layout.bottom, 4.23);
     EXPECT_EQ(m_driver.pageSetup().header, "&p");
 }
