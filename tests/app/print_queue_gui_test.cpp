@@ -122,6 +122,8 @@ protected:
                                    std::int32_t copies = 1, bool collate = true) {
         const std::vector<int> before = m_server->receivedJobs();
         m_doc.report().setPagesPerPrintChunk(perTask);
+        // A print before shows the reader's page again: the view prints once it has loaded.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !m_window->browser()->loading(); }, 30000));
         // The modal queue ends by itself; a stuck one is closed so the test fails, not hangs.
         QTimer guard;
         guard.setSingleShot(true);
