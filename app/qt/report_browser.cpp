@@ -64,16 +64,21 @@ constexpr char kFitPagesScript[] = R"JS(
   body.style.margin = '0';
   body.style.padding = '0';
   var boxes = pages.map(function (content, k) {
+    // The sheet is an inline block, which printing never splits, in a block that carries the
+    // break to the next sheet.
+    var holder = document.createElement('div');
+    holder.className = 'paginor-sheet' + (k + 1 < pages.length ? ' paginor-next' : '');
+    holder.style.cssText = 'margin:0;padding:0;border:0';
     var sheet = document.createElement('div');
-    sheet.className = 'paginor-sheet' + (k + 1 < pages.length ? ' paginor-next' : '');
-    sheet.style.cssText = 'position:relative;overflow:hidden;margin:0;padding:0;border:0;' +
-      'width:' + width + 'px;height:' + height + 'px';
+    sheet.style.cssText = 'display:inline-block;vertical-align:top;position:relative;' +
+      'overflow:hidden;margin:0;padding:0;border:0;width:' + width + 'px;height:' + height + 'px';
     var page = document.createElement('div');
     page.style.cssText = 'position:relative;display:flow-root;margin:0;padding:0;border:0;' +
       'transform-origin:0 0;width:' + width + 'px';
     page.appendChild(content);
     sheet.appendChild(page);
-    body.appendChild(sheet);
+    holder.appendChild(sheet);
+    body.appendChild(holder);
     return page;
   });
   var extents = boxes.map(function (page) {

@@ -241,6 +241,36 @@ TEST_F(PrintEndToEndTest, EachPageFitsOneSheet) {
     }
 }
 
+// The rows of a page scaled onto its sheet keep their spacing: printing inserts no gap where the
+// unscaled page would have reached the sheet's end.
+TEST_F(PrintEndToEndTest, AScaledPageKeepsItsRowsEvenlySpaced) {
+    std::string rows;
+    for (int row = 1; row <= 120; ++row)
+        rows += "<tr><td style=\"height:24px\">R" + std::to_string(row) + "</td></tr>";
+    loadReport(fixtures::htmlPrologue() + fixtures::kHeadMark + "<table cellspacing=0>" + rows +
+               "</table>" + fixtures::kFootMark + "\r\n" + fixtures::kHeadMark +
+               "<table><tr><td>Second</td></tr></table>" + fixtures::kFootMark +
+               "\r\n</body>\r\n</html>\r\n");
+    const std::string pdf = printPages(1, 2);
+    ASSERT_FALSE(pdf.empty());
+    ASSERT_EQ(pdfPages(pdf), 2);
+    const std::string boxes = run("pdftotext -bbox -f 1 -l 1 '" + pdf + "' -");
+    std::vector<double> tops;
+    for (int row = 1; row <= 120; ++row) {
+        const auto end = boxes.find(">R" + std::to_string(row) + "</word>");
+        ASSERT_NE(end, std::string::npos) << row;
+        double xMin, yMin;
+        ASSERT_EQ(std::sscanf(boxes.c_str() + boxes.rfind("<word", end),
+                              "<word xMin=\"%lf\" yMin=\"%lf\"", &xMin, &yMin),
+                  2);
+        tops.push_back(yMin);
+    }
+    const double step = (tops.back() - tops.front()) / 119;
+    EXPECT_LT(step, 24 * 0.75 * 0.8);  // scaled down
+    for (std::size_t i = 1; i < tops.size(); ++i)
+        EXPECT_NEAR(tops[i] - tops[i - 1], step, 0.5) << "row " << i + 1;
+}
+
 // Positioned pages, laid one below the other in the task's document, get a sheet each too.
 TEST_F(PrintEndToEndTest, EachPositionedPageFitsOneSheet) {
     std::string text = fixtures::cssPrologue();
