@@ -310,7 +310,8 @@ void CReportCore::SetPageTableSize(const std::vector<tagElementEntry>& entries, 
 
 std::int32_t CReportCore::divideByMarkedText(const std::vector<tagElementEntry>& e,
                                              std::size_t count, std::int64_t end) {
-    // An element with text behind it (up to the next element) opens a page.
+    // An element with text behind it (up to the next element) opens a page. The last element
+    // kept looks past an element left out behind it.
     std::vector<std::int64_t> starts;
     for (std::size_t i = 0; i < count; ++i) {
         if (e[i].end < 0) {
@@ -318,7 +319,7 @@ std::int32_t CReportCore::divideByMarkedText(const std::vector<tagElementEntry>&
         }
         const std::int64_t from = e[i].end + 1;
         std::int64_t to = std::min(from + kTextLookBytes, m_fileSize);
-        if (i + 1 < e.size()) {
+        if (i + 1 < count) {
             to = std::min(to, e[i + 1].start);
         }
         if (!hasTextIn(from, to)) {

@@ -332,7 +332,8 @@ TEST(CssSplit, ThePeriodOfTheTopsGivesThePages) {
 
 TEST(CssSplit, WithoutAPeriodTextBehindElementsMarksThePages) {
     TempDir dir;
-    // No text behind the last div: it is dropped, and eight TOPs have no period.
+    // No text behind the last div: it is dropped, and eight TOPs have no period. The eighth div,
+    // now the last, looks past the dropped one and finds its text: it opens a page too.
     const std::string text = cssReport(kCssPrologue, kThreeByThree, kTextAfterFirsts);
     CReportCore core;
     LoadResult result = load(core, dir.write("r.htm", text));
@@ -342,13 +343,49 @@ TEST(CssSplit, WithoutAPeriodTextBehindElementsMarksThePages) {
     EXPECT_EQ(first, e[0].start);
     EXPECT_EQ(dump(core.pageTable()), dump({{first, e[2].end + 1 - first},
                                             {e[2].end + 1, e[5].end - e[2].end},
-                                            {e[5].end + 1, e[8].start - e[5].end - 1}}));
+                                            {e[5].end + 1, e[6].end - e[5].end},
+                                            {e[6].end + 1, e[8].start - e[6].end - 1}}));
+}
+
+// A listing over twenty pages whose rows have no common pitch, its texts inside the boxes and
+// the page total in a box of its own behind the last row: the total is dropped as the odd last
+// element, the rows give no period, and the last row sees the total's text behind it.
+TEST(CssSplit, ARowBeforeADroppedTotalMarksTheOnlyPage) {
+    TempDir dir;
+    std::string text = kCssPrologue;
+    unsigned state = 7;
+    int top = 36;
+    std::vector<int> tops;
+    while (top < 20 * 792) {
+        tops.push_back(top);
+        state = state * 1103515245u + 12345u;
+        top += 12 + static_cast<int>((state >> 16) % 29);
+    }
+    if (tops.size() % 2 == 1) {
+        tops.pop_back();
+    }
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+        text += divAt(tops[i], "Item " + std::to_string(i));
+    }
+    const auto total = static_cast<std::int64_t>(text.size());
+    text += divAt(top, "Page total 1234") + kCssEpilogue;
+    CReportCore core;
+    LoadResult result = load(core, dir.write("listing.htm", text));
+    ASSERT_EQ(result.code, 0) << result.message;
+    const std::int64_t first = core.firstContentOffset();
+    EXPECT_EQ(first, static_cast<std::int64_t>(kCssPrologue.size()));
+    EXPECT_EQ(dump(core.pageTable()), dump({{first, total - first}}));
 }
 
 TEST(CssSplit, NoPeriodAndNoTextRaisesThree) {
     TempDir dir;
+    // Empty boxes: with text inside the dropped last box, the one before it would see that text.
+    std::string text = kCssPrologue;
+    for (int top : kThreeByThree) {
+        text += divAt(top);
+    }
     CReportCore core;
-    LoadResult result = load(core, dir.write("r.htm", cssReport(kCssPrologue, kThreeByThree)));
+    LoadResult result = load(core, dir.write("r.htm", text + kCssEpilogue));
     EXPECT_EQ(result.code, 3);
     EXPECT_EQ(result.message,
               "Failed to analysis the file and split the file into pages. Please make sure the "
