@@ -69,7 +69,7 @@ public:
     static constexpr std::int64_t kMoveMargin = 1024;
     static constexpr std::int64_t kTagBufferStep = 65536;
     // Elements of a report without page marks collected before a page division must be in
-    // sight (24 MiB of entries).
+    // sight (24 MiB of entries); the list is checked again each time it doubles.
     static constexpr std::size_t kStructureCheckEntries = 1 << 20;
     static constexpr std::size_t kMaxErrorText = 1023;
     static constexpr std::size_t kMaxStyleBlocks = 256;
@@ -328,11 +328,12 @@ private:
     }
     bool tableSitsInCell(std::int64_t table);
     bool isEmptyShortPage(const tagPageInfo& page);
-    // False, stopping early, when the first kStructureCheckEntries elements allow no page
-    // division: a file of positioned elements without a page layout cannot grow the list
-    // with its size.
+    // False, stopping early, when the first kStructureCheckEntries elements, or the first
+    // twice, four times ... as many, allow no page division: a file of positioned elements
+    // without a page layout, or one that loses its layout, cannot grow the list with its size.
     bool collectPositionedDivs(std::vector<tagElementEntry>& entries);
-    bool pageStructureMayHold(const std::vector<tagElementEntry>& entries);
+    // Whether the first n entries (n < entries.size()) allow a page division.
+    bool pageStructureMayHold(const std::vector<tagElementEntry>& entries, std::size_t n);
     bool textBetween(const tagElementEntry& before, const tagElementEntry& after);
     std::int32_t divideByMarkedText(const std::vector<tagElementEntry>& entries, std::size_t count,
                                     std::int64_t end);

@@ -392,34 +392,49 @@ TEST(CssSplit, NoPeriodAndNoTextRaisesThree) {
               "file is a html file created by Oracle Report.(Error Code:3)");
 }
 
-// Tiny positioned divs with TOPs in no order and no text: the split gives up once its element
-// list reaches its bound, long before the end of the file, instead of growing with the file.
-// The same count of divs in a page layout still loads.
+// Tiny positioned divs without a page layout: the split gives up once its element list reaches
+// its bound, long before the end of the file, instead of growing with the file. So it does when
+// the divs hold text (the last of the bound's elements sees the text of the next one, which
+// marks no page), and when a page layout holds for the bound's elements and is lost after it
+// (the list stops at twice the bound). The same count of divs in a page layout still loads.
 TEST(CssSplit, ElementListStopsAtItsBoundWithoutPageStructure) {
     TempDir dir;
     const std::size_t bound = CReportCore::kStructureCheckEntries;
-    for (bool layout : {false, true}) {
-        SCOPED_TRACE(layout ? "page layout" : "no page layout");
+    struct Case {
+        const char* name;
+        std::size_t divs;
+        std::size_t layoutDivs;  // the first ones that keep a page layout
+        const char* inner;
+        int maxPercent;  // 0: the report loads
+    };
+    const Case cases[] = {
+        {"no layout", 2 * bound, 0, "", 55},
+        {"no layout, text inside", 2 * bound, 0, "x", 55},
+        {"layout lost", 3 * bound, bound + 10, "", 70},
+        {"page layout", 2 * bound, 2 * bound, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         std::string text = kBarePrologue;
-        text.reserve(2 * bound * 30);
+        text.reserve(c.divs * 30);
         unsigned state = 12345;
-        for (std::size_t i = 0; i < 2 * bound; ++i) {
+        for (std::size_t i = 0; i < c.divs; ++i) {
             state = state * 1103515245u + 12345u;
-            const unsigned top =
-                layout ? static_cast<unsigned>(i % 2 + i / 2 * 40) : 1 + (state >> 16) % 30000;
-            text += "<div style=\"top:" + std::to_string(top) + "pt\"></div>";
+            const unsigned top = i < c.layoutDivs ? static_cast<unsigned>(i % 2 + i / 2 * 40)
+                                                  : 1 + (state >> 16) % 30000;
+            text += "<div style=\"top:" + std::to_string(top) + "pt\">" + c.inner + "</div>";
         }
         text += kCssEpilogue;
         CReportCore core;
         int reached = 0;
         core.setProgressSink([&reached](int percent) { reached = percent; });
         LoadResult result = load(core, dir.write("tiny.htm", text));
-        if (layout) {
+        if (c.maxPercent == 0) {
             EXPECT_EQ(result.code, 0) << result.message;
-            EXPECT_EQ(core.GetPageCount(), static_cast<std::int32_t>(bound));
+            EXPECT_EQ(core.GetPageCount(), static_cast<std::int32_t>(c.divs / 2));
         } else {
             EXPECT_EQ(result.code, 3) << result.message;
-            EXPECT_LE(reached, 55);
+            EXPECT_LE(reached, c.maxPercent);
         }
     }
 }
