@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -248,6 +249,9 @@ private:
     std::int64_t findMarkCandidate(std::int64_t from, bool css);
     std::int64_t findDivBeforeHeadMark(std::int64_t mark, std::int64_t lowerBound);
     std::int64_t findClosingDivAfter(std::int64_t from);
+    // The TOP of a marked page's first tag while the scan has it in the window, kTopNotRead when
+    // that tag cannot be read.
+    std::int32_t readFirstTopInScan(std::int64_t start, std::int32_t pageNumber);
     void recordStyleBlockAt(std::int64_t offset);
     bool isStyleBlockAt(std::int64_t offset);
     void scanMarkedPages();
@@ -301,6 +305,11 @@ private:
     bool m_embedLinked = false;
     std::unordered_map<std::string, std::string> m_linkedFiles;
     TextDirection m_textDirection = TextDirection::NotStated;
+
+    // The TOP of each marked HTMLCSS page's first tag, as the mark scan read it, for
+    // CheckTopValues.
+    static constexpr std::int32_t kTopNotRead = INT32_MIN;
+    std::vector<std::int32_t> m_firstTops;
 
     // Where GetTopValue found the last TOP number in the tag buffer.
     std::int64_t m_topValueIndex = -1;
