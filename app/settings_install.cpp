@@ -96,30 +96,9 @@ LocalDate todayLocal() {
 }
 
 int CompareVersions(std::string_view a, std::string_view b) {
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() || j < b.size()) {
-        std::uint64_t x = 0;
-        std::uint64_t y = 0;
-        while (i < a.size() && a[i] != '.') {
-            if (a[i] >= '0' && a[i] <= '9' && x < 1000000000)
-                x = x * 10 + (a[i] - '0');
-            ++i;
-        }
-        while (j < b.size() && b[j] != '.') {
-            if (b[j] >= '0' && b[j] <= '9' && y < 1000000000)
-                y = y * 10 + (b[j] - '0');
-            ++j;
-        }
-        if (x != y) {
-            return x < y ? -1 : 1;
-        }
-        if (i < a.size())
-            ++i;
-        if (j < b.size())
-            ++j;
-    }
-    return 0;
+    // Byte by byte, as the C library compares texts: "1.10.0" sorts before "1.2.2".
+    const int order = a.compare(b);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
 SetupFileValues ParseSetupFile(std::string_view text) {

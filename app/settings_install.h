@@ -46,8 +46,8 @@ struct LocalDate {
 };
 LocalDate todayLocal();
 
-// Compares dotted versions number by number ("1.10.0" is newer than "1.2.2"); a missing part
-// counts as 0, a part without digits as 0. <0, 0 or >0.
+// Compares version texts byte by byte, as the stored "version" always was: "1.10.0" is older
+// than "1.2.2". <0, 0 or >0.
 int CompareVersions(std::string_view a, std::string_view b);
 
 // The values of the second setup file; empty when absent.

@@ -28,13 +28,15 @@ void spit(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-TEST(InstallVersionTest, NumericComparison) {
+TEST(InstallVersionTest, TextComparison) {
     EXPECT_LT(CompareVersions("1.0.0", "1.2.2"), 0);
     EXPECT_EQ(CompareVersions("1.3.0", "1.3.0"), 0);
-    EXPECT_GT(CompareVersions("1.10.0", "1.2.2"), 0);
+    EXPECT_LT(CompareVersions("1.10.0", "1.2.2"), 0);
+    EXPECT_LT(CompareVersions("1.4.10", "1.4.9"), 0);
     EXPECT_LT(CompareVersions("1.3", "1.3.5"), 0);
-    EXPECT_EQ(CompareVersions("1.3", "1.3.0"), 0);
+    EXPECT_LT(CompareVersions("1.3", "1.3.0"), 0);
     EXPECT_GT(CompareVersions("2", "1.99.99"), 0);
+    EXPECT_GT(CompareVersions("1.3.5a", "1.3.5"), 0);
 }
 
 TEST(InstallSetupFileTest, ParsesLines) {
@@ -138,13 +140,25 @@ TEST_F(InstallFixture, UpgradeFrom130KeepsTheUsersValues) {
     EXPECT_TRUE(fs::exists(root / "second.txt"));
 }
 
-TEST_F(InstallFixture, TwoDigitVersionIsNewerAndKeepsEverything) {
+// "1.10.0" sorts before "1.2.2" as text: every version-gated group is written again.
+TEST_F(InstallFixture, TwoDigitVersionSortsAsTextAndIsUpgraded) {
     std::string error;
     ASSERT_TRUE(writeStringSetting(store, kVersionValue, "1.10.0", error));
     ASSERT_TRUE(writeStringSetting(store, kKeywordsValue, "mine", error));
+    ASSERT_TRUE(writeStringSetting(store, kKeywords4Value, "mine4", error));
+    ASSERT_TRUE(writeStringSetting(store, kUpdateUrlValue, "http://mine/cfg", error));
+    ASSERT_TRUE(writeDwordSetting(store, kUpdateFlagValue, 3, error));
+    ASSERT_TRUE(writeStringSetting(store, kSmtpServerValue, "mail.mine", error));
+    ASSERT_TRUE(writeStringSetting(store, kEmailAddressValue, "me@mine", error));
+    ASSERT_TRUE(writeDwordSetting(store, kLastUpdateCheckValue, 20200101, error));
     InstallSettings(store, env);
-    EXPECT_EQ(text(store, kKeywordsValue), "mine");
-    EXPECT_EQ(text(store, kUpdateUrlValue), "<missing>");
+    EXPECT_EQ(text(store, kKeywordsValue), DefaultKeywords());
+    EXPECT_EQ(text(store, kKeywords4Value), kDefaultKeywords4);
+    EXPECT_EQ(text(store, kUpdateUrlValue), kDefaultUpdateUrl);
+    EXPECT_EQ(readDwordSetting(store, kUpdateFlagValue), 1u);
+    EXPECT_EQ(text(store, kSmtpServerValue), "");
+    EXPECT_EQ(text(store, kEmailAddressValue), "");
+    EXPECT_EQ(readDwordSetting(store, kLastUpdateCheckValue), 20240601u);
     EXPECT_EQ(text(store, kVersionValue), "1.4.9");
 }
 
