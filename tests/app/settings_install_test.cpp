@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -256,6 +257,34 @@ TEST(FileTypeTest, MimeAppsKeepsOtherLines) {
                                   "application/x-paginor-html"),
               "[Default Applications]\ntext/y=b.desktop\n"
               "application/x-paginor-html=Tadd.Paginor.desktop\n[Other]\nz=1\n");
+}
+
+// The desktop file names the icon "paginor": the program's own icon goes into the user's hicolor
+// theme with the file types and leaves with them; a theme cache, when there is one, is updated.
+TEST_F(InstallFixture, TheIconGoesIntoTheUsersThemeAndLeavesWithTheFileTypes) {
+    const fs::path icon = root / "data/icons/hicolor/scalable/apps/paginor.svg";
+    EXPECT_EQ(InstallSettings(store, env), "");
+    EXPECT_EQ(slurp(icon), slurp(PAGINOR_ICON_SOURCE));
+    EXPECT_NE(slurp(root / "data/applications/Tadd.Paginor.desktop").find("\nIcon=paginor\n"),
+              std::string::npos);
+    EXPECT_EQ(std::count(tools.begin(), tools.end(), "gtk-update-icon-cache"), 0);
+
+    UnregisterReportFileTypes(env);
+    EXPECT_FALSE(fs::exists(icon));
+
+    spit(root / "data/icons/hicolor/icon-theme.cache", "");
+    std::vector<std::vector<std::string>> runs;
+    env.runTool = [&runs](const std::vector<std::string>& argv) { runs.push_back(argv); };
+    std::string error;
+    ASSERT_TRUE(RegisterReportFileTypeRrph(env, error)) << error;
+    EXPECT_TRUE(fs::exists(icon));
+    const std::vector<std::string> cacheUpdate{"gtk-update-icon-cache", "--quiet", "--force",
+                                               "--ignore-theme-index",
+                                               (root / "data/icons/hicolor").string()};
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), cacheUpdate), 1);
+    UnregisterReportFileTypes(env);
+    EXPECT_FALSE(fs::exists(icon));
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), cacheUpdate), 2);
 }
 
 TEST_F(InstallFixture, FileTypesPassTheRealMimeDatabase) {
