@@ -18,6 +18,7 @@
 #include "platform/folders.h"
 #include "platform/http_client.h"
 #include "platform/process.h"
+#include "platform/program_thread.h"
 #include "platform/settings_table.h"
 
 namespace paginor {
@@ -119,8 +120,7 @@ void CFoliantApp::runJob(DownloadState& state, DownloadMode mode) {
     env.progress = [this](int percent) { postProgress(percent); };
     DownloadDlg dialog(m_window.get());
     dialog.SetDownloadInfo(&state, mode);
-    std::thread worker([&state, &env, mode] {
-        InstallFaultTranslator();
+    std::thread worker = StartThread([&state, &env, mode] {
         if (mode == DownloadMode::Download) {
             DownloadThreadProc(state, env);
         } else {
