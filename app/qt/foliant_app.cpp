@@ -42,6 +42,7 @@ bool CFoliantApp::InitInstance(const std::vector<std::string>& arguments) {
     m_commands->setReportAddress([this] { return m_reportAddress; });
     m_doc.report().setProgressSink([this](int percent) { postProgress(percent); });
     m_window->queuePrinting().setReportAddress([this] { return m_reportAddress; });
+    m_window->frame().setForgetReportAddress([this] { m_reportAddress.clear(); });
     const std::string dataFolder = appDataFolder();
     if (!dataFolder.empty()) {
         PageSetupStore& store = *m_doc.GetPageSetupStore();
