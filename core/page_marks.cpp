@@ -292,8 +292,8 @@ std::int32_t CReportCore::FindNextPageMarks(std::int64_t from, std::int64_t& hea
 }
 
 std::int32_t CReportCore::readFirstTopInScan(std::int64_t start, std::int32_t pageNumber) {
-    // The page's first tag is in the window now; a tag the TOP check would refuse is read again
-    // there, so that its error comes after any error of the scan.
+    // The page's first tag is in the window now. A tag whose TOP cannot be read is left to the
+    // TOP check, which reads it again and fails then: after any error of the scan, as before.
     try {
         std::int64_t length = 0;
         CopyToStringBuffer(start, '>', length);
