@@ -40,7 +40,7 @@ void AppendField(std::string& out, std::string_view field) {
 // Characters written as references come out in the code page where it has them.
 void AppendCellText(std::string& out, std::string& field, std::string_view text,
                     std::int32_t codePage) {
-    if (text.find("&#") == std::string_view::npos) {
+    if (text.find('&') == std::string_view::npos) {
         field.assign(text);
     } else {
         field = EncodeCharacterReferences(text, codePage);
