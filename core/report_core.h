@@ -78,6 +78,8 @@ public:
     static constexpr std::int64_t kMarkLength = 31;
     static constexpr std::int64_t kMarkCommonLength = 24;
     static constexpr const char kTrailer[] = "\r\n</body>\r\n</html>";
+    // Begins every page of a range built for printing, so that each page can get a sheet.
+    static constexpr const char kPrintPageMark[] = "<!--paginor-print-page-->";
 
     CReportCore();
     ~CReportCore();
@@ -139,7 +141,8 @@ public:
     void SetPageTableSize(const std::vector<tagElementEntry>& entries, std::int32_t step,
                           std::int64_t count, std::int64_t end);
 
-    // Page ranges as self-contained HTML documents.
+    // Page ranges as self-contained HTML documents. With countText the document is the print
+    // form: its text is counted, empty last divs are hidden and kPrintPageMark begins each page.
     std::int32_t GetPage(std::int32_t p1, std::int32_t p2, std::string& document, bool countText);
     std::int32_t SplitPageRange(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
     std::int32_t GetPagesInRanges(std::int32_t p1, std::int32_t p2);

@@ -17,6 +17,7 @@
 #include "platform/fault_translation.h"
 #include "platform/folders.h"
 #include "platform/http_client.h"
+#include "platform/printer_system.h"
 #include "platform/process.h"
 #include "platform/settings_table.h"
 
@@ -142,6 +143,11 @@ void CFoliantApp::openNonReportFile(const std::string& path, bool print) {
     NonReportEnvironment env;
     env.settings = &m_settings;
     env.ui = &m_ui;
+    CupsPrinterSystem printers;
+    env.printers = &printers;
+    std::string paper;
+    int orientation = 0;
+    m_doc.GetPageSetupStore()->LookupCurrent(paper, env.printer, orientation);
     OpenNonReportFile(path, print, env);
 }
 
