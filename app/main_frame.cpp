@@ -491,6 +491,10 @@ void CMainFrame::OnFileOpen() {
     if (path.empty()) {
         return;
     }
+    // A file opened here came from no web address.
+    if (m_forgetReportAddress) {
+        m_forgetReportAddress();
+    }
     m_openedFromOutside = false;
     WaitCursor wait(m_ui);
     const std::string savedTitle = m_widgets.windowTitle();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,10 @@ public:
     void OnLastPage();
     void OnReportDetail();
     void OnFileOpen();
+    // How File Open empties the address the application remembers for a report from the web.
+    void setForgetReportAddress(std::function<void()> forget) {
+        m_forgetReportAddress = std::move(forget);
+    }
     void OnFromPageEnter();
     void OnToPageEnter();
     // "Output to Excel or Html File...": the export dialog and what it asks for.
@@ -152,6 +157,7 @@ private:
     bool m_taskRunning = false;
     bool m_updating = false;
     bool m_openedFromOutside = true;
+    std::function<void()> m_forgetReportAddress;
     std::int32_t m_leftBarWidth = kDefaultLeftBarWidth;
 
     PrintEnvironment* m_print = nullptr;

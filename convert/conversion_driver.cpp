@@ -20,6 +20,7 @@
 #include "convert/write/workbook_archive.h"
 #include "core/env_info.h"
 #include "core/report_core.h"
+#include "platform/program_thread.h"
 #include "platform/replacing_file.h"
 #include "platform/sys_error.h"
 #include "platform/user_info.h"
@@ -114,8 +115,7 @@ private:
     FirstRowLayout pageLayout(std::int32_t page);
     void readLayoutsAhead(std::int32_t first);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
-    bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache,
-                    const FirstRowLayout& batchLayout);
+    bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache, const BatchSlot& slot);
     void GatherBatchText(BatchSlot& slot);
     void appendPage(BatchSlot& slot, std::int32_t page);
     bool cancelRequested() const;
@@ -316,7 +316,7 @@ void ExcelFileDriver::readLayoutsAhead(std::int32_t first) {
     };
     std::vector<std::thread> readers;
     for (std::int32_t t = 1; t < m_threads; ++t) {
-        readers.emplace_back(readEvery, t, m_threads);
+        readers.push_back(StartThread(readEvery, t, m_threads));
     }
     readEvery(0, m_threads);
     for (std::thread& reader : readers) {
@@ -332,12 +332,14 @@ const FirstRowLayout& ExcelFileDriver::cachedLayout(std::int32_t page,
     return *cache;
 }
 
-// A reference page joins a batch of an HTML report only when it has the batch's layout.
+// A reference page joins a batch of an HTML report only when it has the batch's layout, one of
+// an HTMLCSS report only in its page block.
 bool ExcelFileDriver::joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache,
-                                 const FirstRowLayout& batchLayout) {
+                                 const BatchSlot& slot) {
     if (!m_html) {
-        return true;
+        return InSamePageBlock(page, slot.first);
     }
+    const FirstRowLayout& batchLayout = slot.layout;
     const FirstRowLayout& layout = cachedLayout(page, cache);
     return layout.widthSum == batchLayout.widthSum &&
            IsSameColumnLayout(layout.widths, batchLayout.widths);
@@ -347,15 +349,15 @@ void ExcelFileDriver::GatherBatchText(BatchSlot& slot) {
     slot.pageList.clear();
     slot.pageOffsets.clear();
     slot.firstPrepended =
-        slot.useFirstPage != 0 && slot.first > 1 && joinsBatch(1, m_firstPageLayout, slot.layout);
+        slot.useFirstPage != 0 && slot.first > 1 && joinsBatch(1, m_firstPageLayout, slot);
     if (slot.firstPrepended) {
         slot.pageList.push_back(1);
     }
     for (std::int32_t p = slot.first; p <= slot.last; ++p) {
         slot.pageList.push_back(p);
     }
-    slot.lastAppended = m_useLastPage && slot.last < m_pageCount &&
-                        joinsBatch(m_pageCount, m_lastPageLayout, slot.layout);
+    slot.lastAppended =
+        m_useLastPage && slot.last < m_pageCount && joinsBatch(m_pageCount, m_lastPageLayout, slot);
     if (slot.lastAppended) {
         slot.pageList.push_back(m_pageCount);
     }
@@ -634,7 +636,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
             idle.pop_back();
             inFlight.push_back(&slot);
             first = slot.last + 1;
-            slot.worker = std::thread([this, &slot, kind, steps] {
+            slot.worker = StartThread([this, &slot, kind, steps] {
                 convertOnWorker(slot, kind, steps != nullptr ? &slot.steps : nullptr);
             });
         }

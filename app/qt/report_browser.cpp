@@ -115,26 +115,44 @@ constexpr char kFitPagesScript[] = R"JS(
 
 }  // namespace
 
-QUrl MemoryPageHandler::store(QByteArray html, QByteArray mimeType) {
-    m_html = std::move(html);
-    m_mimeType = std::move(mimeType);
+MemoryPageHandler* MemoryPageHandler::of(QWebEngineProfile* profile) {
+    auto* handler = profile->findChild<MemoryPageHandler*>(QString(), Qt::FindDirectChildrenOnly);
+    if (handler == nullptr) {
+        handler = new MemoryPageHandler(profile);
+        profile->installUrlSchemeHandler(kScheme, handler);
+    }
+    return handler;
+}
+
+QUrl MemoryPageHandler::store(const QObject* owner, QByteArray html, QByteArray mimeType) {
     // A new address for every document, so that no cached copy of an earlier page is shown.
-    m_path = QStringLiteral("/page/%1").arg(++m_serial);
+    Document& document = m_documents[owner];
+    document.path = QStringLiteral("/page/%1").arg(++m_serial);
+    document.html = std::move(html);
+    document.mimeType = std::move(mimeType);
     QUrl url;
     url.setScheme(kScheme);
-    url.setPath(m_path);
+    url.setPath(document.path);
     return url;
 }
 
+void MemoryPageHandler::forget(const QObject* owner) {
+    m_documents.erase(owner);
+}
+
 void MemoryPageHandler::requestStarted(QWebEngineUrlRequestJob* job) {
-    if (job->requestUrl().path() != m_path) {
+    const QString path = job->requestUrl().path();
+    const auto shown =
+        std::find_if(m_documents.begin(), m_documents.end(),
+                     [&path](const auto& entry) { return entry.second.path == path; });
+    if (shown == m_documents.end()) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }
     auto* buffer = new QBuffer(job);
-    buffer->setData(m_html);
+    buffer->setData(shown->second.html);
     buffer->open(QIODevice::ReadOnly);
-    job->reply(m_mimeType, buffer);
+    job->reply(shown->second.mimeType, buffer);
 }
 
 void ReportBrowser::registerScheme() {
@@ -145,8 +163,7 @@ void ReportBrowser::registerScheme() {
 }
 
 ReportBrowser::ReportBrowser(QWidget* parent) : QWebEngineView(parent) {
-    m_handler = new MemoryPageHandler(this);
-    page()->profile()->installUrlSchemeHandler(kScheme, m_handler);
+    m_handler = MemoryPageHandler::of(page()->profile());
     QWebEngineSettings* settings = page()->settings();
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
@@ -168,6 +185,12 @@ ReportBrowser::ReportBrowser(QWidget* parent) : QWebEngineView(parent) {
                 if (status != QWebEnginePage::NormalTerminationStatus)
                     emit renderProcessGone();
             });
+}
+
+ReportBrowser::~ReportBrowser() {
+    if (m_handler) {
+        m_handler->forget(this);
+    }
 }
 
 void ReportBrowser::renderPdf(const std::string& path, const PdfPageLayout& layout,
@@ -206,8 +229,11 @@ void ReportBrowser::loadHtml(std::string html, int codePage) {
     if (!charset.empty()) {
         mimeType += ";charset=" + QByteArray::fromStdString(charset);
     }
-    const QUrl url =
-        m_handler->store(QByteArray(html.data(), static_cast<qsizetype>(html.size())), mimeType);
+    if (!m_handler) {
+        m_handler = MemoryPageHandler::of(page()->profile());
+    }
+    const QUrl url = m_handler->store(
+        this, QByteArray(html.data(), static_cast<qsizetype>(html.size())), mimeType);
     m_pendingScroll.reset();
     m_pendingDirection.reset();
     m_loading = true;

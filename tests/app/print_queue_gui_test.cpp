@@ -265,9 +265,18 @@ TEST_F(ProgramRun, AReportThatAsksToBePrintedDirectlyGoesToItsPrinter) {
     const std::vector<int> before = m_server->receivedJobs();
     EXPECT_EQ(paginor({report}), 0);
     EXPECT_EQ(jobsSince(before), (std::vector<std::string>{"1", "2"}));
+    // The server is the test program's: earlier tests' jobs went to the default queue.
     const std::string jobs = run("lpstat -h " + m_server->server() + " -W completed -o");
-    EXPECT_NE(jobs.find("PaginorTest2-"), std::string::npos) << jobs;
-    EXPECT_EQ(jobs.find("PaginorTest-"), std::string::npos) << jobs;
+    for (int id : m_server->receivedJobs()) {
+        if (std::find(before.begin(), before.end(), id) == before.end()) {
+            const std::string suffix = "-" + std::to_string(id) + " ";
+            EXPECT_NE(jobs.find(std::string(CupsTestServer::kSecondQueue) + suffix),
+                      std::string::npos)
+                << jobs;
+            EXPECT_EQ(jobs.find(std::string(CupsTestServer::kQueue) + suffix), std::string::npos)
+                << jobs;
+        }
+    }
 }
 
 // The sample report, asked to be printed directly, gives one A4 landscape sheet per page.
