@@ -18,6 +18,7 @@
 #include "convert/write/xlsx_model.h"
 #include "convert/write/xlsx_parts.h"
 #include "convert/write/zip_package.h"
+#include "platform/program_thread.h"
 
 namespace paginor::xlsx {
 
@@ -77,7 +78,7 @@ class PackPool {
 public:
     explicit PackPool(std::int32_t threads) {
         for (std::int32_t i = 0; i < threads; ++i) {
-            m_threads.emplace_back([this] { work(); });
+            m_threads.push_back(StartThread([this] { work(); }));
         }
     }
     ~PackPool() {
