@@ -145,7 +145,8 @@ inline RunResult runHtml(const Batch& batch, const RunOptions& o = {}, bool righ
     return r;
 }
 
-// Delimited text as "r0|a|b|\n": TABs shown as '|', each line numbered.
+// Delimited text as "r0|a|b|\n": TABs shown as '|', quoted fields as their text, each line
+// numbered.
 inline std::string dumpText(const std::string& text) {
     std::string out;
     int row = 0;
@@ -153,8 +154,24 @@ inline std::string dumpText(const std::string& text) {
     for (std::size_t end = text.find("\r\n"); end != std::string::npos;
          start = end + 2, end = text.find("\r\n", start)) {
         out += "r" + std::to_string(row++) + "|";
-        for (char c : text.substr(start, end - start)) {
-            out.push_back(c == '\t' ? '|' : c);
+        const std::string line = text.substr(start, end - start);
+        for (std::size_t at = 0, tab;; at = tab + 1) {
+            tab = line.find('\t', at);
+            std::string field = line.substr(at, tab == std::string::npos ? tab : tab - at);
+            // A quoted field shows its cell text.
+            if (field.size() >= 2 && field.front() == '"' && field.back() == '"') {
+                std::string cell;
+                for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+                    cell.push_back(field[i]);
+                    i += field[i] == '"' ? 1 : 0;
+                }
+                field = cell;
+            }
+            out += field;
+            if (tab == std::string::npos) {
+                break;
+            }
+            out.push_back('|');
         }
         out += "|\n";
     }

@@ -69,8 +69,27 @@ MarkedReport makeMarkedReport(int pages, int rowsPerPage, const std::vector<int>
     return report;
 }
 
-// Delimited text as rows of cells.
-std::vector<std::vector<std::string>> cellsOf(const std::string& text) {
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// A quoted field's text: the quotes around it gone and the doubled ones single.
+std::string unquoted(const std::string& field) {
+    if (field.size() < 2 || field.front() != '"' || field.back() != '"') {
+        return field;
+    }
+    std::string text;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        text.push_back(field[i]);
+        i += field[i] == '"' ? 1 : 0;
+    }
+    return text;
+}
+
+// A delimited file as rows of cells; it begins with the UTF-8 mark.
+std::vector<std::vector<std::string>> cellsOf(std::string text) {
+    EXPECT_TRUE(text.starts_with(kUtf8Mark)) << text.substr(0, 10);
+    if (text.starts_with(kUtf8Mark)) {
+        text.erase(0, kUtf8Mark.size());
+    }
     std::vector<std::vector<std::string>> rows;
     for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
          start = end + 2) {
@@ -78,7 +97,7 @@ std::vector<std::vector<std::string>> cellsOf(const std::string& text) {
         const std::string line = text.substr(start, end - start);
         for (std::size_t at = 0, tab;; at = tab + 1) {
             tab = line.find('\t', at);
-            cells.push_back(line.substr(at, tab == std::string::npos ? tab : tab - at));
+            cells.push_back(unquoted(line.substr(at, tab == std::string::npos ? tab : tab - at)));
             if (tab == std::string::npos) {
                 break;
             }
@@ -284,10 +303,9 @@ TEST_F(OutputToExcel, CharacterReferencesBecomeTheirCharacters) {
     CReportCore core;
     load(core, html);
     EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 1)), 0);
-    // Windows-1250 has every character but the Cyrillic one, which stays a reference.
+    // Delimited text is UTF-8: the Windows-1250 bytes and every reference become characters.
     EXPECT_EQ(readText(target()),
-              "\xa3\xf3"
-              "d\x9f depot\t\x80 &#1046;\r\n");
+              std::string(kUtf8Mark) + "\u0141\u00f3d\u017a depot\t\u20ac \u0416\r\n");
     EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::SpreadsheetMl, 1, 1)), 0);
     const std::string xml = readText(target());
     EXPECT_NE(xml.find(">&#321;&#243;d&#378; depot<"), std::string::npos);
@@ -473,8 +491,12 @@ TEST_F(OutputToExcel, OutputThatCannotBeWrittenIsAFailure) {
         const char* tag;
     };
     fs::create_directory(m_dir / "folder");
-    const Case cases[] = {{"missing folder", m_dir / "none" / "out.txt", "[OtEFOp1]"},
-                          {"target is a folder", m_dir / "folder", "[OtEFOp2]"}};
+    // Both are found before any page is converted, and said in words.
+    const Case cases[] = {{"missing folder", m_dir / "none" / "out.txt",
+                           "/none does not exist (No such file or directory). [OtEFOp1]"},
+                          {"target is a folder", m_dir / "folder",
+                           "/folder cannot be written: a folder has that name (Is a directory). "
+                           "[OtEFOp1]"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ExcelOutputOptions o = options(ExportFileFormat::Delimited, 1, 2);
@@ -515,6 +537,53 @@ TEST_F(OutputToExcel, CancelEndsWithErrorNineteen) {
         EXPECT_EQ(shown, beforeStart ? std::vector<int>{} : std::vector<int>{50});
         EXPECT_EQ(readText(target()), "old");
         EXPECT_EQ(files(), (std::vector<std::string>{"out.dat", "report.htm"}));
+    }
+}
+
+// A request while the last batch is written or the file is saved still keeps the target as it
+// was: the long final writes look at it, and nothing is committed after it.
+TEST_F(OutputToExcel, CancelAtTheEndKeepsTheTarget) {
+    CReportCore core;
+    load(core, makeMarkedReport(240, 2).html);
+    struct Case {
+        ExportFileFormat format;
+        bool workbook;
+    };
+    const Case kinds[] = {{ExportFileFormat::Delimited, false},
+                          {ExportFileFormat::SpreadsheetMl, false},
+                          {ExportFileFormat::ExcelCompatible, false},
+                          {ExportFileFormat::NativeExcel, true}};
+    for (const Case& kind : kinds) {
+        // 100 comes with the last batch, 0 once everything is converted.
+        for (const int at : {100, 0}) {
+            for (const std::int32_t threads : {1, 4}) {
+                SCOPED_TRACE(std::to_string(static_cast<int>(kind.format)) + " at " +
+                             std::to_string(at) + " on " + std::to_string(threads));
+                writeText(target(), "old");
+                std::atomic<std::int32_t> cancel = 0;
+                ExcelOutputOptions o = options(kind.format, 1, 240);
+                if (kind.workbook) {
+                    o.excel = StartXlsxApplication;
+                    o.outputPath = (m_dir / "out.xls").string();
+                    writeText(m_dir / "out.xlsx", "old");
+                }
+                o.threads = threads;
+                o.cancel = &cancel;
+                o.mainWindowProgress = [&](int percent) {
+                    if (percent == at) {
+                        cancel = 1;
+                    }
+                };
+                try {
+                    OutputToExcelFile(core, o);
+                    ADD_FAILURE() << "no failure";
+                } catch (const ConversionError& error) {
+                    EXPECT_EQ(error.code(), 19) << error.text();
+                }
+                EXPECT_TRUE(readText(kind.workbook ? m_dir / "out.xlsx" : target()) == "old");
+                EXPECT_EQ(files().size(), kind.workbook ? 3u : 2u);
+            }
+        }
     }
 }
 

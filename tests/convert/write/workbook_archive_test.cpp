@@ -354,8 +354,8 @@ TEST_F(WorkbookArchiveTest, BatchesMadeAheadArePlacedInOrder) {
     WorkbookArchive placed(core, 0);
     const ArchiveCellSettings settings = placed.cellSettings(false);
     ArchiveBatch madeSecond;
-    WorkbookArchive::MakeBatch(settings, false, false, 2, 2, second.info(), second.count(),
-                               nullptr, madeSecond);
+    WorkbookArchive::MakeBatch(settings, false, false, 2, 2, second.info(), second.count(), nullptr,
+                               madeSecond);
     ArchiveBatch madeFirst;
     WorkbookArchive::MakeBatch(settings, false, false, 1, 2, first.info(), first.count(), nullptr,
                                madeFirst);
@@ -632,7 +632,9 @@ TEST_F(WebArchiveExport, FailuresLeaveTheTargetUnchanged) {
     fs::create_directory(m_dir / "folder.gif");
     const Case cases[] = {
         {"image that cannot be read", "folder.gif", false, "cannot be read"},
-        {"target is a folder", "none.gif", true, "[OtEFOp2]"},
+        // Found before any page is converted.
+        {"target is a folder", "none.gif", true,
+         "a folder has that name (Is a directory). [OtEFOp1]"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
