@@ -3,10 +3,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -115,8 +120,13 @@ TEST_F(ExportDialogTest, RefusedOkKeepsTheDialogOpenOnTheField) {
          "The start page code should lower than end page code", w.fromEdit()},
         {"1", "6", "0", w.typeFileButton(), "", "Please enter an integer between 1 and 65000.",
          w.rowsEdit()},
-        {"x", "6", "300", w.typeFileButton(), "", "Please enter an integer between 1 and 2000000.",
+        // Pages are taken within the report's 6: the dialog stays with its choices.
+        {"x", "6", "300", w.typeFileButton(), "", "Please enter an integer between 1 and 6.",
          w.fromEdit()},
+        {"0", "6", "300", w.typeFileButton(), "", "Please enter an integer between 1 and 6.",
+         w.fromEdit()},
+        {"1", "7", "300", w.typeBothButton(), "a@b", "Please enter an integer between 1 and 6.",
+         w.toEdit()},
         {"1", "6", "300", w.typeEmailButton(), "@x", "Invalid email address", w.mailToEdit()},
         {"1", "6", "300", w.typeBothButton(), "", "You should input the recipients's email address",
          w.mailToEdit()},
@@ -133,6 +143,12 @@ TEST_F(ExportDialogTest, RefusedOkKeepsTheDialogOpenOnTheField) {
         EXPECT_EQ(m_ui.messages, std::vector<std::string>{c.message});
         EXPECT_TRUE(w.isVisible());
         EXPECT_EQ(w.focusWidget(), c.focus);
+        if (c.message.starts_with("Please enter")) {
+            EXPECT_EQ(c.focus->selectedText(), c.focus->text());
+        }
+        EXPECT_EQ(w.formatList()->currentIndex(), 0);
+        EXPECT_EQ(w.mailToEdit()->text(), QString::fromUtf8(c.mailTo));
+        EXPECT_TRUE(c.type->isChecked());
     }
 }
 
@@ -232,7 +248,11 @@ TEST_F(ExportWindowTest, ExportsThroughTheDialogAndOpensTheFile) {
     EXPECT_EQ(m_window->exportProgress(), nullptr);
 }
 
-TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsTheConversion) {
+// Cancel is clicked in the progress window on the window's own thread, as a person clicks it,
+// while the conversion waits at its first reported share: a conversion that ran on that thread
+// would never see the click. The target keeps what it held, nothing is opened, and the user is
+// told; the conversion stops before its end.
+TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
     std::string text = "<html><head><title>T</title></head><body>\r\n";
     for (int page = 1; page <= 240; ++page) {
         text += "<!--9876543210_PageMark_Head--><table width=\"300\"><tr><td width=\"100\">P" +
@@ -240,27 +260,83 @@ TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsTheConversion) {
                 "</td><td width=\"200\">Item</td></tr></table><!--9876543210_PageMark_Foot-->\r\n";
     }
     open(m_dir.write("long.htm", text + "</body></html>\r\n"));
-    chooseInDialog([](ToExcelSetupWindow& dialog) { dialog.formatList()->setCurrentIndex(1); });
-    ExportEnvironment& environment = m_window->exportEnvironment();
-    ProgressSink shown = environment.progress;
-    bool progressShown = false;
-    environment.progress = [&](int percent) {
-        shown(percent);
-        QProgressDialog* progress = m_window->exportProgress();
-        if (percent > 0 && progress != nullptr) {
-            progressShown = progress->isVisible();
-            for (auto* button : progress->findChildren<QAbstractButton*>()) {
-                QTest::mouseClick(button, Qt::LeftButton);
-            }
-        }
+    struct Case {
+        const char* kind;
+        bool html;
+        int format;
+        bool workbookApplication;
+        const char* target;
     };
-    m_window->OnOutputToExcel();
-    EXPECT_TRUE(progressShown);
-    ASSERT_EQ(m_ui.messages.size(), 1u);
-    EXPECT_NE(m_ui.messages[0].find("(Error Code:19)"), std::string::npos) << m_ui.messages[0];
-    EXPECT_TRUE(m_opened.empty());
-    EXPECT_FALSE(std::filesystem::exists(m_dir.path() + "/long.xls"));
-    EXPECT_EQ(m_window->exportProgress(), nullptr);
+    const Case cases[] = {
+        {"xlsx", false, 0, true, "long.xlsx"},       {"SpreadsheetML", false, 0, false, "long.xls"},
+        {"web archive", false, 3, true, "long.xls"}, {"delimited text", false, 1, true, "long.xls"},
+        {"HTML", true, 0, true, "long$1-240.htm"},
+    };
+    ExportEnvironment& environment = m_window->exportEnvironment();
+    const ProgressSink shown = environment.progress;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const std::string target = m_dir.write(c.target, "old");
+        m_ui.messages.clear();
+        environment.excel = c.workbookApplication ? ExcelLauncher(StartXlsxApplication) : nullptr;
+        chooseInDialog([&c](ToExcelSetupWindow& dialog) {
+            dialog.formatList()->setCurrentIndex(c.format);
+            if (c.html) {
+                QTest::mouseClick(dialog.taskHtmlButton(), Qt::LeftButton);
+            }
+        });
+        std::mutex lock;
+        std::condition_variable clickedChanged;
+        bool clicked = false;
+        std::atomic<bool> held{false};
+        bool clickWhileHeld = false;
+        std::vector<int> reported;
+        environment.progress = [&](int percent) {
+            reported.push_back(percent);
+            shown(percent);
+            if (percent > 0 && !held.exchange(true)) {
+                std::unique_lock<std::mutex> guard(lock);
+                clickWhileHeld = clickedChanged.wait_for(guard, std::chrono::seconds(10),
+                                                         [&] { return clicked; });
+            }
+        };
+        bool windowShown = false;
+        QTimer clicker;
+        QObject::connect(&clicker, &QTimer::timeout, [&] {
+            ExportProgressWindow* progress = m_window->exportProgress();
+            if (!held || progress == nullptr) {
+                return;
+            }
+            clicker.stop();
+            windowShown = progress->isVisible();
+            QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
+            std::lock_guard<std::mutex> guard(lock);
+            clicked = true;
+            clickedChanged.notify_all();
+        });
+        clicker.start(5);
+        m_window->OnOutputToExcel();
+        clicker.stop();
+        environment.progress = shown;
+
+        EXPECT_TRUE(clickWhileHeld);
+        EXPECT_TRUE(windowShown);
+        ASSERT_FALSE(m_ui.messages.empty());
+        EXPECT_EQ(m_ui.messages.back(), "Cancel by server administrator/user(Error Code:19)");
+        EXPECT_TRUE(m_opened.empty());
+        EXPECT_EQ(readFile(target), "old");
+        EXPECT_EQ(std::find(reported.begin(), reported.end(), 100), reported.end());
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::vector<std::string> expected{"long.htm", c.target};
+        std::sort(names.begin(), names.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(names, expected);
+        ::unlink(target.c_str());
+        EXPECT_EQ(m_window->exportProgress(), nullptr);
+    }
 }
 
 TEST_F(ExportWindowTest, SaveAsCopiesButNeverOntoTheReport) {
