@@ -148,6 +148,7 @@ private:
     void checkCancel();
     void finish(OutputKind kind);
     void startExcel();
+    void saveWorkbook();
     void runBatches(OutputKind kind);
 
     CReportCore& m_report;
@@ -884,6 +885,9 @@ void ExcelFileDriver::finish(OutputKind kind) {
     if (m_options.mainWindowProgress) {
         m_options.mainWindowProgress(0);
     }
+    if (!m_file->sync()) {
+        raiseFileProblem(m_file->errorNumber(), "OtEFOp2");
+    }
     // The last moment a cancel request can keep the target as it was.
     checkCancel();
     if (!m_file->commit()) {
@@ -929,6 +933,35 @@ void ExcelFileDriver::startExcel() {
     step("FL_Excel2000_Start");
     std::int32_t rowsPerWorksheet = m_options.rowsPerWorksheet;
     m_excelWriter->Start(m_outputPath, rowsPerWorksheet, m_options.savedAs2007);
+}
+
+// Saving cannot be stopped part way: the workbook is saved beside the target under a hidden name
+// and takes the target's name only when no cancel request came meanwhile.
+void ExcelFileDriver::saveWorkbook() {
+    const std::string saved = HiddenNameBeside(m_outputPath);
+    try {
+        m_excelWriter->Finish(saved);
+    } catch (const ConversionError& error) {
+        if (error.code() != -1) {
+            throw;
+        }
+        // The failure names the file the user asked for.
+        std::string text = error.text();
+        for (std::size_t at = text.find(saved); at != std::string::npos;
+             at = text.find(saved, at + m_outputPath.size())) {
+            text.replace(at, saved.size(), m_outputPath);
+        }
+        raise(-1, text);
+    }
+    if (cancelRequested()) {
+        ::unlink(saved.c_str());
+        raise(kErrCancelled);
+    }
+    if (std::rename(saved.c_str(), m_outputPath.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(saved.c_str());
+        raiseFileProblem(error, "OTEFXL4");
+    }
 }
 
 void ExcelFileDriver::runBatches(OutputKind kind) {
@@ -979,9 +1012,8 @@ std::int32_t ExcelFileDriver::run() {
             if (m_options.mainWindowProgress) {
                 m_options.mainWindowProgress(0);
             }
-            // Saving the workbook cannot be stopped part way: a request before it still can.
             checkCancel();
-            m_excelWriter->Finish(m_outputPath);
+            saveWorkbook();
         } catch (...) {
             m_excelWriter->Abandon();
             throw;

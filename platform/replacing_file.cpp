@@ -192,12 +192,16 @@ bool ReplacingFile::write(std::string_view data) {
     return true;
 }
 
-bool ReplacingFile::commit() {
+bool ReplacingFile::sync() {
     if (m_fd < 0) {
         return fail(EBADF);
     }
-    if (::fsync(m_fd) != 0) {
-        return fail(errno);
+    return ::fsync(m_fd) == 0 || fail(errno);
+}
+
+bool ReplacingFile::commit() {
+    if (!sync()) {
+        return false;
     }
     std::string linked;
     if (m_unnamed) {
@@ -245,6 +249,16 @@ bool ReplacingFile::fail(int errorNumber) {
     m_errorNumber = errorNumber;
     m_error = m_target + ": " + systemErrorText(errorNumber);
     return false;
+}
+
+std::string HiddenNameBeside(const std::string& target) {
+    for (;;) {
+        std::string name = hiddenPrefix(target) + uniqueChars();
+        struct stat status {};
+        if (::lstat(name.c_str(), &status) != 0 && errno == ENOENT) {
+            return name;
+        }
+    }
 }
 
 bool CanCreateFile(const std::string& target, std::string& problem) {

@@ -23,6 +23,8 @@ public:
     bool write(const char* data, std::int64_t size) {
         return write(std::string_view(data, static_cast<std::size_t>(size)));
     }
+    // Flushes what was written to the disk, the long part of a commit of a large file.
+    bool sync();
     // Flushes to the disk, then puts the file under the target's name.
     bool commit();
     // Drops what was written; the target stays as it was.
@@ -47,6 +49,10 @@ private:
     int m_errorNumber = 0;
     int m_fd = -1;
 };
+
+// A hidden name beside target that no file has now, of the form the cleaning of left files
+// knows: for a writer that makes its file by name, before it takes the target's name.
+std::string HiddenNameBeside(const std::string& target);
 
 // Whether a file can be made at target now: its folder takes new files and no folder has the
 // target's name. False with what stands in the way, in words a user reads:

@@ -32,7 +32,6 @@ void ExportProgressWindow::setProgress(int percent) {
     }
     if (m_bar->value() > 0 && m_cancelButton->isEnabled()) {
         m_label->setText(tr("Saving the file ..."));
-        m_cancelButton->setEnabled(false);
     }
 }
 

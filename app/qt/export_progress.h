@@ -15,8 +15,7 @@ class ExportProgressWindow : public QDialog {
 public:
     ExportProgressWindow(std::function<void()> cancel, QWidget* parent);
 
-    // A percentage of the work; 0 once it was under way: the file is being saved, which can no
-    // longer be cancelled.
+    // A percentage of the work; 0 once it was under way: the file is being saved.
     void setProgress(int percent);
 
     QLabel* label() const { return m_label; }

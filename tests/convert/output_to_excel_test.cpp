@@ -14,6 +14,7 @@
 
 #include "convert/conversion_driver.h"
 #include "core/report_core.h"
+#include "tests/convert/write/fake_excel.h"
 #include "tests/support/report_generator.h"
 
 namespace paginor {
@@ -584,6 +585,38 @@ TEST_F(OutputToExcel, CancelAtTheEndKeepsTheTarget) {
                 EXPECT_EQ(files().size(), kind.workbook ? 3u : 2u);
             }
         }
+    }
+}
+
+// Saving a workbook cannot be stopped part way: it is saved under a hidden name, and takes the
+// target's name only when no cancel request came while it was saved.
+TEST_F(OutputToExcel, CancelWhileTheWorkbookIsSavedKeepsTheTarget) {
+    CReportCore core;
+    load(core, makeMarkedReport(3, 2).html);
+    for (const bool cancelled : {true, false}) {
+        SCOPED_TRACE(cancelled ? "cancelled while saved" : "saved");
+        const fs::path target = m_dir / "out.xlsx";
+        writeText(target, "old");
+        std::atomic<std::int32_t> cancel = 0;
+        testing::FakeExcelLog log;
+        testing::FakeExcelSettings settings;
+        settings.onSave = [&](const std::string& path) {
+            writeText(path, "new");
+            cancel = cancelled ? 1 : 0;
+        };
+        ExcelOutputOptions o = options(ExportFileFormat::NativeExcel, 1, 3);
+        o.outputPath = (m_dir / "out.xls").string();
+        o.excel = [&] { return std::make_unique<testing::FakeExcel>(log, settings); };
+        o.cancel = &cancel;
+        std::int32_t code = 0;
+        try {
+            OutputToExcelFile(core, o);
+        } catch (const ConversionError& error) {
+            code = error.code();
+        }
+        EXPECT_EQ(code, cancelled ? 19 : 0);
+        EXPECT_EQ(readText(target), cancelled ? "old" : "new");
+        EXPECT_EQ(files(), (std::vector<std::string>{"out.xlsx", "report.htm"}));
     }
 }
 
