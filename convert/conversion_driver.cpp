@@ -492,9 +492,9 @@ void ExcelFileDriver::runEngine(BatchSlot& slot, OutputKind kind, std::string* s
         slot.buffer.data(), slot.batchLength, slot.pageOffsets.data(),
         static_cast<std::int32_t>(slot.pageOffsets.size()), &slot.output, &slot.textLength,
         &slot.columns, &slot.records,
-        delimited                           ? kOutputDelimited
-        : kind == OutputKind::SpreadsheetMl ? kOutputRecordsSml
-                                            : kOutputRecords,
+        delimited                                    ? kOutputDelimited
+        : kind == OutputKind::SpreadsheetMl || excel ? kOutputRecordsSml
+                                                     : kOutputRecords,
         &colour, delimited || excel ? m_options.font : true, &slot.batchInfo, m_options.markPages,
         !delimited || !slot.firstPrepended, !delimited || !slot.lastAppended, &slot.driverFlag,
         m_options.engineNumber, m_options.headerFooterRemoval, slot.first - 1, lastBatch,

@@ -28,6 +28,7 @@ inline constexpr std::int32_t kFormatHtml = 2;
 
 inline constexpr std::int32_t kOutputDelimited = 0;
 inline constexpr std::int32_t kOutputRecords = 1;
+// Records with one for every frame grid position, so that a writer borders every cell of a frame.
 inline constexpr std::int32_t kOutputRecordsSml = 2;
 
 inline constexpr std::int32_t kEngineNumber = 102;

@@ -1,48 +1,48 @@
 #pragma once
 
 // A batch made ahead of its turn cannot know the numbers that depend on the batches before it
-// (sheet rows, style identifiers): they stand in its text as marks, '\x01', the kind, the number
-// and '\x02', resolved when the writer places the batch. The writers' text is plain ASCII
-// without control characters other than TAB, CR and LF, so a mark cannot be met by chance.
+// (sheet rows, style identifiers). Its text leaves them out and lists beside it where each one
+// goes, so that no byte of a report's text can ever be taken for one of them.
 
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
+#include <vector>
 
 namespace paginor {
 
 inline constexpr char kRowMark = 'R';
 inline constexpr char kStyleMark = 'S';
 
-inline void appendMark(std::string& out, char kind, std::int64_t number) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    out += '\x01';
-    out += kind;
-    out.append(digits, end);
-    out += '\x02';
-}
+struct MarkedText {
+    struct Mark {
+        std::size_t at;  // the text's length when the number was asked for
+        std::int32_t number;
+        char kind;
+    };
 
-// Appends text to out with each mark replaced by the number resolve(kind, number) gives.
-template <typename Resolve>
-void resolveMarks(std::string& out, std::string_view text, const Resolve& resolve) {
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t mark = text.find('\x01', at);
-        if (mark == std::string_view::npos) {
-            out.append(text.substr(at));
-            return;
-        }
-        out.append(text.substr(at, mark - at));
-        const std::size_t end = text.find('\x02', mark);
-        std::int64_t number = 0;
-        std::from_chars(text.data() + mark + 2, text.data() + end, number);
-        char digits[24];
-        const std::int64_t resolved = resolve(text[mark + 1], number);
-        out.append(digits, std::to_chars(digits, digits + sizeof digits, resolved).ptr);
-        at = end + 1;
+    std::string text;
+    std::vector<Mark> marks;  // in text order
+
+    // Asks for the number resolve(kind, number) gives, at the end of the text so far.
+    void appendMark(char kind, std::int32_t number) {
+        marks.push_back(Mark{text.size(), number, kind});
     }
+};
+
+// Appends the text to out with the numbers its marks ask for in their places.
+template <typename Resolve>
+void resolveMarks(std::string& out, const MarkedText& marked, const Resolve& resolve) {
+    std::size_t at = 0;
+    for (const MarkedText::Mark& mark : marked.marks) {
+        out.append(marked.text, at, mark.at - at);
+        char digits[24];
+        const std::int64_t resolved = resolve(mark.kind, mark.number);
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, resolved).ptr);
+        at = mark.at;
+    }
+    out.append(marked.text, at);
 }
 
 }  // namespace paginor

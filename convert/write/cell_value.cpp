@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::size_t kMaxDetectLength = 256;
 constexpr std::size_t kMaxIntegerDigits = 15;
-constexpr std::string_view kEarliestDate = "1500-01-01T00:00:00.000";
+constexpr std::size_t kMaxDecimals = 30;
+// Workbooks count days from 1900 on: an earlier date cannot be a date value in one.
+constexpr std::string_view kEarliestDate = "1900-01-01T00:00:00.000";
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -157,6 +159,11 @@ std::int32_t scanSeparators(std::string_view text, bool range) {
     return 0;
 }
 
+// The decimal mark of a number style.
+char decimalMarkOf(std::int32_t style) {
+    return style == 1 || style == 3 ? ',' : '.';
+}
+
 }  // namespace
 
 void tagCellDetectOptions::Reset() {
@@ -209,7 +216,7 @@ std::int32_t CCellValueDetector::DetectSeparators(std::string_view text) {
 std::int32_t CCellValueDetector::DetectNumberFormat(std::string_view text) {
     bool parenthesised = false;
     bool signed_ = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '(')) {
+    if (!text.empty() && (text.front() == '-' || text.front() == '+' || text.front() == '(')) {
         parenthesised = text.front() == '(';
         signed_ = true;
         text.remove_prefix(1);
@@ -269,13 +276,18 @@ bool CCellValueDetector::DetectNumber(std::string_view text, tagCellDetectResult
         }
     } else if (m_options.numberStyle == 0) {
         m_options.numberStyle = code;
+    } else if (decimalMarkOf(code) != decimalMarkOf(m_options.numberStyle)) {
+        // Marks the export's numbers use the other way round ("12,34" where ',' groups
+        // thousands): no reading of it is safe.
+        result.kind = kCellKindText;
+        return true;
     }
-    m_decimalMark = style == 1 || style == 3 ? ',' : '.';
+    m_decimalMark = decimalMarkOf(style);
     m_thousandsMark = style == 1 ? '.' : (style == 3 ? ' ' : ',');
 
     bool negative = false;
-    if (text.front() == '-') {
-        negative = true;
+    if (text.front() == '-' || text.front() == '+') {
+        negative = text.front() == '-';
         text.remove_prefix(1);
     } else if (text.size() >= 3 && text.front() == '(' && text.back() == ')') {
         negative = true;
@@ -316,7 +328,8 @@ bool CCellValueDetector::DetectNumber(std::string_view text, tagCellDetectResult
     std::string format;
     if (decimal >= 0) {
         const auto after = text.size() - 1 - static_cast<std::size_t>(decimal);
-        if (after == 0) {
+        // A number format shows at most 30 decimals.
+        if (after == 0 || after > kMaxDecimals) {
             return false;
         }
         format = thousands ? "#,##0." : "0.";
@@ -466,6 +479,14 @@ bool CCellValueDetector::DetectMonthNameDate(std::string_view text, tagCellDetec
 
 void CCellValueDetector::Detect(std::string_view text, tagCellDetectResult& result) {
     result = tagCellDetectResult{};
+    // Blanks around a value are no part of it, whichever writer reads it.
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
     if (text.empty() || text.size() >= kMaxDetectLength) {
         return;
     }
@@ -482,6 +503,13 @@ void CCellValueDetector::Detect(std::string_view text, tagCellDetectResult& resu
     }
     result = tagCellDetectResult{};
     result.detected = true;
+}
+
+void ReadCellValue(std::string_view text, const tagCellDetectOptions& conventions,
+                   tagCellDetectResult& result) {
+    CCellValueDetector detector;
+    detector.options() = conventions;
+    detector.Detect(text, result);
 }
 
 std::int32_t DetectNumberSeparatorsInRange(const char* start, const char* end) {

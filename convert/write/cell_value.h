@@ -55,6 +55,13 @@ private:
     tagCellDetectOptions m_options;
 };
 
+// The one reading of a cell text as a number or a date that every workbook writer types its
+// values by, with the export's conventions; it learns nothing. Numbers take a sign ('-', '+' or
+// parentheses) and a leading '$'; one whose marks the conventions would read the other way round,
+// or with more than 15 significant digits, stays text.
+void ReadCellValue(std::string_view text, const tagCellDetectOptions& conventions,
+                   tagCellDetectResult& result);
+
 // Decimal and thousands marks of the digits in [start, end] ('.' and ',' only): 0 none or
 // ambiguous, 1 decimal comma, 2 decimal point, 3 inconsistent.
 std::int32_t DetectNumberSeparatorsInRange(const char* start, const char* end);

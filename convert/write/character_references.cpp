@@ -1,6 +1,8 @@
 #include "convert/write/character_references.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 
 #include "core/report_core.h"
 #include "platform/code_page_convert.h"
@@ -10,6 +12,15 @@ namespace paginor {
 namespace {
 
 constexpr char32_t kLastCodePoint = 0x10FFFF;
+constexpr std::size_t kLongestName = 32;
+
+struct NamedReference {
+    std::string_view name;
+    char32_t first;
+    char32_t second;
+};
+
+#include "convert/write/named_references.inc"
 
 std::int32_t digitValue(char32_t c, bool hex) {
     if (c >= '0' && c <= '9') {
@@ -24,12 +35,59 @@ std::int32_t digitValue(char32_t c, bool hex) {
     return -1;
 }
 
-// The reference starting at text[at] ('&'): its length (0 when there is none) and its character.
+bool isNameChar(char32_t c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// The readers decode these names already: what is left of them in a text was written as text.
+bool decodedByTheReaders(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return lower == "amp" || lower == "lt" || lower == "gt" || lower == "quot" || lower == "nbsp";
+}
+
+// The characters of the named reference at text[at] ('&'); its length, 0 when there is none.
 template <typename Char>
-std::size_t matchReference(std::basic_string_view<Char> text, std::size_t at, char32_t* value) {
-    std::size_t i = at + 2;
-    if (i > text.size() || text[at] != '&' || text[at + 1] != '#') {
+std::size_t matchNamedReference(std::basic_string_view<Char> text, std::size_t at,
+                                char32_t value[2]) {
+    std::string name;
+    std::size_t i = at + 1;
+    for (; i < text.size() && name.size() <= kLongestName; ++i) {
+        const auto c = static_cast<char32_t>(text[i]);
+        if (!isNameChar(c)) {
+            break;
+        }
+        name += static_cast<char>(c);
+    }
+    if (name.empty() || name.size() > kLongestName || i >= text.size() || text[i] != ';' ||
+        decodedByTheReaders(name)) {
         return 0;
+    }
+    const auto found =
+        std::lower_bound(std::begin(kNamedReferences), std::end(kNamedReferences), name,
+                         [](const NamedReference& entry, const std::string& key) {
+                             return entry.name < std::string_view(key);
+                         });
+    if (found == std::end(kNamedReferences) || found->name != name) {
+        return 0;
+    }
+    value[0] = found->first;
+    value[1] = found->second;
+    return i + 1 - at;
+}
+
+// The reference starting at text[at] ('&'): its length (0 when there is none) and its one or two
+// characters (the second 0 for none).
+template <typename Char>
+std::size_t matchReference(std::basic_string_view<Char> text, std::size_t at, char32_t value[2]) {
+    std::size_t i = at + 2;
+    if (i > text.size() || text[at] != '&') {
+        return 0;
+    }
+    if (text[at + 1] != '#') {
+        return matchNamedReference(text, at, value);
     }
     const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
     i += hex ? 1 : 0;
@@ -49,28 +107,53 @@ std::size_t matchReference(std::basic_string_view<Char> text, std::size_t at, ch
         (code >= 0xD800 && code <= 0xDFFF)) {
         return 0;
     }
-    *value = code;
+    value[0] = code;
+    value[1] = 0;
     return i + 1 - at;
 }
 
+void appendUtf16(std::u16string& out, char32_t c) {
+    if (c < 0x10000) {
+        out.push_back(static_cast<char16_t>(c));
+    } else {
+        c -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    }
+}
+
+// Whether the text holds a reference that decodes.
+template <typename Char>
+bool holdsReference(std::basic_string_view<Char> text) {
+    char32_t value[2];
+    for (std::size_t i = text.find(Char('&')); i != std::basic_string_view<Char>::npos;
+         i = text.find(Char('&'), i + 1)) {
+        if (matchReference(text, i, value) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+bool HoldsCharacterReference(std::string_view text) {
+    return holdsReference(text);
+}
 
 std::u16string DecodeCharacterReferences(std::u16string_view text) {
     std::u16string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        char32_t c = 0;
-        const std::size_t length = text[i] == u'&' ? matchReference(text, i, &c) : 0;
+        char32_t value[2];
+        const std::size_t length = text[i] == u'&' ? matchReference(text, i, value) : 0;
         if (length == 0) {
             out.push_back(text[i++]);
             continue;
         }
-        if (c < 0x10000) {
-            out.push_back(static_cast<char16_t>(c));
-        } else {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        appendUtf16(out, value[0]);
+        if (value[1] != 0) {
+            appendUtf16(out, value[1]);
         }
         i += length;
     }
@@ -79,19 +162,24 @@ std::u16string DecodeCharacterReferences(std::u16string_view text) {
 
 std::u16string CellTextToUnicode(std::string_view text, std::int32_t codePage) {
     std::u16string wide = CReportCore::ToUnicode(text, codePage);
-    return wide.find(u"&#") == std::u16string::npos ? wide : DecodeCharacterReferences(wide);
+    return holdsReference(std::u16string_view(wide)) ? DecodeCharacterReferences(wide) : wide;
 }
 
 std::string EncodeCharacterReferences(std::string_view text, std::int32_t codePage) {
-    if (text.find("&#") == std::string_view::npos) {
+    if (!holdsReference(text)) {
         return std::string(text);
     }
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        char32_t c = 0;
-        const std::size_t length = text[i] == '&' ? matchReference(text, i, &c) : 0;
-        const std::string bytes = length > 0 ? codePointToCodePage(c, codePage) : std::string();
+        char32_t value[2];
+        const std::size_t length = text[i] == '&' ? matchReference(text, i, value) : 0;
+        std::string bytes = length > 0 ? codePointToCodePage(value[0], codePage) : std::string();
+        if (!bytes.empty() && value[1] != 0) {
+            // Both characters or neither: half of a pair would change the text's meaning.
+            const std::string second = codePointToCodePage(value[1], codePage);
+            bytes = second.empty() ? std::string() : bytes + second;
+        }
         if (bytes.empty()) {
             out.push_back(text[i++]);
             continue;
@@ -104,7 +192,7 @@ std::string EncodeCharacterReferences(std::string_view text, std::int32_t codePa
 
 bool AppendPlainMarkupText(std::string& out, std::string_view text, std::int32_t codePage,
                            std::string_view lineFeed) {
-    if (text.find("&#") != std::string_view::npos || !isPlainAsciiIn(text, codePage)) {
+    if (!isPlainAsciiIn(text, codePage) || holdsReference(text)) {
         return false;
     }
     for (const char c : text) {

@@ -1,8 +1,9 @@
 #pragma once
 
-// Reports write characters that their code page lacks as numeric character references ("&#321;",
-// "&#x141;"); the cell texts keep them as written, and each output turns them into characters
-// as far as its encoding allows.
+// Reports write characters that their code page lacks as character references: numeric ("&#321;",
+// "&#x141;") or named by HTML's list ("&eacute;", "&euro;"). The cell texts keep them as written,
+// and each output turns them into characters as far as its encoding allows. The names the readers
+// decode themselves ("&amp;", "&lt;", "&gt;", "&quot;", "&nbsp;") are text by then and stay so.
 
 #include <cstdint>
 #include <string>
@@ -10,9 +11,12 @@
 
 namespace paginor {
 
-// Every well-formed numeric character reference replaced by the character it names. A reference
-// needs its ';' and must name a Unicode scalar value other than NUL; anything else stays as
-// written.
+// Whether the text holds a reference that DecodeCharacterReferences decodes.
+bool HoldsCharacterReference(std::string_view text);
+
+// Every well-formed character reference replaced by the characters it names. A reference needs
+// its ';'; a numeric one must name a Unicode scalar value other than NUL, a named one must be on
+// HTML's list; anything else stays as written.
 std::u16string DecodeCharacterReferences(std::u16string_view text);
 
 // A cell text of the report's code page for a Unicode output: converted, references decoded.

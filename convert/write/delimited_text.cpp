@@ -50,7 +50,7 @@ void AppendCellText(std::string& out, std::string& field, std::string_view text,
     } else {
         field = codePageToUtf8(text, codePage);
     }
-    if (field.find("&#") != std::string::npos) {
+    if (HoldsCharacterReference(field)) {
         field = EncodeCharacterReferences(field, kUtf8CodePage);
     }
     BlankLineBreaks(field);

@@ -6,7 +6,6 @@
 
 #include "convert/conversion_driver.h"
 #include "convert/write/character_references.h"
-#include "convert/write/number_text.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
 #include "platform/code_page_convert.h"
@@ -39,19 +38,19 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-// ',' and '.' exchanged after an optional leading '-'.
-void swapSeparators(std::string& text) {
-    for (std::size_t i = text.starts_with('-') ? 1 : 0; i < text.size(); ++i) {
-        if (text[i] == ',') {
-            text[i] = '.';
-        } else if (text[i] == '.') {
-            text[i] = ',';
-        }
-    }
-}
-
 std::string cellRef(std::int32_t row, std::int32_t column) {
     return MakeCellReference(static_cast<std::uint16_t>(column), static_cast<std::uint32_t>(row));
+}
+
+// "http://" or "https://", in any case.
+bool isWebAddress(std::string_view address) {
+    const auto startsNoCase = [&](std::string_view prefix) {
+        return address.size() >= prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), address.begin(), [](char a, char b) {
+                   return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b + 32) : b);
+               });
+    };
+    return startsNoCase("http://") || startsNoCase("https://");
 }
 
 bool hasScheme(std::string_view address) {
@@ -80,6 +79,9 @@ CExcelWriter::CExcelWriter(CReportCore& report, ExcelApplication& application,
                            ExcelWriterOptions options)
     : m_report(report), m_application(application), m_options(std::move(options)) {
     m_columnOffset = m_options.markPages ? 1 : 0;
+    // The decimal-comma mode says how numbers read; the automatic mode learns it from the report.
+    m_conventions.numberStyle =
+        m_options.decimalCommaMode == 1 ? 1 : (m_options.decimalCommaMode == 2 ? 2 : 0);
 }
 
 void CExcelWriter::fail(const std::string& text) {
@@ -206,7 +208,7 @@ std::string CExcelWriter::toUnicode(std::string_view text) const {
     const std::int32_t codePage = m_report.codePage();
     // Plain ASCII reads the same in every code page but the escape-based ones.
     const bool escapes = (codePage >= 50220 && codePage <= 50229) || codePage == 65000;
-    const bool references = text.find("&#") != std::string_view::npos;
+    const bool references = HoldsCharacterReference(text);
     if (!escapes && !references && text.size() <= kMaxCellCharacters &&
         std::all_of(text.begin(), text.end(),
                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
@@ -247,29 +249,8 @@ void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, 
     }
     const std::int32_t s = skipFirstPage ? 1 : 0;
     const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
-    if (m_dateOrder == 0 && m_options.textFormatDetection) {
-        for (std::int32_t p = s; p < e && m_dateOrder == 0; ++p) {
-            for (const tagOutputCellInfo* record : byPage[static_cast<std::size_t>(p)]) {
-                if (record->kind != kKindText || record->text == nullptr) {
-                    continue;
-                }
-                const std::string_view text =
-                    trim({record->text, static_cast<std::size_t>(std::max(record->textLength, 0))});
-                if (!IsDateText(text.data(), text.size())) {
-                    continue;
-                }
-                const int first = (text[0] - '0') * 10 + (text[1] - '0');
-                const int second = (text[3] - '0') * 10 + (text[4] - '0');
-                if (second > 12) {
-                    m_dateOrder = 2;
-                } else if (first > 12) {
-                    m_dateOrder = 1;
-                }
-                if (m_dateOrder != 0) {
-                    break;
-                }
-            }
-        }
+    if (!m_conventions.IsSet()) {
+        learnConventions(byPage, s, e);
     }
     for (std::int32_t p = 0; p < pageCount; ++p) {
         pages[p].writerMark &= ~0xFFu;
@@ -279,6 +260,60 @@ void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, 
                   byPage[static_cast<std::size_t>(p)]);
         settleWrittenRows();
     }
+}
+
+void CExcelWriter::learnConventions(
+    const std::vector<std::vector<const tagOutputCellInfo*>>& byPage, std::int32_t first,
+    std::int32_t end) {
+    CCellValueDetector detector;
+    tagCellDetectOptions& options = detector.options();
+    options = m_conventions;
+    tagCellDetectResult discarded;
+    for (std::int32_t p = first; p < end && !options.IsSet(); ++p) {
+        for (const tagOutputCellInfo* record : byPage[static_cast<std::size_t>(p)]) {
+            if (record->text != nullptr && record->textLength > 0) {
+                detector.Detect({record->text, static_cast<std::size_t>(record->textLength)},
+                                discarded);
+            }
+            if (options.IsSet()) {
+                break;
+            }
+        }
+    }
+    if (first >= end) {
+        return;
+    }
+    // What the report leaves undecided follows the decimal-comma language.
+    const bool comma = m_options.decimalCommaMode == 0 && m_options.spanishOrItalian;
+    if (options.numberStyle == 0) {
+        options.numberStyle = comma ? 1 : 2;
+    }
+    if (options.dateOrder == 0) {
+        options.dateOrder = comma ? 2 : 1;
+    }
+    m_conventions = options;
+}
+
+CExcelWriter::CellEntry CExcelWriter::readValue(std::string_view text) const {
+    CellEntry entry;
+    tagCellDetectResult reading;
+    ReadCellValue(text, m_conventions, reading);
+    if (reading.value.empty()) {
+        return entry;
+    }
+    if (reading.kind == kCellKindNumber && !m_options.noNumberDetection) {
+        entry.typed = true;
+        entry.value = std::move(reading.value);
+        entry.format = std::move(reading.format);
+    } else if (reading.kind == kCellKindDate && m_options.textFormatDetection) {
+        // "yyyy-mm-ddT..." entered as the workbook's own m/d/yyyy.
+        const std::string& v = reading.value;
+        entry.typed = true;
+        entry.value = std::to_string(std::atoi(v.substr(5, 2).c_str())) + "/" +
+                      std::to_string(std::atoi(v.substr(8, 2).c_str())) + "/" + v.substr(0, 4);
+        entry.format = std::move(reading.format);
+    }
+    return entry;
 }
 
 void CExcelWriter::settleWrittenRows() {
@@ -398,10 +433,8 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
         applyMostUsedFont(pages, p, lastWritten, batch);
 
         // First pass: which texts must stay text, sent in one block.
-        const bool commaLanguage = m_options.decimalCommaMode == 1 ||
-                                   (m_options.decimalCommaMode == 0 && m_options.spanishOrItalian);
         m_flags.assign(records.size(), 0);
-        std::vector<std::string> values(records.size());
+        std::vector<CellEntry> entries(records.size());
         m_array.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), {});
         bool anyInArray = false;
         m_wrappedRows.clear();
@@ -413,43 +446,21 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
             }
             const std::string_view text =
                 trim({record.text, static_cast<std::size_t>(std::max(record.textLength, 0))});
-            std::string& value = values[i];
-            value.assign(text);
+            CellEntry& entry = entries[i];
             bool asText = false;
-            if (record.kind == kKindText && !text.empty() && text.size() <= kMaxScannedText) {
-                bool isNumber = false;
-                bool isPlainInteger = false;
-                std::size_t length = text.size();
-                const std::int32_t code =
-                    ScanCellText(text.data(), isNumber, isPlainInteger, length);
-                value.resize(length);
-                if (isPlainInteger && value.size() >= 2) {
-                    asText = value[0] == '0' || m_options.noNumberDetection || value.size() > 15;
-                } else if (isNumber) {
-                    if (m_options.noNumberDetection) {
-                        asText = true;
-                    } else if (commaLanguage) {
-                        if (code == 1) {
-                            m_decimalComma = true;
-                            swapSeparators(value);
-                        } else if (code == 0) {
-                            if (m_decimalComma || m_options.decimalCommaMode == 1) {
-                                swapSeparators(value);
-                            } else if (!isPlainInteger) {
-                                m_flags[i] |= kDeferred;
-                            }
-                        }
-                    }
-                } else {
-                    asText = value.starts_with('=') || !m_options.textFormatDetection;
-                }
+            if ((record.kind == kKindText || record.kind == kKindLink) && !text.empty()) {
+                entry = readValue(text);
+                asText = !entry.typed;
+            }
+            if (!entry.typed) {
+                entry.value.assign(text);
             }
             if (asText) {
                 m_flags[i] |= kAsText;
                 if (record.row >= 0 && record.row < rows && record.column >= 0 &&
                     record.column < columns) {
                     m_array[static_cast<std::size_t>(record.row) * columns + record.column] =
-                        toUnicode(value);
+                        toUnicode(entry.value);
                     m_flags[i] |= kThroughArray;
                     anyInArray = true;
                 }
@@ -472,7 +483,7 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
                 ->SetValueArray(m_array, rows, columns);
         }
 
-        // Second pass: values left to the application's entry, links, pictures and formats.
+        // Second pass: typed values, links, pictures and formats.
         for (std::size_t i = 0; i < records.size(); ++i) {
             const tagOutputCellInfo& record = *records[i];
             if (i % 10000 == 9999 && m_options.activityStamp != nullptr) {
@@ -483,26 +494,26 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
             const std::string cell = cellRef(row, column);
             const bool hasText = record.text != nullptr && record.textLength > 0;
             if (hasText) {
+                const CellEntry& entry = entries[i];
                 if (record.kind == kKindImage) {
                     if (m_options.images) {
-                        addPicture(record, values[i], cell);
+                        addPicture(record, entry.value, cell);
                     }
-                } else if ((record.kind == kKindText || record.kind == kKindLink) &&
-                           (m_flags[i] & (kDeferred | kThroughArray)) == 0) {
-                    std::string& value = values[i];
-                    const bool dayFirst =
-                        m_dateOrder == 1 || (m_dateOrder == 0 && m_options.spanishOrItalian);
-                    if (dayFirst && (m_flags[i] & kAsText) == 0 &&
-                        IsDateText(value.data(), value.size())) {
-                        std::swap(value[0], value[3]);
-                        std::swap(value[1], value[4]);
+                } else if (record.kind == kKindText || record.kind == kKindLink) {
+                    if ((m_flags[i] & kAsText) == 0) {
+                        if (m_numberFormats) {
+                            setNumberFormat(entry.format, cell);
+                        }
+                        writeValue(entry.value, row, column);
+                    } else if ((m_flags[i] & kThroughArray) == 0) {
+                        // Outside the page's block: a block of its own keeps it text.
+                        m_sheet->Range(cell)->SetValueArray({toUnicode(entry.value)}, 1, 1);
                     }
-                    if (m_numberFormats && (m_flags[i] & kAsText) == 0) {
-                        setNumberFormat(value, cell);
-                    }
-                    writeValue(value, row, column);
                     if (record.kind == kKindLink) {
-                        addLink(record, value, cell);
+                        addLink(record,
+                                trim({record.text,
+                                      static_cast<std::size_t>(std::max(record.textLength, 0))}),
+                                cell);
                     }
                 }
             }
@@ -568,18 +579,6 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
             }
         }
 
-        step("SetValue_End*2");
-        // Numbers whose decimal mark the rest of the page decided.
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if ((m_flags[i] & kDeferred) == 0) {
-                continue;
-            }
-            const tagOutputCellInfo& record = *records[i];
-            if (m_decimalComma) {
-                swapSeparators(values[i]);
-            }
-            writeValue(values[i], m_rowsUsed + record.row + 1, m_columnOffset + record.column + 1);
-        }
         step("SetValue_End*3");
         for (const std::int32_t row : m_wrappedRows) {
             m_sheet->Range(cellRef(row, 1))->EntireRowAutoFit();
@@ -616,20 +615,9 @@ void CExcelWriter::writePage(const tagOutputPageInfo* pages, std::int32_t p,
     }
 }
 
-void CExcelWriter::setNumberFormat(std::string_view text, const std::string& cell) {
-    const bool dollar = text.starts_with('$');
-    std::string format;
-    try {
-        if (!GetNumberFormat(dollar ? text.substr(1) : text, format) || format.empty()) {
-            return;
-        }
-    } catch (const ConversionError& error) {
-        Abandon();
-        const std::int32_t code = m_report.SetErrorCode(error.code());
-        throw ConversionError(code, m_report.GetErrorText());
-    }
-    if (dollar) {
-        format.insert(0, "$");
+void CExcelWriter::setNumberFormat(const std::string& format, const std::string& cell) {
+    if (format.empty()) {
+        return;
     }
     ++m_numberFormatCount;
     std::unique_ptr<ExcelRange> range;
@@ -657,10 +645,19 @@ void CExcelWriter::writeValue(std::string_view text, std::int32_t row, std::int3
 }
 
 std::string CExcelWriter::resolveLink(std::string_view address) const {
-    if (address.empty() || hasScheme(address) || address.starts_with('#')) {
+    if (isWebAddress(address)) {
         return std::string(address);
     }
     const std::string& base = m_options.baseFolder;
+    // Any other scheme (file:, javascript:, mailto: ...) could open or run anything: the link
+    // goes to the report's folder instead, or nowhere.
+    const bool unsafe =
+        hasScheme(address) || std::any_of(address.begin(), address.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        });
+    if (unsafe) {
+        return base;
+    }
     if (base.empty()) {
         return std::string(address);
     }
@@ -685,7 +682,10 @@ void CExcelWriter::addLink(const tagOutputCellInfo& record, std::string_view sho
     if (length == 0) {
         return;
     }
-    m_sheet->HyperlinksAdd(cell, resolveLink({address, length}), toUnicode(shown));
+    const std::string target = resolveLink({address, length});
+    if (!target.empty()) {
+        m_sheet->HyperlinksAdd(cell, target, toUnicode(shown));
+    }
 }
 
 void CExcelWriter::addPicture(const tagOutputCellInfo& record, std::string_view link,

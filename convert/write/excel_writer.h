@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/convert_types.h"
+#include "convert/write/cell_value.h"
 #include "convert/write/excel_automation.h"
 #include "convert/write/range_formats.h"
 
@@ -78,7 +79,14 @@ private:
         std::int32_t first;
         std::int32_t count;
     };
-    enum RecordFlag : std::uint8_t { kDeferred = 1, kThroughArray = 2, kAsText = 4 };
+    enum RecordFlag : std::uint8_t { kThroughArray = 2, kAsText = 4 };
+    // What a text record's cell receives: a typed value entered with its number format, or the
+    // text as it stands.
+    struct CellEntry {
+        bool typed = false;
+        std::string value;
+        std::string format;
+    };
 
     void writePage(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
                    std::int32_t pageNumber, const tagOutputBatchInfo& batch,
@@ -88,8 +96,11 @@ private:
     void finishWorksheet(const tagOutputBatchInfo& batch, bool capWidths);
     void applyMostUsedFont(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
                            const tagOutputBatchInfo& batch);
+    void learnConventions(const std::vector<std::vector<const tagOutputCellInfo*>>& byPage,
+                          std::int32_t first, std::int32_t end);
+    CellEntry readValue(std::string_view text) const;
     void writeValue(std::string_view text, std::int32_t row, std::int32_t column);
-    void setNumberFormat(std::string_view text, const std::string& cell);
+    void setNumberFormat(const std::string& format, const std::string& cell);
     void addLink(const tagOutputCellInfo& record, std::string_view shown, const std::string& cell);
     void addPicture(const tagOutputCellInfo& record, std::string_view link,
                     const std::string& cell);
@@ -120,8 +131,8 @@ private:
     std::int32_t m_highestColumns = 0;
     std::int32_t m_columnOffset = 0;
     std::int32_t m_pageBreaks = 0;
-    std::int32_t m_dateOrder = 0;  // 0 undecided, 1 day first, 2 month first
-    bool m_decimalComma = false;
+    // The export's number and date conventions, as the SpreadsheetML writer reads them.
+    tagCellDetectOptions m_conventions;
     bool m_numberFormats = true;
     std::int32_t m_numberFormatCount = 0;
     bool m_firstPageWritten = false;

@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cstddef>
 
-#include "convert/write/batch_marks.h"
 #include "convert/write/character_references.h"
 #include "convert/write/page_grid.h"
 #include "core/report_core.h"
@@ -204,11 +203,9 @@ struct StyleKeyHash {
 class BatchMaker {
 public:
     BatchMaker(const SpreadsheetMLCellSettings& settings, SpreadsheetMLBatch& batch)
-        : m_settings(settings), m_batch(batch) {
-        m_detector.options() = settings.conventions;
-    }
+        : m_settings(settings), m_batch(batch) {}
 
-    void cell(std::string& out, const tagOutputCellInfo& cell, std::string_view text,
+    void cell(MarkedText& marked, const tagOutputCellInfo& cell, std::string_view text,
               std::int32_t column, bool indexed, std::int32_t pageNumber);
     void finish() { m_batch.styleBodies = m_styles.bodies(); }
 
@@ -217,7 +214,6 @@ private:
 
     const SpreadsheetMLCellSettings& m_settings;
     SpreadsheetMLBatch& m_batch;
-    CCellValueDetector m_detector;
     StyleTable m_styles;
     std::unordered_map<StyleKey, std::int32_t, StyleKeyHash> m_known;
     StyleKey m_key;
@@ -244,14 +240,14 @@ std::int32_t BatchMaker::styleNumber(const tagOutputCellInfo& cell, const std::s
     return number;
 }
 
-void BatchMaker::cell(std::string& out, const tagOutputCellInfo& cell, std::string_view text,
+void BatchMaker::cell(MarkedText& marked, const tagOutputCellInfo& cell, std::string_view text,
                       std::int32_t column, bool indexed, std::int32_t pageNumber) {
+    std::string& out = marked.text;
     const char* type = "String";
     std::string_view value = text;
     m_detected.format.clear();
     if (!text.empty() && (m_settings.convertDates || !m_settings.keepNumbersAsText)) {
-        m_detected = tagCellDetectResult{};
-        m_detector.Detect(text, m_detected);
+        ReadCellValue(text, m_settings.conventions, m_detected);
         const bool keep = (m_detected.kind == kCellKindDate && m_settings.convertDates) ||
                           (m_detected.kind == kCellKindNumber && !m_settings.keepNumbersAsText);
         // A date the detector could not order has no value: it stays text.
@@ -280,7 +276,7 @@ void BatchMaker::cell(std::string& out, const tagOutputCellInfo& cell, std::stri
         out += "\"";
     }
     out += " ss:StyleID=\"s";
-    appendMark(out, kStyleMark, style);
+    marked.appendMark(kStyleMark, style);
     out += "\"";
     if (value.empty() && pageNumber < 0) {
         out += "/>\r\n";
@@ -417,9 +413,9 @@ void CSpreadsheetMLWriter::MakeBatch(const SpreadsheetMLCellSettings& settings,
             if (!any) {
                 continue;
             }
-            made.xml += "<Row ss:Index=\"";
-            appendMark(made.xml, kRowMark, r);
-            made.xml += "\">\r\n";
+            made.xml.text += "<Row ss:Index=\"";
+            made.xml.appendMark(kRowMark, r);
+            made.xml.text += "\">\r\n";
             // The column after the last cell written and the columns it merges.
             std::int32_t next = 0;
             for (std::int32_t c = 0; c < columns; ++c) {
@@ -435,7 +431,7 @@ void CSpreadsheetMLWriter::MakeBatch(const SpreadsheetMLCellSettings& settings,
                 commented = true;
                 next = c + slot.columnSpan;
             }
-            made.xml += "</Row>\r\n";
+            made.xml.text += "</Row>\r\n";
         }
     }
     maker.finish();
@@ -460,7 +456,7 @@ void CSpreadsheetMLWriter::WriteBatch(const SpreadsheetMLBatch& batch, std::time
         }
         tagSheetInfo& sheet = m_sheets.back();
         sheet.columnCount = std::max(sheet.columnCount, batch.columns);
-        resolveMarks(sheet.rows, page.xml, [this](char kind, std::int64_t number) {
+        resolveMarks(sheet.rows, page.xml, [this](char kind, std::int32_t number) {
             return kind == kRowMark
                        ? m_rowsWritten + number + 1
                        : std::int64_t{m_batchStyles[static_cast<std::size_t>(number)]} +

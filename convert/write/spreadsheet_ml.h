@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "convert/convert_types.h"
+#include "convert/write/batch_marks.h"
 #include "convert/write/cell_value.h"
 #include "convert/write/spill_file.h"
 
@@ -58,11 +59,11 @@ struct SpreadsheetMLCellSettings {
 
 // A batch's pages as Row elements, made before the batches ahead of it are placed (possibly on
 // another thread). Row numbers and style identifiers depend on those batches: they stand as
-// marks, resolved when the writer places the batch.
+// marks beside the text, resolved when the writer places the batch.
 struct SpreadsheetMLBatch {
     struct Page {
         std::int32_t rows = 0;
-        std::string xml;
+        MarkedText xml;
     };
     std::vector<Page> pages;
     std::int32_t columns = 0;

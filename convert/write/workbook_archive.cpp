@@ -5,7 +5,6 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "convert/write/batch_marks.h"
 #include "convert/write/character_references.h"
 #include "convert/write/number_text.h"
 #include "convert/write/page_grid.h"
@@ -23,6 +22,7 @@ constexpr std::size_t kSpillBytes = 1024 * 1024;
 constexpr std::size_t kSheetBlock = 1 << 20;
 constexpr std::size_t kImageBlock = 1026;  // 18 full lines of base64
 constexpr std::int32_t kMinImageHeight = 16;
+constexpr const char kCharset[] = "us-ascii";
 
 constexpr const char kHtmlOpening[] =
     "<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"\r\n"
@@ -51,8 +51,15 @@ std::string makerHost() {
     return at == std::string::npos ? address : address.substr(at + 1);
 }
 
+// HTML has no place for control characters but TAB, LF and CR; a reference to one from U+0080 up
+// would even be read as a Windows-1252 character.
+bool isHtmlControl(char32_t c) {
+    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || (c >= 0x7F && c <= 0x9F);
+}
+
 // UTF-16 as 7-bit HTML: markup characters as entities, one decimal reference per code point
-// from 127 up; lineBreaks turns each line feed into "<br>".
+// from 127 up, control characters HTML forbids dropped; lineBreaks turns each line feed into
+// "<br>".
 void appendHtml(std::string& out, std::u16string_view text, bool lineBreaks) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
@@ -63,7 +70,7 @@ void appendHtml(std::string& out, std::u16string_view text, bool lineBreaks) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;  // a lone surrogate has no character
         }
-        if (c == 0 || AppendMarkupEntity(out, c)) {
+        if (isHtmlControl(c) || AppendMarkupEntity(out, c)) {
             continue;
         }
         if (c == '\n') {
@@ -116,14 +123,6 @@ void writePartHeader(const WorkbookArchive::Sink& sink, std::string_view locatio
     header += type;
     header += "\r\n\r\n";
     sink(header);
-}
-
-void writeQuotedPrintablePart(const WorkbookArchive::Sink& sink, std::string_view location,
-                              std::string_view text) {
-    writePartHeader(sink, location, "quoted-printable", "text/html; charset=\"us-ascii\"");
-    QuotedPrintableEncoder encoder(sink);
-    encoder.Append(text);
-    encoder.Finish();
 }
 
 }  // namespace
@@ -210,12 +209,12 @@ public:
                ArchiveBatch& made)
         : m_settings(settings), m_images(images), m_made(made) {}
 
-    void page(std::string& out, std::int32_t rows,
+    void page(MarkedText& out, std::int32_t rows,
               const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns);
     void finish() { m_made.styles = std::move(m_styles); }
 
 private:
-    void cell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
+    void cell(MarkedText& marked, const tagOutputCellInfo* cell, std::string_view text,
               std::int32_t rowSpan, std::int32_t columnSpan);
     std::int32_t styleNumber(const std::string& style);
 
@@ -235,8 +234,9 @@ std::int32_t TableMaker::styleNumber(const std::string& style) {
     return entry->second;
 }
 
-void TableMaker::page(std::string& out, std::int32_t rows,
+void TableMaker::page(MarkedText& marked, std::int32_t rows,
                       const std::vector<const tagOutputCellInfo*>& records, std::int32_t columns) {
+    std::string& out = marked.text;
     out += "<TABLE>\r\n";
     if (rows > 0 && columns > 0) {
         PageGrid grid(rows, columns);
@@ -251,7 +251,7 @@ void TableMaker::page(std::string& out, std::int32_t rows,
                     const std::string_view text =
                         slot.cell != nullptr && slot.cell->kind == kKindImage ? rawText(*slot.cell)
                                                                               : SlotText(slot);
-                    cell(out, slot.cell, text, slot.rowSpan, slot.columnSpan);
+                    cell(marked, slot.cell, text, slot.rowSpan, slot.columnSpan);
                 }
             }
             out += "</tr>\r\n";
@@ -260,14 +260,15 @@ void TableMaker::page(std::string& out, std::int32_t rows,
     out += "</TABLE>\r\n";
 }
 
-void TableMaker::cell(std::string& out, const tagOutputCellInfo* cell, std::string_view text,
+void TableMaker::cell(MarkedText& marked, const tagOutputCellInfo* cell, std::string_view text,
                       std::int32_t rowSpan, std::int32_t columnSpan) {
+    std::string& out = marked.text;
     if (cell == nullptr) {
         out += " <td></td>\r\n";
         return;
     }
     std::string height;
-    std::string classText;
+    std::int32_t styleClass = -1;
     std::string content;
     if (!text.empty() && m_settings.separatorMode == 0) {
         bool isNumber = false;
@@ -282,9 +283,7 @@ void TableMaker::cell(std::string& out, const tagOutputCellInfo* cell, std::stri
         bool fontTag = false;
         const std::string style = styleText(*cell, fontTag);
         if (!style.empty()) {
-            classText = " class=tbz";
-            appendMark(classText, kStyleMark, styleNumber(style));
-            classText += " ";
+            styleClass = styleNumber(style);
         }
         if (fontTag) {
             content += "<font face=\"";
@@ -332,7 +331,11 @@ void TableMaker::cell(std::string& out, const tagOutputCellInfo* cell, std::stri
         appendNumber(out, columnSpan);
         out += "\"";
     }
-    out += classText;
+    if (styleClass >= 0) {
+        out += " class=tbz";
+        marked.appendMark(kStyleMark, styleClass);
+        out += " ";
+    }
     if (cell->backgroundColour != kNoBackground) {
         out += " bgcolor=\"" + FormatHtmlColor(cell->backgroundColour) + "\" ";
     }
@@ -441,7 +444,7 @@ void WorkbookArchive::WriteBatch(const ArchiveBatch& made, std::time_t* activity
             m_sheets.emplace_back();
         }
         Sheet& sheet = m_sheets.back();
-        resolveMarks(sheet.text, page.table, [this](char, std::int64_t number) {
+        resolveMarks(sheet.text, page.table, [this](char, std::int32_t number) {
             return std::int64_t{m_batchStyles[static_cast<std::size_t>(number)]};
         });
         m_sheetRows += page.rows;
@@ -466,7 +469,8 @@ void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std
 std::string WorkbookArchive::listImage(std::string_view source) {
     std::string local;
     m_report.FetchLinkedFile(source.data(), static_cast<std::int64_t>(source.size()), local);
-    if (local.empty()) {
+    // A local report's images are named, not fetched: one that is not there has no cell content.
+    if (local.empty() || !std::unique_ptr<std::FILE, FileCloser>(std::fopen(local.c_str(), "rb"))) {
         return {};
     }
     std::string location = imageLocation(source);
@@ -600,31 +604,76 @@ std::string WorkbookArchive::BuildSheetHead(bool protect) const {
     return text;
 }
 
+void WorkbookArchive::WriteQuotedPrintable(const Sink& sink, QuotedPrintableEncoder& body,
+                                           std::string_view bytes, const char* location,
+                                           std::string_view charset) {
+    if (location != nullptr) {
+        writePartHeader(sink, location, "quoted-printable",
+                        "text/html; charset=\"" + std::string(charset) + "\"");
+    }
+    body.Append(bytes);
+}
+
+void WorkbookArchive::WriteQuotedPrintableText(const Sink& sink, QuotedPrintableEncoder& body,
+                                               const std::string& text, const char* location,
+                                               std::string_view charset) {
+    WriteQuotedPrintable(sink, body, text, location, charset);
+}
+
+void WorkbookArchive::WriteSheetHead(const Sink& sink, QuotedPrintableEncoder& body,
+                                     bool protect) const {
+    WriteQuotedPrintableText(sink, body, BuildSheetHead(protect), nullptr, kCharset);
+}
+
+void WorkbookArchive::WriteSheetEnd(const Sink& sink, QuotedPrintableEncoder& body) {
+    WriteQuotedPrintableText(sink, body, "\r\n</body>\r\n</html>\r\n\r\n", nullptr, kCharset);
+}
+
+void WorkbookArchive::WriteBase64PartHeader(const Sink& sink, std::string_view location) {
+    // The extension after the name's last dot, so that ".jpeg" is known as well as ".jpg".
+    const std::size_t slash = location.find_last_of('/');
+    const std::size_t dot = location.find_last_of('.');
+    const std::string_view extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash)
+            ? location.substr(dot + 1)
+            : std::string_view();
+    std::string_view type = ContentTypeFromExtension(extension);
+    if (type.empty()) {
+        type = "application/octet-stream";
+    }
+    writePartHeader(sink, location, "base64", type);
+}
+
 void WorkbookArchive::WriteWorkbook(const Sink& sink, bool protect) {
     // A workbook needs a sheet even when no page reached one.
     if (m_sheets.empty()) {
         m_sheets.emplace_back();
     }
     WriteArchiveHeader(sink);
-    writeQuotedPrintablePart(sink, "tabulan-xls.htm", BuildFrameset());
+    QuotedPrintableEncoder frameset(sink);
+    WriteQuotedPrintableText(sink, frameset, BuildFrameset(), "tabulan-xls.htm", kCharset);
+    frameset.Finish();
     if (!m_styles.empty()) {
-        writeQuotedPrintablePart(sink, "stylesheet.css", BuildStyleSheet());
+        QuotedPrintableEncoder styles(sink);
+        WriteQuotedPrintableText(sink, styles, BuildStyleSheet(), "stylesheet.css", kCharset);
+        styles.Finish();
     }
-    const std::string head = BuildSheetHead(protect);
     for (std::size_t i = 0; i < m_sheets.size(); ++i) {
         Sheet& sheet = m_sheets[i];
-        writePartHeader(sink, sheetLocation(static_cast<std::int32_t>(i + 1)), "quoted-printable",
-                        "text/html; charset=\"us-ascii\"");
-        QuotedPrintableEncoder encoder(sink);
-        encoder.Append(head);
-        m_spill.ReadBack(sheet.spilled, kSheetBlock,
-                         [&](std::string_view block) { encoder.Append(block); });
+        const std::string location = sheetLocation(static_cast<std::int32_t>(i + 1));
+        QuotedPrintableEncoder body(sink);
+        WriteQuotedPrintable(sink, body, {}, location.c_str(), kCharset);
+        WriteSheetHead(sink, body, protect);
+        const auto block = [&](std::string_view bytes) {
+            WriteQuotedPrintable(sink, body, bytes, nullptr, kCharset);
+        };
+        m_spill.ReadBack(sheet.spilled, kSheetBlock, block);
         for (std::size_t at = 0; at < sheet.text.size(); at += kSheetBlock) {
-            encoder.Append(std::string_view(sheet.text).substr(at, kSheetBlock));
+            block(std::string_view(sheet.text).substr(at, kSheetBlock));
         }
         sheet = Sheet{};
-        encoder.Append("\r\n</body>\r\n</html>\r\n\r\n");
-        encoder.Finish();
+        WriteSheetEnd(sink, body);
+        body.Finish();
     }
     m_sheets.clear();
     m_sheetRows = 0;
@@ -643,18 +692,7 @@ void WorkbookArchive::WriteFilePart(const Sink& sink, const std::string& locatio
     if (!file) {
         return;
     }
-    // The extension after the name's last dot, so that ".jpeg" is known as well as ".jpg".
-    const std::size_t slash = location.find_last_of('/');
-    const std::size_t dot = location.find_last_of('.');
-    const std::string_view extension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash)
-            ? std::string_view(location).substr(dot + 1)
-            : std::string_view();
-    std::string_view type = ContentTypeFromExtension(extension);
-    if (type.empty()) {
-        type = "application/octet-stream";
-    }
-    writePartHeader(sink, location, "base64", type);
+    WriteBase64PartHeader(sink, location);
     CBase64 base64;
     std::array<char, kImageBlock> block{};
     for (;;) {

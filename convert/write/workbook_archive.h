@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "convert/convert_types.h"
+#include "convert/write/batch_marks.h"
+#include "convert/write/quoted_printable.h"
 #include "convert/write/spill_file.h"
 
 namespace paginor {
@@ -26,12 +28,12 @@ struct ArchiveCellSettings {
 };
 
 // A batch's pages as HTML tables, made apart from the archive (possibly on another thread).
-// Style classes are numbered across the archive: they stand as marks until the archive places
-// the batch.
+// Style classes are numbered across the archive: they stand as marks beside the text until the
+// archive places the batch.
 struct ArchiveBatch {
     struct Page {
         std::int32_t rows = 0;
-        std::string table;
+        MarkedText table;
     };
     std::vector<Page> pages;
     std::vector<std::string> styles;  // by the marks' numbers
@@ -96,6 +98,18 @@ public:
     std::int32_t pointDecimalCount() const { return m_pointDecimals; }
 
     static void WriteArchiveHeader(const Sink& sink);
+    // One quoted-printable part goes through one encoder, body. With a location the part's header
+    // comes first.
+    static void WriteQuotedPrintable(const Sink& sink, QuotedPrintableEncoder& body,
+                                     std::string_view bytes, const char* location,
+                                     std::string_view charset);
+    static void WriteQuotedPrintableText(const Sink& sink, QuotedPrintableEncoder& body,
+                                         const std::string& text, const char* location,
+                                         std::string_view charset);
+    void WriteSheetHead(const Sink& sink, QuotedPrintableEncoder& body, bool protect) const;
+    static void WriteSheetEnd(const Sink& sink, QuotedPrintableEncoder& body);
+    // The header of a base64 part, typed by the location's extension.
+    static void WriteBase64PartHeader(const Sink& sink, std::string_view location);
     std::string BuildFrameset() const;
     std::string BuildStyleSheet() const;
     std::string BuildSheetHead(bool protect) const;

@@ -314,6 +314,44 @@ TEST_F(OutputToExcel, CharacterReferencesBecomeTheirCharacters) {
     EXPECT_EQ(xml.find("&amp;#"), std::string::npos);
 }
 
+// Named references become their characters in every kind; delimited text keeps a reference whose
+// character its code page lacks.
+TEST_F(OutputToExcel, NamedReferencesBecomeTheirCharacters) {
+    const std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n</head>\r\n<body>\r\n" +
+        std::string(kHeadMark) +
+        "<table width=\"400\">\r\n<tr><td width=\"200\">&eacute;t&eacute; &euro;5</td>"
+        "<td width=\"200\">&mdash; &Omega; &amp;amp;</td></tr>\r\n</table>" +
+        kFootMark + "\r\n</body>\r\n</html>\r\n";
+    CReportCore core;
+    load(core, html);
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 1)), 0);
+    // Delimited text is UTF-8: every named character has its place; the cell holding a ';' is
+    // quoted.
+    EXPECT_EQ(readText(target()), std::string(kUtf8Mark) +
+                                      "\xc3\xa9t\xc3\xa9 \xe2\x82\xac"
+                                      "5\t\"\xe2\x80\x94 \xce\xa9 &amp;\"\r\n");
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::SpreadsheetMl, 1, 1)), 0);
+    const std::string xml = readText(target());
+    EXPECT_NE(xml.find(">&#233;t&#233; &#8364;5<"), std::string::npos) << xml;
+    EXPECT_NE(xml.find(">&#8212; &#937; &amp;amp;<"), std::string::npos) << xml;
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::ExcelCompatible, 1, 1)), 0);
+    const std::string archive = readText(target());
+    EXPECT_NE(archive.find(">&#233;t&#233; &#8364;5<"), std::string::npos) << archive;
+    EXPECT_NE(archive.find(">&#8212; &#937; &amp;amp;<"), std::string::npos) << archive;
+    ExcelOutputOptions o = options(ExportFileFormat::NativeExcel, 1, 1);
+    o.excel = StartXlsxApplication;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(testing::runCommand("/usr/bin/python3 -c \"import openpyxl; s = "
+                                  "openpyxl.load_workbook('" +
+                                  o.outputPath +
+                                  "').active; print(s['A1'].value + '|' + s['B1'].value)\""),
+              "\xc3\xa9t\xc3\xa9 \xe2\x82\xac"
+              "5|\xe2\x80\x94 \xce\xa9 &amp;\n");
+}
+
 // Texts without a class in a report whose head defines classes.
 TEST_F(OutputToExcel, PositionedTextsWithoutAClassAreConverted) {
     std::string html =
@@ -419,6 +457,41 @@ TEST_F(OutputToExcel, ABoxAtAHugePlaceConverts) {
              {ExportFileFormat::Delimited, ExportFileFormat::SpreadsheetMl}) {
             EXPECT_EQ(OutputToExcelFile(core, options(format, 1, 1)), 0) << fixture;
             EXPECT_TRUE(fs::exists(target())) << fixture;
+        }
+    }
+}
+
+// Control bytes and texts that look like the writers' own marks convert in every kind; none of
+// them reaches the markup outputs.
+TEST_F(OutputToExcel, ControlBytesInTextsConvertToEveryKind) {
+    for (const char* fixture : {"control-bytes.htm", "control-bytes-css.htm"}) {
+        SCOPED_TRACE(fixture);
+        CReportCore core;
+        load(core, readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "../fuzz" / fixture));
+        for (ExportFileFormat format :
+             {ExportFileFormat::Delimited, ExportFileFormat::NativeExcel,
+              ExportFileFormat::ExcelCompatible, ExportFileFormat::SpreadsheetMl}) {
+            ExcelOutputOptions o = options(format, 1, 2);
+            o.excel = StartXlsxApplication;
+            o.images = true;
+            o.font = true;
+            o.textFormatDetection = true;
+            o.outputPath = (m_dir / "out.xlsx").string();
+            EXPECT_EQ(OutputToExcelFile(core, o), 0);
+            const std::string written = readText(o.outputPath);
+            if (format == ExportFileFormat::ExcelCompatible) {
+                // Quoted-printable writes a control byte as "=01" and so on.
+                EXPECT_EQ(written.find("=01"), std::string::npos);
+                EXPECT_EQ(written.find("=02"), std::string::npos);
+                EXPECT_NE(written.find("aS0z"), std::string::npos);
+                EXPECT_NE(written.find("S99"), std::string::npos);
+            } else if (format == ExportFileFormat::SpreadsheetMl) {
+                EXPECT_EQ(written.find('\x01'), std::string::npos);
+                EXPECT_NE(written.find(">aS0z<"), std::string::npos);
+                EXPECT_EQ(testing::runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
+            } else if (format == ExportFileFormat::NativeExcel) {
+                EXPECT_EQ(written.substr(0, 2), "PK");
+            }
         }
     }
 }

@@ -22,10 +22,18 @@ TEST(CharacterReferences, UnicodeOutputsDecodeWellFormedReferences) {
         {"&#321 &#; &#x; &#12a; &#0; &#xD800; &#1114112; &#99999999999;",
          u"&#321 &#; &#x; &#12a; &#0; &#xD800; &#1114112; &#99999999999;"},
         {"&&#65;&#", u"&A&#"},
+        {"&eacute;t&eacute; &euro;5 &mdash; &Omega;&hellip;",
+         u"\u00e9t\u00e9 \u20ac5 \u2014 \u03a9\u2026"},
+        {"&NotEqualTilde; &Afr;", u"\u2242\u0338 \U0001D504"},
+        {"&AMP; &QUOT; &nbsp; &Lt;", u"&AMP; &QUOT; &nbsp; &Lt;"},
+        {"&eacute &nosuchname; &Eacute;&eacutex; AT&T; &;",
+         u"&eacute &nosuchname; \u00c9&eacutex; AT&T; &;"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CellTextToUnicode(c.text, 1252), c.expected) << c.text;
     }
+    EXPECT_TRUE(HoldsCharacterReference("x &euro;"));
+    EXPECT_FALSE(HoldsCharacterReference("Nut & Washer &amp; &euro"));
 }
 
 TEST(CharacterReferences, CodePageOutputsEncodeWhatTheCodePageHolds) {
@@ -43,6 +51,12 @@ TEST(CharacterReferences, CodePageOutputsEncodeWhatTheCodePageHolds) {
         {"&#1046;&#65;", 1252, "&#1046;A"},
         {"&#x141;", 65001, "\xc5\x81"},
         {"&#321", 1250, "&#321"},
+        {"&eacute;t&eacute; &euro; &mdash;", 1252, "\xe9t\xe9 \x80 \x97"},
+        {"&Lstrok;&eacute;", 1252, "&Lstrok;\xe9"},
+        {"&Lstrok;&eacute;", 1250, "\xa3\xe9"},
+        {"&NotEqualTilde;", 65001, "\xe2\x89\x82\xcc\xb8"},
+        {"&NotEqualTilde;", 1252, "&NotEqualTilde;"},
+        {"&amp;", 1252, "&amp;"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EncodeCharacterReferences(c.text, c.codePage), c.expected) << c.text;
@@ -64,6 +78,8 @@ TEST(CharacterReferences, PlainMarkupText) {
         {"", 1252, true, ""},
         {"caf\xE9", 1252, false, ""},
         {"&#233;", 1252, false, ""},
+        {"&eacute;", 1252, false, ""},
+        {"Nut & Washer &amp;", 1252, true, "Nut &amp; Washer &amp;amp;"},
         {"a\x01", 1252, false, ""},
         {"a\x7F", 1252, false, ""},
         {"abc", 1026, false, ""},

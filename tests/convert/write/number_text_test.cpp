@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "convert/conversion_driver.h"
 #include "convert/write/number_text.h"
 
 namespace paginor {
@@ -66,60 +65,6 @@ TEST(NumberText, ScanCellTextReadsOnlyItsLength) {
     EXPECT_EQ(ScanCellText(text, isNumber, isPlainInteger, length), 1);
     EXPECT_TRUE(isNumber);
     EXPECT_EQ(length, 3u);
-}
-
-TEST(NumberText, IsDateTextTable) {
-    const struct {
-        const char* text;
-        bool date;
-    } cases[] = {
-        {"25/03/2004", true},  {"03-25-2004", true},  {"25/03/04", true},
-        {"25/03-2004", false}, {"2004/03/25", false}, {"5/3/2004", false},
-        {"25/03/200", false},  {"25/03/20a4", false}, {"", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(IsDateText(c.text, std::strlen(c.text)), c.date);
-    }
-}
-
-TEST(NumberText, GetNumberFormatTable) {
-    const struct {
-        const char* text;
-        bool built;
-        const char* format;
-    } cases[] = {
-        {"123", true, "0_ "},
-        {"-123", true, "0_ "},
-        {"1,234", true, "#,##0_ "},
-        {"1,234.50", true, "#,##0.00_ "},
-        {"(1,234.5)", true, "#,##0.0_ "},
-        {"12.125", true, "0.000_ "},
-        {"12,34.5", false, ""},
-        {"1.234,5", false, ""},
-        {"1.2.3", false, ""},
-        {"(12", false, ""},
-        {"12a", false, ""},
-        {"12.", true, "0_ "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::string format;
-        EXPECT_EQ(GetNumberFormat(c.text, format), c.built);
-        EXPECT_EQ(format, c.format);
-    }
-}
-
-TEST(NumberText, GetNumberFormatRefusesEndlessDecimals) {
-    std::string format;
-    const std::string text = "0." + std::string(128, '1');
-    try {
-        GetNumberFormat(text, format);
-        FAIL() << "no error";
-    } catch (const ConversionError& error) {
-        EXPECT_EQ(error.code(), 26);
-    }
-    EXPECT_TRUE(GetNumberFormat("0." + std::string(127, '1'), format));
 }
 
 }  // namespace

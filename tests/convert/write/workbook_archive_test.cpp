@@ -368,6 +368,40 @@ TEST_F(WorkbookArchiveTest, BatchesMadeAheadArePlacedInOrder) {
     EXPECT_NE(m_archive.find("class=3Dtbz1 >2.5"), std::string::npos);
 }
 
+// Control characters in a report's text are not HTML and never pass for the marks that stand for
+// the style classes of a batch made ahead of its turn.
+TEST_F(WorkbookArchiveTest, ControlCharactersInTextsAreDropped) {
+    CReportCore core;
+    load(core, "windows-1252");
+    const char* texts[] = {"a\x01S0\x02z", "\x01S99\x02", "\x01", "b\x01R7", "c\x1f\x7f\td"};
+    BatchInput input({1});
+    std::int32_t column = 0;
+    for (const char* text : texts) {
+        tagOutputCellInfo cell = textCell(0, column++, text);
+        cell.bold = column % 2;
+        input.add(0, cell);
+    }
+    tagOutputCellInfo font = textCell(0, column++, "e");
+    font.fontName = "Fo\x01nt";
+    input.add(0, font);
+    const auto columns = static_cast<std::int32_t>(input.count());
+
+    WorkbookArchive placed(core, 0);
+    ArchiveBatch made;
+    WorkbookArchive::MakeBatch(placed.cellSettings(false), false, false, 1, columns, input.info(),
+                               input.count(), nullptr, made);
+    placed.WriteBatch(made, nullptr);
+    writeAndRead(placed);
+    EXPECT_EQ(cellTexts(part("sheet001.htm.cells")),
+              (std::vector<std::string>{"aS0z", "S99", "", "bR7", "c\td", "<font Font>e"}));
+    const std::string sheet = part("sheet001.htm");
+    EXPECT_EQ(std::count_if(
+                  sheet.begin(), sheet.end(),
+                  [](char c) { return c >= 0 && c < 0x20 && c != '\r' && c != '\n' && c != '\t'; }),
+              0)
+        << sheet;
+}
+
 TEST_F(WorkbookArchiveTest, ImageParts) {
     CReportCore core;
     load(core, "windows-1252");
@@ -390,10 +424,10 @@ TEST_F(WorkbookArchiveTest, ImageParts) {
               "part shape.svgz base64 application/octet-stream -\n"
               "part a%20b.gif base64 image/gif -\n");
     EXPECT_EQ(part("a%20b.gif"), "GIF89a");
-    EXPECT_EQ(
-        cellTexts(part("sheet001.htm.cells")),
-        (std::vector<std::string>{"<img photo.jpeg ->", "<img shape.svgz ->", "<img photo.jpeg ->",
-                                  "<img a%20b.gif ->", "<img none.gif ->"}));
+    EXPECT_EQ(cellTexts(part("sheet001.htm.cells")),
+              (std::vector<std::string>{"<img photo.jpeg ->", "<img shape.svgz ->",
+                                        "<img photo.jpeg ->", "<img a%20b.gif ->", ""}));
+    EXPECT_EQ(part("sheet001.htm").find("none.gif"), std::string::npos);
 }
 
 // Pages are never split: a sheet ends before the page that would carry it past 65535 rows.
@@ -483,6 +517,48 @@ TEST_F(WorkbookArchiveTest, SeparatorsAndProtection) {
 
 // Every code point from 127 up is one reference, whatever the report's code page; markup
 // characters are escaped.
+// The steps that write the parts, each by its exact text.
+TEST_F(WorkbookArchiveTest, PartSteps) {
+    std::string out;
+    const WorkbookArchive::Sink sink = [&](std::string_view piece) { out += piece; };
+    const std::string boundary = std::string("--") + WorkbookArchive::kBoundary + "\r\n";
+    {
+        QuotedPrintableEncoder body(sink);
+        WorkbookArchive::WriteQuotedPrintable(sink, body, "a=b", "sheet001.htm", "us-ascii");
+        WorkbookArchive::WriteQuotedPrintableText(sink, body, "\tc", nullptr, "us-ascii");
+        WorkbookArchive::WriteSheetEnd(sink, body);
+        body.Finish();
+    }
+    EXPECT_EQ(out, boundary +
+                       "Content-Location: sheet001.htm\r\n"
+                       "Content-Transfer-Encoding: quoted-printable\r\n"
+                       "Content-Type: text/html; charset=\"us-ascii\"\r\n\r\n"
+                       "a=3Db\tc\r\n</body>\r\n</html>\r\n\r\n");
+    CReportCore core;
+    load(core, "windows-1252");
+    WorkbookArchive archive(core, 1);
+    out.clear();
+    {
+        QuotedPrintableEncoder body(sink);
+        archive.WriteSheetHead(sink, body, true);
+        body.Finish();
+    }
+    std::string encoded;
+    QuotedPrintableEncoder expected([&](std::string_view piece) { encoded += piece; });
+    expected.Append(sheetHead(",", ".", "True"));
+    expected.Finish();
+    EXPECT_EQ(out, encoded);
+    for (const auto& [location, type] :
+         {std::pair<const char*, const char*>{"img/logo.jpeg", "image/jpeg"},
+          {"a.b/logo", "application/octet-stream"}}) {
+        out.clear();
+        WorkbookArchive::WriteBase64PartHeader(sink, location);
+        EXPECT_EQ(out, boundary + "Content-Location: " + location +
+                           "\r\nContent-Transfer-Encoding: base64\r\nContent-Type: " + type +
+                           "\r\n\r\n");
+    }
+}
+
 TEST_F(WorkbookArchiveTest, TextAsAscii) {
     struct Case {
         const char* charset;

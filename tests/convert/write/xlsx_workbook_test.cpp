@@ -152,11 +152,11 @@ TEST_F(XlsxWorkbook, OpenpyxlReadsEveryKindOfCell) {
              "cell:C2|n|1234.5|#,##0.00_ ",
              "cell:D2|n|-42|0_ |color=FF0000|fill=99CCFF|border=thin",
              "cell:B3|s|'=SUM(A1)'|General",
-             "cell:C3|d|datetime.datetime(2004, 3, 25, 0, 0)|m/d/yyyy",
+             "cell:C3|d|datetime.datetime(2004, 3, 25, 0, 0)|mm/dd/yyyy",
              "cell:D3|s|'1234567890123456'|General",
              "cell:A1|s|'Page 2'|General|fill=C8C8C8",
              "cell:B1|s|'Next'|General|link=https://example.org/reports/page2.htm",
-             "cell:C1|s|'Mail'|General|link=mailto:a@b.c",
+             "cell:C1|s|'Mail'|General|link=https://example.org/reports/",
              "image:B2",
          }) {
         EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << all;
@@ -388,6 +388,120 @@ TEST_F(XlsxWorkbook, EnteredTextsBecomeNumbersDatesOrText) {
         EXPECT_TRUE(contains(lines, expected)) << expected << "\n" << all;
     }
     EXPECT_TRUE(contains(lines, "cell:B1|s|'0123'|@")) << all;
+}
+
+// The xlsx workbook and SpreadsheetML type the same texts the same way: dates of every form the
+// report writes, numbers by the conventions the report shows, and what cannot be read safely as
+// text.
+TEST_F(XlsxWorkbook, ValuesAreTypedAsInSpreadsheetMl) {
+    const struct {
+        const char* text;
+        const char* fact;
+    } cases[] = {
+        {"1,234.50", "n|1234.5"},
+        {"12/28/2022", "d|2022-12-28"},
+        {"28/12/2022", "d|2022-12-28"},
+        {"28-DEC-2022", "d|2022-12-28"},
+        {"28-Dec-22", "d|2022-12-28"},
+        {"28-dec-2022", "d|2022-12-28"},
+        {"2022-12-28", "d|2022-12-28"},
+        {"28.12.2022", "d|2022-12-28"},
+        {"28-12-2022", "d|2022-12-28"},
+        {"2022.12.28", "d|2022-12-28"},
+        {"12/28/22", "d|2022-12-28"},
+        {"28/12/22", "d|2022-12-28"},
+        {"03/04/1850", "s|03/04/1850"},
+        {"12,34", "s|12,34"},
+        {"$1,234.50", "n|1234.5"},
+        {"+42", "n|42.0"},
+        {"1.234,56", "s|1.234,56"},
+        {"(1,234)", "n|-1234.0"},
+        {"-0.5", "n|-0.5"},
+        {"0123", "s|0123"},
+        {"12%", "s|12%"},
+        {"1234567890123456", "s|1234567890123456"},
+    };
+    std::string html =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\"></head><body><!--9876543210_PageMark_Head-->"
+        "<table width=\"200\">";
+    for (const auto& c : cases) {
+        html += std::string("<tr><td width=\"200\">") + c.text + "</td></tr>";
+    }
+    html += "</table><!--9876543210_PageMark_Foot--></body></html>";
+    const fs::path report = m_dir / "report.htm";
+    std::ofstream(report, std::ios::binary) << html;
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    std::string expected;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        expected += "A" + std::to_string(i + 1) + "|" + cases[i].fact + "\n";
+    }
+    for (const auto& [format, name] : {std::pair{ExportFileFormat::NativeExcel, "book.xlsx"},
+                                       std::pair{ExportFileFormat::SpreadsheetMl, "book.xml"}}) {
+        SCOPED_TRACE(name);
+        ExcelOutputOptions o;
+        o.fileFormat = format;
+        o.firstPage = 1;
+        o.lastPage = 1;
+        o.textFormatDetection = true;
+        o.outputPath = (m_dir / name).string();
+        EXPECT_EQ(OutputToExcelFile(core, o), 0);
+        EXPECT_EQ(
+            testing::runCommand("/usr/bin/python3 " + std::string(PAGINOR_TESTS_DIR) +
+                                "/convert/write/workbook_values.py " + o.outputPath + " 2>&1"),
+            expected);
+    }
+}
+
+// A ruled table keeps its rules on every cell, the empty ones and an empty last row included.
+TEST_F(XlsxWorkbook, EveryCellOfARuledTableHasItsBorders) {
+    const auto box = [](int top, int left, int width, int height) {
+        return "<div style=\"position:absolute; top:" + std::to_string(top) +
+               "pt; left:" + std::to_string(left) + "pt; width:" + std::to_string(width) +
+               "pt; height:" + std::to_string(height) + "pt; border-style:solid\"></div>\r\n";
+    };
+    const auto span = [](int top, int left, const char* text) {
+        return "<span class=\"c3\" id=\"c3\" style=\"position:absolute; top:" +
+               std::to_string(top) + "pt; left:" + std::to_string(left) + "pt; width:90pt\">" +
+               text + "</span>\r\n";
+    };
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n<style>#c3 {font:9pt Arial; color:#000000}</style>\r\n"
+        "</head>\r\n<body>\r\n<div style=\"position:absolute; top:0pt; left:0pt\">"
+        "<!--9876543210_PageMark_Head--></div>\r\n" +
+        box(70, 36, 300, 60);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            html += box(70 + 20 * r, 36 + 100 * c, 100, 20);
+        }
+    }
+    html += span(36, 36, "Stock Report") + span(74, 38, "Item") + span(74, 138, "Qty") +
+            span(74, 238, "Price") + span(94, 38, "Bolt") + span(94, 238, "0.50");
+    html +=
+        "<div style=\"position:absolute; top:772pt; left:0pt\"><!--9876543210_PageMark_Foot-->"
+        "</div>\r\n</body>\r\n</html>\r\n";
+    const fs::path report = m_dir / "report.htm";
+    std::ofstream(report, std::ios::binary) << html;
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = 1;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    const auto lines = dump(o.outputPath);
+    std::vector<std::string> bordered;
+    for (const std::string& line : lines) {
+        if (line.find("|border=thin") != std::string::npos) {
+            bordered.push_back(line.substr(5, line.find('|') - 5));
+        }
+    }
+    EXPECT_EQ(bordered,
+              (std::vector<std::string>{"A2", "B2", "C2", "A3", "B3", "C3", "A4", "B4", "C4"}))
+        << joined(lines);
 }
 
 TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {
