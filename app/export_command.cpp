@@ -157,9 +157,11 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
     }
     // Cancel pressed as the file took its name: it is complete, but what was asked is not done.
     if (cancelRequested(environment)) {
-        ui.messageBox("The file " + written +
-                          " was complete before Cancel took effect; it is kept, but neither "
-                          "opened nor mailed.",
+        ui.messageBox(dialog.m_outputType == kOutputEmail
+                          ? "The file was complete before Cancel took effect; it was not mailed."
+                          : "The file " + written +
+                                " was complete before Cancel took effect; it is kept, but "
+                                "neither opened nor mailed.",
                       MessageButtons::Ok, MessageIcon::Information);
         return false;
     }

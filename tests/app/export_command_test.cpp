@@ -311,6 +311,30 @@ TEST_F(ExportCommand, CancelStopsTheConversionAndLeavesNoFile) {
     EXPECT_EQ(folderEntries(m_dir.path()), std::vector<std::string>{"long.htm"});
 }
 
+// A Cancel that comes once the file has taken its name is too late to keep the target, but what
+// the export was to do with the file is not done: it is neither opened nor mailed, and the user
+// is told.
+TEST_F(ExportCommand, ACancelAfterTheFileWasCompleteKeepsItUnopenedAndUnmailed) {
+    load("sales-summary.htm", sample("sales-summary.htm"));
+    storeAccount(1);
+    m_environment.runWork = [this](const std::function<void()>& work) {
+        work();
+        m_cancel = 1;
+    };
+    exportWith([](ToExcelSetupDlg& dialog) {
+        dialog.m_fileFormat = ExportFileFormat::Delimited;
+        dialog.m_outputType = kOutputBoth;
+        dialog.m_mailTo = "you@example.org";
+    });
+    const std::string output = m_dir.path() + "/sales-summary.xls";
+    EXPECT_EQ(m_ui.messages,
+              std::vector<std::string>{"The file " + output +
+                                       " was complete before Cancel took effect; it is kept, but "
+                                       "neither opened nor mailed."});
+    EXPECT_FALSE(readFile(output).empty());
+    EXPECT_TRUE(m_opened.empty());
+}
+
 TEST_F(ExportCommand, MailGoesOutWithTheFileAttached) {
     load("sales-summary.htm", sample("sales-summary.htm"));
     TempFolder received;
