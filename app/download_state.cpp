@@ -16,6 +16,7 @@
 #include "core/text_scan.h"
 #include "platform/folders.h"
 #include "platform/http_client.h"
+#include "platform/printer_system.h"
 #include "platform/process.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
@@ -338,6 +339,50 @@ void InitReportThreadProc(DownloadState& state) {
     state.CloseDialog();
 }
 
+namespace {
+
+// The file goes to the current printer when the system has it, else to its default one.
+void printNonReportFile(const std::string& path, const std::string& extension,
+                        const NonReportEnvironment& env) {
+    std::string error;
+    std::string printer;
+    if (env.printers == nullptr) {
+        error = "Printing is not set up";
+    } else {
+        std::vector<std::string> names;
+        if (env.printers->destinations(names, error)) {
+            for (const std::string& name : names) {
+                if (name == env.printer)
+                    printer = name;
+            }
+            if (printer.empty() && env.printers->defaultDestination(printer, error) &&
+                printer.empty()) {
+                if (names.empty())
+                    error = "No printer is set up";
+                else
+                    printer = names.front();
+            }
+        }
+    }
+    if (!printer.empty()) {
+        const char* format = endsWithNoCase(extension, ".txt")   ? "text/plain"
+                             : endsWithNoCase(extension, ".doc") ? "application/msword"
+                                                                 : "application/octet-stream";
+        const std::size_t slash = path.find_last_of('/');
+        const std::string title = slash == std::string::npos ? path : path.substr(slash + 1);
+        int jobId = 0;
+        if (env.printers->submitFile(printer, title, path, format, {}, jobId, error))
+            return;
+    }
+    if (env.ui != nullptr) {
+        env.ui->messageBox(
+            "Cannot print " + path + (printer.empty() ? "" : " on " + printer) + ": " + error,
+            MessageButtons::Ok, MessageIcon::Stop);
+    }
+}
+
+}  // namespace
+
 void OpenNonReportFile(const std::string& path, bool print, const NonReportEnvironment& env) {
     const std::string_view extension =
         std::string_view(path).substr(path.size() >= 4 ? path.size() - 4 : 0);
@@ -385,7 +430,12 @@ void OpenNonReportFile(const std::string& path, bool print, const NonReportEnvir
         }
         return;
     }
-    // The desktop has no "print" verb for a file type: a file to print is opened in its program.
+    // The desktop has no "print" verb for a file type: the print system prints it, text by its
+    // own filter and other types where it has one.
+    if (print) {
+        printNonReportFile(path, std::string(extension), env);
+        return;
+    }
     start({"xdg-open", path}, error);
 }
 

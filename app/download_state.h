@@ -12,6 +12,7 @@
 namespace paginor {
 
 class CReportCore;
+class PrinterSystem;
 class SettingsStore;
 class UiServices;
 
@@ -91,11 +92,15 @@ struct NonReportEnvironment {
     std::function<bool(const std::vector<std::string>& argv, std::string& error)> start;
     std::string printToolHost = "127.0.0.1";
     int printToolPort = 47865;
+    // Where files other than PDFs print: the current printer when the system has it, else the
+    // system's default one.
+    PrinterSystem* printers = nullptr;
+    std::string printer{};
 };
 inline constexpr int kMaxNonReportNotices = 4;
 
-// Hands a downloaded file that is not a report to the desktop's program for its type, or a PDF to
-// print to the local print tool.
+// Hands a downloaded file that is not a report to the desktop's program for its type; to print,
+// a PDF goes to the local print tool and any other file to a printer of the print system.
 void OpenNonReportFile(const std::string& path, bool print, const NonReportEnvironment& env);
 
 }  // namespace paginor

@@ -100,14 +100,27 @@ bool CFoliantView::arm(const std::string& command, PrintTaskReceiver* dialog, in
     m_pPrintDlg = dialog;
     m_pageCount = pageCount;
     m_printing = false;
-    const unsigned serial = ++m_printSerial;
-    if (m_printUi) {
-        m_printUi->startPrintTimer(kPrintTimeoutMs, [this, serial] {
-            if (serial == m_printSerial && m_printPending)
-                finishPrint(false, "The page to print did not come within 120 seconds");
-        });
-    }
+    startPrintTimer(++m_printSerial);
     return true;
+}
+
+void CFoliantView::startPrintTimer(unsigned serial) {
+    if (!m_printUi)
+        return;
+    m_printUi->startPrintTimer(kPrintTimeoutMs, [this, serial] {
+        if (serial != m_printSerial || !m_printPending)
+            return;
+        // A job the printer has taken already is waited for: it prints, so it is no failure.
+        if (!abandonDriverPrint()) {
+            startPrintTimer(serial);
+            return;
+        }
+        finishPrint(false, "The page to print did not come within 120 seconds");
+    });
+}
+
+bool CFoliantView::abandonDriverPrint() {
+    return !m_printing || m_driver == nullptr || m_driver->AbandonPrint();
 }
 
 bool CFoliantView::PrintHtml(std::string& html, const std::string& command,
@@ -143,7 +156,8 @@ void CFoliantView::OnDocumentComplete(const std::string&, bool ok) {
 }
 
 void CFoliantView::OnRenderProcessGone() {
-    if (m_printPending)
+    // A job the printer has taken already still reports when its submission ends.
+    if (m_printPending && abandonDriverPrint())
         finishPrint(false, "The page renderer ended while printing");
 }
 
@@ -151,6 +165,7 @@ void CFoliantView::DisarmPrint(PrintTaskReceiver* dialog) {
     if (!m_printPending || m_pPrintDlg != dialog)
         return;
     m_pPrintDlg = nullptr;
+    abandonDriverPrint();
     finishPrint(false, "The print was cancelled");
 }
 
@@ -200,6 +215,14 @@ bool CFoliantView::ApplyIEPageSetup() {
             {m_header, m_footer, {m_marginLeft, m_marginRight, m_marginTop, m_marginBottom}});
     }
     return true;
+}
+
+std::string CFoliantView::printSetupError() const {
+    return m_driver != nullptr ? m_driver->lastError() : "Printing is not set up";
+}
+
+std::string CFoliantView::printPaper() const {
+    return m_driver != nullptr ? m_driver->paper() : std::string();
 }
 
 bool CFoliantView::CanPrint() const {

@@ -60,6 +60,10 @@ public:
                         std::string& printerList);
     bool CallGetPageSetup(std::string& printer, std::string& paper, int& orientation,
                           std::string& orientationText, std::string& printerList);
+    // Why the last page-setup call of the driver failed, in the print system's words.
+    std::string printSetupError() const;
+    // The paper the driver prints on now.
+    std::string printPaper() const;
     // The dialog is going away: a print armed for it ends without reporting to it.
     void DisarmPrint(PrintTaskReceiver* dialog);
     // Why the last print failed; empty after a print that succeeded.
@@ -87,6 +91,10 @@ private:
     std::string m_marginTop = "0";
     std::string m_marginBottom = "0";
     bool arm(const std::string& command, PrintTaskReceiver* dialog, int pageCount);
+    void startPrintTimer(unsigned serial);
+    // Gives up the print the driver runs for the armed task; false when its job has reached
+    // the printer already.
+    bool abandonDriverPrint();
     // Ends the armed print and reports it once.
     void finishPrint(bool printed, const std::string& error);
 

@@ -78,19 +78,19 @@ std::string fileNameOf(const std::string& path) {
 class ViewPrinterSetup : public PrinterSetupTarget {
 public:
     explicit ViewPrinterSetup(CFoliantView& view) : m_view(view) {}
-    void PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
+    bool PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
                     std::string& paperOut, std::int32_t& orientation, bool& printerSet,
-                    bool& paperSet) override {
+                    bool& paperSet, std::string& paperNow) override {
         bool dialogNeeded = false;
         std::string list;
         int turned = orientation;
         if (!m_view.CallPrintSetup(paper, printer, printerOut, paperOut, turned, printerSet,
                                    paperSet, dialogNeeded, list)) {
-            printerSet = printer.empty();
-            paperSet = paper.empty();
-            return;
+            return false;
         }
         orientation = turned;
+        paperNow = m_view.printPaper();
+        return true;
     }
 
 private:
@@ -107,6 +107,7 @@ public:
     std::string pageAddress() const override { return m_frame.pageAddress(); }
     bool bufferToFile() const override { return m_frame.bufferToFile(); }
     void disarmPrint() override { m_frame.m_view.DisarmPrint(m_frame.m_runningPrintDlg); }
+    std::string lastPrintError() const override { return m_frame.m_view.lastPrintError(); }
 
 private:
     CMainFrame& m_frame;
@@ -325,6 +326,8 @@ void CMainFrame::clearShownReport() {
     // The failed load left nothing to show: the old pages must not stay on screen.
     m_firstPage = 0;
     m_lastPage = 0;
+    m_shownFirst = 0;
+    m_shownLast = 0;
     m_widgets.fillPageList(0);
     m_widgets.setPageFieldText(PageField::First, "");
     m_widgets.setPageFieldText(PageField::Last, "");
@@ -340,6 +343,8 @@ void CMainFrame::ShowPages(std::int32_t first, std::int32_t last) {
     m_view.GetSetScrollPos(top, left, true);
     if (m_view.WriteHtml(html, false, report.IsRightToLeft())) {
         m_view.GetSetScrollPos(top, left, false);
+        m_shownFirst = first;
+        m_shownLast = last;
     }
     UpdatePageFields(first, last);
 }
@@ -366,13 +371,41 @@ int CMainFrame::PrintPages(std::int32_t first, std::int32_t last, int mode, bool
     m_runningPrintDlg = &dialog;
     m_taskRunning = true;
     m_printCounter = 0;
+    int top = 0;
+    int left = 0;
+    m_view.GetSetScrollPos(top, left, true);
     m_print->dialogs.RunPrintQueue(dialog);
     dialog.OnDestroy();
     m_runningPrintDlg = nullptr;
     m_printDialogOpen = false;
     m_taskRunning = false;
-    UpdatePageFields(first, last);
+    showAfterPrinting(first, last, top, left);
     return dialog.outcome() == CPrintDlg::Outcome::Done ? 1 : 0;
+}
+
+void CMainFrame::showAfterPrinting(std::int32_t first, std::int32_t last, int top, int left) {
+    if (m_shownFirst <= 0 || !reportLoaded()) {
+        // Nothing was shown before: the view holds the last task printed, if any.
+        if (m_printCounter > 0) {
+            UpdatePageFields(m_firstPage, m_lastPage);
+        } else {
+            UpdatePageFields(first, last);
+        }
+        return;
+    }
+    // The print tasks went through the view: the pages the reader had are shown again, and the
+    // page fields and the list name them.
+    m_firstPage = m_shownFirst;
+    m_lastPage = m_shownLast;
+    if (m_printCounter == 0) {
+        UpdatePageFields(m_firstPage, m_lastPage);
+        return;
+    }
+    guarded([&] {
+        ShowPages(m_firstPage, m_lastPage);
+        m_view.GetSetScrollPos(top, left, false);
+        return 1;
+    });
 }
 
 void CMainFrame::UpdatePageFields(std::int32_t first, std::int32_t last) {
@@ -458,6 +491,10 @@ void CMainFrame::OnFileOpen() {
     if (path.empty()) {
         return;
     }
+    // A file opened here came from no web address.
+    if (m_forgetReportAddress) {
+        m_forgetReportAddress();
+    }
     m_openedFromOutside = false;
     WaitCursor wait(m_ui);
     const std::string savedTitle = m_widgets.windowTitle();
@@ -529,7 +566,7 @@ int CMainFrame::printTask(const std::string& command) {
     const std::int32_t first = m_firstPage;
     const std::int32_t last = m_lastPage;
     const std::int32_t pages = last - first + 1;
-    m_view.SetPageAddress(m_pageAddress);
+    m_view.SetPageAddress(pageAddress());
     // The first task of a queue goes to the frame's printer, which then stays the driver's.
     if (m_printCounter == 1 && !m_printerName.empty()) {
         selectFramePrinter();
@@ -546,7 +583,7 @@ int CMainFrame::printTask(const std::string& command) {
             m_view.DisarmPrint(m_runningPrintDlg);
             return 0;
         }
-        m_view.Navigate2(m_pageAddress);
+        m_view.Navigate2(m_pageFileAddress);
         return 1;
     }
     std::string html;
@@ -594,7 +631,7 @@ void CMainFrame::OnBufferToFile() {
     }
     if (m_bufferToFile) {
         m_bufferToFile = false;
-        m_pageAddress = "about:blank";
+        m_pageFileAddress.clear();
         return;
     }
     if (m_tempPagePath.empty()) {
@@ -613,7 +650,24 @@ void CMainFrame::OnBufferToFile() {
         m_tempPagePath = name;
     }
     m_bufferToFile = true;
-    m_pageAddress = "file://" + m_tempPagePath;
+    m_pageFileAddress = "file://" + m_tempPagePath;
+}
+
+std::string CMainFrame::pageAddress() const {
+    if (m_bufferToFile) {
+        return m_pageFileAddress;
+    }
+    if (!reportLoaded()) {
+        return "about:blank";
+    }
+    const CReportCore& report = m_doc.report();
+    if (report.fromWebAddress() && m_print != nullptr && m_print->reportAddress) {
+        std::string address = m_print->reportAddress();
+        if (!address.empty()) {
+            return address;
+        }
+    }
+    return "file://" + report.reportPath();
 }
 
 bool CMainFrame::ApplyPrintDirectives(bool ask, std::string& printer, std::string& paper,
@@ -659,17 +713,28 @@ void CMainFrame::OpenPrintSetup(bool applyDirectives) {
     }
     PrintSetup setup;
     std::int32_t pageHeight = 0;
+    std::string unavailable;
     const int ready = guarded([&] {
         CReportCore& report = m_doc.report();
         const std::int32_t count = report.GetPageCount();
         pageHeight = report.pageHeight();
         const bool shown = m_firstPage > 0;
-        if (printer.empty() || paper.empty()) {
+        // The dialog opens with its printer list filled, also when the directives named both.
+        if (printer.empty() || paper.empty() || m_printerList.empty()) {
+            std::string current;
+            std::string currentPaper;
             std::string orientationText;
             std::string list;
             int turned = orientation;
-            m_view.CallGetPageSetup(printer, paper, turned, orientationText, list);
-            orientation = turned;
+            if (!m_view.CallGetPageSetup(current, currentPaper, turned, orientationText, list)) {
+                unavailable = m_view.printSetupError();
+                return 0;
+            }
+            if (printer.empty() || paper.empty()) {
+                printer = current;
+                paper = currentPaper;
+                orientation = turned;
+            }
             // The list is kept once the frame has one.
             if (m_printerList.empty()) {
                 m_printerList = splitPrinterList(list);
@@ -681,6 +746,10 @@ void CMainFrame::OpenPrintSetup(bool applyDirectives) {
         return 1;
     });
     if (ready == 0) {
+        // Nothing can be chosen: the print system is away or knows no printer.
+        if (!unavailable.empty()) {
+            m_ui.messageBox(unavailable, MessageButtons::Ok, MessageIcon::Stop);
+        }
         return;
     }
     bool print = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,10 @@ public:
     void OnLastPage();
     void OnReportDetail();
     void OnFileOpen();
+    // How File Open empties the address the application remembers for a report from the web.
+    void setForgetReportAddress(std::function<void()> forget) {
+        m_forgetReportAddress = std::move(forget);
+    }
     void OnFromPageEnter();
     void OnToPageEnter();
     // "Output to Excel or Html File...": the export dialog and what it asks for.
@@ -96,9 +101,10 @@ public:
                               std::int32_t& orientation);
     void OnBufferToFile();
     bool bufferToFile() const { return m_bufferToFile; }
-    // The address under which pages are shown: "about:blank", or the temporary page file's URL
-    // while buffering to file. Print jobs carry it as their title.
-    const std::string& pageAddress() const { return m_pageAddress; }
+    // The address under which pages are shown: the temporary page file's URL while buffering
+    // to file, else the report's own address (the one it was downloaded from, or its file's
+    // URL), "about:blank" without a report. Print jobs carry it as their title.
+    std::string pageAddress() const;
     const std::string& tempPagePath() const { return m_tempPagePath; }
     const std::string& printerName() const { return m_printerName; }
     void setPrinterName(const std::string& name) {
@@ -133,6 +139,9 @@ private:
     // "print" sent by the running print-task queue.
     int printTask(const std::string& command);
     void writePageFile(std::int32_t first, std::int32_t last);
+    // Leaves the view, the page fields and the page list naming the same pages; the pages shown
+    // before come back at the reader's place (top, left).
+    void showAfterPrinting(std::int32_t first, std::int32_t last, int top, int left);
     void selectFramePrinter();
 
     CFoliantDoc& m_doc;
@@ -142,14 +151,18 @@ private:
     SettingsStore& m_settings;
     std::int32_t m_firstPage = 0;
     std::int32_t m_lastPage = 0;
+    // The pages last written into the view for reading (not printing); 0 before any.
+    std::int32_t m_shownFirst = 0;
+    std::int32_t m_shownLast = 0;
     bool m_taskRunning = false;
     bool m_updating = false;
     bool m_openedFromOutside = true;
+    std::function<void()> m_forgetReportAddress;
     std::int32_t m_leftBarWidth = kDefaultLeftBarWidth;
 
     PrintEnvironment* m_print = nullptr;
     bool m_bufferToFile = false;
-    std::string m_pageAddress = "about:blank";
+    std::string m_pageFileAddress;
     std::string m_tempPagePath;
     std::string m_printerName;
     std::vector<std::string> m_printerList;

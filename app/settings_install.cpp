@@ -96,30 +96,9 @@ LocalDate todayLocal() {
 }
 
 int CompareVersions(std::string_view a, std::string_view b) {
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() || j < b.size()) {
-        std::uint64_t x = 0;
-        std::uint64_t y = 0;
-        while (i < a.size() && a[i] != '.') {
-            if (a[i] >= '0' && a[i] <= '9' && x < 1000000000)
-                x = x * 10 + (a[i] - '0');
-            ++i;
-        }
-        while (j < b.size() && b[j] != '.') {
-            if (b[j] >= '0' && b[j] <= '9' && y < 1000000000)
-                y = y * 10 + (b[j] - '0');
-            ++j;
-        }
-        if (x != y) {
-            return x < y ? -1 : 1;
-        }
-        if (i < a.size())
-            ++i;
-        if (j < b.size())
-            ++j;
-    }
-    return 0;
+    // Byte by byte, as the C library compares texts: "1.10.0" sorts before "1.2.2".
+    const int order = a.compare(b);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
 SetupFileValues ParseSetupFile(std::string_view text) {
@@ -456,6 +435,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
     return true;
 }
 
+namespace {
+
+// A theme folder with a cache of its own shows only the icons the cache knows: keep it current.
+// Without one the desktop reads the folder itself, and none is made.
+void updateIconCache(const InstallEnvironment& env) {
+    const std::string theme = env.dataHome + "/" + kIconThemeFolder;
+    std::error_code ec;
+    if (std::filesystem::exists(theme + "/icon-theme.cache", ec)) {
+        env.runTool({"gtk-update-icon-cache", "--quiet", "--force", "--ignore-theme-index", theme});
+    }
+}
+
+}  // namespace
+
 bool RegisterReportFileType(const FileType& type, const InstallEnvironment& env,
                             std::string& error) {
     if (env.dataHome.empty() || env.configHome.empty()) {
@@ -469,7 +462,10 @@ bool RegisterReportFileType(const FileType& type, const InstallEnvironment& env,
     std::filesystem::create_directories(packages, ec);
     std::filesystem::create_directories(applications, ec);
     std::filesystem::create_directories(env.configHome, ec);
+    const std::string icon = env.dataHome + "/" + kProgramIconFile;
+    std::filesystem::create_directories(std::filesystem::path(icon).parent_path(), ec);
     bool ok = WriteFileAtomically(packages + "/" + type.packageFile, MimePackageXml(type), error);
+    ok = ok && WriteFileAtomically(icon, ProgramIconSvg(), error);
     ok = ok && WriteFileAtomically(applications + "/" + kDesktopFileName,
                                    DesktopFileText(env.programPath), error);
     if (ok) {
@@ -487,6 +483,7 @@ bool RegisterReportFileType(const FileType& type, const InstallEnvironment& env,
     if (env.runTool) {
         env.runTool({"update-mime-database", mimeFolder});
         env.runTool({"update-desktop-database", applications});
+        updateIconCache(env);
     }
     return ok;
 }
@@ -517,6 +514,7 @@ void UnregisterReportFileTypes(const InstallEnvironment& env) {
         ::unlink((mimeFolder + "/packages/" + type->packageFile).c_str());
     }
     ::unlink((applications + "/" + kDesktopFileName).c_str());
+    ::unlink((env.dataHome + "/" + kProgramIconFile).c_str());
     if (!env.configHome.empty()) {
         const std::string mimeApps = env.configHome + "/mimeapps.list";
         bool tooLarge = false;
@@ -533,6 +531,7 @@ void UnregisterReportFileTypes(const InstallEnvironment& env) {
     if (env.runTool) {
         env.runTool({"update-mime-database", mimeFolder});
         env.runTool({"update-desktop-database", applications});
+        updateIconCache(env);
     }
 }
 

@@ -46,8 +46,8 @@ struct LocalDate {
 };
 LocalDate todayLocal();
 
-// Compares dotted versions number by number ("1.10.0" is newer than "1.2.2"); a missing part
-// counts as 0, a part without digits as 0. <0, 0 or >0.
+// Compares version texts byte by byte, as the stored "version" always was: "1.10.0" is older
+// than "1.2.2". <0, 0 or >0.
 int CompareVersions(std::string_view a, std::string_view b);
 
 // The values of the second setup file; empty when absent.
@@ -117,17 +117,23 @@ std::string DesktopFileText(const std::string& programPath);
 // every other line.
 std::string MimeAppsWithDefault(std::string_view current, std::string_view mimeType);
 
-// RegisterReportFileTypeRrph / Palk: the package XML, the desktop file and the default handler,
-// then update-mime-database and update-desktop-database when present. True when all files were
-// written.
+// RegisterReportFileTypeRrph / Palk: the package XML, the desktop file with its icon and the
+// default handler, then update-mime-database and update-desktop-database when present (and
+// gtk-update-icon-cache when the icon theme has a cache). True when all files were written.
 bool RegisterReportFileType(const FileType& type, const InstallEnvironment& env,
                             std::string& error);
 bool RegisterReportFileTypeRrph(const InstallEnvironment& env, std::string& error);
 bool RegisterReportFileTypePalk(const InstallEnvironment& env, std::string& error);
 // mimeapps.list without our defaults for the mime type; every other line kept.
 std::string MimeAppsWithoutDefault(std::string_view current, std::string_view mimeType);
-// "--uninstall": removes both package files, the desktop file and our two defaults.
+// "--uninstall": removes both package files, the desktop file, the icon and our two defaults.
 void UnregisterReportFileTypes(const InstallEnvironment& env);
+
+// The program's icon that the desktop file names ("Icon=paginor"): an SVG in the user's hicolor
+// theme below $XDG_DATA_HOME, written with the file types.
+std::string_view ProgramIconSvg();
+inline constexpr const char kIconThemeFolder[] = "icons/hicolor";
+inline constexpr const char kProgramIconFile[] = "icons/hicolor/scalable/apps/paginor.svg";
 
 // Writes a file whole or not at all (temp file in the same folder, then rename).
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error);

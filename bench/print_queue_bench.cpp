@@ -59,6 +59,7 @@ public:
     std::string pageAddress() const override { return "about:blank"; }
     bool bufferToFile() const override { return false; }
     void disarmPrint() override {}
+    std::string lastPrintError() const override { return {}; }
     std::string pending;
     long sent = 0;
 };
@@ -74,7 +75,7 @@ public:
 
 class FreeLock : public PrinterLock {
 public:
-    bool tryAcquire(const std::string&) override { return true; }
+    Result tryAcquire(const std::string&, std::string&) override { return Result::Acquired; }
     void release() override {}
 };
 

@@ -20,6 +20,7 @@
 #include "convert/write/workbook_archive.h"
 #include "core/env_info.h"
 #include "core/report_core.h"
+#include "platform/program_thread.h"
 #include "platform/replacing_file.h"
 #include "platform/sys_error.h"
 #include "platform/user_info.h"
@@ -327,7 +328,7 @@ void ExcelFileDriver::readLayoutsAhead(std::int32_t first) {
     };
     std::vector<std::thread> readers;
     for (std::int32_t t = 1; t < m_threads; ++t) {
-        readers.emplace_back(readEvery, t, m_threads);
+        readers.push_back(StartThread(readEvery, t, m_threads));
     }
     readEvery(0, m_threads);
     for (std::thread& reader : readers) {
@@ -702,7 +703,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
             idle.pop_back();
             inFlight.push_back(&slot);
             first = slot.last + 1;
-            slot.worker = std::thread([this, &slot, kind, steps] {
+            slot.worker = StartThread([this, &slot, kind, steps] {
                 convertOnWorker(slot, kind, steps != nullptr ? &slot.steps : nullptr);
             });
         }

@@ -47,6 +47,14 @@ struct EngineLimits {
     std::size_t pieces = 95 * 2048;
 };
 
+// The band of a page between the top of its topmost wide frame and the bottom of its lowest,
+// in tenths of a point; absent on a page without one.
+struct tagPageBody {
+    bool present = false;
+    std::int64_t top = 0;
+    std::int64_t bottom = 0;
+};
+
 // The text of a cell or box: in the input when it needs no rewriting, else in a cell-text
 // buffer (text, NUL, for kind 3 the link target, NUL); for an image its source.
 struct tagCellContent {
@@ -156,8 +164,10 @@ private:
     void CheckColumnOrdinals();
     // True when the strips cut the page into side-by-side blocks and the grid was laid out.
     bool LayOutSideBySide();
-    void RemoveRepeatedHeaders();
-    void RemoveRepeatedFooters();
+    // bodies, when given, holds each page's body on the frame road: the removal may then take
+    // every row of a page that has one, headers only above it and footers only below it.
+    void RemoveRepeatedHeaders(const std::vector<tagPageBody>& bodies = {});
+    void RemoveRepeatedFooters(const std::vector<tagPageBody>& bodies = {});
     void ClearRow(std::int32_t row);
     void OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutputBatchInfo* batch);
     static bool isBlankText(const tagGridCell& cell);
@@ -192,6 +202,8 @@ private:
     void MeasureLayout(std::int32_t element);
     void PlaceLayoutFrames(std::int32_t element, std::int32_t column, std::int32_t row);
     void AlignChildFrames(const tagFrameInfo& reference, std::int32_t offset, std::int32_t band);
+    void RemapLeftColumns(const tagFrameInfo& reference, tagFrameInfo& frame, std::int32_t origin,
+                          std::int32_t offset, std::int32_t after);
     void PlaceDeferredRows(std::int32_t first, std::int32_t last, std::int32_t& row);
     void OutputFramesToRecords(std::int32_t columns, std::int32_t* recordCount,
                                tagOutputBatchInfo* batch);

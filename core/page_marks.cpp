@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -186,19 +187,57 @@ std::int64_t CReportCore::findClosingDivAfter(std::int64_t from) {
 }
 
 std::int64_t CReportCore::findMarkCandidate(std::int64_t from, bool css) {
-    // Marks begin "<!" and style blocks "<s": every other tag is passed over within the window.
+    // A mark has '!' right behind its '<' and a style block '#' seven bytes behind ("<style>#"):
+    // those rare bytes are looked for instead of every '<', and the '<' before one is tested with
+    // the prefix within the window. A '<' too close to the window's end to tell is a candidate.
+    static constexpr char kStyleBlockStart[] = "<style>#";
+    constexpr std::int64_t kHashDistance = sizeof kStyleBlockStart - 2;
+    const std::int64_t overlap = css ? kHashDistance : 1;
     std::int64_t at = from;
     while (at < m_fileSize) {
         std::int64_t available = 0;
-        const char* base = windowAt(at, available);
-        const char* end = base + available;
-        for (const char* p = base;
-             (p = static_cast<const char*>(std::memchr(p, '<', end - p))) != nullptr; ++p) {
-            if (p + 1 >= end || p[1] == '!' || (css && (p[1] == 's' || p[1] == 'S'))) {
-                return at + (p - base);
+        const char* const base = windowAt(at, available);
+        // The first offset in [index, limit) whose byte distance further on is c: where the '<'
+        // of a mark ('!', 1) or of a style block ('#', 7) would stand; kNone without one.
+        constexpr std::int64_t kNone = INT64_MAX;
+        auto next = [base, available](std::int64_t index, std::int64_t limit, char c,
+                                      std::int64_t distance) {
+            const std::int64_t stop = std::min(limit, available - distance);
+            if (index >= stop) {
+                return kNone;
             }
+            const void* hit =
+                std::memchr(base + index + distance, c, static_cast<std::size_t>(stop - index));
+            return hit == nullptr ? kNone : static_cast<const char*>(hit) - base - distance;
+        };
+        // Style blocks are looked for only up to the next '!', so that each byte is searched
+        // once for each of the two.
+        for (std::int64_t index = 0; index < available;) {
+            const std::int64_t bang = next(index, available, '!', 1);
+            if (css) {
+                for (std::int64_t open = next(index, bang, '#', kHashDistance); open != kNone;
+                     open = next(open + 1, bang, '#', kHashDistance)) {
+                    if (EqualNoCaseN(base + open, static_cast<int>(kHashDistance), kStyleBlockStart,
+                                     static_cast<int>(kHashDistance))) {
+                        return at + open;
+                    }
+                }
+            }
+            if (bang == kNone) {
+                break;
+            }
+            if (base[bang] == '<' &&
+                (available - bang < kMarkCommonLength ||
+                 std::memcmp(base + bang, kHeadMark, kMarkCommonLength) == 0)) {
+                return at + bang;
+            }
+            index = bang + 1;
         }
-        at += available;
+        if (at + available >= m_fileSize) {
+            break;
+        }
+        // A '<' in the window's last bytes has its '!' or '#' in the next window.
+        at = std::max(at + 1, at + available - overlap);
     }
     return -1;
 }
@@ -252,8 +291,23 @@ std::int32_t CReportCore::FindNextPageMarks(std::int64_t from, std::int64_t& hea
     return 0;
 }
 
+std::int32_t CReportCore::readFirstTopInScan(std::int64_t start, std::int32_t pageNumber) {
+    // The page's first tag is in the window now. A tag whose TOP cannot be read is left to the
+    // TOP check, which reads it again and fails then: after any error of the scan, as before.
+    try {
+        std::int64_t length = 0;
+        CopyToStringBuffer(start, '>', length);
+        return GetTopValue(0, pageNumber);
+    } catch (const ReportError&) {
+        m_errorCode = 0;
+        return kTopNotRead;
+    }
+}
+
 void CReportCore::scanMarkedPages() {
     std::vector<tagPageInfo> pages;
+    const bool css = m_format == ReportFormat::HtmlCss;
+    m_firstTops.clear();
     std::int64_t from = 0;
     while (true) {
         std::int64_t head = -1;
@@ -277,6 +331,10 @@ void CReportCore::scanMarkedPages() {
         }
         try {
             pages.push_back({head, foot - head + 1});
+            if (css) {
+                m_firstTops.push_back(
+                    readFirstTopInScan(head, static_cast<std::int32_t>(pages.size())));
+            }
         } catch (const std::bad_alloc&) {
             SetSystemErrorText("InitGA4", ENOMEM);
             throw ReportError(-1);

@@ -128,8 +128,10 @@ std::int32_t CReportCore::GetPage(std::int32_t p1, std::int32_t p2, std::string&
 
     const tagPageInfo& last = pageAt(*this, p2);
     const std::int64_t span = last.start + last.length - pageAt(*this, p1).start;
+    const std::int64_t pages = std::int64_t{p2} - p1 + 1;
     const std::int64_t allowance =
-        m_embedLinked ? std::int64_t{p2 - p1 + 1} * kLinkAllowancePerPage : kPlainAllowance;
+        (m_embedLinked ? pages * kLinkAllowancePerPage : kPlainAllowance) +
+        (countText ? pages * static_cast<std::int64_t>(sizeof kPrintPageMark - 1) : 0);
     try {
         document.reserve(static_cast<std::size_t>(static_cast<std::int64_t>(m_head.size()) + span +
                                                   kTrailerLength + allowance));
@@ -149,6 +151,9 @@ std::int32_t CReportCore::GetPage(std::int32_t p1, std::int32_t p2, std::string&
             }
             if (m_embedLinked) {
                 LocalizeImageLinks();
+            }
+            if (countText) {
+                document += kPrintPageMark;
             }
             document.append(m_tagBuffer.data(), static_cast<std::size_t>(m_tagUsed));
         }

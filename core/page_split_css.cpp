@@ -75,6 +75,21 @@ Period findPeriod(const std::vector<tagElementEntry>& e, std::size_t n) {
     return {};
 }
 
+// The length of a prefix of the elements, at most count, that leaves every period testable:
+// one more than a multiple of each period.
+constexpr std::size_t kPeriodsMultiple = 60;
+static_assert([] {
+    for (std::size_t k = 1; k <= kMaxPeriod; ++k) {
+        if (kPeriodsMultiple % k != 0) {
+            return false;
+        }
+    }
+    return true;
+}());
+std::size_t structurePrefix(std::size_t count) {
+    return (count - 1) / kPeriodsMultiple * kPeriodsMultiple + 1;
+}
+
 // Where the page that entry j opens begins: behind the entry before it, or at entry j itself
 // when that one's end was not found.
 std::int64_t boundaryBefore(const std::vector<tagElementEntry>& e, std::size_t j) {
@@ -101,9 +116,10 @@ bool CReportCore::pageTableIsSound() const {
     return !m_pageTable.empty();
 }
 
-bool CReportCore::pageStructureMayHold(const std::vector<tagElementEntry>& e) {
-    // Each way of dividing below holds on every prefix of the elements of a report it divides.
-    const std::size_t n = e.size();
+bool CReportCore::pageStructureMayHold(const std::vector<tagElementEntry>& e, std::size_t n) {
+    // Each way of dividing below holds on every prefix of the elements of a report it divides,
+    // as long as the prefix leaves every period testable and each of its elements has the one
+    // behind it to bound its text.
     if ((e[0].top == 0 && pairStructureHolds(e, n)) || findPeriod(e, n).step != 0) {
         return true;
     }
@@ -112,9 +128,7 @@ bool CReportCore::pageStructureMayHold(const std::vector<tagElementEntry>& e) {
             continue;
         }
         const std::int64_t from = e[i].end + 1;
-        const std::int64_t to =
-            i + 1 < n ? std::min(from + kTextLookBytes, e[i + 1].start) : from + kTextLookBytes;
-        if (hasTextIn(from, to)) {
+        if (hasTextIn(from, std::min(from + kTextLookBytes, e[i + 1].start))) {
             return true;
         }
     }
@@ -122,6 +136,7 @@ bool CReportCore::pageStructureMayHold(const std::vector<tagElementEntry>& e) {
 }
 
 bool CReportCore::collectPositionedDivs(std::vector<tagElementEntry>& entries) {
+    std::size_t checkpoint = kStructureCheckEntries;
     std::int64_t at = 0;
     while (at < m_fileSize) {
         std::int64_t available = 0;
@@ -166,8 +181,13 @@ bool CReportCore::collectPositionedDivs(std::vector<tagElementEntry>& entries) {
                 throw ReportError(-1);
             }
             reportProgress(offset);
-            if (entries.size() == kStructureCheckEntries && !pageStructureMayHold(entries)) {
-                return false;
+            // Two more elements behind the prefix: trimming drops at most one, so every element
+            // of the prefix keeps the one behind it in the division.
+            if (entries.size() == structurePrefix(checkpoint) + 2) {
+                if (!pageStructureMayHold(entries, structurePrefix(checkpoint))) {
+                    return false;
+                }
+                checkpoint *= 2;
             }
             // A closed element is skipped whole.
             p = end >= 0 ? base + (end + 1 - at) : p + 5;
@@ -310,7 +330,8 @@ void CReportCore::SetPageTableSize(const std::vector<tagElementEntry>& entries, 
 
 std::int32_t CReportCore::divideByMarkedText(const std::vector<tagElementEntry>& e,
                                              std::size_t count, std::int64_t end) {
-    // An element with text behind it (up to the next element) opens a page.
+    // An element with text behind it (up to the next element) opens a page. The last element
+    // kept looks past an element left out behind it.
     std::vector<std::int64_t> starts;
     for (std::size_t i = 0; i < count; ++i) {
         if (e[i].end < 0) {
@@ -318,7 +339,7 @@ std::int32_t CReportCore::divideByMarkedText(const std::vector<tagElementEntry>&
         }
         const std::int64_t from = e[i].end + 1;
         std::int64_t to = std::min(from + kTextLookBytes, m_fileSize);
-        if (i + 1 < e.size()) {
+        if (i + 1 < count) {
             to = std::min(to, e[i + 1].start);
         }
         if (!hasTextIn(from, to)) {

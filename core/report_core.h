@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -69,7 +70,7 @@ public:
     static constexpr std::int64_t kMoveMargin = 1024;
     static constexpr std::int64_t kTagBufferStep = 65536;
     // Elements of a report without page marks collected before a page division must be in
-    // sight (24 MiB of entries).
+    // sight (24 MiB of entries); the list is checked again each time it doubles.
     static constexpr std::size_t kStructureCheckEntries = 1 << 20;
     static constexpr std::size_t kMaxErrorText = 1023;
     static constexpr std::size_t kMaxStyleBlocks = 256;
@@ -78,6 +79,8 @@ public:
     static constexpr std::int64_t kMarkLength = 31;
     static constexpr std::int64_t kMarkCommonLength = 24;
     static constexpr const char kTrailer[] = "\r\n</body>\r\n</html>";
+    // Begins every page of a range built for printing, so that each page can get a sheet.
+    static constexpr const char kPrintPageMark[] = "<!--paginor-print-page-->";
 
     CReportCore();
     ~CReportCore();
@@ -139,7 +142,8 @@ public:
     void SetPageTableSize(const std::vector<tagElementEntry>& entries, std::int32_t step,
                           std::int64_t count, std::int64_t end);
 
-    // Page ranges as self-contained HTML documents.
+    // Page ranges as self-contained HTML documents. With countText the document is the print
+    // form: its text is counted, empty last divs are hidden and kPrintPageMark begins each page.
     std::int32_t GetPage(std::int32_t p1, std::int32_t p2, std::string& document, bool countText);
     std::int32_t SplitPageRange(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
     std::int32_t GetPagesInRanges(std::int32_t p1, std::int32_t p2);
@@ -252,6 +256,9 @@ private:
     std::int64_t findMarkCandidate(std::int64_t from, bool css);
     std::int64_t findDivBeforeHeadMark(std::int64_t mark, std::int64_t lowerBound);
     std::int64_t findClosingDivAfter(std::int64_t from);
+    // The TOP of a marked page's first tag while the scan has it in the window, kTopNotRead when
+    // that tag cannot be read.
+    std::int32_t readFirstTopInScan(std::int64_t start, std::int32_t pageNumber);
     void recordStyleBlockAt(std::int64_t offset);
     bool isStyleBlockAt(std::int64_t offset);
     void scanMarkedPages();
@@ -306,6 +313,11 @@ private:
     std::unordered_map<std::string, std::string> m_linkedFiles;
     TextDirection m_textDirection = TextDirection::NotStated;
 
+    // The TOP of each marked HTMLCSS page's first tag, as the mark scan read it, for
+    // CheckTopValues.
+    static constexpr std::int32_t kTopNotRead = INT32_MIN;
+    std::vector<std::int32_t> m_firstTops;
+
     // Where GetTopValue found the last TOP number in the tag buffer.
     std::int64_t m_topValueIndex = -1;
     std::int64_t m_topValueLength = 0;
@@ -332,11 +344,12 @@ private:
     }
     bool tableSitsInCell(std::int64_t table);
     bool isEmptyShortPage(const tagPageInfo& page);
-    // False, stopping early, when the first kStructureCheckEntries elements allow no page
-    // division: a file of positioned elements without a page layout cannot grow the list
-    // with its size.
+    // False, stopping early, when the first kStructureCheckEntries elements, or the first
+    // twice, four times ... as many, allow no page division: a file of positioned elements
+    // without a page layout, or one that loses its layout, cannot grow the list with its size.
     bool collectPositionedDivs(std::vector<tagElementEntry>& entries);
-    bool pageStructureMayHold(const std::vector<tagElementEntry>& entries);
+    // Whether the first n entries (n < entries.size()) allow a page division.
+    bool pageStructureMayHold(const std::vector<tagElementEntry>& entries, std::size_t n);
     bool textBetween(const tagElementEntry& before, const tagElementEntry& after);
     std::int32_t divideByMarkedText(const std::vector<tagElementEntry>& entries, std::size_t count,
                                     std::int64_t end);

@@ -267,10 +267,21 @@ bool CReportCore::CheckTopValues() {
     std::int32_t previous = 0;
     std::int32_t beforePrevious = 0;
     std::int32_t top = 0;
+    // The TOPs the mark scan read spare a second pass over the file.
+    std::vector<std::int32_t> scanned;
+    scanned.swap(m_firstTops);
+    if (scanned.size() != m_pageTable.size()) {
+        scanned.clear();
+    }
     for (std::int32_t q = 1; q <= count; ++q) {
-        std::int64_t length = 0;
-        CopyToStringBuffer(m_pageTable[static_cast<std::size_t>(q - 1)].start, '>', length);
-        top = GetTopValue(0, q);
+        const auto index = static_cast<std::size_t>(q - 1);
+        if (index < scanned.size() && scanned[index] != kTopNotRead) {
+            top = scanned[index];
+        } else {
+            std::int64_t length = 0;
+            CopyToStringBuffer(m_pageTable[index].start, '>', length);
+            top = GetTopValue(0, q);
+        }
         const std::int32_t r = q % kPageBlock;
         if ((r == 0 || r == 1) && top != 0) {
             return false;

@@ -169,6 +169,16 @@ bool isPlainAsciiIn(std::string_view bytes, int codePage) {
     return isPlainAscii(bytes) && keepsPlainAscii(codePage);
 }
 
+std::string utf8Prefix(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return std::string(text);
+    std::size_t end = maxBytes;
+    // The first byte left out continues a character: that character is left out whole.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return std::string(text.substr(0, end));
+}
+
 std::string codePointToCodePage(char32_t c, int codePage) {
     std::string charset = charsetNameOfCodePage(codePage);
     auto handle =

@@ -2,17 +2,46 @@
 #include <cups/pwg.h>
 
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
+#include "platform/code_page_convert.h"
 #include "platform/printer_system.h"
 
 namespace paginor {
 
 namespace {
 
+std::string serverName() {
+    const char* server = cupsServer();
+    std::string name = server != nullptr ? server : "";
+    if (!name.empty() && name[0] != '/')
+        name += ":" + std::to_string(ippPort());
+    return name;
+}
+
+// Whether the server takes a connection; text receives CUPS's words when it does not.
+bool serverAnswers(std::string& text) {
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                5000, nullptr);
+    if (http != nullptr) {
+        httpClose(http);
+        return true;
+    }
+    const char* words = cupsLastErrorString();
+    text = words != nullptr && *words ? words : "no answer";
+    return false;
+}
+
+// The last failure in CUPS's words; a server that does not answer is named as such, since
+// libcups then reports even a known printer as missing.
 std::string cupsError(const std::string& what) {
     const char* text = cupsLastErrorString();
-    return what + ": " + (text && *text ? text : "unknown printer system error");
+    const std::string own = what + ": " + (text && *text ? text : "unknown printer system error");
+    std::string down;
+    if (!serverAnswers(down))
+        return "The print system (CUPS) at " + serverName() + " cannot be reached: " + down;
+    return own;
 }
 
 struct DestsDeleter {
@@ -137,33 +166,42 @@ bool CupsPrinterSystem::media(const std::string& destination, std::vector<Printe
     return true;
 }
 
-bool CupsPrinterSystem::submitPdf(const std::string& destination, const std::string& title,
-                                  const std::string& pdfPath, const PrinterOptions& options,
-                                  int& jobId, std::string& error) {
+bool CupsPrinterSystem::submitFile(const std::string& destination, const std::string& title,
+                                   const std::string& path, const std::string& format,
+                                   const PrinterOptions& options, int& jobId, std::string& error) {
     jobId = 0;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(pdfPath.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
-        error = "Cannot read \"" + pdfPath + "\"";
+        error = "Cannot read \"" + path + "\"";
         return false;
     }
     DestPtr dest;
     InfoPtr info;
     if (!openDest(destination, dest, info, error))
         return false;
+    if (!cupsCheckDestSupported(CUPS_HTTP_DEFAULT, dest.get(), info.get(), "document-format",
+                                format.c_str())) {
+        error = "Printer \"" + destination + "\" cannot print documents of type " + format +
+                ": the print system has no filter for them";
+        return false;
+    }
+    // CUPS names a job with a longer title "Untitled".
+    const std::string jobTitle = utf8Prefix(title, kMaxTitleBytes);
     int optionCount = 0;
     cups_option_t* cupsOptions = nullptr;
     for (const auto& [name, value] : options)
         optionCount = cupsAddOption(name.c_str(), value.c_str(), optionCount, &cupsOptions);
-    const ipp_status_t created = cupsCreateDestJob(CUPS_HTTP_DEFAULT, dest.get(), info.get(),
-                                                   &jobId, title.c_str(), optionCount, cupsOptions);
+    const ipp_status_t created =
+        cupsCreateDestJob(CUPS_HTTP_DEFAULT, dest.get(), info.get(), &jobId, jobTitle.c_str(),
+                          optionCount, cupsOptions);
     cupsFreeOptions(optionCount, cupsOptions);
     if (created > IPP_STATUS_OK_EVENTS_COMPLETE || jobId <= 0) {
         error = cupsError("Cannot create a job on \"" + destination + "\"");
         jobId = 0;
         return false;
     }
-    if (cupsStartDestDocument(CUPS_HTTP_DEFAULT, dest.get(), info.get(), jobId, title.c_str(),
-                              CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
+    if (cupsStartDestDocument(CUPS_HTTP_DEFAULT, dest.get(), info.get(), jobId, jobTitle.c_str(),
+                              format.c_str(), 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
         error = cupsError("Cannot send the document to \"" + destination + "\"");
         cupsCancelDestJob(CUPS_HTTP_DEFAULT, dest.get(), jobId);
         return false;
@@ -180,7 +218,7 @@ bool CupsPrinterSystem::submitPdf(const std::string& destination, const std::str
     const bool readFailed = std::ferror(file.get()) != 0;
     const ipp_status_t finished = cupsFinishDestDocument(CUPS_HTTP_DEFAULT, dest.get(), info.get());
     if (!written || readFailed || finished > IPP_STATUS_OK_EVENTS_COMPLETE) {
-        error = readFailed ? "Cannot read \"" + pdfPath + "\""
+        error = readFailed ? "Cannot read \"" + path + "\""
                            : cupsError("Cannot send the document to \"" + destination + "\"");
         cupsCancelDestJob(CUPS_HTTP_DEFAULT, dest.get(), jobId);
         jobId = 0;
@@ -207,6 +245,52 @@ bool CupsPrinterSystem::activeJobs(const std::string& destination, std::vector<P
         jobs.push_back(
             {list[i].id, list[i].title ? list[i].title : "", list[i].user ? list[i].user : ""});
     cupsFreeJobs(count, list);
+    return true;
+}
+
+bool CupsPrinterSystem::state(const std::string& destination, PrinterState& state,
+                              std::string& error) {
+    state = {};
+    if (destination.empty()) {
+        error = "No printer was named";
+        return false;
+    }
+    const DestPtr dest(cupsGetNamedDest(CUPS_HTTP_DEFAULT, destination.c_str(), nullptr));
+    const char* uri =
+        dest ? cupsGetOption("printer-uri-supported", dest->num_options, dest->options) : nullptr;
+    if (uri == nullptr) {
+        error = cupsError("No printer \"" + destination + "\"");
+        return false;
+    }
+    // The destination's options hold no state message: the printer is asked.
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    static const char* const wanted[] = {"printer-state", "printer-state-message",
+                                         "printer-state-reasons", "printer-is-accepting-jobs"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(wanted)), nullptr, wanted);
+    std::unique_ptr<ipp_t, void (*)(ipp_t*)> response(
+        cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/"), &ippDelete);
+    if (!response || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
+        error = cupsError("Cannot ask printer \"" + destination + "\"");
+        return false;
+    }
+    if (ipp_attribute_t* a = ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM))
+        state.stopped = ippGetInteger(a, 0) == IPP_PSTATE_STOPPED;
+    if (ipp_attribute_t* a =
+            ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN))
+        state.acceptingJobs = ippGetBoolean(a, 0) != 0;
+    if (ipp_attribute_t* a =
+            ippFindAttribute(response.get(), "printer-state-message", IPP_TAG_TEXT))
+        state.message = ippGetString(a, 0, nullptr) ? ippGetString(a, 0, nullptr) : "";
+    if (ipp_attribute_t* a =
+            ippFindAttribute(response.get(), "printer-state-reasons", IPP_TAG_KEYWORD)) {
+        for (int i = 0; i < ippGetCount(a); ++i) {
+            const char* reason = ippGetString(a, i, nullptr);
+            if (reason != nullptr && std::string(reason) != "none")
+                state.reasons += (state.reasons.empty() ? "" : ", ") + std::string(reason);
+        }
+    }
     return true;
 }
 

@@ -83,9 +83,9 @@ bool FakePrinterSystem::media(const std::string& destination, std::vector<Printe
     return true;
 }
 
-bool FakePrinterSystem::submitPdf(const std::string& destination, const std::string& title,
-                                  const std::string& pdfPath, const PrinterOptions& options,
-                                  int& jobId, std::string& error) {
+bool FakePrinterSystem::submitFile(const std::string& destination, const std::string& title,
+                                   const std::string& pdfPath, const std::string& format,
+                                   const PrinterOptions& options, int& jobId, std::string& error) {
     std::lock_guard lock(m_mutex);
     jobId = 0;
     if (failed(error))
@@ -95,6 +95,10 @@ bool FakePrinterSystem::submitPdf(const std::string& destination, const std::str
         error = "No printer \"" + destination + "\": The printer or class does not exist.";
         return false;
     }
+    if (format != "application/pdf" && format != "text/plain") {
+        error = "Printer \"" + destination + "\" cannot print documents of type " + format;
+        return false;
+    }
     std::ifstream in(pdfPath, std::ios::binary);
     if (!in) {
         error = "Cannot read \"" + pdfPath + "\"";
@@ -102,7 +106,7 @@ bool FakePrinterSystem::submitPdf(const std::string& destination, const std::str
     }
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     jobId = m_nextJob++;
-    m_submissions.push_back({destination, title, std::move(bytes), options, jobId});
+    m_submissions.push_back({destination, title, std::move(bytes), options, jobId, format});
     if (m_keepActive)
         it->second.jobs.push_back({jobId, title, "user"});
     return true;
@@ -121,6 +125,27 @@ bool FakePrinterSystem::activeJobs(const std::string& destination, std::vector<P
     }
     jobs = it->second.jobs;
     return true;
+}
+
+bool FakePrinterSystem::state(const std::string& destination, PrinterState& state,
+                              std::string& error) {
+    std::lock_guard lock(m_mutex);
+    state = {};
+    if (failed(error))
+        return false;
+    auto it = m_destinations.find(destination);
+    if (it == m_destinations.end()) {
+        error = "No printer \"" + destination + "\": The printer or class does not exist.";
+        return false;
+    }
+    state = it->second.state;
+    return true;
+}
+
+void FakePrinterSystem::setState(const std::string& destination, PrinterState state) {
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_destinations.find(destination); it != m_destinations.end())
+        it->second.state = std::move(state);
 }
 
 FakePrinterSystem::Destination FakePrinterSystem::standardDestination() {

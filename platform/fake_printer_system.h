@@ -16,6 +16,7 @@ public:
         std::vector<PrinterMedia> media;
         std::string defaultMedia;
         std::vector<PrinterJob> jobs;  // the active jobs activeJobs reports
+        PrinterState state;
     };
     struct Submission {
         std::string destination;
@@ -23,6 +24,7 @@ public:
         std::string pdf;  // the file's bytes at submission
         PrinterOptions options;
         int jobId = 0;
+        std::string format = "application/pdf";
     };
 
     // Adds or replaces a destination; the first added is the default until setDefault.
@@ -39,11 +41,14 @@ public:
     bool defaultDestination(std::string& name, std::string& error) override;
     bool media(const std::string& destination, std::vector<PrinterMedia>& media,
                std::string& defaultMedia, std::string& error) override;
-    bool submitPdf(const std::string& destination, const std::string& title,
-                   const std::string& pdfPath, const PrinterOptions& options, int& jobId,
-                   std::string& error) override;
+    // Destinations print PDF and plain text.
+    bool submitFile(const std::string& destination, const std::string& title,
+                    const std::string& path, const std::string& format,
+                    const PrinterOptions& options, int& jobId, std::string& error) override;
     bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                     std::string& error) override;
+    bool state(const std::string& destination, PrinterState& state, std::string& error) override;
+    void setState(const std::string& destination, PrinterState state);
 
     // A4, Letter, Legal and A3 with 4.23 mm hardware margins, A4 by default.
     static Destination standardDestination();

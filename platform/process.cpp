@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/program_thread.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -84,7 +85,7 @@ bool spawnDetached(const std::vector<std::string>& argv, std::string& error) {
     if (!spawn(argv, true, pid, error)) {
         return false;
     }
-    std::thread([pid] {
+    StartThread([pid] {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }

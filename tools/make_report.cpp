@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: paginor-make-report --format html|htmlcss [--marks] (--pages N | --size BYTES)\n"
-    "                           [--rows N] [--seed N] OUTPUT\n";
+    "                           [--rows N] [--seed N] [--ruled COLUMNS] OUTPUT\n";
 
 template <typename Number>
 std::optional<Number> parseNumber(std::string_view text, Number minimum, Number maximum) {
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (arg == "--format" || arg == "--pages" || arg == "--size" || arg == "--rows" ||
-            arg == "--seed") {
+            arg == "--seed" || arg == "--ruled") {
             if (i + 1 == args.size()) {
                 return usageError(std::string(arg) + " needs a value");
             }
@@ -96,6 +96,13 @@ int main(int argc, char** argv) {
                                       ")");
                 }
                 spec.rowsPerPage = *rows;
+            } else if (arg == "--ruled") {
+                auto columns = parseNumber(value, 1, paginor::kMaxRuledColumns);
+                if (!columns) {
+                    return usageError(bad + " (1 to " + std::to_string(paginor::kMaxRuledColumns) +
+                                      " columns)");
+                }
+                spec.ruledColumns = *columns;
             } else {
                 auto seed = parseNumber(value, 0U, std::numeric_limits<unsigned>::max());
                 if (!seed) {

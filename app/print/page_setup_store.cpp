@@ -297,7 +297,9 @@ int PageSetupStore::addEntry(Table table) {
                                                        : kPrinters;
     while (word(shape.countAt) == word(shape.capacityAt)) {
         const std::int64_t move = static_cast<std::int64_t>(shape.step) * shape.entrySize;
-        if (m_used + move < static_cast<std::int64_t>(m_block.size())) {
+        // Moved up to the block's very end still fits; growing to that same size would not
+        // change the block, and the table would stay full for ever.
+        if (m_used + move <= static_cast<std::int64_t>(m_block.size())) {
             // Everything after the full table moves up; the freed slots start as zeros.
             const std::size_t from = table == Table::Records  ? word(kPaperTableAt)
                                      : table == Table::Papers ? word(kPrinterTableAt)

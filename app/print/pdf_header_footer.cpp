@@ -123,9 +123,11 @@ bool StampHeaderFooter(const std::string& path, const std::string& header,
             const double left = box.llx + layout.left * kPointsPerMm;
             const double right = box.urx - layout.right * kPointsPerMm;
             const double centre = (box.llx + box.urx) / 2;
-            // Each line sits in the middle of its margin.
-            const double headerY = box.ury - layout.top * kPointsPerMm / 2 - kFontSize / 3;
-            const double footerY = box.lly + layout.bottom * kPointsPerMm / 2 - kFontSize / 3;
+            // Each line sits in the middle of the printable part of its margin.
+            const double headerY =
+                box.ury - (layout.hardTop + layout.top) / 2 * kPointsPerMm - kFontSize / 3;
+            const double footerY =
+                box.lly + (layout.hardBottom + layout.bottom) / 2 * kPointsPerMm - kFontSize / 3;
             const std::string text =
                 drawLine(ExpandHeaderFooter(header, fields), left, centre, right, headerY) +
                 drawLine(ExpandHeaderFooter(footer, fields), left, centre, right, footerY);

@@ -23,6 +23,18 @@ PrintSpool::Status SystemPrintSpool::activeJobTitles(const std::string& printer,
         error = "No printer \"" + printer + "\"";
         return Status::NoPrinter;
     }
+    PrinterState state;
+    if (!m_printers.state(known, state, error)) {
+        return Status::ListFailed;
+    }
+    if (state.stopped || !state.acceptingJobs) {
+        const std::string why = !state.message.empty()   ? state.message
+                                : !state.reasons.empty() ? state.reasons
+                                                         : "no reason given";
+        error = "Printer \"" + known + "\" " +
+                (state.stopped ? "is stopped: " : "does not accept jobs: ") + why;
+        return Status::Stopped;
+    }
     std::vector<PrinterJob> jobs;
     if (!m_printers.activeJobs(known, jobs, error)) {
         return Status::ListFailed;

@@ -25,8 +25,17 @@ private:
 class NamedPrinterLock : public PrinterLock {
 public:
     static constexpr int kWaitMs = 100;
-    bool tryAcquire(const std::string& name) override {
-        return m_lock.tryAcquire(name, kWaitMs) == NamedLock::Result::Acquired;
+    Result tryAcquire(const std::string& name, std::string& error) override {
+        switch (m_lock.tryAcquire(name, kWaitMs)) {
+            case NamedLock::Result::Acquired:
+                return Result::Acquired;
+            case NamedLock::Result::Busy:
+                return Result::Busy;
+            case NamedLock::Result::Error:
+                break;
+        }
+        error = m_lock.error();
+        return Result::Failed;
     }
     void release() override { m_lock.release(); }
 

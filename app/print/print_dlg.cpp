@@ -15,6 +15,7 @@ constexpr char kCannotFinish[] = "Something wrong, print jobs cannot finish, ple
 constexpr char kMismatch[] = "Exception,strcmp(Buf,sCmd)!=0 (for programmer only)";
 constexpr char kPaused[] = "Paused status , you can click CLOSE to cancel all tasks";
 constexpr char kCancelQuestion[] = "Are you realy want to cancel all tasks?";
+constexpr char kCancelAfterTask[] = "Cancel comes when the running task has ended";
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -162,14 +163,16 @@ void CPrintDlg::addPrintTasks(std::int32_t entryLimit) {
     }
 }
 
-void CPrintDlg::showWaiting(const std::string& text) {
+void CPrintDlg::showWaiting(const std::string& text, bool blocked) {
     std::int32_t& counter = WaitDotCounter();
     if (counter > kDotCounterLimit) {
         counter = 1;
     }
     m_view->setStatus(text + std::string(static_cast<std::size_t>((counter + 1) / 2), '.'));
     ++counter;
-    ++m_blockedTicks;
+    if (blocked) {
+        ++m_blockedTicks;
+    }
 }
 
 std::int32_t CPrintDlg::countOwnJobs(std::string& error) {
@@ -177,6 +180,8 @@ std::int32_t CPrintDlg::countOwnJobs(std::string& error) {
     switch (m_services.spool.activeJobTitles(m_printerName, titles, error)) {
         case PrintSpool::Status::NoPrinter:
             return -2;
+        case PrintSpool::Status::Stopped:
+            return -3;
         case PrintSpool::Status::ListFailed:
             return -1;
         case PrintSpool::Status::Listed:
@@ -196,7 +201,16 @@ std::int32_t CPrintDlg::countOwnJobs(std::string& error) {
 }
 
 void CPrintDlg::OnTimer() {
-    if (m_ended || m_halted || m_view == nullptr) {
+    if (m_ended || m_view == nullptr) {
+        return;
+    }
+    // A Cancel that came while a task ran is taken now that it has ended.
+    if (m_cancelPending && !m_taskInFlight) {
+        m_cancelPending = false;
+        OnCancel();
+        return;
+    }
+    if (m_halted) {
         return;
     }
     if (m_countdown > 0) {
@@ -206,9 +220,21 @@ void CPrintDlg::OnTimer() {
     }
     if (isPrintTaskNext()) {
         if (!m_lockHeld) {
-            if (!m_services.lock.tryAcquire(LockName(m_printerName))) {
-                showWaiting(kBusy);
-                return;
+            std::string error;
+            switch (m_services.lock.tryAcquire(LockName(m_printerName), error)) {
+                case PrinterLock::Result::Busy:
+                    showWaiting(kBusy);
+                    return;
+                case PrinterLock::Result::Failed:
+                    // Retrying cannot help: say it once and end.
+                    m_halted = true;
+                    m_services.ui.messageBoxTitled(
+                        "Error", "Could not lock printer:" + m_printerName + "; " + error,
+                        MessageButtons::Ok, MessageIcon::Stop);
+                    finishAs(Outcome::Failed);
+                    return;
+                case PrinterLock::Result::Acquired:
+                    break;
             }
             m_lockHeld = true;
         }
@@ -222,6 +248,12 @@ void CPrintDlg::OnTimer() {
                                                m_services.supportAddress + " for more information",
                                            MessageButtons::Ok, MessageIcon::Stop);
             finishAs(Outcome::Failed);
+            return;
+        }
+        // A stopped printer is named and waited for: its jobs would only pile up. It says
+        // nothing of the printer's speed.
+        if (own == -3) {
+            showWaiting(error + " ,waiting ", false);
             return;
         }
         // A queue that cannot be listed may be full: wait rather than flood it.
@@ -310,7 +342,12 @@ bool CPrintDlg::OnTaskDone(const std::string& command, bool success, int compute
     }
     m_taskInFlight = false;
     if (!success) {
-        fail(kCannotFinish);
+        const std::string reason = m_services.host.lastPrintError();
+        fail(reason.empty() ? std::string(kCannotFinish) : kCannotFinish + ("\n" + reason));
+        if (m_cancelPending && !m_ended) {
+            m_cancelPending = false;
+            finishAs(Outcome::Failed);
+        }
         return true;
     }
     if (m_tasks.empty() || m_tasks.front() != command) {
@@ -387,8 +424,14 @@ void CPrintDlg::OnDelayChoice(bool noDelay) {
 }
 
 void CPrintDlg::OnCancel() {
-    if (m_ended || m_taskInFlight) {
-        return;  // Cancel stays disabled while a task runs
+    if (m_ended) {
+        return;
+    }
+    // Cancel is disabled while a task runs; Escape and the window's close button still come.
+    if (m_taskInFlight) {
+        m_cancelPending = true;
+        m_view->setStatus(kCancelAfterTask);
+        return;
     }
     const Outcome ending = m_outcome == Outcome::Failed
                                ? Outcome::Failed

@@ -43,15 +43,18 @@ public:
     virtual bool bufferToFile() const = 0;
     // The queue ended: an armed print must not report to it any more.
     virtual void disarmPrint() = 0;
+    // Why the last print task failed, in the print system's words; empty when unknown.
+    virtual std::string lastPrintError() const = 0;
 };
 
 // The printer's spool queue.
 class PrintSpool {
 public:
-    enum class Status { Listed, NoPrinter, ListFailed };
+    enum class Status { Listed, Stopped, NoPrinter, ListFailed };
     virtual ~PrintSpool() = default;
-    // The titles of this user's active jobs on the printer. NoPrinter: error holds why the
-    // printer cannot be opened ("Error (%d): text").
+    // The titles of this user's active jobs on the printer. Stopped: the printer does not print
+    // now, error says which and why in the print system's words. NoPrinter: error holds why the
+    // printer cannot be opened.
     virtual Status activeJobTitles(const std::string& printer, std::vector<std::string>& titles,
                                    std::string& error) = 0;
 };
@@ -59,9 +62,11 @@ public:
 // The lock that keeps two instances from feeding one printer at once.
 class PrinterLock {
 public:
+    enum class Result { Acquired, Busy, Failed };
     virtual ~PrinterLock() = default;
-    // Waits at most briefly; false when another process holds it.
-    virtual bool tryAcquire(const std::string& name) = 0;
+    // Waits at most briefly. Busy: another process holds it; Failed: the lock cannot be made
+    // at all (error says why).
+    virtual Result tryAcquire(const std::string& name, std::string& error) = 0;
     virtual void release() = 0;
 };
 
@@ -172,10 +177,11 @@ private:
     void addPrintTasks(std::int32_t entryLimit);
     void fail(const std::string& message);
     void finishAs(Outcome outcome);
-    void showWaiting(const std::string& text);
+    // blocked: the wait counts as the printer being slow, for the speed learning.
+    void showWaiting(const std::string& text, bool blocked = true);
     bool isPrintTaskNext() const { return m_nextTask > m_checkTasks; }
     // How many of this program's jobs stand in the printer's queue; -1 when that is unknown,
-    // -2 when the printer cannot be opened (error holds why).
+    // -2 when the printer cannot be opened, -3 when it is stopped (error holds why).
     std::int32_t countOwnJobs(std::string& error);
 
     PrintQueueServices m_services;
@@ -204,6 +210,7 @@ private:
     std::int32_t m_ownJobLimit = kFirstJobLimit;
     bool m_lockHeld = false;
     bool m_taskInFlight = false;
+    bool m_cancelPending = false;
     std::string m_cancelText = "Cancel Now";
     std::string m_pauseText = "Start Now";
     bool m_cancelEnabled = true;

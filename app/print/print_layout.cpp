@@ -12,6 +12,8 @@ namespace {
 constexpr double kMillimetresPerInch = 25.4;
 // At least this much of the paper stays printable between opposite margins.
 constexpr double kMinPrintableMm = 25.4;
+// The room a header or footer line of 9 points takes, with as much again around it.
+constexpr double kLineBandMm = 18 * 25.4 / 72;
 
 bool equalIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -53,14 +55,27 @@ int FindMedia(const std::vector<PrinterMedia>& media, const std::string& paper) 
     return -1;
 }
 
+int FindMediaByPrefix(const std::vector<PrinterMedia>& media, const std::string& text) {
+    if (text.empty())
+        return -1;
+    const auto begins = [&](const std::string& name) {
+        return name.size() >= text.size() && equalIgnoringCase(name.substr(0, text.size()), text);
+    };
+    for (std::size_t i = 0; i < media.size(); ++i) {
+        if (begins(MediaShortName(media[i])) || begins(media[i].displayName))
+            return static_cast<int>(i);
+    }
+    return FindMedia(media, text);
+}
+
 std::string MediaShortName(const PrinterMedia& media) {
     if (!media.ppdName.empty())
         return media.ppdName;
     return media.displayName.empty() ? media.pwgName : media.displayName;
 }
 
-PdfPageLayout MakePageLayout(const PrinterMedia& media, bool landscape,
-                             const MarginTexts& margins) {
+PdfPageLayout MakePageLayout(const PrinterMedia& media, bool landscape, const MarginTexts& margins,
+                             bool header, bool footer) {
     PdfPageLayout layout;
     layout.landscape = landscape;
     const double width = media.width / 100.0;
@@ -87,6 +102,12 @@ PdfPageLayout MakePageLayout(const PrinterMedia& media, bool landscape,
     layout.right = margin(margins.right, hardRight);
     layout.top = margin(margins.top, hardTop);
     layout.bottom = margin(margins.bottom, hardBottom);
+    if (header)
+        layout.top = std::max(layout.top, hardTop + kLineBandMm);
+    if (footer)
+        layout.bottom = std::max(layout.bottom, hardBottom + kLineBandMm);
+    layout.hardTop = hardTop;
+    layout.hardBottom = hardBottom;
     const auto fit = [](double& a, double& b, double size) {
         const double room = size - kMinPrintableMm;
         if (a + b <= room)

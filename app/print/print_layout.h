@@ -14,6 +14,10 @@ double ParseInches(const std::string& text);
 // The media whose PWG, PPD or display name equals paper, ignoring case; -1 when none does.
 int FindMedia(const std::vector<PrinterMedia>& media, const std::string& paper);
 
+// The first media, in the printer's order, whose short or display name begins with text,
+// ignoring case, as a paper list selects by typed text; else the media FindMedia finds.
+int FindMediaByPrefix(const std::vector<PrinterMedia>& media, const std::string& text);
+
 // The name a paper is known by in reports and the page-setup store ("A4", "Letter").
 std::string MediaShortName(const PrinterMedia& media);
 
@@ -26,8 +30,10 @@ struct MarginTexts {
 
 // The page layout of a print: the paper as it stands in the orientation, the margins in inches
 // but never inside the paper's hardware margins, and never so wide that less than an inch of
-// the paper stays printable.
-PdfPageLayout MakePageLayout(const PrinterMedia& media, bool landscape, const MarginTexts& margins);
+// the paper stays printable. A margin that holds a header or footer keeps room for its line
+// inside the printable part of the paper.
+PdfPageLayout MakePageLayout(const PrinterMedia& media, bool landscape, const MarginTexts& margins,
+                             bool header = false, bool footer = false);
 
 // A header or footer line with the browser's codes expanded: &w title, &u address, &d short
 // date, &D long date, &t time, &T 24-hour time, &p page, &P pages, && '&'. &b splits the

@@ -17,6 +17,10 @@ struct PdfPageLayout {
     double right = 0;
     double top = 0;
     double bottom = 0;
+    // The paper's unprintable edges at top and bottom: a header or footer goes between them and
+    // the page.
+    double hardTop = 0;
+    double hardBottom = 0;
 };
 
 // Renders the document the browser has loaded into a PDF file. done runs once, on the

@@ -111,10 +111,13 @@ bool ApplyPrintDirectives(const PrintDirectiveInput& input, bool ask, PageSetupA
 
     std::string printerBefore;
     std::string paperBefore;
+    std::string paperNow;
     bool printerSet = true;
     bool paperSet = true;
-    driver.PrintSetup(paper, printer, printerBefore, paperBefore, orientation, printerSet,
-                      paperSet);
+    if (!driver.PrintSetup(paper, printer, printerBefore, paperBefore, orientation, printerSet,
+                           paperSet, paperNow)) {
+        return false;
+    }
     const bool printerFailed = !printer.empty() && !printerSet;
     const bool paperFailed = !paper.empty() && !paperSet;
     if (printerFailed || paperFailed) {
@@ -137,7 +140,8 @@ bool ApplyPrintDirectives(const PrintDirectiveInput& input, bool ask, PageSetupA
         }
     }
     result.printer = printer.empty() || printerFailed ? printerBefore : printer;
-    result.paper = paper.empty() || paperFailed ? paperBefore : paper;
+    // A paper named by the beginning of its name is known by its whole name from here on.
+    result.paper = paper.empty() || paperFailed ? paperBefore : paperNow;
     result.orientation = orientation;
     return !result.printer.empty();
 }

@@ -32,10 +32,12 @@ class PrinterSetupTarget {
 public:
     virtual ~PrinterSetupTarget() = default;
     // Sets the non-empty printer and paper and the orientation; printerOut and paperOut receive
-    // the ones current before; the flags tell which of the wanted ones could be set.
-    virtual void PrintSetup(const std::string& paper, const std::string& printer,
+    // the ones current before, paperNow the paper current after; the flags tell which of the
+    // wanted ones could be set. False when the print system could not be asked at all.
+    virtual bool PrintSetup(const std::string& paper, const std::string& printer,
                             std::string& printerOut, std::string& paperOut,
-                            std::int32_t& orientation, bool& printerSet, bool& paperSet) = 0;
+                            std::int32_t& orientation, bool& printerSet, bool& paperSet,
+                            std::string& paperNow) = 0;
 };
 
 // The printing directives of a report and where it came from.
@@ -57,7 +59,8 @@ struct PrintDirectiveResult {
 bool UrlParameter(const std::string& address, const std::string& name, std::string& value);
 
 // Fills printer, paper and orientation from the directives, the store and the driver, and sets
-// them in the driver. False when printing is not to go on.
+// them in the driver. False when printing is not to go on; a print system that cannot be asked
+// is left for the caller to name.
 bool ApplyPrintDirectives(const PrintDirectiveInput& input, bool ask, PageSetupAccess& store,
                           PrinterSetupTarget& driver, UiServices& ui, PrintDirectiveResult& result);
 

@@ -13,6 +13,8 @@ namespace paginor {
 
 namespace {
 
+constexpr char kAbandoned[] = "The print was given up before it reached the printer";
+
 std::string formatNow(const char* format) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -71,7 +73,8 @@ bool CWebBrowserPrint::GetPageSetup(std::string& printer, std::string& paper, in
     paper.clear();
     orientation = 2;
     orientationText.clear();
-    std::string error;
+    std::string& error = m_error;
+    error.clear();
     if (!ensureCurrent(error))
         return false;
     if (printerList.empty()) {
@@ -95,7 +98,8 @@ bool CWebBrowserPrint::PrintSetup(const std::string& paper, const std::string& p
     printerSet = true;
     paperSet = true;
     printDialogNeeded = false;
-    std::string error;
+    std::string& error = m_error;
+    error.clear();
     if (!ensureCurrent(error)) {
         printerSet = paperSet = false;
         return false;
@@ -129,7 +133,7 @@ bool CWebBrowserPrint::PrintSetup(const std::string& paper, const std::string& p
     }
     m_printer = target;
     if (!paper.empty()) {
-        const int index = FindMedia(media, paper);
+        const int index = FindMediaByPrefix(media, paper);
         paperSet = index >= 0;
         if (paperSet)
             m_paper = MediaShortName(media[static_cast<std::size_t>(index)]);
@@ -192,7 +196,8 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone do
         return;
     }
     ::close(fd);
-    const PdfPageLayout layout = MakePageLayout(media, m_orientation == 1, m_texts.margins);
+    const PdfPageLayout layout = MakePageLayout(media, m_orientation == 1, m_texts.margins,
+                                                !m_texts.header.empty(), !m_texts.footer.empty());
     HeaderFooterFields fields;
     fields.title = title;
     fields.address = title;
@@ -203,12 +208,20 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone do
     const std::string printer = m_printer;
     const PrinterOptions options = {{"media", media.pwgName}};
     const PageSetupTexts texts = m_texts;
+    const auto stage = std::make_shared<std::atomic<Stage>>(Stage::Preparing);
+    m_stage = stage;
     m_printing = true;
-    m_renderer->renderPdf(path, layout, [=, this](bool rendered) {
-        if (!rendered) {
-            ::unlink(path.c_str());
+    const auto finish = [this, stage, done](bool printed, const std::string& error) {
+        if (m_stage == stage) {
+            m_stage.reset();
             m_printing = false;
-            done(false, "The page could not be rendered for printing");
+        }
+        done(printed, error);
+    };
+    m_renderer->renderPdf(path, layout, [=, this](bool rendered) {
+        if (!rendered || stage->load() == Stage::Abandoned) {
+            ::unlink(path.c_str());
+            finish(false, rendered ? kAbandoned : "The page could not be rendered for printing");
             return;
         }
         auto result = std::make_shared<std::pair<bool, std::string>>(false, std::string());
@@ -219,16 +232,27 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone do
                 const bool stamped =
                     (texts.header.empty() && texts.footer.empty()) ||
                     StampHeaderFooter(path, texts.header, texts.footer, fields, layout, failure);
-                result->first =
-                    stamped && m_printers.submitPdf(printer, title, path, options, jobId, failure);
+                // From here on the job is the printer's: a print given up before gets no job.
+                Stage preparing = Stage::Preparing;
+                if (stamped && !stage->compare_exchange_strong(preparing, Stage::Submitted)) {
+                    failure = kAbandoned;
+                } else if (stamped) {
+                    result->first =
+                        m_printers.submitPdf(printer, title, path, options, jobId, failure);
+                }
                 result->second = failure;
                 ::unlink(path.c_str());
             },
-            [=, this] {
-                m_printing = false;
-                done(result->first, result->second);
-            });
+            [=] { finish(result->first, result->second); });
     });
+}
+
+bool CWebBrowserPrint::AbandonPrint() {
+    if (!m_stage)
+        return true;
+    Stage preparing = Stage::Preparing;
+    return m_stage->compare_exchange_strong(preparing, Stage::Abandoned) ||
+           preparing == Stage::Abandoned;
 }
 
 }  // namespace paginor

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,8 +39,9 @@ public:
                       std::string& orientationText, std::string& printerList);
 
     // Makes printer (when not empty), paper (when not empty) and orientation (0 or 1) current.
-    // The out values are the ones current before. A printer the system does not have clears
-    // printerSet, a paper the printer does not offer clears paperSet; either keeps its old value.
+    // The out values are the ones current before. The paper is the printer's first whose name
+    // begins with paper. A printer the system does not have clears printerSet, a paper the
+    // printer does not offer clears paperSet; either keeps its old value.
     // No dialog is ever needed: printDialogNeeded is always false.
     bool PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
                     std::string& paperOut, int& orientation, bool& printerSet, bool& paperSet,
@@ -51,7 +54,12 @@ public:
     // user-interface thread (at once when the print cannot start).
     void PrintWithoutPrompt(const std::string& title, PrintDone done);
     bool printing() const { return m_printing; }
+    // Gives up the running print: true when nothing of it will reach the printer (done then
+    // reports it failed), false when its job has been handed to the printer already.
+    bool AbandonPrint();
 
+    // Why the last GetPageSetup or PrintSetup failed.
+    const std::string& lastError() const { return m_error; }
     const std::string& printer() const { return m_printer; }
     const std::string& paper() const { return m_paper; }
     int orientation() const { return m_orientation; }
@@ -71,6 +79,10 @@ private:
     std::string m_paper;
     int m_orientation = 0;
     bool m_printing = false;
+    std::string m_error;
+    // How far the running print is, shared with the work that submits it.
+    enum class Stage { Preparing, Submitted, Abandoned };
+    std::shared_ptr<std::atomic<Stage>> m_stage;
 };
 
 // Draws header and footer lines into the margins of every page of the PDF at path, replacing

@@ -17,7 +17,9 @@
 #include "platform/fault_translation.h"
 #include "platform/folders.h"
 #include "platform/http_client.h"
+#include "platform/printer_system.h"
 #include "platform/process.h"
+#include "platform/program_thread.h"
 #include "platform/settings_table.h"
 
 namespace paginor {
@@ -41,6 +43,7 @@ bool CFoliantApp::InitInstance(const std::vector<std::string>& arguments) {
     m_commands->setReportAddress([this] { return m_reportAddress; });
     m_doc.report().setProgressSink([this](int percent) { postProgress(percent); });
     m_window->queuePrinting().setReportAddress([this] { return m_reportAddress; });
+    m_window->frame().setForgetReportAddress([this] { m_reportAddress.clear(); });
     const std::string dataFolder = appDataFolder();
     if (!dataFolder.empty()) {
         PageSetupStore& store = *m_doc.GetPageSetupStore();
@@ -119,8 +122,7 @@ void CFoliantApp::runJob(DownloadState& state, DownloadMode mode) {
     env.progress = [this](int percent) { postProgress(percent); };
     DownloadDlg dialog(m_window.get());
     dialog.SetDownloadInfo(&state, mode);
-    std::thread worker([&state, &env, mode] {
-        InstallFaultTranslator();
+    std::thread worker = StartThread([&state, &env, mode] {
         if (mode == DownloadMode::Download) {
             DownloadThreadProc(state, env);
         } else {
@@ -142,6 +144,11 @@ void CFoliantApp::openNonReportFile(const std::string& path, bool print) {
     NonReportEnvironment env;
     env.settings = &m_settings;
     env.ui = &m_ui;
+    CupsPrinterSystem printers;
+    env.printers = &printers;
+    std::string paper;
+    int orientation = 0;
+    m_doc.GetPageSetupStore()->LookupCurrent(paper, env.printer, orientation);
     OpenNonReportFile(path, print, env);
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/ui_services.h"
+#include "platform/program_thread.h"
 #include "platform/settings_store.h"
 
 namespace paginor {
@@ -193,7 +194,7 @@ void CSendEmail::OnOK() {
     const std::string recipients = fields.recipients;
     QPointer<CSendEmail> self(this);
     std::shared_ptr<std::atomic<bool>> alive = m_alive;
-    std::thread([delivery, recipients, self, alive] {
+    StartThread([delivery, recipients, self, alive] {
         DeliveryResult result = deliver(*delivery);
         if (!*alive) {
             return;

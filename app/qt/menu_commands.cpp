@@ -14,10 +14,10 @@
 #include "app/qt/main_window.h"
 #include "app/settings_install.h"
 #include "core/report_core.h"
-#include "platform/fault_translation.h"
 #include "platform/folders.h"
 #include "platform/http_client.h"
 #include "platform/process.h"
+#include "platform/program_thread.h"
 #include "platform/settings_table.h"
 
 namespace paginor {
@@ -321,8 +321,7 @@ void MenuCommands::StartUpdateThread(unsigned flags) {
     };
     const std::string program = currentInstallEnvironment().programPath;
     m_updateWorkerDone = false;
-    m_updateWorker = std::thread([this, flags, clear, program] {
-        InstallFaultTranslator();
+    m_updateWorker = StartThread([this, flags, clear, program] {
         WorkerUi ui(m_ui, this);
         const UpdateEnvironment env{m_settings, HttpClient::shared(), appDataFolder()};
         UpdateThreadServices services{ui, spawnDetached, clear, program, todayLocal()};

@@ -8,17 +8,16 @@
 #include "app/foliant_view.h"
 #include "app/ui_services.h"
 #include "core/text_scan.h"
+#include "platform/code_page_convert.h"
 #include "platform/settings_table.h"
 
 namespace paginor {
 
 namespace {
 
+// The field's text as UTF-8, cut to the stored field's size between two characters.
 std::string textOf(const QLineEdit* edit, int maxBytes) {
-    std::string text = edit->text().toStdString();
-    if (text.size() > static_cast<std::size_t>(maxBytes))
-        text.resize(static_cast<std::size_t>(maxBytes));
-    return text;
+    return utf8Prefix(edit->text().toStdString(), static_cast<std::size_t>(maxBytes));
 }
 
 }  // namespace

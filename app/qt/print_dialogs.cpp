@@ -40,6 +40,11 @@ CPrintDlgWindow::CPrintDlgWindow(CPrintDlg& queue, QWidget* parent)
       m_delay(new QRadioButton(tr("Delay After Each Task"), this)) {
     m_tasks->setUniformItemSizes(true);
     m_status->setReadOnly(true);
+    // The waiting texts show whole, their count first.
+    m_status->setMinimumWidth(
+        m_status->fontMetrics().horizontalAdvance(
+            QStringLiteral("10 print tasks in print queue ,waiting ") + QString(15, QChar('.'))) +
+        2 * m_status->fontMetrics().averageCharWidth());
     auto* how = new QGroupBox(tr("How Printer Works"), this);
     auto* howLayout = new QVBoxLayout(how);
     howLayout->addWidget(m_noDelay);
@@ -70,7 +75,10 @@ void CPrintDlgWindow::setTitle(const std::string& title) {
 }
 
 void CPrintDlgWindow::setStatus(const std::string& status) {
+    // A text longer than the line shows its beginning, and whole in the tip.
     m_status->setText(text(status));
+    m_status->setCursorPosition(0);
+    m_status->setToolTip(m_status->text());
 }
 
 void CPrintDlgWindow::appendTasks(const std::vector<std::string>& commands) {

@@ -8,6 +8,7 @@
 
 #include "app/foliant_view.h"
 #include "app/qt/report_browser.h"
+#include "platform/program_thread.h"
 
 namespace paginor {
 
@@ -16,10 +17,10 @@ QtBackgroundRunner::~QtBackgroundRunner() {
 }
 
 void QtBackgroundRunner::run(std::function<void()> work, std::function<void()> done) {
-    m_pool.start([this, work = std::move(work), done = std::move(done)]() mutable {
+    m_pool.start(WithFaultReport([this, work = std::move(work), done = std::move(done)]() mutable {
         work();
         QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
-    });
+    }));
 }
 
 WindowPrintUi::WindowPrintUi(QMainWindow* window) : m_window(window) {

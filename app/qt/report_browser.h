@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QPointF>
+#include <QPointer>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 #include <functional>
@@ -11,21 +12,34 @@
 #include "app/browser_control.h"
 #include "app/print/print_services.h"
 
+class QWebEngineProfile;
+
 namespace paginor {
 
-// Serves the page document currently shown from memory: a web view cannot take HTML above 2 MB
-// directly.
+// Serves from memory the page document each browser shows: a web view cannot take HTML above
+// 2 MB directly. A profile takes one handler for the scheme, so all browsers of the profile
+// share it, each with its own document.
 class MemoryPageHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
 public:
-    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
-    QUrl store(QByteArray html, QByteArray mimeType);
+    // The profile's handler, installed with the first browser; it lives as long as the profile.
+    static MemoryPageHandler* of(QWebEngineProfile* profile);
+
+    // A new address for owner's document; the one it stored before is served no more.
+    QUrl store(const QObject* owner, QByteArray html, QByteArray mimeType);
+    // Drops owner's document.
+    void forget(const QObject* owner);
     void requestStarted(QWebEngineUrlRequestJob* job) override;
 
 private:
-    QByteArray m_html;
-    QByteArray m_mimeType;
-    QString m_path;
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+
+    struct Document {
+        QString path;
+        QByteArray html;
+        QByteArray mimeType;
+    };
+    std::map<const QObject*, Document> m_documents;
     quint64 m_serial = 0;
 };
 
@@ -37,6 +51,7 @@ public:
     static void registerScheme();
 
     explicit ReportBrowser(QWidget* parent = nullptr);
+    ~ReportBrowser() override;
 
     void loadHtml(std::string html, int codePage) override;
     void navigate(const std::string& url) override;
@@ -61,7 +76,7 @@ private:
     void onLoadFinished(bool ok);
     void applyPending();
 
-    MemoryPageHandler* m_handler = nullptr;
+    QPointer<MemoryPageHandler> m_handler;
     bool m_loading = false;
     std::optional<QPointF> m_pendingScroll;
     std::optional<bool> m_pendingDirection;

@@ -43,6 +43,41 @@ std::int32_t nearestLine(const std::vector<std::int32_t>& lines, std::int64_t va
     return index;
 }
 
+// A tall piece's row span is measured on the lines before the column optimiser gives it its
+// columns, which may then reach over a piece of a line below: the span ends above that piece.
+// A column span likewise ends before the next piece of its rows.
+void KeepSpansApart(std::vector<tagDivInfo*>& pieces, std::int32_t rows) {
+    std::vector<std::vector<tagDivInfo*>> byRow(static_cast<std::size_t>(rows));
+    for (tagDivInfo* p : pieces) {
+        if (p->row >= 0 && p->row < rows) {
+            byRow[static_cast<std::size_t>(p->row)].push_back(p);
+        }
+    }
+    const auto sideBySide = [](const tagDivInfo& a, const tagDivInfo& b) {
+        return a.column < b.column + b.columnSpan && b.column < a.column + a.columnSpan;
+    };
+    for (std::int32_t r = 0; r < rows; ++r) {
+        std::vector<tagDivInfo*>& row = byRow[static_cast<std::size_t>(r)];
+        std::sort(row.begin(), row.end(),
+                  [](const tagDivInfo* a, const tagDivInfo* b) { return a->column < b->column; });
+        for (std::size_t k = 0; k + 1 < row.size(); ++k) {
+            row[k]->columnSpan =
+                std::clamp(row[k + 1]->column - row[k]->column, 1, row[k]->columnSpan);
+        }
+    }
+    for (std::int32_t r = 0; r < rows; ++r) {
+        for (tagDivInfo* p : byRow[static_cast<std::size_t>(r)]) {
+            for (std::int32_t below = r + 1; below < std::min(rows, r + p->rowSpan); ++below) {
+                for (const tagDivInfo* q : byRow[static_cast<std::size_t>(below)]) {
+                    if (sideBySide(*p, *q)) {
+                        p->rowSpan = below - r;
+                    }
+                }
+            }
+        }
+    }
+}
+
 void linkInOrder(std::vector<tagDivInfo*>& pieces) {
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         pieces[i]->previous = i > 0 ? pieces[i - 1] : nullptr;
@@ -90,6 +125,7 @@ std::int32_t CConvertEngine::layOutSmallGrid(std::vector<tagDivInfo*>& pieces) {
         }
     }
     m_outputColumnCount = std::max(m_outputColumnCount, 1);
+    KeepSpansApart(kept, m_rowCount);
     pieces = std::move(kept);
     return m_rowCount;
 }
@@ -502,17 +538,21 @@ void CConvertEngine::BuildFrameColumns(const tagFrameInfo& frame, std::int32_t o
         p->column = moved[static_cast<std::size_t>(std::clamp(p->column, 0, ordinals - 1))];
         p->columnSpan =
             std::max(moved[static_cast<std::size_t>(std::max(last, 0))] - p->column + 1, 1);
+    }
+    // A span widens up to the next piece where it now stands, in every row the span covers.
+    for (tagDivInfo* p : pieces) {
         const std::int32_t reach =
             lineAtOrBefore(frame.columnPositions, p->rightEdge,
                            static_cast<std::int32_t>(frame.columnPositions.size())) +
             offset;
-        std::int32_t nextInRow = std::numeric_limits<std::int32_t>::max();
+        std::int32_t next = std::numeric_limits<std::int32_t>::max();
         for (const tagDivInfo* other : pieces) {
-            if (other != p && other->row == p->row && other->column > p->column) {
-                nextInRow = std::min(nextInRow, other->column);
+            if (other != p && other->column > p->column && other->row < p->row + p->rowSpan &&
+                p->row < other->row + other->rowSpan) {
+                next = std::min(next, other->column);
             }
         }
-        const std::int32_t widened = std::min(reach, nextInRow) - p->column;
+        const std::int32_t widened = std::min(reach, next) - p->column;
         if (widened >= kMinWidening && widened > p->columnSpan) {
             p->columnSpan = widened;
         }

@@ -14,6 +14,14 @@ namespace {
 constexpr std::int64_t kSameLeft = 18;    // frames starting this close share column 0
 constexpr std::int64_t kLineReach = 35;   // a line this far beyond an edge is the one before
 constexpr std::int64_t kCloseBands = 36;  // single frames closer than this need no empty row
+constexpr std::int32_t kMinWidening = 3;  // spans widen to reference lines only this far
+
+// The last line at or before value; 0 before the first.
+std::int32_t lineAtOrBefore(const std::vector<std::int32_t>& lines, std::int64_t value) {
+    const auto it = std::upper_bound(lines.begin(), lines.end(), value,
+                                     [](std::int64_t v, std::int32_t line) { return v < line; });
+    return std::max(static_cast<std::int32_t>(it - lines.begin()) - 1, 0);
+}
 
 std::int32_t leafFrameOf(const LayoutTree& tree, std::int32_t element) {
     while (!tree.element(element).leaf) {
@@ -93,24 +101,29 @@ void CConvertEngine::PlaceDeferredRows(std::int32_t first, std::int32_t last, st
     for (std::size_t i = 0; i < m_deferredPieces.size(); ++i) {
         const std::int32_t own = m_deferredGridRows[i];
         if (own >= first && own <= last) {
-            m_deferredPieces[i]->row = row + own - first;
+            tagDivInfo& piece = *m_deferredPieces[i];
+            piece.row = row + own - first;
+            // A band follows the run: a tall piece ends with the run's rows.
+            piece.rowSpan = std::clamp(piece.rowSpan, 1, last - own + 1);
         }
     }
     row += last - first + 1;
 }
 
 // Frames side by side in a band move right onto the reference frame's column lines, so that
-// their columns line up with the reference table's.
+// their columns line up with the reference table's; the columns of the boxes left of a moved
+// frame then go back onto the reference lines where their boxes stand.
 void CConvertEngine::AlignChildFrames(const tagFrameInfo& reference, std::int32_t offset,
                                       std::int32_t band) {
     LayoutTree& tree = *m_layoutTree;
+    std::int32_t previous = kNoElement;
     for (std::int32_t c = tree.element(band).firstChild; c != kNoElement;
-         c = tree.element(c).next) {
+         previous = c, c = tree.element(c).next) {
         const tagLayoutElementInfo& child = tree.element(c);
         if (!child.leaf || child.alongY) {
             continue;
         }
-        const tagFrameInfo& f = m_frames->GetFrame(child.frame);
+        tagFrameInfo& f = m_frames->GetFrame(child.frame);
         if (f.left > reference.right) {
             break;
         }
@@ -127,6 +140,69 @@ void CConvertEngine::AlignChildFrames(const tagFrameInfo& reference, std::int32_
             tree.element(s).columnOffset += shift;
         }
         tree.element(band).width += shift;
+        if (f.firstColumn < 0) {
+            const std::int32_t after =
+                previous == kNoElement
+                    ? offset
+                    : offset + tree.element(previous).columnOffset + tree.element(previous).width;
+            RemapLeftColumns(reference, f, target, offset, after);
+            tree.element(c).columnOffset = target - offset + f.firstColumn;
+            tree.element(c).width = f.lastColumn - f.firstColumn + 1;
+        }
+    }
+}
+
+// The frame's column 0 stands in sheet column origin; the columns of the boxes left of it go to
+// the reference lines nearest their boxes' left edges (sheet column = line + offset), in order,
+// from sheet column after on and never right of their own places beside the frame.
+void CConvertEngine::RemapLeftColumns(const tagFrameInfo& reference, tagFrameInfo& frame,
+                                      std::int32_t origin, std::int32_t offset,
+                                      std::int32_t after) {
+    std::vector<tagDivInfo*>& left = frame.sides[kSideLeft - 1];
+    const std::int32_t count = -frame.firstColumn;
+    const auto index = [&](std::int32_t column) {
+        return std::clamp(column + count, 0, count - 1);
+    };
+    constexpr std::int64_t kNone = std::numeric_limits<std::int64_t>::max();
+    std::vector<std::int64_t> leftEdge(static_cast<std::size_t>(count), kNone);
+    for (const tagDivInfo* p : left) {
+        std::int64_t& edge = leftEdge[static_cast<std::size_t>(index(p->column))];
+        edge = std::min(edge, std::int64_t{p->leftEdge});
+    }
+    std::vector<std::int32_t> moved(static_cast<std::size_t>(count));
+    std::int32_t lowest = after;
+    for (std::int32_t k = 0; k < count; ++k) {
+        const std::int32_t own = origin - count + k;
+        const std::int64_t edge = leftEdge[static_cast<std::size_t>(k)];
+        const std::int32_t line =
+            edge == kNone ? lowest : lineNear(reference.columnPositions, edge) + offset;
+        moved[static_cast<std::size_t>(k)] = std::clamp(line, std::min(lowest, own), own);
+        lowest = moved[static_cast<std::size_t>(k)] + 1;
+    }
+    frame.firstColumn = 0;
+    for (tagDivInfo* p : left) {
+        const std::int32_t k = index(p->column);
+        const std::int32_t column = moved[static_cast<std::size_t>(k)];
+        const std::int32_t last = index(p->column + std::max(p->columnSpan, 1) - 1);
+        std::int32_t span = moved[static_cast<std::size_t>(last)] - column + 1;
+        // Up to the reference line at its right edge, short of the frame and of the next box in
+        // the rows it covers.
+        std::int32_t limit = origin;
+        for (const tagDivInfo* other : left) {
+            if (other != p && other->column > p->column && other->row < p->row + p->rowSpan &&
+                p->row < other->row + other->rowSpan) {
+                limit = std::min(limit, moved[static_cast<std::size_t>(index(other->column))]);
+            }
+        }
+        const std::int32_t reach =
+            std::min(lineAtOrBefore(reference.columnPositions, p->rightEdge) + offset, limit) -
+            column;
+        if (reach >= kMinWidening && reach > span) {
+            span = reach;
+        }
+        p->column = column - origin;
+        p->columnSpan = span;
+        frame.firstColumn = std::min(frame.firstColumn, p->column);
     }
 }
 

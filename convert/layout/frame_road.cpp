@@ -36,6 +36,9 @@ std::vector<tagDivInfo*> CConvertEngine::RemoveOuterHeadersFooters() {
     }
     std::vector<tagDivInfo*> pending;
     std::vector<tagDivInfo*> moved;
+    // A page whose body goes on in its frames may lose all of its outer rows: those above the
+    // body as header, those below it as footer.
+    std::vector<tagPageBody> bodies(static_cast<std::size_t>(pages));
     for (tagDivInfo* p = m_boxReader->pieces(); p != nullptr; p = p->next) {
         const auto page = static_cast<std::size_t>(std::clamp(p->page, 0, pages - 1));
         const bool noted = bodyTop[page] != std::numeric_limits<std::int32_t>::max();
@@ -43,6 +46,9 @@ std::vector<tagDivInfo*> CConvertEngine::RemoveOuterHeadersFooters() {
                             verticalReference(*p) >= bodyTop[page] &&
                             std::int64_t{p->top} * 10 <= bodyBottom[page];
         (inBody ? pending : moved).push_back(p);
+        if (inBody) {
+            bodies[page] = tagPageBody{true, bodyTop[page], bodyBottom[page]};
+        }
     }
     if (moved.empty()) {
         return pending;
@@ -57,8 +63,8 @@ std::vector<tagDivInfo*> CConvertEngine::RemoveOuterHeadersFooters() {
         grid.MergeRowLines();
         grid.FillGrid(0, static_cast<std::int32_t>(grid.rowLines().size()), 0,
                       static_cast<std::int32_t>(grid.columnLines().size()));
-        RemoveRepeatedHeaders();
-        RemoveRepeatedFooters();
+        RemoveRepeatedHeaders(bodies);
+        RemoveRepeatedFooters(bodies);
     }
     for (std::int32_t r = 0; r < m_rowCount; ++r) {
         for (std::int32_t c = 0; c < m_columnCount; ++c) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "convert/convert_engine.h"
+#include "convert/read/box_reader.h"
 #include "core/text_scan.h"
 
 namespace paginor {
@@ -154,6 +155,80 @@ bool SameHeightOnPage(const std::vector<tagGridRowInfo>& rows,
            std::int64_t{rows[row].top} - top == std::int64_t{rows[otherRow].top} - otherTop;
 }
 
+const tagPageBody* bodyOf(const std::vector<tagPageBody>& bodies, std::int32_t page) {
+    return page >= 0 && static_cast<std::size_t>(page) < bodies.size() &&
+                   bodies[static_cast<std::size_t>(page)].present
+               ? &bodies[static_cast<std::size_t>(page)]
+               : nullptr;
+}
+
+// A header row lies above its page's body, a footer row below it.
+bool aboveBody(const std::vector<tagPageBody>& bodies, const tagGridRowInfo& row) {
+    const tagPageBody* body = bodyOf(bodies, row.page);
+    return body == nullptr || std::int64_t{row.top} * 10 < body->top;
+}
+
+bool belowBody(const std::vector<tagPageBody>& bodies, const tagGridRowInfo& row) {
+    const tagPageBody* body = bodyOf(bodies, row.page);
+    return body == nullptr || std::int64_t{row.top} * 10 > body->bottom;
+}
+
+// Cells of two rows stand at one place: in one grid column, or, for pieces, with their left
+// edges, centres or right edges this close (tenths of a point). A right-aligned page number
+// moves left as it gains a digit and so changes its grid column.
+constexpr std::int64_t kSamePlace = 20;
+
+bool SamePlace(const tagGridCell& a, std::int32_t columnA, const tagGridCell& b,
+               std::int32_t columnB) {
+    if (a.piece == nullptr || b.piece == nullptr) {
+        return columnA == columnB;
+    }
+    const auto& x = *static_cast<const tagDivInfo*>(a.piece);
+    const auto& y = *static_cast<const tagDivInfo*>(b.piece);
+    const auto near = [](std::int64_t u, std::int64_t v) {
+        return std::llabs(u - v) <= kSamePlace;
+    };
+    return near(x.leftEdge, y.leftEdge) || near(x.rightEdge, y.rightEdge) ||
+           near(std::int64_t{x.leftEdge} + x.rightEdge, std::int64_t{y.leftEdge} + y.rightEdge);
+}
+
+// The cells with text of two rows pair up left to right; the rows repeat when they have as many,
+// every pair stands at one place and compares equal.
+TextMatch CompareRows(const CConvertEngine& e, std::int32_t a, std::int32_t b,
+                      std::int32_t* digitsOnly) {
+    const std::int32_t columns = e.columnCount();
+    std::int32_t ca = 0;
+    std::int32_t cb = 0;
+    std::int32_t digits = 0;
+    for (;;) {
+        while (ca < columns && e.cell(a, ca).text == nullptr) {
+            ++ca;
+        }
+        while (cb < columns && e.cell(b, cb).text == nullptr) {
+            ++cb;
+        }
+        if (ca == columns || cb == columns) {
+            break;
+        }
+        const tagGridCell& x = e.cell(a, ca);
+        const tagGridCell& y = e.cell(b, cb);
+        const TextMatch m = SamePlace(x, ca, y, cb) ? CompareCells(x, y) : TextMatch::Different;
+        if (m == TextMatch::Different) {
+            return m;
+        }
+        digits += m == TextMatch::DigitsOnly ? 1 : 0;
+        ++ca;
+        ++cb;
+    }
+    if (ca != columns || cb != columns) {
+        return TextMatch::Different;
+    }
+    if (digitsOnly != nullptr) {
+        *digitsOnly = digits;
+    }
+    return digits > 0 ? TextMatch::DigitsOnly : TextMatch::Equal;
+}
+
 }  // namespace
 
 void CConvertEngine::ClearRow(std::int32_t row) {
@@ -166,7 +241,7 @@ void CConvertEngine::ClearRow(std::int32_t row) {
     m_rows[row].occupied = 0;
 }
 
-void CConvertEngine::RemoveRepeatedHeaders() {
+void CConvertEngine::RemoveRepeatedHeaders(const std::vector<tagPageBody>& bodies) {
     if (m_pageCount < 2) {
         return;
     }
@@ -177,9 +252,9 @@ void CConvertEngine::RemoveRepeatedHeaders() {
     const std::int32_t reference = m_firstPageIndex == 0 && m_pageCount >= 3 ? 1 : 0;
     std::int32_t height = 0;
     for (std::int32_t k = 0; k < pages[reference].count; ++k, ++height) {
-        bool same = true;
+        bool same = aboveBody(bodies, m_rows[pages[reference].first + k]);
         for (std::int32_t p = reference + 1; p < m_pageCount && same; ++p) {
-            if (k >= pages[p].count ||
+            if (k >= pages[p].count || !aboveBody(bodies, m_rows[pages[p].first + k]) ||
                 (m_mode == kFormatHtmlCss &&
                  !SameHeightOnPage(m_rows, m_pageTops, pages[reference].first + k,
                                    pages[p].first + k))) {
@@ -187,20 +262,19 @@ void CConvertEngine::RemoveRepeatedHeaders() {
                 break;
             }
             std::int32_t digitsOnly = 0;
-            for (std::int32_t c = 0; c < m_columnCount && same; ++c) {
-                const TextMatch m =
-                    CompareCells(at(pages[reference].first + k, c), at(pages[p].first + k, c));
-                same = m != TextMatch::Different;
-                digitsOnly += m == TextMatch::DigitsOnly ? 1 : 0;
-            }
-            same = same && digitsOnly < 3;
+            same = CompareRows(*this, pages[reference].first + k, pages[p].first + k,
+                               &digitsOnly) != TextMatch::Different &&
+                   digitsOnly < 3;
         }
         if (!same) {
             break;
         }
     }
-    // A page that repeats the reference page whole is data, not a header.
-    height = std::min(height, pages[reference].count - 1);
+    // A page that repeats the reference page whole is data, not a header, unless its body lies
+    // in its frames.
+    if (bodyOf(bodies, reference) == nullptr) {
+        height = std::min(height, pages[reference].count - 1);
+    }
     if (height <= 0) {
         return;
     }
@@ -213,7 +287,7 @@ void CConvertEngine::RemoveRepeatedHeaders() {
     CountColumnCells();
 }
 
-void CConvertEngine::RemoveRepeatedFooters() {
+void CConvertEngine::RemoveRepeatedFooters(const std::vector<tagPageBody>& bodies) {
     if (m_pageCount < 2) {
         return;
     }
@@ -226,26 +300,28 @@ void CConvertEngine::RemoveRepeatedFooters() {
     };
     std::int32_t height = 0;
     for (std::int32_t k = 0; k < pages[0].count; ++k, ++height) {
-        bool same = true;
+        bool same = belowBody(bodies, m_rows[rowFromBottom(0, k)]);
         for (std::int32_t p = 1; p < m_pageCount && same; ++p) {
-            if (k >= pages[p].count ||
+            if (k >= pages[p].count || !belowBody(bodies, m_rows[rowFromBottom(p, k)]) ||
                 (m_mode == kFormatHtmlCss &&
                  !SameHeightOnPage(m_rows, m_pageTops, rowFromBottom(0, k), rowFromBottom(p, k)))) {
                 same = false;
                 break;
             }
-            for (std::int32_t c = 0; c < m_columnCount && same; ++c) {
-                same = CompareCells(at(rowFromBottom(0, k), c), at(rowFromBottom(p, k), c)) !=
-                       TextMatch::Different;
-            }
+            same = CompareRows(*this, rowFromBottom(0, k), rowFromBottom(p, k), nullptr) !=
+                   TextMatch::Different;
         }
         if (!same) {
             break;
         }
     }
     const std::int32_t pagesLosing = m_lastBatch ? m_pageCount - 1 : m_pageCount;
-    // The footer never takes a page's last remaining content row, the header's removal included.
+    // The footer never takes a page's last remaining content row, the header's removal included;
+    // a page whose body lies in its frames has more.
     for (std::int32_t p = 0; p < pagesLosing; ++p) {
+        if (bodyOf(bodies, p) != nullptr) {
+            continue;
+        }
         std::int32_t occupied = 0;
         for (std::int32_t k = 0; k < pages[p].count; ++k) {
             occupied += m_rows[pages[p].first + k].occupied > 0 ? 1 : 0;
@@ -399,6 +475,20 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
         }
         return true;
     };
+    // Whether a cell of row, other than the one in grid column except, gives a record on the
+    // output columns from first on.
+    auto claimsColumns = [&](std::int32_t row, std::int32_t except, std::int32_t first,
+                             std::int32_t columns) {
+        for (std::int32_t c = 0; c < m_columnCount; ++c) {
+            const tagGridCell& cell = at(row, c);
+            const std::int32_t column = std::max(cell.outputColumn, 0);
+            if (c != except && cell.kind != kKindCoveredCopy && gives(cell) &&
+                column < first + columns && first < column + std::max(cell.columnSpan, 1)) {
+                return true;
+            }
+        }
+        return false;
+    };
     std::size_t count = 0;
     for (std::int32_t r = 0; r < m_rowCount; ++r) {
         count += spacerBefore(r) ? 1 : 0;
@@ -512,8 +602,13 @@ void CConvertEngine::OutputToExcel_Excel2000(std::int32_t* recordCount, tagOutpu
             record.columnSpan = std::max(cell.columnSpan, 1);
             record.size = cell.size;
             record.page = m_rows[r].page;
+            // The span reaches the lowest covered copy below that keeps the cell's column, and
+            // ends above a row whose own cell the column optimiser put in its way.
             std::int32_t lowest = r;
             for (std::int32_t d = 1; d < cell.rowSpan && r + d < m_rowCount; ++d) {
+                if (claimsColumns(r + d, c, record.column, record.columnSpan)) {
+                    break;
+                }
                 const tagGridCell& below = at(r + d, c);
                 if (below.kind == kKindCoveredCopy && below.text != nullptr &&
                     below.outputColumn == cell.outputColumn) {

@@ -9,9 +9,11 @@
 #include "app_fakes.h"
 #include "core/report_core.h"
 #include "http_test_server.h"
+#include "platform/fake_printer_system.h"
 #include "platform/http_client.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
+#include "tests/core/temp_dir.h"
 
 namespace paginor {
 namespace {
@@ -264,6 +266,59 @@ TEST_F(DownloadFixture, NonReportNoticeOnTheFirstFourFiles) {
     EXPECT_EQ(readDwordSetting(store, kOpenFlagTxtValue), 1u);
     ASSERT_EQ(started.size(), 6u);
     EXPECT_EQ(started[0], (std::vector<std::string>{"xdg-open", "/tmp/x.PDF"}));
+}
+
+// Text and Word files to print go to the current printer through the print system; what it
+// cannot print is said, and nothing is opened instead.
+TEST_F(DownloadFixture, OtherFilesToPrintGoToThePrinter) {
+    struct Case {
+        const char* file;
+        const char* current;  // the current printer
+        const char* destination;
+        const char* format;
+        const char* message;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"notes.txt", "Lab", "Lab", "text/plain", nullptr},
+        {"NOTES.TXT", "Gone", "Office", "text/plain", nullptr},
+        {"memo.doc", "Lab", nullptr, nullptr,
+         "Cannot print {dir}/memo.doc on Lab: Printer \"Lab\" cannot print documents of type "
+         "application/msword"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        TempDir dir;
+        const std::string path = dir.write(c.file, "Quarterly notes\r\n");
+        FakePrinterSystem printers;
+        printers.addDestination("Office", FakePrinterSystem::standardDestination());
+        printers.addDestination("Lab", FakePrinterSystem::standardDestination());
+        MemorySettingsStore store;
+        RecordingUi ui;
+        int starts = 0;
+        NonReportEnvironment nonReport{&store, &ui,
+                                       [&starts](const std::vector<std::string>&, std::string&) {
+                                           ++starts;
+                                           return true;
+                                       }};
+        nonReport.printers = &printers;
+        nonReport.printer = c.current;
+        OpenNonReportFile(path, true, nonReport);
+        EXPECT_EQ(starts, 0);
+        const auto jobs = printers.submissions();
+        if (c.destination == nullptr) {
+            EXPECT_TRUE(jobs.empty());
+            std::string message = c.message;
+            message.replace(message.find("{dir}"), 5, dir.path());
+            ASSERT_FALSE(ui.messages.empty());
+            EXPECT_EQ(ui.messages.back(), message);
+            continue;
+        }
+        ASSERT_EQ(jobs.size(), 1u);
+        EXPECT_EQ(jobs[0].destination, c.destination);
+        EXPECT_EQ(jobs[0].format, c.format);
+        EXPECT_EQ(jobs[0].title, c.file);
+        EXPECT_EQ(jobs[0].pdf, "Quarterly notes\r\n");
+    }
 }
 
 TEST_F(DownloadFixture, PdfToPrintIsPostedToThePrintTool) {

@@ -37,11 +37,15 @@ public:
             if (completeLoads && reportView->printPending()) {
                 reportView->OnDocumentComplete("paginor-mem:page", true);
             }
+            if (afterTick) {
+                afterTick(queue);
+            }
         }
     }
     void RunPrintSetup(
         PrintSetup& setup, const std::vector<std::string>& printers, std::int32_t pageHeight,
         const std::function<PrintSetup::OkResult(const PrintSetup::Choice&)>& onOk) override {
+        ++setups;
         shownPrinters = printers;
         shownPrinter = setup.printer();
         shownPaper = setup.paper();
@@ -55,8 +59,10 @@ public:
     CFoliantDoc* doc = nullptr;
     CFoliantView* reportView = nullptr;
     bool completeLoads = true;
+    std::function<void(CPrintDlg&)> afterTick;
     FakePrintDlgView view;
     int queues = 0;
+    int setups = 0;
     bool framePrintDialogOpen = false;
     bool docPrintDialogOpen = false;
     PrintSetup::Choice choice;
@@ -88,6 +94,7 @@ protected:
     void loadReport(int pages, const std::string& prologue = fixtures::htmlPrologue()) {
         const std::string path =
             m_dir.write("report.htm", fixtures::markedHtmlReport(pages, prologue));
+        m_reportUrl = "file://" + path;
         ASSERT_EQ(m_frame->RunCommand("open \"" + path + "\""), 1);
         ASSERT_EQ(m_frame->RunCommand("nextpage"), 1);
         m_ui.messages.clear();
@@ -112,6 +119,7 @@ protected:
     FakePageSetup m_store;
     FakeDialogs m_dialogs;
     std::string m_address;
+    std::string m_reportUrl;
     PrintEnvironment m_environment{m_spool, m_lock, m_store, m_dialogs,
                                    [this] { return m_address; }};
     std::unique_ptr<CFoliantView> m_view;
@@ -148,10 +156,11 @@ TEST_F(FramePrintTest, PrintRunsTheQueueThroughTheView) {
     EXPECT_TRUE(m_dialogs.docPrintDialogOpen);
     EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
     // One job per page, titled with the page address, to the frame's printer.
-    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab about:blank", "Lab about:blank"}));
-    EXPECT_EQ(m_browser.loads, 2);
-    EXPECT_TRUE(holdsPage(m_browser.shown, 3));
-    EXPECT_FALSE(holdsPage(m_browser.shown, 2));
+    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab " + m_reportUrl, "Lab " + m_reportUrl}));
+    // Both tasks went through the view; then the page shown before came back.
+    EXPECT_EQ(m_browser.loads, 3);
+    EXPECT_TRUE(holdsPage(m_browser.shown, 1));
+    EXPECT_FALSE(holdsPage(m_browser.shown, 3));
     EXPECT_EQ(m_frame->printCounter(), 2);
     EXPECT_EQ(m_lock.names, (Texts{"PAGINORLab"}));
     EXPECT_FALSE(m_lock.held);
@@ -159,9 +168,77 @@ TEST_F(FramePrintTest, PrintRunsTheQueueThroughTheView) {
     EXPECT_FALSE(m_doc.IsPrintDialogOpen());
     EXPECT_FALSE(m_frame->taskRunning());
     EXPECT_EQ(m_frame->runningPrintDlg(), nullptr);
-    EXPECT_EQ(m_widgets.firstField + "-" + m_widgets.lastField, "2-3");
+    EXPECT_EQ(m_widgets.firstField + "-" + m_widgets.lastField, "1-1");
     // The interpreter takes commands again.
     EXPECT_EQ(m_frame->RunCommand("show 4"), 1);
+}
+
+// However a print ends, the view, the page fields and the page list name the same pages: the
+// ones the reader had.
+TEST_F(FramePrintTest, AfterPrintingTheViewAndTheFieldsAgree) {
+    struct Case {
+        const char* what;
+        int printsBeforeCancel;  // -1: none, it runs to its end
+        int loads;               // of the browser, from the print on
+    };
+    const Case cases[] = {
+        {"printed", -1, 4},
+        {"cancelled after a task", 1, 2},
+        {"cancelled before any task", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        loadReport(6);
+        m_frame->setPrinterName("Office");
+        ASSERT_EQ(m_frame->RunCommand("show 5 6"), 1);
+        m_browser.scrollTop = 120;
+        m_dialogs.view = FakePrintDlgView();
+        const std::size_t before = m_printers.submissions().size();
+        m_dialogs.afterTick = [&](CPrintDlg& queue) {
+            // A page written for printing shows from its top.
+            if (m_view->printPending()) {
+                m_browser.scrollTop = 0;
+            }
+            const auto printed = static_cast<int>(m_printers.submissions().size() - before);
+            if (printed == c.printsBeforeCancel && !m_view->printPending()) {
+                queue.OnCancel();
+            }
+        };
+        m_browser.loads = 0;
+        m_frame->RunCommand("print 1 3");
+        m_dialogs.afterTick = nullptr;
+        EXPECT_EQ(m_browser.loads, c.loads);
+        EXPECT_TRUE(holdsPage(m_browser.shown, 5));
+        EXPECT_TRUE(holdsPage(m_browser.shown, 6));
+        EXPECT_FALSE(holdsPage(m_browser.shown, 1));
+        EXPECT_EQ(m_widgets.firstField + "-" + m_widgets.lastField, "5-6");
+        EXPECT_EQ(m_widgets.listSelection, 4);
+        EXPECT_EQ(m_frame->firstPage(), 5);
+        EXPECT_EQ(m_frame->lastPage(), 6);
+        // The reader keeps the place on the page.
+        EXPECT_EQ(m_browser.scrollTop, 120);
+        EXPECT_EQ(m_frame->RunCommand("nextpage"), 1);
+        EXPECT_TRUE(holdsPage(m_browser.shown, 1));
+    }
+}
+
+// Jobs are titled with the address the report came from, which the queue counts its jobs by.
+TEST_F(FramePrintTest, JobsCarryTheReportsAddress) {
+    EXPECT_EQ(m_frame->pageAddress(), "about:blank");
+    m_frame->setPrinterName("Office");
+    const std::string path = m_dir.write("got.htm", fixtures::markedHtmlReport(2));
+    m_address = "http://reports.example.com/run?report=sales&page=all";
+    std::string trace = "Try_Start";
+    m_doc.report().Init(path, m_address.c_str(), true, &trace, nullptr, nullptr);
+    ASSERT_EQ(m_frame->RunCommand("show 1"), 1);
+    EXPECT_EQ(m_frame->pageAddress(), m_address);
+    EXPECT_EQ(m_frame->RunCommand("print 2 2"), 1);
+    // A report opened from a file afterwards is titled with its file.
+    loadReport(2);
+    EXPECT_EQ(m_frame->pageAddress(), m_reportUrl);
+    m_dialogs.view = FakePrintDlgView();
+    EXPECT_EQ(m_frame->RunCommand("print 1 1"), 1);
+    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Office " + m_address, "Office " + m_reportUrl}));
 }
 
 TEST_F(FramePrintTest, ARefusedPrintFailsTheTask) {
@@ -169,14 +246,16 @@ TEST_F(FramePrintTest, ARefusedPrintFailsTheTask) {
     m_frame->setPrinterName("Office");
     m_renderer.succeed = false;
     EXPECT_EQ(m_frame->RunCommand("print 1 2"), 0);
-    EXPECT_EQ(m_ui.messages.back(), "Something wrong, print jobs cannot finish, please try later");
+    EXPECT_EQ(m_ui.messages.back(),
+              "Something wrong, print jobs cannot finish, please try later\nThe page could not be "
+              "rendered for printing");
     EXPECT_TRUE(m_printers.submissions().empty());
 }
 
 TEST_F(FramePrintTest, BufferedPrintingGoesThroughAPrivatePageFile) {
     loadReport(3);
     m_frame->setPrinterName("Office");
-    EXPECT_EQ(m_frame->pageAddress(), "about:blank");
+    EXPECT_EQ(m_frame->pageAddress(), m_reportUrl);
     m_frame->OnBufferToFile();
     ASSERT_TRUE(m_frame->bufferToFile());
     const std::string path = m_frame->tempPagePath();
@@ -203,7 +282,7 @@ TEST_F(FramePrintTest, BufferedPrintingGoesThroughAPrivatePageFile) {
               (Texts{"Office file://" + path, "Office file://" + path}));
 
     m_frame->OnBufferToFile();
-    EXPECT_EQ(m_frame->pageAddress(), "about:blank");
+    EXPECT_EQ(m_frame->pageAddress(), m_reportUrl);
     m_frame.reset();
     struct stat st {};
     EXPECT_NE(stat(path.c_str(), &st), 0);
@@ -272,7 +351,7 @@ TEST_F(FramePrintTest, PrintOptionsChooseAndPrint) {
     ASSERT_EQ(m_store.calls.size(), 1u);
     EXPECT_EQ(m_store.calls[0].rfind("SetCurrent ", 0), 0u);
     EXPECT_EQ(m_doc.report().pagesPerPrintChunk(), 2);
-    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab about:blank"}));
+    EXPECT_EQ(submittedTitles(m_printers), (Texts{"Lab " + m_reportUrl}));
     EXPECT_EQ(m_spool.printers.back(), "Lab");
 }
 
@@ -282,11 +361,39 @@ TEST_F(FramePrintTest, PrintOptionsWithoutAnyPrinterPrintNothing) {
     m_view->SetPrinting(&driver, nullptr);
     loadReport(2);
     m_frame->OnPrintCommand();
-    EXPECT_EQ(m_dialogs.okResult, PrintSetup::OkResult::Close);
-    ASSERT_FALSE(m_ui.messages.empty());
-    EXPECT_EQ(
-        m_ui.messages.back().rfind("Failed to get the default printer name. Please contact ", 0),
-        0u);
+    EXPECT_EQ(m_ui.messages, (Texts{"No printer is set up"}));
+    EXPECT_EQ(m_dialogs.setups, 0);
+    EXPECT_EQ(m_dialogs.queues, 0);
+}
+
+// The directives name printer and paper: the options still open with every printer listed.
+TEST_F(FramePrintTest, PrintOptionsOpenWithThePrinterList) {
+    loadReport(2, fixtures::htmlPrologue() +
+                      "<!--PAGINOR?printer=Lab-->\r\n<!--PAGINOR?papersize=Let-->\r\n");
+    m_dialogs.choice.range = PrintSetup::Range::All;
+    m_frame->OnPrintCommand();
+    EXPECT_EQ(m_dialogs.setups, 1);
+    EXPECT_EQ(m_dialogs.shownPrinters, (Texts{"Office", "Lab"}));
+    EXPECT_EQ(m_dialogs.shownPrinter, "Lab");
+    // The paper the directive began is shown by its name.
+    EXPECT_EQ(m_dialogs.shownPaper, "Letter");
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
+
+// A print system that cannot be reached is named once, with its own words, and nothing opens.
+TEST_F(FramePrintTest, APrintSystemThatIsAwayIsNamedOnce) {
+    loadReport(2, fixtures::htmlPrologue() + "<!--PAGINOR?printer=Lab-->\r\n");
+    const std::string away =
+        "The print system (CUPS) at 127.0.0.1:9 cannot be reached: Bad file descriptor";
+    m_printers.failWith(away);
+    std::string printer;
+    std::string paper;
+    std::int32_t orientation = 0;
+    EXPECT_FALSE(m_frame->ApplyPrintDirectives(true, printer, paper, orientation));
+    EXPECT_TRUE(m_ui.messages.empty());
+    m_frame->OpenPrintSetup(false);
+    EXPECT_EQ(m_ui.messages, (Texts{away}));
+    EXPECT_EQ(m_dialogs.setups, 0);
     EXPECT_EQ(m_dialogs.queues, 0);
 }
 

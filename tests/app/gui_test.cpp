@@ -197,6 +197,41 @@ TEST_F(MainWindowTest, SplitterWidthIsStoredOnClose) {
               90u);
 }
 
+// Shows html in browser from memory; the text of its body, or "failed" when the load failed.
+std::string showFromMemory(ReportBrowser& browser, const std::string& html) {
+    QSignalSpy spy(&browser, &ReportBrowser::documentComplete);
+    browser.loadHtml(html, 0);
+    if (!spy.wait(kLoadWaitMs) || !spy.takeFirst().at(1).toBool()) {
+        return "failed";
+    }
+    QString text;
+    bool done = false;
+    browser.page()->runJavaScript(QStringLiteral("document.body ? document.body.innerText : ''"),
+                                  [&](const QVariant& value) {
+                                      text = value.toString();
+                                      done = true;
+                                  });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kLoadWaitMs));
+    return text.toStdString();
+}
+
+// Browsers of one profile share its one handler of the page scheme: each shows its own pages,
+// while the other lives and after it is gone.
+TEST(ReportBrowsers, EachShowsItsOwnPagesFromMemory) {
+    auto first = std::make_unique<ReportBrowser>();
+    ReportBrowser second;
+    first->show();
+    second.show();
+    EXPECT_EQ(showFromMemory(*first, "<p>first</p>"), "first");
+    EXPECT_EQ(showFromMemory(second, "<p>second</p>"), "second");
+    EXPECT_EQ(showFromMemory(*first, "<p>first again</p>"), "first again");
+    first.reset();
+    EXPECT_EQ(showFromMemory(second, "<p>second again</p>"), "second again");
+    ReportBrowser third;
+    third.show();
+    EXPECT_EQ(showFromMemory(third, "<p>third</p>"), "third");
+}
+
 TEST(ButtonColours, ColorRefHasRedInTheLowByte) {
     EXPECT_EQ(colorFromColorRef(0xC8D0D4), QColor(0xD4, 0xD0, 0xC8));
     EXPECT_EQ(colorFromColorRef(0x0000FF), QColor(255, 0, 0));

@@ -37,15 +37,18 @@ TEST(HeadlessSwitch, InstallAndUninstallRunWithoutADisplay) {
         TempDir home;
         const std::string settings = home.path() + "/config/paginor/HKEY_CURRENT_USER.reg";
         const std::string desktop = home.path() + "/data/applications/Tadd.Paginor.desktop";
+        const std::string icon = home.path() + "/data/icons/hicolor/scalable/apps/paginor.svg";
 
         ASSERT_EQ(runWithoutDisplay(home, install), 0) << fileText(home.path() + "/stderr");
         EXPECT_NE(fileText(settings).find("[HKEY_CURRENT_USER\\Software\\Orrin.Tadd\\Paginor]"),
                   std::string::npos);
         EXPECT_TRUE(std::filesystem::exists(desktop));
+        EXPECT_EQ(fileText(icon), fileText(PAGINOR_ICON_SOURCE));
 
         ASSERT_EQ(runWithoutDisplay(home, "--uninstall"), 0) << fileText(home.path() + "/stderr");
         EXPECT_EQ(fileText(settings).find("Orrin.Tadd\\Paginor]"), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(desktop));
+        EXPECT_FALSE(std::filesystem::exists(icon));
     }
 }
 

@@ -7,8 +7,8 @@
 
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
-#include "platform/settings_table.h"
 #include "platform/settings_store.h"
+#include "platform/settings_table.h"
 #include "tests/app/app_fakes.h"
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
@@ -251,7 +251,10 @@ TEST_F(MainFrameTest, PageRangeFieldsKeepDefaultsForEmptyFields) {
 
 TEST_F(MainFrameTest, FileOpen) {
     m_widgets.fileToOpen = m_dir.write("sales.htm", fixtures::markedHtmlReport(4));
+    int forgotten = 0;
+    m_frame->setForgetReportAddress([&forgotten] { ++forgotten; });
     m_frame->OnFileOpen();
+    EXPECT_EQ(forgotten, 1);
     EXPECT_TRUE(m_ui.messages.empty()) << lastMessage();
     EXPECT_EQ(m_widgets.titles.front(), "Initializing Report " + m_widgets.fileToOpen);
     EXPECT_EQ(m_widgets.title, "sales.htm -- Paginor");
@@ -274,7 +277,10 @@ TEST_F(MainFrameTest, FileOpenOfABadFile) {
 }
 
 TEST_F(MainFrameTest, FileOpenCancelled) {
+    int forgotten = 0;
+    m_frame->setForgetReportAddress([&forgotten] { ++forgotten; });
     m_frame->OnFileOpen();
+    EXPECT_EQ(forgotten, 0);
     EXPECT_TRUE(m_widgets.titles.empty());
     EXPECT_TRUE(m_frame->openedFromOutside());
 }

@@ -1,13 +1,39 @@
 #include "app/print/print_adapters.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 
 #include "platform/fake_printer_system.h"
+#include "tests/core/temp_dir.h"
 
 namespace paginor {
 namespace {
 
 using Titles = std::vector<std::string>;
+
+// Without a runtime folder and with no private temporary folder to be had, the lock fails with
+// its reason rather than looking busy.
+TEST(NamedPrinterLock, ALockWithoutAPrivateFolderFailsWithItsReason) {
+    TempDir dir;
+    // Where the private temporary folder should be, a file stands.
+    std::ofstream(dir.path() + "/paginor-" + std::to_string(geteuid())) << "x";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = runtime ? runtime : "";
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string savedTmp = tmp ? tmp : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    NamedPrinterLock lock;
+    std::string error;
+    const PrinterLock::Result result = lock.tryAcquire("PAGINOROffice", error);
+    runtime ? setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+    tmp ? setenv("TMPDIR", savedTmp.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(result, PrinterLock::Result::Failed);
+    EXPECT_EQ(error, "No private folder for lock files");
+}
 
 TEST(SystemPrintSpool, ListsTheTitlesOfTheDestinationsJobs) {
     FakePrinterSystem printers;
@@ -29,6 +55,30 @@ TEST(SystemPrintSpool, ListsTheTitlesOfTheDestinationsJobs) {
     printers.failWith("Cannot list the printers: Connection refused");
     EXPECT_EQ(spool.activeJobTitles("Office", titles, error), PrintSpool::Status::NoPrinter);
     EXPECT_EQ(error, "Cannot list the printers: Connection refused");
+}
+
+TEST(SystemPrintSpool, APrinterThatDoesNotPrintIsNamedWithItsReason) {
+    struct Case {
+        PrinterState state;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{true, true, "Paused", "paused"}, "Printer \"Office\" is stopped: Paused"},
+        {{true, true, "", "media-empty-error"}, "Printer \"Office\" is stopped: media-empty-error"},
+        {{true, true, "", ""}, "Printer \"Office\" is stopped: no reason given"},
+        {{false, false, "Rejecting Jobs", ""},
+         "Printer \"Office\" does not accept jobs: Rejecting Jobs"},
+    };
+    for (const Case& c : cases) {
+        FakePrinterSystem printers;
+        printers.addDestination("Office", FakePrinterSystem::standardDestination());
+        printers.setState("Office", c.state);
+        SystemPrintSpool spool(printers);
+        Titles titles;
+        std::string error;
+        EXPECT_EQ(spool.activeJobTitles("office", titles, error), PrintSpool::Status::Stopped);
+        EXPECT_EQ(error, c.error);
+    }
 }
 
 TEST(StorePageSetupAccess, PassesTheChoiceToTheStore) {

@@ -68,6 +68,49 @@ TEST(PrintDialogsTest, EscapeBeforeTheFirstTaskCancelsTheQueue) {
     EXPECT_TRUE(parts.host.commands.empty());
 }
 
+// Escape while a print task runs (Cancel is grey then) is taken once the task has ended.
+TEST(PrintDialogsTest, EscapeWhileATaskRunsCancelsWhenItEnds) {
+    QueueParts parts;
+    parts.queue.SetPrintInfo(1, 3, parts.report, true, 1);
+    QtPrintDialogs dialogs(nullptr);
+    bool greyWhileRunning = false;
+    dialogs.onQueueDialog = [&](CPrintDlgWindow& window) {
+        parts.host.onCommand = [&](const std::string& command) {
+            if (command.rfind("print", 0) == 0) {
+                QTimer::singleShot(0, &window, [&window, &greyWhileRunning] {
+                    greyWhileRunning = !window.cancelButton()->isEnabled();
+                    QTest::keyClick(&window, Qt::Key_Escape);
+                });
+                QTimer::singleShot(300, &window,
+                                   [&parts, command] { parts.queue.OnTaskDone(command, true, 1); });
+            }
+            return 1;
+        };
+        QTimer::singleShot(20000, &window, [&window] { window.done(99); });
+    };
+    dialogs.RunPrintQueue(parts.queue);
+    EXPECT_TRUE(greyWhileRunning);
+    EXPECT_EQ(parts.ui.messages, (Texts{"Are you realy want to cancel all tasks?"}));
+    EXPECT_EQ(parts.queue.outcome(), CPrintDlg::Outcome::Cancelled);
+    EXPECT_EQ(parts.host.commands, (Texts{"check 1 3", "print 1 1"}));
+}
+
+// The status line shows the waiting texts whole, and any longer text from its beginning.
+TEST(PrintDialogsTest, TheStatusLineShowsItsTextFromTheStart) {
+    QueueParts parts;
+    CPrintDlgWindow window(parts.queue, nullptr);
+    window.show();
+    const std::string waiting = "10 print tasks in print queue ,waiting " + std::string(15, '.');
+    window.setStatus(waiting);
+    const QFontMetrics metrics = window.statusLine()->fontMetrics();
+    EXPECT_GE(window.statusLine()->width(),
+              metrics.horizontalAdvance(QString::fromStdString(waiting)));
+    window.setStatus("Printer \"A printer with a very long name indeed\" is stopped: " +
+                     std::string(200, 'x'));
+    EXPECT_EQ(window.statusLine()->cursorPosition(), 0);
+    EXPECT_EQ(window.statusLine()->toolTip(), window.statusLine()->text());
+}
+
 TEST(PrintDialogsTest, PrintOptionsOfferCollationAndCheckTheRange) {
     PrintSetup setup;
     setup.SetInfo(8, 2, 3, 2, 3, "lab", "A4", 1);

@@ -253,6 +253,42 @@ TEST(PrintQueue, BusyPrintersAreWaitedFor) {
     }
 }
 
+// A lock that cannot be made at all is no busy printer: it is said once and the queue ends.
+TEST(PrintQueue, ALockThatCannotBeMadeEndsTheQueue) {
+    Queue q;
+    ASSERT_TRUE(q.start(1, 2));
+    q.lock.failure = "No private folder for lock files";
+    toFirstPrint(q);
+    for (int i = 0; i < 5; ++i) {
+        q.dlg->OnTimer();
+    }
+    EXPECT_EQ(q.ui.messages,
+              (Commands{"Could not lock printer:Office; No private folder for lock files"}));
+    EXPECT_EQ(q.view.ended, 1);
+    EXPECT_EQ(q.dlg->outcome(), CPrintDlg::Outcome::Failed);
+    EXPECT_TRUE(q.printsSent().empty());
+    EXPECT_EQ(q.view.status().find("Printer is busy now"), std::string::npos);
+    EXPECT_EQ(q.speed.saves, 0);
+}
+
+TEST(PrintQueue, AStoppedPrinterIsNamedAndWaitedFor) {
+    Queue q;
+    ASSERT_TRUE(q.start(1, 2));
+    q.spool.status = PrintSpool::Status::Stopped;
+    q.spool.error = "Printer \"Office\" is stopped: Paused";
+    toFirstPrint(q);
+    for (int i = 0; i < 3; ++i) {
+        q.dlg->OnTimer();
+    }
+    EXPECT_EQ(q.view.status(), "Printer \"Office\" is stopped: Paused ,waiting .");
+    EXPECT_TRUE(q.printsSent().empty());
+    EXPECT_TRUE(q.ui.messages.empty());
+    EXPECT_EQ(q.view.ended, 0);
+    q.spool.status = PrintSpool::Status::Listed;
+    q.dlg->OnTimer();
+    EXPECT_EQ(q.printsSent(), (Commands{"print 1 1"}));
+}
+
 TEST(PrintQueue, AMissingPrinterEndsTheQueueWithoutStoringASpeed) {
     Queue q;
     ASSERT_TRUE(q.start(1, 1, true, 1, "Gone\\Printer/1"));
@@ -472,6 +508,47 @@ TEST(PrintQueue, ARangeTheReportRefusesFailsAtOnce) {
     EXPECT_TRUE(q.view.list.empty());
     EXPECT_EQ(q.view.cancelText, "Close");
     EXPECT_EQ(q.dlg->outcome(), CPrintDlg::Outcome::Failed);
+}
+
+// Cancel is disabled while a print task runs; a Cancel that comes all the same (Escape, the
+// window's close button) is taken once the task has ended, never dropped.
+TEST(PrintQueue, ACancelWhileATaskRunsIsTakenWhenItEnds) {
+    struct Case {
+        const char* name;
+        bool printed;
+        Commands messages;
+        CPrintDlg::Outcome outcome;
+    };
+    const Case cases[] = {
+        {"the task prints",
+         true,
+         {"Are you realy want to cancel all tasks?"},
+         CPrintDlg::Outcome::Cancelled},
+        {"the task fails",
+         false,
+         {"Something wrong, print jobs cannot finish, please try later\nclient-error-not-possible"},
+         CPrintDlg::Outcome::Failed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Queue q;
+        ASSERT_TRUE(q.start(1, 3));
+        toFirstPrint(q);
+        q.dlg->OnTimer();
+        ASSERT_EQ(q.host.commands.back(), "print 1 1");
+        EXPECT_FALSE(q.view.cancelEnabled);
+        q.dlg->OnCancel();
+        EXPECT_EQ(q.view.status(), "Cancel comes when the running task has ended");
+        EXPECT_TRUE(q.ui.messages.empty());
+        EXPECT_EQ(q.view.ended, 0);
+        q.host.printError = "client-error-not-possible";
+        q.dlg->OnTaskDone("print 1 1", c.printed, true);
+        q.dlg->OnTimer();
+        EXPECT_EQ(q.ui.messages, c.messages);
+        EXPECT_EQ(q.view.ended, 1);
+        EXPECT_EQ(q.dlg->outcome(), c.outcome);
+        EXPECT_EQ(q.printsSent(), (Commands{"print 1 1"}));
+    }
 }
 
 TEST(PrintQueue, ClosingWhileAPrintRunsDisarmsTheViewAndDropsTheLateResult) {

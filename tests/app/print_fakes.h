@@ -64,6 +64,7 @@ public:
     std::string pageAddress() const override { return address; }
     bool bufferToFile() const override { return toFile; }
     void disarmPrint() override { ++disarmed; }
+    std::string lastPrintError() const override { return printError; }
 
     std::vector<std::string> commands;
     std::function<int(const std::string&)> onCommand;
@@ -73,6 +74,7 @@ public:
     std::string address = "about:blank";
     bool toFile = false;
     int disarmed = 0;
+    std::string printError;
 };
 
 class FakeSpool : public PrintSpool {
@@ -92,13 +94,17 @@ public:
 
 class FakePrinterLock : public PrinterLock {
 public:
-    bool tryAcquire(const std::string& name) override {
+    Result tryAcquire(const std::string& name, std::string& error) override {
         names.push_back(name);
+        if (!failure.empty()) {
+            error = failure;
+            return Result::Failed;
+        }
         if (busy) {
-            return false;
+            return Result::Busy;
         }
         held = true;
-        return true;
+        return Result::Acquired;
     }
     void release() override {
         held = false;
@@ -106,6 +112,7 @@ public:
     }
     std::vector<std::string> names;
     bool busy = false;
+    std::string failure;
     bool held = false;
     int releases = 0;
 };
@@ -234,9 +241,13 @@ public:
 // A driver that knows some printers and papers; its current ones start as the defaults.
 class FakeDriver : public PrinterSetupTarget {
 public:
-    void PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
+    bool PrintSetup(const std::string& paper, const std::string& printer, std::string& printerOut,
                     std::string& paperOut, std::int32_t& orientation, bool& printerSet,
-                    bool& paperSet) override {
+                    bool& paperSet, std::string& paperNow) override {
+        ++calls;
+        if (!reachable) {
+            return false;
+        }
         printerOut = currentPrinter;
         paperOut = currentPaper;
         printerSet = printer.empty() || known(printers, printer);
@@ -248,7 +259,8 @@ public:
             currentPaper = paper;
         }
         currentOrientation = orientation;
-        ++calls;
+        paperNow = currentPaper;
+        return true;
     }
     static bool known(const Texts& names, const std::string& name) {
         for (const std::string& n : names) {
@@ -264,6 +276,7 @@ public:
     std::string currentPaper = "A4";
     std::int32_t currentOrientation = -1;
     int calls = 0;
+    bool reachable = true;
 };
 
 }  // namespace paginor

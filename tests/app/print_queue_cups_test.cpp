@@ -50,6 +50,17 @@ protected:
     void TearDown() override {
         if (m_server != nullptr) {
             m_server->enable(m_printer);
+            m_server->holdNewJobs(m_printer, false);
+        }
+    }
+
+    // Releases every job of this user held on the printer.
+    void releaseHeldJobs() {
+        std::vector<PrinterJob> jobs;
+        std::string error;
+        ASSERT_TRUE(m_printers.activeJobs(m_printer, jobs, error)) << error;
+        for (const PrinterJob& job : jobs) {
+            EXPECT_TRUE(m_server->release(job.id));
         }
     }
 
@@ -97,19 +108,19 @@ protected:
     Texts m_printed;
 };
 
-TEST_F(QueueOnCups, AStoppedQueueHoldsTheNextTaskAndTheSpeedIsLearned) {
+TEST_F(QueueOnCups, AHeldJobHoldsTheNextTaskAndTheSpeedIsLearned) {
     m_store.Load(m_storePath);
     m_store.SetCurrent("A4", m_printer, 0);
     m_store.SetCurrentValue(25);
     std::string error;
     ASSERT_TRUE(m_store.Save(error)) << error;
-    m_report.estimate = 25;                                      // five ticks after each task
-    m_host.address = "about:blank?" + std::to_string(getpid());  // this test's jobs only
-    ASSERT_TRUE(m_server->disable(m_printer));
+    m_report.estimate = 25;  // five ticks after each task
+    m_host.address = "file:///tmp/report-" + std::to_string(getpid()) + ".htm";
+    ASSERT_TRUE(m_server->holdNewJobs(m_printer, true));
     start(1, 3);
     m_dlg->OnDelayChoice(false);  // one of ours in the queue is enough to wait
     ASSERT_TRUE(tickUntil([&] { return m_printed.size() == 1; }));
-    // The job stays in the stopped queue: the next task waits, showing the count.
+    // The job stays held in the printer's queue: the next task waits, showing the count.
     ASSERT_TRUE(tickUntil([&] {
         return m_view.status().rfind("1 print tasks in print queue ,waiting ", 0) == 0;
     })) << m_view.status();
@@ -117,7 +128,8 @@ TEST_F(QueueOnCups, AStoppedQueueHoldsTheNextTaskAndTheSpeedIsLearned) {
         m_dlg->OnTimer();
     }
     EXPECT_EQ(m_printed.size(), 1u);
-    ASSERT_TRUE(m_server->enable(m_printer));
+    ASSERT_TRUE(m_server->holdNewJobs(m_printer, false));
+    releaseHeldJobs();
     ASSERT_TRUE(tickUntil([&] { return m_view.ended > 0; })) << m_view.status();
     EXPECT_EQ(m_dlg->outcome(), CPrintDlg::Outcome::Done);
     EXPECT_EQ(m_printed, (Texts{"print 1 1", "print 2 2", "print 3 3"}));
@@ -130,6 +142,29 @@ TEST_F(QueueOnCups, AStoppedQueueHoldsTheNextTaskAndTheSpeedIsLearned) {
     ASSERT_TRUE(stored.loadProblem().empty()) << stored.loadProblem();
     EXPECT_EQ(stored.GetCurrentValue(), m_dlg->printerSpeed());
     EXPECT_NE(stored.GetCurrentValue(), 25);
+}
+
+// A stopped printer is named with CUPS's words while the queue waits; nothing is sent to it
+// until it prints again.
+TEST_F(QueueOnCups, AStoppedPrinterIsNamedAndGetsNothingUntilItRuns) {
+    m_store.Load(m_storePath);
+    ASSERT_TRUE(m_server->disable(m_printer));
+    start(1, 2);
+    // CUPS's words: its state message "Paused", or its state reason "paused" without one.
+    ASSERT_TRUE(tickUntil([&] {
+        const std::string status = m_view.status();
+        return status.rfind("Printer \"PaginorTest2\" is stopped: Paused ,waiting ", 0) == 0 ||
+               status.rfind("Printer \"PaginorTest2\" is stopped: paused ,waiting ", 0) == 0;
+    })) << m_view.status();
+    for (int i = 0; i < 5; ++i) {
+        m_dlg->OnTimer();
+    }
+    EXPECT_TRUE(m_printed.empty());
+    ASSERT_TRUE(m_server->enable(m_printer));
+    ASSERT_TRUE(tickUntil([&] { return m_view.ended > 0; })) << m_view.status();
+    EXPECT_EQ(m_dlg->outcome(), CPrintDlg::Outcome::Done);
+    EXPECT_EQ(m_printed, (Texts{"print 1 1", "print 2 2"}));
+    EXPECT_TRUE(m_ui.messages.empty());
 }
 
 TEST_F(QueueOnCups, AnotherProcessOnThePrinterMakesItBusy) {

@@ -3,6 +3,9 @@
 #include <sys/wait.h>
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -14,8 +17,12 @@
 #include "app/foliant_doc.h"
 #include "app/print/page_setup_store.h"
 #include "app/qt/main_window.h"
+#include "app/qt/print_queue_wiring.h"
 #include "app/qt/report_browser.h"
 #include "cups_test_server.h"
+#include "http_test_server.h"
+#include "platform/file.h"
+#include "platform/printer_system.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
 #include "tests/app/app_fakes.h"
@@ -93,8 +100,8 @@ protected:
         m_window = std::make_unique<MainWindow>(m_doc, m_ui, m_settings);
         m_window->show();
         std::string trace = "Try_Start";
-        m_doc.report().Init(m_dir.write("report.htm", sheetReport(4)), nullptr, true, &trace,
-                            nullptr, nullptr);
+        m_reportPath = m_dir.write("report.htm", sheetReport(4));
+        m_doc.report().Init(m_reportPath, nullptr, true, &trace, nullptr, nullptr);
         ASSERT_EQ(m_window->frame().RunCommand("show 1"), 1);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !m_window->browser()->loading(); }, 30000));
         m_window->frame().setPrinterName(CupsTestServer::kQueue);
@@ -105,6 +112,9 @@ protected:
             m_window->close();
             m_window.reset();
         }
+        if (m_server != nullptr) {
+            m_server->holdNewJobs(CupsTestServer::kQueue, false);
+        }
     }
 
     // Prints the range with this many pages per task and gives the sheets of each job.
@@ -112,6 +122,8 @@ protected:
                                    std::int32_t copies = 1, bool collate = true) {
         const std::vector<int> before = m_server->receivedJobs();
         m_doc.report().setPagesPerPrintChunk(perTask);
+        // A print before shows the reader's page again: the view prints once it has loaded.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !m_window->browser()->loading(); }, 30000));
         // The modal queue ends by itself; a stuck one is closed so the test fails, not hangs.
         QTimer guard;
         guard.setSingleShot(true);
@@ -125,19 +137,58 @@ protected:
             << (m_ui.messages.empty() ? std::string() : m_ui.messages.back());
         std::vector<std::string> sheets;
         for (const CupsTestJob& job : newJobs(*m_server, before)) {
-            EXPECT_EQ(job.title, "about:blank");
+            // Titled with the report's address, by which the queue counts its jobs.
+            EXPECT_EQ(job.title, "file://" + m_reportPath);
             sheets.push_back(sheetsOf(m_dir, job));
         }
         return sheets;
     }
 
     TempDir m_dir;
+    std::string m_reportPath;
     CFoliantDoc m_doc;
     RecordingUi m_ui;
     MemorySettingsStore m_settings;
     std::unique_ptr<MainWindow> m_window;
     CupsTestServer* m_server = nullptr;
 };
+
+// With one job of its own allowed in the printer's queue, the queue waits while the job it sent
+// is held there, and goes on once the job has printed.
+TEST_F(QueueEndToEnd, TheQueueSeesItsOwnJobsWaiting) {
+    ASSERT_TRUE(m_server->holdNewJobs(CupsTestServer::kQueue, true));
+    std::string waiting;
+    QTimer watch;
+    m_window->queuePrinting().dialogs().onQueueDialog = [&](CPrintDlgWindow& window) {
+        window.delayButton()->click();
+        QPointer<CPrintDlgWindow> dialog(&window);
+        QObject::connect(&watch, &QTimer::timeout, [&, dialog] {
+            const std::string status =
+                dialog ? dialog->statusLine()->text().toStdString() : std::string();
+            if (!waiting.empty() ||
+                status.rfind("1 print tasks in print queue ,waiting ", 0) != 0) {
+                return;
+            }
+            waiting = status;
+            EXPECT_TRUE(m_server->holdNewJobs(CupsTestServer::kQueue, false));
+            CupsPrinterSystem printers;
+            std::vector<PrinterJob> jobs;
+            std::string error;
+            EXPECT_TRUE(printers.activeJobs(CupsTestServer::kQueue, jobs, error)) << error;
+            EXPECT_EQ(jobs.size(), 1u);
+            for (const PrinterJob& job : jobs) {
+                EXPECT_EQ(job.title, "file://" + m_reportPath);
+                EXPECT_TRUE(m_server->release(job.id));
+            }
+        });
+        watch.start(50);
+    };
+    EXPECT_EQ(print(1, 3, 1), (std::vector<std::string>{"1", "2", "3"}));
+    watch.stop();
+    m_window->queuePrinting().dialogs().onQueueDialog = nullptr;
+    EXPECT_FALSE(waiting.empty());
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
 
 TEST_F(QueueEndToEnd, TwoPagesPerTaskMakeOneJobOfBothPages) {
     EXPECT_EQ(print(2, 3, 2), (std::vector<std::string>{"2 3"}));
@@ -214,9 +265,87 @@ TEST_F(ProgramRun, AReportThatAsksToBePrintedDirectlyGoesToItsPrinter) {
     const std::vector<int> before = m_server->receivedJobs();
     EXPECT_EQ(paginor({report}), 0);
     EXPECT_EQ(jobsSince(before), (std::vector<std::string>{"1", "2"}));
+    // The server is the test program's: earlier tests' jobs went to the default queue.
     const std::string jobs = run("lpstat -h " + m_server->server() + " -W completed -o");
-    EXPECT_NE(jobs.find("PaginorTest2-"), std::string::npos) << jobs;
-    EXPECT_EQ(jobs.find("PaginorTest-"), std::string::npos) << jobs;
+    for (int id : m_server->receivedJobs()) {
+        if (std::find(before.begin(), before.end(), id) == before.end()) {
+            const std::string suffix = "-" + std::to_string(id) + " ";
+            EXPECT_NE(jobs.find(std::string(CupsTestServer::kSecondQueue) + suffix),
+                      std::string::npos)
+                << jobs;
+            EXPECT_EQ(jobs.find(std::string(CupsTestServer::kQueue) + suffix), std::string::npos)
+                << jobs;
+        }
+    }
+}
+
+// The sample report, asked to be printed directly, gives one A4 landscape sheet per page.
+TEST_F(ProgramRun, TheSampleReportPrintsEachPageOnOneSheet) {
+    std::string sample;
+    std::string error;
+    ASSERT_TRUE(readWholeFile(PAGINOR_SAMPLES_DIR "/sales-summary.htm", sample, error)) << error;
+    const std::string directive = "<!--PAGINOR?orientation=landscape-->";
+    const auto at = sample.find(directive);
+    ASSERT_NE(at, std::string::npos);
+    sample.insert(at + directive.size(), "\r\n<!--PAGINOR?print_directly=yes-->");
+    const std::string report = m_dir.write("sales-summary.htm", sample);
+    const std::vector<int> before = m_server->receivedJobs();
+    EXPECT_EQ(paginor({report}), 0);
+    int sheets = 0;
+    std::string pages;
+    for (const CupsTestJob& job : newJobs(*m_server, before)) {
+        EXPECT_EQ(job.title, "file://" + report);
+        const std::string path = m_dir.write("job" + std::to_string(job.id) + ".pdf", job.pdf);
+        const std::string info = run("pdfinfo '" + path + "'");
+        const auto count = info.find("Pages:");
+        ASSERT_NE(count, std::string::npos) << info;
+        const int jobSheets = std::atoi(info.c_str() + count + 6);
+        sheets += jobSheets;
+        for (int sheet = 1; sheet <= jobSheets; ++sheet) {
+            const std::string text = run("pdftotext -f " + std::to_string(sheet) + " -l " +
+                                         std::to_string(sheet) + " '" + path + "' -");
+            // Each sheet holds its page whole, from the page header to the page footer.
+            const auto page = text.find("Page ");
+            ASSERT_NE(page, std::string::npos) << text;
+            pages += text.substr(page, text.find('\n', page) - page) + ";";
+            EXPECT_NE(text.find("Company Confidential"), std::string::npos) << text;
+        }
+        double width = 0;
+        double height = 0;
+        const auto size = info.find("Page size:");
+        ASSERT_NE(size, std::string::npos) << info;
+        ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2);
+        EXPECT_NEAR(width, 841.9, 1.5);
+        EXPECT_NEAR(height, 595.3, 1.5);
+    }
+    EXPECT_EQ(sheets, 6);
+    EXPECT_EQ(pages, "Page 1 of 6;Page 2 of 6;Page 3 of 6;Page 4 of 6;Page 5 of 6;Page 6 of 6;");
+}
+
+// A text file downloaded to be printed directly goes to the current printer.
+TEST_F(ProgramRun, ADownloadedTextFileToPrintGoesToTheCurrentPrinter) {
+    TestServer http;
+    ASSERT_TRUE(http.start());
+    FileSettingsStore settings(m_dir.path() + "/config/paginor");
+    ASSERT_TRUE(writeDwordSetting(settings, kPrintDirectlyValue, 1));
+    ASSERT_TRUE(writeDwordSetting(settings, kOpenFlagTxtValue, 4));  // the notices were shown
+    PageSetupStore store;
+    ASSERT_EQ(run("mkdir -p '" + m_dir.path() + "/data/paginor'"), "");
+    store.Load(m_dir.path() + "/data/paginor/pagesetup.dat");
+    store.SetCurrent("A4", CupsTestServer::kSecondQueue, 0);
+    std::string error;
+    ASSERT_TRUE(store.Save(error)) << error;
+    const std::vector<int> before = m_server->receivedJobs();
+    EXPECT_EQ(paginor({"--url:" + http.http("/plain-charset")}), 0);
+    const std::vector<CupsTestJob> jobs = newJobs(*m_server, before);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].pdf, "plain text\n");
+    EXPECT_EQ(jobs[0].title.substr(jobs[0].title.size() - 4), ".txt") << jobs[0].title;
+    const std::string done = run("lpstat -h " + m_server->server() + " -W completed -o");
+    EXPECT_NE(
+        done.find(std::string(CupsTestServer::kSecondQueue) + "-" + std::to_string(jobs[0].id)),
+        std::string::npos)
+        << done;
 }
 
 TEST_F(ProgramRun, ThePrintDirectlySettingPrintsToTheStoredPrinter) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -28,13 +29,15 @@ void spit(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-TEST(InstallVersionTest, NumericComparison) {
+TEST(InstallVersionTest, TextComparison) {
     EXPECT_LT(CompareVersions("1.0.0", "1.2.2"), 0);
     EXPECT_EQ(CompareVersions("1.3.0", "1.3.0"), 0);
-    EXPECT_GT(CompareVersions("1.10.0", "1.2.2"), 0);
+    EXPECT_LT(CompareVersions("1.10.0", "1.2.2"), 0);
+    EXPECT_LT(CompareVersions("1.4.10", "1.4.9"), 0);
     EXPECT_LT(CompareVersions("1.3", "1.3.5"), 0);
-    EXPECT_EQ(CompareVersions("1.3", "1.3.0"), 0);
+    EXPECT_LT(CompareVersions("1.3", "1.3.0"), 0);
     EXPECT_GT(CompareVersions("2", "1.99.99"), 0);
+    EXPECT_GT(CompareVersions("1.3.5a", "1.3.5"), 0);
 }
 
 TEST(InstallSetupFileTest, ParsesLines) {
@@ -138,13 +141,25 @@ TEST_F(InstallFixture, UpgradeFrom130KeepsTheUsersValues) {
     EXPECT_TRUE(fs::exists(root / "second.txt"));
 }
 
-TEST_F(InstallFixture, TwoDigitVersionIsNewerAndKeepsEverything) {
+// "1.10.0" sorts before "1.2.2" as text: every version-gated group is written again.
+TEST_F(InstallFixture, TwoDigitVersionSortsAsTextAndIsUpgraded) {
     std::string error;
     ASSERT_TRUE(writeStringSetting(store, kVersionValue, "1.10.0", error));
     ASSERT_TRUE(writeStringSetting(store, kKeywordsValue, "mine", error));
+    ASSERT_TRUE(writeStringSetting(store, kKeywords4Value, "mine4", error));
+    ASSERT_TRUE(writeStringSetting(store, kUpdateUrlValue, "http://mine/cfg", error));
+    ASSERT_TRUE(writeDwordSetting(store, kUpdateFlagValue, 3, error));
+    ASSERT_TRUE(writeStringSetting(store, kSmtpServerValue, "mail.mine", error));
+    ASSERT_TRUE(writeStringSetting(store, kEmailAddressValue, "me@mine", error));
+    ASSERT_TRUE(writeDwordSetting(store, kLastUpdateCheckValue, 20200101, error));
     InstallSettings(store, env);
-    EXPECT_EQ(text(store, kKeywordsValue), "mine");
-    EXPECT_EQ(text(store, kUpdateUrlValue), "<missing>");
+    EXPECT_EQ(text(store, kKeywordsValue), DefaultKeywords());
+    EXPECT_EQ(text(store, kKeywords4Value), kDefaultKeywords4);
+    EXPECT_EQ(text(store, kUpdateUrlValue), kDefaultUpdateUrl);
+    EXPECT_EQ(readDwordSetting(store, kUpdateFlagValue), 1u);
+    EXPECT_EQ(text(store, kSmtpServerValue), "");
+    EXPECT_EQ(text(store, kEmailAddressValue), "");
+    EXPECT_EQ(readDwordSetting(store, kLastUpdateCheckValue), 20240601u);
     EXPECT_EQ(text(store, kVersionValue), "1.4.9");
 }
 
@@ -242,6 +257,34 @@ TEST(FileTypeTest, MimeAppsKeepsOtherLines) {
                                   "application/x-paginor-html"),
               "[Default Applications]\ntext/y=b.desktop\n"
               "application/x-paginor-html=Tadd.Paginor.desktop\n[Other]\nz=1\n");
+}
+
+// The desktop file names the icon "paginor": the program's own icon goes into the user's hicolor
+// theme with the file types and leaves with them; a theme cache, when there is one, is updated.
+TEST_F(InstallFixture, TheIconGoesIntoTheUsersThemeAndLeavesWithTheFileTypes) {
+    const fs::path icon = root / "data/icons/hicolor/scalable/apps/paginor.svg";
+    EXPECT_EQ(InstallSettings(store, env), "");
+    EXPECT_EQ(slurp(icon), slurp(PAGINOR_ICON_SOURCE));
+    EXPECT_NE(slurp(root / "data/applications/Tadd.Paginor.desktop").find("\nIcon=paginor\n"),
+              std::string::npos);
+    EXPECT_EQ(std::count(tools.begin(), tools.end(), "gtk-update-icon-cache"), 0);
+
+    UnregisterReportFileTypes(env);
+    EXPECT_FALSE(fs::exists(icon));
+
+    spit(root / "data/icons/hicolor/icon-theme.cache", "");
+    std::vector<std::vector<std::string>> runs;
+    env.runTool = [&runs](const std::vector<std::string>& argv) { runs.push_back(argv); };
+    std::string error;
+    ASSERT_TRUE(RegisterReportFileTypeRrph(env, error)) << error;
+    EXPECT_TRUE(fs::exists(icon));
+    const std::vector<std::string> cacheUpdate{"gtk-update-icon-cache", "--quiet", "--force",
+                                               "--ignore-theme-index",
+                                               (root / "data/icons/hicolor").string()};
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), cacheUpdate), 1);
+    UnregisterReportFileTypes(env);
+    EXPECT_FALSE(fs::exists(icon));
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), cacheUpdate), 2);
 }
 
 TEST_F(InstallFixture, FileTypesPassTheRealMimeDatabase) {

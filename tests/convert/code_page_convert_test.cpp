@@ -28,5 +28,23 @@ TEST(CodePageConvert, PlainAsciiIsItselfOnlyWhereTheCodePageSaysSo) {
     EXPECT_EQ(codePageToUtf8("1+AOE-", 65000), "1\xc3\xa1");
 }
 
+TEST(CodePageConvert, Utf8PrefixCutsBetweenCharacters) {
+    const struct {
+        const char* text;
+        std::size_t max;
+        const char* prefix;
+    } cases[] = {
+        {"abc", 5, "abc"},
+        {"abc", 2, "ab"},
+        {"a\xc3\xa9", 2, "a"},
+        {"a\xc3\xa9", 3, "a\xc3\xa9"},
+        {"\xe2\x82\xac\xe2\x82\xac", 5, "\xe2\x82\xac"},
+        {"\xf0\x9f\x98\x80!", 3, ""},
+        {"x", 0, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(utf8Prefix(c.text, c.max), c.prefix) << c.text << " " << c.max;
+}
+
 }  // namespace
 }  // namespace paginor

@@ -556,6 +556,92 @@ TEST_F(OutputToExcel, BundledHtmlCssSampleKeepsItsColumns) {
     EXPECT_EQ(totals, 5);
 }
 
+// The texts of every page of a generated report, in the order they were written.
+std::vector<std::vector<std::string>> spanTextsByPage(const std::string& html) {
+    std::vector<std::vector<std::string>> pages;
+    for (std::size_t at = html.find(kHeadMark); at != std::string::npos;) {
+        const std::size_t next = html.find(kHeadMark, at + 1);
+        std::vector<std::string>& texts = pages.emplace_back();
+        for (std::size_t span = html.find("<span ", at); span < next;
+             span = html.find("<span ", span + 1)) {
+            const std::size_t start = html.find('>', span) + 1;
+            texts.push_back(html.substr(start, html.find("</span>", start) - start));
+        }
+        at = next;
+    }
+    return pages;
+}
+
+// Ruled reports on the frame road with header and footer removal: the title line is left only
+// on the first page and the footer line only on the last, whatever the report's page count
+// (its page numbers gaining digits, batches with reference pages) and width.
+TEST_F(OutputToExcel, RuledReportsKeepTheirTitleAndFooterOnce) {
+    struct Case {
+        int pages;
+        int columns;
+        int rows;
+    };
+    const Case cases[] = {{3, 2, 5}, {5, 2, 5}, {5, 4, 3}, {20, 2, 5}, {20, 4, 5}, {240, 4, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pages) + " pages of " + std::to_string(c.columns) +
+                     " columns");
+        ReportSpec spec;
+        spec.format = GeneratedFormat::HtmlCss;
+        spec.pageMarks = true;
+        spec.pages = c.pages;
+        spec.rowsPerPage = c.rows;
+        spec.ruledColumns = c.columns;
+        std::vector<GeneratedPage> generated;
+        const std::string html = makeReport(spec, generated);
+        std::vector<std::vector<std::string>> expected;
+        const auto line = [&](std::vector<std::string> cells) {
+            cells.resize(static_cast<std::size_t>(c.columns));
+            expected.push_back(std::move(cells));
+        };
+        const auto pageTexts = spanTextsByPage(html);
+        ASSERT_EQ(pageTexts.size(), static_cast<std::size_t>(c.pages));
+        for (int p = 0; p < c.pages; ++p) {
+            const std::vector<std::string>& texts = pageTexts[static_cast<std::size_t>(p)];
+            ASSERT_EQ(texts.size(), static_cast<std::size_t>(3 + (c.rows + 1) * c.columns));
+            if (p == 0) {
+                std::vector<std::string> title(static_cast<std::size_t>(c.columns));
+                title.front() = texts[0];
+                title.back() = texts[1];
+                line(title);
+            }
+            for (int r = 0; r <= c.rows; ++r) {
+                const auto first = texts.begin() + 2 + r * c.columns;
+                line({first, first + c.columns});
+            }
+            if (p + 1 == c.pages) {
+                line({texts.back()});
+            }
+        }
+        CReportCore core;
+        load(core, html);
+        ExcelOutputOptions o = options(ExportFileFormat::Delimited, 1, c.pages);
+        o.headerFooterRemoval = true;
+        EXPECT_EQ(OutputToExcelFile(core, o), 0);
+        EXPECT_EQ(cellsOf(readText(target())), expected);
+
+        o.fileFormat = ExportFileFormat::SpreadsheetMl;
+        EXPECT_EQ(OutputToExcelFile(core, o), 0);
+        const std::string xml = readText(target());
+        const auto count = [&](const std::string& text) {
+            std::size_t n = 0;
+            for (std::size_t at = xml.find(text); at != std::string::npos;
+                 at = xml.find(text, at + 1)) {
+                ++n;
+            }
+            return n;
+        };
+        EXPECT_EQ(count("String\">Sales by region<"), 1u);
+        EXPECT_EQ(count("String\">Page "), 1u);
+        EXPECT_EQ(count("String\">Printed by Paginor, page "), 1u);
+        EXPECT_EQ(count("String\">Amount 1<"), static_cast<std::size_t>(c.pages));
+    }
+}
+
 TEST_F(OutputToExcel, OutputThatCannotBeWrittenIsAFailure) {
     CReportCore core;
     load(core, makeMarkedReport(2, 2).html);

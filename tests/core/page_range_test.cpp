@@ -380,9 +380,10 @@ TEST(PageRange, PrintedDocumentsHideEmptyLastDivsAndCountText) {
         std::replace(element.begin(), element.end(), '>', ')');
         return element.replace(0, 4, "<!--").replace(element.size() - 3, 3, "-->");
     };
+    // Each page of the print form begins with the mark that gives it a sheet of its own.
     auto printed = [&](const std::vector<std::string>& tops) {
-        return box("div", tops[0], kHeadMark) + "\r\n" + box("span", tops[1], "Row") + "\r\n" +
-               hidden(box("div", tops[2], kFootMark));
+        return CReportCore::kPrintPageMark + box("div", tops[0], kHeadMark) + "\r\n" +
+               box("span", tops[1], "Row") + "\r\n" + hidden(box("div", tops[2], kFootMark));
     };
     struct Case {
         int p1;

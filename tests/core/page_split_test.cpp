@@ -332,7 +332,8 @@ TEST(CssSplit, ThePeriodOfTheTopsGivesThePages) {
 
 TEST(CssSplit, WithoutAPeriodTextBehindElementsMarksThePages) {
     TempDir dir;
-    // No text behind the last div: it is dropped, and eight TOPs have no period.
+    // No text behind the last div: it is dropped, and eight TOPs have no period. The eighth div,
+    // now the last, looks past the dropped one and finds its text: it opens a page too.
     const std::string text = cssReport(kCssPrologue, kThreeByThree, kTextAfterFirsts);
     CReportCore core;
     LoadResult result = load(core, dir.write("r.htm", text));
@@ -342,47 +343,98 @@ TEST(CssSplit, WithoutAPeriodTextBehindElementsMarksThePages) {
     EXPECT_EQ(first, e[0].start);
     EXPECT_EQ(dump(core.pageTable()), dump({{first, e[2].end + 1 - first},
                                             {e[2].end + 1, e[5].end - e[2].end},
-                                            {e[5].end + 1, e[8].start - e[5].end - 1}}));
+                                            {e[5].end + 1, e[6].end - e[5].end},
+                                            {e[6].end + 1, e[8].start - e[6].end - 1}}));
+}
+
+// A listing over twenty pages whose rows have no common pitch, its texts inside the boxes and
+// the page total in a box of its own behind the last row: the total is dropped as the odd last
+// element, the rows give no period, and the last row sees the total's text behind it.
+TEST(CssSplit, ARowBeforeADroppedTotalMarksTheOnlyPage) {
+    TempDir dir;
+    std::string text = kCssPrologue;
+    unsigned state = 7;
+    int top = 36;
+    std::vector<int> tops;
+    while (top < 20 * 792) {
+        tops.push_back(top);
+        state = state * 1103515245u + 12345u;
+        top += 12 + static_cast<int>((state >> 16) % 29);
+    }
+    if (tops.size() % 2 == 1) {
+        tops.pop_back();
+    }
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+        text += divAt(tops[i], "Item " + std::to_string(i));
+    }
+    const auto total = static_cast<std::int64_t>(text.size());
+    text += divAt(top, "Page total 1234") + kCssEpilogue;
+    CReportCore core;
+    LoadResult result = load(core, dir.write("listing.htm", text));
+    ASSERT_EQ(result.code, 0) << result.message;
+    const std::int64_t first = core.firstContentOffset();
+    EXPECT_EQ(first, static_cast<std::int64_t>(kCssPrologue.size()));
+    EXPECT_EQ(dump(core.pageTable()), dump({{first, total - first}}));
 }
 
 TEST(CssSplit, NoPeriodAndNoTextRaisesThree) {
     TempDir dir;
+    // Empty boxes: with text inside the dropped last box, the one before it would see that text.
+    std::string text = kCssPrologue;
+    for (int top : kThreeByThree) {
+        text += divAt(top);
+    }
     CReportCore core;
-    LoadResult result = load(core, dir.write("r.htm", cssReport(kCssPrologue, kThreeByThree)));
+    LoadResult result = load(core, dir.write("r.htm", text + kCssEpilogue));
     EXPECT_EQ(result.code, 3);
     EXPECT_EQ(result.message,
               "Failed to analysis the file and split the file into pages. Please make sure the "
               "file is a html file created by Oracle Report.(Error Code:3)");
 }
 
-// Tiny positioned divs with TOPs in no order and no text: the split gives up once its element
-// list reaches its bound, long before the end of the file, instead of growing with the file.
-// The same count of divs in a page layout still loads.
+// Tiny positioned divs without a page layout: the split gives up once its element list reaches
+// its bound, long before the end of the file, instead of growing with the file. So it does when
+// the divs hold text (the last of the bound's elements sees the text of the next one, which
+// marks no page), and when a page layout holds for the bound's elements and is lost after it
+// (the list stops at twice the bound). The same count of divs in a page layout still loads.
 TEST(CssSplit, ElementListStopsAtItsBoundWithoutPageStructure) {
     TempDir dir;
     const std::size_t bound = CReportCore::kStructureCheckEntries;
-    for (bool layout : {false, true}) {
-        SCOPED_TRACE(layout ? "page layout" : "no page layout");
+    struct Case {
+        const char* name;
+        std::size_t divs;
+        std::size_t layoutDivs;  // the first ones that keep a page layout
+        const char* inner;
+        int maxPercent;  // 0: the report loads
+    };
+    const Case cases[] = {
+        {"no layout", 2 * bound, 0, "", 55},
+        {"no layout, text inside", 2 * bound, 0, "x", 55},
+        {"layout lost", 3 * bound, bound + 10, "", 70},
+        {"page layout", 2 * bound, 2 * bound, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         std::string text = kBarePrologue;
-        text.reserve(2 * bound * 30);
+        text.reserve(c.divs * 30);
         unsigned state = 12345;
-        for (std::size_t i = 0; i < 2 * bound; ++i) {
+        for (std::size_t i = 0; i < c.divs; ++i) {
             state = state * 1103515245u + 12345u;
-            const unsigned top =
-                layout ? static_cast<unsigned>(i % 2 + i / 2 * 40) : 1 + (state >> 16) % 30000;
-            text += "<div style=\"top:" + std::to_string(top) + "pt\"></div>";
+            const unsigned top = i < c.layoutDivs ? static_cast<unsigned>(i % 2 + i / 2 * 40)
+                                                  : 1 + (state >> 16) % 30000;
+            text += "<div style=\"top:" + std::to_string(top) + "pt\">" + c.inner + "</div>";
         }
         text += kCssEpilogue;
         CReportCore core;
         int reached = 0;
         core.setProgressSink([&reached](int percent) { reached = percent; });
         LoadResult result = load(core, dir.write("tiny.htm", text));
-        if (layout) {
+        if (c.maxPercent == 0) {
             EXPECT_EQ(result.code, 0) << result.message;
-            EXPECT_EQ(core.GetPageCount(), static_cast<std::int32_t>(bound));
+            EXPECT_EQ(core.GetPageCount(), static_cast<std::int32_t>(c.divs / 2));
         } else {
             EXPECT_EQ(result.code, 3) << result.message;
-            EXPECT_LE(reached, 55);
+            EXPECT_LE(reached, c.maxPercent);
         }
     }
 }

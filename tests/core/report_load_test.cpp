@@ -278,6 +278,18 @@ std::string withStyleBlocks(int count) {
     return fixtures::markedCssReport(1, prologue);
 }
 
+// A marked HTMLCSS report whose second page starts with a TOP in pixels, and one more page head
+// behind the last page when missingFoot is set.
+std::string withPixelTop(bool missingFoot) {
+    std::string text = fixtures::markedCssReport(3);
+    const std::size_t second = text.find("top:792pt");
+    text.replace(second, 9, "top:792px");
+    if (missingFoot) {
+        text.insert(text.rfind("</body>"), fixtures::positionedDiv(2376, kHeadMark));
+    }
+    return text;
+}
+
 const std::string kTwoHeads = "<html><body>" + kHeadMark + "<table x>" + kHeadMark + "</table>";
 const std::string kFootFirst = "<html><body>" + kFootMark + "\r\n" + kHeadMark + "<table x>";
 
@@ -307,11 +319,111 @@ INSTANTIATE_TEST_SUITE_P(
                     "Syntax error,Encounter PageFootMark before PageHeadMark in page 1 , or the "
                     "PageHeaderMark is missing (address:42 , 45)"},
         FailureCase{"TooManyStyleBlocks", withStyleBlocks(257), 17, ""},
+        FailureCase{
+            "UnreadableTopOfAMarkedPage", withPixelTop(false), -1,
+            "Unrecognizable TOP value,(reference address : " +
+                std::to_string(withPixelTop(false).rfind("<div ",
+                                                         withPixelTop(false).find("top:792px"))) +
+                ") TOP:792px"},
+        FailureCase{"MissingFootBeforeTheTopCheck", withPixelTop(true), 9, ""},
         FailureCase{"StrayTagCloseBeforeCssMark",
                     "<html><body><div style=\"position:absolute; top:0pt; left:0pt\">a > b" +
                         kHeadMark + "</div>",
                     -1, "Syntax Error : Encounter \">\" while expecting \"<\"  (address:61)"}),
     [](const auto& info) { return info.param.name; });
+
+// Noise of a marked page: tags that begin like marks or style blocks ("<span", "<SPAN", "<s>",
+// "<strong>", "<style>" without '#', comments, "<!x>", a mark's prefix with another ending, a
+// style name too long for a block), '!' and '#' in the text, and a run of letters that grows by
+// a byte a page, so that over many moves of the window the marks and blocks meet its edges at
+// every distance.
+std::string markLikeNoise(int page) {
+    return "<SPAN class=\"c1\">No. #" + std::to_string(page) + "! " +
+           std::string(static_cast<std::size_t>(page % 3001), 'x') +
+           "</SPAN><strong>!</strong><s>#</s><style>p{}</style><style>#wide1{x}</style><!-- note "
+           "--><!x><!--9876543210_PageMark_Side-->\r\n";
+}
+
+// The scan finds the marks, style blocks and TOPs that a plain search of the text finds.
+TEST(ReportLoad, MarkedCssScanFindsWhatASearchOfTheTextFinds) {
+    TempDir dir;
+    std::string text = fixtures::cssPrologue();
+    constexpr int kPages = 6000;
+    constexpr int kPitch = 792;
+    for (int p = 1; p <= kPages; ++p) {
+        const int top = (p - 1) * kPitch;
+        text += fixtures::positionedDiv(top, kHeadMark);
+        text += "<span style=\"position:absolute; top:" + std::to_string(top + 20) +
+                "pt; left:36pt\">Row <s>" + std::to_string(p) + "</s></span>\r\n";
+        text += markLikeNoise(p);
+        if (p % 30 == 0) {
+            text += (p % 60 == 0 ? "<STYLE>#c" : "<style>#c") + std::to_string(p / 30) +
+                    " {font-size:10pt}</style>\r\n";
+        }
+        text += fixtures::positionedDiv(top + 700, kFootMark);
+    }
+    text += "</body>\r\n</html>\r\n";
+    ASSERT_GT(text.size(), 3u * CReportCore::kMaxWindowSize);
+    std::vector<std::int64_t> blocks;
+    std::string lower = text;
+    for (char& c : lower) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    }
+    for (std::size_t at = lower.find("<style>#c"); at != std::string::npos;
+         at = lower.find("<style>#c", at + 1)) {
+        blocks.push_back(static_cast<std::int64_t>(at));
+    }
+    ASSERT_EQ(blocks.size(), 1u + kPages / 30);
+    CReportCore core;
+    LoadResult result = load(core, dir.write("r.htm", text));
+    ASSERT_EQ(result.code, 0) << result.message;
+    expectPages(core, markedPages(text, true));
+    EXPECT_EQ(core.styleBlockOffsets(), blocks);
+    EXPECT_EQ(core.pageHeight(), kPitch);
+
+    std::string html = fixtures::htmlPrologue();
+    for (int p = 1; p <= kPages; ++p) {
+        html += markLikeNoise(p) + fixtures::markedHtmlPage(p);
+    }
+    html += "</body>\r\n</html>\r\n";
+    ASSERT_GT(html.size(), 3u * CReportCore::kMaxWindowSize);
+    result = load(core, dir.write("r2.htm", html));
+    ASSERT_EQ(result.code, 0) << result.message;
+    expectPages(core, markedPages(html, false));
+}
+
+// A mark or style block whose '<' lies in the last bytes of the first window, d bytes before its
+// end: the scan sees the rest of it in the next window.
+TEST(ReportLoad, MarksAndStyleBlocksAtTheWindowsEdge) {
+    TempDir dir;
+    const auto window = static_cast<std::size_t>(CReportCore::kMaxWindowSize);
+    const std::string block = "<style>#c2 {font-size:10pt}</style>\r\n";
+    for (bool styleBlock : {false, true}) {
+        for (std::size_t d = 1; d <= (styleBlock ? 9u : 32u); ++d) {
+            SCOPED_TRACE((styleBlock ? "style block " : "mark ") + std::to_string(d));
+            std::string text = fixtures::cssPrologue() + fixtures::markedCssPage(1);
+            const std::string page = fixtures::markedCssPage(2);
+            const std::size_t markInPage = page.find(kHeadMark);
+            const std::size_t at = window - d - (styleBlock ? 0 : markInPage);
+            text.append(at - text.size(), ' ');
+            if (styleBlock) {
+                text += block;
+            }
+            text += page + std::string(window / 8, ' ') + "</body>\r\n</html>\r\n";
+            CReportCore core;
+            LoadResult result = load(core, dir.write("edge.htm", text));
+            ASSERT_EQ(result.code, 0) << result.message;
+            expectPages(core, markedPages(text, true));
+            std::vector<std::int64_t> blocks{static_cast<std::int64_t>(text.find("<style>#c1"))};
+            if (styleBlock) {
+                blocks.push_back(static_cast<std::int64_t>(window - d));
+            } else {
+                EXPECT_EQ(text.find(kHeadMark, 300), window - d);
+            }
+            EXPECT_EQ(core.styleBlockOffsets(), blocks);
+        }
+    }
+}
 
 TEST(ReportLoad, TwoHundredFiftySixStyleBlocksAreFine) {
     TempDir dir;

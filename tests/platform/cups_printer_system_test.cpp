@@ -86,6 +86,45 @@ TEST_F(CupsPrinterSystemTest, SubmitsAPdfWithItsTitle) {
     EXPECT_EQ(job.title, "http://example.com/report?id=7");
 }
 
+TEST_F(CupsPrinterSystemTest, ALongTitleKeepsItsFirstBytes) {
+    // 254 bytes, then a character of two bytes that would end past byte 255, then more.
+    const std::string address =
+        "http://example.com/report?" + std::string(228, 'q') + "\xc3\xa9tail";
+    int jobId = 0;
+    std::string error;
+    ASSERT_TRUE(
+        m_cups.submitPdf("PaginorTest2", address, writePdf("%PDF-1.4\n%%EOF\n"), {}, jobId, error))
+        << error;
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    EXPECT_EQ(job.title, address.substr(0, 254));
+}
+
+// Files go by their type: text where the queue has a filter for it, never a type it has none
+// for (no job is made then).
+TEST_F(CupsPrinterSystemTest, SubmitsFilesOfTheTypesTheQueuePrints) {
+    const std::string text = writePdf("Quarterly notes\r\n");
+    int jobId = 0;
+    std::string error;
+    ASSERT_TRUE(
+        m_cups.submitFile("PaginorTest2", "notes.txt", text, "text/plain", {}, jobId, error))
+        << error;
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    EXPECT_EQ(job.pdf, "Quarterly notes\r\n");
+    EXPECT_EQ(job.title, "notes.txt");
+    const std::vector<int> before = m_server->receivedJobs();
+    EXPECT_FALSE(m_cups.submitFile("PaginorTest2", "memo.doc", text, "application/msword", {},
+                                   jobId, error));
+    EXPECT_EQ(error,
+              "Printer \"PaginorTest2\" cannot print documents of type application/msword: the "
+              "print system has no filter for them");
+    EXPECT_EQ(jobId, 0);
+    std::vector<PrinterJob> jobs;
+    ASSERT_TRUE(m_cups.activeJobs("PaginorTest2", jobs, error)) << error;
+    EXPECT_TRUE(jobs.empty());
+}
+
 TEST_F(CupsPrinterSystemTest, ListsThisUsersWaitingJobs) {
     ASSERT_TRUE(m_server->disable("PaginorTest2"));
     int jobId = 0;
@@ -122,7 +161,8 @@ TEST_F(CupsPrinterSystemTest, UnknownDestinationsAndFilesAreErrors) {
 TEST_F(CupsPrinterSystemTest, ServerThatDoesNotAnswerIsAnError) {
     // libcups takes its server per thread when the thread first asks.
     const std::string saved = m_server->server();
-    setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(closedPort())).c_str(), 1);
+    const std::string away = "127.0.0.1:" + std::to_string(closedPort());
+    setenv("CUPS_SERVER", away.c_str(), 1);
     bool listed = true;
     std::string error;
     std::thread([&] {
@@ -131,7 +171,45 @@ TEST_F(CupsPrinterSystemTest, ServerThatDoesNotAnswerIsAnError) {
     }).join();
     setenv("CUPS_SERVER", saved.c_str(), 1);
     EXPECT_FALSE(listed);
-    EXPECT_EQ(error.rfind("Cannot list the printers: ", 0), 0u) << error;
+    const std::string down = "The print system (CUPS) at " + away + " cannot be reached: ";
+    EXPECT_EQ(error.rfind(down, 0), 0u) << error;
+    EXPECT_GT(error.size(), down.size()) << error;
+}
+
+// With the server away, a printer it knows is not called missing.
+TEST_F(CupsPrinterSystemTest, APrinterOfAServerThatDoesNotAnswerIsNotCalledMissing) {
+    const std::string saved = m_server->server();
+    const std::string away = "127.0.0.1:" + std::to_string(closedPort());
+    setenv("CUPS_SERVER", away.c_str(), 1);
+    std::vector<std::string> errors(3);
+    std::thread([&] {
+        std::vector<PrinterMedia> media;
+        std::string defaultMedia;
+        m_cups.media("PaginorTest", media, defaultMedia, errors[0]);
+        PrinterState state;
+        m_cups.state("PaginorTest", state, errors[1]);
+        int jobId = 0;
+        m_cups.submitPdf("PaginorTest", "t", writePdf("%PDF-1.4\n"), {}, jobId, errors[2]);
+    }).join();
+    setenv("CUPS_SERVER", saved.c_str(), 1);
+    for (const std::string& error : errors)
+        EXPECT_EQ(error.rfind("The print system (CUPS) at " + away + " cannot be reached: ", 0), 0u)
+            << error;
+}
+
+TEST_F(CupsPrinterSystemTest, TellsWhetherAPrinterPrints) {
+    PrinterState state;
+    std::string error;
+    ASSERT_TRUE(m_cups.state("PaginorTest2", state, error)) << error;
+    EXPECT_FALSE(state.stopped);
+    EXPECT_TRUE(state.acceptingJobs);
+    ASSERT_TRUE(m_server->disable("PaginorTest2"));
+    ASSERT_TRUE(m_cups.state("PaginorTest2", state, error)) << error;
+    ASSERT_TRUE(m_server->enable("PaginorTest2"));
+    EXPECT_TRUE(state.stopped);
+    EXPECT_EQ(state.reasons, "paused");
+    EXPECT_FALSE(m_cups.state("NoSuchQueue", state, error));
+    EXPECT_EQ(error.rfind("No printer \"NoSuchQueue\": ", 0), 0u) << error;
 }
 
 }  // namespace

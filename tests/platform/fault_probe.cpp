@@ -1,10 +1,12 @@
 // Faults on purpose, after installing the fault handlers: fault_probe <null|divide|recursion>
-// <main|worker>.
+// <main|worker|started>. A worker installs the report itself; a started thread is one the
+// program starts, whose function knows nothing of faults.
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "platform/fault_translation.h"
+#include "platform/program_thread.h"
 
 namespace {
 
@@ -33,7 +35,6 @@ PROBE int recurse(int depth) {
 }
 
 void fault(const char* kind) {
-    paginor::InstallFaultTranslator();
     if (std::strcmp(kind, "null") == 0) {
         writeThroughNull();
     } else if (std::strcmp(kind, "divide") == 0) {
@@ -47,12 +48,18 @@ void fault(const char* kind) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: fault_probe <null|divide|recursion> <main|worker>\n");
+        std::fprintf(stderr, "usage: fault_probe <null|divide|recursion> <main|worker|started>\n");
         return 2;
     }
     paginor::InstallFaultTranslator();
     if (std::strcmp(argv[2], "worker") == 0) {
-        std::thread worker(fault, argv[1]);
+        std::thread worker([kind = argv[1]] {
+            paginor::InstallFaultTranslator();
+            fault(kind);
+        });
+        worker.join();
+    } else if (std::strcmp(argv[2], "started") == 0) {
+        std::thread worker = paginor::StartThread(fault, argv[1]);
         worker.join();
     } else {
         fault(argv[1]);

@@ -166,6 +166,9 @@ ProbeRun runProbe(const std::string& kind, const std::string& thread, const std:
     return run;
 }
 
+// On the main thread, on a worker that installs the report itself, and on a thread started the
+// way the program starts its own (the conversion workers, the mail thread, the print pool ...),
+// whose function installs nothing: a stack overflow there needs the thread's alternate stack.
 TEST(FaultSignals, RealFaultsPrintTheReadableLineAndEndByTheirSignal) {
     struct Case {
         const char* kind;
@@ -177,7 +180,7 @@ TEST(FaultSignals, RealFaultsPrintTheReadableLineAndEndByTheirSignal) {
         {"divide", SIGFPE, "Exception INT_DIVIDE_BY_ZERO (0xc0000094) at address 0x"},
         {"recursion", SIGSEGV, "Exception STACK_OVERFLOW (0xc00000fd) at address 0x"},
     };
-    for (const char* thread : {"main", "worker"}) {
+    for (const char* thread : {"main", "worker", "started"}) {
         for (const Case& c : cases) {
             TempDir cache;
             const ProbeRun run = runProbe(c.kind, thread, cache.path());

@@ -26,6 +26,18 @@ std::string pdfText(const std::string& path, int page) {
     return text;
 }
 
+std::string pdfBoxes(const std::string& path) {
+    std::string text;
+    if (FILE* pipe = popen(("pdftotext -bbox '" + path + "' - 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            text.append(buffer, got);
+        pclose(pipe);
+    }
+    return text;
+}
+
 TEST(HeaderFooterStampTest, DrawsEachPagesLinesIntoItsMargins) {
     TempDir dir;
     const std::string path = dir.write("job.pdf", minimalPdf(2));
@@ -47,6 +59,36 @@ TEST(HeaderFooterStampTest, DrawsEachPagesLinesIntoItsMargins) {
     EXPECT_LT(first.find("Page 1 of 2"), first.find("&end"));
     const std::string second = pdfText(path, 2);
     EXPECT_NE(second.find("Page 2 of 2"), std::string::npos) << second;
+}
+
+// The lines stand between the paper's unprintable edge and the page, in the top and bottom
+// margins.
+TEST(HeaderFooterStampTest, LinesStandInThePrintablePartOfTheirMargins) {
+    TempDir dir;
+    const std::string path = dir.write("job.pdf", minimalPdf(1));
+    PdfPageLayout layout;
+    layout.hardTop = layout.hardBottom = 4.23;
+    layout.top = layout.bottom = 4.23 + 6.35;
+    std::string error;
+    ASSERT_TRUE(StampHeaderFooter(path, "Top", "Bottom", {}, layout, error)) << error;
+    const std::string boxes = pdfBoxes(path);
+    const double mm = 72 / 25.4;
+    const auto word = [&](const std::string& text, double& yMin, double& yMax) {
+        const auto end = boxes.find(">" + text + "</word>");
+        ASSERT_NE(end, std::string::npos) << boxes;
+        double xMin = 0, xMax = 0;
+        ASSERT_EQ(std::sscanf(boxes.c_str() + boxes.rfind("<word", end),
+                              "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &xMin,
+                              &yMin, &xMax, &yMax),
+                  4);
+    };
+    double yMin = 0, yMax = 0;
+    word("Top", yMin, yMax);
+    EXPECT_GE(yMin, 4.23 * mm);
+    EXPECT_LE(yMax, layout.top * mm);
+    word("Bottom", yMin, yMax);
+    EXPECT_GE(yMin, 842 - layout.bottom * mm);
+    EXPECT_LE(yMax, 842 - 4.23 * mm);
 }
 
 TEST(HeaderFooterStampTest, ADamagedPdfIsAnErrorAndStaysAsItWas) {

@@ -161,6 +161,101 @@ TEST(PageSetupStoreTest, NameFillingTheBlockExactlyGrowsIt) {
     EXPECT_EQ(printer, "Office");
 }
 
+// Makes the used part of the store exactly target bytes long with one long paper name.
+void fillTo(PageSetupStore& store, std::size_t target, const std::string& printer) {
+    const std::size_t used = store.bytes().size();
+    ASSERT_GT(target, used + 1);
+    store.SetCurrent(std::string(target - used - 1, 'x'), printer, 0);
+    ASSERT_EQ(store.bytes().size(), target);
+}
+
+// A full table whose entries, moved up, end exactly at the block's end: the block holds them
+// without growing, and the next entry still goes in.
+TEST(PageSetupStoreTest, TablesThatGrowToTheBlocksEndExactly) {
+    struct Case {
+        const char* table;
+        std::size_t moved;  // bytes that move up when the table grows
+        std::size_t countAt;
+        std::int32_t count;  // after the addition
+    };
+    const Case cases[] = {
+        {"records", 320, 12, 9},
+        {"papers", 256, 24, 9},
+        {"printers", 128, 36, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        PageSetupStore store;
+        const std::string table = c.table;
+        // Fill the table to its capacity; the long name is the eighth paper.
+        if (table == "records") {
+            for (int key = 1; key <= 8; ++key)
+                store.Update(key, "A4", "Office", 0);
+        } else if (table == "papers") {
+            for (int i = 0; i < 7; ++i)
+                store.SetCurrent("Paper" + std::to_string(i), "Office", 0);
+        } else {
+            for (int i = 0; i < 4; ++i)
+                store.SetCurrent("A4", "Printer" + std::to_string(i), 0);
+        }
+        fillTo(store, 65536 - c.moved, table == "printers" ? "Printer0" : "Office");
+        if (table == "records")
+            store.Update(9, "A4", "Office", 1);
+        else if (table == "papers")
+            store.SetCurrent("Paper7", "Office", 1);
+        else
+            store.SetCurrent("A4", "Printer4", 1);
+        const std::string bytes = store.bytes();
+        EXPECT_EQ(bytes.size(), 65536u);
+        EXPECT_EQ(wordAt(bytes, c.countAt), c.count);
+        std::string paper, printer;
+        int orientation = 0;
+        ASSERT_TRUE(store.LookupCurrent(paper, printer, orientation));
+        EXPECT_EQ(orientation, 1);
+        // One entry more does not fit in place: the block grows.
+        if (table == "records")
+            store.Update(10, "Letter", "Office", 0);
+        else if (table == "papers")
+            store.SetCurrent("Paper8", "Office", 0);
+        else
+            store.SetCurrent("A4", "Printer5", 0);
+        ASSERT_TRUE(store.LookupCurrent(paper, printer, orientation));
+        EXPECT_EQ(orientation, 0);
+    }
+}
+
+TEST(PageSetupStoreTest, ALoadedFileThatGrowsToTheBlocksEndExactly) {
+    TempDir dir;
+    const std::string path = dir.path() + "/pagesetup.dat";
+    std::string error;
+    {
+        PageSetupStore store;
+        store.Load(path);
+        for (int i = 0; i < 4; ++i)
+            store.SetCurrent("A4", "Printer" + std::to_string(i), 0);
+        fillTo(store, 65408, "Printer0");
+        ASSERT_TRUE(store.Save(error)) << error;
+    }
+    ASSERT_EQ(readFile(path).size(), 65408u);
+    PageSetupStore store;
+    store.Load(path);
+    ASSERT_EQ(store.loadProblem(), "");
+    store.SetCurrent("Letter", "Printer4", 1);
+    ASSERT_TRUE(store.Save(error)) << error;
+    // The new names fit in the heap's free bytes.
+    EXPECT_EQ(readFile(path).size(), 65536u);
+
+    PageSetupStore again;
+    again.Load(path);
+    ASSERT_EQ(again.loadProblem(), "");
+    std::string paper, printer;
+    int orientation = 0;
+    ASSERT_TRUE(again.LookupCurrent(paper, printer, orientation));
+    EXPECT_EQ(paper + "|" + printer + "|" + std::to_string(orientation), "Letter|Printer4|1");
+    ASSERT_TRUE(again.LookupByPaper("A4", printer, orientation));
+    EXPECT_EQ(printer, "Printer3");
+}
+
 TEST(PageSetupStoreTest, KnownKeyTakesANewPaperEvenWhenCurrentIsUnchanged) {
     TempDir dir;
     const std::string path = dir.path() + "/pagesetup.dat";

@@ -81,14 +81,29 @@ protected:
     }
 
     // Prints pages 2 and 3 and returns the PDF the printer received, saved as a file.
-    std::string printPagesTwoAndThree() {
+    std::string printPagesTwoAndThree() { return printPages(2, 3); }
+
+    void loadReport(const std::string& text) {
+        std::string trace = "Try_Start";
+        try {
+            m_doc.report().Init(m_dir.write("fit.htm", text), nullptr, true, &trace, nullptr,
+                                nullptr);
+        } catch (const ReportError&) {
+            FAIL() << m_doc.report().GetErrorText();
+        }
+    }
+
+    // Prints the pages as one task and returns the PDF the printer received, saved as a file.
+    std::string printPages(int first, int last) {
         const std::vector<int> before = m_server->receivedJobs();
         std::string html;
-        m_doc.report().GetPage(2, 3, html, true);
+        m_doc.report().GetPage(first, last, html, true);
         RecordingReceiver receiver;
-        EXPECT_TRUE(m_window->view().PrintHtml(html, "print 2 3", &receiver, 2));
+        const std::string command = "print " + std::to_string(first) + " " + std::to_string(last);
+        EXPECT_TRUE(m_window->view().PrintHtml(html, command, &receiver, last - first + 1));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
-        EXPECT_EQ(receiver.reports, std::vector<std::string>{"print 2 3|printed|2"})
+        EXPECT_EQ(receiver.reports, std::vector<std::string>{command + "|printed|" +
+                                                             std::to_string(last - first + 1)})
             << m_window->view().lastPrintError();
         std::vector<int> after;
         EXPECT_TRUE(QTest::qWaitFor(
@@ -166,6 +181,120 @@ TEST_F(PrintEndToEndTest, PrintsLandscapeWithHeader) {
     EXPECT_NE(first.find("Page 2"), std::string::npos) << first;
 }
 
+int pdfPages(const std::string& pdf) {
+    const std::string info = run("pdfinfo '" + pdf + "'");
+    const auto at = info.find("Pages:");
+    return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
+}
+
+// The height in points of the first word on a sheet of the PDF that is exactly word.
+double wordHeight(const std::string& pdf, int sheet, const std::string& word) {
+    const std::string page = std::to_string(sheet);
+    const std::string boxes =
+        run("pdftotext -bbox -f " + page + " -l " + page + " '" + pdf + "' -");
+    const auto end = boxes.find(">" + word + "</word>");
+    const auto start = boxes.rfind("<word", end);
+    if (end == std::string::npos || start == std::string::npos)
+        return -1;
+    double xMin, yMin, xMax, yMax;
+    if (std::sscanf(boxes.c_str() + start,
+                    "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &xMin, &yMin,
+                    &xMax, &yMax) != 4)
+        return -1;
+    return yMax - yMin;
+}
+
+// Each report page prints on one sheet of its own: scaled down to the printable area in both
+// directions, its aspect kept, never enlarged.
+TEST_F(PrintEndToEndTest, EachPageFitsOneSheet) {
+    // A4 portrait within the queue's 12-point hardware margins holds 759 x 1088 pixels.
+    struct Case {
+        int width;
+        int height;
+        double scale;
+    };
+    const Case cases[] = {
+        {300, 200, 1}, {400, 2176, 0.5}, {1518, 300, 0.5}, {1518, 4352, 0.25}, {700, 1000, 1}};
+    std::string text = fixtures::htmlPrologue();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        text += fixtures::kHeadMark +
+                "<table cellspacing=0 cellpadding=0 style=\"page-break-after:always;width:" +
+                std::to_string(cases[i].width) + "px;height:" + std::to_string(cases[i].height) +
+                "px\"><tr><td valign=top style=\"padding:0\"><span style=\"font:40px "
+                "Arial\">Size" +
+                std::to_string(i + 1) + "</span></td></tr></table>" + fixtures::kFootMark + "\r\n";
+    }
+    loadReport(text + "</body>\r\n</html>\r\n");
+    const std::string pdf = printPages(1, static_cast<int>(std::size(cases)));
+    ASSERT_FALSE(pdf.empty());
+    EXPECT_EQ(pdfPages(pdf), static_cast<int>(std::size(cases)));
+    const double unscaled = wordHeight(pdf, 1, "Size1");
+    ASSERT_GT(unscaled, 20);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i + 1);
+        const int sheet = static_cast<int>(i) + 1;
+        EXPECT_NEAR(wordHeight(pdf, sheet, "Size" + std::to_string(sheet)) / unscaled,
+                    cases[i].scale, 0.03);
+        const std::string sheetText = run("pdftotext -f " + std::to_string(sheet) + " -l " +
+                                          std::to_string(sheet) + " '" + pdf + "' -");
+        EXPECT_EQ(sheetText.find("Size"), sheetText.rfind("Size")) << sheetText;
+    }
+}
+
+// The rows of a page scaled onto its sheet keep their spacing: printing inserts no gap where the
+// unscaled page would have reached the sheet's end.
+TEST_F(PrintEndToEndTest, AScaledPageKeepsItsRowsEvenlySpaced) {
+    std::string rows;
+    for (int row = 1; row <= 120; ++row)
+        rows += "<tr><td style=\"height:24px\">R" + std::to_string(row) + "</td></tr>";
+    loadReport(fixtures::htmlPrologue() + fixtures::kHeadMark + "<table cellspacing=0>" + rows +
+               "</table>" + fixtures::kFootMark + "\r\n" + fixtures::kHeadMark +
+               "<table><tr><td>Second</td></tr></table>" + fixtures::kFootMark +
+               "\r\n</body>\r\n</html>\r\n");
+    const std::string pdf = printPages(1, 2);
+    ASSERT_FALSE(pdf.empty());
+    ASSERT_EQ(pdfPages(pdf), 2);
+    const std::string boxes = run("pdftotext -bbox -f 1 -l 1 '" + pdf + "' -");
+    std::vector<double> tops;
+    for (int row = 1; row <= 120; ++row) {
+        const auto end = boxes.find(">R" + std::to_string(row) + "</word>");
+        ASSERT_NE(end, std::string::npos) << row;
+        double xMin, yMin;
+        ASSERT_EQ(std::sscanf(boxes.c_str() + boxes.rfind("<word", end),
+                              "<word xMin=\"%lf\" yMin=\"%lf\"", &xMin, &yMin),
+                  2);
+        tops.push_back(yMin);
+    }
+    const double step = (tops.back() - tops.front()) / 119;
+    EXPECT_LT(step, 24 * 0.75 * 0.8);  // scaled down
+    for (std::size_t i = 1; i < tops.size(); ++i)
+        EXPECT_NEAR(tops[i] - tops[i - 1], step, 0.5) << "row " << i + 1;
+}
+
+// Positioned pages, laid one below the other in the task's document, get a sheet each too.
+TEST_F(PrintEndToEndTest, EachPositionedPageFitsOneSheet) {
+    std::string text = fixtures::cssPrologue();
+    for (int page = 1; page <= 3; ++page) {
+        const int top = (page - 1) * 1600;
+        text += fixtures::positionedDiv(top, fixtures::kHeadMark + "Top" + std::to_string(page)) +
+                fixtures::positionedDiv(top + 1500, "End" + std::to_string(page)) +
+                fixtures::positionedDiv(top + 1590, fixtures::kFootMark);
+    }
+    loadReport(text + "</body>\r\n</html>\r\n");
+    ASSERT_EQ(m_doc.report().GetPageCount(), 3);
+    const std::string pdf = printPages(1, 3);
+    ASSERT_FALSE(pdf.empty());
+    ASSERT_EQ(pdfPages(pdf), 3);
+    for (int sheet = 1; sheet <= 3; ++sheet) {
+        const std::string sheetText = run("pdftotext -f " + std::to_string(sheet) + " -l " +
+                                          std::to_string(sheet) + " '" + pdf + "' -");
+        const std::string own = std::to_string(sheet);
+        EXPECT_NE(sheetText.find("Top" + own), std::string::npos) << sheetText;
+        EXPECT_NE(sheetText.find("End" + own), std::string::npos) << sheetText;
+        EXPECT_EQ(sheetText.find("Top"), sheetText.rfind("Top")) << sheetText;
+    }
+}
+
 TEST_F(PrintEndToEndTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     std::string html;
     m_doc.report().GetPage(2, 3, html, true);
@@ -224,6 +353,25 @@ TEST_F(MyPageSetupTest, NumbersPassAndTheValuesGoToTheView) {
     EXPECT_EQ(m_view.marginLeft(), "1.5");
     EXPECT_EQ(m_view.marginBottom(), "0,25");
     EXPECT_EQ(m_view.marginTop(), "0");
+}
+
+TEST_F(MyPageSetupTest, LongTextsAreCutBetweenCharacters) {
+    MyPageSetup dialog(m_view, m_settings, m_ui);
+    dialog.show();
+    // 239 characters of two bytes each: the 239 bytes the text may hold end inside one.
+    dialog.headerEdit()->setText(QString(239, QChar(0xE9)));
+    dialog.footerEdit()->setText(QStringLiteral("a") + QString(120, QChar(0x20AC)));
+    dialog.OnOK();
+    std::string e;
+    for (int i = 0; i < 119; ++i)
+        e += "\xc3\xa9";
+    EXPECT_EQ(m_view.header(), e);
+    std::string euros = "a";
+    for (int i = 0; i < 79; ++i)
+        euros += "\xe2\x82\xac";
+    EXPECT_EQ(m_view.footer(), euros);
+    dialog.saveAsDefaultButton()->click();
+    EXPECT_EQ(readStringSetting(m_settings, kHeaderValue), e);
 }
 
 TEST_F(MyPageSetupTest, AMarginThatIsNoNumberIsRefusedWithFocusAndSelection) {

@@ -25,6 +25,17 @@ TEST(PrintLayoutTest, FindsMediaByAnyOfItsNamesIgnoringCase) {
     for (const auto& [paper, index] : cases)
         EXPECT_EQ(FindMedia(media, paper), index) << paper;
     EXPECT_EQ(MediaShortName(media[1]), "Letter");
+}
+
+TEST(PrintLayoutTest, APaperTextTakesTheFirstPaperItBegins) {
+    const std::vector<PrinterMedia> media = FakePrinterSystem::standardDestination().media;
+    const std::pair<const char*, int> cases[] = {
+        {"A", 0},        {"a3", 3},       {"Let", 1}, {"us", 1}, {"US Legal", 2},
+        {"le", 1},       {"legal", 2},    {"Lx", -1}, {"", -1},  {"iso_a3_297x420mm", 3},
+        {"A4 wide", -1}, {"Tabloid", -1},
+    };
+    for (const auto& [text, index] : cases)
+        EXPECT_EQ(FindMediaByPrefix(media, text), index) << text;
     EXPECT_EQ(MediaShortName({"custom_x_1x2in", "", "", 1, 2, 0, 0, 0, 0}), "custom_x_1x2in");
 }
 
@@ -42,6 +53,15 @@ TEST(PrintLayoutTest, MarginsNeverFallInsideTheHardwareMargins) {
     EXPECT_TRUE(layout.landscape);
     EXPECT_DOUBLE_EQ(layout.width, 297);
     EXPECT_DOUBLE_EQ(layout.height, 210);
+
+    // A header or footer keeps room for its line beyond the hardware margin.
+    layout = MakePageLayout(a4, false, {"0", "0", "0", "1"}, true, true);
+    EXPECT_NEAR(layout.top, 4.23 + 6.35, 1e-9);
+    EXPECT_DOUBLE_EQ(layout.bottom, 25.4);
+    EXPECT_DOUBLE_EQ(layout.hardTop, 4.23);
+    EXPECT_DOUBLE_EQ(layout.hardBottom, 4.23);
+    layout = MakePageLayout(a4, false, {"0", "0", "0", "0"}, true, false);
+    EXPECT_DOUBLE_EQ(layout.bottom, 4.23);
 
     // Margins wider than the paper leave an inch to print on.
     layout = MakePageLayout(a4, false, {"20", "20", "0", "0"});

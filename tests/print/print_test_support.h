@@ -65,6 +65,33 @@ public:
     std::vector<PdfPageLayout> layouts;
 };
 
+// Keeps the work and its completion until the test runs them.
+class DeferredRunner : public BackgroundRunner {
+public:
+    void run(std::function<void()> work, std::function<void()> done) override {
+        m_work = std::move(work);
+        m_done = std::move(done);
+    }
+    bool pending() const { return static_cast<bool>(m_done); }
+    void runWork() {
+        if (auto work = std::move(m_work)) {
+            m_work = nullptr;
+            work();
+        }
+    }
+    void deliver() {
+        runWork();
+        if (auto done = std::move(m_done)) {
+            m_done = nullptr;
+            done();
+        }
+    }
+
+private:
+    std::function<void()> m_work;
+    std::function<void()> m_done;
+};
+
 // Runs the work at once, on the calling thread.
 class InlineRunner : public BackgroundRunner {
 public:

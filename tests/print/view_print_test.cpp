@@ -160,6 +160,78 @@ TEST_F(ViewPrintTest, EveryWayAnArmedPrintEndsGivesOneReport) {
     }
 }
 
+// A print reported failed sends nothing to the printer, whenever its rendering or its
+// submission comes in afterwards; one the printer has taken already is not reported failed.
+TEST_F(ViewPrintTest, AFailedPrintSendsNothingToThePrinter) {
+    struct Case {
+        const char* what;
+        std::function<void(ViewPrintTest&, DeferredRunner&)> run;
+        const char* report;  // nullptr: none
+        std::size_t jobs;
+    };
+    const Case cases[] = {
+        {"time-out while rendering",
+         [](ViewPrintTest& t, DeferredRunner& runner) {
+             t.m_window.expire();
+             t.m_renderer.finish();
+             runner.deliver();
+         },
+         "print 2 3|failed|2", 0},
+        {"time-out before the submission",
+         [](ViewPrintTest& t, DeferredRunner& runner) {
+             t.m_renderer.finish();
+             ASSERT_TRUE(runner.pending());
+             t.m_window.expire();
+             runner.deliver();
+         },
+         "print 2 3|failed|2", 0},
+        {"dialog gone before the submission",
+         [](ViewPrintTest& t, DeferredRunner& runner) {
+             t.m_renderer.finish();
+             t.m_view.DisarmPrint(&t.m_receiver);
+             runner.deliver();
+         },
+         nullptr, 0},
+        {"renderer gone while rendering",
+         [](ViewPrintTest& t, DeferredRunner& runner) {
+             t.m_view.OnRenderProcessGone();
+             t.m_renderer.finish();
+             runner.deliver();
+         },
+         "print 2 3|failed|2", 0},
+        {"time-out while the printer takes the job",
+         [](ViewPrintTest& t, DeferredRunner& runner) {
+             t.m_renderer.finish();
+             runner.runWork();
+             t.m_window.expire();
+             EXPECT_TRUE(t.m_receiver.reports.empty());
+             EXPECT_TRUE(t.m_window.timer);
+             runner.deliver();
+         },
+         "print 2 3|printed|2", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePrinterSystem printers;
+        printers.addDestination("Office", FakePrinterSystem::standardDestination());
+        DeferredRunner runner;
+        CWebBrowserPrint driver(printers, runner);
+        driver.SetBrowser(&m_renderer);
+        m_view.SetPrinting(&driver, &m_window);
+        m_receiver.reports.clear();
+        m_renderer.deferred = true;
+        ASSERT_TRUE(armPrint());
+        m_view.OnDocumentComplete("x", true);
+        c.run(*this, runner);
+        EXPECT_EQ(m_receiver.reports,
+                  c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{});
+        EXPECT_EQ(printers.submissions().size(), c.jobs);
+        EXPECT_FALSE(driver.printing());
+        EXPECT_FALSE(m_view.printPending());
+        m_view.SetPrinting(nullptr, nullptr);
+    }
+}
+
 TEST_F(ViewPrintTest, PrintWithoutADialogIsAProgrammersError) {
     ASSERT_TRUE(m_view.SetPrintCommand("print 1 1", nullptr, 1));
     m_view.OnDocumentComplete("x", true);
@@ -184,7 +256,8 @@ TEST_F(ViewPrintTest, ReportMarginsComeBeforeMyPageSetup) {
     const PdfPageLayout& layout = m_renderer.layouts[0];
     EXPECT_DOUBLE_EQ(layout.left, 38.1);
     EXPECT_DOUBLE_EQ(layout.right, 38.1);
-    EXPECT_DOUBLE_EQ(layout.top, 4.23);
+    // The header keeps room for its line in the top margin.
+    EXPECT_DOUBLE_EQ(layout.top, 4.23 + 6.35);
     EXPECT_DOUBLE_EQ(layout.bottom, 4.23);
     EXPECT_EQ(m_driver.pageSetup().header, "&p");
 }

@@ -60,6 +60,8 @@ TEST_F(WebBrowserPrintTest, PrintSetupSetsWhatThePrinterOffers) {
         {"letter", "hall", 1, true, true, "Hall", "Letter", 1},
         {"iso_a3_297x420mm", "", 0, true, true, "Office", "A3", 0},
         {"Tabloid", "Office", 1, true, false, "Office", "A4", 1},
+        {"let", "Hall", 0, true, true, "Hall", "Letter", 0},
+        {"A", "", 1, true, true, "Office", "A4", 1},
         {"Legal", "NoSuchPrinter", 0, false, true, "Office", "Legal", 0},
         {"", "Hall", 2, true, true, "Hall", "A4", 0},
     };

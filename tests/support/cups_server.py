@@ -5,6 +5,9 @@ and logs. Two queues, "PaginorTest" (the default) and "PaginorTest2", offer A4, 
 A3 and pass a PDF through unchanged to a test backend that copies each job's file to
 OUT/<job id>.pdf and its title to OUT/<job id>.title.
 
+Plain text passes through to the backend as well, as if the queue had a filter for it; other
+types (office documents) are refused.
+
 Prints "port=<port> out=<folder>" on one line once both queues accept jobs, or "error: <why>"
 and ends with status 1. Stops cupsd with SIGTERM and removes the folder when its standard input
 closes.
@@ -53,6 +56,7 @@ def ppd_text():
         "*LandscapeOrientation: Plus90",
         "*TTRasterizer: Type42",
         '*cupsFilter2: "application/pdf application/vnd.cups-pdf 0 -"',
+        '*cupsFilter2: "text/plain application/vnd.cups-pdf 0 -"',
     ]
     for keyword in ("PageSize", "PageRegion"):
         lines += [

@@ -81,12 +81,22 @@ public:
     }
 
     // Stops or restarts a queue's printing; its jobs wait meanwhile.
-    bool disable(const std::string& queue) { return run("/usr/sbin/cupsdisable", queue); }
-    bool enable(const std::string& queue) { return run("/usr/sbin/cupsenable", queue); }
+    bool disable(const std::string& queue) { return run({"/usr/sbin/cupsdisable", queue}); }
+    bool enable(const std::string& queue) { return run({"/usr/sbin/cupsenable", queue}); }
+    // While set, every new job of the queue is held (an active job) until it is released.
+    bool holdNewJobs(const std::string& queue, bool hold) {
+        return run({"/usr/sbin/lpadmin", "-p", queue, "-o",
+                    hold ? "job-hold-until-default=indefinite" : "job-hold-until-default=no-hold"});
+    }
+    bool release(int jobId) {
+        return run({"/usr/bin/lp", "-i", std::to_string(jobId), "-H", "resume"});
+    }
 
 private:
-    bool run(const char* tool, const std::string& queue) const {
-        std::vector<std::string> arguments = {tool, "-h", m_server, queue};
+    bool run(std::vector<std::string> command) const {
+        std::vector<std::string> arguments = {command[0], "-h", m_server};
+        arguments.insert(arguments.end(), command.begin() + 1, command.end());
+        const char* tool = command[0].c_str();
         std::vector<char*> argv;
         for (std::string& argument : arguments)
             argv.push_back(argument.data());

@@ -26,6 +26,10 @@ constexpr std::int64_t kBlockPages = 65536;
 constexpr int kHeaderHeight = 48;
 constexpr int kLineHeight = 12;
 constexpr int kFooterHeight = 24;
+// Ruled tables: the left edge, the first column's width and every other column's width.
+constexpr int kRuledLeft = 36;
+constexpr int kRuledFirstWidth = 180;
+constexpr int kRuledWidth = 80;
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
 constexpr std::string_view kWords[] = {
@@ -128,6 +132,19 @@ void appendPositionedSpan(std::string& out, std::string_view styleClass, std::in
     out += "pt\">";
 }
 
+void appendRightAlignedSpan(std::string& out, std::string_view styleClass, std::int64_t top,
+                            int left, int width) {
+    out += "<span class=\"";
+    out += styleClass;
+    out += "\" style=\"position:absolute; top:";
+    appendNumber(out, top);
+    out += "pt; left:";
+    appendNumber(out, left);
+    out += "pt; width:";
+    appendNumber(out, width);
+    out += "pt; text-align:right\">";
+}
+
 // Returns the page's place in out; an unmarked HTML page's length is only known once the next
 // page starts, so it is left 0 here.
 GeneratedPage appendHtmlPage(std::string& out, const ReportSpec& spec, std::int64_t pageNumber,
@@ -192,6 +209,86 @@ GeneratedPage appendHtmlCssPage(std::string& out, const ReportSpec& spec, int pi
     return page;
 }
 
+void appendRuledBox(std::string& out, std::int64_t top, int left, int width, int height) {
+    out += "<div style=\"position:absolute; top:";
+    appendNumber(out, top);
+    out += "pt; left:";
+    appendNumber(out, left);
+    out += "pt; width:";
+    appendNumber(out, width);
+    out += "pt; height:";
+    appendNumber(out, height);
+    out += "pt; border-style:solid\"></div>\r\n";
+}
+
+int ruledColumnLeft(int column) {
+    return kRuledLeft + (column == 0 ? 0 : kRuledFirstWidth + (column - 1) * kRuledWidth);
+}
+
+// A marked page whose rows stand in a ruled table: the boxes first, then the texts, as the
+// report server writes them. A title line stands above the table and a footer line below it.
+GeneratedPage appendRuledPage(std::string& out, const ReportSpec& spec, int pitch,
+                              std::int64_t pageNumber, Random& random) {
+    GeneratedPage page{static_cast<std::int64_t>(out.size()), 0};
+    const std::int64_t top = pageTop(pageNumber, pitch);
+    const int columns = spec.ruledColumns;
+    const std::int64_t tableTop = top + kHeaderHeight - kLineHeight;
+    appendPositionedDiv(out, top, 0);
+    out += kHeadMark;
+    out += "</div>\r\n";
+    const int tableWidth = ruledColumnLeft(columns) - kRuledLeft;
+    appendRuledBox(out, tableTop, kRuledLeft, tableWidth, (spec.rowsPerPage + 1) * kLineHeight);
+    for (int row = 0; row <= spec.rowsPerPage; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            appendRuledBox(out, tableTop + std::int64_t{row} * kLineHeight, ruledColumnLeft(column),
+                           column == 0 ? kRuledFirstWidth : kRuledWidth, kLineHeight);
+        }
+    }
+    // The title line: the report's name, and the page number right-aligned over the table.
+    appendPositionedSpan(out, "c2", top + kLineHeight, kRuledLeft);
+    out += "Sales by region</span>";
+    appendRightAlignedSpan(out, "c1", top + kLineHeight, kRuledLeft, tableWidth);
+    out += "Page ";
+    appendNumber(out, pageNumber);
+    out += "</span>\r\n";
+    for (int column = 0; column < columns; ++column) {
+        appendPositionedSpan(out, "c2", tableTop + 1, ruledColumnLeft(column) + 2);
+        if (column == 0) {
+            out += "Region";
+        } else {
+            out += "Amount ";
+            appendNumber(out, column);
+        }
+        out += "</span>";
+    }
+    out += "\r\n";
+    for (int row = 0; row < spec.rowsPerPage; ++row) {
+        const std::int64_t rowTop = top + kHeaderHeight + std::int64_t{row} * kLineHeight + 1;
+        for (int column = 0; column < columns; ++column) {
+            appendPositionedSpan(out, "c1", rowTop, ruledColumnLeft(column) + 2);
+            if (column == 0) {
+                appendWords(out, random);
+            } else {
+                appendAmount(out, random);
+            }
+            out += "</span>";
+        }
+        out += "\r\n";
+    }
+    appendPositionedSpan(out, "c1",
+                         top + kHeaderHeight + std::int64_t{spec.rowsPerPage} * kLineHeight + 4,
+                         kRuledLeft);
+    out += "Printed by Paginor, page ";
+    appendNumber(out, pageNumber);
+    out += "</span>\r\n";
+    appendPositionedDiv(out, top + pitch - 1, 0);
+    out += kFootMark;
+    out += "</div>";
+    page.length = static_cast<std::int64_t>(out.size()) - page.start;
+    out += "\r\n";
+    return page;
+}
+
 // Builds the report in pieces of about kFlushBytes and hands each to sink (false stops).
 template <typename Sink>
 bool generate(const ReportSpec& spec, std::vector<GeneratedPage>& pages, Sink&& sink) {
@@ -208,9 +305,10 @@ bool generate(const ReportSpec& spec, std::vector<GeneratedPage>& pages, Sink&& 
 
     while (pages.size() < minimumPages || written() + epilogueBytes < spec.targetBytes) {
         const auto pageNumber = static_cast<std::int64_t>(pages.size()) + 1;
-        GeneratedPage page = spec.format == GeneratedFormat::Html
-                                 ? appendHtmlPage(chunk, spec, pageNumber, random)
-                                 : appendHtmlCssPage(chunk, spec, pitch, pageNumber, random);
+        GeneratedPage page =
+            spec.format == GeneratedFormat::Html ? appendHtmlPage(chunk, spec, pageNumber, random)
+            : spec.ruledColumns > 0 ? appendRuledPage(chunk, spec, pitch, pageNumber, random)
+                                    : appendHtmlCssPage(chunk, spec, pitch, pageNumber, random);
         page.start += flushed;
         pages.push_back(page);
         if (chunk.size() >= kFlushBytes) {
@@ -292,7 +390,14 @@ std::string checkSpec(const ReportSpec& spec) {
             return "the epilogue holds \"" + std::string(forbidden) + "\"";
         }
     }
-    if (spec.format == GeneratedFormat::HtmlCss && !spec.pageMarks && hasVisibleText(spec.epilogue)) {
+    if (spec.ruledColumns < 0 || spec.ruledColumns > kMaxRuledColumns) {
+        return "ruled columns must be between 0 and " + std::to_string(kMaxRuledColumns);
+    }
+    if (spec.ruledColumns > 0 && (spec.format != GeneratedFormat::HtmlCss || !spec.pageMarks)) {
+        return "ruled tables need HTMLCSS pages with page marks";
+    }
+    if (spec.format == GeneratedFormat::HtmlCss && !spec.pageMarks &&
+        hasVisibleText(spec.epilogue)) {
         return "the epilogue of an unmarked HTMLCSS report must hold no visible text";
     }
     return {};

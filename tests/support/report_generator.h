@@ -13,6 +13,7 @@ enum class GeneratedFormat { Html, HtmlCss };
 
 // Keeps the TOP of every element of a 65536-page block within 32-bit signed values.
 constexpr int kMaxRowsPerPage = 2000;
+constexpr int kMaxRuledColumns = 8;
 
 struct ReportSpec {
     GeneratedFormat format = GeneratedFormat::Html;
@@ -25,6 +26,10 @@ struct ReportSpec {
     std::string prologue;
     std::string epilogue = "\r\n</body>\r\n</html>\r\n";
     unsigned seed = 1;  // varies the row text
+    // HTMLCSS with page marks only: when above 0, every page draws its rows as a ruled table of
+    // this many columns (a bordered box per cell, a heading row), with a title line above and a
+    // "Page n of m" line below it.
+    int ruledColumns = 0;
 };
 
 // Page p is entry p-1; its last byte is at start + length - 1.

@@ -22,6 +22,7 @@ struct Variant {
     const char* name;
     GeneratedFormat format;
     bool pageMarks;
+    int ruledColumns = 0;
 };
 
 const Variant kVariants[] = {
@@ -29,6 +30,7 @@ const Variant kVariants[] = {
     {"html marked", GeneratedFormat::Html, true},
     {"htmlcss", GeneratedFormat::HtmlCss, false},
     {"htmlcss marked", GeneratedFormat::HtmlCss, true},
+    {"htmlcss ruled", GeneratedFormat::HtmlCss, true, 3},
 };
 
 ReportSpec specFor(const Variant& variant, int pages, int rows, unsigned seed = 7) {
@@ -38,6 +40,7 @@ ReportSpec specFor(const Variant& variant, int pages, int rows, unsigned seed = 
     spec.pages = pages;
     spec.rowsPerPage = rows;
     spec.seed = seed;
+    spec.ruledColumns = variant.ruledColumns;
     return spec;
 }
 
@@ -282,6 +285,7 @@ TEST(ReportGenerator, RefusesReportsWhosePageTableItCannotPromise) {
         int rows;
         const char* prologue;
         const char* epilogue;
+        int ruledColumns = 0;
     };
     const Case cases[] = {
         {"no pages", GeneratedFormat::Html, false, 0, 0, 5, "", "\r\n"},
@@ -292,10 +296,14 @@ TEST(ReportGenerator, RefusesReportsWhosePageTableItCannotPromise) {
         {"table in prologue", GeneratedFormat::Html, false, 1, 0, 5, "<TABLE border=0>", "\r\n"},
         {"div in prologue", GeneratedFormat::HtmlCss, false, 1, 0, 5, "<div class=x>", "\r\n"},
         {"form in prologue", GeneratedFormat::Html, false, 1, 0, 5, "<form action=x>", "\r\n"},
-        {"mark in prologue", GeneratedFormat::Html, true, 1, 0, 5, "<!--9876543210_PageMark_Head-->",
-         "\r\n"},
+        {"mark in prologue", GeneratedFormat::Html, true, 1, 0, 5,
+         "<!--9876543210_PageMark_Head-->", "\r\n"},
         {"div end in epilogue", GeneratedFormat::HtmlCss, true, 1, 0, 5, "", "</div>"},
         {"text after unmarked boxes", GeneratedFormat::HtmlCss, false, 1, 0, 5, "", "<p>end</p>"},
+        {"ruled without marks", GeneratedFormat::HtmlCss, false, 1, 0, 5, "", "\r\n", 2},
+        {"ruled table pages", GeneratedFormat::Html, true, 1, 0, 5, "", "\r\n", 2},
+        {"too many ruled columns", GeneratedFormat::HtmlCss, true, 1, 0, 5, "", "\r\n",
+         kMaxRuledColumns + 1},
     };
     TempFolder folder;
     for (const Case& c : cases) {
@@ -308,6 +316,7 @@ TEST(ReportGenerator, RefusesReportsWhosePageTableItCannotPromise) {
         spec.rowsPerPage = c.rows;
         spec.prologue = c.prologue;
         spec.epilogue = c.epilogue;
+        spec.ruledColumns = c.ruledColumns;
         EXPECT_FALSE(checkSpec(spec).empty());
         std::vector<GeneratedPage> pages;
         EXPECT_THROW(makeReport(spec, pages), std::invalid_argument);

@@ -154,5 +154,44 @@ TEST(HeaderFooter, HtmlCssRowsRepeatAtTheSameHeightOnTheirPages) {
     }
 }
 
+// A right-aligned page number moves left as it gains a digit; it still repeats as long as one of
+// its edges or its centre stays in place.
+TEST(HeaderFooter, HtmlCssCellsRepeatAtTheirAlignedEdge) {
+    struct Case {
+        const char* name;
+        int secondLeft;  // of the second page's page number box
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"right edges in place", 36, "r0|a||\nr1|b||\n"},
+        {"no edge in place", 90,
+         "r0|Stock list|Page 9||\nr1|a|||\nr2|Stock list||Page 10|\nr3|b|||\n"},
+    };
+    const std::string head =
+        "<style type=\"text/css\">div{position:absolute;}</style>"
+        "<style>#d1 {font:9pt \"Arial\"; color:#000000}</style>";
+    const auto page = [](int top, int numberLeft, const std::string& number,
+                         const std::string& text) {
+        const auto at = [&](int y) { return "top:" + std::to_string(top + y) + "pt;"; };
+        return "<!--PAGE--><div id=\"d1\" style=\"" + at(0) + "left:36pt\">Stock list</div>" +
+               "<span class=\"d1\" style=\"" + at(0) + "left:" + std::to_string(numberLeft) +
+               "pt;width:300pt;text-align:right\">" + number + "</span><div id=\"d1\" style=\"" +
+               at(30) + "left:36pt\">" + text + "</div>";
+    };
+    for (const Case& c : cases) {
+        CConvertEngine engine;
+        engine.Init(nullptr, kFormatHtmlCss, head.data(), static_cast<std::int64_t>(head.size()),
+                    false);
+        RunOptions o;
+        o.headerFooter = true;
+        o.firstPageIndex = 8;
+        o.lastBatch = false;
+        const auto r = testing::run(
+            engine,
+            makeBatch({page(0, 36, "Page 9", "a"), page(800, c.secondLeft, "Page 10", "b")}), o);
+        EXPECT_EQ(dumpText(r.text), c.expected) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace paginor

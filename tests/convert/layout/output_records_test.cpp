@@ -153,5 +153,30 @@ TEST(OutputRecords, HtmlCssSpacersForTallGaps) {
     }
 }
 
+// A tall image whose covered rows the column optimiser shares with a text below it: its span
+// ends above the text rather than covering it.
+TEST(OutputRecords, HtmlCssSpanEndsAboveACellInItsColumn) {
+    RunOptions o;
+    o.kind = kOutputRecords;
+    const auto r = runCss({cssPage({{32, 68, "T0x"},
+                                    {34, 94, "T1x w8 w67 w90 w52"},
+                                    {67, 110, "X2x"},
+                                    {49, 2, "X3x"},
+                                    {60, 2, "Y4x"},
+                                    {11, 104, "i5.png", 93},
+                                    {72, 130, "G6x"},
+                                    {10, 40, "Random tables"}})},
+                          o);
+    EXPECT_EQ(dumpRecords(r.records),
+              "p0 r0 c1 1x2 k0 'Random tables'\n"
+              "p0 r0 c3 1x1 k1 'i5.png'\n"
+              "p0 r1 c2 1x1 k0 'T0x'\n"
+              "p0 r1 c3 1x1 k0 'T1x w8 w67 w90 w52'\n"
+              "p0 r2 c0 1x1 k0 'X3x'\n"
+              "p0 r3 c0 1x1 k0 'Y4x'\n"
+              "p0 r3 c4 1x1 k0 'X2x'\n"
+              "p0 r4 c5 1x1 k0 'G6x'\n");
+}
+
 }  // namespace
 }  // namespace paginor
