@@ -18,6 +18,7 @@
 #include "app/qt/my_page_setup.h"
 #include "app/qt/to_excel_setup_window.h"
 #include "platform/process.h"
+#include "platform/program_thread.h"
 #include "res/resource_ids.h"
 
 // The images live in this static library's resources, which a program must pull in itself.
@@ -235,7 +236,7 @@ void MainWindow::runExportWork(const std::function<void()>& work) {
     progress.show();
     QEventLoop loop;
     std::atomic<bool> done{false};
-    std::thread worker([&] {
+    std::thread worker = StartThread([&] {
         work();
         done = true;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
