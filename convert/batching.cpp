@@ -213,6 +213,10 @@ void ScanTables(char* text, std::size_t length) {
     }
 }
 
+bool InSamePageBlock(std::int32_t a, std::int32_t b) {
+    return a / kPageBlock == b / kPageBlock && (a % kPageBlock == 0) == (b % kPageBlock == 0);
+}
+
 std::int32_t GetNextBatchSize(const BatchSource& source, std::int32_t lastPage,
                               std::int32_t firstPage, BatchLayoutState& state, bool pageByPage,
                               bool sameLayoutCheck) {
@@ -244,6 +248,10 @@ std::int32_t GetNextBatchSize(const BatchSource& source, std::int32_t lastPage,
             }
         }
         count = std::max(state.scanPosition - firstPage + 1, 0);
+    } else {
+        const std::int32_t blockEnd =
+            firstPage % kPageBlock == 0 ? firstPage : firstPage | (kPageBlock - 1);
+        count = std::min(lastPage, blockEnd) - firstPage + 1;
     }
     if (count == 0) {
         return 0;

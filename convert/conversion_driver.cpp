@@ -121,8 +121,7 @@ private:
     FirstRowLayout pageLayout(std::int32_t page);
     void readLayoutsAhead(std::int32_t first);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
-    bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache,
-                    const FirstRowLayout& batchLayout);
+    bool joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache, const BatchSlot& slot);
     void GatherBatchText(BatchSlot& slot);
     void appendPage(BatchSlot& slot, std::int32_t page);
     bool cancelRequested() const;
@@ -344,12 +343,14 @@ const FirstRowLayout& ExcelFileDriver::cachedLayout(std::int32_t page,
     return *cache;
 }
 
-// A reference page joins a batch of an HTML report only when it has the batch's layout.
+// A reference page joins a batch of an HTML report only when it has the batch's layout, one of
+// an HTMLCSS report only in its page block.
 bool ExcelFileDriver::joinsBatch(std::int32_t page, std::optional<FirstRowLayout>& cache,
-                                 const FirstRowLayout& batchLayout) {
+                                 const BatchSlot& slot) {
     if (!m_html) {
-        return true;
+        return InSamePageBlock(page, slot.first);
     }
+    const FirstRowLayout& batchLayout = slot.layout;
     const FirstRowLayout& layout = cachedLayout(page, cache);
     return layout.widthSum == batchLayout.widthSum &&
            IsSameColumnLayout(layout.widths, batchLayout.widths);
@@ -359,15 +360,15 @@ void ExcelFileDriver::GatherBatchText(BatchSlot& slot) {
     slot.pageList.clear();
     slot.pageOffsets.clear();
     slot.firstPrepended =
-        slot.useFirstPage != 0 && slot.first > 1 && joinsBatch(1, m_firstPageLayout, slot.layout);
+        slot.useFirstPage != 0 && slot.first > 1 && joinsBatch(1, m_firstPageLayout, slot);
     if (slot.firstPrepended) {
         slot.pageList.push_back(1);
     }
     for (std::int32_t p = slot.first; p <= slot.last; ++p) {
         slot.pageList.push_back(p);
     }
-    slot.lastAppended = m_useLastPage && slot.last < m_pageCount &&
-                        joinsBatch(m_pageCount, m_lastPageLayout, slot.layout);
+    slot.lastAppended =
+        m_useLastPage && slot.last < m_pageCount && joinsBatch(m_pageCount, m_lastPageLayout, slot);
     if (slot.lastAppended) {
         slot.pageList.push_back(m_pageCount);
     }

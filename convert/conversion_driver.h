@@ -68,6 +68,13 @@ struct BatchSource {
     std::function<FirstRowLayout(std::int32_t page)> layout;
 };
 
+// HTMLCSS pages come in blocks on which the report generator starts its TOP values again: a
+// page whose number is a multiple of kPageBlock stands alone, the pages between two such
+// multiples form one block. A batch's TOP values must grow with its pages, so no batch crosses a
+// block and a reference page joins only the batches of its own block.
+inline constexpr std::int32_t kPageBlock = 65536;
+bool InSamePageBlock(std::int32_t a, std::int32_t b);
+
 std::int32_t GetNextBatchSize(const BatchSource& source, std::int32_t lastPage,
                               std::int32_t firstPage, BatchLayoutState& state, bool pageByPage,
                               bool sameLayoutCheck);

@@ -55,6 +55,33 @@ TEST(Batch, Sizes) {
     EXPECT_EQ(batchesOf(1, 10, true, {{4, "150,"}}, {}, false, true), (Sizes{10}));
 }
 
+// HTMLCSS batches end with their page block, and a page whose number is a multiple of 65536 is a
+// batch of its own; HTML pages know no blocks.
+TEST(Batch, HtmlCssBatchesKeepToTheirPageBlock) {
+    using Sizes = std::vector<std::int32_t>;
+    struct Case {
+        std::int32_t first;
+        std::int32_t last;
+        bool html;
+        Sizes sizes;
+    };
+    const Case cases[] = {
+        {65530, 65540, false, {6, 1, 4}},     {65536, 65536, false, {1}},
+        {65536, 65540, false, {1, 4}},        {65300, 65780, false, {236, 1, 122, 122}},
+        {131000, 131100, false, {72, 1, 28}}, {65530, 65540, true, {11}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(batchesOf(c.first, c.last, c.html, {}, {}), c.sizes)
+            << c.first << ".." << c.last << (c.html ? " HTML" : " HTMLCSS");
+    }
+    EXPECT_TRUE(InSamePageBlock(1, 65535));
+    EXPECT_TRUE(InSamePageBlock(65537, 131071));
+    EXPECT_TRUE(InSamePageBlock(65536, 65536));
+    EXPECT_FALSE(InSamePageBlock(65535, 65536));
+    EXPECT_FALSE(InSamePageBlock(65536, 65537));
+    EXPECT_FALSE(InSamePageBlock(1, 70000));
+}
+
 TEST(Batch, FirstRowWidths) {
     const FirstRowLayout layout = ParseFirstRowWidths(
         "<TABLE width=9><tr><td width=\"40\">a</td><td colspan=2 width=60>b</td><td>c</td></tr>");

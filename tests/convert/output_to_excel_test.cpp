@@ -515,6 +515,37 @@ TEST_F(OutputToExcel, HtmlCssPagesBecomeRowsOfTwoCells) {
     }
 }
 
+// 70000 HTMLCSS pages of one row: the TOP values start again on pages 65536 and 65537, so no
+// batch may hold pages of two blocks, and the report's first and last page may only be reference
+// pages in their own block. Every page's title and row come out once, in page order.
+TEST_F(OutputToExcel, HtmlCssPagesOfEveryPageBlockConvert) {
+    ReportSpec spec;
+    spec.format = GeneratedFormat::HtmlCss;
+    spec.pages = 70000;
+    spec.rowsPerPage = 1;
+    std::vector<GeneratedPage> pages;
+    std::string error;
+    ASSERT_TRUE(writeReport((m_dir / "report.htm").string(), spec, pages, error)) << error;
+    CReportCore core;
+    core.Init((m_dir / "report.htm").string(), nullptr, false, nullptr, nullptr, nullptr);
+    ASSERT_EQ(core.GetPageCount(), 70000);
+    for (auto [first, last] : {std::pair{65530, 65540}, {65300, 70000}, {1, 70000}}) {
+        SCOPED_TRACE(std::to_string(first) + ".." + std::to_string(last));
+        EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, first, last)), 0);
+        const auto rows = cellsOf(readText(target()));
+        ASSERT_EQ(rows.size(), 2u * static_cast<std::size_t>(last - first + 1));
+        for (std::size_t i = 0; i < rows.size(); i += 2) {
+            const std::string page = std::to_string(first + static_cast<int>(i / 2));
+            ASSERT_EQ(rows[i].size(), 4u) << "page " << page;
+            EXPECT_EQ(rows[i][0], "Sales by region, page " + page);
+            EXPECT_EQ(rows[i][3], "Page " + page);
+            ASSERT_EQ(rows[i + 1].size(), 4u) << "page " << page;
+            EXPECT_FALSE(rows[i + 1][1].empty()) << "page " << page;
+            EXPECT_NE(rows[i + 1][2].find('.'), std::string::npos) << "page " << page;
+        }
+    }
+}
+
 // The bundled HTMLCSS sample: 150 order lines over 5 pages, each with its quantity, unit price
 // and amount in their own columns, the title only once and the page totals under the amounts.
 TEST_F(OutputToExcel, BundledHtmlCssSampleKeepsItsColumns) {
