@@ -245,6 +245,8 @@ std::int32_t CReportCore::OutputToHtmlFile(std::int32_t p1, std::int32_t p2,
     if (progress) {
         progress(0);
     }
+    // The flush to the disk is the long part of the end: a request during it still counts.
+    check(file.sync());
     if (cancel != nullptr && cancel->load() != 0) {
         raise(kCancelledCode);
     }

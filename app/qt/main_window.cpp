@@ -241,12 +241,11 @@ void MainWindow::runExportWork(const std::function<void()>& work) {
         done = true;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    while (!done) {
-        loop.exec();
-        // Leaving the loop before the work ended (the application quits) stops the work.
-        if (!done) {
-            m_exportCancel = 1;
-        }
+    loop.exec();
+    // The loop ends before the work only when the application quits: the work is stopped, and
+    // it reports nothing that needs this thread.
+    if (!done) {
+        m_exportCancel = 1;
     }
     worker.join();
     m_exportRunning = false;
