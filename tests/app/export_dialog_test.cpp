@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "app/foliant_doc.h"
 #include "app/qt/main_window.h"
 #include "app/qt/to_excel_setup_window.h"
+#include "mail/account.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
 #include "tests/app/app_fakes.h"
@@ -248,18 +250,80 @@ TEST_F(ExportWindowTest, ExportsThroughTheDialogAndOpensTheFile) {
     EXPECT_EQ(m_window->exportProgress(), nullptr);
 }
 
-// Cancel is clicked in the progress window on the window's own thread, as a person clicks it,
-// while the conversion waits at its first reported share: a conversion that ran on that thread
-// would never see the click. The target keeps what it held, nothing is opened, and the user is
-// told; the conversion stops before its end.
-TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
+// More pages than one conversion batch holds.
+std::string longReport() {
     std::string text = "<html><head><title>T</title></head><body>\r\n";
     for (int page = 1; page <= 240; ++page) {
         text += "<!--9876543210_PageMark_Head--><table width=\"300\"><tr><td width=\"100\">P" +
                 std::to_string(page) +
                 "</td><td width=\"200\">Item</td></tr></table><!--9876543210_PageMark_Foot-->\r\n";
     }
-    open(m_dir.write("long.htm", text + "</body></html>\r\n"));
+    return text + "</body></html>\r\n";
+}
+
+// Holds the export's work at its first reported share until the window's own thread has done
+// what a test asks there, as a person would while the work runs.
+class HeldExport {
+public:
+    HeldExport(MainWindow& window, std::function<void(ExportProgressWindow&)> whileHeld)
+        : m_window(window), m_whileHeld(std::move(whileHeld)) {
+        ExportEnvironment& environment = m_window.exportEnvironment();
+        m_shown = environment.progress;
+        environment.progress = [this](int percent) {
+            reported.push_back(percent);
+            m_shown(percent);
+            if (percent > 0 && !m_held.exchange(true)) {
+                std::unique_lock<std::mutex> guard(m_lock);
+                doneWhileHeld = m_doneChanged.wait_for(guard, std::chrono::seconds(10),
+                                                       [this] { return m_done; });
+            }
+        };
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            ExportProgressWindow* progress = m_window.exportProgress();
+            if (!m_held || progress == nullptr) {
+                return;
+            }
+            m_timer.stop();
+            m_whileHeld(*progress);
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_done = true;
+            m_doneChanged.notify_all();
+        });
+        m_timer.start(5);
+    }
+    ~HeldExport() { m_window.exportEnvironment().progress = m_shown; }
+    HeldExport(const HeldExport&) = delete;
+    HeldExport& operator=(const HeldExport&) = delete;
+
+    bool doneWhileHeld = false;
+    std::vector<int> reported;
+
+private:
+    MainWindow& m_window;
+    std::function<void(ExportProgressWindow&)> m_whileHeld;
+    ProgressSink m_shown;
+    std::mutex m_lock;
+    std::condition_variable m_doneChanged;
+    bool m_done = false;
+    std::atomic<bool> m_held{false};
+    QTimer m_timer;
+};
+
+// Cancel is clicked in the progress window on the window's own thread, as a person clicks it,
+// while the conversion waits at its first reported share: a conversion that ran on that thread
+// would never see the click. The target keeps what it held, nothing is opened or mailed, and the
+// user is told; the conversion stops before its end.
+TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
+    open(m_dir.write("long.htm", longReport()));
+    TempFolder received;
+    SmtpTestServer server;
+    ASSERT_TRUE(server.start({"real", received.path()}));
+    EmailAccount account;
+    account.address = "me@example.org";
+    account.server = "127.0.0.1";
+    std::string error;
+    ASSERT_TRUE(saveAccount(m_settings, account, error)) << error;
+    m_window->exportEnvironment().smtpPort = server.port();
     struct Case {
         const char* kind;
         bool html;
@@ -273,7 +337,6 @@ TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
         {"HTML", true, 0, true, "long$1-240.htm"},
     };
     ExportEnvironment& environment = m_window->exportEnvironment();
-    const ProgressSink shown = environment.progress;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
         const std::string target = m_dir.write(c.target, "old");
@@ -284,48 +347,29 @@ TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
             if (c.html) {
                 QTest::mouseClick(dialog.taskHtmlButton(), Qt::LeftButton);
             }
+            QTest::mouseClick(dialog.typeBothButton(), Qt::LeftButton);
+            dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
         });
-        std::mutex lock;
-        std::condition_variable clickedChanged;
-        bool clicked = false;
-        std::atomic<bool> held{false};
-        bool clickWhileHeld = false;
-        std::vector<int> reported;
-        environment.progress = [&](int percent) {
-            reported.push_back(percent);
-            shown(percent);
-            if (percent > 0 && !held.exchange(true)) {
-                std::unique_lock<std::mutex> guard(lock);
-                clickWhileHeld = clickedChanged.wait_for(guard, std::chrono::seconds(10),
-                                                         [&] { return clicked; });
-            }
-        };
         bool windowShown = false;
-        QTimer clicker;
-        QObject::connect(&clicker, &QTimer::timeout, [&] {
-            ExportProgressWindow* progress = m_window->exportProgress();
-            if (!held || progress == nullptr) {
-                return;
-            }
-            clicker.stop();
-            windowShown = progress->isVisible();
-            QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
-            std::lock_guard<std::mutex> guard(lock);
-            clicked = true;
-            clickedChanged.notify_all();
+        bool modal = false;
+        HeldExport held(*m_window, [&](ExportProgressWindow& progress) {
+            windowShown = progress.isVisible();
+            // Nothing else of the program can be reached while the work uses the report.
+            modal = QApplication::activeModalWidget() == &progress &&
+                    progress.windowModality() == Qt::ApplicationModal;
+            QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
         });
-        clicker.start(5);
         m_window->OnOutputToExcel();
-        clicker.stop();
-        environment.progress = shown;
 
-        EXPECT_TRUE(clickWhileHeld);
+        EXPECT_TRUE(held.doneWhileHeld);
         EXPECT_TRUE(windowShown);
+        EXPECT_TRUE(modal);
         ASSERT_FALSE(m_ui.messages.empty());
         EXPECT_EQ(m_ui.messages.back(), "Cancel by server administrator/user(Error Code:19)");
         EXPECT_TRUE(m_opened.empty());
         EXPECT_EQ(readFile(target), "old");
-        EXPECT_EQ(std::find(reported.begin(), reported.end(), 100), reported.end());
+        EXPECT_EQ(std::find(held.reported.begin(), held.reported.end(), 100), held.reported.end());
+        EXPECT_FALSE(std::filesystem::exists(received.path() + "/1.eml"));
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
             names.push_back(entry.path().filename().string());
@@ -337,6 +381,39 @@ TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
         ::unlink(target.c_str());
         EXPECT_EQ(m_window->exportProgress(), nullptr);
     }
+}
+
+// Closing the window while the export's work uses the report stops the export; the window
+// stays until the work has ended, and its buttons do nothing meanwhile.
+TEST_F(ExportWindowTest, ClosingTheWindowDuringAnExportStopsIt) {
+    open(m_dir.write("long.htm", longReport()));
+    const std::string target = m_dir.write("long.xls", "old");
+    chooseInDialog([](ToExcelSetupWindow& dialog) { dialog.formatList()->setCurrentIndex(1); });
+    int chosen = 0;
+    m_window->setFileChooser([&chosen] {
+        ++chosen;
+        return std::string();
+    });
+    bool closed = true;
+    HeldExport held(*m_window, [&](ExportProgressWindow&) {
+        // A click on "Open" comes from the window system, as a person's does.
+        QToolBar* bar = m_window->bigToolBar();
+        QWidget* button = bar->widgetForAction(bar->actions().front());
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {},
+                          button->mapTo(m_window.get(), button->rect().center()));
+        closed = m_window->close();
+    });
+    m_window->OnOutputToExcel();
+    EXPECT_TRUE(held.doneWhileHeld);
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(chosen, 0);
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_EQ(m_ui.messages,
+              (std::vector<std::string>{target + "\nThe file exists! Overwrite ?",
+                                        "Cancel by server administrator/user(Error Code:19)"}));
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(m_window->exportProgress(), nullptr);
+    EXPECT_EQ(m_doc.report().state(), 1);
 }
 
 TEST_F(ExportWindowTest, SaveAsCopiesButNeverOntoTheReport) {
