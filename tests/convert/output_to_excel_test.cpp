@@ -314,8 +314,7 @@ TEST_F(OutputToExcel, CharacterReferencesBecomeTheirCharacters) {
     EXPECT_EQ(xml.find("&amp;#"), std::string::npos);
 }
 
-// Named references become their characters in every kind; delimited text keeps a reference whose
-// character its code page lacks.
+// Named references become their characters in every kind.
 TEST_F(OutputToExcel, NamedReferencesBecomeTheirCharacters) {
     const std::string html =
         "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
