@@ -195,6 +195,10 @@ bool CellGrid::PlacePiecesInLines(tagDivInfo* pieces, tagDivInfo* chain) {
         }
     }
     for (tagDivInfo* p : all) {
+        // An image that an earlier grid moved off a shared cell starts where it is drawn again.
+        if (p->kind == kKindImage) {
+            p->left = p->leftEdge / 10;
+        }
         AddDivToLines(p);
     }
     validatePlacedJoins();
@@ -313,6 +317,7 @@ void CellGrid::MergeRowLines() {
     }
     removeEmptyRowLines();
     mergeCloseRows();
+    separateSharedStarts();
 }
 
 bool CellGrid::joinsReachTargets(std::size_t line) const {
@@ -341,7 +346,14 @@ void CellGrid::joinLineTexts(std::size_t line) {
             continue;
         }
         newTop = std::min(newTop, p->joinedTo->top);
-        tagDivInfo* into = p->previousInColumn != nullptr ? p->previousInColumn : p->joinedTo;
+        // A wrapped line goes on a text, never an image drawn where that text starts.
+        tagDivInfo* into = p->previousInColumn;
+        while (into != nullptr && into->kind == kKindImage) {
+            into = into->previousInColumn;
+        }
+        if (into == nullptr) {
+            into = p->joinedTo;
+        }
         JoinDivTexts(into, p);
         UnlinkDiv(p);
     }
@@ -404,6 +416,65 @@ void CellGrid::mergeCloseRows() {
         }
         removeEmptyRowLines();
     }
+}
+
+// Pieces that start at one point of a row would share a cell. Texts stay and share it (FillGrid
+// joins them); every image but one that shares with no text moves, in reading order, to a cell
+// of its own in the row (freeLeft). Its edges stay where it is drawn.
+void CellGrid::separateSharedStarts() {
+    const auto byOrder = [](const tagDivInfo* a, const tagDivInfo* b) {
+        return a->order < b->order;
+    };
+    for (std::size_t i = 0; i < m_rowLines.size(); ++i) {
+        std::vector<std::int32_t> taken;  // ascending, as the row is linked
+        std::vector<tagDivInfo*> moving;
+        for (tagDivInfo* p = m_rowLines[i].first; p != nullptr;) {
+            const std::int32_t left = p->left;
+            taken.push_back(left);
+            std::vector<tagDivInfo*> images;
+            std::size_t shared = 0;
+            for (; p != nullptr && p->left == left; p = p->next, ++shared) {
+                if (p->kind == kKindImage) {
+                    images.push_back(p);
+                }
+            }
+            std::sort(images.begin(), images.end(), byOrder);
+            if (images.size() == shared) {
+                images.erase(images.begin());
+            }
+            moving.insert(moving.end(), images.begin(), images.end());
+        }
+        for (tagDivInfo* image : moving) {
+            const std::int32_t left = freeLeft(*image, taken);
+            UnlinkDiv(image);
+            image->left = left;
+            AddDivToLines(image);
+            taken.insert(std::upper_bound(taken.begin(), taken.end(), left), left);
+        }
+    }
+}
+
+// The first column line inside the image's width at which no piece of its row starts, else the
+// first such point right of where it starts: a line of its own between it and the next piece.
+std::int32_t CellGrid::freeLeft(const tagDivInfo& image,
+                                const std::vector<std::int32_t>& taken) const {
+    const auto isTaken = [&](std::int32_t left) {
+        return std::binary_search(taken.begin(), taken.end(), left);
+    };
+    const std::int64_t reach = std::int64_t{image.left} + image.width;
+    for (auto line = std::upper_bound(
+             m_columnLines.begin(), m_columnLines.end(), image.left,
+             [](std::int32_t value, const tagColumnLineInfo&line) { return value < line.left; });
+         line != m_columnLines.end() && line->left < reach; ++line) {
+        if (!isTaken(line->left)) {
+            return line->left;
+        }
+    }
+    std::int32_t left = image.left + 1;
+    while (isTaken(left)) {
+        ++left;
+    }
+    return left;
 }
 
 std::int32_t CellGrid::rowCount() const {

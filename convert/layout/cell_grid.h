@@ -92,6 +92,8 @@ private:
     bool joinsReachTargets(std::size_t line) const;
     void joinLineTexts(std::size_t line);
     void mergeCloseRows();
+    void separateSharedStarts();
+    std::int32_t freeLeft(const tagDivInfo& image, const std::vector<std::int32_t>& taken) const;
     bool keepsHeldPiece(const tagDivInfo& held, tagDivInfo& piece);
 
     CConvertEngine& m_engine;

@@ -328,8 +328,14 @@ void CConvertEngine::MergeSpannedCells() {
             std::int64_t rightEdge = position(spanEnd);
             if (boxes) {
                 const auto* piece = static_cast<const tagDivInfo*>(cell.piece);
-                rightEdge = piece != nullptr ? std::int64_t{piece->left} + piece->width
-                                             : std::int64_t{m_columns[c].left} + (cell.size >> 16);
+                if (piece == nullptr) {
+                    rightEdge = std::int64_t{m_columns[c].left} + (cell.size >> 16);
+                } else {
+                    // An image moved off a shared cell still ends where it is drawn.
+                    const std::int32_t start =
+                        piece->kind == kKindImage ? piece->leftEdge / 10 : piece->left;
+                    rightEdge = std::int64_t{start} + piece->width;
+                }
             }
             std::int32_t last = own;
             for (std::int32_t j = c + 1; j < columns && position(j) < rightEdge; ++j) {

@@ -457,8 +457,9 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
             piece.rightEdge = (piece.left + piece.width) * 10;
         }
         piece.leftEdge = piece.left * 10;
+        // A text continues only a text: an image just above it is no first line.
         if (e.isDiv && content.kind != kKindImage && previous != nullptr &&
-            joinsPrevious(piece, *previous)) {
+            previous->kind != kKindImage && joinsPrevious(piece, *previous)) {
             piece.joinedTo = previous;
         }
         append(&piece);

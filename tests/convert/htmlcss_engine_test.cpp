@@ -124,6 +124,61 @@ TEST(HtmlCssEngine, InvoiceListingAsRecords) {
     EXPECT_EQ(r.pages[1].recordCount, 17u);
 }
 
+// A logo drawn under the title and two stamps under a price: every text keeps its cell, every
+// image gets one of its own right of it.
+TEST(HtmlCssEngine, ImagesUnderTextsKeepBoth) {
+    RunOptions o;
+    o.kind = kOutputRecords;
+    const RunResult r = runFixture("images_under_texts.htm", o);
+    EXPECT_EQ(dumpRecords(r.records),
+              "p0 r0 c0 1x1 k0 'Northwind Traders'\n"
+              "p0 r0 c1 1x1 k1 'logo.gif'\n"
+              "p0 r0 c5 1x1 k0 'Statement 1'\n"
+              "p0 r1 c0 1x1 k0 'Item'\n"
+              "p0 r1 c1 1x1 k0 'Qty'\n"
+              "p0 r1 c2 1x1 k0 'Price'\n"
+              "p0 r2 c0 1x1 k0 'Bolt'\n"
+              "p0 r2 c1 1x1 k0 '12'\n"
+              "p0 r2 c2 1x1 k0 '0.50'\n"
+              "p0 r3 c0 1x1 k0 'Nut'\n"
+              "p0 r3 c1 1x1 k0 '7'\n"
+              "p0 r3 c2 1x1 k0 '0.20'\n"
+              "p0 r3 c3 1x1 k1 'paid.gif'\n"
+              "p0 r3 c4 1x1 k1 'stamp.gif'\n"
+              "p0 r4 c0 1x1 k0 'Washer'\n"
+              "p0 r4 c1 1x1 k0 '30'\n"
+              "p0 r4 c2 1x1 k0 '0.05'\n"
+              "p1 r0 c0 1x1 k0 'Northwind Traders'\n"
+              "p1 r0 c1 1x1 k1 'logo.gif'\n"
+              "p1 r0 c5 1x1 k0 'Statement 2'\n"
+              "p1 r1 c0 1x1 k0 'Item'\n"
+              "p1 r1 c1 1x1 k0 'Qty'\n"
+              "p1 r1 c2 1x1 k0 'Price'\n"
+              "p1 r2 c0 1x1 k0 'Bolt'\n"
+              "p1 r2 c1 1x1 k0 '12'\n"
+              "p1 r2 c2 1x1 k0 '0.50'\n"
+              "p1 r3 c0 1x1 k0 'Nut'\n"
+              "p1 r3 c1 1x1 k0 '7'\n"
+              "p1 r3 c2 1x1 k0 '0.20'\n"
+              "p1 r3 c3 1x1 k1 'paid.gif'\n"
+              "p1 r3 c4 1x1 k1 'stamp.gif'\n"
+              "p1 r4 c0 1x1 k0 'Washer'\n"
+              "p1 r4 c1 1x1 k0 '30'\n"
+              "p1 r4 c2 1x1 k0 '0.05'\n");
+    EXPECT_EQ(r.columns, 6);
+    EXPECT_EQ(dumpText(runFixture("images_under_texts.htm").text),
+              "r0|Northwind Traders|||||Statement 1|\n"
+              "r1|Item|Qty|Price||||\n"
+              "r2|Bolt|12|0.50||||\n"
+              "r3|Nut|7|0.20||||\n"
+              "r4|Washer|30|0.05||||\n"
+              "r5|Northwind Traders|||||Statement 2|\n"
+              "r6|Item|Qty|Price||||\n"
+              "r7|Bolt|12|0.50||||\n"
+              "r8|Nut|7|0.20||||\n"
+              "r9|Washer|30|0.05||||\n");
+}
+
 TEST(HtmlCssEngine, RepeatedTitleAndHeadingLeaveTheLaterPages) {
     RunOptions o;
     o.headerFooter = true;

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert/convert_engine.h"
@@ -98,6 +99,61 @@ TEST(CellGrid, PiecesOnOneCellKeepEveryText) {
         Pieces pieces;
         for (const auto& [top, text] : c.pieces) {
             pieces.add(10, top, text);
+        }
+        build(grid, pieces);
+        EXPECT_EQ(dumpGrid(grid), c.expected);
+    }
+}
+
+// Images that start where another piece of their row starts: texts keep the cell, each image
+// takes the next column of its row that no piece starts at, a column inside its own width first.
+TEST(CellGrid, AnImageStartingWhereAnotherPieceStartsGetsACellOfItsOwn) {
+    struct Piece {
+        std::int32_t left;
+        std::int32_t top;
+        const char* text;  // "*.gif" is an image
+        std::int32_t width;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Piece> pieces;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"image read first, a column inside it",
+         {{10, 100, "logo.gif", 60}, {10, 100, "Title", 50}, {40, 130, "Qty", 20}},
+         "r0|Title|logo.gif|\nr1||Qty|\n"},
+        {"image read last",
+         {{10, 100, "Title", 50}, {40, 130, "Qty", 20}, {10, 103, "logo.gif", 60}},
+         "r0|Title|logo.gif|\nr1||Qty|\n"},
+        {"the column inside it is taken in the row: a column of its own",
+         {{10, 100, "logo.gif", 60}, {10, 100, "Title", 50}, {40, 100, "Qty", 20}},
+         "r0|Title|logo.gif|Qty|\n"},
+        {"no column inside it",
+         {{10, 100, "logo.gif", 20}, {10, 100, "Title", 50}, {40, 130, "Qty", 20}},
+         "r0|Title|logo.gif||\nr1|||Qty|\n"},
+        {"two images and a text",
+         {{10, 100, "paid.gif", 20}, {10, 100, "stamp.gif", 20}, {10, 100, "0.20", 20}},
+         "r0|0.20|paid.gif|stamp.gif|\n"},
+        {"two images: the first read keeps the cell",
+         {{10, 100, "paid.gif", 20}, {10, 100, "stamp.gif", 20}},
+         "r0|paid.gif|stamp.gif|\n"},
+        {"two texts still share the cell",
+         {{10, 100, "logo.gif", 20}, {10, 100, "Net", 20}, {10, 102, "amount", 20}},
+         "r0|Net amount|logo.gif|\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CConvertEngine engine;
+        CellGrid grid(engine);
+        Pieces pieces;
+        for (const Piece& p : c.pieces) {
+            tagDivInfo* piece = pieces.add(p.left, p.top, p.text);
+            piece->width = p.width;
+            piece->rightEdge = (p.left + p.width) * 10;
+            if (std::string_view(p.text).ends_with(".gif")) {
+                piece->kind = kKindImage;
+            }
         }
         build(grid, pieces);
         EXPECT_EQ(dumpGrid(grid), c.expected);
@@ -202,6 +258,49 @@ TEST(CellGrid, WrappedLinesBecomeOneCell) {
     build(grid, pieces);
     EXPECT_EQ(dumpGrid(grid),
               "r0|Item|Long description that wraps here|\nr1|Bolt|Order-|\nr2|Nut||\n");
+}
+
+// The frame road lays some pieces out twice, on grids of their own.
+TEST(CellGrid, AnImageMovedOffASharedCellStartsWhereItIsDrawnOnTheNextGrid) {
+    Pieces pieces;
+    tagDivInfo* image = pieces.add(10, 100, "logo.gif");
+    image->kind = kKindImage;
+    image->width = 60;
+    image->rightEdge = 700;
+    pieces.add(10, 100, "Title");
+    pieces.add(40, 130, "Qty");
+    {
+        CConvertEngine engine;
+        CellGrid grid(engine);
+        build(grid, pieces);
+        EXPECT_EQ(dumpGrid(grid), "r0|Title|logo.gif|\nr1||Qty|\n");
+    }
+    Pieces other;
+    other.add(30, 130, "Price");
+    image->next = other.head;
+    CConvertEngine engine;
+    CellGrid grid(engine);
+    ASSERT_TRUE(grid.PlacePiecesInLines(image, nullptr));
+    grid.MergeRowLines();
+    grid.FillGrid(0, static_cast<std::int32_t>(grid.rowLines().size()), 0,
+                  static_cast<std::int32_t>(grid.columnLines().size()));
+    EXPECT_EQ(dumpGrid(grid), "r0|logo.gif||\nr1||Price|\n");
+}
+
+// The image read first stands between the text and its second line in their column.
+TEST(CellGrid, AWrappedLineGoesOnItsTextNotOnAnImageAtItsStart) {
+    CConvertEngine engine;
+    CellGrid grid(engine);
+    Pieces pieces;
+    tagDivInfo* image = pieces.add(10, 80, "logo.gif");
+    image->kind = kKindImage;
+    image->width = 20;
+    image->rightEdge = 300;
+    tagDivInfo* first = pieces.add(10, 80, "Long description that");
+    pieces.add(10, 91, "wraps here")->joinedTo = first;
+    pieces.add(100, 110, "Bolt");
+    build(grid, pieces);
+    EXPECT_EQ(dumpGrid(grid), "r0|Long description that wraps here|logo.gif||\nr1|||Bolt|\n");
 }
 
 TEST(CellGrid, JoinToALoneTargetIsCancelled) {

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -41,10 +40,11 @@ public:
         std::snprintf(at, sizeof at, "top:%gpt;left:%dpt", top, left);
         m_texts += "<div id=\"f1\" style=\"" + std::string(at) + "\">" + content + "</div>\n";
         m_written.push_back(content);
-        m_lefts.insert(left);
+        m_starts.emplace_back(top, left);
         return *this;
     }
-    bool hasTextAt(int left) const { return m_lefts.count(left) != 0; }
+    // Where each text starts: top and left.
+    const std::vector<std::pair<double, int>>& textStarts() const { return m_starts; }
     // An image of widthPx x heightPx pixels; its source is no text.
     PageBuilder& image(double top, int left, int widthPx, int heightPx, const std::string& src) {
         char at[160];
@@ -53,6 +53,7 @@ public:
                       "height=\"%d\"></div>\n",
                       top, left, src.c_str(), widthPx, heightPx);
         m_texts += at;
+        m_images.push_back(src);
         return *this;
     }
     // A ruled table: an outline and a bordered box per cell; cells maps "r,c" to its text.
@@ -73,12 +74,14 @@ public:
     }
     std::string html() const { return "<!--PAGE-->\n" + m_boxes + m_texts; }
     const std::vector<std::string>& written() const { return m_written; }
+    const std::vector<std::string>& images() const { return m_images; }
 
 private:
     std::string m_boxes;
     std::string m_texts;
     std::vector<std::string> m_written;
-    std::set<int> m_lefts;
+    std::vector<std::pair<double, int>> m_starts;
+    std::vector<std::string> m_images;
 };
 
 const std::string kHead =
@@ -136,25 +139,37 @@ std::map<std::string, int> wordsOf(const std::string& text, std::map<std::string
 }
 
 // Every text written on the pages comes out exactly once, in the records and in the text: two
-// pieces that fall on one cell share its record, so words are counted.
+// pieces that fall on one cell share its record, so words are counted. Every image has a record
+// of its own.
 void expectEveryTextOnce(const std::vector<PageBuilder>& pages, const RunOptions& options = {}) {
     std::map<std::string, int> written;
+    std::map<std::string, int> drawn;
     for (const PageBuilder& page : pages) {
         for (const std::string& text : page.written()) {
             written = wordsOf(text, written);
+        }
+        for (const std::string& image : page.images()) {
+            ++drawn[image];
         }
     }
     RunOptions asRecords = options;
     asRecords.kind = kOutputRecords;
     const RunResult records = runPages(pages, asRecords);
     std::map<std::string, int> recorded;
+    std::map<std::string, int> pictured;
     for (const tagOutputCellInfo& r : records.records) {
-        if (r.text != nullptr && r.textLength > 0 && r.kind != kKindImage) {
-            recorded =
-                wordsOf(std::string(r.text, static_cast<std::size_t>(r.textLength)), recorded);
+        if (r.text == nullptr || r.textLength <= 0) {
+            continue;
+        }
+        const std::string text(r.text, static_cast<std::size_t>(r.textLength));
+        if (r.kind == kKindImage) {
+            ++pictured[text];
+        } else {
+            recorded = wordsOf(text, recorded);
         }
     }
     EXPECT_EQ(recorded, written) << dumpFrameRecords(records.records);
+    EXPECT_EQ(pictured, drawn) << dumpFrameRecords(records.records);
     RunOptions asText = options;
     asText.kind = kOutputDelimited;
     const std::string text = runPages(pages, asText).text;
@@ -589,6 +604,43 @@ std::vector<RoadCase> roadCases() {
                          "r6||||T16x|||||\n"});
     }
     {
+        // Images drawn where a text starts, above a table and in one of its cells: each keeps
+        // a cell of its own right of the text.
+        PageBuilder p;
+        p.image(10, 40, 80, 20, "logo.gif").text(10, 40, "Stock Report");
+        p.image(62, 142, 20, 15, "tick.gif");
+        p.table(40, 40, 3, 3, 100, 20,
+                {{{0, 0}, "Item"},
+                 {{0, 1}, "Qty"},
+                 {{0, 2}, "Price"},
+                 {{1, 0}, "Bolt"},
+                 {{1, 1}, "12"},
+                 {{1, 2}, "0.50"},
+                 {{2, 0}, "Nut"},
+                 {{2, 1}, "7"},
+                 {{2, 2}, "0.20"}});
+        cases.push_back({"images where texts start",
+                         {p},
+                         {},
+                         true,
+                         "p0 r0 c0 1x1 'Stock Report'\n"
+                         "p0 r0 c1 1x1 'logo.gif'\n"
+                         "p0 r1 c0 1x1 F 'Item'\n"
+                         "p0 r1 c1 1x2 F 'Qty'\n"
+                         "p0 r1 c3 1x1 F 'Price'\n"
+                         "p0 r2 c0 1x1 F 'Bolt'\n"
+                         "p0 r2 c1 1x1 F '12'\n"
+                         "p0 r2 c2 1x1 F 'tick.gif'\n"
+                         "p0 r2 c3 1x1 F '0.50'\n"
+                         "p0 r3 c0 1x1 F 'Nut'\n"
+                         "p0 r3 c1 1x2 F '7'\n"
+                         "p0 r3 c3 1x1 F '0.20'\n",
+                         "r0|Stock Report||||\n"
+                         "r1|Item|Qty||Price|\n"
+                         "r2|Bolt|12||0.50|\n"
+                         "r3|Nut|7||0.20|\n"});
+    }
+    {
         // One outline per page around everything: no table.
         std::vector<PageBuilder> pages;
         for (int k = 0; k < 2; ++k) {
@@ -777,7 +829,8 @@ std::string overlappingCells(const std::vector<tagOutputCellInfo>& records) {
 
 // A random page of ruled tables, some side by side, some with cells merged, with texts inside
 // (several to a cell at times, some long or on two lines), beside, above, below and between them,
-// and now and then a tall image; a title and a footer line stand above and below.
+// and now and then a tall image, at times on a text; a title and a footer line stand above and
+// below.
 PageBuilder randomRuledPage(const std::function<int(int)>& next, int pageTop, int page) {
     PageBuilder p;
     p.text(pageTop + 10, 40, "Random tables")
@@ -840,14 +893,22 @@ PageBuilder randomRuledPage(const std::function<int(int)>& next, int pageTop, in
             left += columns * width + 20 + next(80);
         }
         if (next(4) == 0) {
-            // An image that may reach down over the band or beside it, never where a text starts
-            // (one of them would hide the other in its cell).
+            // An image that may reach down over the band or beside it; at times it starts where
+            // a text starts, now and then with a second image on it.
+            double y = std::max(pageTop + 2, top - next(40));
             int x = 20 + next(400);
-            while (p.hasTextAt(x)) {
-                ++x;
+            int images = 1;
+            if (next(2) == 0) {
+                const auto& starts = p.textStarts();
+                std::tie(y, x) =
+                    starts[static_cast<std::size_t>(next(static_cast<int>(starts.size())))];
+                images += next(3) == 0 ? 1 : 0;
             }
-            p.image(std::max(pageTop + 2, top - next(40)), x, 20 + next(60), 40 + next(120),
-                    "i" + std::to_string(serial++) + ".png");
+            for (int k = 0; k < images; ++k) {
+                const int width = 20 + next(60);
+                const int height = 40 + next(120);
+                p.image(y, x, width, height, "i" + std::to_string(serial++) + ".png");
+            }
         }
         top += bandHeight + 10 + next(40);
         if (next(2) == 0) {
@@ -859,7 +920,7 @@ PageBuilder randomRuledPage(const std::function<int(int)>& next, int pageTop, in
 
 // Random batches of one to three ruled pages, with a title and a footer on every page: no two
 // records cover one cell, in either record kind, with or without header and footer removal, and
-// without removal every text comes out once.
+// without removal every text and every image comes out once.
 TEST(FrameRoad, RandomRuledPagesGiveRecordsThatDoNotOverlap) {
     std::uint32_t seed = 2024;
     const std::function<int(int)> next = [&](int range) {

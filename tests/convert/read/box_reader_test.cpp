@@ -270,5 +270,19 @@ TEST(BoxReader, RightToLeftReport) {
               "p0 k0 L30 T40 W25 H11 E300-550 C456 #0000FF Tahoma b0 s10 \"Stays\"\n");
 }
 
+// Texts of a class as small as an image's missing font size: a caption under an image is no
+// second line of it.
+TEST(BoxReader, AWrappedLineNeverContinuesAnImage) {
+    Reading r(
+        "<head><style>#f1 {font:1px Arial}</style></head><!--PAGE-->"
+        "<div id=\"f1\" style=\"position:absolute;top:10pt;left:10pt\"><img src=\"logo.gif\" "
+        "width=\"40\" height=\"40\"></div>"
+        "<div id=\"f1\" style=\"position:absolute;top:40pt;left:10pt\">Caption</div>");
+    ASSERT_EQ(r.error, "");
+    const tagDivInfo* caption = r.reader->firstPiece()->next;
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->joinedTo, nullptr) << dumpPieces(*r.reader);
+}
+
 }  // namespace
 }  // namespace paginor
