@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <exception>
+#include <filesystem>
 
 #include "app/ui_services.h"
 #include "convert/conversion_driver.h"
@@ -34,24 +36,48 @@ private:
     const std::function<bool()>& m_accountDialog;
 };
 
-// A mail-only export writes into a temporary file made by the dialog; when nothing was written
-// into it, it goes again.
-class EmptyOutputRemover {
+// A mail-only export writes into a folder of its own that the dialog made; the file lives only
+// for the mail.
+class TemporaryFolderRemover {
 public:
-    explicit EmptyOutputRemover(std::string path) : m_path(std::move(path)) {}
-    ~EmptyOutputRemover() {
-        struct stat status {};
-        if (!m_path.empty() && ::lstat(m_path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-            status.st_size == 0) {
-            ::unlink(m_path.c_str());
+    explicit TemporaryFolderRemover(std::string folder) : m_folder(std::move(folder)) {}
+    ~TemporaryFolderRemover() {
+        std::error_code ignored;
+        if (!m_folder.empty()) {
+            std::filesystem::remove_all(m_folder, ignored);
         }
     }
-    EmptyOutputRemover(const EmptyOutputRemover&) = delete;
-    EmptyOutputRemover& operator=(const EmptyOutputRemover&) = delete;
+    TemporaryFolderRemover(const TemporaryFolderRemover&) = delete;
+    TemporaryFolderRemover& operator=(const TemporaryFolderRemover&) = delete;
 
 private:
-    std::string m_path;
+    std::string m_folder;
 };
+
+// Runs work as the window asks, so that its Cancel reaches it; what the work throws is thrown
+// here.
+void runLive(const ExportEnvironment& environment, const std::function<void()>& work) {
+    std::exception_ptr failure;
+    const std::function<void()> guarded = [&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    if (environment.runWork) {
+        environment.runWork(guarded);
+    } else {
+        guarded();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+bool cancelRequested(const ExportEnvironment& environment) {
+    return environment.cancel != nullptr && environment.cancel->load() != 0;
+}
 
 bool hasContent(const std::string& path) {
     struct stat status {};
@@ -104,7 +130,9 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
     written = path;
     // Writing over the report while it is read would destroy it; a workbook lands on ".xlsx".
     if (isSameFile(path, report.reportPath()) ||
-        (dialog.m_task == kTaskExcel && isSameFile(path + "x", report.reportPath()))) {
+        (dialog.m_task == kTaskExcel &&
+         isSameFile(OutputPathWritten(path, dialog.m_fileFormat, environment.excel),
+                    report.reportPath()))) {
         ui.messageBox("Please select another file path!", MessageButtons::Ok, MessageIcon::Stop);
         return false;
     }
@@ -115,14 +143,28 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
         ExcelOutputOptions options =
             conversionOptions(dialog, environment, stepBuffer, activityStamp, savedAs2007);
         options.writtenPath = &written;
-        OutputToExcelFile(report, options);
-        return true;
+        options.excel = environment.excel;
+        runLive(environment, [&] { OutputToExcelFile(report, options); });
+    } else {
+        if (!report.sourceMayBeShown()) {
+            ui.messageBox("The source code is hidden, not permited to be viewed");
+            return false;
+        }
+        runLive(environment, [&] {
+            report.OutputToHtmlFile(dialog.m_fromPage, dialog.m_toPage, path, environment.cancel,
+                                    environment.progress);
+        });
     }
-    if (!report.sourceMayBeShown()) {
-        ui.messageBox("The source code is hidden, not permited to be viewed");
+    // Cancel pressed as the file took its name: it is complete, but what was asked is not done.
+    if (cancelRequested(environment)) {
+        ui.messageBox(dialog.m_outputType == kOutputEmail
+                          ? "The file was complete before Cancel took effect; it was not mailed."
+                          : "The file " + written +
+                                " was complete before Cancel took effect; it is kept, but "
+                                "neither opened nor mailed.",
+                      MessageButtons::Ok, MessageIcon::Information);
         return false;
     }
-    report.OutputToHtmlFile(dialog.m_fromPage, dialog.m_toPage, path);
     return true;
 }
 
@@ -149,7 +191,8 @@ void deliverOutput(const ToExcelSetupDlg& dialog, const std::string& path, Setti
     if (!dialog.m_mailTo.empty() && !mailOutput(dialog, path, settings, ui, environment)) {
         return;
     }
-    if (dialog.m_task == kTaskExcel && environment.open) {
+    // A mail-only export's file is the mail's: it is not opened.
+    if (dialog.m_task == kTaskExcel && dialog.m_outputType != kOutputEmail && environment.open) {
         std::string error;
         if (!environment.open(path, error)) {
             ui.messageBox("Cannot open " + path + ": " + error, MessageButtons::Ok,
@@ -163,6 +206,7 @@ void deliverOutput(const ToExcelSetupDlg& dialog, const std::string& path, Setti
 void OutputToExcel(CReportCore& report, bool openedFromOutside, SettingsStore& settings,
                    UiServices& ui, const ExportEnvironment& environment) {
     ToExcelSetupDlg dialog;
+    dialog.m_excel = environment.excel;
     try {
         dialog.SetPageInfo(report.GetPageCount(),
                            defaultOutputPath(report.reportPath(), report.sourceMayBeShown(),
@@ -175,7 +219,7 @@ void OutputToExcel(CReportCore& report, bool openedFromOutside, SettingsStore& s
         return;
     }
     WaitCursor wait(ui);
-    EmptyOutputRemover remover(dialog.m_outputType == kOutputEmail ? dialog.m_outputPath : "");
+    TemporaryFolderRemover remover(dialog.m_temporaryFolder);
     try {
         std::string written;
         if (writeOutput(report, dialog, ui, environment, written)) {

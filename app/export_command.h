@@ -23,10 +23,16 @@ struct ExportEnvironment {
     std::function<bool(const std::string& path, std::string& error)> open;
     // The e-mail account dialog; true when it was saved.
     std::function<bool()> runAccountDialog;
-    // Receives the conversion's percentage, 0 at the end.
+    // Receives the conversion's percentage, 0 at the end; called from the thread runWork runs
+    // the work on.
     ProgressSink progress;
     // Non-zero stops the conversion.
     const std::atomic<std::int32_t>* cancel = nullptr;
+    // Runs the work (the conversion, or the writing of the pages) so that the window stays live
+    // and its Cancel reaches the work, and returns once the work ended; empty runs it here.
+    std::function<void(const std::function<void()>& work)> runWork;
+    // Starts the workbook application; empty stands for a machine without one.
+    ExcelLauncher excel = StartXlsxApplication;
     // Where reports whose source may not be shown are exported by default.
     std::string homeFolder;
     int smtpPort = kSmtpPort;

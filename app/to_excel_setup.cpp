@@ -11,6 +11,7 @@
 #include "app/export_command.h"
 #include "app/ui_services.h"
 #include "platform/folders.h"
+#include "platform/replacing_file.h"
 #include "platform/settings_table.h"
 #include "platform/sys_error.h"
 
@@ -198,25 +199,46 @@ std::string ToExcelSetupDlg::fileNamePart() const {
     return m_outputPath.substr(nameStart(m_outputPath));
 }
 
+// The file goes into a new folder of the private temporary folder under the name the export
+// would give it, so that the mail's attachment carries that name.
 bool ToExcelSetupDlg::makeTemporaryOutput(UiServices& ui) {
     const std::string folder = privateTempFolder();
-    const std::string suffix =
-        "$" + std::to_string(m_fromPage) + "-" + std::to_string(m_toPage) + extension();
-    std::string name = folder + "/XXXXXX" + suffix;
-    const int fd = folder.empty() ? -1 : ::mkstemps(name.data(), static_cast<int>(suffix.size()));
-    if (fd < 0) {
+    std::string made = folder + "/mail-XXXXXX";
+    if (folder.empty() || ::mkdtemp(made.data()) == nullptr) {
         ui.messageBox("Cannot create a temporary file for the output: " +
                           systemErrorText(folder.empty() ? ENOENT : errno),
                       MessageButtons::Ok, MessageIcon::Stop);
         return false;
     }
-    ::close(fd);
-    m_outputPath = name;
+    std::string name = fileNamePart();
+    if (name.empty()) {
+        name = "$" + std::to_string(m_fromPage) + "-" + std::to_string(m_toPage) + extension();
+    }
+    m_temporaryFolder = made;
+    m_outputPath = made + "/" + name;
     return true;
+}
+
+std::string ToExcelSetupDlg::pathWritten() const {
+    return m_task == kTaskExcel ? OutputPathWritten(m_outputPath, m_fileFormat, m_excel)
+                                : m_outputPath;
 }
 
 ExportOkResult ToExcelSetupDlg::OnOK(UiServices& ui, SettingsStore& settings) {
     ExportOkResult result;
+    m_temporaryFolder.clear();
+    // A page beyond the report would fail only once the dialog had gone, with every choice.
+    for (const ExportControl field : {ExportControl::FromPage, ExportControl::ToPage}) {
+        const std::int32_t page = field == ExportControl::FromPage ? m_fromPage : m_toPage;
+        if (page < 1 || page > m_pageCount) {
+            ui.messageBox(
+                "Please input page number between 1 and " + std::to_string(m_pageCount) + " .",
+                MessageButtons::Ok, MessageIcon::Stop);
+            result.focus = field;
+            result.selectLength = std::to_string(page).size();
+            return result;
+        }
+    }
     if (m_toPage < m_fromPage) {
         ui.messageBox("The start page code should lower than end page code", MessageButtons::Ok,
                       MessageIcon::Stop);
@@ -235,9 +257,19 @@ ExportOkResult ToExcelSetupDlg::OnOK(UiServices& ui, SettingsStore& settings) {
                 return result;
             }
         }
-        const bool chosen = m_outputPath == m_chosenPath || isSameFile(m_outputPath, m_chosenPath);
-        if (!chosen && exists(m_outputPath) &&
-            ui.messageBox("The file exists! Overwrite ?", MessageButtons::YesNoCancel,
+        // Asked about the file that is really written; the file dialog asked about the one it
+        // chose.
+        const std::string written = pathWritten();
+        std::string problem;
+        if (!CanCreateFile(written, problem)) {
+            ui.messageBox(problem, MessageButtons::Ok, MessageIcon::Stop);
+            result.focus = ExportControl::OutputPath;
+            result.selectLength = m_outputPath.size();
+            return result;
+        }
+        const bool chosen = written == m_chosenPath || isSameFile(written, m_chosenPath);
+        if (!chosen && exists(written) &&
+            ui.messageBox(written + "\nThe file exists! Overwrite ?", MessageButtons::YesNoCancel,
                           MessageIcon::None) != MessageAnswer::Yes) {
             result.focus = ExportControl::OutputPath;
             result.selectLength = m_outputPath.size();

@@ -90,6 +90,8 @@ public:
     std::string fileNamePart() const;
 
     ExportOkResult OnOK(UiServices& ui, SettingsStore& settings);
+    // The path the export writes: a workbook's ".xls" name gains an "x".
+    std::string pathWritten() const;
 
     std::string m_chosenPath;
     std::int32_t m_pageCount = 0;
@@ -107,6 +109,10 @@ public:
     bool m_stringFormatDetection = false;
     std::string m_mailTo;
     std::int32_t m_outputType = kOutputFile;
+    // The workbook application the conversion starts: it decides the name a workbook gets.
+    ExcelLauncher m_excel = StartXlsxApplication;
+    // The folder OK made for a mail-only export's file; the command removes it after the mail.
+    std::string m_temporaryFolder;
 
 private:
     const char* extension() const { return m_task == kTaskExcel ? ".xls" : ".htm"; }

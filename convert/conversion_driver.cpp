@@ -37,6 +37,9 @@ constexpr std::uint16_t kLangArabic = 0x01;
 constexpr std::string_view kXmlFailure =
     "Tabulan failed to generate XML report due to a fatal bug.";
 
+// Delimited text is UTF-8; the mark tells spreadsheet programs so.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
 constexpr std::uint16_t kLangSpanish = 0x0A;
 constexpr std::uint16_t kLangItalian = 0x10;
 
@@ -136,8 +139,12 @@ private:
     [[noreturn]] void raiseEngineFailure(const CConvertEngine& engine, const ConvertError& error);
     std::string bugRequest(std::string_view opening) const;
     void writeFile(std::string_view data);
+    [[noreturn]] void raiseFileProblem(int errorNumber, std::string_view tag);
+    void checkOutputPlace();
+    void checkCancel();
     void finish(OutputKind kind);
     void startExcel();
+    void saveWorkbook();
     void runBatches(OutputKind kind);
 
     CReportCore& m_report;
@@ -502,6 +509,8 @@ void ExcelFileDriver::convertOnWorker(BatchSlot& slot, OutputKind kind, std::str
             slot.failure = std::current_exception();
         }
     }
+    // A request that came while the engine ran spares the rest of the batch's work.
+    slot.cancelled = slot.cancelled || cancelRequested();
     const ConvertedBatch batch{
         slot.first,      slot.firstPrepended, slot.lastAppended, &slot.outputPages,
         &slot.batchInfo, slot.columns,        slot.records,      slot.first == m_options.firstPage};
@@ -762,9 +771,29 @@ void ExcelFileDriver::reportProgress(std::int32_t last) {
 }
 
 void ExcelFileDriver::writeFile(std::string_view data) {
+    // The long final writes of the workbook kinds stop at a cancel request as well.
+    checkCancel();
     if (!m_file->write(data)) {
-        m_report.SetExceptionText(m_file->error(), "OtEFOp2");
-        raiseReported(-1);
+        raiseFileProblem(m_file->errorNumber(), "OtEFOp2");
+    }
+}
+
+void ExcelFileDriver::raiseFileProblem(int errorNumber, std::string_view tag) {
+    raise(-1, FileProblem(m_outputPath, errorNumber) + " [" + std::string(tag) + "]");
+}
+
+// Before any page is converted: a place where the file cannot be made fails now, not after the
+// whole conversion.
+void ExcelFileDriver::checkOutputPlace() {
+    std::string problem;
+    if (!CanCreateFile(m_outputPath, problem)) {
+        raise(-1, problem + " [OtEFOp1]");
+    }
+}
+
+void ExcelFileDriver::checkCancel() {
+    if (cancelRequested()) {
+        raise(kErrCancelled);
     }
 }
 
@@ -802,9 +831,13 @@ void ExcelFileDriver::finish(OutputKind kind) {
     if (m_options.mainWindowProgress) {
         m_options.mainWindowProgress(0);
     }
+    if (!m_file->sync()) {
+        raiseFileProblem(m_file->errorNumber(), "OtEFOp2");
+    }
+    // The last moment a cancel request can keep the target as it was.
+    checkCancel();
     if (!m_file->commit()) {
-        m_report.SetExceptionText(m_file->error(), "OtEFOp2");
-        raiseReported(-1);
+        raiseFileProblem(m_file->errorNumber(), "OtEFOp2");
     }
 }
 
@@ -850,6 +883,35 @@ void ExcelFileDriver::startExcel() {
     m_excelWriter->Start(m_outputPath, rowsPerWorksheet, m_options.savedAs2007);
 }
 
+// Saving cannot be stopped part way: the workbook is saved beside the target under a hidden name
+// and takes the target's name only when no cancel request came meanwhile.
+void ExcelFileDriver::saveWorkbook() {
+    const std::string saved = HiddenNameBeside(m_outputPath);
+    try {
+        m_excelWriter->Finish(saved);
+    } catch (const ConversionError& error) {
+        if (error.code() != -1) {
+            throw;
+        }
+        // The failure names the file the user asked for.
+        std::string text = error.text();
+        for (std::size_t at = text.find(saved); at != std::string::npos;
+             at = text.find(saved, at + m_outputPath.size())) {
+            text.replace(at, saved.size(), m_outputPath);
+        }
+        raise(-1, text);
+    }
+    if (cancelRequested()) {
+        ::unlink(saved.c_str());
+        raise(kErrCancelled);
+    }
+    if (std::rename(saved.c_str(), m_outputPath.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(saved.c_str());
+        raiseFileProblem(error, "OTEFXL4");
+    }
+}
+
 void ExcelFileDriver::runBatches(OutputKind kind) {
     m_source.html = m_html;
     m_source.pageLength = [this](std::int32_t page) {
@@ -892,22 +954,27 @@ std::int32_t ExcelFileDriver::run() {
     if (kind == OutputKind::Excel) {
         startExcel();
         try {
+            checkOutputPlace();
             runBatches(kind);
             step("FL_Excel2000_Loop_End");
             if (m_options.mainWindowProgress) {
                 m_options.mainWindowProgress(0);
             }
-            m_excelWriter->Finish(m_outputPath);
+            checkCancel();
+            saveWorkbook();
         } catch (...) {
             m_excelWriter->Abandon();
             throw;
         }
     } else {
         step("FL_Delimited_Start");
+        checkOutputPlace();
         m_file = std::make_unique<ReplacingFile>(m_outputPath);
         if (!m_file->create()) {
-            m_report.SetExceptionText(m_file->error(), "OtEFOp1");
-            raiseReported(-1);
+            raiseFileProblem(m_file->errorNumber(), "OtEFOp1");
+        }
+        if (kind == OutputKind::Delimited) {
+            writeFile(kUtf8Mark);
         }
         runBatches(kind);
         step("FL_Convert_Proc1_End");
@@ -923,6 +990,18 @@ std::int32_t ExcelFileDriver::run() {
 }
 
 }  // namespace
+
+std::string OutputPathWritten(const std::string& outputPath, ExportFileFormat format,
+                              const ExcelLauncher& excel) {
+    const bool workbook = format != ExportFileFormat::Delimited &&
+                          format != ExportFileFormat::SpreadsheetMl &&
+                          format != ExportFileFormat::ExcelCompatible;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    const bool xls =
+        outputPath.size() >= 4 && std::equal(outputPath.end() - 4, outputPath.end(), ".xls",
+                                             [&](char a, char b) { return lower(a) == b; });
+    return workbook && xls && IsExcelAppIdRegistered(excel) ? outputPath + "x" : outputPath;
+}
 
 std::int32_t OutputToExcelFile(CReportCore& report, const ExcelOutputOptions& options) {
     ExcelFileDriver driver(report, options);

@@ -136,6 +136,11 @@ inline constexpr unsigned kDefaultMaxThreads = 8;
 std::int32_t ConversionThreads(std::int32_t requested, const char* variable, unsigned cores);
 std::int32_t ConversionThreads(std::int32_t requested);
 
+// The path a conversion of this format writes for outputPath: a workbook application saves the
+// 2007 format, whose ".xls" name gains an "x"; every other kind writes outputPath itself.
+std::string OutputPathWritten(const std::string& outputPath, ExportFileFormat format,
+                              const ExcelLauncher& excel = StartXlsxApplication);
+
 // Converts a page range of the loaded report into the output file. Returns 0; every failure
 // stores its code in the report and throws ConversionError with the message. The output file
 // appears under its name only when the conversion succeeded.

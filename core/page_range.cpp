@@ -28,6 +28,7 @@ constexpr std::int64_t kPlainAllowance = 256;
 // File output of HTMLCSS reports covers the first page block only.
 constexpr std::int32_t kLastWritablePage = 65535;
 constexpr std::int64_t kTrailerLength = sizeof CReportCore::kTrailer - 1;
+constexpr std::int32_t kCancelledCode = 19;  // "Cancel by server administrator/user"
 
 bool isBlockPage(std::int64_t page) {
     return page % kPageBlock == 0;
@@ -204,7 +205,9 @@ std::int32_t CReportCore::GetPagesInRanges(std::int32_t p1, std::int32_t p2) {
 }
 
 std::int32_t CReportCore::OutputToHtmlFile(std::int32_t p1, std::int32_t p2,
-                                           const std::string& path) {
+                                           const std::string& path,
+                                           const std::atomic<std::int32_t>* cancel,
+                                           const ProgressSink& progress) {
     requireLoadedRange(p1, p2);
     const bool css = m_format == ReportFormat::HtmlCss;
     if (css && (p1 > kLastWritablePage || p2 > kLastWritablePage)) {
@@ -221,14 +224,32 @@ std::int32_t CReportCore::OutputToHtmlFile(std::int32_t p1, std::int32_t p2,
     };
     check(file.create());
     check(file.write(m_head.data(), static_cast<std::int64_t>(m_head.size())));
+    const std::int64_t pages = std::int64_t{p2} - p1 + 1;
+    int shown = 0;
     for (std::int32_t p = p1; p <= p2; ++p) {
+        if (cancel != nullptr && cancel->load() != 0) {
+            raise(kCancelledCode);
+        }
         copyPage(*this, p);
         if (startTop != 0) {
             RebaseTopValues(startTop, p);
         }
         check(file.write(m_tagBuffer.data(), m_tagUsed));
+        const auto percent = static_cast<int>((p - p1 + 1) * 100 / pages);
+        if (progress && percent != shown) {
+            shown = percent;
+            progress(percent);
+        }
     }
     check(file.write(kTrailer, kTrailerLength));
+    if (progress) {
+        progress(0);
+    }
+    // The flush to the disk is the long part of the end: a request during it still counts.
+    check(file.sync());
+    if (cancel != nullptr && cancel->load() != 0) {
+        raise(kCancelledCode);
+    }
     check(file.commit());
     return 0;
 }

@@ -147,7 +147,11 @@ public:
     std::int32_t GetPage(std::int32_t p1, std::int32_t p2, std::string& document, bool countText);
     std::int32_t SplitPageRange(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
     std::int32_t GetPagesInRanges(std::int32_t p1, std::int32_t p2);
-    std::int32_t OutputToHtmlFile(std::int32_t p1, std::int32_t p2, const std::string& path);
+    // A non-zero cancel stops the writing between pages with error 19, the file left as it was;
+    // progress receives the share of the pages written, and 0 at the end.
+    std::int32_t OutputToHtmlFile(std::int32_t p1, std::int32_t p2, const std::string& path,
+                                  const std::atomic<std::int32_t>* cancel = nullptr,
+                                  const ProgressSink& progress = {});
     std::int64_t CheckPageRange(std::int32_t p1, std::int32_t p2);
     std::int32_t SplitRange(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);
     std::int32_t SplitRunByHeight(std::int32_t p1, std::int32_t p2, std::vector<tagPageRun>& runs);

@@ -6,13 +6,15 @@
 
 namespace paginor {
 
-// A file that takes the target's name only once it is complete: it is written under a unique name
-// beside the target (created exclusively) and renamed over it at commit; until then the
-// destructor removes it, so the target never names a partial file.
+// A file that takes the target's name only once it is complete. It is written in the target's
+// folder without a name where the file system allows, so that it vanishes with the process
+// however that ends; commit links it under a unique name and renames that over the target.
+// Elsewhere it is written under a unique hidden name beside the target, locked while in use, and
+// the next file made in that folder removes such names that nobody holds any more.
 class ReplacingFile {
 public:
     explicit ReplacingFile(std::string target) : m_target(std::move(target)) {}
-    ~ReplacingFile();
+    ~ReplacingFile() { abandon(); }
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
@@ -21,9 +23,14 @@ public:
     bool write(const char* data, std::int64_t size) {
         return write(std::string_view(data, static_cast<std::size_t>(size)));
     }
-    // Flushes to the disk before the rename.
+    // Flushes what was written to the disk, the long part of a commit of a large file.
+    bool sync();
+    // Flushes to the disk, then puts the file under the target's name.
     bool commit();
-    // The unique name written until commit, for writers that open the file themselves.
+    // Drops what was written; the target stays as it was.
+    void abandon();
+    // A name that opens the file being written, for writers that open it themselves; valid
+    // between create and commit.
     const std::string& temporaryPath() const { return m_temporary; }
     // "<target>: <system text>" of the last failure.
     const std::string& error() const { return m_error; }
@@ -32,12 +39,27 @@ public:
 
 private:
     bool fail(int errorNumber);
+    bool createUnnamed(const std::string& folder);
+    bool createNamed(const std::string& folder);
 
     std::string m_target;
     std::string m_temporary;
+    bool m_unnamed = false;
     std::string m_error;
     int m_errorNumber = 0;
     int m_fd = -1;
 };
+
+// A hidden name beside target that no file has now, of the form the cleaning of left files
+// knows: for a writer that makes its file by name, before it takes the target's name.
+std::string HiddenNameBeside(const std::string& target);
+
+// Whether a file can be made at target now: its folder takes new files and no folder has the
+// target's name. False with what stands in the way, in words a user reads:
+// "<target> cannot be made: <reason> (<system text>)".
+bool CanCreateFile(const std::string& target, std::string& problem);
+
+// The reason behind a failure to make or write target, in words a user reads.
+std::string FileProblem(const std::string& target, int errorNumber);
 
 }  // namespace paginor

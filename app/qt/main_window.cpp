@@ -4,16 +4,21 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
+#include <QMetaObject>
+#include <QThread>
 #include <QTimer>
+#include <thread>
 
 #include "app/foliant_doc.h"
 #include "app/qt/mail_dialogs.h"
+#include "app/qt/my_page_setup.h"
 #include "app/qt/to_excel_setup_window.h"
 #include "platform/process.h"
-#include "app/qt/my_page_setup.h"
+#include "platform/program_thread.h"
 #include "res/resource_ids.h"
 
 // The images live in this static library's resources, which a program must pull in itself.
@@ -93,12 +98,16 @@ MainWindow::MainWindow(CFoliantDoc& doc, UiServices& ui, SettingsStore& settings
         CEmailAcctSetup dialog(m_settings, m_ui, this);
         return dialog.exec() == QDialog::Accepted;
     };
+    // The conversion's thread reports through the window's own.
     m_export.progress = [this](int percent) {
-        setProgress(percent);
-        if (percent > 0) {
+        if (QThread::currentThread() == thread()) {
             showExportProgress(percent);
+            return;
         }
+        QMetaObject::invokeMethod(
+            this, [this, percent] { showExportProgress(percent); }, Qt::QueuedConnection);
     };
+    m_export.runWork = [this](const std::function<void()>& work) { runExportWork(work); };
     m_export.cancel = &m_exportCancel;
     m_export.homeFolder = QDir::homePath().toStdString();
 
@@ -215,23 +224,40 @@ void MainWindow::OnOutputToExcel() {
     }
     m_exportCancel = 0;
     m_frame->OnOutputToExcel(m_export);
-    delete m_exportProgress;
+}
+
+// The work runs on a thread of its own while this thread serves the window, so that a click on
+// Cancel is taken at once, whatever the work is doing. The progress window is modal: nothing else
+// of the window can reach the report meanwhile.
+void MainWindow::runExportWork(const std::function<void()>& work) {
+    ExportProgressWindow progress([this] { m_exportCancel = 1; }, this);
+    m_exportProgress = &progress;
+    m_exportRunning = true;
+    progress.show();
+    QEventLoop loop;
+    std::atomic<bool> done{false};
+    std::thread worker = StartThread([&] {
+        work();
+        done = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    // The loop ends before the work only when the application quits: the work is stopped, and
+    // it reports nothing that needs this thread.
+    if (!done) {
+        m_exportCancel = 1;
+    }
+    worker.join();
+    m_exportRunning = false;
     m_exportProgress = nullptr;
+    m_statusBar->SetProgress(0);
 }
 
 void MainWindow::showExportProgress(int percent) {
-    if (m_exportProgress == nullptr) {
-        m_exportProgress =
-            new QProgressDialog(tr("Converting the report ..."), tr("Cancel"), 0, 100, this);
-        m_exportProgress->setWindowTitle(QStringLiteral("Paginor"));
-        m_exportProgress->setWindowModality(Qt::WindowModal);
-        m_exportProgress->setMinimumDuration(0);
-        m_exportProgress->setAutoClose(false);
-        m_exportProgress->setAutoReset(false);
-        connect(m_exportProgress, &QProgressDialog::canceled, this, [this] { m_exportCancel = 1; });
+    m_statusBar->SetProgress(percent);
+    if (m_exportProgress != nullptr) {
+        m_exportProgress->setProgress(percent);
     }
-    // A modal progress window lets its Cancel through while it blocks the rest of the window.
-    m_exportProgress->setValue(percent);
 }
 
 void MainWindow::OnFileSaveAs() {
@@ -308,6 +334,12 @@ void MainWindow::setProgress(int percent) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // The export's work uses the report: it is asked to stop, and the window stays until it has.
+    if (m_exportRunning) {
+        m_exportCancel = 1;
+        event->ignore();
+        return;
+    }
     if (!m_frame->OnClose()) {
         event->ignore();
         return;

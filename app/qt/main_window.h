@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QProgressDialog>
 #include <QSplitter>
 #include <QToolBar>
 #include <atomic>
@@ -12,6 +11,7 @@
 #include "app/foliant_view.h"
 #include "app/main_frame.h"
 #include "app/qt/bars.h"
+#include "app/qt/export_progress.h"
 #include "app/qt/print_queue_wiring.h"
 #include "app/qt/print_support.h"
 #include "app/qt/report_browser.h"
@@ -46,11 +46,11 @@ public:
     // What the export command uses around it: its dialog, opener and progress; tests replace
     // parts of it.
     ExportEnvironment& exportEnvironment() { return m_export; }
-    // Runs the export command with a progress window whose Cancel stops the conversion.
+    // Runs the export command; its conversion runs on a thread of its own behind a progress
+    // window whose Cancel stops it.
     void OnOutputToExcel();
-    // The progress window of a running export once its first pages are converted; null
-    // otherwise.
-    QProgressDialog* exportProgress() const { return m_exportProgress; }
+    // The progress window of a running export; null otherwise.
+    ExportProgressWindow* exportProgress() const { return m_exportProgress; }
     // Replaces the Save As dialog, for runs without a person at the screen.
     void setSaveAsChooser(std::function<std::string()> chooser) {
         m_saveAsChooser = std::move(chooser);
@@ -77,6 +77,7 @@ protected:
 
 private:
     void createActions();
+    void runExportWork(const std::function<void()>& work);
     void showExportProgress(int percent);
     QLineEdit* field(PageField which) const;
 
@@ -99,7 +100,8 @@ private:
     std::function<std::string()> m_saveAsChooser;
     ExportEnvironment m_export;
     std::atomic<std::int32_t> m_exportCancel{0};
-    QProgressDialog* m_exportProgress = nullptr;
+    ExportProgressWindow* m_exportProgress = nullptr;
+    bool m_exportRunning = false;
     QAction* m_outputAction = nullptr;
     QAction* m_saveAsAction = nullptr;
 };

@@ -244,13 +244,17 @@ void ToExcelSetupWindow::focusControl(ExportControl id, std::size_t start, std::
 
 void ToExcelSetupWindow::OnOK() {
     readChoices();
+    // Pages are asked within the report's own count.
+    const std::int32_t lastPage = m_choices.m_pageCount > 0
+                                      ? std::min(m_choices.m_pageCount, ToExcelSetupDlg::kMaxPage)
+                                      : ToExcelSetupDlg::kMaxPage;
     const struct {
         QLineEdit* edit;
         std::int32_t max;
         std::int32_t* member;
     } numbers[] = {
-        {m_from, ToExcelSetupDlg::kMaxPage, &m_choices.m_fromPage},
-        {m_to, ToExcelSetupDlg::kMaxPage, &m_choices.m_toPage},
+        {m_from, lastPage, &m_choices.m_fromPage},
+        {m_to, lastPage, &m_choices.m_toPage},
         {m_rows, ToExcelSetupDlg::kMaxRows, &m_choices.m_rowsPerWorksheet},
     };
     for (const auto& number : numbers) {

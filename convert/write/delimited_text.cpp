@@ -1,4 +1,4 @@
-// The grid as delimited text: TAB between columns, CR LF after every row.
+// The grid as delimited text: UTF-8, TAB between columns, CR LF after every row.
 
 #include <algorithm>
 #include <string>
@@ -8,10 +8,13 @@
 #include "convert/convert_engine.h"
 #include "convert/layout/frame_store.h"
 #include "convert/write/character_references.h"
+#include "platform/code_page_convert.h"
 
 namespace paginor {
 
 namespace {
+
+constexpr std::int32_t kUtf8CodePage = 65001;
 
 // Line breaks and TABs inside a cell would start new rows or shift the columns.
 void BlankLineBreaks(std::string& text) {
@@ -20,9 +23,10 @@ void BlankLineBreaks(std::string& text) {
 }
 
 // A field holding a double quote is quoted with its quotes doubled, or CSV readers take the
-// quote as the start of a quoted field.
+// quote as the start of a quoted field. Spreadsheet programs that are not told the separator
+// split at commas and semicolons as well as at TABs: a field holding one is quoted too.
 void AppendField(std::string& out, std::string_view field) {
-    const bool quoted = field.find('"') != std::string_view::npos;
+    const bool quoted = field.find_first_of("\",;") != std::string_view::npos;
     if (quoted) {
         out.push_back('"');
     }
@@ -37,13 +41,17 @@ void AppendField(std::string& out, std::string_view field) {
     }
 }
 
-// Characters written as references come out in the code page where it has them.
+// The text is UTF-8, whatever the report's code page, as the file says at its start: every
+// spreadsheet program then reads it alike, and characters written as references have their place.
 void AppendCellText(std::string& out, std::string& field, std::string_view text,
                     std::int32_t codePage) {
-    if (text.find('&') == std::string_view::npos) {
+    if (isPlainAsciiIn(text, codePage)) {
         field.assign(text);
     } else {
-        field = EncodeCharacterReferences(text, codePage);
+        field = codePageToUtf8(text, codePage);
+    }
+    if (HoldsCharacterReference(field)) {
+        field = EncodeCharacterReferences(field, kUtf8CodePage);
     }
     BlankLineBreaks(field);
     AppendField(out, field);

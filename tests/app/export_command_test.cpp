@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -136,7 +137,7 @@ TEST_F(ExportCommand, DelimitedOutputReadsBackAsTabSeparatedRows) {
     int status = 0;
     const std::string read = runPython(
         "import csv, sys\n"
-        "rows = [r for r in csv.reader(open(sys.argv[1], newline=\"\", encoding=\"cp1252\"), "
+        "rows = [r for r in csv.reader(open(sys.argv[1], newline=\"\", encoding=\"utf-8-sig\"), "
         "delimiter=\"\\t\") if r]\n"
         "print(sorted(set(len(r) for r in rows)))\n"
         "print([r[0] for r in rows if r[0].startswith(\"Total\")])\n"
@@ -310,27 +311,57 @@ TEST_F(ExportCommand, CancelStopsTheConversionAndLeavesNoFile) {
     EXPECT_EQ(folderEntries(m_dir.path()), std::vector<std::string>{"long.htm"});
 }
 
+// A Cancel that comes once the file has taken its name is too late to keep the target, but what
+// the export was to do with the file is not done: it is neither opened nor mailed, and the user
+// is told.
+TEST_F(ExportCommand, ACancelAfterTheFileWasCompleteKeepsItUnopenedAndUnmailed) {
+    load("sales-summary.htm", sample("sales-summary.htm"));
+    storeAccount(1);
+    m_environment.runWork = [this](const std::function<void()>& work) {
+        work();
+        m_cancel = 1;
+    };
+    exportWith([](ToExcelSetupDlg& dialog) {
+        dialog.m_fileFormat = ExportFileFormat::Delimited;
+        dialog.m_outputType = kOutputBoth;
+        dialog.m_mailTo = "you@example.org";
+    });
+    const std::string output = m_dir.path() + "/sales-summary.xls";
+    EXPECT_EQ(m_ui.messages,
+              std::vector<std::string>{"The file " + output +
+                                       " was complete before Cancel took effect; it is kept, but "
+                                       "neither opened nor mailed."});
+    EXPECT_FALSE(readFile(output).empty());
+    EXPECT_TRUE(m_opened.empty());
+}
+
 TEST_F(ExportCommand, MailGoesOutWithTheFileAttached) {
     load("sales-summary.htm", sample("sales-summary.htm"));
     TempFolder received;
     SmtpTestServer server;
     ASSERT_TRUE(server.start({"real", received.path()}));
     storeAccount(server.port());
+    const std::string privateFolder = m_dir.path() + "/paginor-" + std::to_string(geteuid());
     struct Case {
         std::int32_t type;
         std::int32_t task;
+        const char* name;
     };
     int mails = 0;
-    for (const Case c : {Case{kOutputEmail, kTaskExcel}, Case{kOutputBoth, kTaskHtml}}) {
+    for (const Case c : {Case{kOutputEmail, kTaskExcel, "sales-summary$1-1.xls"},
+                         Case{kOutputBoth, kTaskHtml, "sales-summary$1-1.htm"}}) {
         SCOPED_TRACE(c.type);
         m_opened.clear();
-        exportWith([&](ToExcelSetupDlg& dialog) {
-            dialog.m_fileFormat = ExportFileFormat::Delimited;
-            dialog.m_toPage = 1;
-            dialog.SetTask(c.task);
-            dialog.m_outputType = c.type;
-            dialog.m_mailTo = "you@example.org";
-        });
+        const auto choose = [&](std::int32_t type) {
+            return [&c, type](ToExcelSetupDlg& dialog) {
+                dialog.m_fileFormat = ExportFileFormat::Delimited;
+                dialog.m_toPage = 1;
+                dialog.SetTask(c.task);
+                dialog.m_outputType = type;
+                dialog.m_mailTo = "you@example.org";
+            };
+        };
+        exportWith(choose(c.type));
         EXPECT_EQ(m_ui.messages, std::vector<std::string>{});
         const std::string output = m_chosen.m_outputPath;
         const std::string mail = received.path() + "/" + std::to_string(++mails) + ".eml";
@@ -340,26 +371,95 @@ TEST_F(ExportCommand, MailGoesOutWithTheFileAttached) {
             "m = email.message_from_binary_file(open(sys.argv[1], \"rb\"))\n"
             "print(m[\"Subject\"])\n"
             "parts = [p for p in m.walk() if p.get_filename()]\n"
+            "print(parts[0].get_filename())\n"
             "sys.stdout.buffer.write(parts[0].get_payload(decode=True))\n",
             mail, status);
         EXPECT_EQ(status, 0);
-        const std::string content = readFile(output);
-        EXPECT_FALSE(content.empty());
-        EXPECT_EQ(check, "Oracle Report\n" + content);
         EXPECT_NE(readFile(mail).find("Paginor\r\nDate: Tuesday, March 05, 14:03:09"),
                   std::string::npos);
         EXPECT_EQ(readFile(received.path() + "/" + std::to_string(mails) + ".rcpt"),
                   "you@example.org");
+        // The attachment is named as the export names the file.
+        const std::string file = m_dir.path() + "/" + c.name;
         if (c.type == kOutputEmail) {
-            // Nothing is written where "File Path" points.
-            EXPECT_EQ(output.rfind(m_dir.path() + "/paginor-", 0), 0u) << output;
-            EXPECT_FALSE(fs::exists(m_dir.path() + "/sales-summary$1-1.xls"));
-            EXPECT_EQ(m_opened, std::vector<std::string>{output});
+            // Nothing is written where "File Path" points, nothing is opened, and the file made
+            // for the mail went with it.
+            EXPECT_EQ(output.rfind(privateFolder + "/", 0), 0u) << output;
+            EXPECT_FALSE(fs::exists(file));
+            EXPECT_TRUE(m_opened.empty());
+            EXPECT_EQ(folderEntries(privateFolder), std::vector<std::string>{});
+            // What the attachment holds is what the same export writes into a file.
+            exportWith(choose(kOutputFile));
         } else {
-            EXPECT_EQ(output, m_dir.path() + "/sales-summary$1-1.htm");
+            EXPECT_EQ(output, file);
             EXPECT_TRUE(m_opened.empty());
         }
+        const std::string content = readFile(file);
+        EXPECT_FALSE(content.empty());
+        EXPECT_EQ(check, "Oracle Report\n" + std::string(c.name) + "\n" + content);
     }
+}
+
+// A place that cannot take the file fails before a page is converted, naming the file and why.
+TEST_F(ExportCommand, APlaceThatCannotTakeTheFileFailsBeforeConverting) {
+    load("sales-summary.htm", sample("sales-summary.htm"));
+    struct Case {
+        ExportFileFormat format;
+        const char* written;
+    };
+    for (const Case c : {Case{ExportFileFormat::AutoSelect, "/proc/x.xlsx"},
+                         Case{ExportFileFormat::Delimited, "/proc/x.xls"},
+                         Case{ExportFileFormat::ExcelCompatible, "/proc/x.xls"}}) {
+        SCOPED_TRACE(c.written);
+        m_ui.messages.clear();
+        m_progress.clear();
+        // Past the dialog, which asks the same.
+        m_environment.runDialog = [&](ToExcelSetupDlg& dialog) {
+            dialog.OnInitDialog(m_settings);
+            dialog.m_fileFormat = c.format;
+            dialog.m_outputPath = "/proc/x.xls";
+            return true;
+        };
+        OutputToExcel(m_report, false, m_settings, m_ui, m_environment);
+        EXPECT_EQ(m_ui.messages,
+                  std::vector<std::string>{"The file " + std::string(c.written) +
+                                           " cannot be written: files cannot be made in the "
+                                           "folder /proc (No such file or directory). [OtEFOp1]"});
+        EXPECT_EQ(std::count_if(m_progress.begin(), m_progress.end(), [](int p) { return p > 0; }),
+                  0);
+        EXPECT_TRUE(m_opened.empty());
+    }
+}
+
+// Delimited text under ".xls" opens right in LibreOffice, which splits text at commas and
+// semicolons as well as at TABs unless told otherwise: its own defaults are used here.
+TEST_F(ExportCommand, DelimitedTextReadsRightInLibreOffice) {
+    std::string html =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\"></head><body>\r\n";
+    for (int page = 1; page <= 2; ++page) {
+        html +=
+            "<!--9876543210_PageMark_Head--><table width=\"400\"><tr><td width=\"200\">Acme "
+            "Products, Inc.</td><td width=\"100\">K\xf6ln; &eacute;t&eacute; &#1046;</td><td "
+            "width=\"100\">"
+            "12\" &amp; &quot;x&quot;</td></tr></table><!--9876543210_PageMark_Foot-->\r\n";
+    }
+    load("acme.htm", html + "</body></html>\r\n");
+    exportWith([](ToExcelSetupDlg& dialog) { dialog.m_fileFormat = ExportFileFormat::Delimited; });
+    ASSERT_EQ(m_ui.messages, std::vector<std::string>{});
+    const std::string folder = m_dir.path() + "/lo";
+    fs::create_directory(folder);
+    fs::copy_file(m_dir.path() + "/acme.xls", folder + "/acme.xls");
+    // Separators comma, semicolon and TAB, text in double quotes, the character set guessed:
+    // what the text import offers a person first. Written back with '|' between the cells.
+    run("cd " + folder + " && HOME=" + folder +
+        " soffice --headless --norestore --infilter=\"Text - txt - csv (StarCalc)\":44/59/9,34,,1 "
+        "--convert-to csv:\"Text - txt - csv (StarCalc)\":124,34,76 --outdir " +
+        folder + " " + folder + "/acme.xls > /dev/null 2>&1");
+    // A character of the code page, one it lacks and references of both kinds all come out.
+    const std::string row =
+        "Acme Products, Inc.|K\xc3\xb6ln; \xc3\xa9t\xc3\xa9 \xd0\x96|\"12\"\" & \"\"x\"\"\"\n";
+    EXPECT_EQ(readFile(folder + "/acme.csv"), row + "||\n" + row);
 }
 
 TEST_F(ExportCommand, WithoutAnAccountTheAccountDialogRunsAndTheCommandEnds) {

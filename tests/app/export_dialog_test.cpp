@@ -3,16 +3,23 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/foliant_doc.h"
 #include "app/qt/main_window.h"
 #include "app/qt/to_excel_setup_window.h"
+#include "mail/account.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
 #include "tests/app/app_fakes.h"
@@ -115,8 +122,13 @@ TEST_F(ExportDialogTest, RefusedOkKeepsTheDialogOpenOnTheField) {
          "The start page code should lower than end page code", w.fromEdit()},
         {"1", "6", "0", w.typeFileButton(), "", "Please enter an integer between 1 and 65000.",
          w.rowsEdit()},
-        {"x", "6", "300", w.typeFileButton(), "", "Please enter an integer between 1 and 2000000.",
+        // Pages are taken within the report's 6: the dialog stays with its choices.
+        {"x", "6", "300", w.typeFileButton(), "", "Please enter an integer between 1 and 6.",
          w.fromEdit()},
+        {"0", "6", "300", w.typeFileButton(), "", "Please enter an integer between 1 and 6.",
+         w.fromEdit()},
+        {"1", "7", "300", w.typeBothButton(), "a@b", "Please enter an integer between 1 and 6.",
+         w.toEdit()},
         {"1", "6", "300", w.typeEmailButton(), "@x", "Invalid email address", w.mailToEdit()},
         {"1", "6", "300", w.typeBothButton(), "", "You should input the recipients's email address",
          w.mailToEdit()},
@@ -133,6 +145,12 @@ TEST_F(ExportDialogTest, RefusedOkKeepsTheDialogOpenOnTheField) {
         EXPECT_EQ(m_ui.messages, std::vector<std::string>{c.message});
         EXPECT_TRUE(w.isVisible());
         EXPECT_EQ(w.focusWidget(), c.focus);
+        if (c.message.starts_with("Please enter")) {
+            EXPECT_EQ(c.focus->selectedText(), c.focus->text());
+        }
+        EXPECT_EQ(w.formatList()->currentIndex(), 0);
+        EXPECT_EQ(w.mailToEdit()->text(), QString::fromUtf8(c.mailTo));
+        EXPECT_TRUE(c.type->isChecked());
     }
 }
 
@@ -232,35 +250,170 @@ TEST_F(ExportWindowTest, ExportsThroughTheDialogAndOpensTheFile) {
     EXPECT_EQ(m_window->exportProgress(), nullptr);
 }
 
-TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsTheConversion) {
+// More pages than one conversion batch holds.
+std::string longReport() {
     std::string text = "<html><head><title>T</title></head><body>\r\n";
     for (int page = 1; page <= 240; ++page) {
         text += "<!--9876543210_PageMark_Head--><table width=\"300\"><tr><td width=\"100\">P" +
                 std::to_string(page) +
                 "</td><td width=\"200\">Item</td></tr></table><!--9876543210_PageMark_Foot-->\r\n";
     }
-    open(m_dir.write("long.htm", text + "</body></html>\r\n"));
-    chooseInDialog([](ToExcelSetupWindow& dialog) { dialog.formatList()->setCurrentIndex(1); });
-    ExportEnvironment& environment = m_window->exportEnvironment();
-    ProgressSink shown = environment.progress;
-    bool progressShown = false;
-    environment.progress = [&](int percent) {
-        shown(percent);
-        QProgressDialog* progress = m_window->exportProgress();
-        if (percent > 0 && progress != nullptr) {
-            progressShown = progress->isVisible();
-            for (auto* button : progress->findChildren<QAbstractButton*>()) {
-                QTest::mouseClick(button, Qt::LeftButton);
+    return text + "</body></html>\r\n";
+}
+
+// Holds the export's work at its first reported share until the window's own thread has done
+// what a test asks there, as a person would while the work runs.
+class HeldExport {
+public:
+    HeldExport(MainWindow& window, std::function<void(ExportProgressWindow&)> whileHeld)
+        : m_window(window), m_whileHeld(std::move(whileHeld)) {
+        ExportEnvironment& environment = m_window.exportEnvironment();
+        m_shown = environment.progress;
+        environment.progress = [this](int percent) {
+            reported.push_back(percent);
+            m_shown(percent);
+            if (percent > 0 && !m_held.exchange(true)) {
+                std::unique_lock<std::mutex> guard(m_lock);
+                doneWhileHeld = m_doneChanged.wait_for(guard, std::chrono::seconds(10),
+                                                       [this] { return m_done; });
             }
-        }
+        };
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            ExportProgressWindow* progress = m_window.exportProgress();
+            if (!m_held || progress == nullptr) {
+                return;
+            }
+            m_timer.stop();
+            m_whileHeld(*progress);
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_done = true;
+            m_doneChanged.notify_all();
+        });
+        m_timer.start(5);
+    }
+    ~HeldExport() { m_window.exportEnvironment().progress = m_shown; }
+    HeldExport(const HeldExport&) = delete;
+    HeldExport& operator=(const HeldExport&) = delete;
+
+    bool doneWhileHeld = false;
+    std::vector<int> reported;
+
+private:
+    MainWindow& m_window;
+    std::function<void(ExportProgressWindow&)> m_whileHeld;
+    ProgressSink m_shown;
+    std::mutex m_lock;
+    std::condition_variable m_doneChanged;
+    bool m_done = false;
+    std::atomic<bool> m_held{false};
+    QTimer m_timer;
+};
+
+// Cancel is clicked in the progress window on the window's own thread, as a person clicks it,
+// while the conversion waits at its first reported share: a conversion that ran on that thread
+// would never see the click. The target keeps what it held, nothing is opened or mailed, and the
+// user is told; the conversion stops before its end.
+TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
+    open(m_dir.write("long.htm", longReport()));
+    TempFolder received;
+    SmtpTestServer server;
+    ASSERT_TRUE(server.start({"real", received.path()}));
+    EmailAccount account;
+    account.address = "me@example.org";
+    account.server = "127.0.0.1";
+    std::string error;
+    ASSERT_TRUE(saveAccount(m_settings, account, error)) << error;
+    m_window->exportEnvironment().smtpPort = server.port();
+    struct Case {
+        const char* kind;
+        bool html;
+        int format;
+        bool workbookApplication;
+        const char* target;
     };
+    const Case cases[] = {
+        {"xlsx", false, 0, true, "long.xlsx"},       {"SpreadsheetML", false, 0, false, "long.xls"},
+        {"web archive", false, 3, true, "long.xls"}, {"delimited text", false, 1, true, "long.xls"},
+        {"HTML", true, 0, true, "long$1-240.htm"},
+    };
+    ExportEnvironment& environment = m_window->exportEnvironment();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const std::string target = m_dir.write(c.target, "old");
+        m_ui.messages.clear();
+        environment.excel = c.workbookApplication ? ExcelLauncher(StartXlsxApplication) : nullptr;
+        chooseInDialog([&c](ToExcelSetupWindow& dialog) {
+            dialog.formatList()->setCurrentIndex(c.format);
+            if (c.html) {
+                QTest::mouseClick(dialog.taskHtmlButton(), Qt::LeftButton);
+            }
+            QTest::mouseClick(dialog.typeBothButton(), Qt::LeftButton);
+            dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
+        });
+        bool windowShown = false;
+        bool modal = false;
+        HeldExport held(*m_window, [&](ExportProgressWindow& progress) {
+            windowShown = progress.isVisible();
+            // Nothing else of the program can be reached while the work uses the report.
+            modal = QApplication::activeModalWidget() == &progress &&
+                    progress.windowModality() == Qt::ApplicationModal;
+            QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
+        });
+        m_window->OnOutputToExcel();
+
+        EXPECT_TRUE(held.doneWhileHeld);
+        EXPECT_TRUE(windowShown);
+        EXPECT_TRUE(modal);
+        ASSERT_FALSE(m_ui.messages.empty());
+        EXPECT_EQ(m_ui.messages.back(), "Cancel by server administrator/user(Error Code:19)");
+        EXPECT_TRUE(m_opened.empty());
+        EXPECT_EQ(readFile(target), "old");
+        EXPECT_EQ(std::find(held.reported.begin(), held.reported.end(), 100), held.reported.end());
+        EXPECT_FALSE(std::filesystem::exists(received.path() + "/1.eml"));
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::vector<std::string> expected{"long.htm", c.target};
+        std::sort(names.begin(), names.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(names, expected);
+        ::unlink(target.c_str());
+        EXPECT_EQ(m_window->exportProgress(), nullptr);
+    }
+}
+
+// Closing the window while the export's work uses the report stops the export; the window
+// stays until the work has ended, and its buttons do nothing meanwhile.
+TEST_F(ExportWindowTest, ClosingTheWindowDuringAnExportStopsIt) {
+    open(m_dir.write("long.htm", longReport()));
+    const std::string target = m_dir.write("long.xls", "old");
+    chooseInDialog([](ToExcelSetupWindow& dialog) { dialog.formatList()->setCurrentIndex(1); });
+    int chosen = 0;
+    m_window->setFileChooser([&chosen] {
+        ++chosen;
+        return std::string();
+    });
+    bool closed = true;
+    HeldExport held(*m_window, [&](ExportProgressWindow&) {
+        // A click on "Open" comes from the window system, as a person's does.
+        QToolBar* bar = m_window->bigToolBar();
+        QWidget* button = bar->widgetForAction(bar->actions().front());
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {},
+                          button->mapTo(m_window.get(), button->rect().center()));
+        closed = m_window->close();
+    });
     m_window->OnOutputToExcel();
-    EXPECT_TRUE(progressShown);
-    ASSERT_EQ(m_ui.messages.size(), 1u);
-    EXPECT_NE(m_ui.messages[0].find("(Error Code:19)"), std::string::npos) << m_ui.messages[0];
-    EXPECT_TRUE(m_opened.empty());
-    EXPECT_FALSE(std::filesystem::exists(m_dir.path() + "/long.xls"));
+    EXPECT_TRUE(held.doneWhileHeld);
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(chosen, 0);
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_EQ(m_ui.messages,
+              (std::vector<std::string>{target + "\nThe file exists! Overwrite ?",
+                                        "Cancel by server administrator/user(Error Code:19)"}));
+    EXPECT_EQ(readFile(target), "old");
     EXPECT_EQ(m_window->exportProgress(), nullptr);
+    EXPECT_EQ(m_doc.report().state(), 1);
 }
 
 TEST_F(ExportWindowTest, SaveAsCopiesButNeverOntoTheReport) {

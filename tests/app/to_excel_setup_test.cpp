@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -242,8 +243,18 @@ TEST_F(ExportOk, RefusalsKeepTheDialogOpenOnTheirField) {
     };
     const std::string missing = m_dir.path() + "/none/sub";
     const Case cases[] = {
+        // Pages beyond the report's 5 are refused here, not by the conversion after the dialog.
+        {"page 0", 0, 5, kOutputFile, "", "", "Please input page number between 1 and 5 .",
+         ExportControl::FromPage, 1},
+        {"page beyond the report", 1, 6, kOutputBoth, "", "a@b",
+         "Please input page number between 1 and 5 .", ExportControl::ToPage, 1},
         {"page order", 5, 3, kOutputFile, "", "",
          "The start page code should lower than end page code", ExportControl::FromPage, 0},
+        // A folder that takes no files is found before any page is converted.
+        {"folder without files", 1, 5, kOutputFile, "/proc/x.xls", "",
+         "The file /proc/x.xlsx cannot be written: files cannot be made in the folder /proc (No "
+         "such file or directory).",
+         ExportControl::OutputPath, 11},
         {"missing folder", 1, 5, kOutputBoth, missing + "/r.xls", "a@b",
          "The directory " + missing + "/ doesn't exists!", ExportControl::OutputPath,
          missing.size()},
@@ -280,13 +291,15 @@ TEST_F(ExportOk, AnExistingFileIsOverwrittenOnlyWhenConfirmed) {
         MessageAnswer answer;
         bool accepted;
     };
+    m_dialog.m_fileFormat = ExportFileFormat::Delimited;
     for (const Case c : {Case{MessageAnswer::No, false}, Case{MessageAnswer::Cancel, false},
                          Case{MessageAnswer::Yes, true}}) {
         m_ui.messages.clear();
         m_ui.answer = c.answer;
         m_dialog.m_outputPath = existing;
         EXPECT_EQ(m_dialog.OnOK(m_ui, m_settings).accepted, c.accepted);
-        EXPECT_EQ(m_ui.messages, std::vector<std::string>{"The file exists! Overwrite ?"});
+        EXPECT_EQ(m_ui.messages,
+                  std::vector<std::string>{existing + "\nThe file exists! Overwrite ?"});
     }
     // The file dialog asked already.
     m_ui.messages.clear();
@@ -299,6 +312,89 @@ TEST_F(ExportOk, AnExistingFileIsOverwrittenOnlyWhenConfirmed) {
     EXPECT_TRUE(m_ui.messages.empty());
 }
 
+// The question is about the file the export really writes: a workbook's ".xls" name gains an
+// "x", which the file dialog did not ask about either.
+TEST_F(ExportOk, TheQuestionNamesTheFileReallyWritten) {
+    const std::string xls = m_dir.path() + "/r.xls";
+    const std::string xlsx = m_dir.path() + "/r.xlsx";
+    struct Case {
+        const char* name;
+        std::int32_t task;
+        ExportFileFormat format;
+        bool workbookApplication;
+        std::vector<std::string> existing;
+        bool chosen;
+        std::string askedAbout;
+    };
+    const Case cases[] = {
+        {"auto select, workbook there",
+         kTaskExcel,
+         ExportFileFormat::AutoSelect,
+         true,
+         {xlsx},
+         false,
+         xlsx},
+        {"auto select, only the .xls there",
+         kTaskExcel,
+         ExportFileFormat::AutoSelect,
+         true,
+         {xls},
+         false,
+         ""},
+        {"native excel", kTaskExcel, ExportFileFormat::NativeExcel, true, {xls, xlsx}, false, xlsx},
+        {"chosen .xls, workbook there",
+         kTaskExcel,
+         ExportFileFormat::AutoSelect,
+         true,
+         {xlsx},
+         true,
+         xlsx},
+        {"auto select without a workbook application",
+         kTaskExcel,
+         ExportFileFormat::AutoSelect,
+         false,
+         {xls, xlsx},
+         false,
+         xls},
+        {"delimited", kTaskExcel, ExportFileFormat::Delimited, true, {xls, xlsx}, false, xls},
+        {"excel compatible",
+         kTaskExcel,
+         ExportFileFormat::ExcelCompatible,
+         true,
+         {xls, xlsx},
+         false,
+         xls},
+        {"html pages", kTaskHtml, ExportFileFormat::AutoSelect, true, {xls, xlsx}, false, xls},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink(xls.c_str());
+        ::unlink(xlsx.c_str());
+        for (const std::string& path : c.existing) {
+            m_dir.write(path.substr(m_dir.path().size() + 1), "old");
+        }
+        ToExcelSetupDlg dialog;
+        dialog.SetPageInfo(5, xls);
+        dialog.OnInitDialog(m_settings);
+        dialog.m_task = c.task;
+        dialog.m_fileFormat = c.format;
+        if (!c.workbookApplication) {
+            dialog.m_excel = nullptr;
+        }
+        if (c.chosen) {
+            dialog.FileChosen(xls);
+        }
+        m_ui.messages.clear();
+        m_ui.answer = MessageAnswer::No;
+        const bool accepted = dialog.OnOK(m_ui, m_settings).accepted;
+        EXPECT_EQ(accepted, c.askedAbout.empty());
+        EXPECT_EQ(m_ui.messages,
+                  c.askedAbout.empty()
+                      ? std::vector<std::string>{}
+                      : std::vector<std::string>{c.askedAbout + "\nThe file exists! Overwrite ?"});
+    }
+}
+
 TEST_F(ExportOk, FileOnlyDropsTheRecipients) {
     m_dialog.m_mailTo = "a@b";
     EXPECT_TRUE(m_dialog.OnOK(m_ui, m_settings).accepted);
@@ -307,27 +403,38 @@ TEST_F(ExportOk, FileOnlyDropsTheRecipients) {
     EXPECT_FALSE(readStringSetting(m_settings, kStyleValue).has_value());
 }
 
-TEST_F(ExportOk, MailOnlyWritesIntoANewPrivateTemporaryFile) {
+// The file goes into a new private folder under the name the export gives it, so that the
+// attachment carries that name; nothing is made before every check passed.
+TEST_F(ExportOk, MailOnlyWritesIntoANewPrivateFolderUnderTheExportsName) {
     const char* saved = std::getenv("TMPDIR");
     const std::string savedTmp = saved != nullptr ? saved : "";
     setenv("TMPDIR", m_dir.path().c_str(), 1);
+    const std::string folder = m_dir.path() + "/paginor-" + std::to_string(geteuid());
+    std::set<std::string> made;
     for (std::int32_t task : {kTaskExcel, kTaskHtml}) {
+        const std::string name = task == kTaskExcel ? "report$2-4.xls" : "report$2-4.htm";
         m_dialog.m_task = task;
-        m_dialog.m_outputPath = m_dir.path() + "/report.xls";
+        m_dialog.m_outputPath = m_dir.path() + "/" + name;
         m_dialog.m_outputType = kOutputEmail;
         m_dialog.m_fromPage = 2;
         m_dialog.m_toPage = 4;
+        m_dialog.m_mailTo = "";
+        EXPECT_FALSE(m_dialog.OnOK(m_ui, m_settings).accepted);
+        EXPECT_TRUE(m_dialog.m_temporaryFolder.empty());
         m_dialog.m_mailTo = "a@b";
         ASSERT_TRUE(m_dialog.OnOK(m_ui, m_settings).accepted);
-        const std::string& path = m_dialog.m_outputPath;
-        const std::string folder = m_dir.path() + "/paginor-" + std::to_string(geteuid()) + "/";
-        EXPECT_EQ(path.rfind(folder, 0), 0u) << path;
-        const std::string suffix = task == kTaskExcel ? "$2-4.xls" : "$2-4.htm";
-        EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix);
+        const std::string& temporary = m_dialog.m_temporaryFolder;
+        EXPECT_EQ(temporary.rfind(folder + "/", 0), 0u) << temporary;
+        EXPECT_EQ(m_dialog.m_outputPath, temporary + "/" + name);
         struct stat status {};
-        EXPECT_EQ(::stat(path.c_str(), &status), 0);
+        ASSERT_EQ(::stat(temporary.c_str(), &status), 0);
+        EXPECT_TRUE(S_ISDIR(status.st_mode));
+        EXPECT_EQ(status.st_mode & 0777, 0700u);
+        EXPECT_NE(::stat(m_dialog.m_outputPath.c_str(), &status), 0);
+        made.insert(temporary);
         EXPECT_EQ(m_dialog.m_mailTo, "a@b");
     }
+    EXPECT_EQ(made.size(), 2u);
     if (saved != nullptr) {
         setenv("TMPDIR", savedTmp.c_str(), 1);
     } else {

@@ -145,20 +145,55 @@ inline RunResult runHtml(const Batch& batch, const RunOptions& o = {}, bool righ
     return r;
 }
 
-// Delimited text as "r0|a|b|\n": TABs shown as '|', each line numbered.
+// A field of delimited text as its cell text: a quoted field without its quotes, the doubled
+// ones single.
+inline std::string delimitedCellText(const std::string& field) {
+    if (field.size() < 2 || field.front() != '"' || field.back() != '"') {
+        return field;
+    }
+    std::string cell;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        cell.push_back(field[i]);
+        i += field[i] == '"' ? 1 : 0;
+    }
+    return cell;
+}
+
+// The complete lines of delimited text as rows of cell texts.
+inline std::vector<std::vector<std::string>> delimitedCells(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+        const std::string line = text.substr(start, end - start);
+        std::vector<std::string> cells;
+        for (std::size_t at = 0, tab;; at = tab + 1) {
+            tab = line.find('\t', at);
+            cells.push_back(
+                delimitedCellText(line.substr(at, tab == std::string::npos ? tab : tab - at)));
+            if (tab == std::string::npos) {
+                break;
+            }
+        }
+        rows.push_back(std::move(cells));
+    }
+    return rows;
+}
+
+// Delimited text as "r0|a|b|\n": TABs shown as '|', quoted fields as their text, each line
+// numbered.
 inline std::string dumpText(const std::string& text) {
     std::string out;
     int row = 0;
-    std::size_t start = 0;
-    for (std::size_t end = text.find("\r\n"); end != std::string::npos;
-         start = end + 2, end = text.find("\r\n", start)) {
+    for (const auto& cells : delimitedCells(text)) {
         out += "r" + std::to_string(row++) + "|";
-        for (char c : text.substr(start, end - start)) {
-            out.push_back(c == '\t' ? '|' : c);
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            out += (c > 0 ? "|" : "") + cells[c];
         }
         out += "|\n";
     }
-    return out + (start < text.size() ? "rest:" + text.substr(start) : "");
+    const std::size_t rest = text.rfind("\r\n");
+    const std::size_t end = rest == std::string::npos ? 0 : rest + 2;
+    return out + (end < text.size() ? "rest:" + text.substr(end) : "");
 }
 
 // One line per record: page, row, column, spans, kind and text.

@@ -14,6 +14,7 @@
 
 #include "convert/conversion_driver.h"
 #include "core/report_core.h"
+#include "tests/convert/write/fake_excel.h"
 #include "tests/support/report_generator.h"
 
 namespace paginor {
@@ -69,8 +70,27 @@ MarkedReport makeMarkedReport(int pages, int rowsPerPage, const std::vector<int>
     return report;
 }
 
-// Delimited text as rows of cells.
-std::vector<std::vector<std::string>> cellsOf(const std::string& text) {
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// A quoted field's text: the quotes around it gone and the doubled ones single.
+std::string unquoted(const std::string& field) {
+    if (field.size() < 2 || field.front() != '"' || field.back() != '"') {
+        return field;
+    }
+    std::string text;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        text.push_back(field[i]);
+        i += field[i] == '"' ? 1 : 0;
+    }
+    return text;
+}
+
+// A delimited file as rows of cells; it begins with the UTF-8 mark.
+std::vector<std::vector<std::string>> cellsOf(std::string text) {
+    EXPECT_TRUE(text.starts_with(kUtf8Mark)) << text.substr(0, 10);
+    if (text.starts_with(kUtf8Mark)) {
+        text.erase(0, kUtf8Mark.size());
+    }
     std::vector<std::vector<std::string>> rows;
     for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
          start = end + 2) {
@@ -78,7 +98,7 @@ std::vector<std::vector<std::string>> cellsOf(const std::string& text) {
         const std::string line = text.substr(start, end - start);
         for (std::size_t at = 0, tab;; at = tab + 1) {
             tab = line.find('\t', at);
-            cells.push_back(line.substr(at, tab == std::string::npos ? tab : tab - at));
+            cells.push_back(unquoted(line.substr(at, tab == std::string::npos ? tab : tab - at)));
             if (tab == std::string::npos) {
                 break;
             }
@@ -284,10 +304,9 @@ TEST_F(OutputToExcel, CharacterReferencesBecomeTheirCharacters) {
     CReportCore core;
     load(core, html);
     EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 1)), 0);
-    // Windows-1250 has every character but the Cyrillic one, which stays a reference.
+    // Delimited text is UTF-8: the Windows-1250 bytes and every reference become characters.
     EXPECT_EQ(readText(target()),
-              "\xa3\xf3"
-              "d\x9f depot\t\x80 &#1046;\r\n");
+              std::string(kUtf8Mark) + "\u0141\u00f3d\u017a depot\t\u20ac \u0416\r\n");
     EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::SpreadsheetMl, 1, 1)), 0);
     const std::string xml = readText(target());
     EXPECT_NE(xml.find(">&#321;&#243;d&#378; depot<"), std::string::npos);
@@ -295,8 +314,7 @@ TEST_F(OutputToExcel, CharacterReferencesBecomeTheirCharacters) {
     EXPECT_EQ(xml.find("&amp;#"), std::string::npos);
 }
 
-// Named references become their characters in every kind; delimited text keeps a reference whose
-// character its code page lacks.
+// Named references become their characters in every kind.
 TEST_F(OutputToExcel, NamedReferencesBecomeTheirCharacters) {
     const std::string html =
         "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
@@ -308,9 +326,11 @@ TEST_F(OutputToExcel, NamedReferencesBecomeTheirCharacters) {
     CReportCore core;
     load(core, html);
     EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 1)), 0);
-    EXPECT_EQ(readText(target()),
-              "\xe9t\xe9 \x80"
-              "5\t\x97 &Omega; &amp;\r\n");
+    // Delimited text is UTF-8: every named character has its place; the cell holding a ';' is
+    // quoted.
+    EXPECT_EQ(readText(target()), std::string(kUtf8Mark) +
+                                      "\xc3\xa9t\xc3\xa9 \xe2\x82\xac"
+                                      "5\t\"\xe2\x80\x94 \xce\xa9 &amp;\"\r\n");
     EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::SpreadsheetMl, 1, 1)), 0);
     const std::string xml = readText(target());
     EXPECT_NE(xml.find(">&#233;t&#233; &#8364;5<"), std::string::npos) << xml;
@@ -661,8 +681,12 @@ TEST_F(OutputToExcel, OutputThatCannotBeWrittenIsAFailure) {
         const char* tag;
     };
     fs::create_directory(m_dir / "folder");
-    const Case cases[] = {{"missing folder", m_dir / "none" / "out.txt", "[OtEFOp1]"},
-                          {"target is a folder", m_dir / "folder", "[OtEFOp2]"}};
+    // Both are found before any page is converted, and said in words.
+    const Case cases[] = {{"missing folder", m_dir / "none" / "out.txt",
+                           "/none does not exist (No such file or directory). [OtEFOp1]"},
+                          {"target is a folder", m_dir / "folder",
+                           "/folder cannot be written: a folder has that name (Is a directory). "
+                           "[OtEFOp1]"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ExcelOutputOptions o = options(ExportFileFormat::Delimited, 1, 2);
@@ -703,6 +727,85 @@ TEST_F(OutputToExcel, CancelEndsWithErrorNineteen) {
         EXPECT_EQ(shown, beforeStart ? std::vector<int>{} : std::vector<int>{50});
         EXPECT_EQ(readText(target()), "old");
         EXPECT_EQ(files(), (std::vector<std::string>{"out.dat", "report.htm"}));
+    }
+}
+
+// A request while the last batch is written or the file is saved still keeps the target as it
+// was: the long final writes look at it, and nothing is committed after it.
+TEST_F(OutputToExcel, CancelAtTheEndKeepsTheTarget) {
+    CReportCore core;
+    load(core, makeMarkedReport(240, 2).html);
+    struct Case {
+        ExportFileFormat format;
+        bool workbook;
+    };
+    const Case kinds[] = {{ExportFileFormat::Delimited, false},
+                          {ExportFileFormat::SpreadsheetMl, false},
+                          {ExportFileFormat::ExcelCompatible, false},
+                          {ExportFileFormat::NativeExcel, true}};
+    for (const Case& kind : kinds) {
+        // 100 comes with the last batch, 0 once everything is converted.
+        for (const int at : {100, 0}) {
+            for (const std::int32_t threads : {1, 4}) {
+                SCOPED_TRACE(std::to_string(static_cast<int>(kind.format)) + " at " +
+                             std::to_string(at) + " on " + std::to_string(threads));
+                writeText(target(), "old");
+                std::atomic<std::int32_t> cancel = 0;
+                ExcelOutputOptions o = options(kind.format, 1, 240);
+                if (kind.workbook) {
+                    o.excel = StartXlsxApplication;
+                    o.outputPath = (m_dir / "out.xls").string();
+                    writeText(m_dir / "out.xlsx", "old");
+                }
+                o.threads = threads;
+                o.cancel = &cancel;
+                o.mainWindowProgress = [&](int percent) {
+                    if (percent == at) {
+                        cancel = 1;
+                    }
+                };
+                try {
+                    OutputToExcelFile(core, o);
+                    ADD_FAILURE() << "no failure";
+                } catch (const ConversionError& error) {
+                    EXPECT_EQ(error.code(), 19) << error.text();
+                }
+                EXPECT_TRUE(readText(kind.workbook ? m_dir / "out.xlsx" : target()) == "old");
+                EXPECT_EQ(files().size(), kind.workbook ? 3u : 2u);
+            }
+        }
+    }
+}
+
+// Saving a workbook cannot be stopped part way: it is saved under a hidden name, and takes the
+// target's name only when no cancel request came while it was saved.
+TEST_F(OutputToExcel, CancelWhileTheWorkbookIsSavedKeepsTheTarget) {
+    CReportCore core;
+    load(core, makeMarkedReport(3, 2).html);
+    for (const bool cancelled : {true, false}) {
+        SCOPED_TRACE(cancelled ? "cancelled while saved" : "saved");
+        const fs::path target = m_dir / "out.xlsx";
+        writeText(target, "old");
+        std::atomic<std::int32_t> cancel = 0;
+        testing::FakeExcelLog log;
+        testing::FakeExcelSettings settings;
+        settings.onSave = [&](const std::string& path) {
+            writeText(path, "new");
+            cancel = cancelled ? 1 : 0;
+        };
+        ExcelOutputOptions o = options(ExportFileFormat::NativeExcel, 1, 3);
+        o.outputPath = (m_dir / "out.xls").string();
+        o.excel = [&] { return std::make_unique<testing::FakeExcel>(log, settings); };
+        o.cancel = &cancel;
+        std::int32_t code = 0;
+        try {
+            OutputToExcelFile(core, o);
+        } catch (const ConversionError& error) {
+            code = error.code();
+        }
+        EXPECT_EQ(code, cancelled ? 19 : 0);
+        EXPECT_EQ(readText(target), cancelled ? "old" : "new");
+        EXPECT_EQ(files(), (std::vector<std::string>{"out.xlsx", "report.htm"}));
     }
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <memory>
@@ -266,6 +267,36 @@ TEST(PageRange, FailedFileOutputLeavesNothingBehind) {
     EXPECT_EQ(outcomeOf(core, [&] { core.OutputToHtmlFile(1, 3, out); }).code, 1004);
     EXPECT_EQ(fileText(out), "old");
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"folder", "out.htm", "r.htm"}));
+}
+
+// The pages' progress reaches the caller, and a cancel request stops the writing between pages
+// or before the file takes its name, the target left as it was.
+TEST(PageRange, FileOutputReportsProgressAndStopsWhenCancelled) {
+    TempDir dir;
+    CReportCore core;
+    ASSERT_TRUE(loaded(core, dir.write("r.htm", fixtures::markedHtmlReport(4))));
+    const std::string out = dir.path() + "/out.htm";
+    std::atomic<std::int32_t> cancel = 0;
+    std::vector<int> shown;
+    EXPECT_EQ(core.OutputToHtmlFile(1, 4, out, &cancel, [&](int p) { shown.push_back(p); }), 0);
+    EXPECT_EQ(shown, (std::vector<int>{25, 50, 75, 100, 0}));
+    for (const int at : {50, 0}) {
+        SCOPED_TRACE(at);
+        dir.write("out.htm", "old");
+        cancel = 0;
+        shown.clear();
+        const Outcome result = outcomeOf(core, [&] {
+            core.OutputToHtmlFile(1, 4, out, &cancel, [&](int p) {
+                shown.push_back(p);
+                cancel = p == at ? 1 : cancel.load();
+            });
+        });
+        EXPECT_EQ(result.code, 19);
+        EXPECT_EQ(result.message, "Cancel by server administrator/user(Error Code:19)");
+        EXPECT_EQ(shown.back(), at);
+        EXPECT_EQ(fileText(out), "old");
+        EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"out.htm", "r.htm"}));
+    }
 }
 
 TEST(PageRange, StartingTopOfARun) {

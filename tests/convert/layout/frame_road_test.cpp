@@ -16,6 +16,7 @@
 namespace paginor {
 namespace {
 
+using testing::delimitedCells;
 using testing::dumpText;
 using testing::RunOptions;
 using testing::RunResult;
@@ -172,7 +173,13 @@ void expectEveryTextOnce(const std::vector<PageBuilder>& pages, const RunOptions
     RunOptions asText = options;
     asText.kind = kOutputDelimited;
     const std::string text = runPages(pages, asText).text;
-    EXPECT_EQ(wordsOf(text), written) << dumpText(text);
+    std::string cells;
+    for (const auto& row : delimitedCells(text)) {
+        for (const std::string& cell : row) {
+            cells += cell + "\n";
+        }
+    }
+    EXPECT_EQ(wordsOf(cells), written) << dumpText(text);
 }
 
 PageBuilder invoicePage(int top, int page, int pages) {

@@ -86,11 +86,15 @@ TEST(DelimitedText, QuotesReadBackByACsvReader) {
     const std::string html = page(
         "<tr><td width=50>&quot;Quoted&quot; lead</td><td width=50>5&quot; bolt</td>"
         "<td width=50>plain</td></tr>"
-        "<tr><td>a\tb</td><td>line<br>break</td><td>&quot;</td></tr>");
+        "<tr><td>a\tb</td><td>line<br>break</td><td>&quot;</td></tr>"
+        "<tr><td>Products, Inc.</td><td>Paris; France</td><td>1,234.50</td></tr>");
     const std::string text = runHtml(makeBatch({html})).text;
     EXPECT_EQ(text,
-              "\"\"\"Quoted\"\" lead\"\t\"5\"\" bolt\"\tplain\r\na b\tline break\t\"\"\"\"\r\n");
-    EXPECT_EQ(readWithPythonCsv(text), "\"Quoted\" lead|5\" bolt|plain\na b|line break|\"\n");
+              "\"\"\"Quoted\"\" lead\"\t\"5\"\" bolt\"\tplain\r\na b\tline break\t\"\"\"\"\r\n"
+              "\"Products, Inc.\"\t\"Paris; France\"\t\"1,234.50\"\r\n");
+    EXPECT_EQ(readWithPythonCsv(text),
+              "\"Quoted\" lead|5\" bolt|plain\na b|line break|\"\nProducts, Inc.|Paris; "
+              "France|1,234.50\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // A recording stand-in for the workbook application: every call lands in one log as a line such
 // as "Range(B3:B5).Font.Bold=1", and chosen calls can be refused.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +20,8 @@ struct FakeExcelSettings {
     bool refuseSemicolon = false;  // union ranges joined by ';'
     bool refuseNumberFormat = false;
     bool failSave = false;
+    // Called with the path of every save, after it was logged.
+    std::function<void(const std::string&)> onSave;
 };
 
 struct FakeExcelLog {
@@ -196,6 +199,9 @@ public:
         }
         m_log.calls.push_back("SaveCopyAs(" + path + ")");
         m_log.savedPath = path;
+        if (m_settings.onSave) {
+            m_settings.onSave(path);
+        }
     }
     void Close() override { m_log.calls.push_back("Close"); }
 

@@ -708,7 +708,9 @@ TEST_F(WebArchiveExport, FailuresLeaveTheTargetUnchanged) {
     fs::create_directory(m_dir / "folder.gif");
     const Case cases[] = {
         {"image that cannot be read", "folder.gif", false, "cannot be read"},
-        {"target is a folder", "none.gif", true, "[OtEFOp2]"},
+        // Found before any page is converted.
+        {"target is a folder", "none.gif", true,
+         "a folder has that name (Is a directory). [OtEFOp1]"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
