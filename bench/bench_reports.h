@@ -99,12 +99,16 @@ inline std::string cssPageText(int page, int pages, bool ruled) {
     return text;
 }
 
+// The head of the positioned reports: their two text styles.
+constexpr const char* kCssReportHead =
+    "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+    "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n"
+    "<style>#c1 {font:bold 8pt \"Arial\"; color:#000000}</style>\r\n"
+    "<style>#c2 {font:8pt \"Arial\"; color:#000000}</style>\r\n</head>\r\n<body>\r\n";
+
 inline bool writeCssReport(const std::string& path, int pages, bool ruled) {
     std::ofstream out(path, std::ios::binary);
-    out << "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
-           "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n"
-           "<style>#c1 {font:bold 8pt \"Arial\"; color:#000000}</style>\r\n"
-           "<style>#c2 {font:8pt \"Arial\"; color:#000000}</style>\r\n</head>\r\n<body>\r\n";
+    out << kCssReportHead;
     for (int page = 1; page <= pages; ++page) {
         out << cssPageText(page, pages, ruled);
     }

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <map>
 
+#include "convert/write/character_references.h"
+
 namespace paginor::xlsx {
 
 namespace {
@@ -170,23 +172,9 @@ char* writeCellText(char* to, std::string_view text) {
 
 void appendAttributeText(std::string& out, std::string_view text) {
     for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r') {
-                    out += c;
-                }
+        if (!AppendMarkupEntity(out, static_cast<unsigned char>(c)) &&
+            (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r')) {
+            out += c;
         }
     }
 }
