@@ -1,6 +1,6 @@
 #pragma once
 
-// The parts of an Office Open XML workbook package (ECMA-376 Part 1, SpreadsheetML), as text:
+// The parts of an Office Open XML workbook package (ECMA-376, SpreadsheetML), as text:
 // cells and rows, styles, sheet heads and tails, the workbook and its relationships, drawings.
 
 #include <algorithm>
