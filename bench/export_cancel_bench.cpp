@@ -107,7 +107,6 @@ public:
     bool open(const std::string& report) {
         std::string trace = "Try_Start";
         m_doc.report().Init(report, nullptr, true, &trace, nullptr, nullptr);
-        m_reportPath = report;
         return m_doc.report().state() == 1;
     }
 
@@ -183,7 +182,6 @@ private:
     RecordingUi& m_ui;
     MemorySettingsStore m_settings;
     std::string m_folder;
-    std::string m_reportPath;
     ProgressSink m_shown;
     std::function<void(const std::function<void()>&)> m_runWork;
     Clock::time_point m_ended;

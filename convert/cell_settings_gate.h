@@ -3,7 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "convert/write/excel_writer.h"
+#include "convert/write/cell_value.h"
 #include "convert/write/spreadsheet_ml.h"
 
 namespace paginor {

@@ -21,6 +21,7 @@
 #include "convert/write/workbook_archive.h"
 #include "core/env_info.h"
 #include "core/report_core.h"
+#include "core/text_scan.h"
 #include "platform/program_thread.h"
 #include "platform/replacing_file.h"
 #include "platform/sys_error.h"
@@ -948,11 +949,9 @@ std::string OutputPathWritten(const std::string& outputPath, ExportFileFormat fo
     const bool workbook = format != ExportFileFormat::Delimited &&
                           format != ExportFileFormat::SpreadsheetMl &&
                           format != ExportFileFormat::ExcelCompatible;
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    const bool xls =
-        outputPath.size() >= 4 && std::equal(outputPath.end() - 4, outputPath.end(), ".xls",
-                                             [&](char a, char b) { return lower(a) == b; });
-    return workbook && xls && IsExcelAppIdRegistered(excel) ? outputPath + "x" : outputPath;
+    return workbook && endsWithNoCase(outputPath, ".xls") && IsExcelAppIdRegistered(excel)
+               ? outputPath + "x"
+               : outputPath;
 }
 
 std::int32_t OutputToExcelFile(CReportCore& report, const ExcelOutputOptions& options) {

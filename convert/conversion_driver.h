@@ -72,7 +72,7 @@ struct BatchSource {
 // page whose number is a multiple of kPageBlock stands alone, the pages between two such
 // multiples form one block. A batch's TOP values must grow with its pages, so no batch crosses a
 // block and a reference page joins only the batches of its own block.
-inline constexpr std::int32_t kPageBlock = 65536;
+inline constexpr std::int32_t kPageBlock = CReportCore::kPageBlock;
 bool InSamePageBlock(std::int32_t a, std::int32_t b);
 
 std::int32_t GetNextBatchSize(const BatchSource& source, std::int32_t lastPage,

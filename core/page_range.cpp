@@ -18,8 +18,7 @@ namespace paginor {
 
 namespace {
 
-// The report generator restarts its TOP values on every page block of this many pages.
-constexpr std::int32_t kPageBlock = 65536;
+constexpr std::int32_t kPageBlock = CReportCore::kPageBlock;
 // The tallest run, in TOP units, that the browser lays out.
 constexpr std::int64_t kHeightLimit = 130000;
 // Room for links that grow when they become local copies.

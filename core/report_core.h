@@ -69,6 +69,9 @@ public:
     static constexpr std::int64_t kMaxWindowSize = 3145728;
     static constexpr std::int64_t kMoveMargin = 1024;
     static constexpr std::int64_t kTagBufferStep = 65536;
+    // HTMLCSS pages come in blocks of this many: the report generator starts its TOP values
+    // again at each multiple.
+    static constexpr std::int32_t kPageBlock = 65536;
     // Elements of a report without page marks collected before a page division must be in
     // sight (24 MiB of entries); the list is checked again each time it doubles.
     static constexpr std::size_t kStructureCheckEntries = 1 << 20;

@@ -13,7 +13,7 @@ namespace paginor {
 
 namespace {
 
-constexpr std::int32_t kPageBlock = 65536;
+constexpr std::int32_t kPageBlock = CReportCore::kPageBlock;
 
 bool startsPageBlock(std::int32_t pageNumber) {
     const std::int32_t r = pageNumber % kPageBlock;

@@ -14,6 +14,7 @@ namespace paginor {
 namespace {
 
 constexpr int kFallbackCodePage = 1252;
+constexpr int kUtf8CodePage = 65001;
 constexpr char32_t kReplacement = 0xFFFD;
 
 class IconvHandle {
@@ -129,24 +130,28 @@ std::u32string decodeWithIconv(std::string_view bytes, int codePage, std::string
 
 }  // namespace
 
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
 std::string codePageToUtf8(std::string_view bytes, int codePage, std::string* diagnostic) {
     std::string result;
     for (char32_t c : decode(bytes, codePage, diagnostic)) {
-        if (c < 0x80) {
-            result.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            result.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            result.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            result.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            result.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        appendUtf8(result, c);
     }
     return result;
 }
@@ -180,6 +185,14 @@ std::string utf8Prefix(std::string_view text, std::size_t maxBytes) {
 }
 
 std::string codePointToCodePage(char32_t c, int codePage) {
+    // UTF-8 needs no converter, which would be opened for every character.
+    if (codePage == kUtf8CodePage) {
+        std::string bytes;
+        if (c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) {
+            appendUtf8(bytes, c);
+        }
+        return bytes;
+    }
     std::string charset = charsetNameOfCodePage(codePage);
     auto handle =
         charset.empty() ? nullptr : std::make_unique<IconvHandle>("UTF-32LE", charset.c_str());

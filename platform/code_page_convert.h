@@ -17,6 +17,9 @@ std::string codePointToCodePage(char32_t c, int codePage);
 // Whether bytes are printable ASCII (TAB, CR and LF included) that the code page decodes to
 // themselves, so that they need no conversion.
 bool isPlainAsciiIn(std::string_view bytes, int codePage);
+// Appends the UTF-8 bytes of a Unicode scalar value.
+void appendUtf8(std::string& out, char32_t c);
+
 // The longest start of UTF-8 text that holds at most maxBytes bytes and cuts no character.
 std::string utf8Prefix(std::string_view text, std::size_t maxBytes);
 

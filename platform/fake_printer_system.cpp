@@ -48,6 +48,18 @@ bool FakePrinterSystem::failed(std::string& error) const {
     return true;
 }
 
+FakePrinterSystem::Destination* FakePrinterSystem::find(const std::string& destination,
+                                                        std::string& error) {
+    if (failed(error))
+        return nullptr;
+    auto it = m_destinations.find(destination);
+    if (it == m_destinations.end()) {
+        error = "No printer \"" + destination + "\": The printer or class does not exist.";
+        return nullptr;
+    }
+    return &it->second;
+}
+
 bool FakePrinterSystem::destinations(std::vector<std::string>& names, std::string& error) {
     std::lock_guard lock(m_mutex);
     names.clear();
@@ -71,15 +83,11 @@ bool FakePrinterSystem::media(const std::string& destination, std::vector<Printe
     std::lock_guard lock(m_mutex);
     media.clear();
     defaultMedia.clear();
-    if (failed(error))
+    Destination* found = find(destination, error);
+    if (found == nullptr)
         return false;
-    auto it = m_destinations.find(destination);
-    if (it == m_destinations.end()) {
-        error = "No printer \"" + destination + "\": The printer or class does not exist.";
-        return false;
-    }
-    media = it->second.media;
-    defaultMedia = it->second.defaultMedia;
+    media = found->media;
+    defaultMedia = found->defaultMedia;
     return true;
 }
 
@@ -88,13 +96,9 @@ bool FakePrinterSystem::submitFile(const std::string& destination, const std::st
                                    const PrinterOptions& options, int& jobId, std::string& error) {
     std::lock_guard lock(m_mutex);
     jobId = 0;
-    if (failed(error))
+    Destination* found = find(destination, error);
+    if (found == nullptr)
         return false;
-    auto it = m_destinations.find(destination);
-    if (it == m_destinations.end()) {
-        error = "No printer \"" + destination + "\": The printer or class does not exist.";
-        return false;
-    }
     if (format != "application/pdf" && format != "text/plain") {
         error = "Printer \"" + destination + "\" cannot print documents of type " + format;
         return false;
@@ -108,7 +112,7 @@ bool FakePrinterSystem::submitFile(const std::string& destination, const std::st
     jobId = m_nextJob++;
     m_submissions.push_back({destination, title, std::move(bytes), options, jobId, format});
     if (m_keepActive)
-        it->second.jobs.push_back({jobId, title, "user"});
+        found->jobs.push_back({jobId, title, "user"});
     return true;
 }
 
@@ -116,14 +120,10 @@ bool FakePrinterSystem::activeJobs(const std::string& destination, std::vector<P
                                    std::string& error) {
     std::lock_guard lock(m_mutex);
     jobs.clear();
-    if (failed(error))
+    Destination* found = find(destination, error);
+    if (found == nullptr)
         return false;
-    auto it = m_destinations.find(destination);
-    if (it == m_destinations.end()) {
-        error = "No printer \"" + destination + "\": The printer or class does not exist.";
-        return false;
-    }
-    jobs = it->second.jobs;
+    jobs = found->jobs;
     return true;
 }
 
@@ -131,14 +131,10 @@ bool FakePrinterSystem::state(const std::string& destination, PrinterState& stat
                               std::string& error) {
     std::lock_guard lock(m_mutex);
     state = {};
-    if (failed(error))
+    Destination* found = find(destination, error);
+    if (found == nullptr)
         return false;
-    auto it = m_destinations.find(destination);
-    if (it == m_destinations.end()) {
-        error = "No printer \"" + destination + "\": The printer or class does not exist.";
-        return false;
-    }
-    state = it->second.state;
+    state = found->state;
     return true;
 }
 

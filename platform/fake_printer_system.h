@@ -55,6 +55,8 @@ public:
 
 private:
     bool failed(std::string& error) const;
+    // The destination, or null with the print system's failure or CUPS's words for a missing one.
+    Destination* find(const std::string& destination, std::string& error);
 
     mutable std::mutex m_mutex;
     std::vector<std::string> m_order;

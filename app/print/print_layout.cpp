@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/text_scan.h"
+
 namespace paginor {
 
 namespace {
@@ -58,11 +60,9 @@ int FindMedia(const std::vector<PrinterMedia>& media, const std::string& paper) 
 int FindMediaByPrefix(const std::vector<PrinterMedia>& media, const std::string& text) {
     if (text.empty())
         return -1;
-    const auto begins = [&](const std::string& name) {
-        return name.size() >= text.size() && equalIgnoringCase(name.substr(0, text.size()), text);
-    };
     for (std::size_t i = 0; i < media.size(); ++i) {
-        if (begins(MediaShortName(media[i])) || begins(media[i].displayName))
+        if (startsWithNoCase(MediaShortName(media[i]), text) ||
+            startsWithNoCase(media[i].displayName, text))
             return static_cast<int>(i);
     }
     return FindMedia(media, text);

@@ -171,7 +171,7 @@ bool CWebBrowserPrint::chosenMedia(PrinterMedia& chosen, std::string& error) {
 
 void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone done) {
     std::string error;
-    if (m_printing) {
+    if (m_stage) {
         done(false, "Another print is still running");
         return;
     }
@@ -210,11 +210,9 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone do
     const PageSetupTexts texts = m_texts;
     const auto stage = std::make_shared<std::atomic<Stage>>(Stage::Preparing);
     m_stage = stage;
-    m_printing = true;
     const auto finish = [this, stage, done](bool printed, const std::string& error) {
         if (m_stage == stage) {
             m_stage.reset();
-            m_printing = false;
         }
         done(printed, error);
     };

@@ -53,7 +53,7 @@ public:
     // Prints the loaded document with the job title title; done runs exactly once, on the
     // user-interface thread (at once when the print cannot start).
     void PrintWithoutPrompt(const std::string& title, PrintDone done);
-    bool printing() const { return m_printing; }
+    bool printing() const { return m_stage != nullptr; }
     // Gives up the running print: true when nothing of it will reach the printer (done then
     // reports it failed), false when its job has been handed to the printer already.
     bool AbandonPrint();
@@ -78,7 +78,6 @@ private:
     std::string m_printer;
     std::string m_paper;
     int m_orientation = 0;
-    bool m_printing = false;
     std::string m_error;
     // How far the running print is, shared with the work that submits it.
     enum class Stage { Preparing, Submitted, Abandoned };

@@ -18,8 +18,6 @@ public:
     // A percentage of the work; 0 once it was under way: the file is being saved.
     void setProgress(int percent);
 
-    QLabel* label() const { return m_label; }
-    QProgressBar* bar() const { return m_bar; }
     QPushButton* cancelButton() const { return m_cancelButton; }
 
 protected:

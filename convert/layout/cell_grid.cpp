@@ -425,13 +425,16 @@ void CellGrid::separateSharedStarts() {
     const auto byOrder = [](const tagDivInfo* a, const tagDivInfo* b) {
         return a->order < b->order;
     };
+    std::vector<std::int32_t> taken;  // ascending, as the row is linked
+    std::vector<tagDivInfo*> moving;
+    std::vector<tagDivInfo*> images;
     for (std::size_t i = 0; i < m_rowLines.size(); ++i) {
-        std::vector<std::int32_t> taken;  // ascending, as the row is linked
-        std::vector<tagDivInfo*> moving;
+        taken.clear();
+        moving.clear();
         for (tagDivInfo* p = m_rowLines[i].first; p != nullptr;) {
             const std::int32_t left = p->left;
             taken.push_back(left);
-            std::vector<tagDivInfo*> images;
+            images.clear();
             std::size_t shared = 0;
             for (; p != nullptr && p->left == left; p = p->next, ++shared) {
                 if (p->kind == kKindImage) {

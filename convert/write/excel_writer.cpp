@@ -8,12 +8,12 @@
 #include "convert/write/character_references.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
+#include "core/text_scan.h"
 #include "platform/code_page_convert.h"
 
 namespace paginor {
 namespace {
 
-constexpr std::size_t kMaxScannedText = 899;
 constexpr std::size_t kWrapAbove = 55;
 constexpr std::size_t kMaxWrappedRows = 128;
 constexpr std::int32_t kMaxPageBreaks = 1020;
@@ -44,13 +44,7 @@ std::string cellRef(std::int32_t row, std::int32_t column) {
 
 // "http://" or "https://", in any case.
 bool isWebAddress(std::string_view address) {
-    const auto startsNoCase = [&](std::string_view prefix) {
-        return address.size() >= prefix.size() &&
-               std::equal(prefix.begin(), prefix.end(), address.begin(), [](char a, char b) {
-                   return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b + 32) : b);
-               });
-    };
-    return startsNoCase("http://") || startsNoCase("https://");
+    return startsWithNoCase(address, "http://") || startsWithNoCase(address, "https://");
 }
 
 bool hasScheme(std::string_view address) {
@@ -143,10 +137,7 @@ void CExcelWriter::Start(std::string& outputPath, std::int32_t& rowsPerWorksheet
         if (savedAs2007 != nullptr) {
             *savedAs2007 = xlsx;
         }
-        if (xlsx && outputPath.size() >= 4 &&
-            std::equal(outputPath.end() - 4, outputPath.end(), ".xls", [](char a, char b) {
-                return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
-            })) {
+        if (xlsx && endsWithNoCase(outputPath, ".xls")) {
             outputPath += 'x';
         }
         m_rowLimit = xlsx ? kRowLimit2007 : kRowLimit97;
@@ -202,37 +193,29 @@ std::string utf16ToUtf8(std::u16string_view text) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        appendUtf8(out, c);
     }
     return out;
 }
 
 }  // namespace
 
-std::string CExcelWriter::toUnicode(std::string_view text) const {
+// Plain ASCII reads the same in every code page but the escape-based ones.
+bool CExcelWriter::passesAsIs(std::string_view text) const {
     const std::int32_t codePage = m_report.codePage();
-    // Plain ASCII reads the same in every code page but the escape-based ones.
     const bool escapes = (codePage >= 50220 && codePage <= 50229) || codePage == 65000;
-    const bool references = HoldsCharacterReference(text);
-    if (!escapes && !references && text.size() <= kMaxCellCharacters &&
-        std::all_of(text.begin(), text.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return !escapes && text.size() <= kMaxCellCharacters &&
+           std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; }) &&
+           !HoldsCharacterReference(text);
+}
+
+std::string CExcelWriter::toUnicode(std::string_view text) const {
+    if (passesAsIs(text)) {
         return std::string(text);
     }
+    const std::int32_t codePage = m_report.codePage();
+    const bool references = HoldsCharacterReference(text);
     // Characters the code page lacks arrive as references and go in as themselves.
     std::string out = references ? utf16ToUtf8(CellTextToUnicode(text, codePage))
                                  : codePageToUtf8(text, codePage);
@@ -718,12 +701,7 @@ void CExcelWriter::setNumberFormat(const std::string& format, const std::string&
 }
 
 void CExcelWriter::writeValue(std::string_view text, std::int32_t row, std::int32_t column) {
-    // Plain ASCII goes in as it stands.
-    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x80 && c != '&';
-    });
-    const std::int32_t codePage = m_report.codePage();
-    if (plain && !((codePage >= 50220 && codePage <= 50229) || codePage == 65000)) {
+    if (passesAsIs(text)) {
         m_sheet->CellsItem(row, column, text);
         return;
     }

@@ -188,6 +188,7 @@ private:
     void addPicture(const tagOutputCellInfo& record, std::string_view link,
                     const std::string& cell);
     void DeleteRecordedRows();
+    bool passesAsIs(std::string_view text) const;
     std::string toUnicode(std::string_view text) const;
     std::string resolveLink(std::string_view address) const;
     void checkCancel();

@@ -427,6 +427,13 @@ void XlsxSheet::placePicture(const Picture& picture, std::int32_t final, const S
     }
 }
 
+// The cells that show a link's text, by row, then column, as the piece writes its rows.
+void sortLinks(PackJob& job) {
+    std::stable_sort(job.links.begin(), job.links.end(), [](const auto& a, const auto& b) {
+        return a.row != b.row ? a.row < b.row : a.column < b.column;
+    });
+}
+
 std::string XlsxSheet::linkStyle() {
     CellStyle link;
     link.link = 1;
@@ -519,12 +526,11 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
         if (const auto target = acceptLink(link.address)) {
             m_links.push_back({final, link.column, *target});
             job.links.push_back({link.row, link.column, link.text});
-            job.linkStyle = linkStyle();
+            if (job.linkStyle.empty()) {
+                job.linkStyle = linkStyle();
+            }
         }
     }
-    std::stable_sort(job.links.begin(), job.links.end(), [](const auto& a, const auto& b) {
-        return a.row != b.row ? a.row < b.row : a.column < b.column;
-    });
     for (const Picture& picture : rows.pictures()) {
         if (picture.row >= placed.first && picture.row < end) {
             placePicture(picture, rowOf(picture.row), rows);
@@ -564,13 +570,13 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
             if (const auto target = acceptLink(link.address)) {
                 m_links.push_back({map(link.row), link.column, *target});
                 job->links.push_back({link.row, link.column, link.text});
-                job->linkStyle = linkStyle();
+                if (job->linkStyle.empty()) {
+                    job->linkStyle = linkStyle();
+                }
             }
         }
     }
-    std::stable_sort(job->links.begin(), job->links.end(), [](const auto& a, const auto& b) {
-        return a.row != b.row ? a.row < b.row : a.column < b.column;
-    });
+    sortLinks(*job);
     // Written here and now: the rows change as soon as they are let go.
     m_application.packHere(*job);
     job->rows = nullptr;
@@ -593,6 +599,7 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
 
 void XlsxSheet::submitPending() {
     if (m_pending) {
+        sortLinks(*m_pending);
         submit(std::move(m_pending));
         m_pending.reset();
     }

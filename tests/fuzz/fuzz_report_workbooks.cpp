@@ -3,29 +3,17 @@
 // with its error and then leaves no file; one that succeeds writes a whole file: the archive ends
 // with its closing boundary and is plain 7-bit text, the workbook is a zip package.
 
-#include <sys/stat.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "convert/conversion_driver.h"
 #include "convert/write/workbook_archive.h"
 #include "core/report_core.h"
-#include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/fuzz_conversion.h"
 
 using namespace paginor;
 
 namespace {
-
-std::string readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool isSevenBit(const std::string& text) {
     for (const char c : text) {
@@ -69,19 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         options.mergeSpannedCells = true;
         options.markPages = true;
         options.outputPath = fuzz::scratchFolder() + "/" + output.name;
-        ::unlink(options.outputPath.c_str());
-        try {
-            OutputToExcelFile(core, options);
-        } catch (const ConversionError& error) {
-            fuzz::check(!error.text().empty(), "a failed conversion gives a message");
-            struct stat info {};
-            fuzz::check(::stat(options.outputPath.c_str(), &info) != 0,
-                        "a failed conversion leaves no file", output.name);
+        if (!fuzz::convertOrRefuseCleanly(core, options, output.name)) {
             continue;
-        } catch (const ReportError&) {
-            fuzz::fail("a conversion raises its own error type", core.GetErrorText());
         }
-        const std::string written = readWhole(options.outputPath);
+        const std::string written = fuzz::readWhole(options.outputPath);
         if (output.format == ExportFileFormat::ExcelCompatible) {
             const std::string end = std::string("--") + WorkbookArchive::kBoundary + "--";
             fuzz::check(written.size() >= end.size() &&
