@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -351,17 +352,10 @@ void printNonReportFile(const std::string& path, const std::string& extension,
     } else {
         std::vector<std::string> names;
         if (env.printers->destinations(names, error)) {
-            for (const std::string& name : names) {
-                if (name == env.printer)
-                    printer = name;
-            }
-            if (printer.empty() && env.printers->defaultDestination(printer, error) &&
-                printer.empty()) {
-                if (names.empty())
-                    error = "No printer is set up";
-                else
-                    printer = names.front();
-            }
+            if (std::find(names.begin(), names.end(), env.printer) != names.end())
+                printer = env.printer;
+            else if (!env.printers->defaultOrFirstDestination(printer, error))
+                printer.clear();
         }
     }
     if (!printer.empty()) {

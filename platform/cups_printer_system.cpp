@@ -78,7 +78,7 @@ bool listDests(std::vector<std::pair<std::string, bool>>& found, std::string& er
     return true;
 }
 
-bool openDest(const std::string& name, DestPtr& dest, InfoPtr& info, std::string& error) {
+bool findDest(const std::string& name, DestPtr& dest, std::string& error) {
     if (name.empty()) {
         error = "No printer was named";
         return false;
@@ -86,6 +86,13 @@ bool openDest(const std::string& name, DestPtr& dest, InfoPtr& info, std::string
     dest.reset(cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr));
     if (!dest) {
         error = cupsError("No printer \"" + name + "\"");
+        return false;
+    }
+    return true;
+}
+
+bool openDest(const std::string& name, DestPtr& dest, InfoPtr& info, std::string& error) {
+    if (!findDest(name, dest, error)) {
         return false;
     }
     info.reset(cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest.get()));
@@ -251,13 +258,11 @@ bool CupsPrinterSystem::activeJobs(const std::string& destination, std::vector<P
 bool CupsPrinterSystem::state(const std::string& destination, PrinterState& state,
                               std::string& error) {
     state = {};
-    if (destination.empty()) {
-        error = "No printer was named";
+    DestPtr dest;
+    if (!findDest(destination, dest, error)) {
         return false;
     }
-    const DestPtr dest(cupsGetNamedDest(CUPS_HTTP_DEFAULT, destination.c_str(), nullptr));
-    const char* uri =
-        dest ? cupsGetOption("printer-uri-supported", dest->num_options, dest->options) : nullptr;
+    const char* uri = cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
     if (uri == nullptr) {
         error = cupsError("No printer \"" + destination + "\"");
         return false;

@@ -52,6 +52,25 @@ public:
     virtual bool destinations(std::vector<std::string>& names, std::string& error) = 0;
     // name is empty when the system has no default destination.
     virtual bool defaultDestination(std::string& name, std::string& error) = 0;
+    // The default destination, else the first one; "No printer is set up" when there is none.
+    bool defaultOrFirstDestination(std::string& name, std::string& error) {
+        if (!defaultDestination(name, error)) {
+            return false;
+        }
+        if (!name.empty()) {
+            return true;
+        }
+        std::vector<std::string> names;
+        if (!destinations(names, error)) {
+            return false;
+        }
+        if (names.empty()) {
+            error = "No printer is set up";
+            return false;
+        }
+        name = names.front();
+        return true;
+    }
     // The destination's papers and the one it uses by default (its pwgName; empty when none).
     virtual bool media(const std::string& destination, std::vector<PrinterMedia>& media,
                        std::string& defaultMedia, std::string& error) = 0;

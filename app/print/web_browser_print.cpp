@@ -43,18 +43,8 @@ bool CWebBrowserPrint::ensureCurrent(std::string& error) {
     if (m_haveCurrent)
         return true;
     std::string name;
-    if (!m_printers.defaultDestination(name, error))
+    if (!m_printers.defaultOrFirstDestination(name, error))
         return false;
-    if (name.empty()) {
-        std::vector<std::string> names;
-        if (!m_printers.destinations(names, error))
-            return false;
-        if (names.empty()) {
-            error = "No printer is set up";
-            return false;
-        }
-        name = names.front();
-    }
     std::vector<PrinterMedia> media;
     std::string defaultMedia;
     if (!m_printers.media(name, media, defaultMedia, error))

@@ -515,18 +515,20 @@ void CExcelWriter::writeRecords(std::int32_t rows, std::int32_t columns,
             entry = readValue(text);
             asText = !entry.typed;
         }
-        if (!entry.typed) {
-            entry.value.assign(text);
-        }
+        const bool inBlock =
+            record.row >= 0 && record.row < rows && record.column >= 0 && record.column < columns;
         if (asText) {
             m_flags[i] |= kAsText;
-            if (record.row >= 0 && record.row < rows && record.column >= 0 &&
-                record.column < columns) {
+            if (inBlock) {
                 m_array[static_cast<std::size_t>(record.row) * columns + record.column] =
-                    toUnicode(entry.value);
+                    toUnicode(text);
                 m_flags[i] |= kThroughArray;
                 anyInArray = true;
             }
+        }
+        // A text sent in the block is not needed again.
+        if (!entry.typed && !(asText && inBlock)) {
+            entry.value.assign(text);
         }
         if (text.size() > kWrapAbove) {
             const std::int32_t row = m_rowsUsed + record.row + 1;

@@ -6,10 +6,8 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 
 #include "convert/write/spill_file.h"
 #include "convert/write/xlsx_entry.h"
@@ -17,6 +15,7 @@
 #include "convert/write/xlsx_pack.h"
 #include "convert/write/xlsx_parts.h"
 #include "convert/write/zip_package.h"
+#include "platform/file.h"
 #include "platform/replacing_file.h"
 
 namespace paginor {
@@ -822,16 +821,21 @@ void XlsxApplication::writePackage(ZipWriter& zip) {
     std::vector<std::int32_t> drawings;
     for (std::size_t i = 0; i < m_sheets.size(); ++i) {
         for (const SheetPicture& picture : m_sheets[i]->pictures()) {
-            double width = 0;
-            double height = 0;
-            const auto kind = PictureKind(picture.path);
-            if (!kind || !imageSize(picture.path, width, height)) {
-                continue;
-            }
-            auto [it, added] = media.try_emplace(
-                picture.path, "image" + std::to_string(media.size() + 1) + "." + *kind);
-            if (std::find(extensions.begin(), extensions.end(), *kind) == extensions.end()) {
-                extensions.push_back(*kind);
+            auto it = media.find(picture.path);
+            if (it == media.end()) {
+                double width = 0;
+                double height = 0;
+                const auto kind = PictureKind(picture.path);
+                if (!kind || !imageSize(picture.path, width, height)) {
+                    continue;
+                }
+                it = media
+                         .emplace(picture.path,
+                                  "image" + std::to_string(media.size() + 1) + "." + *kind)
+                         .first;
+                if (std::find(extensions.begin(), extensions.end(), *kind) == extensions.end()) {
+                    extensions.push_back(*kind);
+                }
             }
             pictures[i].push_back(picture);
             pictureMedia[i].push_back(it->second);
@@ -897,13 +901,12 @@ void XlsxApplication::writePackage(ZipWriter& zip) {
                 DrawingRelationships(pictureMedia[i]));
     }
     for (const auto& [path, part] : media) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        if (!in) {
+        std::string bytes;
+        std::string problem;
+        if (!readWholeFile(path, bytes, problem)) {
             throw AutomationError(path + ": the picture cannot be read");
         }
-        zip.store("xl/media/" + part, bytes.str());
+        zip.store("xl/media/" + part, bytes);
     }
     zip.finish();
 }
