@@ -1,5 +1,7 @@
 #include "app/foliant_view.h"
 
+#include <algorithm>
+
 #include "app/foliant_doc.h"
 #include "app/print/web_browser_print.h"
 #include "platform/settings_table.h"
@@ -94,10 +96,12 @@ void CFoliantView::SetMyPageSetup(std::string header, std::string footer, std::s
     m_marginBottom = std::move(bottom);
 }
 
-bool CFoliantView::arm(const std::string& command, PrintTaskReceiver* dialog, int pageCount) {
+bool CFoliantView::arm(const std::string& command, PrintTaskReceiver* dialog, int firstPage,
+                       int pageCount) {
     m_printPending = true;
     m_sPrintCmd = command.substr(0, kMaxPrintCommand);
     m_pPrintDlg = dialog;
+    m_firstPage = firstPage;
     m_pageCount = pageCount;
     m_printing = false;
     startPrintTimer(++m_printSerial);
@@ -124,7 +128,7 @@ bool CFoliantView::abandonDriverPrint() {
 }
 
 bool CFoliantView::PrintHtml(std::string& html, const std::string& command,
-                             PrintTaskReceiver* dialog, int pageCount) {
+                             PrintTaskReceiver* dialog, int firstPage, int pageCount) {
     if (m_printPending) {
         m_ui.messageBox(kPreviousPrintPending);
         return false;
@@ -133,16 +137,16 @@ bool CFoliantView::PrintHtml(std::string& html, const std::string& command,
         m_printPending = false;
         return false;
     }
-    return arm(command, dialog, pageCount);
+    return arm(command, dialog, firstPage, pageCount);
 }
 
 bool CFoliantView::SetPrintCommand(const std::string& command, PrintTaskReceiver* dialog,
-                                   int pageCount) {
+                                   int firstPage, int pageCount) {
     if (m_printPending) {
         m_ui.messageBox(kPreviousPrintPending);
         return false;
     }
-    return arm(command, dialog, pageCount);
+    return arm(command, dialog, firstPage, pageCount);
 }
 
 void CFoliantView::OnDocumentComplete(const std::string&, bool ok) {
@@ -198,7 +202,12 @@ bool CFoliantView::DoPrint() {
     ApplyIEPageSetup();
     m_printing = true;
     const unsigned serial = m_printSerial;
-    m_driver->PrintWithoutPrompt(m_pageAddress,
+    // &P counts the report's pages; a document printed without a loaded report counts its own.
+    CReportCore& report = m_doc.report();
+    const int count = std::max(m_pageCount, 1);
+    const int reportPages = report.state() != 0 ? report.GetPageCount() : 0;
+    const PrintedPages pages{m_firstPage, count, std::max(reportPages, m_firstPage + count - 1)};
+    m_driver->PrintWithoutPrompt(m_pageAddress, pages,
                                  [this, serial](bool printed, const std::string& error) {
                                      // A print that timed out or was disarmed has been reported
                                      // already.

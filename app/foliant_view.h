@@ -42,11 +42,13 @@ public:
     void SetPageAddress(std::string address) { m_pageAddress = std::move(address); }
 
     // Writes the document for printing and arms the print; it is printed when the browser
-    // reports the document complete, and reported to dialog exactly once.
+    // reports the document complete, and reported to dialog exactly once. The document holds
+    // pageCount report pages from firstPage on.
     bool PrintHtml(std::string& html, const std::string& command, PrintTaskReceiver* dialog,
-                   int pageCount);
+                   int firstPage, int pageCount);
     // Arms the print without writing; the caller has the browser load the document.
-    bool SetPrintCommand(const std::string& command, PrintTaskReceiver* dialog, int pageCount);
+    bool SetPrintCommand(const std::string& command, PrintTaskReceiver* dialog, int firstPage,
+                         int pageCount);
     void OnDocumentComplete(const std::string& url, bool ok);
     // The browser's renderer ended: an armed print fails.
     void OnRenderProcessGone();
@@ -90,7 +92,7 @@ private:
     std::string m_marginRight = "0";
     std::string m_marginTop = "0";
     std::string m_marginBottom = "0";
-    bool arm(const std::string& command, PrintTaskReceiver* dialog, int pageCount);
+    bool arm(const std::string& command, PrintTaskReceiver* dialog, int firstPage, int pageCount);
     void startPrintTimer(unsigned serial);
     // Gives up the print the driver runs for the armed task; false when its job has reached
     // the printer already.
@@ -102,6 +104,7 @@ private:
     bool m_rightToLeftShown = false;
     std::string m_sPrintCmd;
     PrintTaskReceiver* m_pPrintDlg = nullptr;
+    int m_firstPage = 1;
     int m_pageCount = 0;
     // Tells a late completion from the print that is armed now.
     unsigned m_printSerial = 0;

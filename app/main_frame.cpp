@@ -572,7 +572,7 @@ int CMainFrame::printTask(const std::string& command) {
         selectFramePrinter();
     }
     if (m_bufferToFile) {
-        if (!m_view.SetPrintCommand(command, m_runningPrintDlg, pages)) {
+        if (!m_view.SetPrintCommand(command, m_runningPrintDlg, first, pages)) {
             return 0;
         }
         const int written = guarded([&] {
@@ -595,7 +595,7 @@ int CMainFrame::printTask(const std::string& command) {
     }
     // A view that refused the print has printed nothing: the task failed. The page loads
     // asynchronously; the view prints when the browser reports it complete.
-    return m_view.PrintHtml(html, command, m_runningPrintDlg, pages) ? 1 : 0;
+    return m_view.PrintHtml(html, command, m_runningPrintDlg, first, pages) ? 1 : 0;
 }
 
 void CMainFrame::selectFramePrinter() {

@@ -159,7 +159,8 @@ bool CWebBrowserPrint::chosenMedia(PrinterMedia& chosen, std::string& error) {
     return true;
 }
 
-void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone done) {
+void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, const PrintedPages& pages,
+                                          PrintDone done) {
     std::string error;
     if (m_stage) {
         done(false, "Another print is still running");
@@ -195,6 +196,10 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone do
     fields.longDate = formatNow("%A, %B %d, %Y");
     fields.time = formatNow("%X");
     fields.time24 = formatNow("%H:%M");
+    fields.pages = pages.reportPages;
+    std::vector<int> sheetPages;
+    for (int page = pages.first; page < pages.first + pages.count; ++page)
+        sheetPages.push_back(page);
     const std::string printer = m_printer;
     const PrinterOptions options = {{"media", media.pwgName}};
     const PageSetupTexts texts = m_texts;
@@ -217,9 +222,9 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone do
             [=, this] {
                 std::string failure;
                 int jobId = 0;
-                const bool stamped =
-                    (texts.header.empty() && texts.footer.empty()) ||
-                    StampHeaderFooter(path, texts.header, texts.footer, fields, layout, failure);
+                const bool stamped = (texts.header.empty() && texts.footer.empty()) ||
+                                     StampHeaderFooter(path, texts.header, texts.footer, fields,
+                                                       sheetPages, layout, failure);
                 // From here on the job is the printer's: a print given up before gets no job.
                 Stage preparing = Stage::Preparing;
                 if (stamped && !stage->compare_exchange_strong(preparing, Stage::Submitted)) {

@@ -12,6 +12,13 @@
 
 namespace paginor {
 
+// The report pages one print holds: count pages from first on, of a report of reportPages.
+struct PrintedPages {
+    int first = 1;
+    int count = 1;
+    int reportPages = 1;
+};
+
 // The view's header, footer and margins as a print takes them.
 struct PageSetupTexts {
     std::string header;
@@ -50,9 +57,9 @@ public:
     void SetPageSetup(PageSetupTexts texts) { m_texts = std::move(texts); }
     const PageSetupTexts& pageSetup() const { return m_texts; }
 
-    // Prints the loaded document with the job title title; done runs exactly once, on the
-    // user-interface thread (at once when the print cannot start).
-    void PrintWithoutPrompt(const std::string& title, PrintDone done);
+    // Prints the loaded document, which holds pages, with the job title title; done runs
+    // exactly once, on the user-interface thread (at once when the print cannot start).
+    void PrintWithoutPrompt(const std::string& title, const PrintedPages& pages, PrintDone done);
     bool printing() const { return m_stage != nullptr; }
     // Gives up the running print: true when nothing of it will reach the printer (done then
     // reports it failed), false when its job has been handed to the printer already.
@@ -84,10 +91,13 @@ private:
     std::shared_ptr<std::atomic<Stage>> m_stage;
 };
 
-// Draws header and footer lines into the margins of every page of the PDF at path, replacing
-// it; fields.page and fields.pages are set per page.
+// Draws header and footer lines into the margins of every sheet of the PDF at path, replacing
+// it. sheetPages holds the report page on each sheet in sheet order, which &p shows (a sheet
+// past its end shows its last entry, or the sheet's number when it is empty); &P shows
+// fields.pages.
 bool StampHeaderFooter(const std::string& path, const std::string& header,
                        const std::string& footer, HeaderFooterFields fields,
-                       const PdfPageLayout& layout, std::string& error);
+                       const std::vector<int>& sheetPages, const PdfPageLayout& layout,
+                       std::string& error);
 
 }  // namespace paginor

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -89,6 +90,28 @@ std::string sheetsOf(const TempDir& dir, const CupsTestJob& job) {
     return sheets;
 }
 
+// The page numbers in the headers of a job's sheets, as "5/6 6/6".
+std::string headerPagesOf(const TempDir& dir, const CupsTestJob& job) {
+    const std::string path = dir.write("job" + std::to_string(job.id) + ".pdf", job.pdf);
+    const std::string info = run("pdfinfo '" + path + "'");
+    const auto count = info.find("Pages:");
+    const int sheets = count == std::string::npos ? 0 : std::atoi(info.c_str() + count + 6);
+    std::string pages;
+    for (int sheet = 1; sheet <= sheets; ++sheet) {
+        const std::string text = run("pdftotext -f " + std::to_string(sheet) + " -l " +
+                                     std::to_string(sheet) + " '" + path + "' -");
+        int page = 0;
+        int of = 0;
+        const auto at = text.find("Page ");
+        if (at == std::string::npos ||
+            std::sscanf(text.c_str() + at, "Page %d of %d", &page, &of) != 2) {
+            page = of = 0;
+        }
+        pages += (pages.empty() ? "" : " ") + std::to_string(page) + "/" + std::to_string(of);
+    }
+    return pages;
+}
+
 // The main window's frame prints through the real queue dialog, view, web engine and CUPS.
 class QueueEndToEnd : public ::testing::Test {
 protected:
@@ -117,9 +140,12 @@ protected:
         }
     }
 
-    // Prints the range with this many pages per task and gives the sheets of each job.
-    std::vector<std::string> print(std::int32_t from, std::int32_t to, std::int32_t perTask,
-                                   std::int32_t copies = 1, bool collate = true) {
+    // Prints the range with this many pages per task and gives what read finds in each job:
+    // its sheets unless told otherwise.
+    std::vector<std::string> print(
+        std::int32_t from, std::int32_t to, std::int32_t perTask, std::int32_t copies = 1,
+        bool collate = true,
+        const std::function<std::string(const TempDir&, const CupsTestJob&)>& read = sheetsOf) {
         const std::vector<int> before = m_server->receivedJobs();
         m_doc.report().setPagesPerPrintChunk(perTask);
         // A print before shows the reader's page again: the view prints once it has loaded.
@@ -139,7 +165,7 @@ protected:
         for (const CupsTestJob& job : newJobs(*m_server, before)) {
             // Titled with the report's address, by which the queue counts its jobs.
             EXPECT_EQ(job.title, "file://" + m_reportPath);
-            sheets.push_back(sheetsOf(m_dir, job));
+            sheets.push_back(read(m_dir, job));
         }
         return sheets;
     }
@@ -208,6 +234,34 @@ TEST_F(QueueEndToEnd, BufferedPagesPrintFromTheirFile) {
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].title, address);
     EXPECT_EQ(sheetsOf(m_dir, jobs[0]), "3 4");
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
+
+// &p is the report page on the sheet and &P the report's page count, however the range is cut
+// into tasks.
+TEST_F(QueueEndToEnd, HeadersNumberTheReportsPages) {
+    std::string trace = "Try_Start";
+    m_reportPath = m_dir.write("six.htm", sheetReport(6));
+    m_doc.report().Init(m_reportPath, nullptr, true, &trace, nullptr, nullptr);
+    ASSERT_EQ(m_window->frame().RunCommand("show 1"), 1);
+    m_window->view().SetMyPageSetup("Page &p of &P", "", "0.5", "0.5", "0.5", "0.5");
+    struct Case {
+        std::int32_t from;
+        std::int32_t to;
+        std::int32_t perTask;
+        std::vector<std::string> jobs;
+    };
+    const Case cases[] = {
+        {5, 6, 1, {"5/6", "6/6"}},
+        {5, 6, 4, {"5/6 6/6"}},
+        {1, 6, 4, {"1/6 2/6 3/6 4/6", "5/6 6/6"}},
+        {2, 4, 2, {"2/6 3/6", "4/6"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.from) + "-" + std::to_string(c.to) + " by " +
+                     std::to_string(c.perTask));
+        EXPECT_EQ(print(c.from, c.to, c.perTask, 1, true, headerPagesOf), c.jobs);
+    }
     EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
 }
 

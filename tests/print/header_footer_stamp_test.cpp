@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,7 @@ std::string pdfBoxes(const std::string& path) {
     return text;
 }
 
+// The sheets hold report pages 5 and 6 of a report of 6 pages.
 TEST(HeaderFooterStampTest, DrawsEachPagesLinesIntoItsMargins) {
     TempDir dir;
     const std::string path = dir.write("job.pdf", minimalPdf(2));
@@ -46,19 +48,50 @@ TEST(HeaderFooterStampTest, DrawsEachPagesLinesIntoItsMargins) {
     HeaderFooterFields fields;
     fields.title = "Caf\xc3\xa9 (Sales)";
     fields.address = "http://example.com/r";
+    fields.pages = 6;
     std::string error;
-    ASSERT_TRUE(StampHeaderFooter(path, "&w&bPage &p of &P", "&u&b&b&&end", fields, layout, error))
+    ASSERT_TRUE(
+        StampHeaderFooter(path, "&w&bPage &p of &P", "&u&b&b&&end", fields, {5, 6}, layout, error))
         << error;
 
     const std::string first = pdfText(path, 1);
-    EXPECT_NE(first.find("Page 1 of 2"), std::string::npos) << first;
+    EXPECT_NE(first.find("Page 5 of 6"), std::string::npos) << first;
     EXPECT_NE(first.find("Caf\xc3\xa9 (Sales)"), std::string::npos) << first;
     EXPECT_NE(first.find("http://example.com/r"), std::string::npos) << first;
     EXPECT_NE(first.find("&end"), std::string::npos) << first;
     // The header comes before the footer on the page.
-    EXPECT_LT(first.find("Page 1 of 2"), first.find("&end"));
+    EXPECT_LT(first.find("Page 5 of 6"), first.find("&end"));
     const std::string second = pdfText(path, 2);
-    EXPECT_NE(second.find("Page 2 of 2"), std::string::npos) << second;
+    EXPECT_NE(second.find("Page 6 of 6"), std::string::npos) << second;
+}
+
+// Sheets the list of report pages does not reach go on showing its last page.
+TEST(HeaderFooterStampTest, SheetsPastThePageListShowTheirPage) {
+    struct Case {
+        std::vector<int> sheetPages;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {{4, 4, 5}, {"P4/9", "P4/9", "P5/9"}},
+        {{7}, {"P7/9", "P7/9", "P7/9"}},
+        {{}, {"P1/9", "P2/9", "P3/9"}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.write("job.pdf", minimalPdf(3));
+        HeaderFooterFields fields;
+        fields.pages = 9;
+        PdfPageLayout layout;
+        layout.bottom = 12.7;
+        std::string error;
+        ASSERT_TRUE(StampHeaderFooter(path, "", "P&p/&P", fields, c.sheetPages, layout, error))
+            << error;
+        for (int sheet = 1; sheet <= 3; ++sheet) {
+            const std::string text = pdfText(path, sheet);
+            EXPECT_NE(text.find(c.shown[static_cast<std::size_t>(sheet - 1)]), std::string::npos)
+                << sheet << ": " << text;
+        }
+    }
 }
 
 // The lines stand between the paper's unprintable edge and the page, in the top and bottom
@@ -70,7 +103,7 @@ TEST(HeaderFooterStampTest, LinesStandInThePrintablePartOfTheirMargins) {
     layout.hardTop = layout.hardBottom = 4.23;
     layout.top = layout.bottom = 4.23 + 6.35;
     std::string error;
-    ASSERT_TRUE(StampHeaderFooter(path, "Top", "Bottom", {}, layout, error)) << error;
+    ASSERT_TRUE(StampHeaderFooter(path, "Top", "Bottom", {}, {1}, layout, error)) << error;
     const std::string boxes = pdfBoxes(path);
     const double mm = 72 / 25.4;
     const auto word = [&](const std::string& text, double& yMin, double& yMax) {
@@ -95,7 +128,7 @@ TEST(HeaderFooterStampTest, ADamagedPdfIsAnErrorAndStaysAsItWas) {
     TempDir dir;
     const std::string path = dir.write("job.pdf", "not a pdf at all");
     std::string error;
-    EXPECT_FALSE(StampHeaderFooter(path, "&p", "", {}, {}, error));
+    EXPECT_FALSE(StampHeaderFooter(path, "&p", "", {}, {1}, {}, error));
     EXPECT_EQ(error.rfind("Cannot draw the header and footer: ", 0), 0u) << error;
     std::ifstream in(path);
     std::string kept((std::istreambuf_iterator<char>(in)), {});

@@ -100,7 +100,7 @@ protected:
         m_doc.report().GetPage(first, last, html, true);
         RecordingReceiver receiver;
         const std::string command = "print " + std::to_string(first) + " " + std::to_string(last);
-        EXPECT_TRUE(m_window->view().PrintHtml(html, command, &receiver, last - first + 1));
+        EXPECT_TRUE(m_window->view().PrintHtml(html, command, &receiver, first, last - first + 1));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
         EXPECT_EQ(receiver.reports, std::vector<std::string>{command + "|printed|" +
                                                              std::to_string(last - first + 1)})
@@ -176,8 +176,9 @@ TEST_F(PrintEndToEndTest, PrintsLandscapeWithHeader) {
     ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2);
     EXPECT_NEAR(width, 841.9, 1.5);
     EXPECT_NEAR(height, 595.3, 1.5);
+    // The header counts the report's pages: report page 2 of 3 is on the first sheet.
     const std::string first = run("pdftotext -f 1 -l 1 '" + pdf + "' -");
-    EXPECT_NE(first.find("Page 1 of 2"), std::string::npos) << first;
+    EXPECT_NE(first.find("Page 2 of 3"), std::string::npos) << first;
     EXPECT_NE(first.find("Page 2"), std::string::npos) << first;
 }
 
@@ -299,7 +300,7 @@ TEST_F(PrintEndToEndTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     std::string html;
     m_doc.report().GetPage(2, 3, html, true);
     RecordingReceiver receiver;
-    ASSERT_TRUE(m_window->view().PrintHtml(html, "print 2 3", &receiver, 2));
+    ASSERT_TRUE(m_window->view().PrintHtml(html, "print 2 3", &receiver, 2, 2));
     EXPECT_EQ(m_window->frame().RunCommand("show 1"), 1);
     EXPECT_EQ(m_ui.messages, std::vector<std::string>{
                                  "previous print task is not finished ,please try again later"});

@@ -61,7 +61,7 @@ public:
 
     bool armPrint(const std::string& command = "print 2 3") {
         std::string html = "<html>pages 2-3</html>";
-        return m_view.PrintHtml(html, command, &m_receiver, 2);
+        return m_view.PrintHtml(html, command, &m_receiver, 2, 2);
     }
 
     CFoliantDoc m_doc;
@@ -101,7 +101,7 @@ TEST_F(ViewPrintTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     std::string page = "<html>page 4</html>";
     EXPECT_FALSE(m_view.WriteHtml(page, false, false));
     EXPECT_FALSE(armPrint("print 4 4"));
-    EXPECT_FALSE(m_view.SetPrintCommand("print 4 4", &m_receiver, 1));
+    EXPECT_FALSE(m_view.SetPrintCommand("print 4 4", &m_receiver, 4, 1));
     EXPECT_EQ(m_ui.messages, std::vector<std::string>(
                                  3, "previous print task is not finished ,please try again later"));
     EXPECT_EQ(m_browser.shown, "<html>pages 2-3</html>");
@@ -233,7 +233,7 @@ TEST_F(ViewPrintTest, AFailedPrintSendsNothingToThePrinter) {
 }
 
 TEST_F(ViewPrintTest, PrintWithoutADialogIsAProgrammersError) {
-    ASSERT_TRUE(m_view.SetPrintCommand("print 1 1", nullptr, 1));
+    ASSERT_TRUE(m_view.SetPrintCommand("print 1 1", nullptr, 1, 1));
     m_view.OnDocumentComplete("x", true);
     EXPECT_EQ(m_ui.messages, std::vector<std::string>{
                                  "Exception,m_sPrintCmd==NULL||m_pPrintDlg==NULL(for programmer "

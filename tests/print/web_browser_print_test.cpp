@@ -94,7 +94,7 @@ TEST_F(WebBrowserPrintTest, PrintsTheRenderedPageOnTheCurrentPrinter) {
                                     paperSet, dialogNeeded, list));
     int reports = 0;
     bool printed = false;
-    m_driver.PrintWithoutPrompt("file:///tmp/page.htm", [&](bool ok, const std::string& error) {
+    m_driver.PrintWithoutPrompt("file:///tmp/page.htm", {}, [&](bool ok, const std::string& error) {
         ++reports;
         printed = ok;
         EXPECT_EQ(error, "");
@@ -134,7 +134,7 @@ TEST_F(WebBrowserPrintTest, FailuresAreReportedOnceWithTheirReason) {
         m_driver.SetBrowser(&m_renderer);
         c.arrange(*this);
         std::vector<std::string> errors;
-        m_driver.PrintWithoutPrompt("t", [&](bool ok, const std::string& error) {
+        m_driver.PrintWithoutPrompt("t", {}, [&](bool ok, const std::string& error) {
             EXPECT_FALSE(ok);
             errors.push_back(error);
         });
