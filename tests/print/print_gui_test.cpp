@@ -18,6 +18,7 @@
 #include "cups_test_server.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
+#include "print_test_support.h"
 #include "tests/app/app_fakes.h"
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
@@ -180,6 +181,35 @@ TEST_F(PrintEndToEndTest, PrintsLandscapeWithHeader) {
     const std::string first = run("pdftotext -f 1 -l 1 '" + pdf + "' -");
     EXPECT_NE(first.find("Page 2 of 3"), std::string::npos) << first;
     EXPECT_NE(first.find("Page 2"), std::string::npos) << first;
+}
+
+// A header and footer in any script print as typed, in fonts embedded as subsets.
+TEST_F(PrintEndToEndTest, HeadersInAnyScriptPrintAsTyped) {
+    const std::string line =
+        "\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82 \xd0\xb7\xd0\xb0 "
+        "\xd0\xba\xd0\xb2\xd0\xb0\xd1\x80\xd1\x82\xd0\xb0\xd0\xbb "
+        "\xe6\x97\xa5\xe6\x9c\xac \xce\x95\xce\xbb\xce\xbb\xce\xac\xce\xb4\xce\xb1";
+    const std::string arabic =
+        "\xd8\xa7\xd9\x84\xd8\xaa\xd9\x82\xd8\xb1\xd9\x8a\xd8\xb1 "
+        "\xd8\xa7\xd9\x84\xd8\xb3\xd9\x86\xd9\x88\xd9\x8a";
+    m_window->view().SetMyPageSetup(line + "&b&b" + arabic, "Ums\xc3\xa4tze \xe2\x82\xac &p/&P",
+                                    "0.5", "0.5", "0.5", "0.5");
+    const std::string pdf = printPagesTwoAndThree();
+    ASSERT_FALSE(pdf.empty());
+    for (int sheet = 1; sheet <= 2; ++sheet) {
+        SCOPED_TRACE(sheet);
+        const std::string text = run("pdftotext -layout -f " + std::to_string(sheet) + " -l " +
+                                     std::to_string(sheet) + " '" + pdf + "' -");
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+        EXPECT_NE(text.find(arabic), std::string::npos) << text;
+        EXPECT_NE(text.find("Ums\xc3\xa4tze \xe2\x82\xac " + std::to_string(sheet + 1) + "/3"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.find('?'), std::string::npos) << text;
+    }
+    int fonts = 0;
+    EXPECT_EQ(fontsNotEmbeddedAsSubsets(pdf, fonts), "");
+    EXPECT_GE(fonts, 2);
 }
 
 int pdfPages(const std::string& pdf) {

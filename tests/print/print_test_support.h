@@ -40,6 +40,40 @@ inline std::string minimalPdf(int pages, int width = 595, int height = 842) {
     return pdf;
 }
 
+// The lines pdffonts gives for the fonts of the PDF at path that are not embedded as TrueType
+// subsets (a six-capital tag before the name) drawn through Identity-H with a ToUnicode map;
+// fonts receives how many fonts it lists.
+inline std::string fontsNotEmbeddedAsSubsets(const std::string& path, int& fonts) {
+    std::string listing;
+    if (FILE* pipe = popen(("pdffonts '" + path + "' 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            listing.append(buffer, got);
+        pclose(pipe);
+    }
+    fonts = 0;
+    std::string wrong;
+    std::size_t start = listing.find("\n---");
+    start = start == std::string::npos ? listing.size() : listing.find('\n', start + 1);
+    while (start != std::string::npos && start + 1 < listing.size()) {
+        const std::size_t end = listing.find('\n', start + 1);
+        const std::string line = listing.substr(start + 1, end - start - 1);
+        start = end;
+        if (line.empty())
+            continue;
+        ++fonts;
+        bool tagged = line.size() > 7 && line[6] == '+';
+        for (std::size_t i = 0; tagged && i < 6; ++i)
+            tagged = line[i] >= 'A' && line[i] <= 'Z';
+        if (!tagged || line.find(" CID TrueType ") == std::string::npos ||
+            line.find(" Identity-H ") == std::string::npos ||
+            line.find(" yes yes yes ") == std::string::npos)
+            wrong += line + "\n";
+    }
+    return fonts == 0 ? listing : wrong;
+}
+
 // Writes a PDF of two pages for each render, at once or when finish() is called.
 class FakeRenderer : public PdfRenderer {
 public:
