@@ -19,7 +19,8 @@ namespace paginor {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-// Asked of fontconfig first: its metric aliases give the sans-serif face the stamp always had.
+// The lines were Helvetica once: fontconfig offers its nearest faces first, then the other
+// sans-serif ones and the rest of the machine's fonts.
 constexpr char kFamilies[] = "Helvetica,sans-serif";
 
 std::mutex& fontconfigLock() {
