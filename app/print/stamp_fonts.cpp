@@ -148,14 +148,27 @@ struct StampFonts::Candidate {
     }
 };
 
+// A configuration of its own: fontconfig frees all that loading one takes only with it.
+struct StampFonts::Configuration {
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    ~Configuration() {
+        if (config != nullptr)
+            FcConfigDestroy(config);
+    }
+};
+
 StampFonts::StampFonts() = default;
 StampFonts::~StampFonts() = default;
 
 bool StampFonts::Open(std::string& error) {
     m_candidates.clear();
     std::lock_guard<std::mutex> lock(fontconfigLock());
+    if (!m_config)
+        m_config = std::make_unique<Configuration>();
+    FcConfig* config = m_config->config;
     FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(kFamilies));
-    if (pattern == nullptr || !FcConfigSubstitute(nullptr, pattern, FcMatchPattern)) {
+    if (config == nullptr || pattern == nullptr ||
+        !FcConfigSubstitute(config, pattern, FcMatchPattern)) {
         if (pattern != nullptr)
             FcPatternDestroy(pattern);
         error = "fontconfig cannot be asked for fonts";
@@ -165,7 +178,7 @@ bool StampFonts::Open(std::string& error) {
     FcResult result = FcResultMatch;
     // Untrimmed: a font that adds nothing to one before it may still be the one that can be
     // embedded.
-    FcFontSet* fonts = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
+    FcFontSet* fonts = FcFontSort(config, pattern, FcFalse, nullptr, &result);
     FcPatternDestroy(pattern);
     std::set<std::pair<std::string, int>> seen;
     for (int i = 0; fonts != nullptr && i < fonts->nfont; ++i) {

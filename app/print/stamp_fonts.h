@@ -88,6 +88,9 @@ private:
     // The first font that holds c, trying preferred first; -1 when none does.
     long fontFor(char32_t c, long preferred);
 
+    // Declared first so that it outlives the candidates, whose character sets it holds.
+    struct Configuration;
+    std::unique_ptr<Configuration> m_config;
     std::vector<std::unique_ptr<Candidate>> m_candidates;
 };
 
