@@ -223,6 +223,48 @@ TEST_F(OutputToExcel, SpreadsheetMlOfManyBatchesIsWellFormed) {
     EXPECT_EQ(xml.find("ss:RightToLeft"), std::string::npos);
 }
 
+// A list of 70,000 rows whose key and link count down pages of 1,000 rows, under a header with
+// the page number and over a footer with the print time: the header and the footer go, every
+// row of the list stays.
+TEST_F(OutputToExcel, HeaderAndFooterRemovalKeepsEveryRowOfAList) {
+    constexpr int kPages = 70;
+    constexpr int kRows = 1000;
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n</head>\r\n<body>\r\n";
+    for (int p = 1; p <= kPages; ++p) {
+        html += std::string(kHeadMark) +
+                "<table width=\"300\">\r\n<tr><td width=\"100\">Stock list</td><td "
+                "width=\"200\">Page " +
+                std::to_string(p) + " of " + std::to_string(kPages) + "</td></tr>\r\n";
+        for (int r = 1; r <= kRows; ++r) {
+            char key[16];
+            std::snprintf(key, sizeof key, "K%05d", (p - 1) * kRows + r);
+            html += std::string("<tr><td>") + key + "</td><td><a href=\"http://ex.com/" + key +
+                    "\">link " + std::to_string((p - 1) * kRows + r) + "</a></td></tr>\r\n";
+        }
+        html += "<tr><td>Printed 17-MAY-2024 09:41</td><td>Paginor</td></tr>\r\n</table>" +
+                std::string(kFootMark) + "\r\n";
+    }
+    CReportCore core;
+    load(core, html + "</body>\r\n</html>\r\n");
+    ExcelOutputOptions o = options(ExportFileFormat::NativeExcel, 1, kPages);
+    o.excel = StartXlsxApplication;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    o.headerFooterRemoval = true;
+    ASSERT_EQ(OutputToExcelFile(core, o), 0);
+    // Rows as openpyxl reads them: the first page's header, the list, the last page's footer.
+    EXPECT_EQ(testing::runCommand(
+                  "/usr/bin/python3 -c \"import openpyxl, sys\n"
+                  "rows = [[c.value for c in r] for r in openpyxl.load_workbook(sys.argv[1], "
+                  "read_only=True).worksheets[0].iter_rows() if any(c.value for c in r)]\n"
+                  "keys = [r[0] for r in rows[1:-1]]\n"
+                  "print(len(rows), rows[0][1], keys == ['K%05d' % n for n in range(1, 70001)], "
+                  "rows[-1][0])\" " +
+                  o.outputPath + " 2>&1"),
+              "70002 Page 1 of 70 True Printed 17-MAY-2024 09:41\n");
+}
+
 TEST_F(OutputToExcel, LibreOfficeReadsTheSpreadsheetMlOfAFixture) {
     std::string html = readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "sales_report.htm");
     // An empty merged cell before the amount: the amount keeps its column.
