@@ -32,6 +32,7 @@ struct BatchSlot {
     bool engineReady = false;
     std::int32_t first = 0;
     std::int32_t last = 0;
+    std::int32_t ordinal = 0;  // of the batches converted at once, 0 the first
     FirstRowLayout layout;  // the batch's first page, as the batch was cut
     // The state the batch was gathered and converted from, and what the engine left of it.
     std::uint8_t useFirstPage = 0;

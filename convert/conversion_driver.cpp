@@ -464,9 +464,9 @@ void ExcelFileDriver::convertOnWorker(BatchSlot& slot, OutputKind kind, std::str
     }
     // A request that came while the engine ran spares the rest of the batch's work.
     slot.cancelled = slot.cancelled || cancelRequested();
-    const ConvertedBatch batch{
-        slot.first,      slot.firstPrepended, slot.lastAppended, &slot.outputPages,
-        &slot.batchInfo, slot.columns,        slot.records,      slot.first == m_options.firstPage};
+    const ConvertedBatch batch{slot.first,        slot.firstPrepended, slot.lastAppended,
+                               &slot.outputPages, &slot.batchInfo,     slot.columns,
+                               slot.records,      slot.ordinal};
     if (slot.cancelled || slot.failure) {
         m_making.unmade(batch);
     } else if (kind == OutputKind::SpreadsheetMl) {
@@ -567,6 +567,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
         }
     };
     std::int32_t first = m_options.firstPage;
+    std::int32_t ordinal = 0;
     bool planned = false;
     bool stalled = false;
     for (;;) {
@@ -598,6 +599,7 @@ void ExcelFileDriver::convertBatchesAtOnce(OutputKind kind) {
             idle.pop_back();
             inFlight.push_back(&slot);
             first = slot.last + 1;
+            slot.ordinal = ordinal++;
             slot.worker = StartThread([this, &slot, kind, steps] {
                 convertOnWorker(slot, kind, steps != nullptr ? &slot.steps : nullptr);
             });
@@ -687,7 +689,8 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
             return;
         }
         ensureWriter();
-        if (slot.made.ready) {
+        // Rows made with conventions the batches before did not decide are made again.
+        if (slot.made.ready && m_writer->Accepts(slot.made.rows)) {
             m_writer->WriteBatch(slot.made.rows, m_options.activityStamp);
             return;
         }

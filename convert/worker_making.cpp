@@ -9,40 +9,33 @@ void WorkerMaking::setWorkbook(ExcelApplication& application, const ExcelWriterO
     m_excelOptions.step = nullptr;
     m_excelOptions.pageWritten = nullptr;
     m_excelOptions.fetchLinkedFile = nullptr;
+    m_chain.start(CExcelWriter::StartingConventions(m_excelOptions));
 }
 
 void WorkerMaking::unmade(const ConvertedBatch& batch) {
-    if (batch.firstBatch) {
-        close();
-    }
+    m_chain.untold(batch.ordinal);
 }
 
-// The first batch learns the number and date conventions from its own records, exactly as the
-// writer would, and the other batches are made with them.
+// The batch learns the number and date conventions from its own records, exactly as the writer
+// would, and is made with those the batches before it decided.
 void WorkerMaking::makeSpreadsheetRows(const ConvertedBatch& batch, MadeOutput& made) {
     const auto pages = static_cast<std::int32_t>(batch.pages->size());
-    if (batch.firstBatch) {
-        SpreadsheetMLCellSettings settings =
-            CSpreadsheetMLWriter(m_report.codePage(), m_options.noNumberDetection,
-                                 m_options.textFormatDetection,
-                                 static_cast<std::int32_t>(m_report.format()))
-                .cellSettings();
-        if (!CSpreadsheetMLWriter::LearnConventions(settings.conventions, batch.firstPrepended,
-                                                    batch.lastAppended, pages, batch.pages->data(),
-                                                    batch.records)) {
-            m_cellGate.close();
-            return;
-        }
-        m_cellGate.open(settings);
-    }
-    const SpreadsheetMLCellSettings* settings = m_cellGate.wait();
-    if (settings == nullptr) {
+    tagCellDetectOptions own;
+    CSpreadsheetMLWriter::LearnConventions(own, batch.firstPrepended, batch.lastAppended, pages,
+                                           batch.pages->data(), batch.records);
+    m_chain.tell(batch.ordinal, own);
+    const std::optional<tagCellDetectOptions> before = m_chain.before(batch.ordinal);
+    if (!before) {
         return;
     }
+    const SpreadsheetMLCellSettings settings{m_report.codePage(), m_options.noNumberDetection,
+                                             m_options.textFormatDetection,
+                                             static_cast<std::int32_t>(m_report.format())};
     try {
-        CSpreadsheetMLWriter::MakeBatch(*settings, batch.first, batch.firstPrepended,
-                                        batch.lastAppended, pages, batch.columns,
-                                        batch.pages->data(), batch.records, made.rows);
+        CSpreadsheetMLWriter::MakeBatch(settings, *before, FoldConventions(*before, own),
+                                        batch.first, batch.firstPrepended, batch.lastAppended,
+                                        pages, batch.columns, batch.pages->data(), batch.records,
+                                        made.rows);
         made.ready = true;
     } catch (...) {
         made.rows = SpreadsheetMLBatch{};
@@ -67,27 +60,20 @@ void WorkerMaking::makeArchiveTables(const ConvertedBatch& batch, MadeOutput& ma
     }
 }
 
-// The first batch learns the number and date conventions from its own records, as the writer
-// would, and the others are made with them; it is made itself from the conventions the export
-// starts from.
+// The batch learns the number and date conventions from its own records, as the writer would,
+// and is made with those the batches before it decided.
 void WorkerMaking::makeWorkbookRows(const ConvertedBatch& batch, MadeOutput& made) {
     const auto pages = static_cast<std::int32_t>(batch.pages->size());
-    const tagCellDetectOptions* conventions = nullptr;
-    tagCellDetectOptions starting;
-    if (batch.firstBatch) {
-        m_excelGate.open(CExcelWriter::LearnConventions(m_excelOptions, batch.firstPrepended,
-                                                        batch.lastAppended, pages,
-                                                        batch.pages->data(), batch.records));
-        starting = CExcelWriter::StartingConventions(m_excelOptions);
-        conventions = &starting;
-    } else {
-        conventions = m_excelGate.wait();
-    }
-    made.ready =
-        conventions != nullptr &&
-        CExcelWriter::MakeBatch(*m_excel, m_report, m_excelOptions, *conventions, batch.first,
-                                batch.firstPrepended, batch.lastAppended, pages, batch.columns,
-                                batch.pages->data(), *batch.info, batch.records, made.workbookRows);
+    const tagCellDetectOptions own = CExcelWriter::LearnConventions(
+        CExcelWriter::StartingConventions(m_excelOptions), batch.firstPrepended, batch.lastAppended,
+        pages, batch.pages->data(), batch.records);
+    m_chain.tell(batch.ordinal, own);
+    const std::optional<tagCellDetectOptions> before = m_chain.before(batch.ordinal);
+    made.ready = before && CExcelWriter::MakeBatch(*m_excel, m_report, m_excelOptions, *before,
+                                                   FoldConventions(*before, own), batch.first,
+                                                   batch.firstPrepended, batch.lastAppended, pages,
+                                                   batch.columns, batch.pages->data(), *batch.info,
+                                                   batch.records, made.workbookRows);
 }
 
 }  // namespace paginor

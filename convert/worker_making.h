@@ -1,14 +1,15 @@
 #pragma once
 
 // What the conversion's workers make of a converted batch besides its records, for the writer to
-// place: SpreadsheetML rows, web archive tables or workbook rows. The first batch learns the
-// export's conventions and the other batches wait for them; a batch a worker leaves unmade is
-// made by the writer, which meets any failure in its place.
+// place: SpreadsheetML rows, web archive tables or workbook rows. Each batch tells what its cells
+// decide of the export's number and date conventions and is made with what the batches before it
+// decided; a batch a worker leaves unmade is made by the writer, which meets any failure in its
+// place.
 
 #include <cstdint>
 #include <vector>
 
-#include "convert/cell_settings_gate.h"
+#include "convert/conventions_chain.h"
 #include "convert/conversion_driver.h"
 #include "convert/convert_types.h"
 #include "convert/write/excel_writer.h"
@@ -26,7 +27,7 @@ struct ConvertedBatch {
     const tagOutputBatchInfo* info = nullptr;
     std::int32_t columns = 0;
     std::int32_t records = 0;
-    bool firstBatch = false;  // of the export
+    std::int32_t ordinal = 0;  // of the batch in the export, 0 the first
 };
 
 // What the workers made of it; ready when the writer has only to place it.
@@ -50,21 +51,16 @@ public:
     void makeSpreadsheetRows(const ConvertedBatch& batch, MadeOutput& made);
     void makeArchiveTables(const ConvertedBatch& batch, MadeOutput& made);
     void makeWorkbookRows(const ConvertedBatch& batch, MadeOutput& made);
-    // A batch that failed or was cancelled: when it is the first, the others are left to the
-    // writer too.
+    // A batch that failed or was cancelled: the batches after it are left to the writer too.
     void unmade(const ConvertedBatch& batch);
-    void close() {
-        m_cellGate.close();
-        m_excelGate.close();
-    }
+    void close() { m_chain.close(); }
 
 private:
     CReportCore& m_report;
     const ExcelOutputOptions& m_options;
     ExcelApplication* m_excel = nullptr;
     ExcelWriterOptions m_excelOptions;
-    CellSettingsGate m_cellGate;
-    ExcelConventionsGate m_excelGate;
+    ConventionsChain m_chain;
 };
 
 }  // namespace paginor

@@ -192,6 +192,39 @@ bool SamePlace(const tagGridCell& a, std::int32_t columnA, const tagGridCell& b,
            near(std::int64_t{x.leftEdge} + x.rightEdge, std::int64_t{y.leftEdge} + y.rightEdge);
 }
 
+// The nearest row with content above or below row on its page, -1 when none.
+std::int32_t NeighbourRow(const CConvertEngine& e, std::int32_t row, std::int32_t step) {
+    const std::int32_t page = e.rowInfo(row).page;
+    for (std::int32_t r = row + step; r >= 0 && r < e.rowCount() && e.rowInfo(r).page == page;
+         r += step) {
+        if (e.rowInfo(r).occupied > 0) {
+            return r;
+        }
+    }
+    return -1;
+}
+
+// A cell whose digits change from page to page is a page number or a date only when the rows
+// next to it on its own page hold nothing like it at its place: a key column counting down a
+// list ("S00001", "S00002", ...) changes in its digits too, on every row.
+bool CountsDownItsPage(const CConvertEngine& e, std::int32_t row, std::int32_t column) {
+    const tagGridCell& cell = e.cell(row, column);
+    for (const std::int32_t step : {-1, 1}) {
+        const std::int32_t neighbour = NeighbourRow(e, row, step);
+        if (neighbour < 0) {
+            continue;
+        }
+        for (std::int32_t c = 0; c < e.columnCount(); ++c) {
+            const tagGridCell& other = e.cell(neighbour, c);
+            if (other.text != nullptr && SamePlace(cell, column, other, c) &&
+                CompareTexts(cell, other) != TextMatch::Different) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // The cells with text of two rows pair up left to right; the rows repeat when they have as many,
 // every pair stands at one place and compares equal.
 TextMatch CompareRows(const CConvertEngine& e, std::int32_t a, std::int32_t b,
@@ -213,8 +246,10 @@ TextMatch CompareRows(const CConvertEngine& e, std::int32_t a, std::int32_t b,
         const tagGridCell& x = e.cell(a, ca);
         const tagGridCell& y = e.cell(b, cb);
         const TextMatch m = SamePlace(x, ca, y, cb) ? CompareCells(x, y) : TextMatch::Different;
-        if (m == TextMatch::Different) {
-            return m;
+        if (m == TextMatch::Different ||
+            (m == TextMatch::DigitsOnly &&
+             (CountsDownItsPage(e, a, ca) || CountsDownItsPage(e, b, cb)))) {
+            return TextMatch::Different;
         }
         digits += m == TextMatch::DigitsOnly ? 1 : 0;
         ++ca;

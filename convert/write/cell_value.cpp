@@ -184,6 +184,18 @@ bool tagCellDetectOptions::IsSet() const {
     return numberStyle != 0 && dateOrder != 0;
 }
 
+tagCellDetectOptions FoldConventions(const tagCellDetectOptions& before,
+                                     const tagCellDetectOptions& batch) {
+    tagCellDetectOptions after = before;
+    if (after.numberStyle == 0) {
+        after.numberStyle = batch.numberStyle;
+    }
+    if (after.dateOrder == 0) {
+        after.dateOrder = batch.dateOrder;
+    }
+    return after;
+}
+
 bool CCellValueDetector::IsDigits(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), isDigit);
 }

@@ -10,7 +10,8 @@ inline constexpr std::int32_t kCellKindText = 0;
 inline constexpr std::int32_t kCellKindDate = 1;
 inline constexpr std::int32_t kCellKindNumber = 2;
 
-// Conventions learned from the first cells that reveal them; they hold for the whole export.
+// Conventions learned from the first cells that reveal them, in report order; once decided they
+// hold for the rest of the export.
 struct tagCellDetectOptions {
     // 0 undecided; 1 decimal comma with '.' thousands; 2 decimal point with ',' thousands;
     // 3 decimal comma with space thousands.
@@ -21,7 +22,14 @@ struct tagCellDetectOptions {
     void Reset();
     void SetDefaults();
     bool IsSet() const;
+    bool operator==(const tagCellDetectOptions&) const = default;
 };
+
+// What holds after a batch: the conventions decided before it, and for those still undecided,
+// what the batch's own cells decided. Numbers and dates are told by different texts, so what a
+// batch decides on its own is what it decides after any batches before it.
+tagCellDetectOptions FoldConventions(const tagCellDetectOptions& before,
+                                     const tagCellDetectOptions& batch);
 
 struct tagCellDetectResult {
     bool detected = false;

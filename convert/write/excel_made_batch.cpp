@@ -28,8 +28,8 @@ bool CExcelWriter::FetchesPictures(const ExcelWriterOptions& options, bool skipF
 }
 
 bool CExcelWriter::MakeBatch(ExcelApplication& application, CReportCore& report,
-                             const ExcelWriterOptions& options,
-                             const tagCellDetectOptions& conventions, std::int32_t firstPageNumber,
+                             const ExcelWriterOptions& options, const tagCellDetectOptions& assumed,
+                             const tagCellDetectOptions& decided, std::int32_t firstPageNumber,
                              bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
                              std::int32_t columnCount, tagOutputPageInfo* pages,
                              const tagOutputBatchInfo& batch, std::int32_t recordCount,
@@ -40,9 +40,9 @@ bool CExcelWriter::MakeBatch(ExcelApplication& application, CReportCore& report,
         return false;
     }
     try {
-        CExcelWriter maker(report, application, options, Maker::Worker, conventions);
-        maker.makeBatch(firstPageNumber, skipFirstPage, skipLastPage, pageCount, columnCount, pages,
-                        batch, recordCount, made);
+        CExcelWriter maker(report, application, options, Maker::Worker, assumed);
+        maker.makeBatch(&decided, firstPageNumber, skipFirstPage, skipLastPage, pageCount,
+                        columnCount, pages, batch, recordCount, made);
         return true;
     } catch (...) {
         made = ExcelMadeBatch{};
@@ -50,10 +50,11 @@ bool CExcelWriter::MakeBatch(ExcelApplication& application, CReportCore& report,
     }
 }
 
-void CExcelWriter::makeBatch(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
-                             std::int32_t pageCount, std::int32_t columnCount,
-                             tagOutputPageInfo* pages, const tagOutputBatchInfo& batch,
-                             std::int32_t recordCount, ExcelMadeBatch& made) {
+void CExcelWriter::makeBatch(const tagCellDetectOptions* decided, std::int32_t firstPageNumber,
+                             bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
+                             std::int32_t columnCount, tagOutputPageInfo* pages,
+                             const tagOutputBatchInfo& batch, std::int32_t recordCount,
+                             ExcelMadeBatch& made) {
     made = ExcelMadeBatch{};
     made.sheet = m_application.NewBatchSheet();
     if (!made.sheet) {
@@ -64,16 +65,20 @@ void CExcelWriter::makeBatch(std::int32_t firstPageNumber, bool skipFirstPage, b
     m_rowLimit = kRowLimit2007;
     m_rowsPerWorksheet = kRowLimit2007;
     m_highestColumns = std::max(columnCount, 0);
-    made.assumed = m_conventions;
+    made.assumed = m_decided;
     made.columns = m_highestColumns;
     made.rangeFound = batch.rangeFound != 0;
     const PageRecords byPage = recordsByPage(pageCount, pages, recordCount);
     const std::int32_t s = skipFirstPage ? 1 : 0;
     const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
-    if (!m_conventions.IsSet()) {
-        learnConventions(m_options, m_conventions, byPage, s, e);
+    tagCellDetectOptions after = m_decided;
+    if (decided != nullptr) {
+        after = *decided;
+    } else {
+        learnConventions(after, byPage, s, e);
     }
-    made.after = m_conventions;
+    decide(after);
+    made.after = m_decided;
     const bool name = m_options.font && batch.fontName != nullptr && batch.fontName[0] != '\0';
     made.mostUsedFont = name || batch.fontSize != 0;
     if (name) {
@@ -102,14 +107,13 @@ void CExcelWriter::makeBatch(std::int32_t firstPageNumber, bool skipFirstPage, b
 }
 
 bool CExcelWriter::accepts(const ExcelMadeBatch& made) const {
-    return made.sheet && made.assumed.numberStyle == m_conventions.numberStyle &&
-           made.assumed.dateOrder == m_conventions.dateOrder;
+    return made.sheet && made.assumed == m_decided;
 }
 
 void CExcelWriter::placeBatch(const ExcelMadeBatch& made) {
     m_highestColumns = std::max(m_highestColumns, made.columns);
     m_rangeFound = made.rangeFound;
-    m_conventions = made.after;
+    decide(made.after);
     for (const ExcelMadeBatch::Page& page : made.pages) {
         placePage(made, page);
         settleWrittenRows();

@@ -73,15 +73,15 @@ CExcelWriter::CExcelWriter(CReportCore& report, ExcelApplication& application,
                            ExcelWriterOptions options)
     : m_report(report), m_application(application), m_options(std::move(options)) {
     m_columnOffset = m_options.markPages ? 1 : 0;
-    m_conventions = StartingConventions(m_options);
+    decide(StartingConventions(m_options));
 }
 
 CExcelWriter::CExcelWriter(CReportCore& report, ExcelApplication& application,
                            ExcelWriterOptions options, Maker maker,
-                           const tagCellDetectOptions& conventions)
+                           const tagCellDetectOptions& assumed)
     : CExcelWriter(report, application, std::move(options)) {
     m_maker = maker;
-    m_conventions = conventions;
+    decide(assumed);
     // The writer numbers the steps when it places the pages.
     m_options.step = nullptr;
     m_options.pageWritten = nullptr;
@@ -257,9 +257,9 @@ void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, 
         if (made == nullptr || !accepts(*made)) {
             ExcelWriterOptions options = m_options;
             CExcelWriter maker(m_report, m_application, std::move(options), Maker::Writer,
-                               m_conventions);
-            maker.makeBatch(firstPageNumber, skipFirstPage, skipLastPage, pageCount, columnCount,
-                            pages, batch, recordCount, here);
+                               m_decided);
+            maker.makeBatch(nullptr, firstPageNumber, skipFirstPage, skipLastPage, pageCount,
+                            columnCount, pages, batch, recordCount, here);
             made = &here;
         }
         placeBatch(*made);
@@ -270,9 +270,9 @@ void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, 
     const PageRecords byPage = recordsByPage(pageCount, pages, recordCount);
     const std::int32_t s = skipFirstPage ? 1 : 0;
     const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
-    if (!m_conventions.IsSet()) {
-        learnConventions(m_options, m_conventions, byPage, s, e);
-    }
+    tagCellDetectOptions decided = m_decided;
+    learnConventions(decided, byPage, s, e);
+    decide(decided);
     for (std::int32_t p = 0; p < pageCount; ++p) {
         pages[p].writerMark &= ~0xFFu;
     }
@@ -283,9 +283,11 @@ void CExcelWriter::WriteBatch(std::int32_t firstPageNumber, bool skipFirstPage, 
     }
 }
 
-void CExcelWriter::learnConventions(const ExcelWriterOptions& writer,
-                                    tagCellDetectOptions& conventions, const PageRecords& byPage,
+void CExcelWriter::learnConventions(tagCellDetectOptions& conventions, const PageRecords& byPage,
                                     std::int32_t first, std::int32_t end) {
+    if (conventions.IsSet()) {
+        return;
+    }
     CCellValueDetector detector;
     tagCellDetectOptions& options = detector.options();
     options = conventions;
@@ -301,18 +303,20 @@ void CExcelWriter::learnConventions(const ExcelWriterOptions& writer,
             }
         }
     }
-    if (first >= end) {
-        return;
-    }
-    // What the report leaves undecided follows the decimal-comma language.
-    const bool comma = writer.decimalCommaMode == 0 && writer.spanishOrItalian;
-    if (options.numberStyle == 0) {
-        options.numberStyle = comma ? 1 : 2;
-    }
-    if (options.dateOrder == 0) {
-        options.dateOrder = comma ? 2 : 1;
-    }
     conventions = options;
+}
+
+void CExcelWriter::decide(const tagCellDetectOptions& decided) {
+    m_decided = decided;
+    m_conventions = decided;
+    // What the report leaves undecided so far follows the decimal-comma language.
+    const bool comma = m_options.decimalCommaMode == 0 && m_options.spanishOrItalian;
+    if (m_conventions.numberStyle == 0) {
+        m_conventions.numberStyle = comma ? 1 : 2;
+    }
+    if (m_conventions.dateOrder == 0) {
+        m_conventions.dateOrder = comma ? 2 : 1;
+    }
 }
 
 tagCellDetectOptions CExcelWriter::StartingConventions(const ExcelWriterOptions& options) {
@@ -323,14 +327,14 @@ tagCellDetectOptions CExcelWriter::StartingConventions(const ExcelWriterOptions&
     return conventions;
 }
 
-tagCellDetectOptions CExcelWriter::LearnConventions(const ExcelWriterOptions& options,
+tagCellDetectOptions CExcelWriter::LearnConventions(const tagCellDetectOptions& before,
                                                     bool skipFirstPage, bool skipLastPage,
                                                     std::int32_t pageCount,
                                                     const tagOutputPageInfo* pages,
                                                     std::int32_t recordCount) {
-    tagCellDetectOptions conventions = StartingConventions(options);
+    tagCellDetectOptions conventions = before;
     if (pages != nullptr && pageCount > 0) {
-        learnConventions(options, conventions, recordsByPage(pageCount, pages, recordCount),
+        learnConventions(conventions, recordsByPage(pageCount, pages, recordCount),
                          skipFirstPage ? 1 : 0, pageCount - (skipLastPage ? 1 : 0));
     }
     return conventions;

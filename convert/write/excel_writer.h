@@ -50,8 +50,8 @@ struct ExcelWriterOptions {
 
 // A batch's pages made into the rows of a batch sheet ahead of their turn, possibly on another
 // thread, with what the writer needs to place them after the batches before it: the number and
-// date conventions the batch was made with, and those it leaves (learned from it when none were
-// known yet).
+// date conventions decided before the batch, as it was made, and those decided after it (what the
+// batch's own cells decided where nothing was decided before).
 struct ExcelMadeBatch {
     struct Page {
         std::int32_t pageNumber = 0;  // of the report
@@ -98,27 +98,29 @@ public:
     static bool FetchesPictures(const ExcelWriterOptions& options, bool skipFirstPage,
                                 bool skipLastPage, std::int32_t pageCount,
                                 const tagOutputPageInfo* pages, std::int32_t recordCount);
-    // Makes the batch's pages into the rows of a new batch sheet of the application, with the
-    // conventions given; touches no writer state and reports nothing, so any thread may make a
-    // batch while others make theirs. False when the writer must make it: its pictures are to be
-    // fetched, the application has no batch sheets, or the making failed (the writer then meets
-    // the failure in its place).
+    // Makes the batch's pages into the rows of a new batch sheet of the application; assumed holds
+    // the conventions decided before the batch, decided those after it. Touches no writer state
+    // and reports nothing, so any thread may make a batch while others make theirs. False when the
+    // writer must make it: its pictures are to be fetched, the application has no batch sheets, or
+    // the making failed (the writer then meets the failure in its place).
     static bool MakeBatch(ExcelApplication& application, CReportCore& report,
-                          const ExcelWriterOptions& options,
-                          const tagCellDetectOptions& conventions, std::int32_t firstPageNumber,
+                          const ExcelWriterOptions& options, const tagCellDetectOptions& assumed,
+                          const tagCellDetectOptions& decided, std::int32_t firstPageNumber,
                           bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
                           std::int32_t columnCount, tagOutputPageInfo* pages,
                           const tagOutputBatchInfo& batch, std::int32_t recordCount,
                           ExcelMadeBatch& made);
     // The conventions an export starts from, before any batch: the decimal-comma mode's.
     static tagCellDetectOptions StartingConventions(const ExcelWriterOptions& options);
-    // The conventions the first batch leaves, learned from its records as writing it would.
-    static tagCellDetectOptions LearnConventions(const ExcelWriterOptions& options,
+    // The conventions decided after a batch: those decided before it, and for the others what
+    // its records decide, as writing it would learn them. What none decides stays undecided.
+    static tagCellDetectOptions LearnConventions(const tagCellDetectOptions& before,
                                                  bool skipFirstPage, bool skipLastPage,
                                                  std::int32_t pageCount,
                                                  const tagOutputPageInfo* pages,
                                                  std::int32_t recordCount);
-    const tagCellDetectOptions& conventions() const { return m_conventions; }
+    // The conventions the batches written so far decided.
+    const tagCellDetectOptions& conventions() const { return m_decided; }
 
     // Finishes the last sheet, saves the workbook to outputPath and quits.
     void Finish(const std::string& outputPath);
@@ -147,16 +149,18 @@ private:
     // Thrown on another thread in place of a failure.
     struct NotMade {};
 
-    // A writer that makes batches apart into batch sheets.
+    // A writer that makes batches apart into batch sheets, after the batches that decided
+    // assumed.
     CExcelWriter(CReportCore& report, ExcelApplication& application, ExcelWriterOptions options,
-                 Maker maker, const tagCellDetectOptions& conventions);
+                 Maker maker, const tagCellDetectOptions& assumed);
     using PageRecords = std::vector<std::vector<const tagOutputCellInfo*>>;
     static PageRecords recordsByPage(std::int32_t pageCount, const tagOutputPageInfo* pages,
                                      std::int32_t recordCount);
-    // Learns what conventions holds undecided from the pages' records, then settles the rest.
-    static void learnConventions(const ExcelWriterOptions& options,
-                                 tagCellDetectOptions& conventions, const PageRecords& byPage,
+    // Learns what conventions holds undecided from the pages' records.
+    static void learnConventions(tagCellDetectOptions& conventions, const PageRecords& byPage,
                                  std::int32_t first, std::int32_t end);
+    // The conventions decided so far, and those the values are read with.
+    void decide(const tagCellDetectOptions& decided);
     void writePage(const tagOutputPageInfo* pages, std::int32_t p, std::int32_t lastWritten,
                    std::int32_t pageNumber, const tagOutputBatchInfo& batch,
                    const std::vector<const tagOutputCellInfo*>& records);
@@ -169,8 +173,10 @@ private:
     // The rows the page loses at its top and bottom, its label and its page break.
     void endPage(std::int32_t rows, std::int32_t pageNumber, bool label);
     void writeLabel(std::int32_t row, std::int32_t pageNumber);
-    void makeBatch(std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
-                   std::int32_t pageCount, std::int32_t columnCount, tagOutputPageInfo* pages,
+    // decided, when given, holds the conventions after the batch; else they are learned from it.
+    void makeBatch(const tagCellDetectOptions* decided, std::int32_t firstPageNumber,
+                   bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
+                   std::int32_t columnCount, tagOutputPageInfo* pages,
                    const tagOutputBatchInfo& batch, std::int32_t recordCount, ExcelMadeBatch& made);
     // Whether the batch reads as it would have been written after the batches placed before.
     bool accepts(const ExcelMadeBatch& made) const;
@@ -217,7 +223,10 @@ private:
     std::int32_t m_highestColumns = 0;
     std::int32_t m_columnOffset = 0;
     std::int32_t m_pageBreaks = 0;
-    // The export's number and date conventions, as the SpreadsheetML writer reads them.
+    // The export's number and date conventions decided so far, and those values are read with:
+    // the undecided ones by the decimal-comma language's defaults, as the SpreadsheetML writer
+    // reads them.
+    tagCellDetectOptions m_decided;
     tagCellDetectOptions m_conventions;
     bool m_numberFormats = true;
     std::int32_t m_numberFormatCount = 0;

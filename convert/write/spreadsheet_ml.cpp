@@ -202,8 +202,11 @@ struct StyleKeyHash {
 // Makes one batch's Row elements.
 class BatchMaker {
 public:
-    BatchMaker(const SpreadsheetMLCellSettings& settings, SpreadsheetMLBatch& batch)
-        : m_settings(settings), m_batch(batch) {}
+    BatchMaker(const SpreadsheetMLCellSettings& settings, const tagCellDetectOptions& conventions,
+               SpreadsheetMLBatch& batch)
+        : m_settings(settings), m_conventions(conventions), m_batch(batch) {
+        m_conventions.SetDefaults();
+    }
 
     void cell(MarkedText& marked, const tagOutputCellInfo& cell, std::string_view text,
               std::int32_t column, bool indexed, std::int32_t pageNumber);
@@ -213,6 +216,7 @@ private:
     std::int32_t styleNumber(const tagOutputCellInfo& cell, const std::string& format);
 
     const SpreadsheetMLCellSettings& m_settings;
+    tagCellDetectOptions m_conventions;  // what stays undecided read by the defaults
     SpreadsheetMLBatch& m_batch;
     StyleTable m_styles;
     std::unordered_map<StyleKey, std::int32_t, StyleKeyHash> m_known;
@@ -247,7 +251,7 @@ void BatchMaker::cell(MarkedText& marked, const tagOutputCellInfo& cell, std::st
     std::string_view value = text;
     m_detected.format.clear();
     if (!text.empty() && (m_settings.convertDates || !m_settings.keepNumbersAsText)) {
-        ReadCellValue(text, m_settings.conventions, m_detected);
+        ReadCellValue(text, m_conventions, m_detected);
         const bool keep = (m_detected.kind == kCellKindDate && m_settings.convertDates) ||
                           (m_detected.kind == kCellKindNumber && !m_settings.keepNumbersAsText);
         // A date the detector could not order has no value: it stays text.
@@ -315,9 +319,7 @@ CSpreadsheetMLWriter::CSpreadsheetMLWriter(std::int32_t codePage, bool keepNumbe
     : m_codePage(codePage),
       m_convertDates(convertDates),
       m_keepNumbersAsText(keepNumbersAsText),
-      m_reportFormat(reportFormat) {
-    m_detector.options().Reset();
-}
+      m_reportFormat(reportFormat) {}
 
 void CSpreadsheetMLWriter::EscapeText(std::string& out, std::string_view text) const {
     appendCellText(out, text, m_codePage);
@@ -343,6 +345,7 @@ bool CSpreadsheetMLWriter::LearnConventions(tagCellDetectOptions& conventions, b
     if (conventions.IsSet()) {
         return true;
     }
+    // A batch that reveals nothing leaves the decision to the batches after it.
     CCellValueDetector detector;
     tagCellDetectOptions& options = detector.options();
     options = conventions;
@@ -358,7 +361,6 @@ bool CSpreadsheetMLWriter::LearnConventions(tagCellDetectOptions& conventions, b
             return !options.IsSet();
         });
     }
-    options.SetDefaults();
     conventions = options;
     return true;
 }
@@ -369,18 +371,20 @@ SpreadsheetMLCellSettings CSpreadsheetMLWriter::cellSettings() const {
     settings.keepNumbersAsText = m_keepNumbersAsText;
     settings.convertDates = m_convertDates;
     settings.reportFormat = m_reportFormat;
-    settings.conventions = m_detector.options();
     return settings;
 }
 
 void CSpreadsheetMLWriter::MakeBatch(const SpreadsheetMLCellSettings& settings,
+                                     const tagCellDetectOptions& assumed,
+                                     const tagCellDetectOptions& decided,
                                      std::int32_t firstPageNumber, bool skipFirstPage,
                                      bool skipLastPage, std::int32_t pageCount,
                                      std::int32_t columnCount, const tagOutputPageInfo* pages,
                                      std::int32_t recordCount, SpreadsheetMLBatch& batch) {
     batch.pages.clear();
     batch.styleBodies.clear();
-    batch.conventions = settings.conventions;
+    batch.assumed = assumed;
+    batch.decided = decided;
     batch.columns = std::max(columnCount, 0);
     if (pages == nullptr || pageCount <= 0) {
         return;
@@ -389,7 +393,7 @@ void CSpreadsheetMLWriter::MakeBatch(const SpreadsheetMLCellSettings& settings,
     const std::int32_t e = pageCount - (skipLastPage ? 1 : 0);
     const std::int32_t columns = batch.columns;
     const PageRecordIndex index(pages, pageCount, recordCount);
-    BatchMaker maker(settings, batch);
+    BatchMaker maker(settings, decided, batch);
     for (std::int32_t p = s; p < e; ++p) {
         SpreadsheetMLBatch::Page& made = batch.pages.emplace_back();
         const auto rows = static_cast<std::int32_t>(
@@ -437,10 +441,12 @@ void CSpreadsheetMLWriter::MakeBatch(const SpreadsheetMLCellSettings& settings,
     maker.finish();
 }
 
+bool CSpreadsheetMLWriter::Accepts(const SpreadsheetMLBatch& batch) const {
+    return batch.assumed == m_conventions;
+}
+
 void CSpreadsheetMLWriter::WriteBatch(const SpreadsheetMLBatch& batch, std::time_t* timeOut) {
-    if (!m_detector.options().IsSet()) {
-        m_detector.options() = batch.conventions;
-    }
+    m_conventions = batch.decided;
     m_batchStyles.clear();
     for (const std::string& body : batch.styleBodies) {
         m_batchStyles.push_back(m_styles.Add(body));
@@ -475,13 +481,13 @@ void CSpreadsheetMLWriter::WriteTable(std::int32_t firstPageNumber, bool skipFir
                                       bool skipLastPage, std::int32_t pageCount,
                                       std::int32_t columnCount, const tagOutputPageInfo* pages,
                                       std::time_t* timeOut, std::int32_t recordCount) {
-    if (!LearnConventions(m_detector.options(), skipFirstPage, skipLastPage, pageCount, pages,
-                          recordCount)) {
+    tagCellDetectOptions decided = m_conventions;
+    if (!LearnConventions(decided, skipFirstPage, skipLastPage, pageCount, pages, recordCount)) {
         return;
     }
     SpreadsheetMLBatch batch;
-    MakeBatch(cellSettings(), firstPageNumber, skipFirstPage, skipLastPage, pageCount, columnCount,
-              pages, recordCount, batch);
+    MakeBatch(cellSettings(), m_conventions, decided, firstPageNumber, skipFirstPage, skipLastPage,
+              pageCount, columnCount, pages, recordCount, batch);
     WriteBatch(batch, timeOut);
 }
 

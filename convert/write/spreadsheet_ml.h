@@ -48,13 +48,12 @@ private:
     std::vector<std::string> m_bodies;
 };
 
-// What the cells of a batch are written with, fixed once the export's conventions are known.
+// What the cells of every batch of an export are written with.
 struct SpreadsheetMLCellSettings {
     std::int32_t codePage = 0;
     bool keepNumbersAsText = false;
     bool convertDates = false;
     std::int32_t reportFormat = 0;
-    tagCellDetectOptions conventions;
 };
 
 // A batch's pages as Row elements, made before the batches ahead of it are placed (possibly on
@@ -68,7 +67,9 @@ struct SpreadsheetMLBatch {
     std::vector<Page> pages;
     std::int32_t columns = 0;
     std::vector<std::string> styleBodies;  // by the marks' numbers
-    tagCellDetectOptions conventions;      // the batch was made with
+    // The conventions decided before the batch, as the batch was made, and after it.
+    tagCellDetectOptions assumed;
+    tagCellDetectOptions decided;
 };
 
 // Writes the pages of an export as one Excel 2003 XML workbook. The sheets are kept until the end
@@ -89,21 +90,28 @@ public:
                     std::int32_t pageCount, std::int32_t columnCount,
                     const tagOutputPageInfo* pages, std::time_t* timeOut, std::int32_t recordCount);
 
-    // Learns the number and date conventions from the first cells of the batch that reveal them,
-    // when conventions holds none yet, then settles what stays undecided. False when the batch has
-    // no pages (nothing is learned).
+    // Learns what conventions leaves undecided from the first cells of the batch that reveal it;
+    // what the batch does not reveal stays undecided for the batches after it. False when the
+    // batch has no pages (nothing is learned).
     static bool LearnConventions(tagCellDetectOptions& conventions, bool skipFirstPage,
                                  bool skipLastPage, std::int32_t pageCount,
                                  const tagOutputPageInfo* pages, std::int32_t recordCount);
-    // The settings batches are made with; the conventions are those learned so far.
     SpreadsheetMLCellSettings cellSettings() const;
     // Makes the Row elements of one batch (arguments as WriteTable's); touches no writer state.
-    static void MakeBatch(const SpreadsheetMLCellSettings& settings, std::int32_t firstPageNumber,
-                          bool skipFirstPage, bool skipLastPage, std::int32_t pageCount,
-                          std::int32_t columnCount, const tagOutputPageInfo* pages,
-                          std::int32_t recordCount, SpreadsheetMLBatch& batch);
-    // Places a made batch after the batches placed before it.
+    // assumed holds the conventions decided before the batch, decided those after it (assumed
+    // and what the batch's cells decide); the cells are read with decided, defaults for the rest.
+    static void MakeBatch(const SpreadsheetMLCellSettings& settings,
+                          const tagCellDetectOptions& assumed, const tagCellDetectOptions& decided,
+                          std::int32_t firstPageNumber, bool skipFirstPage, bool skipLastPage,
+                          std::int32_t pageCount, std::int32_t columnCount,
+                          const tagOutputPageInfo* pages, std::int32_t recordCount,
+                          SpreadsheetMLBatch& batch);
+    // Whether the batch was made with the conventions the batches placed so far decided.
+    bool Accepts(const SpreadsheetMLBatch& batch) const;
+    // Places a made batch after the batches placed before it; its conventions hold from then on.
     void WriteBatch(const SpreadsheetMLBatch& batch, std::time_t* timeOut);
+    // The conventions the batches placed so far decided.
+    const tagCellDetectOptions& conventions() const { return m_conventions; }
 
     // The whole document in pieces to sink; created is the local time the header states.
     void WriteWorkbook(const std::function<void(std::string_view)>& sink, bool rightToLeft,
@@ -117,7 +125,6 @@ public:
     void WriteEscapedText(std::string& rows, std::string_view text) const;
 
     const std::vector<tagSheetInfo>& sheets() const { return m_sheets; }
-    const CCellValueDetector& detector() const { return m_detector; }
 
 private:
     void spillRows(tagSheetInfo& sheet);
@@ -129,7 +136,7 @@ private:
     std::int32_t m_rowsPerWorksheet = kRowsPerWorksheet;
     StyleTable m_styles;
     std::vector<std::int32_t> m_batchStyles;  // a batch's style marks to this table's numbers
-    CCellValueDetector m_detector;
+    tagCellDetectOptions m_conventions;
     bool m_convertDates;
     bool m_keepNumbersAsText;
     std::int32_t m_reportFormat;

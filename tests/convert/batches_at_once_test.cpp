@@ -6,10 +6,13 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "convert/conventions_chain.h"
 #include "convert/conversion_driver.h"
 #include "core/report_core.h"
 #include "tests/convert/convert_harness.h"
@@ -343,6 +346,49 @@ TEST_F(BatchesAtOnce, CancelStopsAWorkbookWithinABatch) {
         EXPECT_EQ(shown.size(), 60u);  // a percent every page of the first 60
         EXPECT_EQ(files(), std::vector<std::string>{"report.htm"});
     }
+}
+
+// Each batch is read with what the batches before it decided, whatever order they tell it in;
+// a batch that will never tell leaves the ones after it to the writer, unless everything was
+// decided before it.
+TEST(ConventionsChain, EachBatchGetsWhatTheBatchesBeforeItDecided) {
+    const auto options = [](std::int32_t numberStyle, std::int32_t dateOrder) {
+        tagCellDetectOptions o;
+        o.numberStyle = numberStyle;
+        o.dateOrder = dateOrder;
+        return o;
+    };
+    ConventionsChain chain;
+    chain.start(options(0, 0));
+    std::optional<tagCellDetectOptions> fourth;
+    std::thread waiting([&] { fourth = chain.before(3); });
+    // Out of order, from other threads: the fourth batch waits until the batches before it told
+    // enough to decide everything.
+    std::thread second([&] { chain.tell(1, options(1, 2)); });
+    std::thread first([&] { chain.tell(0, options(0, 0)); });
+    second.join();
+    first.join();
+    chain.tell(2, options(2, 1));
+    waiting.join();
+    EXPECT_EQ(fourth, options(1, 2));
+    EXPECT_EQ(chain.before(0), options(0, 0));
+    EXPECT_EQ(chain.before(1), options(0, 0));
+    EXPECT_EQ(chain.before(2), options(1, 2));
+    // Everything is decided: batches behind one that never tells need not wait for it.
+    chain.untold(3);
+    EXPECT_EQ(chain.before(9), options(1, 2));
+
+    ConventionsChain partly;
+    partly.tell(0, options(1, 0));
+    partly.untold(1);
+    EXPECT_EQ(partly.before(1), options(1, 0));
+    EXPECT_EQ(partly.before(2), std::nullopt);
+    std::optional<tagCellDetectOptions> late = options(9, 9);
+    ConventionsChain closed;
+    std::thread stranded([&] { late = closed.before(1); });
+    closed.close();
+    stranded.join();
+    EXPECT_EQ(late, std::nullopt);
 }
 
 TEST_F(BatchesAtOnce, ThreadCount) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -221,6 +222,177 @@ TEST_F(OutputToExcel, SpreadsheetMlOfManyBatchesIsWellFormed) {
     EXPECT_EQ(rows, 240u * 4);
     EXPECT_NE(xml.find(">R240.3<"), std::string::npos);
     EXPECT_EQ(xml.find("ss:RightToLeft"), std::string::npos);
+}
+
+// A decimal-comma, day-first list of pages 350 points wide, after a cover page of another width
+// when cover is set: the cover is a batch of its own and decides nothing. Pages without dates
+// come first when datesFrom is above 1.
+std::string conventionReport(bool cover, int pages, int datesFrom = 1) {
+    static const char* const kAmounts[] = {"1.234,56", "2,007", "12,50",
+                                           "1.000",    "-7,25", "10.200,00"};
+    static const char* const kDates[] = {"05/06/2022", "17/06/2022", "05/06/2022",
+                                         "01/02/2022", "05/06/2022", "01/02/2022"};
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n</head>\r\n<body>\r\n";
+    if (cover) {
+        html += std::string(kHeadMark) +
+                "<table width=\"500\">\r\n<tr><td width=\"500\">Annual statement</td></tr>\r\n"
+                "<tr><td>Prepared for the board</td></tr>\r\n</table>" +
+                kFootMark + "\r\n";
+    }
+    for (int p = 1; p <= pages; ++p) {
+        html += std::string(kHeadMark) + "<table width=\"350\">\r\n";
+        for (int r = 0; r < 6; ++r) {
+            const std::string width = r == 0 ? " width=\"100\"" : "";
+            html += "<tr><td" + width + ">Item " + std::to_string(p) + "." + std::to_string(r) +
+                    "</td><td" + (r == 0 ? " width=\"150\"" : "") + " align=\"right\">" +
+                    kAmounts[r] + "</td><td" + width + ">" + (p >= datesFrom ? kDates[r] : "-") +
+                    "</td></tr>\r\n";
+        }
+        html += "</table>" + std::string(kFootMark) + "\r\n";
+    }
+    return html + "</body>\r\n</html>\r\n";
+}
+
+// The cells of the first sheet as openpyxl (xlsx) or an XML parser (SpreadsheetML) read them,
+// "column|type|value", in sheet order; from is the first row taken.
+std::vector<std::string> sheetValues(const std::string& book, int from = 1) {
+    std::vector<std::string> values;
+    std::istringstream in(testing::runCommand("/usr/bin/python3 " + std::string(PAGINOR_TESTS_DIR) +
+                                              "/convert/write/workbook_values.py " + book +
+                                              " 2>&1"));
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t digits = line.find_first_of("0123456789");
+        const std::size_t bar = line.find('|');
+        if (digits == std::string::npos || bar == std::string::npos || digits > bar) {
+            values.push_back("unreadable: " + line);
+        } else if (std::stoi(line.substr(digits, bar - digits)) >= from) {
+            values.push_back(line.substr(0, digits) + line.substr(bar));
+        }
+    }
+    return values;
+}
+
+// The conventions are decided by the first cell that reveals them, whichever batch holds it: a
+// cover page that is a batch of its own and decides nothing changes no value of the pages after
+// it, in either workbook kind, on one thread or on eight.
+TEST_F(OutputToExcel, ConventionsComeFromTheFirstCellThatRevealsThem) {
+    CReportCore plain;
+    CReportCore covered;
+    writeText(m_dir / "plain.htm", conventionReport(false, 39));
+    writeText(m_dir / "covered.htm", conventionReport(true, 39));
+    plain.Init((m_dir / "plain.htm").string(), nullptr, false, nullptr, nullptr, nullptr);
+    covered.Init((m_dir / "covered.htm").string(), nullptr, false, nullptr, nullptr, nullptr);
+    ASSERT_EQ(covered.pageTable().size(), 40u);
+    const std::vector<std::string> amounts = {"n|1234.56", "n|2.007", "n|12.5",
+                                              "n|1000.0",  "n|-7.25", "n|10200.0"};
+    const std::vector<std::string> dates = {"d|2022-06-05", "d|2022-06-17", "d|2022-06-05",
+                                            "d|2022-02-01", "d|2022-06-05", "d|2022-02-01"};
+    const std::vector<std::string> texts = {"s|05/06/2022", "s|17/06/2022", "s|05/06/2022",
+                                            "s|01/02/2022", "s|05/06/2022", "s|01/02/2022"};
+    for (const bool dateDetection : {false, true}) {
+        for (const auto& [format, name] :
+             {std::pair{ExportFileFormat::NativeExcel, "book.xlsx"},
+              std::pair{ExportFileFormat::SpreadsheetMl, "book.xml"}}) {
+            for (const std::int32_t threads : {1, 8}) {
+                SCOPED_TRACE(std::string(name) + ", " + std::to_string(threads) + " threads" +
+                             (dateDetection ? ", dates" : ""));
+                std::vector<std::vector<std::string>> read;
+                for (CReportCore* core : {&plain, &covered}) {
+                    ExcelOutputOptions o = options(format, 1, core == &plain ? 39 : 40);
+                    o.excel = StartXlsxApplication;
+                    o.outputPath = (m_dir / name).string();
+                    o.threads = threads;
+                    o.textFormatDetection = dateDetection;
+                    ASSERT_EQ(OutputToExcelFile(*core, o), 0);
+                    // The cover's two rows come first.
+                    read.push_back(sheetValues(o.outputPath, core == &plain ? 1 : 3));
+                }
+                EXPECT_EQ(read[0], read[1]);
+                ASSERT_EQ(read[1].size(), 39u * 6 * 3);
+                for (std::size_t r = 0; r < 6; ++r) {
+                    EXPECT_EQ(read[1][r * 3 + 1], "B|" + amounts[r]);
+                    EXPECT_EQ(read[1][r * 3 + 2], "C|" + (dateDetection ? dates[r] : texts[r]));
+                }
+            }
+        }
+    }
+}
+
+// A day-first report whose first date is on page 151, in the second batch: every date of the
+// pages after it reads day first.
+TEST_F(OutputToExcel, ADateOrderRevealedInALaterBatchHolds) {
+    CReportCore core;
+    load(core, conventionReport(false, 300, 151));
+    for (const auto& [format, name] : {std::pair{ExportFileFormat::NativeExcel, "book.xlsx"},
+                                       std::pair{ExportFileFormat::SpreadsheetMl, "book.xml"}}) {
+        for (const std::int32_t threads : {1, 8}) {
+            SCOPED_TRACE(std::string(name) + ", " + std::to_string(threads) + " threads");
+            ExcelOutputOptions o = options(format, 1, 300);
+            o.excel = StartXlsxApplication;
+            o.outputPath = (m_dir / name).string();
+            o.threads = threads;
+            o.textFormatDetection = true;
+            ASSERT_EQ(OutputToExcelFile(core, o), 0);
+            std::map<std::string, int> dates;
+            for (const std::string& value : sheetValues(o.outputPath)) {
+                dates[value.substr(0, 4)] += value.starts_with("C|") ? 1 : 0;
+                if (value.starts_with("C|d|")) {
+                    ++dates[value];
+                }
+            }
+            EXPECT_EQ(dates, (std::map<std::string, int>{{"A|s|", 0},
+                                                         {"B|n|", 0},
+                                                         {"C|d|", 900},
+                                                         {"C|d|2022-06-05", 450},
+                                                         {"C|d|2022-06-17", 150},
+                                                         {"C|d|2022-02-01", 300},
+                                                         {"C|s|", 900}}));
+        }
+    }
+}
+
+// A list of 70,000 rows whose key and link count down pages of 1,000 rows, under a header with
+// the page number and over a footer with the print time: the header and the footer go, every
+// row of the list stays.
+TEST_F(OutputToExcel, HeaderAndFooterRemovalKeepsEveryRowOfAList) {
+    constexpr int kPages = 70;
+    constexpr int kRows = 1000;
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n</head>\r\n<body>\r\n";
+    for (int p = 1; p <= kPages; ++p) {
+        html += std::string(kHeadMark) +
+                "<table width=\"300\">\r\n<tr><td width=\"100\">Stock list</td><td "
+                "width=\"200\">Page " +
+                std::to_string(p) + " of " + std::to_string(kPages) + "</td></tr>\r\n";
+        for (int r = 1; r <= kRows; ++r) {
+            char key[16];
+            std::snprintf(key, sizeof key, "K%05d", (p - 1) * kRows + r);
+            html += std::string("<tr><td>") + key + "</td><td><a href=\"http://ex.com/" + key +
+                    "\">link " + std::to_string((p - 1) * kRows + r) + "</a></td></tr>\r\n";
+        }
+        html += "<tr><td>Printed 17-MAY-2024 09:41</td><td>Paginor</td></tr>\r\n</table>" +
+                std::string(kFootMark) + "\r\n";
+    }
+    CReportCore core;
+    load(core, html + "</body>\r\n</html>\r\n");
+    ExcelOutputOptions o = options(ExportFileFormat::NativeExcel, 1, kPages);
+    o.excel = StartXlsxApplication;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    o.headerFooterRemoval = true;
+    ASSERT_EQ(OutputToExcelFile(core, o), 0);
+    // Rows as openpyxl reads them: the first page's header, the list, the last page's footer.
+    EXPECT_EQ(testing::runCommand(
+                  "/usr/bin/python3 -c \"import openpyxl, sys\n"
+                  "rows = [[c.value for c in r] for r in openpyxl.load_workbook(sys.argv[1], "
+                  "read_only=True).worksheets[0].iter_rows() if any(c.value for c in r)]\n"
+                  "keys = [r[0] for r in rows[1:-1]]\n"
+                  "print(len(rows), rows[0][1], keys == ['K%05d' % n for n in range(1, 70001)], "
+                  "rows[-1][0])\" " +
+                  o.outputPath + " 2>&1"),
+              "70002 Page 1 of 70 True Printed 17-MAY-2024 09:41\n");
 }
 
 TEST_F(OutputToExcel, LibreOfficeReadsTheSpreadsheetMlOfAFixture) {

@@ -740,6 +740,34 @@ TEST(FrameRoad, FramedPagesThroughTheEntry) {
 }
 
 // The frame road needs more than 0.3 of the pieces inside frames.
+// Rows outside the frames repeat from page to page when only their digits differ; a list whose
+// key counts down the pages below the frame is no footer, while the report's title and page
+// number above it still go.
+TEST(FrameRoad, AListOutsideTheFramesKeepsEveryRow) {
+    std::vector<PageBuilder> pages;
+    for (int k = 0; k < 3; ++k) {
+        PageBuilder page = invoicePage(40 + k * 800, k + 1, 3);
+        for (int r = 1; r <= 4; ++r) {
+            char key[8];
+            std::snprintf(key, sizeof key, "N%04d", 4 * k + r);
+            page.text(40 + k * 800 + 130 + 15 * r, 40, key)
+                .text(40 + k * 800 + 130 + 15 * r, 140, "noted");
+        }
+        pages.push_back(page);
+    }
+    RunOptions o;
+    o.headerFooter = true;
+    const std::string text = dumpText(runPages(pages, o).text);
+    for (int n = 1; n <= 12; ++n) {
+        char key[8];
+        std::snprintf(key, sizeof key, "N%04d", n);
+        EXPECT_NE(text.find(std::string("|") + key + "|"), std::string::npos) << key << "\n"
+                                                                              << text;
+    }
+    EXPECT_NE(text.find("Page 1 of 3"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Page 2 of 3"), std::string::npos) << text;
+}
+
 TEST(FrameRoad, TheShareOfPiecesInsideFramesDecides) {
     struct Case {
         int inside;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "tests/convert/convert_harness.h"
 
 namespace paginor {
@@ -108,6 +110,145 @@ TEST(HeaderFooter, AWrittenNumberIsOneRunHoweverLong) {
         o.firstPageIndex = 4;
         o.lastBatch = c.lastBatch;
         EXPECT_EQ(dumpText(runHtml(makeBatch(pages), o).text), c.expected) << c.name;
+    }
+}
+
+using Row = std::vector<std::string>;
+
+std::string numbered(const char* format, int n) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, n);
+    return text;
+}
+
+// Pages of rows of cells, as an HTML table of 100-point columns or as HTMLCSS pieces 100 points
+// apart on pages 800 points apart.
+std::string htmlPage(const std::vector<Row>& rows) {
+    std::string html = std::string(kMark) + "<table>";
+    for (const Row& row : rows) {
+        html += "<tr>";
+        for (const std::string& text : row) {
+            html += "<td width=\"100\">" + text + "</td>";
+        }
+        html += "</tr>";
+    }
+    return html + "</table>";
+}
+
+std::string htmlCssPage(const std::vector<Row>& rows, int page) {
+    std::string html = "<!--PAGE-->";
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            html += "<div id=\"d1\" style=\"top:" + std::to_string(page * 800 + 30 + 15 * r) +
+                    "pt;left:" + std::to_string(36 + 100 * c) + "pt\">" + rows[r][c] + "</div>";
+        }
+    }
+    return html;
+}
+
+std::string dumpRows(const std::vector<Row>& rows) {
+    std::string text;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        text += "r" + std::to_string(r) + "|";
+        for (const std::string& cell : rows[r]) {
+            text += cell + "|";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+// The pages in either format, as delimited text after the removal.
+std::string removed(const std::vector<std::vector<Row>>& pages, bool htmlCss,
+                    std::int32_t firstPageIndex, bool lastBatch) {
+    RunOptions o;
+    o.headerFooter = true;
+    o.firstPageIndex = firstPageIndex;
+    o.lastBatch = lastBatch;
+    std::vector<std::string> texts;
+    for (std::size_t p = 0; p < pages.size(); ++p) {
+        texts.push_back(htmlCss ? htmlCssPage(pages[p], static_cast<int>(p)) : htmlPage(pages[p]));
+    }
+    if (!htmlCss) {
+        return dumpText(runHtml(makeBatch(texts), o).text);
+    }
+    const std::string head =
+        "<style type=\"text/css\">div{position:absolute;}</style>"
+        "<style>#d1 {font:9pt \"Arial\"; color:#000000}</style>";
+    CConvertEngine engine;
+    engine.Init(nullptr, kFormatHtmlCss, head.data(), static_cast<std::int64_t>(head.size()),
+                false);
+    return dumpText(testing::run(engine, makeBatch(texts), o).text);
+}
+
+// A list whose key counts down the pages differs from page to page only in its digits, as page
+// numbers do; none of its rows is a header or a footer, whichever page the batch starts at.
+TEST(HeaderFooter, ListsCountingDownThePagesKeepEveryRow) {
+    struct Case {
+        const char* name;
+        Row (*row)(int n);
+    };
+    const Case cases[] = {
+        {"a key column",
+         [](int n) {
+             return Row{numbered("S%05d", n), "v"};
+         }},
+        {"a key column alone", [](int n) { return Row{numbered("S%05d", n)}; }},
+        {"two varying columns",
+         [](int n) {
+             return Row{numbered("K%05d", n), numbered("link %d", n)};
+         }},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::vector<Row>> pages(3);
+        std::vector<Row> all;
+        for (int n = 1; n <= 15; ++n) {
+            pages[static_cast<std::size_t>((n - 1) / 5)].push_back(c.row(n));
+            all.push_back(c.row(n));
+        }
+        for (const bool htmlCss : {false, true}) {
+            for (const std::int32_t first : {0, 4}) {
+                SCOPED_TRACE(std::string(c.name) + (htmlCss ? ", HTMLCSS" : ", HTML") +
+                             ", batch from page " + std::to_string(first + 1));
+                EXPECT_EQ(removed(pages, htmlCss, first, first == 0), dumpRows(all));
+            }
+        }
+    }
+}
+
+// Page numbers and print times in the headers and footers of such a list still go: the report's
+// first page keeps its header, its last page its footer.
+TEST(HeaderFooter, PageNumbersAndPrintTimesAroundAListAreRemoved) {
+    const auto header = [](int page) {
+        return std::vector<Row>{{"Order list", "Page " + std::to_string(page) + " of 3"},
+                                {"Printed 17-MAY-2024 09:4" + std::to_string(page), "Paginor"}};
+    };
+    for (const bool atTop : {true, false}) {
+        std::vector<std::vector<Row>> pages;
+        std::vector<Row> kept;
+        for (int p = 1; p <= 3; ++p) {
+            std::vector<Row> list;
+            for (int r = 1; r <= 5; ++r) {
+                list.push_back({numbered("S%05d", 5 * (p - 1) + r), "v"});
+            }
+            const std::vector<Row> head = header(p);
+            std::vector<Row> rows = atTop ? head : list;
+            const std::vector<Row>& rest = atTop ? list : head;
+            rows.insert(rows.end(), rest.begin(), rest.end());
+            pages.push_back(rows);
+            const bool keeps = atTop ? p == 1 : p == 3;
+            for (const Row& row : rows) {
+                const bool repeated = row.size() == 2 && row[1] != "v";
+                if (!repeated || keeps) {
+                    kept.push_back(row);
+                }
+            }
+        }
+        for (const bool htmlCss : {false, true}) {
+            SCOPED_TRACE(std::string(atTop ? "headers" : "footers") +
+                         (htmlCss ? ", HTMLCSS" : ", HTML"));
+            EXPECT_EQ(removed(pages, htmlCss, 0, true), dumpRows(kept));
+        }
     }
 }
 

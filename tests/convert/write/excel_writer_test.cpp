@@ -148,6 +148,33 @@ TEST(ExcelWriter, FirstRevealingDateDecidesTheDayOrder) {
     }
 }
 
+// A batch that reveals neither convention leaves both to the first later cell that does: an
+// ambiguous number before it in that batch reads by it too.
+TEST(ExcelWriter, ABatchThatRevealsNothingLeavesTheConventionsOpen) {
+    WriterRun run;
+    run.options.textFormatDetection = true;
+    FakeExcel excel(run.log, run.settings);
+    CExcelWriter writer(run.report, excel, run.options);
+    writer.Start(run.path, run.rowsPerWorksheet, nullptr);
+    RecordBatch cover;
+    cover.pages({1});
+    cover.add(0, 0, 0, "Annual statement");
+    cover.write(writer, 1, 1);
+    EXPECT_EQ(writer.conventions(), tagCellDetectOptions{});
+    RecordBatch list;
+    list.pages({5});
+    for (const char* text : {"2,007", "1.234,56", "1.000", "05/06/2022", "17/06/2022"}) {
+        list.add(0, list.recordCount(), 0, text);
+    }
+    list.write(writer, 2, 1);
+    writer.Finish(run.path);
+    for (const char* written :
+         {"Sheet1.Cells(2,1)=2.007", "Sheet1.Cells(3,1)=1234.56", "Sheet1.Cells(4,1)=1000",
+          "Sheet1.Cells(5,1)=6/5/2022", "Sheet1.Cells(6,1)=6/17/2022"}) {
+        EXPECT_TRUE(run.log.has(written)) << written;
+    }
+}
+
 TEST(ExcelWriter, LongTextsWrapAndTheirRowsFit) {
     WriterRun run;
     RecordBatch batch;

@@ -114,6 +114,41 @@ TEST(CellValue, LearnsConventions) {
     EXPECT_EQ(options.dateOrder, 1);
 }
 
+// What texts decide of the conventions, read one after the other from the conventions given.
+tagCellDetectOptions learned(const std::vector<std::string>& texts,
+                             const tagCellDetectOptions& from = {}) {
+    CCellValueDetector detector;
+    detector.options() = from;
+    tagCellDetectResult result;
+    for (const std::string& text : texts) {
+        detector.Detect(text, result);
+    }
+    return detector.options();
+}
+
+// Batches converted at once learn on their own what their cells decide; folded in batch order
+// that must be what learning one batch after the other gives.
+TEST(CellValue, ABatchDecidesOnItsOwnWhatItDecidesAfterOthers) {
+    const std::vector<std::string> texts = {
+        "1.234,56", "2,007",     "1,234.50",   "12 345,67",  "1 234",       "1.234.567 890",
+        "$ 12,50",  "(1.234)",   "05/06/2022", "17/06/2022", "06/17/22",    "05.06.2022",
+        "-7,25",    "12-May-03", "Page 3",     "0,5",        "$05/06/2022", "03/04/1492"};
+    for (const std::string& a : texts) {
+        for (const std::string& b : texts) {
+            for (const std::string& c : texts) {
+                for (const std::string& d : texts) {
+                    const tagCellDetectOptions first = learned({a, b});
+                    const tagCellDetectOptions second = learned({c, d});
+                    ASSERT_EQ(FoldConventions(first, second), learned({a, b, c, d}))
+                        << a << " " << b << " | " << c << " " << d;
+                    ASSERT_EQ(FoldConventions(first, second), learned({c, d}, first))
+                        << a << " " << b << " | " << c << " " << d;
+                }
+            }
+        }
+    }
+}
+
 TEST(CellValue, SeparatorsInRange) {
     struct Case {
         const char* text;
@@ -272,17 +307,24 @@ TEST(SpreadsheetMl, BatchesMadeAheadArePlacedInOrder) {
     inTurn.WriteTable(2, false, false, 1, 2, secondPages, nullptr, secondCount);
 
     CSpreadsheetMLWriter placed(1252, false, false, 2);
-    SpreadsheetMLCellSettings settings = placed.cellSettings();
-    ASSERT_TRUE(CSpreadsheetMLWriter::LearnConventions(settings.conventions, false, false, 1,
-                                                       firstPages, firstCount));
-    EXPECT_EQ(settings.conventions.numberStyle, 1);
+    const SpreadsheetMLCellSettings settings = placed.cellSettings();
+    tagCellDetectOptions afterFirst;
+    ASSERT_TRUE(CSpreadsheetMLWriter::LearnConventions(afterFirst, false, false, 1, firstPages,
+                                                       firstCount));
+    EXPECT_EQ(afterFirst.numberStyle, 1);
+    tagCellDetectOptions afterSecond = afterFirst;
+    ASSERT_TRUE(CSpreadsheetMLWriter::LearnConventions(afterSecond, false, false, 1, secondPages,
+                                                       secondCount));
     SpreadsheetMLBatch madeSecond;
-    CSpreadsheetMLWriter::MakeBatch(settings, 2, false, false, 1, 2, secondPages, secondCount,
-                                    madeSecond);
+    CSpreadsheetMLWriter::MakeBatch(settings, afterFirst, afterSecond, 2, false, false, 1, 2,
+                                    secondPages, secondCount, madeSecond);
     SpreadsheetMLBatch madeFirst;
-    CSpreadsheetMLWriter::MakeBatch(settings, 1, false, false, 1, 2, firstPages, firstCount,
-                                    madeFirst);
+    CSpreadsheetMLWriter::MakeBatch(settings, {}, afterFirst, 1, false, false, 1, 2, firstPages,
+                                    firstCount, madeFirst);
+    EXPECT_FALSE(placed.Accepts(madeSecond));
+    ASSERT_TRUE(placed.Accepts(madeFirst));
     placed.WriteBatch(madeFirst, nullptr);
+    ASSERT_TRUE(placed.Accepts(madeSecond));
     placed.WriteBatch(madeSecond, nullptr);
 
     const std::string document = workbookOf(placed);

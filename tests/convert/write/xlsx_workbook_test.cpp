@@ -443,17 +443,17 @@ TEST_F(XlsxWorkbook, BatchesMadeWithOtherConventionsAreMadeAgain) {
     RecordBatch third;
     third.pages({1});
     third.add(0, 0, 0, "05/06/2004");
+    const tagCellDetectOptions starting = CExcelWriter::StartingConventions(options);
     ExcelMadeBatch early;
-    ASSERT_TRUE(CExcelWriter::MakeBatch(
-        *application, report, options, CExcelWriter::StartingConventions(options), 2, false, false,
-        second.pageCount(), 1, second.pageTable(), second.info(), second.recordCount(), early));
+    ASSERT_TRUE(CExcelWriter::MakeBatch(*application, report, options, starting, starting, 2, false,
+                                        false, second.pageCount(), 1, second.pageTable(),
+                                        second.info(), second.recordCount(), early));
     tagCellDetectOptions dayFirst;
-    dayFirst.numberStyle = 2;
     dayFirst.dateOrder = 2;
     ExcelMadeBatch known;
-    ASSERT_TRUE(CExcelWriter::MakeBatch(*application, report, options, dayFirst, 3, false, false,
-                                        third.pageCount(), 1, third.pageTable(), third.info(),
-                                        third.recordCount(), known));
+    ASSERT_TRUE(CExcelWriter::MakeBatch(*application, report, options, dayFirst, dayFirst, 3, false,
+                                        false, third.pageCount(), 1, third.pageTable(),
+                                        third.info(), third.recordCount(), known));
     first.write(writer, 1, 1);
     EXPECT_EQ(writer.conventions().dateOrder, 2);
     second.write(writer, 2, 1, &early);
