@@ -1,9 +1,5 @@
 #include "convert/conversion_driver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -836,32 +832,11 @@ void ExcelFileDriver::startExcel() {
     m_excelWriter->Start(m_outputPath, rowsPerWorksheet, m_options.savedAs2007);
 }
 
-// Saving cannot be stopped part way: the workbook is saved beside the target under a hidden name
-// and takes the target's name only when no cancel request came meanwhile.
+// Saving cannot be stopped part way: the saved workbook takes the target's name only when no
+// cancel request came meanwhile.
 void ExcelFileDriver::saveWorkbook() {
-    const std::string saved = HiddenNameBeside(m_outputPath);
-    try {
-        m_excelWriter->Finish(saved);
-    } catch (const ConversionError& error) {
-        if (error.code() != -1) {
-            throw;
-        }
-        // The failure names the file the user asked for.
-        std::string text = error.text();
-        for (std::size_t at = text.find(saved); at != std::string::npos;
-             at = text.find(saved, at + m_outputPath.size())) {
-            text.replace(at, saved.size(), m_outputPath);
-        }
-        raise(-1, text);
-    }
-    if (cancelRequested()) {
-        ::unlink(saved.c_str());
+    if (!m_excelWriter->Finish(m_outputPath)) {
         raise(kErrCancelled);
-    }
-    if (std::rename(saved.c_str(), m_outputPath.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(saved.c_str());
-        raiseFileProblem(error, "OTEFXL4");
     }
 }
 

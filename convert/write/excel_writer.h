@@ -120,8 +120,9 @@ public:
                                                  std::int32_t recordCount);
     const tagCellDetectOptions& conventions() const { return m_conventions; }
 
-    // Finishes the last sheet, saves the workbook to outputPath and quits.
-    void Finish(const std::string& outputPath);
+    // Finishes the last sheet, saves the workbook to outputPath and quits. False when a cancel
+    // request came while the workbook was saved: then outputPath keeps what it held.
+    bool Finish(const std::string& outputPath);
 
     // Closes the workbook without saving and quits; safe to call more than once.
     void Abandon();
