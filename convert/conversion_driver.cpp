@@ -13,6 +13,7 @@
 #include "convert/convert_engine.h"
 #include "convert/worker_making.h"
 #include "convert/write/excel_writer.h"
+#include "convert/write/spill_file.h"
 #include "convert/write/spreadsheet_ml.h"
 #include "convert/write/workbook_archive.h"
 #include "core/env_info.h"
@@ -89,6 +90,7 @@ private:
     std::string bugRequest(std::string_view opening) const;
     void writeFile(std::string_view data);
     [[noreturn]] void raiseFileProblem(int errorNumber, std::string_view tag);
+    [[noreturn]] void raiseSpillProblem(const SpillFileError& error);
     void checkOutputPlace();
     void checkCancel();
     void finish(OutputKind kind);
@@ -690,6 +692,8 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
         m_writer->WriteTable(slot.first, slot.firstPrepended, slot.lastAppended,
                              static_cast<std::int32_t>(slot.outputPages.size()), columns,
                              slot.outputPages.data(), m_options.activityStamp, records);
+    } catch (const SpillFileError& error) {
+        raiseSpillProblem(error);
     } catch (const std::exception& error) {
         raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
     } catch (...) {
@@ -731,6 +735,11 @@ void ExcelFileDriver::raiseFileProblem(int errorNumber, std::string_view tag) {
     raise(-1, FileProblem(m_outputPath, errorNumber) + " [" + std::string(tag) + "]");
 }
 
+// The disk failed the workbook's temporary file: no fault of the program or the report.
+void ExcelFileDriver::raiseSpillProblem(const SpillFileError& error) {
+    raise(-1, std::string(error.what()) + " [OtEFOp2]");
+}
+
 // Before any page is converted: a place where the file cannot be made fails now, not after the
 // whole conversion.
 void ExcelFileDriver::checkOutputPlace() {
@@ -758,6 +767,8 @@ void ExcelFileDriver::finish(OutputKind kind) {
                                     rightToLeft, created);
         } catch (const ConversionError&) {
             throw;
+        } catch (const SpillFileError& error) {
+            raiseSpillProblem(error);
         } catch (const std::exception& error) {
             raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
         }
@@ -772,6 +783,8 @@ void ExcelFileDriver::finish(OutputKind kind) {
                                      m_options.password.has_value());
         } catch (const ConversionError&) {
             throw;
+        } catch (const SpillFileError& error) {
+            raiseSpillProblem(error);
         } catch (const std::exception& error) {
             raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
         }
