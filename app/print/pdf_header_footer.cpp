@@ -13,6 +13,7 @@
 
 #include "app/print/web_browser_print.h"
 #include "convert/read/text_measurer.h"
+#include "platform/replacing_file.h"
 
 namespace paginor {
 
@@ -108,7 +109,8 @@ std::string drawLine(const HeaderFooterLine& line, double left, double centre, d
 bool StampHeaderFooter(const std::string& path, const std::string& header,
                        const std::string& footer, HeaderFooterFields fields,
                        const PdfPageLayout& layout, std::string& error) {
-    const std::string stamped = path + ".stamped";
+    // The stamped document takes the place of the plain one whole or not at all.
+    ReplacingFile stamped(path);
     try {
         QPDF pdf;
         pdf.processFile(path.c_str());
@@ -147,16 +149,19 @@ bool StampHeaderFooter(const std::string& path, const std::string& header,
             page.addPageContents(QPDFObjectHandle::newStream(&pdf, "q\n"), true);
             page.addPageContents(QPDFObjectHandle::newStream(&pdf, "\nQ\n0 g\n" + text), false);
         }
-        QPDFWriter writer(pdf, stamped.c_str());
+        if (!stamped.create()) {
+            error = "Cannot replace " + stamped.error();
+            return false;
+        }
+        QPDFWriter writer(pdf, stamped.temporaryPath().c_str());
         writer.write();
     } catch (const std::exception& e) {
-        std::remove(stamped.c_str());
+        stamped.abandon();
         error = std::string("Cannot draw the header and footer: ") + e.what();
         return false;
     }
-    if (std::rename(stamped.c_str(), path.c_str()) != 0) {
-        std::remove(stamped.c_str());
-        error = "Cannot replace " + path;
+    if (!stamped.commit()) {
+        error = "Cannot replace " + stamped.error();
         return false;
     }
     return true;
