@@ -243,8 +243,14 @@ bool ReplacingFile::create() {
     m_replacing = ::stat(m_final.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
     m_keptMode = static_cast<unsigned>(replaced.st_mode & 0777);
     m_keptGroup = static_cast<unsigned>(replaced.st_gid);
-    const bool made = createUnnamed(folder) || (m_errorNumber == 0 && createNamed(folder));
-    return made && (applyMode() || (abandon(), false));
+    if (!createUnnamed(folder) && (m_errorNumber != 0 || !createNamed(folder))) {
+        return false;
+    }
+    if (!applyMode()) {
+        abandon();
+        return false;
+    }
+    return true;
 }
 
 // False with no error recorded when the file system cannot hold unnamed files.
