@@ -1,7 +1,5 @@
 #include "app/auto_update.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "core/text_scan.h"
@@ -211,7 +209,9 @@ bool DownloadUpdater(std::string& message, const std::string& address, std::stri
     const std::string path = env.updaterFolder + "/" + kUpdaterFileName;
     HttpResult result;
     std::string error;
-    if (!downloadToFile(env.http, updateRequest(address, env), path, result, error)) {
+    // The updater runs as this user's program: nobody else may change it.
+    if (!downloadToFile(env.http, updateRequest(address, env), path, result, error,
+                        FileMode::PrivateProgram)) {
         if (result.headReceived && (result.head.status < 200 || result.head.status > 299)) {
             return fail(message, statusText("update data file", result.head.status));
         }
@@ -232,10 +232,6 @@ bool DownloadUpdater(std::string& message, const std::string& address, std::stri
         return fail(message,
                     "Fail to downlaod the \"update data file\". More information[DUF1] : " +
                         (error.empty() ? systemErrorText(result.osErrno) : error));
-    }
-    if (::chmod(path.c_str(), 0700) != 0) {
-        return fail(message, "Fail to create the \"update data file\".\n" + path + ": " +
-                                 systemErrorText(lastErrorNumber()));
     }
     updaterPath = path;
     return true;

@@ -1,24 +1,23 @@
 #include "app/download_state.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 
 #include "app/ui_services.h"
 #include "core/download.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
 #include "core/text_scan.h"
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/http_client.h"
 #include "platform/printer_system.h"
 #include "platform/process.h"
+#include "platform/replacing_file.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
 #include "platform/sys_error.h"
@@ -29,12 +28,13 @@ namespace {
 constexpr std::string_view kNavCancelPage = "shdoclc.dll/navcancl.htm#";
 constexpr std::string_view kRedirectWord = "javascript:redirect";
 
-// Receives the response into a new temporary file.
+// Receives the response into a new temporary file, which shows what was received only once the
+// reading has ended.
 class DownloadSink : public HttpSink {
 public:
     DownloadSink(DownloadState& state, const DownloadEnvironment& env, std::string folder)
         : m_state(state), m_env(env), m_folder(std::move(folder)) {}
-    ~DownloadSink() override { closeFile(); }
+    ~DownloadSink() override { dropFile(); }
 
     bool head(const HttpResponseHead& head) override {
         m_state.step = "BfQrySts";
@@ -55,15 +55,22 @@ public:
             return false;
         }
         m_state.step = "BfOpenTmpFile";
-        std::string name = m_folder + "/pgrXXXXXX" + extension;
-        int fd = ::mkstemps(name.data(), static_cast<int>(std::string_view(extension).size()));
-        if (fd < 0) {
-            m_state.setError("GetTempFileName Failed:[DTP4]" + systemErrorText(errno));
+        dropFile();
+        std::string name;
+        if (!CreateUniqueFile(m_folder, "pgr", extension, name)) {
+            m_state.setError("GetTempFileName Failed:[DTP4]" + systemErrorText(FileSystemError()));
             m_refused = true;
             return false;
         }
-        m_fd = fd;
         m_state.path = name;
+        m_file = std::make_unique<ReplacingFile>(name);
+        if (!m_file->create()) {
+            m_state.setError("GetTempFileName Failed:[DTP4]" +
+                             systemErrorText(m_file->errorNumber()));
+            m_refused = true;
+            dropFile();
+            return false;
+        }
         m_state.step = "AfOpenTmpFile";
         return true;
     }
@@ -72,16 +79,8 @@ public:
         if (m_state.cancelRequested.load()) {
             return false;
         }
-        std::size_t done = 0;
-        while (done < size) {
-            ssize_t n = ::write(m_fd, bytes + done, size - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                throw std::runtime_error("cannot write " + m_state.path + ": " +
-                                         systemErrorText(errno));
-            }
-            done += static_cast<std::size_t>(n);
+        if (!m_file->write(bytes, static_cast<std::int64_t>(size))) {
+            throw std::runtime_error("cannot write " + m_file->error());
         }
         m_total += static_cast<std::int64_t>(size);
         if (m_length > 0) {
@@ -99,15 +98,25 @@ public:
         m_state.setError("The size of the file is 0:[More Info:DLTP]The URL:" + m_address);
         m_refused = true;
     }
-    void closeFile() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
+    // Puts what was received under the file's name; false with the reason in error.
+    bool keepFile(std::string& error) {
+        if (m_file == nullptr) {
+            return true;
+        }
+        const bool kept = m_file->commit();
+        error = m_file->error();
+        m_file.reset();
+        return kept;
+    }
+    // Nothing of the file stays, not even its name.
+    void dropFile() {
+        if (m_file != nullptr) {
+            m_file.reset();
+            RemoveFile(m_state.path);
         }
     }
     void setAddress(const std::string& address) { m_address = address; }
     bool refused() const { return m_refused; }
-    bool fileOpen() const { return m_fd >= 0; }
     std::int64_t total() const { return m_total; }
 
 private:
@@ -115,7 +124,7 @@ private:
     const DownloadEnvironment& m_env;
     std::string m_folder;
     std::string m_address;
-    int m_fd = -1;
+    std::unique_ptr<ReplacingFile> m_file;
     std::int64_t m_length = -1;
     std::int64_t m_total = 0;
     int m_lastPercent = 0;
@@ -138,9 +147,9 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
         }
     }
     std::string folder = env.tempFolder.empty() ? privateTempFolder() : env.tempFolder;
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        state.setError("GetTempPath Failed:[DTP5]" + systemErrorText(errno != 0 ? errno : ENOTDIR));
+    if (!IsDirectory(folder)) {
+        const int error = PathExists(folder) ? ENOTDIR : FileSystemError();
+        state.setError("GetTempPath Failed:[DTP5]" + systemErrorText(error != 0 ? error : ENOTDIR));
         state.CloseDialog();
         return;
     }
@@ -172,17 +181,13 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
     }
     const bool cancelled = state.cancelRequested.load() || result.error == HttpError::Cancelled;
     if (sink.refused()) {
-        sink.closeFile();
+        sink.dropFile();
         state.CloseDialog();
         return;
     }
     if (!result.done() && !cancelled) {
         // The part of a failed download is of no use: nothing is left behind.
-        const bool partialFile = sink.fileOpen();
-        sink.closeFile();
-        if (partialFile) {
-            ::unlink(state.path.c_str());
-        }
+        sink.dropFile();
         const std::string message = result.message;
         if (secure) {
             switch (result.phase) {
@@ -212,19 +217,26 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
     }
     if (!cancelled && sink.total() == 0) {
         // An unannounced length that ends in an empty body is the Part's zero-size file.
-        sink.closeFile();
-        ::unlink(state.path.c_str());
+        sink.dropFile();
         sink.refuseEmpty();
         state.CloseDialog();
         return;
     }
     state.finished = true;
+    state.step = "BfFreeRec";
+    // A cancelled download keeps the part it received.
+    std::string error;
+    if (!sink.keepFile(error)) {
+        sink.dropFile();
+        if (!cancelled) {
+            state.setError("Runtime exception[DTP2]:" + error);
+            state.finished = false;
+            state.CloseDialog();
+        }
+        return;
+    }
     if (!cancelled) {
         state.succeeded = true;
-    }
-    state.step = "BfFreeRec";
-    sink.closeFile();
-    if (!cancelled) {
         state.CloseDialog();
     }
 }

@@ -1,8 +1,5 @@
 #include "app/export_command.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <ctime>
 #include <exception>
@@ -11,6 +8,7 @@
 #include "app/ui_services.h"
 #include "convert/conversion_driver.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "platform/replacing_file.h"
 
 namespace paginor {
@@ -80,8 +78,7 @@ bool cancelRequested(const ExportEnvironment& environment) {
 }
 
 bool hasContent(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
+    return RegularFileSize(path) > 0;
 }
 
 void showReportError(const CReportCore& report, UiServices& ui) {
@@ -237,11 +234,7 @@ void OutputToExcel(CReportCore& report, bool openedFromOutside, SettingsStore& s
 }
 
 bool isSameFile(const std::string& a, const std::string& b) {
-    struct stat first {};
-    struct stat second {};
-    return !a.empty() && !b.empty() && ::stat(a.c_str(), &first) == 0 &&
-           ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+    return IsSameFile(a, b);
 }
 
 bool SaveReportAs(const std::string& reportPath, const std::string& target, UiServices& ui) {

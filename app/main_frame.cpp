@@ -1,7 +1,5 @@
 #include "app/main_frame.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -13,6 +11,7 @@
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
 #include "core/text_scan.h"
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/replacing_file.h"
 #include "platform/settings_table.h"
@@ -119,7 +118,7 @@ CMainFrame::CMainFrame(CFoliantDoc& doc, CFoliantView& view, FrameWidgets& widge
 
 CMainFrame::~CMainFrame() {
     if (!m_tempPagePath.empty()) {
-        ::unlink(m_tempPagePath.c_str());
+        RemoveFile(m_tempPagePath);
     }
 }
 
@@ -637,16 +636,14 @@ void CMainFrame::OnBufferToFile() {
     if (m_tempPagePath.empty()) {
         // A name of its own in the user's private folder: two instances never share it.
         const std::string folder = privateTempFolder();
-        std::string name = folder + "/foliantXXXXXX.html";
-        const int fd = folder.empty() ? -1 : ::mkstemps(name.data(), 5);
-        if (fd < 0) {
+        std::string name;
+        if (folder.empty() || !CreateUniqueFile(folder, "foliant", ".html", name)) {
             m_ui.messageBox("Cannot create the temporary page file: " +
                                 (folder.empty() ? std::string("no private temporary folder")
-                                                : systemErrorText(errno)),
+                                                : systemErrorText(FileSystemError())),
                             MessageButtons::Ok, MessageIcon::Stop);
             return;
         }
-        ::close(fd);
         m_tempPagePath = name;
     }
     m_bufferToFile = true;

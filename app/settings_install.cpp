@@ -1,9 +1,5 @@
 #include "app/settings_install.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +9,7 @@
 #include <sstream>
 
 #include "core/text_scan.h"
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/replacing_file.h"
@@ -134,21 +131,11 @@ SetupFileValues ReadSetupFile(const std::string& tempFolder) {
         return {};
     }
     const std::string first = tempFolder + "/" + kSetupFileName;
-    int fd = ::open(first.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    std::string path;
+    if (!TakeOwnFile(first, kMaxSetupPathBytes, path) || path.empty() ||
+        path.size() > kMaxSetupPathBytes) {
         return {};
     }
-    struct stat st {};
-    bool trusted = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-                   (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    std::string path(kMaxSetupPathBytes + 1, '\0');
-    ssize_t n = trusted ? ::read(fd, path.data(), path.size()) : -1;
-    ::close(fd);
-    ::unlink(first.c_str());
-    if (n <= 0 || static_cast<std::size_t>(n) > kMaxSetupPathBytes) {
-        return {};
-    }
-    path.resize(static_cast<std::size_t>(n));
     while (!path.empty() && (path.back() == '\r' || path.back() == '\n' || path.back() == ' ')) {
         path.pop_back();
     }
@@ -511,10 +498,10 @@ void UnregisterReportFileTypes(const InstallEnvironment& env) {
     const std::string mimeFolder = env.dataHome + "/mime";
     const std::string applications = env.dataHome + "/applications";
     for (const FileType* type : {&kRrphType, &kPalkType}) {
-        ::unlink((mimeFolder + "/packages/" + type->packageFile).c_str());
+        RemoveFile(mimeFolder + "/packages/" + type->packageFile);
     }
-    ::unlink((applications + "/" + kDesktopFileName).c_str());
-    ::unlink((env.dataHome + "/" + kProgramIconFile).c_str());
+    RemoveFile(applications + "/" + kDesktopFileName);
+    RemoveFile(env.dataHome + "/" + kProgramIconFile);
     if (!env.configHome.empty()) {
         const std::string mimeApps = env.configHome + "/mimeapps.list";
         bool tooLarge = false;

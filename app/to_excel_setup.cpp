@@ -1,8 +1,5 @@
 #include "app/to_excel_setup.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -10,6 +7,7 @@
 
 #include "app/export_command.h"
 #include "app/ui_services.h"
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/replacing_file.h"
 #include "platform/settings_table.h"
@@ -34,13 +32,11 @@ std::optional<std::int32_t> leadingNumber(std::string_view text) {
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    return IsDirectory(path);
 }
 
 bool exists(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0;
+    return PathExists(path);
 }
 
 }  // namespace

@@ -1,9 +1,5 @@
 #include "convert/conversion_driver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +13,7 @@
 #include "convert/convert_engine.h"
 #include "convert/worker_making.h"
 #include "convert/write/excel_writer.h"
+#include "convert/write/spill_file.h"
 #include "convert/write/spreadsheet_ml.h"
 #include "convert/write/workbook_archive.h"
 #include "core/env_info.h"
@@ -93,6 +90,7 @@ private:
     std::string bugRequest(std::string_view opening) const;
     void writeFile(std::string_view data);
     [[noreturn]] void raiseFileProblem(int errorNumber, std::string_view tag);
+    [[noreturn]] void raiseSpillProblem(const SpillFileError& error);
     void checkOutputPlace();
     void checkCancel();
     void finish(OutputKind kind);
@@ -697,6 +695,8 @@ void ExcelFileDriver::writeBatch(BatchSlot& slot, OutputKind kind) {
         m_writer->WriteTable(slot.first, slot.firstPrepended, slot.lastAppended,
                              static_cast<std::int32_t>(slot.outputPages.size()), columns,
                              slot.outputPages.data(), m_options.activityStamp, records);
+    } catch (const SpillFileError& error) {
+        raiseSpillProblem(error);
     } catch (const std::exception& error) {
         raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
     } catch (...) {
@@ -738,6 +738,11 @@ void ExcelFileDriver::raiseFileProblem(int errorNumber, std::string_view tag) {
     raise(-1, FileProblem(m_outputPath, errorNumber) + " [" + std::string(tag) + "]");
 }
 
+// The disk failed the workbook's temporary file: no fault of the program or the report.
+void ExcelFileDriver::raiseSpillProblem(const SpillFileError& error) {
+    raise(-1, std::string(error.what()) + " [OtEFOp2]");
+}
+
 // Before any page is converted: a place where the file cannot be made fails now, not after the
 // whole conversion.
 void ExcelFileDriver::checkOutputPlace() {
@@ -765,6 +770,8 @@ void ExcelFileDriver::finish(OutputKind kind) {
                                     rightToLeft, created);
         } catch (const ConversionError&) {
             throw;
+        } catch (const SpillFileError& error) {
+            raiseSpillProblem(error);
         } catch (const std::exception& error) {
             raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
         }
@@ -779,6 +786,8 @@ void ExcelFileDriver::finish(OutputKind kind) {
                                      m_options.password.has_value());
         } catch (const ConversionError&) {
             throw;
+        } catch (const SpillFileError& error) {
+            raiseSpillProblem(error);
         } catch (const std::exception& error) {
             raise(-1, bugRequest(kXmlFailure) + "<br>Information for vender:" + error.what());
         }
@@ -839,32 +848,11 @@ void ExcelFileDriver::startExcel() {
     m_excelWriter->Start(m_outputPath, rowsPerWorksheet, m_options.savedAs2007);
 }
 
-// Saving cannot be stopped part way: the workbook is saved beside the target under a hidden name
-// and takes the target's name only when no cancel request came meanwhile.
+// Saving cannot be stopped part way: the saved workbook takes the target's name only when no
+// cancel request came meanwhile.
 void ExcelFileDriver::saveWorkbook() {
-    const std::string saved = HiddenNameBeside(m_outputPath);
-    try {
-        m_excelWriter->Finish(saved);
-    } catch (const ConversionError& error) {
-        if (error.code() != -1) {
-            throw;
-        }
-        // The failure names the file the user asked for.
-        std::string text = error.text();
-        for (std::size_t at = text.find(saved); at != std::string::npos;
-             at = text.find(saved, at + m_outputPath.size())) {
-            text.replace(at, saved.size(), m_outputPath);
-        }
-        raise(-1, text);
-    }
-    if (cancelRequested()) {
-        ::unlink(saved.c_str());
+    if (!m_excelWriter->Finish(m_outputPath)) {
         raise(kErrCancelled);
-    }
-    if (std::rename(saved.c_str(), m_outputPath.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(saved.c_str());
-        raiseFileProblem(error, "OTEFXL4");
     }
 }
 

@@ -1,19 +1,19 @@
 #include "core/download.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "core/env_info.h"
 #include "core/mime_table.h"
 #include "core/text_scan.h"
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/http_client.h"
+#include "platform/replacing_file.h"
 #include "platform/sys_error.h"
 
 namespace paginor {
@@ -25,7 +25,6 @@ constexpr std::string_view kBaseDirValue = "basedir";
 constexpr std::size_t kMinBaseDirChars = 3;
 
 constexpr std::string_view kCachePrefix = "fol";
-constexpr std::string_view kPartialSuffix = ".part";
 constexpr std::string_view kUseIeTip =
     " Tips: please append &useie=no to the URL or append -useie:no to the command line.";
 constexpr const char* kSecureUserAgent = "iexplorer";
@@ -42,31 +41,9 @@ void capResult(std::string& text) {
     }
 }
 
-std::string joinPath(const std::string& folder, std::string_view name) {
-    std::string path = folder;
-    if (!path.empty() && path.back() != '/') {
-        path += '/';
-    }
-    path += name;
-    return path;
-}
-
-// Creates folder/fol<unique><suffix> exclusively; the descriptor, or -1 with errno set.
-int createUniqueFile(const std::string& folder, std::string_view suffix, std::string& path) {
-    path = joinPath(folder, kCachePrefix);
-    path += "XXXXXX";
-    path += suffix;
-    return ::mkostemps(path.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-}
-
-// A unique new file in the download folder, else the cache folder, else the program's folder.
-struct CacheFile {
-    int fd = -1;
-    std::string path;
-    std::string folder;
-};
-
-bool createCacheFile(const SettingsReader& settings, std::string_view suffix, CacheFile& file,
+// A new empty file fol<unique><suffix> in the download folder, else the cache folder, else the
+// program's folder.
+bool createCacheFile(const SettingsReader& settings, std::string_view suffix, std::string& path,
                      std::string& message) {
     int error = ENOENT;
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -77,12 +54,10 @@ bool createCacheFile(const SettingsReader& settings, std::string_view suffix, Ca
         if (folder.empty()) {
             continue;
         }
-        file.fd = createUniqueFile(folder, suffix, file.path);
-        if (file.fd >= 0) {
-            file.folder = folder;
+        if (CreateUniqueFile(folder, kCachePrefix, suffix, path)) {
             return true;
         }
-        error = errno;
+        error = FileSystemError();
     }
     message = "Runtime exception [ED" + std::to_string(error) + "]: Failed to get cache dir";
     return false;
@@ -95,8 +70,8 @@ std::string withReason(std::string text, const std::string& reason) {
     return text;
 }
 
-// Receives the body into a private temporary file and publishes it under its final cache name
-// only when the whole body has arrived.
+// Receives the body into a new cache file "fol<unique>.tmp.<extension>", which shows the body
+// only once the whole of it has arrived.
 class DownloadSink : public HttpSink {
 public:
     enum class Failure { None, Status, Naming, File };
@@ -105,12 +80,7 @@ public:
                  std::string& step)
         : m_settings(settings), m_extension(defaultExtension), m_step(step) {}
 
-    ~DownloadSink() override {
-        closeFile();
-        if (!m_temporary.path.empty()) {
-            ::unlink(m_temporary.path.c_str());
-        }
-    }
+    ~DownloadSink() override { drop(); }
 
     bool head(const HttpResponseHead& head) override {
         m_step = "#0#3";
@@ -123,73 +93,54 @@ public:
             m_extension = ExtensionFromContentType(head.contentType);
         }
         m_step = "#2";
-        if (!createCacheFile(m_settings, kPartialSuffix, m_temporary, m_message)) {
-            m_temporary.path.clear();
+        drop();
+        if (!createCacheFile(m_settings, ".tmp." + std::string(m_extension), m_path, m_message)) {
+            m_path.clear();
             m_failure = Failure::Naming;
             return false;
         }
-        return true;
+        if (m_path.size() > kMaxDownloadResultBytes) {
+            return fileFailure(ENAMETOOLONG);
+        }
+        m_file = std::make_unique<ReplacingFile>(m_path);
+        return m_file->create() || fileFailure(m_file->errorNumber());
     }
 
     bool data(const char* bytes, std::size_t size) override {
         m_step = "#5";
-        while (size > 0) {
-            ssize_t written = ::write(m_temporary.fd, bytes, size);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                return fileFailure(m_temporary.path, written < 0 ? errno : EIO, true);
-            }
-            bytes += written;
-            size -= static_cast<std::size_t>(written);
-        }
-        return true;
+        return m_file->write(bytes, static_cast<std::int64_t>(size)) ||
+               fileFailure(m_file->errorNumber(), true);
     }
 
-    // Moves the complete body to a new "fol<unique>.tmp.<extension>" beside the temporary file.
+    // Puts the complete body under the cache name.
     bool publish(std::string& finalPath) {
-        if (!closeFile()) {
-            return false;
+        if (m_file == nullptr) {
+            return fileFailure(ENOENT);
         }
-        std::string suffix = ".tmp." + std::string(m_extension);
-        int fd = createUniqueFile(m_temporary.folder, suffix, finalPath);
-        if (fd < 0) {
-            return fileFailure(finalPath, errno);
+        if (!m_file->commit()) {
+            return fileFailure(m_file->errorNumber(), true);
         }
-        ::close(fd);
-        if (finalPath.size() > kMaxDownloadResultBytes) {
-            ::unlink(finalPath.c_str());
-            return fileFailure(finalPath, ENAMETOOLONG);
-        }
-        if (::rename(m_temporary.path.c_str(), finalPath.c_str()) != 0) {
-            int error = errno;
-            ::unlink(finalPath.c_str());
-            return fileFailure(finalPath, error);
-        }
-        m_temporary.path.clear();
+        finalPath = std::exchange(m_path, std::string());
         return true;
     }
 
     Failure failure() const { return m_failure; }
     const std::string& message() const { return m_message; }
-    const std::string& failedFile() const { return m_failedFile; }
+    const std::string& failedFile() const { return m_path; }
     int fileError() const { return m_fileError; }
     bool failedWriting() const { return m_writing; }
 
 private:
-    bool closeFile() {
-        if (m_temporary.fd < 0) {
-            return true;
+    // Nothing of an unfinished download stays, not even its empty name.
+    void drop() {
+        m_file.reset();
+        if (!m_path.empty()) {
+            RemoveFile(m_path);
         }
-        int fd = m_temporary.fd;
-        m_temporary.fd = -1;
-        return ::close(fd) == 0 || fileFailure(m_temporary.path, errno, true);
     }
 
-    bool fileFailure(const std::string& file, int error, bool writing = false) {
+    bool fileFailure(int error, bool writing = false) {
         m_failure = Failure::File;
-        m_failedFile = file;
         m_fileError = error;
         m_writing = writing;
         return false;
@@ -198,10 +149,10 @@ private:
     const SettingsReader& m_settings;
     std::string_view m_extension;
     std::string& m_step;
-    CacheFile m_temporary;
+    std::string m_path;
+    std::unique_ptr<ReplacingFile> m_file;
     Failure m_failure = Failure::None;
     std::string m_message;
-    std::string m_failedFile;
     int m_fileError = 0;
     bool m_writing = false;
 };
@@ -420,12 +371,11 @@ void ParseHttpUrl(std::string_view url, std::string& host, int& port, std::strin
 
 bool MakeCacheFileName(std::string& result, std::string_view extension,
                        const SettingsReader& settings) {
-    CacheFile file;
-    if (!createCacheFile(settings, ".tmp." + std::string(extension), file, result)) {
+    std::string path;
+    if (!createCacheFile(settings, ".tmp." + std::string(extension), path, result)) {
         return false;
     }
-    ::close(file.fd);
-    result = file.path;
+    result = std::move(path);
     return true;
 }
 

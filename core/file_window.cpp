@@ -34,8 +34,7 @@ std::int32_t CReportCore::ReadFileRange(std::int64_t fileOffset, std::int64_t de
         throw ReportError(-1);
     }
     if (got < wanted) {
-        // The file became shorter than it was when the report was opened.
-        raise(1004);
+        raiseFileCut();
     }
     m_windowStart = fileOffset - destination;
     if (length == 0) {
@@ -98,6 +97,14 @@ std::int32_t CReportCore::SeekWindow(std::int64_t offset, std::int64_t& index) {
     return result;
 }
 
+// A read that ends before the size the file had when it was opened: another program rewrote or
+// cut the file meanwhile, and what is read now would not be the report that was split into pages.
+void CReportCore::raiseFileCut() {
+    raiseText("The report file " + m_reportPath +
+              " was changed or cut on disk after it was opened: it no longer holds the " +
+              std::to_string(m_fileSize) + " bytes it held then. Open the report again.");
+}
+
 const char* CReportCore::windowAt(std::int64_t offset, std::int64_t& available) {
     std::int64_t index = 0;
     SeekWindow(offset, index);
@@ -150,7 +157,7 @@ std::string CReportCore::readRange(std::int64_t offset, std::int64_t length) {
         throw ReportError(-1);
     }
     if (got < length) {
-        raise(1004);
+        raiseFileCut();
     }
     return text;
 }
@@ -201,7 +208,7 @@ std::int32_t CReportCore::CopyToStringBuffer(std::int64_t offset, char endChar,
             throw ReportError(-1);
         }
         if (got < length) {
-            raise(1004);
+            raiseFileCut();
         }
     }
     m_tagBuffer[static_cast<std::size_t>(length)] = '\0';

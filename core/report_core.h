@@ -235,6 +235,7 @@ public:
 private:
     [[noreturn]] void raise(std::int32_t code);
     [[noreturn]] void raiseText(std::string text);
+    [[noreturn]] void raiseFileCut();
     // Raises 5 before a load, the range text for pages outside 1..page count.
     void requireLoadedRange(std::int32_t p1, std::int32_t p2);
     void trace(const char* tag);

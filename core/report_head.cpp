@@ -10,6 +10,7 @@
 #include "core/report_core.h"
 #include "core/text_scan.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 
 namespace paginor {
 
@@ -390,7 +391,7 @@ bool CReportCore::InlineLinkedStyleSheet(std::string& head, std::string* styleSh
         if (styleSheetPath != nullptr) {
             *styleSheetPath = localPath;
         } else {
-            std::remove(localPath.c_str());
+            RemoveFile(localPath);
         }
     }
     return true;

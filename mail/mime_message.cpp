@@ -1,14 +1,12 @@
 #include "mail/mime_message.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "mail/base64.h"
+#include "platform/file.h"
+#include "platform/file_system.h"
 
 namespace paginor {
 namespace {
@@ -255,30 +253,33 @@ std::string CAppOctetStream::BuildPartHeader(const std::string& content, const s
 
 bool CAppOctetStream::AppendFileBase64(const std::string& path, std::string& body,
                                        std::string& error) const {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "Unable to read the attachment " + path + ": " + std::strerror(errno);
+    // Only a regular file is opened: a pipe would hold the open for ever.
+    if (!PathExists(path)) {
+        error = "Unable to read the attachment " + path + ": " + std::strerror(FileSystemError());
         return false;
     }
-    struct stat facts {};
-    if (fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+    if (RegularFileSize(path) < 0) {
         error = "Unable to read the attachment " + path + ": not a regular file";
-        close(fd);
+        return false;
+    }
+    ReadOnlyFile file;
+    std::string opening;
+    if (!file.open(path, opening)) {
+        error = "Unable to read the attachment " + path + ": " + std::strerror(file.errorNumber());
         return false;
     }
     CBase64 codec;
     std::string pending;
     std::string buffer(kAttachmentReadBytes, '\0');
-    for (;;) {
-        ssize_t got = read(fd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+    for (std::int64_t offset = 0;;) {
+        const std::int64_t got =
+            file.readAt(offset, buffer.data(), static_cast<std::int64_t>(buffer.size()));
         if (got < 0) {
-            error = "Unable to read the attachment " + path + ": " + std::strerror(errno);
-            close(fd);
+            error =
+                "Unable to read the attachment " + path + ": " + std::strerror(file.errorNumber());
             return false;
         }
+        offset += got;
         pending.append(buffer.data(), static_cast<std::size_t>(got));
         std::size_t used = 0;
         for (; pending.size() - used >= kAttachmentBlock; used += kAttachmentBlock) {
@@ -290,7 +291,6 @@ bool CAppOctetStream::AppendFileBase64(const std::string& path, std::string& bod
             break;
         }
     }
-    close(fd);
     body += codec.Encode(pending);
     body += "\r\n\r\n";
     return true;

@@ -2,8 +2,6 @@
 #include "platform/http_client.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/replacing_file.h"
 #include "platform/sys_error.h"
 
 namespace paginor {
@@ -523,11 +522,10 @@ bool StringSink::data(const char* bytes, std::size_t size) {
 
 namespace {
 
-// Receives a 2xx body into a temporary file beside the target.
+// Receives a 2xx body into a file that takes the target's name only when the body is whole.
 class TemporaryFileSink : public HttpSink {
 public:
-    explicit TemporaryFileSink(const std::string& target) : m_target(target) {}
-    ~TemporaryFileSink() override { discard(); }
+    TemporaryFileSink(const std::string& target, FileMode mode) : m_file(target, mode) {}
 
     bool head(const HttpResponseHead& head) override {
         if (head.status < 200 || head.status > 299) {
@@ -537,75 +535,41 @@ public:
             }
             return false;
         }
-        std::size_t slash = m_target.rfind('/');
-        std::string folder =
-            slash == std::string::npos ? std::string(".") : m_target.substr(0, slash + 1);
-        std::string base = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-        std::string pattern = folder + "." + base + ".XXXXXX";
-        m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (m_fd < 0) {
-            m_error = pattern + ": " + systemErrorText(errno);
+        if (!m_file.create()) {
+            m_error = m_file.error();
             return false;
         }
-        m_temporary = pattern;
         return true;
     }
 
     bool data(const char* bytes, std::size_t size) override {
-        while (size > 0) {
-            ssize_t written = ::write(m_fd, bytes, size);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                m_error = m_temporary + ": " + systemErrorText(written < 0 ? errno : EIO);
-                return false;
-            }
-            bytes += written;
-            size -= static_cast<std::size_t>(written);
+        if (!m_file.write(bytes, static_cast<std::int64_t>(size))) {
+            m_error = m_file.error();
+            return false;
         }
         return true;
     }
 
     bool commit() {
-        int fd = std::exchange(m_fd, -1);
-        if (::close(fd) != 0) {
-            m_error = m_temporary + ": " + systemErrorText(errno);
+        if (!m_file.commit()) {
+            m_error = m_file.error();
             return false;
         }
-        if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-            m_error = m_target + ": " + systemErrorText(errno);
-            return false;
-        }
-        m_temporary.clear();
         return true;
     }
 
     const std::string& error() const { return m_error; }
 
 private:
-    void discard() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-        if (!m_temporary.empty()) {
-            ::unlink(m_temporary.c_str());
-            m_temporary.clear();
-        }
-    }
-
-    std::string m_target;
-    std::string m_temporary;
+    ReplacingFile m_file;
     std::string m_error;
-    int m_fd = -1;
 };
 
 }  // namespace
 
 bool downloadToFile(HttpClient& client, const HttpRequest& request, const std::string& targetPath,
-                    HttpResult& result, std::string& error) {
-    TemporaryFileSink sink(targetPath);
+                    HttpResult& result, std::string& error, FileMode mode) {
+    TemporaryFileSink sink(targetPath, mode);
     result = client.transfer(request, sink);
     if (!result.done()) {
         error = result.phase == HttpPhase::Sink ? sink.error() : result.message;

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/replacing_file.h"
+
 namespace paginor {
 
 enum class HttpMethod { Get, Post };
@@ -118,11 +120,11 @@ private:
     std::unique_ptr<Share> m_share;
 };
 
-// Downloads into targetPath whole or not at all: the body goes into a temporary file in the
-// target's folder, which replaces the target only after a complete 2xx response. Otherwise
-// returns false, leaves the target as it was and sets error: the transfer's message, the file's
-// error, or "HTTP 404 Not Found" for a refused status.
+// Downloads into targetPath whole or not at all: the body goes into a ReplacingFile of the given
+// mode, which replaces the target only after a complete 2xx response. Otherwise returns false,
+// leaves the target as it was and sets error: the transfer's message, the file's error, or
+// "HTTP 404 Not Found" for a refused status.
 bool downloadToFile(HttpClient& client, const HttpRequest& request, const std::string& targetPath,
-                    HttpResult& result, std::string& error);
+                    HttpResult& result, std::string& error, FileMode mode = FileMode::Usual);
 
 }  // namespace paginor

@@ -9,8 +9,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <ctime>
+#include <mutex>
 
 #include "platform/detail/replacing_file.h"
 #include "platform/sys_error.h"
@@ -20,9 +21,23 @@ namespace {
 
 constexpr std::string_view kMark = ".paginor-";
 constexpr std::size_t kUniqueChars = 6;
-constexpr int kLinkAttempts = 100;
+// Tries at a unique name: a clash of six random characters is rare, and a folder that makes
+// every try fail must not hold the program for ever.
+constexpr int kNameAttempts = 100;
+// Links followed from the target to the file it names, as the kernel follows them.
+constexpr int kMaxLinks = 40;
+constexpr long kUsualNameMax = 255;
 
 std::atomic<bool> g_namedOnly{false};
+std::mutex g_observerMutex;
+std::function<void(std::string_view)> g_observer;
+
+void observe(std::string_view step, const std::string& path) {
+    std::lock_guard lock(g_observerMutex);
+    if (g_observer) {
+        g_observer(std::string(step) + " " + path);
+    }
+}
 
 std::string folderOf(const std::string& target) {
     const std::size_t slash = target.find_last_of('/');
@@ -37,10 +52,27 @@ std::string nameOf(const std::string& target) {
     return slash == std::string::npos ? target : target.substr(slash + 1);
 }
 
-// "<folder>/.<name>.paginor-": the hidden names this class writes under.
-std::string hiddenPrefix(const std::string& target) {
+// The longest name the folder takes; the usual limit where the folder cannot tell.
+long nameMaxOf(const std::string& folder) {
+    const long max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return max > 0 ? max : kUsualNameMax;
+}
+
+// "<folder>/.<name>.paginor-": the hidden names this class writes under, the name cut (never
+// inside a character) so that the whole hidden name fits in nameMax bytes.
+std::string hiddenPrefix(const std::string& target, long nameMax) {
     const std::string folder = folderOf(target);
-    return (folder == "/" ? "" : folder) + "/." + nameOf(target) + std::string(kMark);
+    std::string name = nameOf(target);
+    const long fixed = static_cast<long>(1 + kMark.size() + kUniqueChars);
+    const std::size_t room = nameMax > fixed ? static_cast<std::size_t>(nameMax - fixed) : 0;
+    if (name.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        name.resize(cut);
+    }
+    return (folder == "/" ? "" : folder) + "/." + name + std::string(kMark);
 }
 
 std::string uniqueChars() {
@@ -116,6 +148,67 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// The file that path names once its symbolic links are followed; errno ELOOP for a chain that
+// does not end. A link to a file that does not exist yet names that file.
+bool followLinks(const std::string& path, std::string& final, int& error) {
+    std::string current = path;
+    for (int links = 0;; ++links) {
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            // Whatever else stands in the way is met when the file is made.
+            final = std::move(current);
+            return true;
+        }
+        if (links == kMaxLinks) {
+            error = ELOOP;
+            return false;
+        }
+        std::string text(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(current.c_str(), text.data(), text.size());
+        if (length < 0) {
+            error = errno;
+            return false;
+        }
+        if (static_cast<std::size_t>(length) >= text.size()) {
+            error = ENAMETOOLONG;
+            return false;
+        }
+        text.resize(static_cast<std::size_t>(length));
+        if (text.empty()) {
+            error = ENOENT;
+            return false;
+        }
+        if (text.front() != '/') {
+            const std::string folder = folderOf(current);
+            text = (folder == "/" ? "" : folder) + "/" + text;
+        }
+        current = std::move(text);
+    }
+}
+
+// A new file's permission bits before the umask.
+mode_t creationMode(FileMode mode) {
+    switch (mode) {
+        case FileMode::Private:
+            return 0600;
+        case FileMode::PrivateProgram:
+            return 0700;
+        case FileMode::Usual:
+            break;
+    }
+    return 0666;
+}
+
+// Makes the rename that gave a file its name durable; the file's data already is.
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        observe("sync folder", folder);
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 }  // namespace
 
 namespace detail {
@@ -124,15 +217,40 @@ void useNamedTemporaryFiles(bool named) {
     g_namedOnly = named;
 }
 
+void observeDurableSteps(std::function<void(std::string_view)> observer) {
+    std::lock_guard lock(g_observerMutex);
+    g_observer = std::move(observer);
+}
+
 }  // namespace detail
 
 bool ReplacingFile::create() {
     abandon();
+    m_error.clear();
     if (m_target.empty()) {
         return fail(ENOENT);
     }
-    const std::string folder = folderOf(m_target);
-    return createUnnamed(folder) || (m_errorNumber == 0 && createNamed(folder));
+    int error = 0;
+    if (!followLinks(m_target, m_final, error)) {
+        return fail(error);
+    }
+    const std::string folder = folderOf(m_final);
+    m_nameMax = nameMaxOf(folder);
+    if (static_cast<long>(nameOf(m_final).size()) > m_nameMax || m_final.size() >= PATH_MAX) {
+        return fail(ENAMETOOLONG);
+    }
+    struct stat replaced {};
+    m_replacing = ::stat(m_final.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
+    m_keptMode = static_cast<unsigned>(replaced.st_mode & 0777);
+    m_keptGroup = static_cast<unsigned>(replaced.st_gid);
+    if (!createUnnamed(folder) && (m_errorNumber != 0 || !createNamed(folder))) {
+        return false;
+    }
+    if (!applyMode()) {
+        abandon();
+        return false;
+    }
+    return true;
 }
 
 // False with no error recorded when the file system cannot hold unnamed files.
@@ -141,7 +259,7 @@ bool ReplacingFile::createUnnamed(const std::string& folder) {
     if (g_namedOnly) {
         return false;
     }
-    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode(m_mode));
     if (fd < 0) {
         // EISDIR: a kernel without unnamed files; EOPNOTSUPP: a file system without them.
         return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? false : fail(errno);
@@ -157,22 +275,51 @@ bool ReplacingFile::createUnnamed(const std::string& folder) {
     m_temporary = self;
     // Locked like a named one, for the moment between its link and the rename.
     ::flock(m_fd, LOCK_EX | LOCK_NB);
-    return ::fchmod(m_fd, 0644) == 0 || fail(errno);
+    return true;
 }
 
 bool ReplacingFile::createNamed(const std::string& folder) {
     removeStaleFiles(folder);
-    std::string name = hiddenPrefix(m_target) + std::string(kUniqueChars, 'X');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return fail(errno);
+    const std::string prefix = hiddenPrefix(m_final, m_nameMax);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string name = prefix + uniqueChars();
+        // Made by open with the mode, so that the umask applies as to any new file.
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              creationMode(m_mode));
+        if (fd >= 0) {
+            m_fd = fd;
+            m_unnamed = false;
+            m_temporary = std::move(name);
+            // The lock tells a later cleaning that the file is in use.
+            ::flock(m_fd, LOCK_EX | LOCK_NB);
+            return true;
+        }
+        if (errno != EEXIST) {
+            return fail(errno);
+        }
     }
-    m_fd = fd;
-    m_unnamed = false;
-    m_temporary = std::move(name);
-    // The lock tells a later cleaning that the file is in use.
-    ::flock(m_fd, LOCK_EX | LOCK_NB);
-    return ::fchmod(m_fd, 0644) == 0 || fail(errno);
+    return fail(EEXIST);
+}
+
+// A replaced file's group first: giving a file another group may clear bits of its mode.
+bool ReplacingFile::applyMode() {
+    if (m_mode != FileMode::Usual) {
+        return ::fchmod(m_fd, creationMode(m_mode)) == 0 || fail(errno);
+    }
+    if (!m_replacing) {
+        return true;
+    }
+    // Where the user is not of the replaced file's group, the new file keeps the user's own.
+    if (::fchown(m_fd, static_cast<uid_t>(-1), static_cast<gid_t>(m_keptGroup)) != 0) {
+        struct stat made {};
+        if (::fstat(m_fd, &made) == 0 && made.st_gid != m_keptGroup) {
+            // The group the file has now gets no more than everybody had before.
+            const unsigned others = m_keptMode & S_IRWXO;
+            m_keptMode = (m_keptMode & ~static_cast<unsigned>(S_IRWXG)) |
+                         (m_keptMode & S_IRWXG & (others << 3));
+        }
+    }
+    return ::fchmod(m_fd, static_cast<mode_t>(m_keptMode)) == 0 || fail(errno);
 }
 
 bool ReplacingFile::write(std::string_view data) {
@@ -196,18 +343,30 @@ bool ReplacingFile::sync() {
     if (m_fd < 0) {
         return fail(EBADF);
     }
+    observe("sync", m_final);
     return ::fsync(m_fd) == 0 || fail(errno);
 }
 
 bool ReplacingFile::commit() {
+    return commit(nullptr);
+}
+
+bool ReplacingFile::commit(const std::function<bool()>& keep) {
     if (!sync()) {
+        return false;
+    }
+    if (keep && !keep()) {
+        abandon();
+        m_error.clear();
+        m_errorNumber = 0;
         return false;
     }
     std::string linked;
     if (m_unnamed) {
         // A link cannot replace a name: link under a unique one, then rename that over.
-        for (int attempt = 0; attempt < kLinkAttempts && linked.empty(); ++attempt) {
-            std::string name = hiddenPrefix(m_target) + uniqueChars();
+        const std::string prefix = hiddenPrefix(m_final, m_nameMax);
+        for (int attempt = 0; attempt < kNameAttempts && linked.empty(); ++attempt) {
+            std::string name = prefix + uniqueChars();
             if (::linkat(AT_FDCWD, m_temporary.c_str(), AT_FDCWD, name.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 linked = std::move(name);
@@ -223,13 +382,17 @@ bool ReplacingFile::commit() {
     }
     const int fd = m_fd;
     m_fd = -1;
-    if (::close(fd) != 0 || std::rename(linked.c_str(), m_target.c_str()) != 0) {
+    observe("rename", m_final);
+    if (::close(fd) != 0 || ::rename(linked.c_str(), m_final.c_str()) != 0) {
         const int error = errno;
         ::unlink(linked.c_str());
         m_temporary.clear();
+        m_unnamed = false;
         return fail(error);
     }
     m_temporary.clear();
+    m_unnamed = false;
+    syncFolder(folderOf(m_final));
     return true;
 }
 
@@ -249,16 +412,6 @@ bool ReplacingFile::fail(int errorNumber) {
     m_errorNumber = errorNumber;
     m_error = m_target + ": " + systemErrorText(errorNumber);
     return false;
-}
-
-std::string HiddenNameBeside(const std::string& target) {
-    for (;;) {
-        std::string name = hiddenPrefix(target) + uniqueChars();
-        struct stat status {};
-        if (::lstat(name.c_str(), &status) != 0 && errno == ENOENT) {
-            return name;
-        }
-    }
 }
 
 bool CanCreateFile(const std::string& target, std::string& problem) {
@@ -298,9 +451,15 @@ std::string FileProblem(const std::string& target, int errorNumber) {
         case EISDIR:
             reason = "a folder has that name";
             break;
-        case ENAMETOOLONG:
-            reason = "the name is too long";
+        case ENAMETOOLONG: {
+            const std::size_t bytes = nameOf(target).size();
+            const long max = nameMaxOf(folder);
+            reason = static_cast<long>(bytes) > max
+                         ? "the name takes " + std::to_string(bytes) + " bytes, more than the " +
+                               std::to_string(max) + " the folder " + folder + " takes"
+                         : "the name is too long";
             break;
+        }
         case EOPNOTSUPP:
         case EINVAL:
             reason = "files cannot be made in the folder " + folder;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/folders.h"
+#include "platform/replacing_file.h"
 #include "platform/sys_error.h"
 
 namespace paginor {
@@ -643,47 +644,13 @@ bool readHiveFile(const std::string& path, SettingsHive hive, SettingsTree& tree
     return true;
 }
 
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// The file appears whole under its name or not at all.
-bool replaceFile(const std::string& folder, const std::string& path, std::string_view text,
-                 std::string& error) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = fileError(folder, errno);
+// The file appears whole under its name or not at all; it holds the mail password, so it is the
+// user's alone.
+bool replaceFile(const std::string& path, std::string_view text, std::string& error) {
+    ReplacingFile file(path, FileMode::Private);
+    if (!file.create() || !file.write(text) || !file.commit()) {
+        error = file.error();
         return false;
-    }
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-    int errorNumber = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        errorNumber = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        errorNumber = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        error = fileError(path, errorNumber);
-        return false;
-    }
-    Descriptor folderFile(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFile.get() >= 0) {
-        ::fsync(folderFile.get());  // makes the rename itself durable; the data already is
     }
     return true;
 }
@@ -964,7 +931,7 @@ bool FileSettingsStore::updateHive(SettingsHive hive, const Change& change, std:
                 std::to_string(kMaxSettingsFileBytes) + " bytes";
         return false;
     }
-    return replaceFile(folder, path, text, error);
+    return replaceFile(path, text, error);
 }
 
 // ---- MemorySettingsStore ----

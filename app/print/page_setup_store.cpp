@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/file_system.h"
 #include "platform/replacing_file.h"
 #include "platform/sys_error.h"
 
@@ -146,12 +147,12 @@ void PageSetupStore::Load(const std::string& path) {
     }
     startNew();
     const std::string aside = path + ".bad";
-    if (std::rename(path.c_str(), aside.c_str()) == 0) {
+    if (RenameFile(path, aside)) {
         m_loadProblem = path + " is damaged (" + problem + "); it was kept as " + aside +
                         " and a new one is started";
     } else {
         m_loadProblem = path + " is damaged (" + problem +
-                        ") and cannot be kept aside: " + systemErrorText(errno);
+                        ") and cannot be kept aside: " + systemErrorText(FileSystemError());
     }
 }
 

@@ -17,6 +17,7 @@
 
 #include "app/print/stamp_fonts.h"
 #include "app/print/web_browser_print.h"
+#include "platform/replacing_file.h"
 
 namespace paginor {
 
@@ -184,7 +185,8 @@ bool StampHeaderFooter(const std::string& path, const std::string& header,
                        const std::string& footer, HeaderFooterFields fields,
                        const std::vector<int>& sheetPages, const PdfPageLayout& layout,
                        std::string& error) {
-    const std::string stamped = path + ".stamped";
+    // The stamped document takes the place of the plain one whole or not at all.
+    ReplacingFile stamped(path);
     try {
         QPDF pdf;
         pdf.processFile(path.c_str());
@@ -249,16 +251,19 @@ bool StampHeaderFooter(const std::string& path, const std::string& header,
             page.addPageContents(QPDFObjectHandle::newStream(&pdf, "q\n"), true);
             page.addPageContents(QPDFObjectHandle::newStream(&pdf, "\nQ\n0 g\n" + text), false);
         }
-        QPDFWriter writer(pdf, stamped.c_str());
+        if (!stamped.create()) {
+            error = "Cannot replace " + stamped.error();
+            return false;
+        }
+        QPDFWriter writer(pdf, stamped.temporaryPath().c_str());
         writer.write();
     } catch (const std::exception& e) {
-        std::remove(stamped.c_str());
+        stamped.abandon();
         error = std::string("Cannot draw the header and footer: ") + e.what();
         return false;
     }
-    if (std::rename(stamped.c_str(), path.c_str()) != 0) {
-        std::remove(stamped.c_str());
-        error = "Cannot replace " + path;
+    if (!stamped.commit()) {
+        error = "Cannot replace " + stamped.error();
         return false;
     }
     return true;

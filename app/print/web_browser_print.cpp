@@ -1,11 +1,9 @@
 #include "app/print/web_browser_print.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <ctime>
 #include <memory>
 
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/sys_error.h"
 
@@ -180,13 +178,11 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, const Printe
         done(false, "No private temporary folder");
         return;
     }
-    path += "/print-XXXXXX.pdf";
-    const int fd = mkstemps(path.data(), 4);
-    if (fd < 0) {
-        done(false, path + ": " + systemErrorText(errno));
+    const std::string folder = path;
+    if (!CreateUniqueFile(folder, "print-", ".pdf", path)) {
+        done(false, folder + "/print-XXXXXX.pdf: " + systemErrorText(FileSystemError()));
         return;
     }
-    ::close(fd);
     const PdfPageLayout layout = MakePageLayout(media, m_orientation == 1, m_texts.margins,
                                                 !m_texts.header.empty(), !m_texts.footer.empty());
     HeaderFooterFields fields;
@@ -213,7 +209,7 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, const Printe
     };
     m_renderer->renderPdf(path, layout, [=, this](bool rendered) {
         if (!rendered || stage->load() == Stage::Abandoned) {
-            ::unlink(path.c_str());
+            RemoveFile(path);
             finish(false, rendered ? kAbandoned : "The page could not be rendered for printing");
             return;
         }
@@ -234,7 +230,7 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, const Printe
                         m_printers.submitPdf(printer, title, path, options, jobId, failure);
                 }
                 result->second = failure;
-                ::unlink(path.c_str());
+                RemoveFile(path);
             },
             [=] { finish(result->first, result->second); });
     });

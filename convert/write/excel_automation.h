@@ -103,7 +103,11 @@ public:
     virtual ExcelWorksheet& WorksheetsItem(std::int32_t index) = 0;  // 1-based
     virtual void WorksheetsAddAfterLast() = 0;
     virtual void ProtectSharing(std::string_view password) = 0;
-    virtual void SaveCopyAs(const std::string& path) = 0;
+    // Saves the workbook to path. keep, when given, is asked once the file is complete and on
+    // the disk, before it takes the name: when it says no, path keeps what it held and the
+    // answer is false.
+    virtual bool SaveCopyAs(const std::string& path, const std::function<bool()>& keep) = 0;
+    void SaveCopyAs(const std::string& path) { SaveCopyAs(path, nullptr); }
     virtual void Close() = 0;  // without saving
 };
 

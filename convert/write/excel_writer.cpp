@@ -784,7 +784,7 @@ void CExcelWriter::addPicture(const tagOutputCellInfo& record, std::string_view 
     }
 }
 
-void CExcelWriter::Finish(const std::string& outputPath) {
+bool CExcelWriter::Finish(const std::string& outputPath) {
     tagOutputBatchInfo none;
     try {
         finishWorksheet(none, true);
@@ -792,13 +792,16 @@ void CExcelWriter::Finish(const std::string& outputPath) {
     } catch (const AutomationError& error) {
         failStep("OTEFXL2", error.what());
     }
+    bool kept = false;
     try {
         if (m_options.password) {
             m_application.SetDisplayAlerts(false);
             m_workbook->ProtectSharing(*m_options.password);
             m_application.SetDisplayAlerts(true);
         }
-        m_workbook->SaveCopyAs(outputPath);
+        const std::atomic<std::int32_t>* const cancel = m_options.cancel;
+        kept = m_workbook->SaveCopyAs(
+            outputPath, [cancel] { return cancel == nullptr || cancel->load() == 0; });
         m_workbook->Close();
         m_workbook = nullptr;
         m_sheet = nullptr;
@@ -807,6 +810,7 @@ void CExcelWriter::Finish(const std::string& outputPath) {
     } catch (const AutomationError& error) {
         failStep((std::string("OTEFXL4:Run Excel AS ") + kLaunchIdentity).c_str(), error.what());
     }
+    return kept;
 }
 
 }  // namespace paginor

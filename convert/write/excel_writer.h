@@ -122,8 +122,9 @@ public:
     // The conventions the batches written so far decided.
     const tagCellDetectOptions& conventions() const { return m_decided; }
 
-    // Finishes the last sheet, saves the workbook to outputPath and quits.
-    void Finish(const std::string& outputPath);
+    // Finishes the last sheet, saves the workbook to outputPath and quits. False when a cancel
+    // request came while the workbook was saved: then outputPath keeps what it held.
+    bool Finish(const std::string& outputPath);
 
     // Closes the workbook without saving and quits; safe to call more than once.
     void Abandon();

@@ -7,12 +7,27 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "platform/scratch_file.h"
+
 namespace paginor {
+
+// The temporary file cannot be made, written or read: the disk's fault, not the report's. The
+// text names the folder and the reason, a full disk in words.
+class SpillFileError : public std::runtime_error {
+public:
+    SpillFileError(const std::string& text, int errorNumber)
+        : std::runtime_error(text), m_errorNumber(errorNumber) {}
+    int errorNumber() const { return m_errorNumber; }
+
+private:
+    int m_errorNumber;
+};
 
 // The pieces of one text moved out to the file: (offset, length), in order.
 using SpilledPieces = std::vector<std::pair<std::int64_t, std::int64_t>>;
@@ -25,8 +40,7 @@ public:
     SpillFile(const SpillFile&) = delete;
     SpillFile& operator=(const SpillFile&) = delete;
 
-    // Appends text to the file and empties it; throws std::runtime_error with the system's words
-    // when that fails, a full disk among them.
+    // Appends text to the file and empties it; throws SpillFileError when that fails.
     void Spill(std::string& text, SpilledPieces& pieces);
     // The same, leaving text as it is.
     void Append(std::string_view text, SpilledPieces& pieces);
@@ -38,7 +52,7 @@ private:
     [[noreturn]] void fail(const std::string& doing, int errorNumber) const;
 
     std::string m_what;
-    int m_fd = -1;
+    ScratchFile m_file;
     std::int64_t m_size = 0;
     std::string m_block;
 };

@@ -297,7 +297,7 @@ public:
     void WorksheetsAddAfterLast() override;
     // A workbook file keeps no sharing password of its own.
     void ProtectSharing(std::string_view) override {}
-    void SaveCopyAs(const std::string& path) override;
+    bool SaveCopyAs(const std::string& path, const std::function<bool()>& keep) override;
     void Close() override { discard(); }
 
     StyleTable& styles() { return m_styles; }
@@ -911,7 +911,7 @@ void XlsxApplication::writePackage(ZipWriter& zip) {
     zip.finish();
 }
 
-void XlsxApplication::SaveCopyAs(const std::string& path) {
+bool XlsxApplication::SaveCopyAs(const std::string& path, const std::function<bool()>& keep) {
     if (!m_open) {
         throw AutomationError(path + ": no workbook is open");
     }
@@ -937,9 +937,13 @@ void XlsxApplication::SaveCopyAs(const std::string& path) {
         throw AutomationError(path + ": " + error.what());
     }
     discard();
-    if (!file.commit()) {
+    if (!file.commit(keep)) {
+        if (file.error().empty()) {
+            return false;
+        }
         throw AutomationError(file.error());
     }
+    return true;
 }
 
 }  // namespace

@@ -242,6 +242,7 @@ TEST_F(ExportOk, RefusalsKeepTheDialogOpenOnTheirField) {
         std::size_t selected;
     };
     const std::string missing = m_dir.path() + "/none/sub";
+    const std::string longName = m_dir.path() + "/" + std::string(251, 'n') + ".xls";
     const Case cases[] = {
         // Pages beyond the report's 5 are refused here, not by the conversion after the dialog.
         {"page 0", 0, 5, kOutputFile, "", "", "Please input page number between 1 and 5 .",
@@ -255,6 +256,12 @@ TEST_F(ExportOk, RefusalsKeepTheDialogOpenOnTheirField) {
          "The file /proc/x.xlsx cannot be written: files cannot be made in the folder /proc (No "
          "such file or directory).",
          ExportControl::OutputPath, 11},
+        // 255 bytes as typed, 256 once the workbook's "x" is added.
+        {"name too long", 1, 5, kOutputFile, longName, "",
+         "The file " + longName +
+             "x cannot be written: the name takes 256 bytes, more than the 255 the folder " +
+             m_dir.path() + " takes (File name too long).",
+         ExportControl::OutputPath, longName.size()},
         {"missing folder", 1, 5, kOutputBoth, missing + "/r.xls", "a@b",
          "The directory " + missing + "/ doesn't exists!", ExportControl::OutputPath,
          missing.size()},

@@ -358,9 +358,9 @@ TEST_F(DownloadTest, AWriteErrorFailsAndLeavesNoFile) {
         Route route;
         std::string pattern;
     } cases[] = {
-        {Route::Session, "Runtime exception[GFFI2]:*/fol??????.part: File too large"},
-        {Route::Secure, "Runtime exception[GFFIS2]:*/fol??????.part: File too large"},
-        {Route::Plain, "Failed to write file */fol??????.part. More info: File too large"},
+        {Route::Session, "Runtime exception[GFFI2]:*/fol??????.tmp.jpeg: File too large"},
+        {Route::Secure, "Runtime exception[GFFIS2]:*/fol??????.tmp.jpeg: File too large"},
+        {Route::Plain, "Failed to write file */fol??????.tmp.jpeg. More info: File too large"},
     };
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -118,6 +121,39 @@ TEST_F(LargeReport, SeekAtOrBeyondTheEndRaises1005) {
             EXPECT_EQ(m_core.GetErrorText(),
                       "Programming Error, please contract the author of the software(Error "
                       "Code:1005)");
+        }
+    }
+}
+
+// A report that another program cut after it was opened is named as the cause, whether the
+// window or a copy meets the new end.
+TEST_F(LargeReport, AReportCutOnDiskIsNamedAsTheCause) {
+    generate(GeneratedFormat::HtmlCss, true, 8 * 1024 * 1024);
+    const std::int64_t size = static_cast<std::int64_t>(m_text.size());
+    ASSERT_EQ(::truncate(m_path.c_str(), size / 2), 0);
+    const std::string cut = "The report file " + m_path +
+                            " was changed or cut on disk after it was opened: it no longer holds "
+                            "the " +
+                            std::to_string(size) + " bytes it held then. Open the report again.";
+    const std::int32_t last = static_cast<std::int32_t>(m_pages.size());
+    std::string page;
+    std::int64_t index = 0;
+    std::int64_t length = 100;
+    const std::function<void()> reads[] = {
+        [&] {
+            m_core.SeekWindow(0, index);
+            m_core.SeekWindow(size - 10, index);
+        },
+        [&] { m_core.CopyToStringBuffer(size - 200, '\0', length); },
+        [&] { m_core.GetPage(last, last, page, false); },
+    };
+    for (const auto& read : reads) {
+        try {
+            read();
+            ADD_FAILURE() << "no error";
+        } catch (const ReportError& error) {
+            EXPECT_EQ(error.code(), -1);
+            EXPECT_EQ(m_core.GetErrorText(), cut);
         }
     }
 }

@@ -261,10 +261,21 @@ TEST(PageRange, FailedFileOutputLeavesNothingBehind) {
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"folder", "r.htm"}));
     EXPECT_TRUE(folderEntries(folder).empty());
 
-    // The report shrinks under the loaded object: page 3 can no longer be read.
+    // The report shrinks under the loaded object: page 3 can no longer be read, and the file is
+    // named as the cause, for the page shown as for the file written.
     const std::string out = dir.write("out.htm", "old");
+    const std::int64_t size = static_cast<std::int64_t>(fileText(report).size());
     ASSERT_EQ(truncate(report.c_str(), core.pageTable()[2].start + 10), 0);
-    EXPECT_EQ(outcomeOf(core, [&] { core.OutputToHtmlFile(1, 3, out); }).code, 1004);
+    const std::string cut = "The report file " + report +
+                            " was changed or cut on disk after it was opened: it no longer holds "
+                            "the " +
+                            std::to_string(size) + " bytes it held then. Open the report again.";
+    std::string page;
+    for (const Outcome& result : {outcomeOf(core, [&] { core.OutputToHtmlFile(1, 3, out); }),
+                                  outcomeOf(core, [&] { core.GetPage(3, 3, page, false); })}) {
+        EXPECT_EQ(result.code, -1);
+        EXPECT_EQ(result.message, cut);
+    }
     EXPECT_EQ(fileText(out), "old");
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"folder", "out.htm", "r.htm"}));
 }

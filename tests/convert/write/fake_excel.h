@@ -3,6 +3,7 @@
 // A recording stand-in for the workbook application: every call lands in one log as a line such
 // as "Range(B3:B5).Font.Bold=1", and chosen calls can be refused.
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -193,15 +194,23 @@ public:
     void ProtectSharing(std::string_view password) override {
         m_log.calls.push_back("ProtectSharing(" + std::string(password) + ")");
     }
-    void SaveCopyAs(const std::string& path) override {
+    bool SaveCopyAs(const std::string& path, const std::function<bool()>& keep) override {
         if (m_settings.failSave) {
             throw AutomationError("disk full");
         }
         m_log.calls.push_back("SaveCopyAs(" + path + ")");
         m_log.savedPath = path;
+        // Written whole beside the path, and given its name only when it is kept.
+        const std::string written = path + ".saving";
         if (m_settings.onSave) {
-            m_settings.onSave(path);
+            m_settings.onSave(written);
         }
+        if (keep && !keep()) {
+            std::remove(written.c_str());
+            return false;
+        }
+        std::rename(written.c_str(), path.c_str());
+        return true;
     }
     void Close() override { m_log.calls.push_back("Close"); }
 
