@@ -7,6 +7,7 @@
 
 #include "convert/convert_engine.h"
 #include "convert/read/html_scan.h"
+#include "convert/write/character_references.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
 
@@ -98,6 +99,24 @@ std::string DecodeEntities(std::string_view text) {
         }
     }
     return out;
+}
+
+// A rewritten text joins what tags and entities kept apart: a '&' that is text but now starts a
+// reference is written "&amp;", so that the outputs decode what the report shows, once.
+void EscapeLiteralAmpersands(std::string& text, const std::vector<std::size_t>& literals) {
+    std::string escaped;
+    std::size_t copied = 0;
+    for (const std::size_t at : literals) {
+        if (at < text.size() && CharacterReferenceLength(text, at) > 0) {
+            escaped.append(text, copied, at - copied);
+            escaped += "&amp;";
+            copied = at + 1;
+        }
+    }
+    if (copied > 0) {
+        escaped.append(text, copied);
+        text = std::move(escaped);
+    }
 }
 
 std::int32_t PointsOfHtmlSize(std::int32_t size) {
@@ -315,6 +334,8 @@ tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
     }
     std::string out;
     std::string link;
+    // Where out holds a '&' that is text, not the start of a reference.
+    std::vector<std::size_t> literals;
     bool rewrite = false;
     bool afterTag = false;
     const char* inPlace = nullptr;
@@ -375,11 +396,29 @@ tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
         }
         if (entity > 0) {
             rewrite = true;
+            if (value == '&') {
+                literals.push_back(out.size());
+            }
             if (!(value == ' ' && (out.empty() || out.back() == ' '))) {
                 out.push_back(value);
             }
             p += entity;
+        } else if (const std::size_t reference =
+                       c == '&' ? CharacterReferenceLength(
+                                      std::string_view(p, static_cast<std::size_t>(end - p)), 0)
+                                : 0;
+                   reference > 0) {
+            // What follows in the text must not change the reference: it ends in its ';'.
+            out.append(p, reference);
+            p += reference;
+            if (out.back() != ';') {
+                out.push_back(';');
+                rewrite = true;
+            }
         } else {
+            if (c == '&') {
+                literals.push_back(out.size());
+            }
             out.push_back(c);
             ++p;
         }
@@ -387,6 +426,9 @@ tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
     }
     while (!out.empty() && out.back() == ' ') {
         out.pop_back();
+    }
+    if (rewrite) {
+        EscapeLiteralAmpersands(out, literals);
     }
     tagCellContent result;
     if (!rewrite && link.empty()) {

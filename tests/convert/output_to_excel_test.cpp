@@ -351,6 +351,79 @@ TEST_F(OutputToExcel, NamedReferencesBecomeTheirCharacters) {
               "5|\xe2\x80\x94 \xce\xa9 &amp;\n");
 }
 
+// A windows-1252 report of one page whose rows hold one cell each, written as given.
+std::string oneColumnReport(const std::vector<std::string>& cells) {
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n</head>\r\n<body>\r\n" +
+        std::string(kHeadMark) + "<table width=\"400\">\r\n";
+    for (const std::string& cell : cells) {
+        html += "<tr><td width=\"400\">" + cell + "</td></tr>\r\n";
+    }
+    return html + "</table>" + kFootMark + "\r\n</body>\r\n</html>\r\n";
+}
+
+// The cells of the converted file as its kind's outside reader gives them, one line each.
+std::vector<std::string> cellTexts(const std::string& kind, const fs::path& path) {
+    const std::string out =
+        testing::runCommand("/usr/bin/python3 " PAGINOR_TESTS_DIR "/convert/write/cell_texts.py " +
+                            kind + " " + path.string() + " 2>&1");
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        lines.push_back(out.substr(at, end - at));
+    }
+    return lines;
+}
+
+struct KindRun {
+    ExportFileFormat format;
+    const char* kind;  // for cell_texts.py
+    const char* name;
+};
+
+constexpr KindRun kEveryKind[] = {{ExportFileFormat::NativeExcel, "xlsx", "book.xlsx"},
+                                  {ExportFileFormat::SpreadsheetMl, "xml", "book.xml"},
+                                  {ExportFileFormat::ExcelCompatible, "mht", "book.mht"},
+                                  {ExportFileFormat::Delimited, "txt", "book.txt"}};
+
+// Every kind shows what a browser shows: each reference decoded once, by HTML's rules.
+TEST_F(OutputToExcel, EveryKindDecodesEachReferenceOnce) {
+    const struct {
+        std::string cell;
+        std::string shown;
+    } cases[] = {
+        {"&amp;eacute;", "&eacute;"},
+        {"&amp;#233;", "&#233;"},
+        {"&amp;#x41;", "&#x41;"},
+        {"R&amp;D &amp;copy; 2024", "R&D &copy; 2024"},
+        {"&amp;amp; &amp;lt;b&amp;gt;", "&amp; &lt;b&gt;"},
+        {"&eacute;t&eacute; &#x141; &lt;b&gt;", "\u00e9t\u00e9 \u0141 <b>"},
+        {"&#150; &#128; &#x9F; &#153;", "\u2013 \u20ac \u0178 \u2122"},
+        {"&#0;/&#xD800;/&#1114112;", "\ufffd/\ufffd/\ufffd"},
+        {"&amp;<b>eacute;</b>", "&eacute;"},
+        {"&copy<b>2024</b> &#65<i>5</i>", "\u00a92024 A5"},
+        {"AT&T &amp; R&D", "AT&T & R&D"},
+    };
+    std::vector<std::string> cells;
+    std::vector<std::string> expected;
+    for (const auto& c : cases) {
+        cells.push_back(c.cell);
+        expected.push_back("A" + std::to_string(cells.size()) + "|" + c.shown);
+    }
+    CReportCore core;
+    load(core, oneColumnReport(cells));
+    for (const KindRun& kind : kEveryKind) {
+        SCOPED_TRACE(kind.kind);
+        ExcelOutputOptions o = options(kind.format, 1, 1);
+        o.outputPath = (m_dir / kind.name).string();
+        if (kind.format == ExportFileFormat::NativeExcel) {
+            o.excel = StartXlsxApplication;
+        }
+        EXPECT_EQ(OutputToExcelFile(core, o), 0) << core.GetErrorText();
+        EXPECT_EQ(cellTexts(kind.kind, o.outputPath), expected);
+    }
+}
+
 // Texts without a class in a report whose head defines classes.
 TEST_F(OutputToExcel, PositionedTextsWithoutAClassAreConverted) {
     std::string html =

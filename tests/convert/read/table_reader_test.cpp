@@ -77,6 +77,12 @@ TEST(TableReader, CellTexts) {
         {"blank runs", "a  \r\n  b", "r0|a b|x|\n"},
         {"tags dropped", "<font size=2><b>Bold</b></font>", "r0|Bold|x|\n"},
         {"link keeps shown text", "<a href=\"x?a=1&amp;b=2\">Total</a>", "r0|Total|x|\n"},
+        // Each reference once, as a browser shows it, though tags and entities join the text.
+        {"escaped references", "&amp;eacute; &amp;#233; R&amp;D &amp;copy; &amp;amp;",
+         "r0|&eacute; &#233; R&D &copy; &amp;|x|\n"},
+        {"escaped reference across a tag", "&amp;<b>eacute;</b> &eac<i>ute;</i>",
+         "r0|&eacute; &eacute;|x|\n"},
+        {"reference ended by a tag", "&copy<b>2024</b> &#65<b>5</b>", "r0|\u00a92024 A5|x|\n"},
     };
     for (const Case& c : cases) {
         const std::string html =
