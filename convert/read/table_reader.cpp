@@ -7,6 +7,7 @@
 
 #include "convert/convert_engine.h"
 #include "convert/read/html_scan.h"
+#include "convert/read/link_address.h"
 #include "convert/write/character_references.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
@@ -83,22 +84,6 @@ std::size_t MatchEntity(const char* p, const char* end, char* value) {
         }
     }
     return 0;
-}
-
-std::string DecodeEntities(std::string_view text) {
-    std::string out;
-    const char* end = text.data() + text.size();
-    for (const char* p = text.data(); p < end;) {
-        char value = 0;
-        const std::size_t length = *p == '&' ? MatchEntity(p, end, &value) : 0;
-        if (length > 0) {
-            out.push_back(value);
-            p += length;
-        } else {
-            out.push_back(*p++);
-        }
-    }
-    return out;
 }
 
 // A rewritten text joins what tags and entities kept apart: a '&' that is text but now starts a
@@ -355,12 +340,7 @@ tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
             } else if (link.empty() && IsTagNamed(p, close + 1, "a")) {
                 std::string_view target;
                 if (FindAttribute(p, close, "href", &target)) {
-                    const std::size_t cut = target.find_first_of(" \r\n\t");
-                    target = target.substr(0, cut);
-                    link = DecodeEntities(target.substr(0, kMaxLinkLength));
-                    if (link.size() > static_cast<std::size_t>(kMaxLinkLength)) {
-                        link.resize(kMaxLinkLength);
-                    }
+                    link = LinkAddressToUri(target, reportCodePage(), kMaxLinkLength);
                 }
             }
             afterTag = true;
@@ -497,12 +477,12 @@ FontInfo HtmlTableReader::ParseFontTag(const char* start, const char* end) {
                 }
                 font.colourFound = true;
             }
-            if (m_e.m_fontFlag && !faceFound && FindAttribute(p, close, "face", &value)) {
-                const bool quoted = value.data()[-1] == '"';
-                const char* valueEnd = value.data() + value.size();
-                if (quoted && (valueEnd >= close || *valueEnd != '"')) {
+            TagAttribute face;
+            if (m_e.m_fontFlag && !faceFound && FindAttribute(p, close, "face", &face)) {
+                if (!face.closed) {
                     m_e.raise(kErrMissingQuote);
                 }
+                value = face.value;
                 while (!value.empty() && IsSpace(value.back())) {
                     value.remove_suffix(1);
                 }
