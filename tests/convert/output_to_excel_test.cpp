@@ -424,6 +424,51 @@ TEST_F(OutputToExcel, EveryKindDecodesEachReferenceOnce) {
     }
 }
 
+// Both kinds that hold links read the address as HTML does and lead only to web addresses and
+// to the report's folder.
+TEST_F(OutputToExcel, LinksLeadWhereTheReportSays) {
+    const std::string folder = "file://" + m_dir.string() + "/";
+    const struct {
+        std::string href;
+        std::string target;
+    } cases[] = {
+        {"'http://ex.com/single'", "http://ex.com/single"},
+        {"\"http://ex.com/a b\"", "http://ex.com/a%20b"},
+        {"http://ex.com/u?a=1&amp;b=2", "http://ex.com/u?a=1&b=2"},
+        {"\"http://ex.com/caf&eacute;/&#x41;?q=caf&eacute;&amp;r=&#x141;#t&eacute;\"",
+         "http://ex.com/caf%C3%A9/A?q=caf%E9&r=%26%23321%3B#t%C3%A9"},
+        {"\"http://ex.com/caf\xe9\"", "http://ex.com/caf%C3%A9"},
+        {"\"http://ex.com/?a=1&copy=2&not\"", "http://ex.com/?a=1&copy=2%AC"},
+        {"\"http://ex.com/&not;x\"", "http://ex.com/%C2%ACx"},
+        {"\" HTTPS://EX.COM/x\r\n\"", "HTTPS://EX.COM/x"},
+        {"\"detail.htm?id=7\"", folder + "detail.htm?id=7"},
+        {"\"javascript:alert(1)\"", folder},
+        {"\"java&#x9;script:alert(1)\"", folder},
+        {"'vbscript:msgbox(1)'", folder},
+        {"\"data:text/html;base64,PGI+\"", folder},
+        {"\"file:///etc/passwd\"", folder},
+        {"\"ms-excel:ofe|u|http://ex.com/x.xls\"", folder},
+    };
+    std::vector<std::string> cells;
+    std::vector<std::string> expected;
+    for (const auto& c : cases) {
+        cells.push_back("<a title=\" href=http://wrong/\" href=" + c.href + ">Go</a>");
+        expected.push_back("A" + std::to_string(cells.size()) + "|Go|" + c.target);
+    }
+    CReportCore core;
+    load(core, oneColumnReport(cells));
+    for (const KindRun& kind : {kEveryKind[0], kEveryKind[2]}) {
+        SCOPED_TRACE(kind.kind);
+        ExcelOutputOptions o = options(kind.format, 1, 1);
+        o.outputPath = (m_dir / kind.name).string();
+        if (kind.format == ExportFileFormat::NativeExcel) {
+            o.excel = StartXlsxApplication;
+        }
+        EXPECT_EQ(OutputToExcelFile(core, o), 0) << core.GetErrorText();
+        EXPECT_EQ(cellTexts(kind.kind, o.outputPath), expected);
+    }
+}
+
 // Texts without a class in a report whose head defines classes.
 TEST_F(OutputToExcel, PositionedTextsWithoutAClassAreConverted) {
     std::string html =
