@@ -469,6 +469,62 @@ TEST_F(OutputToExcel, LinksLeadWhereTheReportSays) {
     }
 }
 
+// LibreOffice's text import, evaluating formulas and trimming blanks, opens every text that it
+// or another spreadsheet would take for a formula as text; amounts stay numbers.
+TEST_F(OutputToExcel, DelimitedFormulasOpenAsTextInLibreOffice) {
+    CReportCore core;
+    load(core, oneColumnReport({"=1+2", "=HYPERLINK(&quot;http://ex.com/&quot;,&quot;x&quot;)",
+                                "=cmd|' /C calc'!A0", "&#61;2*3", "@SUM(1,2)", "+1+2", "-A1",
+                                "&#9;=4+5", "-7.25", "+42", "-1,234.50", "-", "a=b"}));
+    ExcelOutputOptions o = options(ExportFileFormat::Delimited, 1, 1);
+    o.outputPath = (m_dir / "book.xls").string();
+    ASSERT_EQ(OutputToExcelFile(core, o), 0) << core.GetErrorText();
+    const std::string dir = m_dir.string();
+    testing::runCommand("cd " + dir + " && soffice -env:UserInstallation=file://" + dir +
+                        "/profile --headless --norestore --infilter=\"Text - txt - csv "
+                        "(StarCalc)\":9,34,76,1,,1033,false,true,false,false,true,false,true "
+                        "--convert-to xlsx --outdir " +
+                        dir + "/lo " + o.outputPath + " > /dev/null 2>&1");
+    EXPECT_EQ(testing::runCommand("/usr/bin/python3 -c \"import openpyxl\n"
+                                  "for row in openpyxl.load_workbook('" +
+                                  dir +
+                                  "/lo/book.xlsx').active.iter_rows():\n"
+                                  "    print(row[0].data_type, row[0].value)\""),
+              "s '=1+2\n"
+              "s '=HYPERLINK(\"http://ex.com/\",\"x\")\n"
+              "s '=cmd|' /C calc'!A0\n"
+              "s '=2*3\n"
+              "s '@SUM(1,2)\n"
+              "s '+1+2\n"
+              "s '-A1\n"
+              "s ' =4+5\n"
+              "n -7.25\n"
+              "n 42\n"
+              "n -1234.5\n"
+              "s -\n"
+              "s a=b\n");
+}
+
+// The cells of ruled boxes are guarded alike.
+TEST_F(OutputToExcel, DelimitedFormulasOfRuledBoxesAreText) {
+    std::string html =
+        readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "htmlcss" / "framed_report.rrph");
+    for (const auto& [from, to] : {std::pair{">Bolt<", ">=1+2<"}, std::pair{">Washer<", ">-A1<"}}) {
+        ASSERT_NE(html.find(from), std::string::npos);
+        html.replace(html.find(from), std::string(from).size(), to);
+    }
+    CReportCore core;
+    load(core, html);
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 2)), 0);
+    const auto rows = cellsOf(readText(target()));
+    std::vector<std::string> firsts;
+    for (const auto& row : rows) {
+        firsts.push_back(row.empty() ? "" : row[0]);
+    }
+    EXPECT_NE(std::find(firsts.begin(), firsts.end(), "'=1+2"), firsts.end());
+    EXPECT_NE(std::find(firsts.begin(), firsts.end(), "'-A1"), firsts.end());
+}
+
 // Texts without a class in a report whose head defines classes.
 TEST_F(OutputToExcel, PositionedTextsWithoutAClassAreConverted) {
     std::string html =
