@@ -91,19 +91,19 @@ std::string LinkAddressToUri(std::string_view value, std::int32_t codePage,
     }
     std::string out;
     out.reserve(address.size());
-    enum class Part { Path, Query, Fragment } part = Part::Path;
+    enum class Component { Path, Query, Fragment } component = Component::Path;
     for (std::size_t i = 0; i < address.size(); ++i) {
         const char32_t c = address[i];
         if (c == '#') {
-            part = Part::Fragment;
-        } else if (c == '?' && part == Part::Path) {
-            part = Part::Query;
+            component = Component::Fragment;
+        } else if (c == '?' && component == Component::Path) {
+            component = Component::Query;
         }
         if (keptInUri(c) && (c != '%' || escapedAlready(address, i))) {
             out += static_cast<char>(c);
             continue;
         }
-        if (c >= 0x80 && part == Part::Query) {
+        if (c >= 0x80 && component == Component::Query) {
             const std::string bytes = codePointToCodePage(c, codePage);
             if (bytes.empty()) {
                 // A character the page's code page lacks goes as the reference a form sends.
