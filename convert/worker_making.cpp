@@ -45,7 +45,7 @@ void WorkerMaking::makeSpreadsheetRows(const ConvertedBatch& batch, MadeOutput& 
 // Tables whose images are to be fetched are left to the writer, which alone may download.
 void WorkerMaking::makeArchiveTables(const ConvertedBatch& batch, MadeOutput& made) {
     const ArchiveCellSettings settings{m_report.codePage(), m_options.decimalCommaMode,
-                                       m_options.images};
+                                       m_options.images, m_report.baseFolder()};
     const auto pages = static_cast<std::int32_t>(batch.pages->size());
     if (WorkbookArchive::NeedsImages(settings, batch.firstPrepended, batch.lastAppended, pages,
                                      *batch.info, batch.records)) {

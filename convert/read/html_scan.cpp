@@ -79,35 +79,69 @@ const char* FindTableClose(const char* open, const char* end) {
 }
 
 bool FindAttribute(const char* tagStart, const char* tagEnd, std::string_view name,
-                   std::string_view* value) {
-    for (const char* p = tagStart + 1; p + static_cast<std::ptrdiff_t>(name.size()) <= tagEnd;
-         ++p) {
-        if (!IsSpace(p[-1]) || !EqualNoCase(p, name)) {
-            continue;
+                   TagAttribute* attribute) {
+    if (tagStart == nullptr || tagEnd == nullptr || tagEnd <= tagStart) {
+        return false;
+    }
+    const char* p = tagStart + 1;
+    while (p < tagEnd && !IsSpace(*p) && *p != '/' && *p != '>') {
+        ++p;
+    }
+    // The attributes one by one, as HTML reads them: a value in double quotes, in single quotes
+    // or up to a blank or the tag's end; the first of equal names counts.
+    while (p < tagEnd) {
+        while (p < tagEnd && (IsSpace(*p) || *p == '/')) {
+            ++p;
         }
-        const char* q = p + name.size();
-        while (q < tagEnd && IsSpace(*q)) {
-            ++q;
+        if (p >= tagEnd || *p == '>') {
+            break;
         }
-        if (q == tagEnd || *q != '=') {
-            continue;
+        const char* nameStart = p++;  // a '=' first belongs to the name
+        while (p < tagEnd && !IsSpace(*p) && *p != '/' && *p != '>' && *p != '=') {
+            ++p;
         }
-        ++q;
-        while (q < tagEnd && IsSpace(*q)) {
-            ++q;
+        const auto nameLength = static_cast<std::size_t>(p - nameStart);
+        while (p < tagEnd && IsSpace(*p)) {
+            ++p;
         }
-        const bool quoted = q < tagEnd && *q == '"';
-        if (quoted) {
-            ++q;
+        TagAttribute found;
+        if (p < tagEnd && *p == '=') {
+            ++p;
+            while (p < tagEnd && IsSpace(*p)) {
+                ++p;
+            }
+            const char* v = p;
+            if (p < tagEnd && (*p == '"' || *p == '\'')) {
+                found.quote = *p;
+                v = ++p;
+                while (v < tagEnd && *v != found.quote) {
+                    ++v;
+                }
+                found.closed = v < tagEnd;
+            } else {
+                while (v < tagEnd && !IsSpace(*v) && *v != '>') {
+                    ++v;
+                }
+            }
+            found.value = std::string_view(p, static_cast<std::size_t>(v - p));
+            p = found.closed && found.quote != 0 ? v + 1 : v;
         }
-        const char* v = q;
-        while (v < tagEnd && *v != '"' && *v != '>' && !(!quoted && IsSpace(*v))) {
-            ++v;
+        if (nameLength == name.size() && EqualNoCase(nameStart, name)) {
+            *attribute = found;
+            return true;
         }
-        *value = std::string_view(q, static_cast<std::size_t>(v - q));
-        return true;
     }
     return false;
+}
+
+bool FindAttribute(const char* tagStart, const char* tagEnd, std::string_view name,
+                   std::string_view* value) {
+    TagAttribute attribute;
+    if (!FindAttribute(tagStart, tagEnd, name, &attribute)) {
+        return false;
+    }
+    *value = attribute.value;
+    return true;
 }
 
 std::int32_t ParseDigits(std::string_view text, std::int32_t limit) {

@@ -22,9 +22,17 @@ const char* FindTagClose(const char* lt, const char* end);
 // skipping comments; null when the table never closes.
 const char* FindTableClose(const char* open, const char* end);
 
-// The value of attribute `name` inside a tag: preceded by a blank, TAB, CR or LF, then optional
-// blanks, '=', optional blanks and an optional double quote. A quoted value runs to the next
-// double quote or '>', an unquoted one also ends at a blank. False when absent.
+struct TagAttribute {
+    std::string_view value;  // as written, without its quotes
+    char quote = 0;          // '"' or '\'' around the value, 0 for none
+    bool closed = true;      // a quoted value found its closing quote before the tag's end
+};
+
+// Attribute `name` of the tag opened at tagStart ('<') and ending at tagEnd (its '>'), read as
+// HTML reads attributes: name = "value", 'value' or value up to a blank; the first of equal names
+// counts. False when absent; a name without a value gives an empty one.
+bool FindAttribute(const char* tagStart, const char* tagEnd, std::string_view name,
+                   TagAttribute* attribute);
 bool FindAttribute(const char* tagStart, const char* tagEnd, std::string_view name,
                    std::string_view* value);
 

@@ -7,6 +7,8 @@
 
 #include "convert/convert_engine.h"
 #include "convert/read/html_scan.h"
+#include "convert/read/link_address.h"
+#include "convert/write/character_references.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
 
@@ -84,20 +86,22 @@ std::size_t MatchEntity(const char* p, const char* end, char* value) {
     return 0;
 }
 
-std::string DecodeEntities(std::string_view text) {
-    std::string out;
-    const char* end = text.data() + text.size();
-    for (const char* p = text.data(); p < end;) {
-        char value = 0;
-        const std::size_t length = *p == '&' ? MatchEntity(p, end, &value) : 0;
-        if (length > 0) {
-            out.push_back(value);
-            p += length;
-        } else {
-            out.push_back(*p++);
+// A rewritten text joins what tags and entities kept apart: a '&' that is text but now starts a
+// reference is written "&amp;", so that the outputs decode what the report shows, once.
+void EscapeLiteralAmpersands(std::string& text, const std::vector<std::size_t>& literals) {
+    std::string escaped;
+    std::size_t copied = 0;
+    for (const std::size_t at : literals) {
+        if (at < text.size() && CharacterReferenceLength(text, at) > 0) {
+            escaped.append(text, copied, at - copied);
+            escaped += "&amp;";
+            copied = at + 1;
         }
     }
-    return out;
+    if (copied > 0) {
+        escaped.append(text, copied);
+        text = std::move(escaped);
+    }
 }
 
 std::int32_t PointsOfHtmlSize(std::int32_t size) {
@@ -315,6 +319,8 @@ tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
     }
     std::string out;
     std::string link;
+    // Where out holds a '&' that is text, not the start of a reference.
+    std::vector<std::size_t> literals;
     bool rewrite = false;
     bool afterTag = false;
     const char* inPlace = nullptr;
@@ -334,12 +340,7 @@ tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
             } else if (link.empty() && IsTagNamed(p, close + 1, "a")) {
                 std::string_view target;
                 if (FindAttribute(p, close, "href", &target)) {
-                    const std::size_t cut = target.find_first_of(" \r\n\t");
-                    target = target.substr(0, cut);
-                    link = DecodeEntities(target.substr(0, kMaxLinkLength));
-                    if (link.size() > static_cast<std::size_t>(kMaxLinkLength)) {
-                        link.resize(kMaxLinkLength);
-                    }
+                    link = LinkAddressToUri(target, reportCodePage(), kMaxLinkLength);
                 }
             }
             afterTag = true;
@@ -375,11 +376,29 @@ tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
         }
         if (entity > 0) {
             rewrite = true;
+            if (value == '&') {
+                literals.push_back(out.size());
+            }
             if (!(value == ' ' && (out.empty() || out.back() == ' '))) {
                 out.push_back(value);
             }
             p += entity;
+        } else if (const std::size_t reference =
+                       c == '&' ? CharacterReferenceLength(
+                                      std::string_view(p, static_cast<std::size_t>(end - p)), 0)
+                                : 0;
+                   reference > 0) {
+            // What follows in the text must not change the reference: it ends in its ';'.
+            out.append(p, reference);
+            p += reference;
+            if (out.back() != ';') {
+                out.push_back(';');
+                rewrite = true;
+            }
         } else {
+            if (c == '&') {
+                literals.push_back(out.size());
+            }
             out.push_back(c);
             ++p;
         }
@@ -387,6 +406,9 @@ tagCellContent CConvertEngine::GetCellText(const char* start, const char* end) {
     }
     while (!out.empty() && out.back() == ' ') {
         out.pop_back();
+    }
+    if (rewrite) {
+        EscapeLiteralAmpersands(out, literals);
     }
     tagCellContent result;
     if (!rewrite && link.empty()) {
@@ -455,12 +477,12 @@ FontInfo HtmlTableReader::ParseFontTag(const char* start, const char* end) {
                 }
                 font.colourFound = true;
             }
-            if (m_e.m_fontFlag && !faceFound && FindAttribute(p, close, "face", &value)) {
-                const bool quoted = value.data()[-1] == '"';
-                const char* valueEnd = value.data() + value.size();
-                if (quoted && (valueEnd >= close || *valueEnd != '"')) {
+            TagAttribute face;
+            if (m_e.m_fontFlag && !faceFound && FindAttribute(p, close, "face", &face)) {
+                if (!face.closed) {
                     m_e.raise(kErrMissingQuote);
                 }
+                value = face.value;
                 while (!value.empty() && IsSpace(value.back())) {
                     value.remove_suffix(1);
                 }

@@ -12,15 +12,25 @@ namespace paginor {
 namespace {
 
 constexpr char32_t kLastCodePoint = 0x10FFFF;
+constexpr char32_t kReplacement = 0xFFFD;
 constexpr std::size_t kLongestName = 32;
+constexpr std::size_t kLongestBareName = 6;
 
 struct NamedReference {
     std::string_view name;
     char32_t first;
     char32_t second;
+    bool bare;  // HTML also reads it without its ';'
 };
 
 #include "convert/write/named_references.inc"
+
+// What browsers show for the references 0x80-0x9F: the windows-1252 characters, where that code
+// page has one.
+constexpr char32_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 std::int32_t digitValue(char32_t c, bool hex) {
     if (c >= '0' && c <= '9') {
@@ -39,19 +49,18 @@ bool isNameChar(char32_t c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-// The readers decode these names already: what is left of them in a text was written as text.
-bool decodedByTheReaders(std::string_view name) {
-    std::string lower(name);
-    for (char& c : lower) {
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return lower == "amp" || lower == "lt" || lower == "gt" || lower == "quot" || lower == "nbsp";
+const NamedReference* findName(std::string_view name) {
+    const auto found = std::lower_bound(
+        std::begin(kNamedReferences), std::end(kNamedReferences), name,
+        [](const NamedReference& entry, std::string_view key) { return entry.name < key; });
+    return found != std::end(kNamedReferences) && found->name == name ? found : nullptr;
 }
 
-// The characters of the named reference at text[at] ('&'); its length, 0 when there is none.
+// The named reference at text[at] ('&'): the longest name of the list followed by its ';', or
+// the longest one HTML reads without it. Its length, 0 when there is none.
 template <typename Char>
 std::size_t matchNamedReference(std::basic_string_view<Char> text, std::size_t at,
-                                char32_t value[2]) {
+                                char32_t value[2], ReferenceContext context) {
     std::string name;
     std::size_t i = at + 1;
     for (; i < text.size() && name.size() <= kLongestName; ++i) {
@@ -61,33 +70,52 @@ std::size_t matchNamedReference(std::basic_string_view<Char> text, std::size_t a
         }
         name += static_cast<char>(c);
     }
-    if (name.empty() || name.size() > kLongestName || i >= text.size() || text[i] != ';' ||
-        decodedByTheReaders(name)) {
-        return 0;
+    if (name.size() <= kLongestName && i < text.size() && text[i] == ';') {
+        if (const NamedReference* found = findName(name)) {
+            value[0] = found->first;
+            value[1] = found->second;
+            return i + 1 - at;
+        }
     }
-    const auto found =
-        std::lower_bound(std::begin(kNamedReferences), std::end(kNamedReferences), name,
-                         [](const NamedReference& entry, const std::string& key) {
-                             return entry.name < std::string_view(key);
-                         });
-    if (found == std::end(kNamedReferences) || found->name != name) {
-        return 0;
+    for (std::size_t length = std::min(name.size(), kLongestBareName); length >= 2; --length) {
+        const NamedReference* found = findName(std::string_view(name).substr(0, length));
+        if (found == nullptr || !found->bare) {
+            continue;
+        }
+        const std::size_t next = at + 1 + length;
+        if (context == ReferenceContext::AttributeValue && next < text.size() &&
+            (isNameChar(static_cast<char32_t>(text[next])) || text[next] == '=')) {
+            return 0;
+        }
+        value[0] = found->first;
+        value[1] = found->second;
+        return length + 1;
     }
-    value[0] = found->first;
-    value[1] = found->second;
-    return i + 1 - at;
+    return 0;
+}
+
+// The character a numeric reference stands for.
+char32_t numericCharacter(char32_t code) {
+    if (code == 0 || code > kLastCodePoint || (code >= 0xD800 && code <= 0xDFFF)) {
+        return kReplacement;
+    }
+    if (code >= 0x80 && code <= 0x9F) {
+        return kWindows1252High[code - 0x80];
+    }
+    return code;
 }
 
 // The reference starting at text[at] ('&'): its length (0 when there is none) and its one or two
 // characters (the second 0 for none).
 template <typename Char>
-std::size_t matchReference(std::basic_string_view<Char> text, std::size_t at, char32_t value[2]) {
+std::size_t matchReference(std::basic_string_view<Char> text, std::size_t at, char32_t value[2],
+                           ReferenceContext context = ReferenceContext::Text) {
     std::size_t i = at + 2;
     if (i > text.size() || text[at] != '&') {
         return 0;
     }
     if (text[at + 1] != '#') {
-        return matchNamedReference(text, at, value);
+        return matchNamedReference(text, at, value, context);
     }
     const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
     i += hex ? 1 : 0;
@@ -98,18 +126,19 @@ std::size_t matchReference(std::basic_string_view<Char> text, std::size_t at, ch
         if (digit < 0) {
             break;
         }
-        code = code * (hex ? 16 : 10) + static_cast<char32_t>(digit);
-        if (code > kLastCodePoint) {
-            return 0;
-        }
+        // Past the last code point the value no longer matters: it stands for U+FFFD.
+        code = std::min<char32_t>(code * (hex ? 16 : 10) + static_cast<char32_t>(digit),
+                                  kLastCodePoint + 1);
     }
-    if (i == first || i >= text.size() || text[i] != ';' || code == 0 ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
+    if (i == first) {
         return 0;
     }
-    value[0] = code;
+    if (i < text.size() && text[i] == ';') {
+        ++i;
+    }
+    value[0] = numericCharacter(code);
     value[1] = 0;
-    return i + 1 - at;
+    return i - at;
 }
 
 void appendUtf16(std::u16string& out, char32_t c) {
@@ -137,16 +166,22 @@ bool holdsReference(std::basic_string_view<Char> text) {
 
 }  // namespace
 
+std::size_t CharacterReferenceLength(std::string_view text, std::size_t at,
+                                     ReferenceContext context) {
+    char32_t value[2];
+    return matchReference(text, at, value, context);
+}
+
 bool HoldsCharacterReference(std::string_view text) {
     return holdsReference(text);
 }
 
-std::u16string DecodeCharacterReferences(std::u16string_view text) {
+std::u16string DecodeCharacterReferences(std::u16string_view text, ReferenceContext context) {
     std::u16string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         char32_t value[2];
-        const std::size_t length = text[i] == u'&' ? matchReference(text, i, value) : 0;
+        const std::size_t length = text[i] == u'&' ? matchReference(text, i, value, context) : 0;
         if (length == 0) {
             out.push_back(text[i++]);
             continue;

@@ -41,6 +41,47 @@ void AppendField(std::string& out, std::string_view field) {
     }
 }
 
+// Digits with separators, blanks, '%' and '$', after an optional sign: an amount, which no
+// spreadsheet takes for a formula.
+bool isAmount(std::string_view text) {
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        text.remove_prefix(1);
+    }
+    bool digit = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digit = true;
+        } else if (c != '.' && c != ',' && c != ' ' && c != '%' && c != '$') {
+            return false;
+        }
+    }
+    return digit;
+}
+
+// Spreadsheet programs read a field that begins with '=', '+', '-' or '@' (after any blanks,
+// which their text import may trim), or with a TAB or a line break, as a formula: such a text,
+// unless it is an amount, gets an apostrophe before it so that it opens as text. A lone sign is
+// no formula.
+bool readAsFormula(std::string_view text) {
+    const char first = text.empty() ? '\0' : text.front();
+    if (first == '\t' || first == '\r' || first == '\n') {
+        const std::size_t start = text.find_first_not_of(" \t\r\n");
+        return start != std::string_view::npos && !isAmount(text.substr(start));
+    }
+    const std::size_t start = text.find_first_not_of(' ');
+    if (start == std::string_view::npos || text.size() - start < 2) {
+        return false;
+    }
+    const char c = text[start];
+    return (c == '=' || c == '@' || c == '+' || c == '-') && !isAmount(text.substr(start));
+}
+
+// Whether out ends where a field begins: at the start of a line or after a TAB, blanks aside.
+bool atFieldStart(const std::string& out) {
+    const std::size_t last = out.find_last_not_of(' ');
+    return last == std::string::npos || out[last] == '\t' || out[last] == '\n';
+}
+
 // The text is UTF-8, whatever the report's code page, as the file says at its start: every
 // spreadsheet program then reads it alike, and characters written as references have their place.
 void AppendCellText(std::string& out, std::string& field, std::string_view text,
@@ -52,6 +93,9 @@ void AppendCellText(std::string& out, std::string& field, std::string_view text,
     }
     if (HoldsCharacterReference(field)) {
         field = EncodeCharacterReferences(field, kUtf8CodePage);
+    }
+    if (atFieldStart(out) && readAsFormula(field)) {
+        field.insert(0, 1, '\'');
     }
     BlankLineBreaks(field);
     AppendField(out, field);

@@ -6,6 +6,7 @@
 
 #include "convert/conversion_driver.h"
 #include "convert/write/character_references.h"
+#include "convert/write/link_target.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
 #include "core/text_scan.h"
@@ -40,27 +41,6 @@ std::string_view trim(std::string_view text) {
 
 std::string cellRef(std::int32_t row, std::int32_t column) {
     return MakeCellReference(static_cast<std::uint16_t>(column), static_cast<std::uint32_t>(row));
-}
-
-// "http://" or "https://", in any case.
-bool isWebAddress(std::string_view address) {
-    return startsWithNoCase(address, "http://") || startsWithNoCase(address, "https://");
-}
-
-bool hasScheme(std::string_view address) {
-    const auto colon = address.find(':');
-    if (colon == std::string_view::npos || colon < 2) {
-        // One letter before ':' is a drive, not a scheme.
-        return false;
-    }
-    for (std::size_t i = 0; i < colon; ++i) {
-        const char c = address[i];
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -714,37 +694,6 @@ void CExcelWriter::writeValue(std::string_view text, std::int32_t row, std::int3
     m_sheet->CellsItem(row, column, toUnicode(text));
 }
 
-std::string CExcelWriter::resolveLink(std::string_view address) const {
-    if (isWebAddress(address)) {
-        return std::string(address);
-    }
-    const std::string& base = m_options.baseFolder;
-    // Any other scheme (file:, javascript:, mailto: ...) could open or run anything: the link
-    // goes to the report's folder instead, or nowhere.
-    const bool unsafe =
-        hasScheme(address) || std::any_of(address.begin(), address.end(), [](char c) {
-            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-        });
-    if (unsafe) {
-        return base;
-    }
-    if (base.empty()) {
-        return std::string(address);
-    }
-    if (hasScheme(base)) {
-        // A web base: an absolute path keeps the base's host, a relative one joins its folder.
-        if (address.starts_with('/')) {
-            const auto host = base.find('/', base.find("//") + 2);
-            return base.substr(0, host) + std::string(address);
-        }
-        return base + (base.ends_with('/') ? "" : "/") + std::string(address);
-    }
-    if (address.starts_with('/')) {
-        return std::string(address);
-    }
-    return base + (base.ends_with('/') ? "" : "/") + std::string(address);
-}
-
 void CExcelWriter::addLink(const tagOutputCellInfo& record, std::string_view shown,
                            const std::string& cell) {
     const char* address = record.text + record.textLength + 1;
@@ -752,7 +701,7 @@ void CExcelWriter::addLink(const tagOutputCellInfo& record, std::string_view sho
     if (length == 0) {
         return;
     }
-    const std::string target = resolveLink({address, length});
+    const std::string target = LinkTarget({address, length}, m_options.baseFolder);
     if (!target.empty()) {
         m_sheet->HyperlinksAdd(cell, target, toUnicode(shown));
     }

@@ -197,7 +197,6 @@ private:
     void DeleteRecordedRows();
     bool passesAsIs(std::string_view text) const;
     std::string toUnicode(std::string_view text) const;
-    std::string resolveLink(std::string_view address) const;
     void checkCancel();
     void step(std::string_view name) const {
         if (m_options.step) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "convert/write/character_references.h"
+#include "convert/write/link_target.h"
 #include "convert/write/number_text.h"
 #include "convert/write/page_grid.h"
 #include "convert/write/quoted_printable.h"
@@ -290,13 +291,14 @@ void TableMaker::cell(MarkedText& marked, const tagOutputCellInfo* cell, std::st
             appendHtml(content, CReportCore::ToUnicode(cell->fontName, m_settings.codePage), false);
             content += "\">";
         }
-        const bool link = cell->kind == kKindLink && cell->text != nullptr;
+        const std::string target =
+            cell->kind == kKindLink && cell->text != nullptr
+                ? LinkTarget(cell->text + cell->textLength + 1, m_settings.baseFolder)
+                : std::string();
+        const bool link = !target.empty();
         if (link) {
             content += "<a href=\"";
-            appendHtml(
-                content,
-                CReportCore::ToUnicode(cell->text + cell->textLength + 1, m_settings.codePage),
-                false);
+            appendHtml(content, std::u16string(target.begin(), target.end()), false);
             content += "\">";
         }
         appendCellHtml(content, text, m_settings.codePage);
@@ -379,6 +381,7 @@ ArchiveCellSettings WorkbookArchive::cellSettings(bool images) const {
     settings.codePage = m_report.codePage();
     settings.separatorMode = m_separatorMode;
     settings.images = images;
+    settings.baseFolder = m_report.baseFolder();
     return settings;
 }
 

@@ -25,6 +25,7 @@ struct ArchiveCellSettings {
     std::int32_t codePage = 0;
     std::int32_t separatorMode = 0;
     bool images = false;
+    std::string baseFolder;  // the report's: where links other than web addresses lead
 };
 
 // A batch's pages as HTML tables, made apart from the archive (possibly on another thread).

@@ -523,6 +523,180 @@ TEST_F(OutputToExcel, NamedReferencesBecomeTheirCharacters) {
               "5|\xe2\x80\x94 \xce\xa9 &amp;\n");
 }
 
+// A windows-1252 report of one page whose rows hold one cell each, written as given.
+std::string oneColumnReport(const std::vector<std::string>& cells) {
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n</head>\r\n<body>\r\n" +
+        std::string(kHeadMark) + "<table width=\"400\">\r\n";
+    for (const std::string& cell : cells) {
+        html += "<tr><td width=\"400\">" + cell + "</td></tr>\r\n";
+    }
+    return html + "</table>" + kFootMark + "\r\n</body>\r\n</html>\r\n";
+}
+
+// The cells of the converted file as its kind's outside reader gives them, one line each.
+std::vector<std::string> cellTexts(const std::string& kind, const fs::path& path) {
+    const std::string out =
+        testing::runCommand("/usr/bin/python3 " PAGINOR_TESTS_DIR "/convert/write/cell_texts.py " +
+                            kind + " " + path.string() + " 2>&1");
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        lines.push_back(out.substr(at, end - at));
+    }
+    return lines;
+}
+
+struct KindRun {
+    ExportFileFormat format;
+    const char* kind;  // for cell_texts.py
+    const char* name;
+};
+
+constexpr KindRun kEveryKind[] = {{ExportFileFormat::NativeExcel, "xlsx", "book.xlsx"},
+                                  {ExportFileFormat::SpreadsheetMl, "xml", "book.xml"},
+                                  {ExportFileFormat::ExcelCompatible, "mht", "book.mht"},
+                                  {ExportFileFormat::Delimited, "txt", "book.txt"}};
+
+// Every kind shows what a browser shows: each reference decoded once, by HTML's rules.
+TEST_F(OutputToExcel, EveryKindDecodesEachReferenceOnce) {
+    const struct {
+        std::string cell;
+        std::string shown;
+    } cases[] = {
+        {"&amp;eacute;", "&eacute;"},
+        {"&amp;#233;", "&#233;"},
+        {"&amp;#x41;", "&#x41;"},
+        {"R&amp;D &amp;copy; 2024", "R&D &copy; 2024"},
+        {"&amp;amp; &amp;lt;b&amp;gt;", "&amp; &lt;b&gt;"},
+        {"&eacute;t&eacute; &#x141; &lt;b&gt;", "\u00e9t\u00e9 \u0141 <b>"},
+        {"&#150; &#128; &#x9F; &#153;", "\u2013 \u20ac \u0178 \u2122"},
+        {"&#0;/&#xD800;/&#1114112;", "\ufffd/\ufffd/\ufffd"},
+        {"&amp;<b>eacute;</b>", "&eacute;"},
+        {"&copy<b>2024</b> &#65<i>5</i>", "\u00a92024 A5"},
+        {"AT&T &amp; R&D", "AT&T & R&D"},
+    };
+    std::vector<std::string> cells;
+    std::vector<std::string> expected;
+    for (const auto& c : cases) {
+        cells.push_back(c.cell);
+        expected.push_back("A" + std::to_string(cells.size()) + "|" + c.shown);
+    }
+    CReportCore core;
+    load(core, oneColumnReport(cells));
+    for (const KindRun& kind : kEveryKind) {
+        SCOPED_TRACE(kind.kind);
+        ExcelOutputOptions o = options(kind.format, 1, 1);
+        o.outputPath = (m_dir / kind.name).string();
+        if (kind.format == ExportFileFormat::NativeExcel) {
+            o.excel = StartXlsxApplication;
+        }
+        EXPECT_EQ(OutputToExcelFile(core, o), 0) << core.GetErrorText();
+        EXPECT_EQ(cellTexts(kind.kind, o.outputPath), expected);
+    }
+}
+
+// Both kinds that hold links read the address as HTML does and lead only to web addresses and
+// to the report's folder.
+TEST_F(OutputToExcel, LinksLeadWhereTheReportSays) {
+    const std::string folder = "file://" + m_dir.string() + "/";
+    const struct {
+        std::string href;
+        std::string target;
+    } cases[] = {
+        {"'http://ex.com/single'", "http://ex.com/single"},
+        {"\"http://ex.com/a b\"", "http://ex.com/a%20b"},
+        {"http://ex.com/u?a=1&amp;b=2", "http://ex.com/u?a=1&b=2"},
+        {"\"http://ex.com/caf&eacute;/&#x41;?q=caf&eacute;&amp;r=&#x141;#t&eacute;\"",
+         "http://ex.com/caf%C3%A9/A?q=caf%E9&r=%26%23321%3B#t%C3%A9"},
+        {"\"http://ex.com/caf\xe9\"", "http://ex.com/caf%C3%A9"},
+        {"\"http://ex.com/?a=1&copy=2&not\"", "http://ex.com/?a=1&copy=2%AC"},
+        {"\"http://ex.com/&not;x\"", "http://ex.com/%C2%ACx"},
+        {"\" HTTPS://EX.COM/x\r\n\"", "HTTPS://EX.COM/x"},
+        {"\"detail.htm?id=7\"", folder + "detail.htm?id=7"},
+        {"\"javascript:alert(1)\"", folder},
+        {"\"java&#x9;script:alert(1)\"", folder},
+        {"'vbscript:msgbox(1)'", folder},
+        {"\"data:text/html;base64,PGI+\"", folder},
+        {"\"file:///etc/passwd\"", folder},
+        {"\"ms-excel:ofe|u|http://ex.com/x.xls\"", folder},
+    };
+    std::vector<std::string> cells;
+    std::vector<std::string> expected;
+    for (const auto& c : cases) {
+        cells.push_back("<a title=\" href=http://wrong/\" href=" + c.href + ">Go</a>");
+        expected.push_back("A" + std::to_string(cells.size()) + "|Go|" + c.target);
+    }
+    CReportCore core;
+    load(core, oneColumnReport(cells));
+    for (const KindRun& kind : {kEveryKind[0], kEveryKind[2]}) {
+        SCOPED_TRACE(kind.kind);
+        ExcelOutputOptions o = options(kind.format, 1, 1);
+        o.outputPath = (m_dir / kind.name).string();
+        if (kind.format == ExportFileFormat::NativeExcel) {
+            o.excel = StartXlsxApplication;
+        }
+        EXPECT_EQ(OutputToExcelFile(core, o), 0) << core.GetErrorText();
+        EXPECT_EQ(cellTexts(kind.kind, o.outputPath), expected);
+    }
+}
+
+// LibreOffice's text import, evaluating formulas and trimming blanks, opens every text that it
+// or another spreadsheet would take for a formula as text; amounts stay numbers.
+TEST_F(OutputToExcel, DelimitedFormulasOpenAsTextInLibreOffice) {
+    CReportCore core;
+    load(core, oneColumnReport({"=1+2", "=HYPERLINK(&quot;http://ex.com/&quot;,&quot;x&quot;)",
+                                "=cmd|' /C calc'!A0", "&#61;2*3", "@SUM(1,2)", "+1+2", "-A1",
+                                "&#9;=4+5", "-7.25", "+42", "-1,234.50", "-", "a=b"}));
+    ExcelOutputOptions o = options(ExportFileFormat::Delimited, 1, 1);
+    o.outputPath = (m_dir / "book.xls").string();
+    ASSERT_EQ(OutputToExcelFile(core, o), 0) << core.GetErrorText();
+    const std::string dir = m_dir.string();
+    testing::runCommand("cd " + dir + " && soffice -env:UserInstallation=file://" + dir +
+                        "/profile --headless --norestore --infilter=\"Text - txt - csv "
+                        "(StarCalc)\":9,34,76,1,,1033,false,true,false,false,true,false,true "
+                        "--convert-to xlsx --outdir " +
+                        dir + "/lo " + o.outputPath + " > /dev/null 2>&1");
+    EXPECT_EQ(testing::runCommand("/usr/bin/python3 -c \"import openpyxl\n"
+                                  "for row in openpyxl.load_workbook('" +
+                                  dir +
+                                  "/lo/book.xlsx').active.iter_rows():\n"
+                                  "    print(row[0].data_type, row[0].value)\""),
+              "s '=1+2\n"
+              "s '=HYPERLINK(\"http://ex.com/\",\"x\")\n"
+              "s '=cmd|' /C calc'!A0\n"
+              "s '=2*3\n"
+              "s '@SUM(1,2)\n"
+              "s '+1+2\n"
+              "s '-A1\n"
+              "s ' =4+5\n"
+              "n -7.25\n"
+              "n 42\n"
+              "n -1234.5\n"
+              "s -\n"
+              "s a=b\n");
+}
+
+// The cells of ruled boxes are guarded alike.
+TEST_F(OutputToExcel, DelimitedFormulasOfRuledBoxesAreText) {
+    std::string html =
+        readText(fs::path(PAGINOR_CONVERT_FIXTURES) / "htmlcss" / "framed_report.rrph");
+    for (const auto& [from, to] : {std::pair{">Bolt<", ">=1+2<"}, std::pair{">Washer<", ">-A1<"}}) {
+        ASSERT_NE(html.find(from), std::string::npos);
+        html.replace(html.find(from), std::string(from).size(), to);
+    }
+    CReportCore core;
+    load(core, html);
+    EXPECT_EQ(OutputToExcelFile(core, options(ExportFileFormat::Delimited, 1, 2)), 0);
+    const auto rows = cellsOf(readText(target()));
+    std::vector<std::string> firsts;
+    for (const auto& row : rows) {
+        firsts.push_back(row.empty() ? "" : row[0]);
+    }
+    EXPECT_NE(std::find(firsts.begin(), firsts.end(), "'=1+2"), firsts.end());
+    EXPECT_NE(std::find(firsts.begin(), firsts.end(), "'-A1"), firsts.end());
+}
+
 // Texts without a class in a report whose head defines classes.
 TEST_F(OutputToExcel, PositionedTextsWithoutAClassAreConverted) {
     std::string html =

@@ -77,11 +77,68 @@ TEST(TableReader, CellTexts) {
         {"blank runs", "a  \r\n  b", "r0|a b|x|\n"},
         {"tags dropped", "<font size=2><b>Bold</b></font>", "r0|Bold|x|\n"},
         {"link keeps shown text", "<a href=\"x?a=1&amp;b=2\">Total</a>", "r0|Total|x|\n"},
+        // Each reference once, as a browser shows it, though tags and entities join the text.
+        {"escaped references", "&amp;eacute; &amp;#233; R&amp;D &amp;copy; &amp;amp;",
+         "r0|&eacute; &#233; R&D &copy; &amp;|x|\n"},
+        {"escaped reference across a tag", "&amp;<b>eacute;</b> &eac<i>ute;</i>",
+         "r0|&eacute; &eacute;|x|\n"},
+        {"reference ended by a tag", "&copy<b>2024</b> &#65<b>5</b>", "r0|\u00a92024 A5|x|\n"},
     };
     for (const Case& c : cases) {
         const std::string html =
             page("<tr><td width=\"100\">" + c.cell + "</td><td width=\"200\">x</td></tr>");
         EXPECT_EQ(dumpText(runHtml(makeBatch({html})).text), c.expected) << c.name;
+    }
+}
+
+// Attributes are read as HTML reads them: in either quotes or none, the first of equal names.
+TEST(TableReader, LinkAddresses) {
+    struct Case {
+        std::string tag;
+        std::string address;
+    };
+    const Case cases[] = {
+        {"<a href='http://ex.com/single'>", "http://ex.com/single"},
+        {"<a href=\"http://ex.com/a b\">", "http://ex.com/a%20b"},
+        {"<A HREF = http://ex.com/u?a=1&amp;b=2&copy=3 target=_blank>",
+         "http://ex.com/u?a=1&b=2&copy=3"},
+        {"<a title=\" href=http://wrong/\" href=\"http://ex.com/\" href=\"http://later/\">",
+         "http://ex.com/"},
+        {"<a href=\"http://ex.com/caf&eacute;?q=caf\xe9&amp;r=&#x141;#t\xe9\">",
+         "http://ex.com/caf%C3%A9?q=caf%E9&r=%26%23321%3B#t%C3%A9"},
+        {"<a href=\" http://ex.com/&lt;x&gt;/%41/%zz\r\n\">", "http://ex.com/%3Cx%3E/%41/%25zz"},
+        {"<a href='x.htm'title='t'>", "x.htm"},
+    };
+    for (const Case& c : cases) {
+        RunOptions o;
+        o.kind = kOutputRecords;
+        const auto r = runHtml(makeBatch({page("<tr><td width=\"100\">" + c.tag +
+                                               "Go</a></td><td width=\"200\">x</td></tr>")}),
+                               o);
+        ASSERT_FALSE(r.records.empty()) << c.tag;
+        const auto& link = r.records[0];
+        EXPECT_EQ(std::string(link.text, static_cast<std::size_t>(link.textLength)), "Go");
+        EXPECT_EQ(link.kind, kKindLink) << c.tag;
+        EXPECT_EQ(std::string(link.text + link.textLength + 1), c.address) << c.tag;
+    }
+}
+
+// A single-quoted face is read whole; one whose quote never closes is error 104.
+TEST(TableReader, SingleQuotedFaces) {
+    RunOptions o;
+    o.kind = kOutputRecords;
+    o.font = true;
+    const auto r = runHtml(
+        makeBatch({page("<tr><td width='100'><font face='Courier New' size=2>a</font></td></tr>")}),
+        o);
+    ASSERT_EQ(r.records.size(), 1u);
+    EXPECT_STREQ(r.records[0].fontName, "Courier New");
+    EXPECT_EQ(r.records[0].fontSize, 10);
+    try {
+        runHtml(makeBatch({page("<tr><td width='100'><font face='Arial>a</font></td></tr>")}), o);
+        ADD_FAILURE() << "no error";
+    } catch (const ConvertError& e) {
+        EXPECT_EQ(e.code(), 104);
     }
 }
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace paginor {
 namespace {
@@ -18,22 +21,88 @@ TEST(CharacterReferences, UnicodeOutputsDecodeWellFormedReferences) {
          u"\u0141\u00f3d\u017a depot"},
         {"&#x141;&#X141;&#x00e9;", u"\u0141\u0141\u00e9"},
         {"&#128512;", u"\U0001F600"},
-        {"&amp; &lt; stay", u"&amp; &lt; stay"},
+        // Each reference once: what an escaped '&' starts stays text.
+        {"&amp;eacute; &amp;#233; &amp; &lt;", u"&eacute; &#233; & <"},
         {"&#321 &#; &#x; &#12a; &#0; &#xD800; &#1114112; &#99999999999;",
-         u"&#321 &#; &#x; &#12a; &#0; &#xD800; &#1114112; &#99999999999;"},
+         u"\u0141 &#; &#x; \u000ca; \ufffd \ufffd \ufffd \ufffd"},
+        // 0x80-0x9F are the windows-1252 characters where that code page has one.
+        {"&#128;&#150;&#x9F;&#129;&#x9d;&#127;", u"\u20ac\u2013\u0178\u0081\u009d\u007f"},
         {"&&#65;&#", u"&A&#"},
         {"&eacute;t&eacute; &euro;5 &mdash; &Omega;&hellip;",
          u"\u00e9t\u00e9 \u20ac5 \u2014 \u03a9\u2026"},
         {"&NotEqualTilde; &Afr;", u"\u2242\u0338 \U0001D504"},
-        {"&AMP; &QUOT; &nbsp; &Lt;", u"&AMP; &QUOT; &nbsp; &Lt;"},
+        {"&AMP; &QUOT; &nbsp; &Lt; &Amp; &NBSP;", u"& \" \u00a0 \u226a &Amp; &NBSP;"},
+        // A few names HTML reads without their ';', the longest one that matches.
         {"&eacute &nosuchname; &Eacute;&eacutex; AT&T; &;",
-         u"&eacute &nosuchname; \u00c9&eacutex; AT&T; &;"},
+         u"\u00e9 &nosuchname; \u00c9\u00e9x; AT&T; &;"},
+        {"&notit; &notin; &copy2024 &timestamp &euro",
+         u"\u00acit; \u2209 \u00a92024 \u00d7tamp &euro"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CellTextToUnicode(c.text, 1252), c.expected) << c.text;
     }
     EXPECT_TRUE(HoldsCharacterReference("x &euro;"));
-    EXPECT_FALSE(HoldsCharacterReference("Nut & Washer &amp; &euro"));
+    EXPECT_TRUE(HoldsCharacterReference("Nut &amp; Washer"));
+    EXPECT_FALSE(HoldsCharacterReference("Nut & Washer &euro &#x; AT&T;"));
+}
+
+// Inside an attribute value a name without its ';' is read only when no letter, digit or '='
+// follows.
+TEST(CharacterReferences, AttributeValues) {
+    EXPECT_EQ(DecodeCharacterReferences(u"?a=1&copy=2&copy;&notx&not &amp;x&ampx&#65x",
+                                        ReferenceContext::AttributeValue),
+              u"?a=1&copy=2\u00a9&notx\u00ac &x&ampxAx");
+}
+
+// Python's html.unescape follows HTML's rules for text: both read every reference alike.
+TEST(CharacterReferences, ReadAsPythonsHtmlModuleReadsThem) {
+    const std::vector<std::string> texts = {"&amp;eacute;",
+                                            "R&amp;D &amp;copy; 2024",
+                                            "&#128;&#150;&#159;&#129;",
+                                            "&#x41&#65;&#0;",
+                                            "&#xD800;&#xDFFF;&#x110000;",
+                                            "&notin;&notit;&not",
+                                            "&ampx&amp&AMP;&Amp;",
+                                            "&lt&ltimes;",
+                                            "&#12a;",
+                                            "&#x;&#;&",
+                                            "&copy2024&timestamp",
+                                            "AT&T; &;",
+                                            "&NotEqualTilde;&Afr;",
+                                            "&frac12&frac1&fjlig;",
+                                            "&#99999999999999999999;"};
+    std::string script =
+        "import html, sys\nfor line in sys.stdin.read().split('\\n'):\n"
+        "    sys.stdout.buffer.write(html.unescape(line).encode('utf-16-le')"
+        " + b'\\n\\0')\n";
+    const std::string folder = ::testing::TempDir();
+    std::ofstream(folder + "/unescape.py") << script;
+    std::string input;
+    for (const std::string& text : texts) {
+        input += (input.empty() ? "" : "\n") + text;
+    }
+    std::ofstream(folder + "/texts.txt", std::ios::binary) << input;
+    FILE* pipe = popen(
+        ("/usr/bin/python3 " + folder + "/unescape.py < " + folder + "/texts.txt").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string bytes;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        bytes.append(buffer, n);
+    }
+    ASSERT_EQ(pclose(pipe), 0);
+    std::u16string all(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    }
+    std::size_t at = 0;
+    for (const std::string& text : texts) {
+        const std::size_t end = all.find(u"\n", at);
+        ASSERT_NE(end, std::u16string::npos) << text;
+        EXPECT_EQ(CellTextToUnicode(text, 1252), all.substr(at, end - at)) << text;
+        at = end + 1;
+    }
 }
 
 TEST(CharacterReferences, CodePageOutputsEncodeWhatTheCodePageHolds) {
@@ -50,13 +119,15 @@ TEST(CharacterReferences, CodePageOutputsEncodeWhatTheCodePageHolds) {
         {"&#x20AC; &#1046;", 1251, "\x88 \xc6"},
         {"&#1046;&#65;", 1252, "&#1046;A"},
         {"&#x141;", 65001, "\xc5\x81"},
-        {"&#321", 1250, "&#321"},
+        {"&#321", 1250, "\xa3"},
+        {"&#150;&#128; &#x9F;", 1252, "\x96\x80 \x9f"},
+        {"&#150;", 65001, "\xe2\x80\x93"},
         {"&eacute;t&eacute; &euro; &mdash;", 1252, "\xe9t\xe9 \x80 \x97"},
         {"&Lstrok;&eacute;", 1252, "&Lstrok;\xe9"},
         {"&Lstrok;&eacute;", 1250, "\xa3\xe9"},
         {"&NotEqualTilde;", 65001, "\xe2\x89\x82\xcc\xb8"},
         {"&NotEqualTilde;", 1252, "&NotEqualTilde;"},
-        {"&amp;", 1252, "&amp;"},
+        {"&amp;amp;", 1252, "&amp;"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EncodeCharacterReferences(c.text, c.codePage), c.expected) << c.text;
@@ -79,7 +150,8 @@ TEST(CharacterReferences, PlainMarkupText) {
         {"caf\xE9", 1252, false, ""},
         {"&#233;", 1252, false, ""},
         {"&eacute;", 1252, false, ""},
-        {"Nut & Washer &amp;", 1252, true, "Nut &amp; Washer &amp;amp;"},
+        {"Nut & Washer", 1252, true, "Nut &amp; Washer"},
+        {"Nut &amp; Washer", 1252, false, ""},
         {"a\x01", 1252, false, ""},
         {"a\x7F", 1252, false, ""},
         {"abc", 1026, false, ""},

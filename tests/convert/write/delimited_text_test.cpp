@@ -51,6 +51,41 @@ TEST(DelimitedText, Layouts) {
     }
 }
 
+// A text a spreadsheet would take for a formula gets an apostrophe before it; amounts, lone signs
+// and texts that only hold a sign further on stay as they are.
+TEST(DelimitedText, FormulasBecomeText) {
+    struct Case {
+        const char* cell;
+        const char* field;
+    };
+    const Case cases[] = {
+        {"=1+2", "'=1+2"},
+        {"=HYPERLINK(&quot;http://x/&quot;,&quot;x&quot;)",
+         "\"'=HYPERLINK(\"\"http://x/\"\",\"\"x\"\")\""},
+        {"=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"+1+2", "'+1+2"},
+        {"-A1", "'-A1"},
+        {"&#61;A1", "'=A1"},
+        {"&#9;=A1", "' =A1"},
+        {"&#13;-A1", "' -A1"},
+        {"-7.25", "-7.25"},
+        {"+42", "+42"},
+        {"-1,234.50", "\"-1,234.50\""},
+        {"-5 %", "-5 %"},
+        {"-$12", "-$12"},
+        {"-", "-"},
+        {"=", "="},
+        {"a=b", "a=b"},
+        {"1-2", "1-2"},
+    };
+    for (const Case& c : cases) {
+        const std::string html =
+            page("<tr><td width=50>x</td><td width=50>" + std::string(c.cell) + "</td></tr>");
+        EXPECT_EQ(runHtml(makeBatch({html})).text, "x\t" + std::string(c.field) + "\r\n") << c.cell;
+    }
+}
+
 }  // namespace
 }  // namespace paginor
 

@@ -434,7 +434,8 @@ TEST(ExcelWriter, RightToLeftReachesEverySheet) {
 }
 
 // Links go to the web; a relative one joins the report's folder, and any other scheme is
-// replaced by that folder, or the text has no link when the report has none.
+// replaced by that folder, or the text has no link when the report has none. A local folder or
+// file is linked as a file: URI.
 TEST(ExcelWriter, LinksGoToTheWebOrTheReportsFolder) {
     const struct {
         std::string address;
@@ -446,12 +447,15 @@ TEST(ExcelWriter, LinksGoToTheWebOrTheReportsFolder) {
         {"mailto:a@b.c", "https://example.org/reports/", "https://example.org/reports/"},
         {"javascript:alert(1)", "https://example.org/reports/", "https://example.org/reports/"},
         {"javascript:alert(1)", "", nullptr},
-        {"file:///etc/passwd", "/home/u/reports/", "/home/u/reports/"},
+        {"file:///etc/passwd", "/home/u/reports/", "file:///home/u/reports/"},
         {"java\tscript:alert(1)", "", nullptr},
         {"page2.htm", "https://example.org/reports/", "https://example.org/reports/page2.htm"},
         {"/top.htm", "https://example.org/reports/", "https://example.org/top.htm"},
-        {"page2.htm", "/home/u/reports", "/home/u/reports/page2.htm"},
-        {"page2.htm", "", "page2.htm"},
+        {"//cdn.example.org/a", "https://example.org/reports/", "https://cdn.example.org/a"},
+        {"//server/share", "/home/u/reports/", "file:///home/u/reports/"},
+        {"page2.htm", "/home/u/reports", "file:///home/u/reports/page2.htm"},
+        {"a%20b.htm", "/home/u/my r\xc3\xa9ports/", "file:///home/u/my%20r%C3%A9ports/a%20b.htm"},
+        {"page2.htm", "", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address + " against " + c.base);
