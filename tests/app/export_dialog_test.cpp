@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <qpa/qwindowsysteminterface.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QTest>
@@ -351,19 +352,19 @@ TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
             dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
         });
         bool windowShown = false;
-        bool modal = false;
+        bool onlyProgressTakesInput = false;
         HeldExport held(*m_window, [&](ExportProgressWindow& progress) {
             windowShown = progress.isVisible();
             // Nothing else of the program can be reached while the work uses the report.
-            modal = QApplication::activeModalWidget() == &progress &&
-                    progress.windowModality() == Qt::ApplicationModal;
+            onlyProgressTakesInput = !m_window->isEnabled() && progress.isEnabled() &&
+                                     QApplication::activeModalWidget() == nullptr;
             QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
         });
         m_window->OnOutputToExcel();
 
         EXPECT_TRUE(held.doneWhileHeld);
         EXPECT_TRUE(windowShown);
-        EXPECT_TRUE(modal);
+        EXPECT_TRUE(onlyProgressTakesInput);
         ASSERT_FALSE(m_ui.messages.empty());
         EXPECT_EQ(m_ui.messages.back(), "Cancel by server administrator/user(Error Code:19)");
         EXPECT_TRUE(m_opened.empty());
@@ -413,6 +414,85 @@ TEST_F(ExportWindowTest, ClosingTheWindowDuringAnExportStopsIt) {
                                         "Cancel by server administrator/user(Error Code:19)"}));
     EXPECT_EQ(readFile(target), "old");
     EXPECT_EQ(m_window->exportProgress(), nullptr);
+    EXPECT_EQ(m_doc.report().state(), 1);
+}
+
+// The title bar's close button and a window manager's close (WM_DELETE_WINDOW) reach the program
+// through the window system's queue, not through close(): the export stops as with Cancel,
+// nothing is opened or mailed, and keys and clicks still reach nothing but the progress window.
+TEST_F(ExportWindowTest, TheWindowSystemsCloseDuringAnExportDoesWhatCancelDoes) {
+    open(m_dir.write("long.htm", longReport()));
+    TempFolder received;
+    SmtpTestServer server;
+    ASSERT_TRUE(server.start({"real", received.path()}));
+    EmailAccount account;
+    account.address = "me@example.org";
+    account.server = "127.0.0.1";
+    std::string error;
+    ASSERT_TRUE(saveAccount(m_settings, account, error)) << error;
+    m_window->exportEnvironment().smtpPort = server.port();
+    int chosen = 0;
+    m_window->setFileChooser([&chosen] {
+        ++chosen;
+        return std::string();
+    });
+    struct Case {
+        const char* kind;
+        bool html;
+        int format;
+        const char* target;
+    };
+    const Case cases[] = {
+        {"xlsx", false, 0, "long.xlsx"},
+        {"web archive", false, 3, "long.xls"},
+        {"delimited text", false, 1, "long.xls"},
+        {"HTML", true, 0, "long$1-240.htm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const std::string target = m_dir.write(c.target, "old");
+        m_ui.messages.clear();
+        chooseInDialog([&c](ToExcelSetupWindow& dialog) {
+            dialog.formatList()->setCurrentIndex(c.format);
+            if (c.html) {
+                QTest::mouseClick(dialog.taskHtmlButton(), Qt::LeftButton);
+            }
+            QTest::mouseClick(dialog.typeBothButton(), Qt::LeftButton);
+            dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
+        });
+        bool closeAccepted = true;
+        bool cancelShown = false;
+        bool mainWindowActive = false;
+        HeldExport held(*m_window, [&](ExportProgressWindow& progress) {
+            // A click on the main window's frame makes it the active window; its shortcuts still
+            // do nothing.
+            m_window->activateWindow();
+            mainWindowActive = QTest::qWaitForWindowActive(m_window.get());
+            QTest::keyClick(m_window->windowHandle(), Qt::Key_O, Qt::ControlModifier);
+            closeAccepted = QWindowSystemInterface::handleCloseEvent<
+                QWindowSystemInterface::SynchronousDelivery>(m_window->windowHandle());
+            cancelShown = !progress.cancelButton()->isEnabled();
+        });
+        m_window->OnOutputToExcel();
+
+        EXPECT_TRUE(held.doneWhileHeld);
+        EXPECT_TRUE(mainWindowActive);
+        EXPECT_FALSE(closeAccepted);
+        EXPECT_TRUE(cancelShown);
+        EXPECT_EQ(chosen, 0);
+        EXPECT_TRUE(m_window->isVisible());
+        ASSERT_FALSE(m_ui.messages.empty());
+        EXPECT_EQ(m_ui.messages.back(), "Cancel by server administrator/user(Error Code:19)");
+        EXPECT_TRUE(m_opened.empty());
+        const std::string kept = readFile(target);
+        EXPECT_TRUE(kept == "old") << kept.size() << " bytes";
+        EXPECT_EQ(std::find(held.reported.begin(), held.reported.end(), 100), held.reported.end());
+        EXPECT_FALSE(std::filesystem::exists(received.path() + "/1.eml"));
+        EXPECT_EQ(m_window->exportProgress(), nullptr);
+        // Once the export has ended the window takes input again.
+        EXPECT_TRUE(m_window->isEnabled());
+        ::unlink(target.c_str());
+    }
     EXPECT_EQ(m_doc.report().state(), 1);
 }
 
