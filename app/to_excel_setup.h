@@ -76,7 +76,7 @@ public:
     ExportControlStates controlStates() const;
     void SetTask(std::int32_t task);
     // Cuts the output path's own name at its '$' or extension and appends "$from-to" and the
-    // task's extension.
+    // task's extension; a workbook's is ".xlsx".
     void DeriveFileName();
     // A page edit was left holding text: a page within 1..page count is taken and the name
     // derived; false sends the focus back.
@@ -90,8 +90,15 @@ public:
     std::string fileNamePart() const;
 
     ExportOkResult OnOK(UiServices& ui, SettingsStore& settings);
-    // The path the export writes: a workbook's ".xls" name gains an "x".
+    // The path the export writes: a workbook's name gets ".xlsx" (WorkbookPath2007).
     std::string pathWritten() const;
+    // True when the choices write an xlsx workbook.
+    bool writesWorkbook() const;
+    // The output path becomes the path the export writes, so that the dialog shows that name.
+    void ShowPathWritten();
+    // Another file format: a workbook's ".xlsx" name is given back its ".xls" when the new
+    // format writes no workbook, then the name written is shown.
+    void SetFileFormat(ExportFileFormat format);
 
     std::string m_chosenPath;
     std::int32_t m_pageCount = 0;

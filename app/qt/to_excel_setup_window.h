@@ -35,6 +35,8 @@ public:
     void OnOutputTypeChanged();
     // A page edit lost the focus or took Return.
     void OnPageFieldLeft(ExportControl field);
+    // The path edit lost the focus or took Return: it shows the name the export writes.
+    void OnPathLeft();
     void OnOpenFile();
     void OnOK();
 
@@ -61,6 +63,7 @@ private:
     void fillControls();
     void readChoices();
     void applyStates();
+    void showPath();
     QWidget* control(ExportControl id) const;
     void focusControl(ExportControl id, std::size_t start, std::size_t length);
 

@@ -88,8 +88,9 @@ TEST_F(ExportDialogTest, ControlsFollowTaskFormatAndOutputType) {
     QTest::mouseClick(w.typeBothButton(), Qt::LeftButton);
     EXPECT_EQ(states(), (States{false, false, false, false, false, false, true, true}));
 
+    // Auto Select writes a workbook: its name is shown.
     QTest::mouseClick(w.taskExcelButton(), Qt::LeftButton);
-    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r$1-6.xls"));
+    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r$1-6.xlsx"));
     EXPECT_EQ(states(), (States{true, true, true, true, true, true, true, true}));
 }
 
@@ -249,6 +250,58 @@ TEST_F(ExportWindowTest, ExportsThroughTheDialogAndOpensTheFile) {
     EXPECT_EQ(m_opened, std::vector<std::string>{output});
     EXPECT_NE(readFile(output).find("Total Mid-Atlantic Region"), std::string::npos);
     EXPECT_EQ(m_window->exportProgress(), nullptr);
+}
+
+// A workbook is written under a workbook's name, whatever name was typed, and the dialog shows
+// the name written; the other kinds keep the name typed.
+TEST_F(ExportWindowTest, TheDialogShowsTheNameTheExportWrites) {
+    const std::string report =
+        m_dir.write("sales.htm", readFile(std::string(PAGINOR_SAMPLES_DIR) + "/sales-summary.htm"));
+    open(report);
+    struct Case {
+        int typedWith;  // the format chosen when the name is typed
+        int format;     // the format at OK
+        const char* typed;
+        const char* written;
+        bool workbook;
+    };
+    const Case cases[] = {
+        {0, 0, "r.txt", "r.txt.xlsx", true}, {2, 2, "r.xls", "r.xlsx", true},
+        {0, 0, "r.xlsx", "r.xlsx", true},    {2, 2, "r", "r.xlsx", true},
+        {1, 1, "r.txt", "r.txt", false},     {3, 3, "r.xls", "r.xls", false},
+        {0, 1, "r.xls", "r.xls", false},     {1, 2, "r.xls", "r.xlsx", true},
+        {0, 3, "r.txt", "r.txt.xls", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " " + std::to_string(c.typedWith) + "," +
+                     std::to_string(c.format));
+        m_opened.clear();
+        QString shownWhenLeft;
+        QString shownAtOk;
+        chooseInDialog([&](ToExcelSetupWindow& dialog) {
+            dialog.formatList()->setCurrentIndex(c.typedWith);
+            dialog.pathEdit()->setText(qs(m_dir.path() + "/" + c.typed));
+            dialog.OnPathLeft();
+            shownWhenLeft = dialog.pathEdit()->text();
+            dialog.formatList()->setCurrentIndex(c.format);
+            QObject::connect(dialog.okButton(), &QPushButton::clicked,
+                             [&] { shownAtOk = dialog.pathEdit()->text(); });
+        });
+        m_window->OnOutputToExcel();
+        const std::string written = m_dir.path() + "/" + c.written;
+        EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+        if (c.typedWith == c.format) {
+            EXPECT_EQ(shownWhenLeft.toStdString(), written);
+        }
+        EXPECT_EQ(shownAtOk.toStdString(), written);
+        EXPECT_EQ(m_opened, std::vector<std::string>{written});
+        EXPECT_EQ(readFile(written).rfind("PK\x03\x04", 0) == 0, c.workbook);
+        if (std::string(c.typed) != c.written) {
+            EXPECT_FALSE(std::filesystem::exists(m_dir.path() + "/" + c.typed));
+        }
+        ::unlink(written.c_str());
+        m_ui.messages.clear();
+    }
 }
 
 // More pages than one conversion batch holds.
