@@ -126,6 +126,23 @@ private:
     bool makeTemporaryOutput(UiServices& ui);
 };
 
+// The export dialog's Help: which programs open each kind of file and how.
+inline constexpr const char* kExportKindsHelp =
+    "Which program opens each kind of file:\n\n"
+    "Auto Select, Native Excel: an Excel workbook (.xlsx). Excel and LibreOffice Calc open it as "
+    "a workbook.\n\n"
+    "Delimited: UTF-8 text with a TAB between the cells, named .xls. LibreOffice opens it through "
+    "its text import: choose Tab as the separator there, or the rows are cut at every comma. Excel "
+    "opens it as tab-delimited text once it has warned that the file's format does not match its "
+    ".xls name.\n\n"
+    "Excel compatible: a single-file web page (a MIME web archive), named .xls. Excel opens it as "
+    "a "
+    "workbook after the same warning. LibreOffice cannot read it as a workbook: it shows the "
+    "archive's lines of MIME text.\n\n"
+    "Get Html Page: the report's own HTML (.htm), for a web browser. Excel opens it too, a web "
+    "page being one of its formats; LibreOffice Calc takes its tables into cells when the file is "
+    "opened with Calc's HTML import.";
+
 // The path the export offers first: the report's path with the extension ".xls"; for a report
 // whose source may not be shown and that was not opened by the user, the home folder.
 std::string defaultOutputPath(const std::string& reportPath, bool sourceMayBeShown,

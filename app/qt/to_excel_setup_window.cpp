@@ -86,8 +86,10 @@ ToExcelSetupWindow::ToExcelSetupWindow(ToExcelSetupDlg& choices, SettingsStore& 
     form->addRow(tr("Mail TO"), m_mailTo);
     form->addRow(m_setAsDefault);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto* buttons = new QDialogButtonBox(
+        QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_help = buttons->button(QDialogButtonBox::Help);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
@@ -111,6 +113,9 @@ ToExcelSetupWindow::ToExcelSetupWindow(ToExcelSetupDlg& choices, SettingsStore& 
     connect(m_open, &QPushButton::clicked, this, [this] { OnOpenFile(); });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { OnOK(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::helpRequested, this, [this] {
+        m_ui.messageBox(kExportKindsHelp, MessageButtons::Ok, MessageIcon::Information);
+    });
 }
 
 void ToExcelSetupWindow::fillControls() {

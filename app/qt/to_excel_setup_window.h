@@ -58,6 +58,7 @@ public:
     QRadioButton* typeBothButton() const { return m_typeBoth; }
     QPushButton* openButton() const { return m_open; }
     QPushButton* okButton() const { return m_ok; }
+    QPushButton* helpButton() const { return m_help; }
 
 private:
     void fillControls();
@@ -89,6 +90,7 @@ private:
     QRadioButton* m_typeEmail;
     QRadioButton* m_typeBoth;
     QPushButton* m_ok;
+    QPushButton* m_help;
 };
 
 }  // namespace paginor

@@ -94,6 +94,27 @@ TEST_F(ExportDialogTest, ControlsFollowTaskFormatAndOutputType) {
     EXPECT_EQ(states(), (States{true, true, true, true, true, true, true, true}));
 }
 
+// Help says, for every kind in the list and for the HTML pages, which programs open it.
+TEST_F(ExportDialogTest, HelpNamesTheProgramsThatOpenEachKind) {
+    ToExcelSetupWindow& w = *m_window;
+    QTest::mouseClick(w.helpButton(), Qt::LeftButton);
+    ASSERT_EQ(m_ui.messages, std::vector<std::string>{kExportKindsHelp});
+    EXPECT_EQ(m_ui.icons, std::vector<MessageIcon>{MessageIcon::Information});
+    const std::string help = kExportKindsHelp;
+    std::vector<std::string> kinds{"Get Html Page"};
+    for (int i = 0; i < w.formatList()->count(); ++i) {
+        kinds.push_back(w.formatList()->itemText(i).toStdString());
+    }
+    for (const std::string& kind : kinds) {
+        const std::size_t at = help.find(kind);
+        ASSERT_NE(at, std::string::npos) << kind;
+        const std::string paragraph = help.substr(at, help.find("\n\n", at) - at);
+        EXPECT_NE(paragraph.find("Excel"), std::string::npos) << kind;
+        EXPECT_NE(paragraph.find("LibreOffice"), std::string::npos) << kind;
+    }
+    EXPECT_TRUE(w.isVisible());
+}
+
 TEST_F(ExportDialogTest, PageEditsDeriveTheNameOrTakeTheFocusBack) {
     ToExcelSetupWindow& w = *m_window;
     w.fromEdit()->setText(QStringLiteral("2"));
