@@ -7,6 +7,7 @@
 
 #include "app/export_command.h"
 #include "app/ui_services.h"
+#include "core/text_scan.h"
 #include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/replacing_file.h"
@@ -153,6 +154,7 @@ void ToExcelSetupDlg::DeriveFileName() {
         m_outputPath.erase(cut);
     }
     m_outputPath += "$" + std::to_string(m_fromPage) + "-" + std::to_string(m_toPage) + extension();
+    ShowPathWritten();
 }
 
 bool ToExcelSetupDlg::PageFieldLeft(ExportControl field, const std::string& text) {
@@ -218,6 +220,23 @@ bool ToExcelSetupDlg::makeTemporaryOutput(UiServices& ui) {
 std::string ToExcelSetupDlg::pathWritten() const {
     return m_task == kTaskExcel ? OutputPathWritten(m_outputPath, m_fileFormat, m_excel)
                                 : m_outputPath;
+}
+
+bool ToExcelSetupDlg::writesWorkbook() const {
+    return m_task == kTaskExcel && WritesWorkbook(m_fileFormat, m_excel);
+}
+
+void ToExcelSetupDlg::ShowPathWritten() {
+    m_outputPath = pathWritten();
+}
+
+void ToExcelSetupDlg::SetFileFormat(ExportFileFormat format) {
+    const bool wasWorkbook = writesWorkbook();
+    m_fileFormat = format;
+    if (wasWorkbook && !writesWorkbook() && endsWithNoCase(m_outputPath, ".xlsx")) {
+        m_outputPath.pop_back();
+    }
+    ShowPathWritten();
 }
 
 ExportOkResult ToExcelSetupDlg::OnOK(UiServices& ui, SettingsStore& settings) {

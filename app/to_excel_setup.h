@@ -76,7 +76,7 @@ public:
     ExportControlStates controlStates() const;
     void SetTask(std::int32_t task);
     // Cuts the output path's own name at its '$' or extension and appends "$from-to" and the
-    // task's extension.
+    // task's extension; a workbook's is ".xlsx".
     void DeriveFileName();
     // A page edit was left holding text: a page within 1..page count is taken and the name
     // derived; false sends the focus back.
@@ -90,8 +90,15 @@ public:
     std::string fileNamePart() const;
 
     ExportOkResult OnOK(UiServices& ui, SettingsStore& settings);
-    // The path the export writes: a workbook's ".xls" name gains an "x".
+    // The path the export writes: a workbook's name gets ".xlsx" (WorkbookPath2007).
     std::string pathWritten() const;
+    // True when the choices write an xlsx workbook.
+    bool writesWorkbook() const;
+    // The output path becomes the path the export writes, so that the dialog shows that name.
+    void ShowPathWritten();
+    // Another file format: a workbook's ".xlsx" name is given back its ".xls" when the new
+    // format writes no workbook, then the name written is shown.
+    void SetFileFormat(ExportFileFormat format);
 
     std::string m_chosenPath;
     std::int32_t m_pageCount = 0;
@@ -118,6 +125,23 @@ private:
     const char* extension() const { return m_task == kTaskExcel ? ".xls" : ".htm"; }
     bool makeTemporaryOutput(UiServices& ui);
 };
+
+// The export dialog's Help: which programs open each kind of file and how.
+inline constexpr const char* kExportKindsHelp =
+    "Which program opens each kind of file:\n\n"
+    "Auto Select, Native Excel: an Excel workbook (.xlsx). Excel and LibreOffice Calc open it as "
+    "a workbook.\n\n"
+    "Delimited: UTF-8 text with a TAB between the cells, named .xls. LibreOffice opens it through "
+    "its text import: choose Tab as the separator there, or the rows are cut at every comma. Excel "
+    "opens it as tab-delimited text once it has warned that the file's format does not match its "
+    ".xls name.\n\n"
+    "Excel compatible: a single-file web page (a MIME web archive), named .xls. Excel opens it as "
+    "a "
+    "workbook after the same warning. LibreOffice cannot read it as a workbook: it shows the "
+    "archive's lines of MIME text.\n\n"
+    "Get Html Page: the report's own HTML (.htm), for a web browser. Excel opens it too, a web "
+    "page being one of its formats; LibreOffice Calc takes its tables into cells when the file is "
+    "opened with Calc's HTML import.";
 
 // The path the export offers first: the report's path with the extension ".xls"; for a report
 // whose source may not be shown and that was not opened by the user, the home folder.

@@ -935,14 +935,14 @@ std::int32_t ExcelFileDriver::run() {
 
 }  // namespace
 
+bool WritesWorkbook(ExportFileFormat format, const ExcelLauncher& excel) {
+    return format != ExportFileFormat::Delimited && format != ExportFileFormat::SpreadsheetMl &&
+           format != ExportFileFormat::ExcelCompatible && IsExcelAppIdRegistered(excel);
+}
+
 std::string OutputPathWritten(const std::string& outputPath, ExportFileFormat format,
                               const ExcelLauncher& excel) {
-    const bool workbook = format != ExportFileFormat::Delimited &&
-                          format != ExportFileFormat::SpreadsheetMl &&
-                          format != ExportFileFormat::ExcelCompatible;
-    return workbook && endsWithNoCase(outputPath, ".xls") && IsExcelAppIdRegistered(excel)
-               ? outputPath + "x"
-               : outputPath;
+    return WritesWorkbook(format, excel) ? WorkbookPath2007(outputPath) : outputPath;
 }
 
 std::int32_t OutputToExcelFile(CReportCore& report, const ExcelOutputOptions& options) {

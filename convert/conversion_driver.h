@@ -136,8 +136,12 @@ inline constexpr unsigned kDefaultMaxThreads = 8;
 std::int32_t ConversionThreads(std::int32_t requested, const char* variable, unsigned cores);
 std::int32_t ConversionThreads(std::int32_t requested);
 
+// True when a conversion of this format writes an xlsx workbook: Auto Select and Native Excel
+// with a workbook application.
+bool WritesWorkbook(ExportFileFormat format, const ExcelLauncher& excel = StartXlsxApplication);
+
 // The path a conversion of this format writes for outputPath: a workbook application saves the
-// 2007 format, whose ".xls" name gains an "x"; every other kind writes outputPath itself.
+// 2007 format under a ".xlsx" name (WorkbookPath2007); every other kind writes outputPath itself.
 std::string OutputPathWritten(const std::string& outputPath, ExportFileFormat format,
                               const ExcelLauncher& excel = StartXlsxApplication);
 

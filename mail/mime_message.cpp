@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "mail/base64.h"
+#include "mail/quoted_printable.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 
@@ -85,6 +86,90 @@ std::string parameterValue(std::string_view value) {
         quoted += u < 0x20 || u == 0x7F ? '_' : c;
     }
     return quoted + "\"";
+}
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// 39 bytes make 52 base64 characters: an encoded word of 64, a header line of at most 73.
+constexpr std::size_t kEncodedWordBytes = 39;
+
+// RFC 2047 encoded words (UTF-8, B encoding) on folded lines; no word splits a character.
+std::string encodedWords(std::string_view text) {
+    CBase64 codec;
+    std::string words;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = std::min(text.size(), start + kEncodedWordBytes);
+        while (end < text.size() && end > start + 1 && isContinuationByte(text[end])) {
+            --end;
+        }
+        if (!words.empty()) {
+            words += "\r\n ";
+        }
+        words += "=?UTF-8?B?" + codec.Encode(text.substr(start, end - start)) + "?=";
+        start = end;
+    }
+    return words;
+}
+
+// A header text as typed when it is ASCII; else encoded words, which mail readers decode.
+std::string headerText(std::string_view text) {
+    return isAscii(text) ? std::string(text) : encodedWords(text);
+}
+
+// A recipient's name before its address: an encoded name needs a blank before the '<'.
+std::string displayName(std::string_view name) {
+    const std::string line = oneLine(name);
+    if (isAscii(line)) {
+        return line;
+    }
+    const std::string_view bare = trimmed(line, " \t");
+    return bare.empty() ? std::string() : encodedWords(bare) + " ";
+}
+
+constexpr std::size_t kParameterSectionChars = 60;
+
+// A parameter whose value is not ASCII, in the RFC 2231 form attribute*=UTF-8''%XX..., cut into
+// numbered sections on lines of their own when long; no section splits a %XX triplet.
+std::string extendedParameter(std::string_view attribute, std::string_view value) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::vector<std::string> items;
+    for (char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (isTokenChar(u) && c != '*' && c != '\'' && c != '%') {
+            items.emplace_back(1, c);
+        } else {
+            items.push_back({'%', kHex[u >> 4], kHex[u & 0xF]});
+        }
+    }
+    std::vector<std::string> sections(1, "UTF-8''");
+    for (const std::string& item : items) {
+        if (sections.back().size() + item.size() > kParameterSectionChars) {
+            sections.emplace_back();
+        }
+        sections.back() += item;
+    }
+    if (sections.size() == 1) {
+        return " " + std::string(attribute) + "*=" + sections.front();
+    }
+    std::string parameter;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        parameter += (i == 0 ? "\r\n " : ";\r\n ") + std::string(attribute) + "*" +
+                     std::to_string(i) + "*=" + sections[i];
+    }
+    return parameter;
+}
+
+// "; attribute=value": a token or quoted string for ASCII, the RFC 2231 form otherwise.
+std::string fileParameter(std::string_view attribute, std::string_view value) {
+    return ";" + (isAscii(value) ? " " + std::string(attribute) + "=" + parameterValue(value)
+                                 : extendedParameter(attribute, value));
 }
 
 bool endsWithCrlf(const std::string& text) {
@@ -168,7 +253,7 @@ void CMailMessage::appendRecipientsField(std::string_view field, int kind) {
         if (&recipient != &m_recipients[kind].front()) {
             line += ',';
         }
-        line += oneLine(recipient.name) + "<" + oneLine(recipient.address) + ">";
+        line += displayName(recipient.name) + "<" + oneLine(recipient.address) + ">";
     }
     AddHeaderLine(line);
 }
@@ -178,7 +263,7 @@ void CMailMessage::ComposeHeader() {
     appendRecipientsField("To: ", To);
     appendRecipientsField("Cc: ", Cc);
     AddHeaderLine("Date: " + formatMailDate(m_clock.localNow()));
-    AddHeaderLine("Subject: " + oneLine(m_subject));
+    AddHeaderLine("Subject: " + headerText(oneLine(m_subject)));
     AddHeaderLine("X-Mailer: " + m_mailer);
 }
 
@@ -228,8 +313,14 @@ std::string CTextPlain::WrapText(std::string_view text) const {
     return wrapped;
 }
 
-std::string CTextPlain::BuildPartHeader(const std::string&, const std::string& parameters, int,
-                                        bool) const {
+// ASCII text goes as it is; other text is UTF-8, named so and kept to 7 bits by RFC 2045's
+// quoted-printable encoding.
+std::string CTextPlain::BuildPartHeader(const std::string& content, const std::string& parameters,
+                                        int, bool) const {
+    if (!isAscii(content)) {
+        return "Content-Type: " + GetContentTypeName() + oneLine(parameters) +
+               "; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
+    }
     return "Content-Type: " + GetContentTypeName() + oneLine(parameters) +
            "\r\nContent-Transfer-Encoding: 7Bit\r\n\r\n";
 }
@@ -237,18 +328,24 @@ std::string CTextPlain::BuildPartHeader(const std::string&, const std::string& p
 bool CTextPlain::AppendPart(const std::string& content, const std::string& parameters, int encoding,
                             bool contentIsPath, std::string& body, std::string&) {
     body += BuildPartHeader(content, parameters, encoding, contentIsPath);
-    body += WrapText(content);
+    if (isAscii(content)) {
+        body += WrapText(content);
+        return true;
+    }
+    QuotedPrintableEncoder encoder([&body](std::string_view encoded) { body += encoded; });
+    encoder.Append(WrapText(content));
+    encoder.Finish();
     return true;
 }
 
 std::string CAppOctetStream::BuildPartHeader(const std::string& content, const std::string&, int,
                                              bool) const {
     std::size_t slash = content.rfind('/');
-    std::string fileName =
-        parameterValue(slash == std::string::npos ? content : content.substr(slash + 1));
-    return "Content-Type: " + GetContentTypeName() + "; file=" + fileName +
-           "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
-           fileName + "\r\n\r\n";
+    const std::string_view name =
+        std::string_view(content).substr(slash == std::string::npos ? 0 : slash + 1);
+    return "Content-Type: " + GetContentTypeName() + fileParameter("file", name) +
+           "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment" +
+           fileParameter("filename", name) + "\r\n\r\n";
 }
 
 bool CAppOctetStream::AppendFileBase64(const std::string& path, std::string& body,

@@ -9,7 +9,6 @@ namespace paginor {
 ExportProgressWindow::ExportProgressWindow(std::function<void()> cancel, QWidget* parent)
     : QDialog(parent), m_cancel(std::move(cancel)) {
     setWindowTitle(QStringLiteral("Paginor"));
-    setWindowModality(Qt::ApplicationModal);
     m_label = new QLabel(tr("Converting the report ..."), this);
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, 100);

@@ -227,13 +227,16 @@ void MainWindow::OnOutputToExcel() {
 }
 
 // The work runs on a thread of its own while this thread serves the window, so that a click on
-// Cancel is taken at once, whatever the work is doing. The progress window is modal: nothing else
-// of the window can reach the report meanwhile.
+// Cancel is taken at once, whatever the work is doing. The main window is disabled meanwhile:
+// nothing of it can reach the report, yet the window system's close still reaches closeEvent,
+// which a modal progress window would have kept from it.
 void MainWindow::runExportWork(const std::function<void()>& work) {
     ExportProgressWindow progress([this] { m_exportCancel = 1; }, this);
     m_exportProgress = &progress;
-    m_exportRunning = true;
+    setEnabled(false);
+    progress.setEnabled(true);
     progress.show();
+    progress.activateWindow();
     QEventLoop loop;
     std::atomic<bool> done{false};
     std::thread worker = StartThread([&] {
@@ -248,8 +251,8 @@ void MainWindow::runExportWork(const std::function<void()>& work) {
         m_exportCancel = 1;
     }
     worker.join();
-    m_exportRunning = false;
     m_exportProgress = nullptr;
+    setEnabled(true);
     m_statusBar->SetProgress(0);
 }
 
@@ -334,9 +337,10 @@ void MainWindow::setProgress(int percent) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // The export's work uses the report: it is asked to stop, and the window stays until it has.
-    if (m_exportRunning) {
-        m_exportCancel = 1;
+    // The export's work uses the report: closing does what Cancel does, and the window stays
+    // until the work has ended.
+    if (m_exportProgress != nullptr) {
+        m_exportProgress->requestCancel();
         event->ignore();
         return;
     }

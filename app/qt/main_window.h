@@ -101,7 +101,6 @@ private:
     ExportEnvironment m_export;
     std::atomic<std::int32_t> m_exportCancel{0};
     ExportProgressWindow* m_exportProgress = nullptr;
-    bool m_exportRunning = false;
     QAction* m_outputAction = nullptr;
     QAction* m_saveAsAction = nullptr;
 };

@@ -86,13 +86,16 @@ ToExcelSetupWindow::ToExcelSetupWindow(ToExcelSetupDlg& choices, SettingsStore& 
     form->addRow(tr("Mail TO"), m_mailTo);
     form->addRow(m_setAsDefault);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto* buttons = new QDialogButtonBox(
+        QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_help = buttons->button(QDialogButtonBox::Help);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
 
     m_choices.OnInitDialog(m_settings);
+    m_choices.ShowPathWritten();
     fillControls();
     applyStates();
 
@@ -106,9 +109,13 @@ ToExcelSetupWindow::ToExcelSetupWindow(ToExcelSetupDlg& choices, SettingsStore& 
             [this] { OnPageFieldLeft(ExportControl::FromPage); });
     connect(m_to, &QLineEdit::editingFinished, this,
             [this] { OnPageFieldLeft(ExportControl::ToPage); });
+    connect(m_path, &QLineEdit::editingFinished, this, [this] { OnPathLeft(); });
     connect(m_open, &QPushButton::clicked, this, [this] { OnOpenFile(); });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { OnOK(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::helpRequested, this, [this] {
+        m_ui.messageBox(kExportKindsHelp, MessageButtons::Ok, MessageIcon::Information);
+    });
 }
 
 void ToExcelSetupWindow::fillControls() {
@@ -167,8 +174,26 @@ void ToExcelSetupWindow::OnTaskChanged() {
 }
 
 void ToExcelSetupWindow::OnFormatChanged() {
+    const ExportFileFormat previous = m_choices.m_fileFormat;
     readChoices();
+    const ExportFileFormat chosen = m_choices.m_fileFormat;
+    m_choices.m_fileFormat = previous;
+    m_choices.SetFileFormat(chosen);
+    showPath();
     applyStates();
+}
+
+void ToExcelSetupWindow::OnPathLeft() {
+    readChoices();
+    m_choices.ShowPathWritten();
+    showPath();
+}
+
+// Only a changed name is put back, so that the caret stays where it was otherwise.
+void ToExcelSetupWindow::showPath() {
+    if (text(m_path) != m_choices.m_outputPath) {
+        m_path->setText(qs(m_choices.m_outputPath));
+    }
 }
 
 void ToExcelSetupWindow::OnOutputTypeChanged() {
@@ -190,16 +215,20 @@ void ToExcelSetupWindow::OnPageFieldLeft(ExportControl field) {
 void ToExcelSetupWindow::OnOpenFile() {
     readChoices();
     const bool excel = m_choices.m_task == kTaskExcel;
+    const bool workbook = m_choices.writesWorkbook();
     std::string path;
     if (m_chooser) {
         path = m_chooser(m_choices.fileNamePart(), excel);
     } else {
         QFileDialog dialog(this);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(excel ? QStringLiteral("xls") : QStringLiteral("htm"));
+        dialog.setDefaultSuffix(workbook ? QStringLiteral("xlsx")
+                                : excel  ? QStringLiteral("xls")
+                                         : QStringLiteral("htm"));
         dialog.setNameFilters(
-            excel ? QStringList{tr("Excel Files (*.xls)"), tr("All Files (*)")}
-                  : QStringList{tr("HTML Files (*.html *.htm)"), tr("All Files (*)")});
+            workbook ? QStringList{tr("Excel Workbooks (*.xlsx)"), tr("All Files (*)")}
+            : excel  ? QStringList{tr("Excel Files (*.xls)"), tr("All Files (*)")}
+                     : QStringList{tr("HTML Files (*.html *.htm)"), tr("All Files (*)")});
         const std::string folder = m_choices.m_outputPath.substr(
             0, m_choices.m_outputPath.size() - m_choices.fileNamePart().size());
         if (!folder.empty()) {
@@ -212,7 +241,8 @@ void ToExcelSetupWindow::OnOpenFile() {
     }
     if (!path.empty()) {
         m_choices.FileChosen(path);
-        m_path->setText(qs(path));
+        m_choices.ShowPathWritten();
+        m_path->setText(qs(m_choices.m_outputPath));
     }
 }
 
@@ -244,6 +274,8 @@ void ToExcelSetupWindow::focusControl(ExportControl id, std::size_t start, std::
 
 void ToExcelSetupWindow::OnOK() {
     readChoices();
+    m_choices.ShowPathWritten();
+    showPath();
     // Pages are asked within the report's own count.
     const std::int32_t lastPage = m_choices.m_pageCount > 0
                                       ? std::min(m_choices.m_pageCount, ToExcelSetupDlg::kMaxPage)

@@ -35,6 +35,8 @@ public:
     void OnOutputTypeChanged();
     // A page edit lost the focus or took Return.
     void OnPageFieldLeft(ExportControl field);
+    // The path edit lost the focus or took Return: it shows the name the export writes.
+    void OnPathLeft();
     void OnOpenFile();
     void OnOK();
 
@@ -56,11 +58,13 @@ public:
     QRadioButton* typeBothButton() const { return m_typeBoth; }
     QPushButton* openButton() const { return m_open; }
     QPushButton* okButton() const { return m_ok; }
+    QPushButton* helpButton() const { return m_help; }
 
 private:
     void fillControls();
     void readChoices();
     void applyStates();
+    void showPath();
     QWidget* control(ExportControl id) const;
     void focusControl(ExportControl id, std::size_t start, std::size_t length);
 
@@ -86,6 +90,7 @@ private:
     QRadioButton* m_typeEmail;
     QRadioButton* m_typeBoth;
     QPushButton* m_ok;
+    QPushButton* m_help;
 };
 
 }  // namespace paginor

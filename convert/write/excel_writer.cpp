@@ -49,6 +49,13 @@ bool IsExcelAppIdRegistered(const ExcelLauncher& launcher) {
     return static_cast<bool>(launcher);
 }
 
+std::string WorkbookPath2007(const std::string& path) {
+    if (path.empty() || path.back() == '/' || endsWithNoCase(path, ".xlsx")) {
+        return path;
+    }
+    return endsWithNoCase(path, ".xls") ? path + 'x' : path + ".xlsx";
+}
+
 CExcelWriter::CExcelWriter(CReportCore& report, ExcelApplication& application,
                            ExcelWriterOptions options)
     : m_report(report), m_application(application), m_options(std::move(options)) {
@@ -117,8 +124,8 @@ void CExcelWriter::Start(std::string& outputPath, std::int32_t& rowsPerWorksheet
         if (savedAs2007 != nullptr) {
             *savedAs2007 = xlsx;
         }
-        if (xlsx && endsWithNoCase(outputPath, ".xls")) {
-            outputPath += 'x';
+        if (xlsx) {
+            outputPath = WorkbookPath2007(outputPath);
         }
         m_rowLimit = xlsx ? kRowLimit2007 : kRowLimit97;
         if (rowsPerWorksheet <= 0 || rowsPerWorksheet > m_rowLimit) {

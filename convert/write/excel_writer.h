@@ -242,4 +242,9 @@ private:
 // True when a workbook backend is built in; the stand-in for the registered automation server.
 bool IsExcelAppIdRegistered(const ExcelLauncher& launcher);
 
+// The name a workbook in the 2007 format is saved under: a ".xls" name gains an "x", and a name
+// that does not end with ".xlsx" gets it, so that no program takes the workbook for text. A path
+// without a file name is left alone.
+std::string WorkbookPath2007(const std::string& path);
+
 }  // namespace paginor

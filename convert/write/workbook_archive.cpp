@@ -9,11 +9,11 @@
 #include "convert/write/link_target.h"
 #include "convert/write/number_text.h"
 #include "convert/write/page_grid.h"
-#include "convert/write/quoted_printable.h"
 #include "core/mime_table.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
 #include "mail/base64.h"
+#include "mail/quoted_printable.h"
 
 namespace paginor {
 

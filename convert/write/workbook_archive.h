@@ -13,8 +13,8 @@
 
 #include "convert/convert_types.h"
 #include "convert/write/batch_marks.h"
-#include "convert/write/quoted_printable.h"
 #include "convert/write/spill_file.h"
+#include "mail/quoted_printable.h"
 
 namespace paginor {
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <qpa/qwindowsysteminterface.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QTest>
@@ -87,9 +88,31 @@ TEST_F(ExportDialogTest, ControlsFollowTaskFormatAndOutputType) {
     QTest::mouseClick(w.typeBothButton(), Qt::LeftButton);
     EXPECT_EQ(states(), (States{false, false, false, false, false, false, true, true}));
 
+    // Auto Select writes a workbook: its name is shown.
     QTest::mouseClick(w.taskExcelButton(), Qt::LeftButton);
-    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r$1-6.xls"));
+    EXPECT_EQ(w.pathEdit()->text(), qs(m_dir.path() + "/r$1-6.xlsx"));
     EXPECT_EQ(states(), (States{true, true, true, true, true, true, true, true}));
+}
+
+// Help says, for every kind in the list and for the HTML pages, which programs open it.
+TEST_F(ExportDialogTest, HelpNamesTheProgramsThatOpenEachKind) {
+    ToExcelSetupWindow& w = *m_window;
+    QTest::mouseClick(w.helpButton(), Qt::LeftButton);
+    ASSERT_EQ(m_ui.messages, std::vector<std::string>{kExportKindsHelp});
+    EXPECT_EQ(m_ui.icons, std::vector<MessageIcon>{MessageIcon::Information});
+    const std::string help = kExportKindsHelp;
+    std::vector<std::string> kinds{"Get Html Page"};
+    for (int i = 0; i < w.formatList()->count(); ++i) {
+        kinds.push_back(w.formatList()->itemText(i).toStdString());
+    }
+    for (const std::string& kind : kinds) {
+        const std::size_t at = help.find(kind);
+        ASSERT_NE(at, std::string::npos) << kind;
+        const std::string paragraph = help.substr(at, help.find("\n\n", at) - at);
+        EXPECT_NE(paragraph.find("Excel"), std::string::npos) << kind;
+        EXPECT_NE(paragraph.find("LibreOffice"), std::string::npos) << kind;
+    }
+    EXPECT_TRUE(w.isVisible());
 }
 
 TEST_F(ExportDialogTest, PageEditsDeriveTheNameOrTakeTheFocusBack) {
@@ -250,6 +273,58 @@ TEST_F(ExportWindowTest, ExportsThroughTheDialogAndOpensTheFile) {
     EXPECT_EQ(m_window->exportProgress(), nullptr);
 }
 
+// A workbook is written under a workbook's name, whatever name was typed, and the dialog shows
+// the name written; the other kinds keep the name typed.
+TEST_F(ExportWindowTest, TheDialogShowsTheNameTheExportWrites) {
+    const std::string report =
+        m_dir.write("sales.htm", readFile(std::string(PAGINOR_SAMPLES_DIR) + "/sales-summary.htm"));
+    open(report);
+    struct Case {
+        int typedWith;  // the format chosen when the name is typed
+        int format;     // the format at OK
+        const char* typed;
+        const char* written;
+        bool workbook;
+    };
+    const Case cases[] = {
+        {0, 0, "r.txt", "r.txt.xlsx", true}, {2, 2, "r.xls", "r.xlsx", true},
+        {0, 0, "r.xlsx", "r.xlsx", true},    {2, 2, "r", "r.xlsx", true},
+        {1, 1, "r.txt", "r.txt", false},     {3, 3, "r.xls", "r.xls", false},
+        {0, 1, "r.xls", "r.xls", false},     {1, 2, "r.xls", "r.xlsx", true},
+        {0, 3, "r.txt", "r.txt.xls", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " " + std::to_string(c.typedWith) + "," +
+                     std::to_string(c.format));
+        m_opened.clear();
+        QString shownWhenLeft;
+        QString shownAtOk;
+        chooseInDialog([&](ToExcelSetupWindow& dialog) {
+            dialog.formatList()->setCurrentIndex(c.typedWith);
+            dialog.pathEdit()->setText(qs(m_dir.path() + "/" + c.typed));
+            dialog.OnPathLeft();
+            shownWhenLeft = dialog.pathEdit()->text();
+            dialog.formatList()->setCurrentIndex(c.format);
+            QObject::connect(dialog.okButton(), &QPushButton::clicked,
+                             [&] { shownAtOk = dialog.pathEdit()->text(); });
+        });
+        m_window->OnOutputToExcel();
+        const std::string written = m_dir.path() + "/" + c.written;
+        EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+        if (c.typedWith == c.format) {
+            EXPECT_EQ(shownWhenLeft.toStdString(), written);
+        }
+        EXPECT_EQ(shownAtOk.toStdString(), written);
+        EXPECT_EQ(m_opened, std::vector<std::string>{written});
+        EXPECT_EQ(readFile(written).rfind("PK\x03\x04", 0) == 0, c.workbook);
+        if (std::string(c.typed) != c.written) {
+            EXPECT_FALSE(std::filesystem::exists(m_dir.path() + "/" + c.typed));
+        }
+        ::unlink(written.c_str());
+        m_ui.messages.clear();
+    }
+}
+
 // More pages than one conversion batch holds.
 std::string longReport() {
     std::string text = "<html><head><title>T</title></head><body>\r\n";
@@ -351,19 +426,19 @@ TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
             dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
         });
         bool windowShown = false;
-        bool modal = false;
+        bool onlyProgressTakesInput = false;
         HeldExport held(*m_window, [&](ExportProgressWindow& progress) {
             windowShown = progress.isVisible();
             // Nothing else of the program can be reached while the work uses the report.
-            modal = QApplication::activeModalWidget() == &progress &&
-                    progress.windowModality() == Qt::ApplicationModal;
+            onlyProgressTakesInput = !m_window->isEnabled() && progress.isEnabled() &&
+                                     QApplication::activeModalWidget() == nullptr;
             QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
         });
         m_window->OnOutputToExcel();
 
         EXPECT_TRUE(held.doneWhileHeld);
         EXPECT_TRUE(windowShown);
-        EXPECT_TRUE(modal);
+        EXPECT_TRUE(onlyProgressTakesInput);
         ASSERT_FALSE(m_ui.messages.empty());
         EXPECT_EQ(m_ui.messages.back(), "Cancel by server administrator/user(Error Code:19)");
         EXPECT_TRUE(m_opened.empty());
@@ -413,6 +488,85 @@ TEST_F(ExportWindowTest, ClosingTheWindowDuringAnExportStopsIt) {
                                         "Cancel by server administrator/user(Error Code:19)"}));
     EXPECT_EQ(readFile(target), "old");
     EXPECT_EQ(m_window->exportProgress(), nullptr);
+    EXPECT_EQ(m_doc.report().state(), 1);
+}
+
+// The title bar's close button and a window manager's close (WM_DELETE_WINDOW) reach the program
+// through the window system's queue, not through close(): the export stops as with Cancel,
+// nothing is opened or mailed, and keys and clicks still reach nothing but the progress window.
+TEST_F(ExportWindowTest, TheWindowSystemsCloseDuringAnExportDoesWhatCancelDoes) {
+    open(m_dir.write("long.htm", longReport()));
+    TempFolder received;
+    SmtpTestServer server;
+    ASSERT_TRUE(server.start({"real", received.path()}));
+    EmailAccount account;
+    account.address = "me@example.org";
+    account.server = "127.0.0.1";
+    std::string error;
+    ASSERT_TRUE(saveAccount(m_settings, account, error)) << error;
+    m_window->exportEnvironment().smtpPort = server.port();
+    int chosen = 0;
+    m_window->setFileChooser([&chosen] {
+        ++chosen;
+        return std::string();
+    });
+    struct Case {
+        const char* kind;
+        bool html;
+        int format;
+        const char* target;
+    };
+    const Case cases[] = {
+        {"xlsx", false, 0, "long.xlsx"},
+        {"web archive", false, 3, "long.xls"},
+        {"delimited text", false, 1, "long.xls"},
+        {"HTML", true, 0, "long$1-240.htm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const std::string target = m_dir.write(c.target, "old");
+        m_ui.messages.clear();
+        chooseInDialog([&c](ToExcelSetupWindow& dialog) {
+            dialog.formatList()->setCurrentIndex(c.format);
+            if (c.html) {
+                QTest::mouseClick(dialog.taskHtmlButton(), Qt::LeftButton);
+            }
+            QTest::mouseClick(dialog.typeBothButton(), Qt::LeftButton);
+            dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
+        });
+        bool closeAccepted = true;
+        bool cancelShown = false;
+        bool mainWindowActive = false;
+        HeldExport held(*m_window, [&](ExportProgressWindow& progress) {
+            // A click on the main window's frame makes it the active window; its shortcuts still
+            // do nothing.
+            m_window->activateWindow();
+            mainWindowActive = QTest::qWaitForWindowActive(m_window.get());
+            QTest::keyClick(m_window->windowHandle(), Qt::Key_O, Qt::ControlModifier);
+            closeAccepted = QWindowSystemInterface::handleCloseEvent<
+                QWindowSystemInterface::SynchronousDelivery>(m_window->windowHandle());
+            cancelShown = !progress.cancelButton()->isEnabled();
+        });
+        m_window->OnOutputToExcel();
+
+        EXPECT_TRUE(held.doneWhileHeld);
+        EXPECT_TRUE(mainWindowActive);
+        EXPECT_FALSE(closeAccepted);
+        EXPECT_TRUE(cancelShown);
+        EXPECT_EQ(chosen, 0);
+        EXPECT_TRUE(m_window->isVisible());
+        ASSERT_FALSE(m_ui.messages.empty());
+        EXPECT_EQ(m_ui.messages.back(), "Cancel by server administrator/user(Error Code:19)");
+        EXPECT_TRUE(m_opened.empty());
+        const std::string kept = readFile(target);
+        EXPECT_TRUE(kept == "old") << kept.size() << " bytes";
+        EXPECT_EQ(std::find(held.reported.begin(), held.reported.end(), 100), held.reported.end());
+        EXPECT_FALSE(std::filesystem::exists(received.path() + "/1.eml"));
+        EXPECT_EQ(m_window->exportProgress(), nullptr);
+        // Once the export has ended the window takes input again.
+        EXPECT_TRUE(m_window->isEnabled());
+        ::unlink(target.c_str());
+    }
     EXPECT_EQ(m_doc.report().state(), 1);
 }
 

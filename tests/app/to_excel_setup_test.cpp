@@ -91,22 +91,28 @@ TEST(ExportFileName, IsDerivedFromThePagesAndTheTask) {
         const char* path;
         std::int32_t from, to, task;
         const char* expected;
+        ExportFileFormat format = ExportFileFormat::AutoSelect;
     };
+    // Auto Select writes a workbook: the name derived is the one written.
     const Case cases[] = {
-        {"/data/x", 1, 2, kTaskExcel, "/data/x$1-2.xls"},
-        {"/data/x.xls", 1, 2, kTaskExcel, "/data/x$1-2.xls"},
-        {"/data/sales.xls", 3, 5, kTaskExcel, "/data/sales$3-5.xls"},
+        {"/data/x", 1, 2, kTaskExcel, "/data/x$1-2.xlsx"},
+        {"/data/x.xls", 1, 2, kTaskExcel, "/data/x$1-2.xlsx"},
+        {"/data/sales.xls", 3, 5, kTaskExcel, "/data/sales$3-5.xlsx"},
         {"/data/sales$3-5.xls", 2, 4, kTaskHtml, "/data/sales$2-4.htm"},
-        {"/data/r.v2.xls", 1, 1, kTaskExcel, "/data/r.v2$1-1.xls"},
-        {"/data.d/x", 1, 2, kTaskExcel, "/data.d/x$1-2.xls"},
+        {"/data/sales$3-5.htm", 2, 4, kTaskExcel, "/data/sales$2-4.xlsx"},
+        {"/data/r.v2.xls", 1, 1, kTaskExcel, "/data/r.v2$1-1.xlsx"},
+        {"/data.d/x", 1, 2, kTaskExcel, "/data.d/x$1-2.xlsx"},
         // A '$' in a folder name stays where it is.
-        {"/home/u/a$b/r.xls", 1, 2, kTaskExcel, "/home/u/a$b/r$1-2.xls"},
-        {"/home/u/", 1, 7, kTaskExcel, "/home/u/$1-7.xls"},
+        {"/home/u/a$b/r.xls", 1, 2, kTaskExcel, "/home/u/a$b/r$1-2.xlsx"},
+        {"/home/u/", 1, 7, kTaskExcel, "/home/u/$1-7.xlsx"},
         {"x.xls", 1, 2, kTaskHtml, "x$1-2.htm"},
+        {"/data/x.xlsx", 1, 2, kTaskExcel, "/data/x$1-2.xls", ExportFileFormat::Delimited},
+        {"/data/x", 1, 2, kTaskExcel, "/data/x$1-2.xls", ExportFileFormat::ExcelCompatible},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         ToExcelSetupDlg dialog;
+        dialog.m_fileFormat = c.format;
         dialog.m_outputPath = c.path;
         dialog.m_fromPage = c.from;
         dialog.m_toPage = c.to;
@@ -141,8 +147,8 @@ TEST(ExportFileName, PageFieldsTakeOnlyPagesOfTheReport) {
         const char* path;
     };
     const Case cases[] = {
-        {ExportControl::FromPage, "2", true, "/d/r$2-5.xls"},
-        {ExportControl::ToPage, "3", true, "/d/r$1-3.xls"},
+        {ExportControl::FromPage, "2", true, "/d/r$2-5.xlsx"},
+        {ExportControl::ToPage, "3", true, "/d/r$1-3.xlsx"},
         {ExportControl::FromPage, "0", false, "/d/r.xls"},
         {ExportControl::ToPage, "6", false, "/d/r.xls"},
         {ExportControl::FromPage, "abc", false, "/d/r.xls"},

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/mail/mail_test_support.h"
 
 namespace paginor {
@@ -193,6 +195,95 @@ TEST(MimeMessageTest, PythonsEmailPackageReadsTheMessageBack) {
     EXPECT_EQ(output, line + line +
                           "(Address(display_name='Bob', username='bob', domain='x.org'), "
                           "Address(display_name='', username='carol', domain='y.org'))\n");
+}
+
+// Every byte of the message is 7-bit and no line runs past 78 characters.
+bool sevenBitLines(const std::string& text, std::string& bad) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::string line = text.substr(start, end - start);
+        const bool eightBit = std::any_of(line.begin(), line.end(), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x80 || c == '\r' || c == '\n';
+        });
+        if (eightBit || line.size() > 78) {
+            bad = line;
+            return false;
+        }
+    }
+    return start == text.size();
+}
+
+// Text outside ASCII is UTF-8, named so and encoded to stay 7-bit: the text part in
+// quoted-printable, the subject and display names as encoded words, file names in the RFC 2231
+// form (cut into sections when long). Python's email package reads every text back.
+TEST(MimeMessageTest, TextOutsideAsciiArrivesWholeInSevenBits) {
+    TempFolder folder;
+    const std::string comment = "Z\u00fcrich caf\u00e9 \u2013 r\u00e9sum\u00e9";
+    std::string longWord;
+    for (int i = 0; i < 30; ++i) {
+        longWord += "\u00e4\u00f6=";
+    }
+    const std::string body = comment + "\nends with a blank \n.a line with a dot\n" + longWord;
+    const std::string shortName = comment + "$1-2.xlsx";
+    std::string longName;
+    for (int i = 0; i < 40; ++i) {
+        longName += "\u00fc";
+    }
+    longName += ".xlsx";
+    CMIMEMessage message;
+    message.setFrom("me@example.org");
+    message.setSubject("Bericht f\u00fcr " + comment + ", " + comment + ", " + comment);
+    message.setBody(body);
+    message.AddRecipientList("Zo\u00eb \u00c4rger <zoe@x.org>;Bob <bob@y.org>", To);
+    message.AddPart(folder.file(shortName, "first"), AppOctetStream, "", 4, true);
+    message.AddPart(folder.file(longName, "second"), AppOctetStream, "", 4, true);
+    const std::string text = composed(message);
+    std::string bad;
+    EXPECT_TRUE(sevenBitLines(text, bad)) << bad;
+    const std::string path = folder.file("mail.eml", text);
+    const std::string script =
+        "import sys, email, email.policy\n"
+        "m = email.message_from_bytes(open(sys.argv[1], \"rb\").read(), "
+        "policy=email.policy.default)\n"
+        "parts = [p for p in m.walk() if not p.is_multipart()]\n"
+        "assert not m.defects and all(not p.defects for p in parts)\n"
+        "to = m[\"To\"].addresses\n"
+        "out = [str(m[\"Subject\"]), to[0].display_name, to[0].addr_spec, to[1].display_name,\n"
+        "       parts[0].get_content_charset(), parts[0].get_content().replace(\"\\r\\n\", "
+        "\"\\n\"),\n"
+        "       parts[1].get_filename(), parts[1].get_content().decode(),\n"
+        "       parts[2].get_filename(), parts[2].get_content().decode()]\n"
+        "sys.stdout.buffer.write(\"|\".join(out).encode(\"utf-8\"))\n";
+    int status = 0;
+    const std::string output = runPython(script, path, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(output, "Bericht f\u00fcr " + comment + ", " + comment + ", " + comment +
+                          "|Zo\u00eb \u00c4rger|zoe@x.org|Bob|utf-8|" + body + "|" + shortName +
+                          "|first|" + longName + "|second");
+    // Each of the texts needed its encoding.
+    EXPECT_NE(text.find("Content-Type: text/plain; charset=UTF-8\r\n"
+                        "Content-Transfer-Encoding: quoted-printable\r\n"),
+              std::string::npos);
+    EXPECT_NE(message.header().find("Subject: =?UTF-8?B?"), std::string::npos);
+    EXPECT_NE(text.find("filename*0*=UTF-8''%C3%BC"), std::string::npos);
+}
+
+// An ASCII subject, name and file name keep their plain form.
+TEST(MimeMessageTest, AsciiTextsKeepTheirPlainForm) {
+    TempFolder folder;
+    CMIMEMessage message;
+    message.setSubject("Oracle report");
+    message.setBody("Comment:\r\nplain");
+    message.AddRecipientList("Bob <bob@y.org>", To);
+    message.AddPart(folder.file("sales$1-2.xlsx", "x"), AppOctetStream, "", 4, true);
+    const std::string text = composed(message);
+    for (const char* line : {"\r\nSubject: Oracle report\r\n", "\r\nTo: Bob <bob@y.org>\r\n",
+                             "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7Bit\r\n"
+                             "\r\nComment:\r\nplain\r\n",
+                             "Content-Type: application/octet-stream; file=sales$1-2.xlsx\r\n",
+                             "Content-Disposition: attachment; filename=sales$1-2.xlsx\r\n"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
 }
 
 // A comment holding the boundary line must not start a part of its own (a forged attachment).

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "mail/account.h"
 #include "tests/mail/mail_test_support.h"
 
@@ -110,6 +112,47 @@ TEST(SendFlowTest, SendsTheReportThroughARealServerAndRemembersTheRecipients) {
     std::string mail = readFile(folder.path() + "/1.eml");
     EXPECT_NE(mail.find("Subject: Oracle report\r\n"), std::string::npos);
     EXPECT_NE(mail.find("filename=report.htm\r\n"), std::string::npos);
+}
+
+// A comment, subject and report name outside ASCII reach the reader as typed, through a real
+// SMTP server, in a message of 7-bit bytes only.
+TEST(SendFlowTest, TextOutsideAsciiArrivesAsTyped) {
+    TempFolder folder;
+    SmtpTestServer server;
+    ASSERT_TRUE(server.start({"real", folder.path()}));
+    MemorySettingsStore store;
+    storeAccount(store, false);
+    const std::string comment = "Z\u00fcrich caf\u00e9 \u2013 r\u00e9sum\u00e9";
+    const std::string report = folder.file("\u00dcbersicht.htm", "<html>report</html>");
+    SendDialogFields fields = sendDialogStart(store, report);
+    fields.subject = "Bericht " + comment;
+    fields.comment = comment;
+    fields.recipients = "J\u00fcrgen <j@x.org>";
+    RecordingMailUi ui;
+    FixedClock clock;
+    ASSERT_TRUE(runSendSequence(store, ui, sendDialogRequest(fields, report, clock), clock, nullptr,
+                                server.port()));
+    EXPECT_EQ(ui.messages, std::vector<std::string>{});
+    server.stop();
+    const std::string mail = readFile(folder.path() + "/1.eml");
+    EXPECT_TRUE(std::all_of(mail.begin(), mail.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+    const std::string script =
+        "import sys, email, email.policy\n"
+        "m = email.message_from_bytes(open(sys.argv[1], \"rb\").read(), "
+        "policy=email.policy.default)\n"
+        "parts = [p for p in m.walk() if not p.is_multipart()]\n"
+        "assert not m.defects and all(not p.defects for p in parts)\n"
+        "out = [str(m[\"Subject\"]), m[\"To\"].addresses[0].display_name,\n"
+        "       parts[0].get_content().replace(\"\\r\\n\", \"\\n\"), parts[1].get_filename(),\n"
+        "       parts[1].get_content().decode()]\n"
+        "sys.stdout.buffer.write(\"|\".join(out).encode(\"utf-8\"))\n";
+    int status = 0;
+    const std::string output = runPython(script, folder.path() + "/1.eml", status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(output, "Bericht " + comment + "|J\u00fcrgen|" + comment +
+                          "\n\nPaginor\nDate: Tuesday, March 05, 14:03:09|\u00dcbersicht.htm|"
+                          "<html>report</html>");
 }
 
 TEST(SendFlowTest, AFailedSendShowsTheFailingStepNotTheQuit) {

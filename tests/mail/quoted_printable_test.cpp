@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/write/quoted_printable.h"
+#include "mail/quoted_printable.h"
 
 namespace paginor {
 namespace {

@@ -1,4 +1,4 @@
-#include "convert/write/quoted_printable.h"
+#include "mail/quoted_printable.h"
 
 #include <algorithm>
 
