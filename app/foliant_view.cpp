@@ -169,13 +169,14 @@ void CFoliantView::DisarmPrint(PrintTaskReceiver* dialog) {
     finishPrint(false, "The print was cancelled");
 }
 
-void CFoliantView::finishPrint(bool printed, const std::string& error) {
+void CFoliantView::finishPrint(bool printed, const std::string& error, int jobId) {
     if (!m_printPending)
         return;
     m_printPending = false;
     m_printing = false;
     ++m_printSerial;
     m_lastPrintError = printed ? std::string() : error;
+    m_lastPrintJob = printed ? jobId : 0;
     if (m_printUi)
         m_printUi->stopPrintTimer();
     PrintTaskReceiver* dialog = m_pPrintDlg;
@@ -198,12 +199,12 @@ bool CFoliantView::DoPrint() {
     ApplyIEPageSetup();
     m_printing = true;
     const unsigned serial = m_printSerial;
-    m_driver->PrintWithoutPrompt(m_pageAddress,
-                                 [this, serial](bool printed, const std::string& error) {
+    m_driver->PrintWithoutPrompt(m_pageAddress, m_printFirstPage, m_reportPages,
+                                 [this, serial](bool printed, int jobId, const std::string& error) {
                                      // A print that timed out or was disarmed has been reported
                                      // already.
                                      if (serial == m_printSerial)
-                                         finishPrint(printed, error);
+                                         finishPrint(printed, error, jobId);
                                  });
     return true;
 }

@@ -40,6 +40,11 @@ public:
     void SetPrinting(CWebBrowserPrint* driver, PrintUi* window);
     // The address printed as the job's title.
     void SetPageAddress(std::string address) { m_pageAddress = std::move(address); }
+    // The report page the next print's document begins with, and the report's page count.
+    void SetPrintPages(int firstPage, int reportPages) {
+        m_printFirstPage = firstPage;
+        m_reportPages = reportPages;
+    }
 
     // Writes the document for printing and arms the print; it is printed when the browser
     // reports the document complete, and reported to dialog exactly once.
@@ -68,6 +73,8 @@ public:
     void DisarmPrint(PrintTaskReceiver* dialog);
     // Why the last print failed; empty after a print that succeeded.
     const std::string& lastPrintError() const { return m_lastPrintError; }
+    // The print system's number of the job the last print made; 0 when it made none.
+    int lastPrintJob() const { return m_lastPrintJob; }
     void SetMyPageSetup(std::string header, std::string footer, std::string left, std::string right,
                         std::string top, std::string bottom);
 
@@ -96,7 +103,7 @@ private:
     // the printer already.
     bool abandonDriverPrint();
     // Ends the armed print and reports it once.
-    void finishPrint(bool printed, const std::string& error);
+    void finishPrint(bool printed, const std::string& error, int jobId = 0);
 
     bool m_printPending = false;
     bool m_rightToLeftShown = false;
@@ -109,7 +116,10 @@ private:
     CWebBrowserPrint* m_driver = nullptr;
     PrintUi* m_printUi = nullptr;
     std::string m_pageAddress = "about:blank";
+    int m_printFirstPage = 1;
+    int m_reportPages = 1;
     std::string m_lastPrintError;
+    int m_lastPrintJob = 0;
 };
 
 }  // namespace paginor

@@ -108,6 +108,7 @@ public:
     bool bufferToFile() const override { return m_frame.bufferToFile(); }
     void disarmPrint() override { m_frame.m_view.DisarmPrint(m_frame.m_runningPrintDlg); }
     std::string lastPrintError() const override { return m_frame.m_view.lastPrintError(); }
+    int lastPrintJob() const override { return m_frame.m_view.lastPrintJob(); }
 
 private:
     CMainFrame& m_frame;
@@ -567,6 +568,7 @@ int CMainFrame::printTask(const std::string& command) {
     const std::int32_t last = m_lastPage;
     const std::int32_t pages = last - first + 1;
     m_view.SetPageAddress(pageAddress());
+    m_view.SetPrintPages(first, m_doc.report().GetPageCount());
     // The first task of a queue goes to the frame's printer, which then stays the driver's.
     if (m_printCounter == 1 && !m_printerName.empty()) {
         selectFramePrinter();

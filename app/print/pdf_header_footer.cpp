@@ -107,7 +107,8 @@ std::string drawLine(const HeaderFooterLine& line, double left, double centre, d
 
 bool StampHeaderFooter(const std::string& path, const std::string& header,
                        const std::string& footer, HeaderFooterFields fields,
-                       const PdfPageLayout& layout, std::string& error) {
+                       const std::vector<int>& sheetPages, const PdfPageLayout& layout,
+                       std::string& error) {
     const std::string stamped = path + ".stamped";
     try {
         QPDF pdf;
@@ -115,10 +116,10 @@ bool StampHeaderFooter(const std::string& path, const std::string& header,
         std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
         QPDFObjectHandle font = pdf.makeIndirectObject(QPDFObjectHandle::parse(
             "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
-        fields.pages = static_cast<int>(pages.size());
         for (std::size_t i = 0; i < pages.size(); ++i) {
             QPDFPageObjectHelper& page = pages[i];
-            fields.page = static_cast<int>(i) + 1;
+            if (i < sheetPages.size())
+                fields.page = sheetPages[i];
             const QPDFObjectHandle::Rectangle box = page.getMediaBox().getArrayAsRectangle();
             const double left = box.llx + layout.left * kPointsPerMm;
             const double right = box.urx - layout.right * kPointsPerMm;

@@ -159,36 +159,61 @@ bool CWebBrowserPrint::chosenMedia(PrinterMedia& chosen, std::string& error) {
     return true;
 }
 
-void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone done) {
+std::string TooLargeToPrintText(const std::vector<int>& sheetsNeeded, int firstPage) {
+    const std::string most = std::to_string(kMaxPrintSheets);
+    std::size_t largest = 0;
+    long total = 0;
+    for (std::size_t i = 0; i < sheetsNeeded.size(); ++i) {
+        total += sheetsNeeded[i];
+        if (sheetsNeeded[i] > sheetsNeeded[largest])
+            largest = i;
+    }
+    if (sheetsNeeded.empty())
+        return "The pages are too large to print";
+    if (sheetsNeeded[largest] > kMaxPrintSheets || sheetsNeeded.size() == 1) {
+        return "Page " + std::to_string(firstPage + static_cast<int>(largest)) +
+               " is too large to print: it would take about " +
+               std::to_string(sheetsNeeded[largest]) + " sheets, and one print takes at most " +
+               most;
+    }
+    return "Pages " + std::to_string(firstPage) + "-" +
+           std::to_string(firstPage + static_cast<int>(sheetsNeeded.size()) - 1) +
+           " are too large to print together: they would take about " + std::to_string(total) +
+           " sheets, and one print takes at most " + most + ". Print fewer pages per task";
+}
+
+void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, int firstPage, int reportPages,
+                                          PrintDone done) {
     std::string error;
     if (m_stage) {
-        done(false, "Another print is still running");
+        done(false, 0, "Another print is still running");
         return;
     }
     if (!m_renderer) {
-        done(false, "There is no document to print");
+        done(false, 0, "There is no document to print");
         return;
     }
     PrinterMedia media;
     if (!chosenMedia(media, error)) {
-        done(false, error);
+        done(false, 0, error);
         return;
     }
     std::string path = privateTempFolder();
     if (path.empty()) {
-        done(false, "No private temporary folder");
+        done(false, 0, "No private temporary folder");
         return;
     }
     path += "/print-XXXXXX.pdf";
     const int fd = mkstemps(path.data(), 4);
     if (fd < 0) {
-        done(false, path + ": " + systemErrorText(errno));
+        done(false, 0, path + ": " + systemErrorText(errno));
         return;
     }
     ::close(fd);
     const PdfPageLayout layout = MakePageLayout(media, m_orientation == 1, m_texts.margins,
                                                 !m_texts.header.empty(), !m_texts.footer.empty());
     HeaderFooterFields fields;
+    fields.pages = reportPages;
     fields.title = title;
     fields.address = title;
     fields.shortDate = formatNow("%x");
@@ -198,40 +223,52 @@ void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, PrintDone do
     const std::string printer = m_printer;
     const PrinterOptions options = {{"media", media.pwgName}};
     const PageSetupTexts texts = m_texts;
+    const bool stamp = !texts.header.empty() || !texts.footer.empty();
     const auto stage = std::make_shared<std::atomic<Stage>>(Stage::Preparing);
     m_stage = stage;
-    const auto finish = [this, stage, done](bool printed, const std::string& error) {
+    const auto finish = [this, stage, done](bool printed, int jobId, const std::string& error) {
         if (m_stage == stage) {
             m_stage.reset();
         }
-        done(printed, error);
+        done(printed, jobId, error);
     };
-    m_renderer->renderPdf(path, layout, [=, this](bool rendered) {
-        if (!rendered || stage->load() == Stage::Abandoned) {
+    // Only a header or footer needs to know which report page each sheet shows.
+    m_renderer->renderPdf(path, layout, stamp, [=, this](const PdfRenderResult& rendered) {
+        if (!rendered.ok || stage->load() == Stage::Abandoned) {
             ::unlink(path.c_str());
-            finish(false, rendered ? kAbandoned : "The page could not be rendered for printing");
+            finish(false, 0,
+                   rendered.ok ? kAbandoned
+                   : !rendered.sheetsNeeded.empty()
+                       ? TooLargeToPrintText(rendered.sheetsNeeded, firstPage)
+                       : "The page could not be rendered for printing");
             return;
         }
-        auto result = std::make_shared<std::pair<bool, std::string>>(false, std::string());
+        struct Outcome {
+            bool printed = false;
+            int jobId = 0;
+            std::string error;
+        };
+        auto result = std::make_shared<Outcome>();
         m_runner.run(
             [=, this] {
                 std::string failure;
-                int jobId = 0;
+                std::vector<int> sheetPages;
                 const bool stamped =
-                    (texts.header.empty() && texts.footer.empty()) ||
-                    StampHeaderFooter(path, texts.header, texts.footer, fields, layout, failure);
+                    !stamp || (TakePageStarts(path, firstPage, sheetPages, failure) &&
+                               StampHeaderFooter(path, texts.header, texts.footer, fields,
+                                                 sheetPages, layout, failure));
                 // From here on the job is the printer's: a print given up before gets no job.
                 Stage preparing = Stage::Preparing;
                 if (stamped && !stage->compare_exchange_strong(preparing, Stage::Submitted)) {
                     failure = kAbandoned;
                 } else if (stamped) {
-                    result->first =
-                        m_printers.submitPdf(printer, title, path, options, jobId, failure);
+                    result->printed =
+                        m_printers.submitPdf(printer, title, path, options, result->jobId, failure);
                 }
-                result->second = failure;
+                result->error = failure;
                 ::unlink(path.c_str());
             },
-            [=] { finish(result->first, result->second); });
+            [=] { finish(result->printed, result->jobId, result->error); });
     });
 }
 

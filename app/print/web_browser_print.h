@@ -25,8 +25,8 @@ struct PageSetupTexts {
 // margins and submits it as one job away from the user-interface thread.
 class CWebBrowserPrint {
 public:
-    // printed is false with the reason in error.
-    using PrintDone = std::function<void(bool printed, const std::string& error)>;
+    // printed is false with the reason in error; jobId is the print system's number of the job.
+    using PrintDone = std::function<void(bool printed, int jobId, const std::string& error)>;
 
     CWebBrowserPrint(PrinterSystem& printers, BackgroundRunner& runner);
 
@@ -50,9 +50,11 @@ public:
     void SetPageSetup(PageSetupTexts texts) { m_texts = std::move(texts); }
     const PageSetupTexts& pageSetup() const { return m_texts; }
 
-    // Prints the loaded document with the job title title; done runs exactly once, on the
-    // user-interface thread (at once when the print cannot start).
-    void PrintWithoutPrompt(const std::string& title, PrintDone done);
+    // Prints the loaded document, whose pages are the report's pages from firstPage on, of
+    // reportPages, with the job title title; done runs exactly once, on the user-interface
+    // thread (at once when the print cannot start).
+    void PrintWithoutPrompt(const std::string& title, int firstPage, int reportPages,
+                            PrintDone done);
     bool printing() const { return m_stage != nullptr; }
     // Gives up the running print: true when nothing of it will reach the printer (done then
     // reports it failed), false when its job has been handed to the printer already.
@@ -84,10 +86,21 @@ private:
     std::shared_ptr<std::atomic<Stage>> m_stage;
 };
 
-// Draws header and footer lines into the margins of every page of the PDF at path, replacing
-// it; fields.page and fields.pages are set per page.
+// Draws header and footer lines into the margins of every sheet of the PDF at path, replacing
+// it; fields.page is the report page of each sheet, sheetPages holding one per sheet in order.
 bool StampHeaderFooter(const std::string& path, const std::string& header,
                        const std::string& footer, HeaderFooterFields fields,
-                       const PdfPageLayout& layout, std::string& error);
+                       const std::vector<int>& sheetPages, const PdfPageLayout& layout,
+                       std::string& error);
+
+// The report page each sheet of the rendered PDF at path shows, one per sheet in order, read
+// from the kPageStartLink links of the sheets the pages begin on (the document's first page
+// being firstPage); the links are taken out of the file.
+bool TakePageStarts(const std::string& path, int firstPage, std::vector<int>& sheetPages,
+                    std::string& error);
+
+// Why a document of the report's pages from firstPage on is not printed, when rendering found
+// that its pages would take sheetsNeeded sheets.
+std::string TooLargeToPrintText(const std::vector<int>& sheetsNeeded, int firstPage);
 
 }  // namespace paginor

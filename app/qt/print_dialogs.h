@@ -45,6 +45,7 @@ public:
     QLineEdit* statusLine() const { return m_status; }
     QPushButton* pauseButton() const { return m_pause; }
     QPushButton* cancelButton() const { return m_cancel; }
+    QRadioButton* noDelayButton() const { return m_noDelay; }
     QRadioButton* delayButton() const { return m_delay; }
 
 public slots:

@@ -114,6 +114,7 @@ protected:
         }
         if (m_server != nullptr) {
             m_server->holdNewJobs(CupsTestServer::kQueue, false);
+            m_server->openSlowGate();
         }
     }
 
@@ -188,6 +189,60 @@ TEST_F(QueueEndToEnd, TheQueueSeesItsOwnJobsWaiting) {
     m_window->queuePrinting().dialogs().onQueueDialog = nullptr;
     EXPECT_FALSE(waiting.empty());
     EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
+
+// The jobs a print has sent to a slow printer still wait there when the user cancels the print:
+// Cancel offers to withdraw them, they leave CUPS, and none of them prints.
+TEST_F(QueueEndToEnd, CancelWithdrawsTheJobsWaitingAtASlowPrinter) {
+    const std::string slow = "PaginorSlow";
+    ASSERT_TRUE(m_server->addQueue(slow, true));
+    ASSERT_TRUE(m_server->closeSlowGate());
+    m_window->frame().setPrinterName(slow);
+    m_doc.report().setPagesPerPrintChunk(1);
+    const std::vector<int> before = m_server->receivedJobs();
+    CupsPrinterSystem printers;
+    std::vector<PrinterJob> waiting;
+    QTimer watch;
+    m_window->queuePrinting().dialogs().onQueueDialog = [&](CPrintDlgWindow& window) {
+        // Two jobs of its own in the queue hold the next task back.
+        window.noDelayButton()->click();
+        QPointer<CPrintDlgWindow> dialog(&window);
+        QObject::connect(&watch, &QTimer::timeout, [&, dialog] {
+            if (!dialog || !waiting.empty() ||
+                dialog->statusLine()->text().toStdString().rfind(
+                    "2 print tasks in print queue ,waiting ", 0) != 0) {
+                return;
+            }
+            std::string error;
+            EXPECT_TRUE(printers.activeJobs(slow, waiting, error)) << error;
+            dialog->cancelButton()->click();
+        });
+        watch.start(50);
+    };
+    EXPECT_EQ(m_window->frame().PrintPages(1, 4, 1, true), 0);
+    watch.stop();
+    m_window->queuePrinting().dialogs().onQueueDialog = nullptr;
+    EXPECT_EQ(waiting.size(), 2u);
+    EXPECT_EQ(m_ui.messages, (std::vector<std::string>{
+                                 "Are you realy want to cancel all tasks?",
+                                 "2 print jobs of this print still wait in the queue of "
+                                 "PaginorSlow (pages 1-2).\nWithdraw them from the printer?"}));
+    std::vector<PrinterJob> left;
+    std::string error;
+    EXPECT_TRUE(printers.activeJobs(slow, left, error)) << error;
+    EXPECT_TRUE(left.empty());
+    // A job sent after them prints once the printer goes on; the withdrawn ones never do.
+    ASSERT_TRUE(m_server->openSlowGate());
+    int later = 0;
+    ASSERT_TRUE(printers.submitPdf(slow, "later", m_dir.write("later.pdf", "%PDF-1.4\n%%EOF\n"), {},
+                                   later, error))
+        << error;
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(later, job));
+    const std::vector<CupsTestJob> printed = newJobs(*m_server, before);
+    ASSERT_EQ(printed.size(), 1u);
+    EXPECT_EQ(printed[0].title, "later");
+    EXPECT_TRUE(m_server->removeQueue(slow));
 }
 
 TEST_F(QueueEndToEnd, TwoPagesPerTaskMakeOneJobOfBothPages) {

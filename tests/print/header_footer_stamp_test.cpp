@@ -46,19 +46,21 @@ TEST(HeaderFooterStampTest, DrawsEachPagesLinesIntoItsMargins) {
     HeaderFooterFields fields;
     fields.title = "Caf\xc3\xa9 (Sales)";
     fields.address = "http://example.com/r";
+    fields.pages = 9;
     std::string error;
-    ASSERT_TRUE(StampHeaderFooter(path, "&w&bPage &p of &P", "&u&b&b&&end", fields, layout, error))
+    ASSERT_TRUE(
+        StampHeaderFooter(path, "&w&bPage &p of &P", "&u&b&b&&end", fields, {4, 5}, layout, error))
         << error;
 
     const std::string first = pdfText(path, 1);
-    EXPECT_NE(first.find("Page 1 of 2"), std::string::npos) << first;
+    EXPECT_NE(first.find("Page 4 of 9"), std::string::npos) << first;
     EXPECT_NE(first.find("Caf\xc3\xa9 (Sales)"), std::string::npos) << first;
     EXPECT_NE(first.find("http://example.com/r"), std::string::npos) << first;
     EXPECT_NE(first.find("&end"), std::string::npos) << first;
     // The header comes before the footer on the page.
-    EXPECT_LT(first.find("Page 1 of 2"), first.find("&end"));
+    EXPECT_LT(first.find("Page 4 of 9"), first.find("&end"));
     const std::string second = pdfText(path, 2);
-    EXPECT_NE(second.find("Page 2 of 2"), std::string::npos) << second;
+    EXPECT_NE(second.find("Page 5 of 9"), std::string::npos) << second;
 }
 
 // The lines stand between the paper's unprintable edge and the page, in the top and bottom
@@ -70,7 +72,7 @@ TEST(HeaderFooterStampTest, LinesStandInThePrintablePartOfTheirMargins) {
     layout.hardTop = layout.hardBottom = 4.23;
     layout.top = layout.bottom = 4.23 + 6.35;
     std::string error;
-    ASSERT_TRUE(StampHeaderFooter(path, "Top", "Bottom", {}, layout, error)) << error;
+    ASSERT_TRUE(StampHeaderFooter(path, "Top", "Bottom", {}, {1}, layout, error)) << error;
     const std::string boxes = pdfBoxes(path);
     const double mm = 72 / 25.4;
     const auto word = [&](const std::string& text, double& yMin, double& yMax) {
@@ -95,7 +97,7 @@ TEST(HeaderFooterStampTest, ADamagedPdfIsAnErrorAndStaysAsItWas) {
     TempDir dir;
     const std::string path = dir.write("job.pdf", "not a pdf at all");
     std::string error;
-    EXPECT_FALSE(StampHeaderFooter(path, "&p", "", {}, {}, error));
+    EXPECT_FALSE(StampHeaderFooter(path, "&p", "", {}, {}, {}, error));
     EXPECT_EQ(error.rfind("Cannot draw the header and footer: ", 0), 0u) << error;
     std::ifstream in(path);
     std::string kept((std::istreambuf_iterator<char>(in)), {});
