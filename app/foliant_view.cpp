@@ -231,7 +231,18 @@ bool CFoliantView::CanPrint() const {
 }
 
 bool CFoliantView::ShowPageSetupDialog() {
-    return m_driver != nullptr && m_printUi != nullptr && m_printUi->showPageSetupDialog(*m_driver);
+    if (m_driver == nullptr || m_printUi == nullptr)
+        return false;
+    // The report's margins come first, so that the dialog shows what would print.
+    ApplyIEPageSetup();
+    MarginTexts margins{m_marginLeft, m_marginRight, m_marginTop, m_marginBottom};
+    if (!m_printUi->showPageSetupDialog(*m_driver, margins))
+        return false;
+    m_marginLeft = margins.left;
+    m_marginRight = margins.right;
+    m_marginTop = margins.top;
+    m_marginBottom = margins.bottom;
+    return true;
 }
 
 bool CFoliantView::CallPrintSetup(const std::string& paper, const std::string& printer,

@@ -7,6 +7,7 @@
 namespace paginor {
 
 class CWebBrowserPrint;
+struct MarginTexts;
 
 // The page layout a document is rendered to a PDF with: paper size in millimetres as the
 // paper stands (landscape already swapped) and the margins in millimetres.
@@ -76,9 +77,9 @@ public:
     // One timer: starting it again replaces the running one.
     virtual void startPrintTimer(int milliseconds, std::function<void()> expired) = 0;
     virtual void stopPrintTimer() = 0;
-    // Lets the user choose paper and orientation for the driver's current printer; true when
-    // the dialog was shown.
-    virtual bool showPageSetupDialog(CWebBrowserPrint& driver) = 0;
+    // Lets the user choose paper, orientation and margins (texts in inches, in and out) for the
+    // driver's current printer; true when the dialog was shown.
+    virtual bool showPageSetupDialog(CWebBrowserPrint& driver, MarginTexts& margins) = 0;
 };
 
 }  // namespace paginor

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 
@@ -40,8 +41,14 @@ CWebBrowserPrint::CWebBrowserPrint(PrinterSystem& printers, BackgroundRunner& ru
     : m_printers(printers), m_runner(runner) {}
 
 bool CWebBrowserPrint::ensureCurrent(std::string& error) {
-    if (m_haveCurrent)
-        return true;
+    // The printers are read each time: one removed since is current no more.
+    if (m_haveCurrent) {
+        std::vector<std::string> names;
+        if (!m_printers.destinations(names, error))
+            return false;
+        if (std::find(names.begin(), names.end(), m_printer) != names.end())
+            return true;
+    }
     std::string name;
     if (!m_printers.defaultOrFirstDestination(name, error))
         return false;
@@ -52,7 +59,8 @@ bool CWebBrowserPrint::ensureCurrent(std::string& error) {
     m_printer = name;
     const int index = FindMedia(media, defaultMedia);
     m_paper = index >= 0 ? MediaShortName(media[static_cast<std::size_t>(index)]) : std::string();
-    m_orientation = 0;
+    if (!m_haveCurrent)
+        m_orientation = 0;
     m_haveCurrent = true;
     return true;
 }
@@ -137,7 +145,10 @@ bool CWebBrowserPrint::PrintSetup(const std::string& paper, const std::string& p
 bool CWebBrowserPrint::CurrentMedia(std::vector<PrinterMedia>& media, std::string& error) {
     media.clear();
     std::string defaultMedia;
-    return ensureCurrent(error) && m_printers.media(m_printer, media, defaultMedia, error);
+    const bool known =
+        ensureCurrent(error) && m_printers.media(m_printer, media, defaultMedia, error);
+    m_error = known ? std::string() : error;
+    return known;
 }
 
 bool CWebBrowserPrint::chosenMedia(PrinterMedia& chosen, std::string& error) {

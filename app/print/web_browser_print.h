@@ -33,8 +33,10 @@ public:
     void SetBrowser(PdfRenderer* renderer) { m_renderer = renderer; }
 
     // The current printer, paper and orientation (0 portrait, 1 landscape), the orientation's
-    // text, and the printers joined by TAB when printerList comes empty. False when the printer
-    // system cannot be asked or has no printer.
+    // text, and the printers joined by TAB when printerList comes empty. A current printer the
+    // system no longer has gives way to the default one (else the first) with its default
+    // paper, here and wherever the current printer is used. False when the printer system
+    // cannot be asked or has no printer.
     bool GetPageSetup(std::string& printer, std::string& paper, int& orientation,
                       std::string& orientationText, std::string& printerList);
 
@@ -60,7 +62,7 @@ public:
     // reports it failed), false when its job has been handed to the printer already.
     bool AbandonPrint();
 
-    // Why the last GetPageSetup or PrintSetup failed.
+    // Why the last GetPageSetup, PrintSetup or CurrentMedia failed.
     const std::string& lastError() const { return m_error; }
     const std::string& printer() const { return m_printer; }
     const std::string& paper() const { return m_paper; }

@@ -3,8 +3,11 @@
 #include <sys/wait.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -18,6 +21,7 @@
 #include "app/print/page_setup_store.h"
 #include "app/qt/main_window.h"
 #include "app/qt/print_queue_wiring.h"
+#include "app/qt/print_support.h"
 #include "app/qt/report_browser.h"
 #include "cups_test_server.h"
 #include "http_test_server.h"
@@ -243,6 +247,114 @@ TEST_F(QueueEndToEnd, CancelWithdrawsTheJobsWaitingAtASlowPrinter) {
     ASSERT_EQ(printed.size(), 1u);
     EXPECT_EQ(printed[0].title, "later");
     EXPECT_TRUE(m_server->removeQueue(slow));
+}
+
+// What the print options show each time they open.
+struct ShownOptions {
+    std::vector<std::string> printers;
+    std::string selected;
+    std::string printer;
+};
+
+// The print options read the printers each time they open: one added since is offered, one
+// removed since is not, and the printer it was set to gives way to the default one.
+TEST_F(QueueEndToEnd, ThePrintOptionsReadThePrintersEachTimeTheyOpen) {
+    std::vector<ShownOptions> shown;
+    m_window->queuePrinting().dialogs().onSetupDialog = [&](PrintSetupDialog& dialog) {
+        ShownOptions options;
+        for (int i = 0; i < dialog.printerBox()->count(); ++i)
+            options.printers.push_back(dialog.printerBox()->itemText(i).toStdString());
+        options.selected = dialog.printerBox()->currentText().toStdString();
+        options.printer = dialog.printerEdit()->text().toStdString();
+        shown.push_back(options);
+        QTimer::singleShot(0, &dialog, [&dialog] { dialog.reject(); });
+    };
+    const std::string later = "PaginorLater";
+    m_window->frame().OpenPrintSetup(false);
+    ASSERT_TRUE(m_server->addQueue(later));
+    m_window->frame().OpenPrintSetup(false);
+    std::string printerOut, paperOut, list;
+    int orientation = 2;
+    bool printerSet = false, paperSet = false, dialogNeeded = false;
+    ASSERT_TRUE(m_window->view().CallPrintSetup("", later, printerOut, paperOut, orientation,
+                                                printerSet, paperSet, dialogNeeded, list));
+    ASSERT_TRUE(printerSet);
+    m_window->frame().OpenPrintSetup(false);
+    ASSERT_TRUE(m_server->removeQueue(later));
+    m_window->frame().OpenPrintSetup(false);
+    m_window->queuePrinting().dialogs().onSetupDialog = nullptr;
+
+    const std::vector<std::string> two = {"PaginorTest", "PaginorTest2"};
+    const std::vector<std::string> three = {"PaginorLater", "PaginorTest", "PaginorTest2"};
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown[0].printers, two);
+    EXPECT_EQ(shown[1].printers, three);
+    EXPECT_EQ(shown[2].printers, three);
+    EXPECT_EQ(shown[2].printer, later);
+    EXPECT_EQ(shown[2].selected, later);
+    EXPECT_EQ(shown[3].printers, two);
+    EXPECT_EQ(shown[3].printer, "PaginorTest");
+    EXPECT_EQ(shown[3].selected, "PaginorTest");
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
+
+// "Print Setting ..." sets up the printer chosen in the print options, also when the printer
+// set before has gone, and the paper, orientation and margins chosen there are the job's.
+TEST_F(QueueEndToEnd, PrintSettingChoicesReachTheJob) {
+    const std::string gone = "PaginorGone";
+    ASSERT_TRUE(m_server->addQueue(gone));
+    std::string printerOut, paperOut, list;
+    int orientation = 2;
+    bool printerSet = false, paperSet = false, dialogNeeded = false;
+    ASSERT_TRUE(m_window->view().CallPrintSetup("", gone, printerOut, paperOut, orientation,
+                                                printerSet, paperSet, dialogNeeded, list));
+    ASSERT_TRUE(m_server->removeQueue(gone));
+    std::string settingFor;
+    m_window->queuePrinting().dialogs().onSetupDialog = [&](PrintSetupDialog& dialog) {
+        QTimer::singleShot(0, &dialog, [&] {
+            QTimer::singleShot(0, [&] {
+                auto* setting =
+                    qobject_cast<PrintSettingDialog*>(QApplication::activeModalWidget());
+                ASSERT_NE(setting, nullptr);
+                settingFor = setting->windowTitle().toStdString();
+                setting->paperBox()->setCurrentIndex(setting->paperBox()->findText("Letter"));
+                setting->landscapeButton()->setChecked(true);
+                setting->marginBox(0)->setValue(1.18);  // 30 mm
+                setting->accept();
+            });
+            dialog.printSettingButton()->click();
+            EXPECT_EQ(dialog.paperEdit()->text().toStdString(), "Letter");
+            EXPECT_EQ(dialog.orientationEdit()->text().toStdString(), "Landscape");
+            dialog.pagesButton()->setChecked(true);
+            dialog.fromEdit()->setText("2");
+            dialog.toEdit()->setText("2");
+            dialog.printButton()->click();
+        });
+    };
+    const std::vector<int> before = m_server->receivedJobs();
+    m_window->frame().OpenPrintSetup(false);
+    m_window->queuePrinting().dialogs().onSetupDialog = nullptr;
+    EXPECT_EQ(settingFor, "Print Setting");
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+    const std::vector<CupsTestJob> jobs = newJobs(*m_server, before);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(sheetsOf(m_dir, jobs[0]), "2");
+    const std::string path = m_dir.write("setting.pdf", jobs[0].pdf);
+    const std::string info = run("pdfinfo '" + path + "'");
+    double width = 0, height = 0;
+    const auto size = info.find("Page size:");
+    ASSERT_NE(size, std::string::npos) << info;
+    ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2);
+    EXPECT_NEAR(width, 792, 1.5);
+    EXPECT_NEAR(height, 612, 1.5);
+    const std::string boxes = run("pdftotext -bbox '" + path + "' -");
+    const auto word = boxes.find(">Sheet</word>");
+    ASSERT_NE(word, std::string::npos) << boxes;
+    double xMin = 0;
+    ASSERT_EQ(std::sscanf(boxes.c_str() + boxes.rfind("<word", word), "<word xMin=\"%lf\"", &xMin),
+              1);
+    EXPECT_GE(xMin, 30 * 72 / 25.4 - 0.5);
+    EXPECT_LT(xMin, 30 * 72 / 25.4 + 20);
 }
 
 TEST_F(QueueEndToEnd, TwoPagesPerTaskMakeOneJobOfBothPages) {

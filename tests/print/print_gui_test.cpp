@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QPageSetupDialog>
-#include <QPrinter>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <cctype>
@@ -15,6 +16,7 @@
 #include "app/print/web_browser_print.h"
 #include "app/qt/main_window.h"
 #include "app/qt/my_page_setup.h"
+#include "app/qt/print_support.h"
 #include "app/qt/report_browser.h"
 #include "cups_test_server.h"
 #include "platform/settings_store.h"
@@ -470,28 +472,38 @@ TEST_F(PrintEndToEndTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
 }
 
+// The page setup shows the current paper, orientation and margins, and what is chosen there is
+// what the print takes.
 TEST_F(PrintEndToEndTest, PageSetupDialogShowsTheCurrentChoiceAndKeepsIt) {
     std::string printerOut, paperOut, list;
     int orientation = 1;
     bool printerSet, paperSet, dialogNeeded;
     ASSERT_TRUE(m_window->view().CallPrintSetup("Legal", "", printerOut, paperOut, orientation,
                                                 printerSet, paperSet, dialogNeeded, list));
+    m_window->view().SetMyPageSetup("", "", "0.5", "0,25", "0", "1");
     QString shownPaper;
     bool shownLandscape = false;
+    std::vector<double> shownMargins;
     QTimer::singleShot(0, [&] {
         ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
-        auto* dialog = qobject_cast<QPageSetupDialog*>(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<PrintSettingDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
-        const QPageLayout layout = dialog->printer()->pageLayout();
-        shownPaper = layout.pageSize().key();
-        shownLandscape = layout.orientation() == QPageLayout::Landscape;
+        shownPaper = dialog->paperBox()->currentText();
+        shownLandscape = dialog->landscapeButton()->isChecked();
+        for (int i = 0; i < 4; ++i)
+            shownMargins.push_back(dialog->marginBox(i)->value());
+        dialog->paperBox()->setCurrentIndex(dialog->paperBox()->findText("A3"));
+        dialog->marginBox(0)->setValue(1.18);
         dialog->accept();
     });
     EXPECT_TRUE(m_window->view().ShowPageSetupDialog());
     EXPECT_EQ(shownPaper, QStringLiteral("Legal"));
     EXPECT_TRUE(shownLandscape);
-    EXPECT_EQ(m_window->printDriver().paper(), "Legal");
+    EXPECT_EQ(shownMargins, (std::vector<double>{0.5, 0.25, 0, 1}));
+    EXPECT_EQ(m_window->printDriver().paper(), "A3");
     EXPECT_EQ(m_window->printDriver().orientation(), 1);
+    EXPECT_EQ(m_window->view().marginLeft(), "1.18");
+    EXPECT_EQ(m_window->view().marginRight(), "0.25");
 }
 
 // My Page Setup on its own.
