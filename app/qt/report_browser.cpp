@@ -59,10 +59,11 @@ constexpr char kFitPagesScript[] = R"JS(
   var readable = function (sheet) {
     try { return sheet.cssRules !== null; } catch (e) { return false; }
   };
-  // A style sheet from another origin keeps its rules to itself: one with media rules is read
-  // and put in its place, its addresses made absolute.
+  // A style sheet from a file keeps its rules to itself: one with media rules is read and put
+  // in its place, its addresses made absolute. Sheets from the web are not waited for.
   Array.prototype.slice.call(document.querySelectorAll('link')).forEach(function (link) {
-    if (!/(^|\s)stylesheet(\s|$)/i.test(link.rel) || !link.sheet || readable(link.sheet)) return;
+    if (!/(^|\s)stylesheet(\s|$)/i.test(link.rel) || !/^file:/i.test(link.href) ||
+        !link.sheet || readable(link.sheet)) return;
     var text = null;
     try {
       var request = new XMLHttpRequest();
