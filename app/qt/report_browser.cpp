@@ -369,6 +369,8 @@ ReportBrowser::ReportBrowser(QWidget* parent) : QWebEngineView(parent) {
 }
 
 ReportBrowser::~ReportBrowser() {
+    // The page answers scripts still running as it goes, after this part of the object.
+    *m_alive = false;
     if (m_handler) {
         m_handler->forget(this);
     }
@@ -399,11 +401,11 @@ void ReportBrowser::renderPdf(const std::string& path, const PdfPageLayout& layo
             .arg(kMaxPrintSheets)
             .arg(markPageStarts ? QString::fromLatin1(kPageStartLink) : QString());
     // The script works in a world of its own: the report's scripts cannot disturb it.
-    QPointer<ReportBrowser> self(this);
     page()->runJavaScript(
         script, QWebEngineScript::ApplicationWorld,
-        [self, file, pageLayout, done = std::move(done)](const QVariant& laidOut) mutable {
-            if (!self)
+        [this, alive = m_alive, file, pageLayout,
+         done = std::move(done)](const QVariant& laidOut) mutable {
+            if (!*alive)
                 return;
             const QVariantMap result = laidOut.toMap();
             if (result.contains(QStringLiteral("printed")) &&
@@ -414,8 +416,8 @@ void ReportBrowser::renderPdf(const std::string& path, const PdfPageLayout& layo
                 done(tooLarge);
                 return;
             }
-            self->m_pdfDone[file] = std::move(done);
-            self->page()->printToPdf(file, pageLayout);
+            m_pdfDone[file] = std::move(done);
+            page()->printToPdf(file, pageLayout);
         });
 }
 
@@ -503,8 +505,10 @@ void ReportBrowser::onLoadFinished(bool ok) {
     }
     // Scripts run in order, so this one reports after the direction and scroll are applied.
     const QUrl shown = url();
-    page()->runJavaScript(QStringLiteral("0"),
-                          [this, shown, ok](const QVariant&) { emit documentComplete(shown, ok); });
+    page()->runJavaScript(QStringLiteral("0"), [this, alive = m_alive, shown, ok](const QVariant&) {
+        if (*alive)
+            emit documentComplete(shown, ok);
+    });
 }
 
 }  // namespace paginor

@@ -7,6 +7,7 @@
 #include <QWebEngineView>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "app/browser_control.h"
@@ -81,6 +82,8 @@ private:
     std::optional<QPointF> m_pendingScroll;
     std::optional<bool> m_pendingDirection;
     std::map<QString, std::function<void(const PdfRenderResult&)>> m_pdfDone;
+    // False once the destructor has begun: script answers that come later are dropped.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 }  // namespace paginor
