@@ -375,7 +375,9 @@ void printNonReportFile(const std::string& path, const std::string& extension,
                              : endsWithNoCase(extension, ".doc") ? "application/msword"
                                                                  : "application/octet-stream";
         const std::size_t slash = path.find_last_of('/');
-        const std::string title = slash == std::string::npos ? path : path.substr(slash + 1);
+        const std::string title = !env.address.empty()         ? env.address
+                                  : slash == std::string::npos ? path
+                                                               : path.substr(slash + 1);
         int jobId = 0;
         if (env.printers->submitFile(printer, title, path, format, {}, jobId, error))
             return;

@@ -96,6 +96,8 @@ struct NonReportEnvironment {
     // system's default one.
     PrinterSystem* printers = nullptr;
     std::string printer{};
+    // The address the file was downloaded from: its job's title (else the file's name).
+    std::string address{};
 };
 inline constexpr int kMaxNonReportNotices = 4;
 

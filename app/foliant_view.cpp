@@ -173,13 +173,14 @@ void CFoliantView::DisarmPrint(PrintTaskReceiver* dialog) {
     finishPrint(false, "The print was cancelled");
 }
 
-void CFoliantView::finishPrint(bool printed, const std::string& error) {
+void CFoliantView::finishPrint(bool printed, const std::string& error, int jobId) {
     if (!m_printPending)
         return;
     m_printPending = false;
     m_printing = false;
     ++m_printSerial;
     m_lastPrintError = printed ? std::string() : error;
+    m_lastPrintJob = printed ? jobId : 0;
     if (m_printUi)
         m_printUi->stopPrintTimer();
     PrintTaskReceiver* dialog = m_pPrintDlg;
@@ -206,13 +207,13 @@ bool CFoliantView::DoPrint() {
     CReportCore& report = m_doc.report();
     const int count = std::max(m_pageCount, 1);
     const int reportPages = report.state() != 0 ? report.GetPageCount() : 0;
-    const PrintedPages pages{m_firstPage, count, std::max(reportPages, m_firstPage + count - 1)};
-    m_driver->PrintWithoutPrompt(m_pageAddress, pages,
-                                 [this, serial](bool printed, const std::string& error) {
+    m_driver->PrintWithoutPrompt(m_pageAddress, m_firstPage,
+                                 std::max(reportPages, m_firstPage + count - 1),
+                                 [this, serial](bool printed, int jobId, const std::string& error) {
                                      // A print that timed out or was disarmed has been reported
                                      // already.
                                      if (serial == m_printSerial)
-                                         finishPrint(printed, error);
+                                         finishPrint(printed, error, jobId);
                                  });
     return true;
 }
@@ -239,7 +240,18 @@ bool CFoliantView::CanPrint() const {
 }
 
 bool CFoliantView::ShowPageSetupDialog() {
-    return m_driver != nullptr && m_printUi != nullptr && m_printUi->showPageSetupDialog(*m_driver);
+    if (m_driver == nullptr || m_printUi == nullptr)
+        return false;
+    // The report's margins come first, so that the dialog shows what would print.
+    ApplyIEPageSetup();
+    MarginTexts margins{m_marginLeft, m_marginRight, m_marginTop, m_marginBottom};
+    if (!m_printUi->showPageSetupDialog(*m_driver, margins))
+        return false;
+    m_marginLeft = margins.left;
+    m_marginRight = margins.right;
+    m_marginTop = margins.top;
+    m_marginBottom = margins.bottom;
+    return true;
 }
 
 bool CFoliantView::CallPrintSetup(const std::string& paper, const std::string& printer,

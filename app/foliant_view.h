@@ -70,6 +70,8 @@ public:
     void DisarmPrint(PrintTaskReceiver* dialog);
     // Why the last print failed; empty after a print that succeeded.
     const std::string& lastPrintError() const { return m_lastPrintError; }
+    // The print system's number of the job the last print made; 0 when it made none.
+    int lastPrintJob() const { return m_lastPrintJob; }
     void SetMyPageSetup(std::string header, std::string footer, std::string left, std::string right,
                         std::string top, std::string bottom);
 
@@ -98,7 +100,7 @@ private:
     // the printer already.
     bool abandonDriverPrint();
     // Ends the armed print and reports it once.
-    void finishPrint(bool printed, const std::string& error);
+    void finishPrint(bool printed, const std::string& error, int jobId = 0);
 
     bool m_printPending = false;
     bool m_rightToLeftShown = false;
@@ -113,6 +115,7 @@ private:
     PrintUi* m_printUi = nullptr;
     std::string m_pageAddress = "about:blank";
     std::string m_lastPrintError;
+    int m_lastPrintJob = 0;
 };
 
 }  // namespace paginor

@@ -107,6 +107,7 @@ public:
     bool bufferToFile() const override { return m_frame.bufferToFile(); }
     void disarmPrint() override { m_frame.m_view.DisarmPrint(m_frame.m_runningPrintDlg); }
     std::string lastPrintError() const override { return m_frame.m_view.lastPrintError(); }
+    int lastPrintJob() const override { return m_frame.m_view.lastPrintJob(); }
 
 private:
     CMainFrame& m_frame;
@@ -716,27 +717,22 @@ void CMainFrame::OpenPrintSetup(bool applyDirectives) {
         const std::int32_t count = report.GetPageCount();
         pageHeight = report.pageHeight();
         const bool shown = m_firstPage > 0;
-        // The dialog opens with its printer list filled, also when the directives named both.
-        if (printer.empty() || paper.empty() || m_printerList.empty()) {
-            std::string current;
-            std::string currentPaper;
-            std::string orientationText;
-            std::string list;
-            int turned = orientation;
-            if (!m_view.CallGetPageSetup(current, currentPaper, turned, orientationText, list)) {
-                unavailable = m_view.printSetupError();
-                return 0;
-            }
-            if (printer.empty() || paper.empty()) {
-                printer = current;
-                paper = currentPaper;
-                orientation = turned;
-            }
-            // The list is kept once the frame has one.
-            if (m_printerList.empty()) {
-                m_printerList = splitPrinterList(list);
-            }
+        // The printers are read afresh each time: some may have come or gone since.
+        std::string current;
+        std::string currentPaper;
+        std::string orientationText;
+        std::string list;
+        int turned = orientation;
+        if (!m_view.CallGetPageSetup(current, currentPaper, turned, orientationText, list)) {
+            unavailable = m_view.printSetupError();
+            return 0;
         }
+        if (printer.empty() || paper.empty()) {
+            printer = current;
+            paper = currentPaper;
+            orientation = turned;
+        }
+        m_printerList = splitPrinterList(list);
         setup.SetInfo(count, shown ? m_firstPage : 1, shown ? m_lastPage : count, m_firstPage,
                       m_lastPage, printer, paper, orientation);
         setup.OnInitDialog(pageHeight);

@@ -324,7 +324,7 @@ bool RunStartup(const std::string& commandLine, StartupContext& context) {
             // Closing the browser's frame windows (CloseBrowserFramesProc) has no Linux meaning.
             if (state.succeeded.load()) {
                 if (IsNonReportFile(state.path)) {
-                    actions.openNonReportFile(state.path, print);
+                    actions.openNonReportFile(state.path, line.address, print);
                     return false;
                 }
                 if (!openReport(state.path, line, settings, context)) {

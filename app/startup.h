@@ -95,7 +95,9 @@ public:
     // Runs the job on a worker behind the modal DownloadDlg; returns when the dialog has ended
     // and the worker is done with the state.
     virtual void runJob(DownloadState& state, DownloadMode mode) = 0;
-    virtual void openNonReportFile(const std::string& path, bool print) = 0;
+    // address: where the file was downloaded from.
+    virtual void openNonReportFile(const std::string& path, const std::string& address,
+                                   bool print) = 0;
     virtual int runCommand(const std::string& command) = 0;
     virtual void fillPageList() = 0;
     virtual void setProgress(int percent) = 0;

@@ -60,6 +60,7 @@ public:
     bool bufferToFile() const override { return false; }
     void disarmPrint() override {}
     std::string lastPrintError() const override { return {}; }
+    int lastPrintJob() const override { return 0; }
     std::string pending;
     long sent = 0;
 };
@@ -70,6 +71,13 @@ public:
                            std::string&) override {
         titles.clear();
         return Status::Listed;
+    }
+    bool activeJobIds(const std::string&, std::vector<int>& ids, std::string&) override {
+        ids.clear();
+        return true;
+    }
+    bool cancelJobs(const std::string&, const std::vector<int>&, std::string&) override {
+        return true;
     }
 };
 

@@ -115,10 +115,11 @@ int run(int runs) {
             bool rendered = false;
             bool renderedOk = false;
             start = Clock::now();
-            window.browser()->renderPdf(pdf, PdfPageLayout{}, [&](bool ok) {
-                rendered = true;
-                renderedOk = ok;
-            });
+            window.browser()->renderPdf(pdf, PdfPageLayout{}, false,
+                                        [&](const PdfRenderResult& result) {
+                                            rendered = true;
+                                            renderedOk = result.ok;
+                                        });
             if (!waitFor([&] { return rendered; }, 60000) || !renderedOk) {
                 std::fprintf(stderr, "the page did not render\n");
                 return 1;

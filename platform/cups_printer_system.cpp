@@ -255,6 +255,20 @@ bool CupsPrinterSystem::activeJobs(const std::string& destination, std::vector<P
     return true;
 }
 
+bool CupsPrinterSystem::cancelJob(const std::string& destination, int jobId, std::string& error) {
+    if (destination.empty()) {
+        error = "No printer was named";
+        return false;
+    }
+    if (cupsCancelJob2(CUPS_HTTP_DEFAULT, destination.c_str(), jobId, 0) >
+        IPP_STATUS_OK_EVENTS_COMPLETE) {
+        error =
+            cupsError("Cannot cancel job " + std::to_string(jobId) + " on \"" + destination + "\"");
+        return false;
+    }
+    return true;
+}
+
 bool CupsPrinterSystem::state(const std::string& destination, PrinterState& state,
                               std::string& error) {
     state = {};

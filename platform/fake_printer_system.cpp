@@ -127,6 +127,28 @@ bool FakePrinterSystem::activeJobs(const std::string& destination, std::vector<P
     return true;
 }
 
+bool FakePrinterSystem::cancelJob(const std::string& destination, int jobId, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    Destination* found = find(destination, error);
+    if (found == nullptr)
+        return false;
+    const auto job = std::find_if(found->jobs.begin(), found->jobs.end(),
+                                  [jobId](const PrinterJob& j) { return j.id == jobId; });
+    if (job == found->jobs.end()) {
+        error = "Cannot cancel job " + std::to_string(jobId) + " on \"" + destination +
+                "\": client-error-not-possible";
+        return false;
+    }
+    found->jobs.erase(job);
+    m_cancelled.push_back(jobId);
+    return true;
+}
+
+std::vector<int> FakePrinterSystem::cancelled() const {
+    std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
 bool FakePrinterSystem::state(const std::string& destination, PrinterState& state,
                               std::string& error) {
     std::lock_guard lock(m_mutex);

@@ -47,6 +47,9 @@ public:
                     const PrinterOptions& options, int& jobId, std::string& error) override;
     bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                     std::string& error) override;
+    // Drops the job from the active ones; one that is not active is refused as CUPS does.
+    bool cancelJob(const std::string& destination, int jobId, std::string& error) override;
+    std::vector<int> cancelled() const;
     bool state(const std::string& destination, PrinterState& state, std::string& error) override;
     void setState(const std::string& destination, PrinterState state);
 
@@ -66,6 +69,7 @@ private:
     bool m_keepActive = false;
     int m_nextJob = 1;
     std::vector<Submission> m_submissions;
+    std::vector<int> m_cancelled;
 };
 
 }  // namespace paginor

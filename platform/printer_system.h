@@ -88,6 +88,8 @@ public:
     // This user's jobs on the destination that are not finished yet (pending, held, printing).
     virtual bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                             std::string& error) = 0;
+    // Withdraws one of this user's jobs from the destination's queue.
+    virtual bool cancelJob(const std::string& destination, int jobId, std::string& error) = 0;
     virtual bool state(const std::string& destination, PrinterState& state, std::string& error) = 0;
 };
 
@@ -105,6 +107,7 @@ public:
                     const PrinterOptions& options, int& jobId, std::string& error) override;
     bool activeJobs(const std::string& destination, std::vector<PrinterJob>& jobs,
                     std::string& error) override;
+    bool cancelJob(const std::string& destination, int jobId, std::string& error) override;
     bool state(const std::string& destination, PrinterState& state, std::string& error) override;
 };
 

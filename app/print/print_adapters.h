@@ -16,8 +16,15 @@ public:
     explicit SystemPrintSpool(PrinterSystem& printers) : m_printers(printers) {}
     Status activeJobTitles(const std::string& printer, std::vector<std::string>& titles,
                            std::string& error) override;
+    bool activeJobIds(const std::string& printer, std::vector<int>& ids,
+                      std::string& error) override;
+    bool cancelJobs(const std::string& printer, const std::vector<int>& ids,
+                    std::string& error) override;
 
 private:
+    // The printer's name as the printer system spells it; empty with error when it has none.
+    std::string knownName(const std::string& printer, std::string& error);
+
     PrinterSystem& m_printers;
 };
 

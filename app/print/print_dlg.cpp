@@ -1,8 +1,7 @@
 #include "app/print/print_dlg.h"
 
 #include <algorithm>
-
-#include "app/ui_services.h"
+#include <charconv>
 
 namespace paginor {
 
@@ -51,6 +50,26 @@ std::string percentDecoded(const std::string& text) {
 
 std::string rangeCommand(const char* verb, std::int32_t first, std::int32_t last) {
     return std::string(verb) + " " + std::to_string(first) + " " + std::to_string(last);
+}
+
+// The pages of a "print %d %d" command; false for any other text.
+bool commandPages(const std::string& command, std::int32_t& first, std::int32_t& last) {
+    const char* p = command.c_str();
+    const char* end = p + command.size();
+    if (command.rfind("print ", 0) != 0) {
+        return false;
+    }
+    auto got = std::from_chars(p + 6, end, first);
+    if (got.ec != std::errc() || got.ptr == end || *got.ptr != ' ') {
+        return false;
+    }
+    got = std::from_chars(got.ptr + 1, end, last);
+    return got.ec == std::errc() && got.ptr == end;
+}
+
+std::string pageText(std::int32_t first, std::int32_t last) {
+    return first == last ? std::to_string(first)
+                         : std::to_string(first) + "-" + std::to_string(last);
 }
 
 }  // namespace
@@ -115,7 +134,8 @@ bool CPrintDlg::OnInitDialog(PrintDlgView& view) {
         }
     } catch (const ReportError&) {
         m_chunks.clear();
-        fail(m_report->GetErrorText());
+        fail({});
+        say(m_report->GetErrorText());
         return false;
     }
 
@@ -201,7 +221,8 @@ std::int32_t CPrintDlg::countOwnJobs(std::string& error) {
 }
 
 void CPrintDlg::OnTimer() {
-    if (m_ended || m_view == nullptr) {
+    // A tick that comes while the queue shows a message waits for the user's answer.
+    if (m_ended || m_view == nullptr || m_messagesShowing > 0) {
         return;
     }
     // A Cancel that came while a task ran is taken now that it has ended.
@@ -228,9 +249,9 @@ void CPrintDlg::OnTimer() {
                 case PrinterLock::Result::Failed:
                     // Retrying cannot help: say it once and end.
                     m_halted = true;
-                    m_services.ui.messageBoxTitled(
-                        "Error", "Could not lock printer:" + m_printerName + "; " + error,
-                        MessageButtons::Ok, MessageIcon::Stop);
+                    say("Could not lock printer:" + m_printerName + "; " + error + "\n" +
+                            sentText(),
+                        MessageButtons::Ok, MessageIcon::Stop, "Error");
                     finishAs(Outcome::Failed);
                     return;
                 case PrinterLock::Result::Acquired:
@@ -242,11 +263,9 @@ void CPrintDlg::OnTimer() {
         const std::int32_t own = countOwnJobs(error);
         if (own == -2) {
             m_halted = true;
-            m_services.ui.messageBoxTitled("Error",
-                                           "Could not open printer:" + m_printerName + "; " +
-                                               error + "; Please contact " +
-                                               m_services.supportAddress + " for more information",
-                                           MessageButtons::Ok, MessageIcon::Stop);
+            say("Could not open printer:" + m_printerName + "; " + error + "; Please contact " +
+                    m_services.supportAddress + " for more information\n" + sentText(),
+                MessageButtons::Ok, MessageIcon::Stop, "Error");
             finishAs(Outcome::Failed);
             return;
         }
@@ -288,7 +307,7 @@ void CPrintDlg::OnTimer() {
         m_services.speed.SetCurrentValue(std::clamp(m_printerSpeed, 0, kMaxSpeed));
         std::string error;
         if (!m_services.speed.Save(error)) {
-            m_services.ui.messageBox(error, MessageButtons::Ok, MessageIcon::Stop);
+            say(error, MessageButtons::Ok, MessageIcon::Stop);
         }
         finishAs(Outcome::Done);
         return;
@@ -307,7 +326,7 @@ void CPrintDlg::OnTimer() {
     try {
         accepted = m_services.host.RunCommand(command);
     } catch (const ReportError&) {
-        m_services.ui.messageBox(m_report->GetErrorText(), MessageButtons::Ok, MessageIcon::Stop);
+        say(m_report->GetErrorText(), MessageButtons::Ok, MessageIcon::Stop);
         accepted = 0;
     }
     if (m_ended) {
@@ -343,17 +362,24 @@ bool CPrintDlg::OnTaskDone(const std::string& command, bool success, int compute
     m_taskInFlight = false;
     if (!success) {
         const std::string reason = m_services.host.lastPrintError();
+        // The Cancel held back for the task ends the queue once the failure has been read.
+        const bool cancelled = m_cancelPending;
+        m_cancelPending = false;
         fail(reason.empty() ? std::string(kCannotFinish) : kCannotFinish + ("\n" + reason));
-        if (m_cancelPending && !m_ended) {
-            m_cancelPending = false;
+        if (cancelled && !m_ended) {
             finishAs(Outcome::Failed);
         }
         return true;
     }
     if (m_tasks.empty() || m_tasks.front() != command) {
-        m_services.ui.messageBox(kMismatch);
         fail({});
+        say(kMismatch);
         return false;
+    }
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    if (computeWait != 0 && commandPages(command, first, last)) {
+        m_sent.push_back({first, last, m_services.host.lastPrintJob()});
     }
     m_view->setStatus("successful!");
     m_tasks.pop_front();
@@ -377,18 +403,106 @@ bool CPrintDlg::OnTaskDone(const std::string& command, bool success, int compute
     return true;
 }
 
+MessageAnswer CPrintDlg::say(const std::string& text, MessageButtons buttons, MessageIcon icon,
+                             const std::string& title) {
+    ++m_messagesShowing;
+    const MessageAnswer answer = title.empty()
+                                     ? m_services.ui.messageBox(text, buttons, icon)
+                                     : m_services.ui.messageBoxTitled(title, text, buttons, icon);
+    --m_messagesShowing;
+    return answer;
+}
+
 void CPrintDlg::fail(const std::string& message) {
+    // The queue has stopped before its message shows: nothing that runs meanwhile sends more.
     m_halted = true;
-    if (!message.empty()) {
-        m_services.ui.messageBox(message);
-    }
+    m_finished = true;
+    m_outcome = Outcome::Failed;
     m_cancelText = "Close";
     m_cancelEnabled = true;
     m_pauseEnabled = false;
     m_view->setCancelButton(m_cancelText, true);
     m_view->setPauseButton(m_pauseText, false);
-    m_finished = true;
-    m_outcome = Outcome::Failed;
+    if (!message.empty()) {
+        say(message + "\n" + sentText());
+    }
+}
+
+namespace {
+
+// "1-9, 12" and the number of pages the tasks cover; consecutive tasks make one run.
+template <typename Tasks>
+std::string pageRuns(const Tasks& tasks, std::int64_t& pages) {
+    pages = 0;
+    std::vector<std::pair<std::int32_t, std::int32_t>> runs;
+    for (const auto& task : tasks) {
+        pages += std::int64_t{task.last} - task.first + 1;
+        if (!runs.empty() && std::int64_t{runs.back().second} + 1 == task.first) {
+            runs.back().second = task.last;
+        } else {
+            runs.emplace_back(task.first, task.last);
+        }
+    }
+    std::string text;
+    for (const auto& [first, last] : runs) {
+        text += (text.empty() ? "" : ", ") + pageText(first, last);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string CPrintDlg::sentText() const {
+    std::int64_t pages = 0;
+    const std::string runs = pageRuns(m_sent, pages);
+    const std::string range = (m_from == 1 ? std::to_string(m_to) : pageText(m_from, m_to)) +
+                              (m_copies > 1 ? " (" + std::to_string(m_copies) + " copies)" : "");
+    if (pages == 0) {
+        return "no page was sent to " + m_printerName;
+    }
+    return (pages == 1 ? "page " : "pages ") + runs + " of " + range +
+           (pages == 1 ? " was" : " were") + " sent to " + m_printerName;
+}
+
+void CPrintDlg::offerWithdrawal() {
+    if (std::none_of(m_sent.begin(), m_sent.end(),
+                     [](const SentTask& task) { return task.jobId > 0; })) {
+        return;
+    }
+    std::vector<int> active;
+    std::string error;
+    if (!m_services.spool.activeJobIds(m_printerName, active, error)) {
+        say("Cannot tell whether the jobs of this print still wait in the queue of " +
+                m_printerName + ": " + error,
+            MessageButtons::Ok, MessageIcon::Stop);
+        return;
+    }
+    std::vector<SentTask> waiting;
+    std::vector<int> ids;
+    for (const SentTask& task : m_sent) {
+        if (task.jobId > 0 && std::find(active.begin(), active.end(), task.jobId) != active.end()) {
+            waiting.push_back(task);
+            ids.push_back(task.jobId);
+        }
+    }
+    if (waiting.empty()) {
+        return;
+    }
+    std::int64_t pages = 0;
+    const std::string runs = pageRuns(waiting, pages);
+    const bool one = waiting.size() == 1;
+    const std::string question = std::to_string(waiting.size()) +
+                                 (one ? " print job" : " print jobs") + " of this print still " +
+                                 (one ? "waits" : "wait") + " in the queue of " + m_printerName +
+                                 " (" + (pages == 1 ? "page " : "pages ") + runs + ").\nWithdraw " +
+                                 (one ? "it" : "them") + " from the printer?";
+    if (say(question, MessageButtons::YesNo, MessageIcon::Question) != MessageAnswer::Yes) {
+        return;
+    }
+    if (!m_services.spool.cancelJobs(m_printerName, ids, error)) {
+        say("Could not withdraw the print jobs from " + m_printerName + ": " + error,
+            MessageButtons::Ok, MessageIcon::Stop);
+    }
 }
 
 void CPrintDlg::OnPauseButton() {
@@ -433,22 +547,36 @@ void CPrintDlg::OnCancel() {
         m_view->setStatus(kCancelAfterTask);
         return;
     }
+    if (m_messagesShowing > 0) {
+        return;
+    }
     const Outcome ending = m_outcome == Outcome::Failed
                                ? Outcome::Failed
                                : (m_tasks.empty() ? Outcome::Done : Outcome::Cancelled);
     if (m_tasksStarted == 0 || m_tasks.empty() || m_finished) {
-        finishAs(ending);
+        // Closing a paused queue cancels it too.
+        if (ending == Outcome::Cancelled) {
+            offerWithdrawal();
+        }
+        if (!m_ended) {
+            finishAs(ending);
+        }
         return;
     }
     const bool wasHalted = m_halted;
     m_halted = true;
     const MessageAnswer answer =
-        m_services.ui.messageBox(kCancelQuestion, MessageButtons::YesNo, MessageIcon::Exclamation);
+        say(kCancelQuestion, MessageButtons::YesNo, MessageIcon::Exclamation);
     if (m_ended) {
         return;
     }
     if (answer != MessageAnswer::No) {
-        finishAs(ending);
+        if (ending == Outcome::Cancelled) {
+            offerWithdrawal();
+        }
+        if (!m_ended) {
+            finishAs(ending);
+        }
         return;
     }
     m_halted = wasHalted;

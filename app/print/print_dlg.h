@@ -6,11 +6,10 @@
 #include <vector>
 
 #include "app/print/print_services.h"
+#include "app/ui_services.h"
 #include "core/report_core.h"
 
 namespace paginor {
-
-class UiServices;
 
 // The controls of the print-task dialog as the queue drives them; the Qt dialog implements it.
 class PrintDlgView {
@@ -45,6 +44,8 @@ public:
     virtual void disarmPrint() = 0;
     // Why the last print task failed, in the print system's words; empty when unknown.
     virtual std::string lastPrintError() const = 0;
+    // The print system's number of the job the last print task made; 0 when unknown.
+    virtual int lastPrintJob() const = 0;
 };
 
 // The printer's spool queue.
@@ -57,6 +58,13 @@ public:
     // printer cannot be opened.
     virtual Status activeJobTitles(const std::string& printer, std::vector<std::string>& titles,
                                    std::string& error) = 0;
+    // The numbers of this user's active jobs on the printer; false with the print system's
+    // words when they cannot be listed.
+    virtual bool activeJobIds(const std::string& printer, std::vector<int>& ids,
+                              std::string& error) = 0;
+    // Withdraws the jobs from the printer's queue; a job that has ended meanwhile is no failure.
+    virtual bool cancelJobs(const std::string& printer, const std::vector<int>& ids,
+                            std::string& error) = 0;
 };
 
 // The lock that keeps two instances from feeding one printer at once.
@@ -175,7 +183,15 @@ public:
 private:
     // Adds entries of the print sequence until it is done or the list holds enough.
     void addPrintTasks(std::int32_t entryLimit);
+    // A message box during which the timer does nothing.
+    MessageAnswer say(const std::string& text, MessageButtons buttons = MessageButtons::Ok,
+                      MessageIcon icon = MessageIcon::None, const std::string& title = {});
+    // Stops the queue for good; message (when not empty) is shown with the pages sent so far.
     void fail(const std::string& message);
+    // "pages 1-9 of 40 were sent to Office": which of the range's pages have printed.
+    std::string sentText() const;
+    // Offers to withdraw the jobs of this print still waiting in the printer's queue.
+    void offerWithdrawal();
     void finishAs(Outcome outcome);
     // blocked: the wait counts as the printer being slow, for the speed learning.
     void showWaiting(const std::string& text, bool blocked = true);
@@ -216,6 +232,14 @@ private:
     bool m_cancelEnabled = true;
     bool m_pauseEnabled = true;
     bool m_ended = false;
+    int m_messagesShowing = 0;
+    // The print tasks that printed, in order, with the print system's number of their job.
+    struct SentTask {
+        std::int32_t first;
+        std::int32_t last;
+        int jobId;
+    };
+    std::vector<SentTask> m_sent;
     std::deque<std::string> m_tasks;
     Outcome m_outcome = Outcome::Running;
 };

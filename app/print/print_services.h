@@ -2,10 +2,12 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace paginor {
 
 class CWebBrowserPrint;
+struct MarginTexts;
 
 // The page layout a document is rendered to a PDF with: paper size in millimetres as the
 // paper stands (landscape already swapped) and the margins in millimetres.
@@ -23,13 +25,31 @@ struct PdfPageLayout {
     double hardBottom = 0;
 };
 
-// Renders the document the browser has loaded into a PDF file. done runs once, on the
-// user-interface thread.
+// A page shrinks onto one sheet down to this share of its size, where it can still be read; a
+// longer page prints at the scale that fits its width, over as many sheets as it takes.
+inline constexpr double kReadableScale = 0.6;
+// The most sheets one print task's document is printed on: a much larger one takes the page
+// renderer more memory than a desktop has.
+inline constexpr int kMaxPrintSheets = 200;
+// The link address a rendered document's sheet carries when a page begins on it, followed by
+// the page's 0-based place in the document.
+inline constexpr char kPageStartLink[] = "paginor-page-start:";
+
+struct PdfRenderResult {
+    bool ok = false;
+    // When the document was too large to print: the sheets each of its pages would take.
+    std::vector<int> sheetsNeeded;
+};
+
+// Renders the document the browser has loaded into a PDF file, each page from a sheet of its
+// own. With markPageStarts the sheet each page begins on carries a kPageStartLink link. done
+// runs once, on the user-interface thread.
 class PdfRenderer {
 public:
     virtual ~PdfRenderer() = default;
     virtual void renderPdf(const std::string& path, const PdfPageLayout& layout,
-                           std::function<void(bool ok)> done) = 0;
+                           bool markPageStarts,
+                           std::function<void(const PdfRenderResult&)> done) = 0;
 };
 
 // Runs work away from the user-interface thread, then done on it.
@@ -57,9 +77,9 @@ public:
     // One timer: starting it again replaces the running one.
     virtual void startPrintTimer(int milliseconds, std::function<void()> expired) = 0;
     virtual void stopPrintTimer() = 0;
-    // Lets the user choose paper and orientation for the driver's current printer; true when
-    // the dialog was shown.
-    virtual bool showPageSetupDialog(CWebBrowserPrint& driver) = 0;
+    // Lets the user choose paper, orientation and margins (texts in inches, in and out) for the
+    // driver's current printer; true when the dialog was shown.
+    virtual bool showPageSetupDialog(CWebBrowserPrint& driver, MarginTexts& margins) = 0;
 };
 
 }  // namespace paginor

@@ -234,10 +234,20 @@ PrintSetup::OkResult PrintSetup::OnOK(const Choice& choice, std::int32_t pageHei
     if (choice.range == Range::Pages) {
         from = fieldValue(choice.fromText);
         to = fieldValue(choice.toText);
+        const std::string count = std::to_string(m_pageCount);
         if (from < 1) {
+            ui.messageBox("The first page to print must be a page number from 1 to " + count);
             return OkResult::FocusFrom;
         }
-        if (to > m_pageCount || from > to) {
+        if (to > m_pageCount) {
+            const std::size_t digits = choice.toText.find_first_not_of("0123456789");
+            ui.messageBox("The report has " + count + " pages: the last page to print cannot be " +
+                          choice.toText.substr(0, digits));
+            return OkResult::FocusTo;
+        }
+        if (from > to) {
+            ui.messageBox("The first page to print (" + std::to_string(from) +
+                          ") comes after the last page to print (" + std::to_string(to) + ")");
             return OkResult::FocusTo;
         }
     } else if (choice.range == Range::All) {

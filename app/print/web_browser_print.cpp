@@ -1,5 +1,6 @@
 #include "app/print/web_browser_print.h"
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 
@@ -38,8 +39,14 @@ CWebBrowserPrint::CWebBrowserPrint(PrinterSystem& printers, BackgroundRunner& ru
     : m_printers(printers), m_runner(runner) {}
 
 bool CWebBrowserPrint::ensureCurrent(std::string& error) {
-    if (m_haveCurrent)
-        return true;
+    // The printers are read each time: one removed since is current no more.
+    if (m_haveCurrent) {
+        std::vector<std::string> names;
+        if (!m_printers.destinations(names, error))
+            return false;
+        if (std::find(names.begin(), names.end(), m_printer) != names.end())
+            return true;
+    }
     std::string name;
     if (!m_printers.defaultOrFirstDestination(name, error))
         return false;
@@ -50,7 +57,8 @@ bool CWebBrowserPrint::ensureCurrent(std::string& error) {
     m_printer = name;
     const int index = FindMedia(media, defaultMedia);
     m_paper = index >= 0 ? MediaShortName(media[static_cast<std::size_t>(index)]) : std::string();
-    m_orientation = 0;
+    if (!m_haveCurrent)
+        m_orientation = 0;
     m_haveCurrent = true;
     return true;
 }
@@ -135,7 +143,10 @@ bool CWebBrowserPrint::PrintSetup(const std::string& paper, const std::string& p
 bool CWebBrowserPrint::CurrentMedia(std::vector<PrinterMedia>& media, std::string& error) {
     media.clear();
     std::string defaultMedia;
-    return ensureCurrent(error) && m_printers.media(m_printer, media, defaultMedia, error);
+    const bool known =
+        ensureCurrent(error) && m_printers.media(m_printer, media, defaultMedia, error);
+    m_error = known ? std::string() : error;
+    return known;
 }
 
 bool CWebBrowserPrint::chosenMedia(PrinterMedia& chosen, std::string& error) {
@@ -157,82 +168,114 @@ bool CWebBrowserPrint::chosenMedia(PrinterMedia& chosen, std::string& error) {
     return true;
 }
 
-void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, const PrintedPages& pages,
+std::string TooLargeToPrintText(const std::vector<int>& sheetsNeeded, int firstPage) {
+    const std::string most = std::to_string(kMaxPrintSheets);
+    std::size_t largest = 0;
+    long total = 0;
+    for (std::size_t i = 0; i < sheetsNeeded.size(); ++i) {
+        total += sheetsNeeded[i];
+        if (sheetsNeeded[i] > sheetsNeeded[largest])
+            largest = i;
+    }
+    if (sheetsNeeded.empty())
+        return "The pages are too large to print";
+    if (sheetsNeeded[largest] > kMaxPrintSheets || sheetsNeeded.size() == 1) {
+        return "Page " + std::to_string(firstPage + static_cast<int>(largest)) +
+               " is too large to print: it would take about " +
+               std::to_string(sheetsNeeded[largest]) + " sheets, and one print takes at most " +
+               most;
+    }
+    return "Pages " + std::to_string(firstPage) + "-" +
+           std::to_string(firstPage + static_cast<int>(sheetsNeeded.size()) - 1) +
+           " are too large to print together: they would take about " + std::to_string(total) +
+           " sheets, and one print takes at most " + most + ". Print fewer pages per task";
+}
+
+void CWebBrowserPrint::PrintWithoutPrompt(const std::string& title, int firstPage, int reportPages,
                                           PrintDone done) {
     std::string error;
     if (m_stage) {
-        done(false, "Another print is still running");
+        done(false, 0, "Another print is still running");
         return;
     }
     if (!m_renderer) {
-        done(false, "There is no document to print");
+        done(false, 0, "There is no document to print");
         return;
     }
     PrinterMedia media;
     if (!chosenMedia(media, error)) {
-        done(false, error);
+        done(false, 0, error);
         return;
     }
     std::string path = privateTempFolder();
     if (path.empty()) {
-        done(false, "No private temporary folder");
+        done(false, 0, "No private temporary folder");
         return;
     }
     const std::string folder = path;
     if (!CreateUniqueFile(folder, "print-", ".pdf", path)) {
-        done(false, folder + "/print-XXXXXX.pdf: " + systemErrorText(FileSystemError()));
+        done(false, 0, folder + "/print-XXXXXX.pdf: " + systemErrorText(FileSystemError()));
         return;
     }
     const PdfPageLayout layout = MakePageLayout(media, m_orientation == 1, m_texts.margins,
                                                 !m_texts.header.empty(), !m_texts.footer.empty());
     HeaderFooterFields fields;
+    fields.pages = reportPages;
     fields.title = title;
     fields.address = title;
     fields.shortDate = formatNow("%x");
     fields.longDate = formatNow("%A, %B %d, %Y");
     fields.time = formatNow("%X");
     fields.time24 = formatNow("%H:%M");
-    fields.pages = pages.reportPages;
-    std::vector<int> sheetPages;
-    for (int page = pages.first; page < pages.first + pages.count; ++page)
-        sheetPages.push_back(page);
     const std::string printer = m_printer;
     const PrinterOptions options = {{"media", media.pwgName}};
     const PageSetupTexts texts = m_texts;
+    const bool stamp = !texts.header.empty() || !texts.footer.empty();
     const auto stage = std::make_shared<std::atomic<Stage>>(Stage::Preparing);
     m_stage = stage;
-    const auto finish = [this, stage, done](bool printed, const std::string& error) {
+    const auto finish = [this, stage, done](bool printed, int jobId, const std::string& error) {
         if (m_stage == stage) {
             m_stage.reset();
         }
-        done(printed, error);
+        done(printed, jobId, error);
     };
-    m_renderer->renderPdf(path, layout, [=, this](bool rendered) {
-        if (!rendered || stage->load() == Stage::Abandoned) {
+    // Only a header or footer needs to know which report page each sheet shows.
+    m_renderer->renderPdf(path, layout, stamp, [=, this](const PdfRenderResult& rendered) {
+        if (!rendered.ok || stage->load() == Stage::Abandoned) {
             RemoveFile(path);
-            finish(false, rendered ? kAbandoned : "The page could not be rendered for printing");
+            finish(false, 0,
+                   rendered.ok ? kAbandoned
+                   : !rendered.sheetsNeeded.empty()
+                       ? TooLargeToPrintText(rendered.sheetsNeeded, firstPage)
+                       : "The page could not be rendered for printing");
             return;
         }
-        auto result = std::make_shared<std::pair<bool, std::string>>(false, std::string());
+        struct Outcome {
+            bool printed = false;
+            int jobId = 0;
+            std::string error;
+        };
+        auto result = std::make_shared<Outcome>();
         m_runner.run(
             [=, this] {
                 std::string failure;
-                int jobId = 0;
-                const bool stamped = (texts.header.empty() && texts.footer.empty()) ||
-                                     StampHeaderFooter(path, texts.header, texts.footer, fields,
-                                                       sheetPages, layout, failure);
+                std::vector<int> sheetPages;
+                const bool stamped =
+                    !stamp || (TakePageStarts(path, firstPage, sheetPages, failure) &&
+                               StampHeaderFooter(path, texts.header, texts.footer, fields,
+                                                 sheetPages, layout, failure));
                 // From here on the job is the printer's: a print given up before gets no job.
                 Stage preparing = Stage::Preparing;
                 if (stamped && !stage->compare_exchange_strong(preparing, Stage::Submitted)) {
                     failure = kAbandoned;
                 } else if (stamped) {
-                    result->first =
-                        m_printers.submitPdf(printer, title, path, options, jobId, failure);
+                    result->printed =
+                        m_printers.submitPdf(printer, title, path, options, result->jobId, failure);
                 }
-                result->second = failure;
+                result->error = failure;
                 RemoveFile(path);
             },
-            [=] { finish(result->first, result->second); });
+            [=] { finish(result->printed, result->jobId, result->error); });
     });
 }
 

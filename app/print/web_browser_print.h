@@ -12,13 +12,6 @@
 
 namespace paginor {
 
-// The report pages one print holds: count pages from first on, of a report of reportPages.
-struct PrintedPages {
-    int first = 1;
-    int count = 1;
-    int reportPages = 1;
-};
-
 // The view's header, footer and margins as a print takes them.
 struct PageSetupTexts {
     std::string header;
@@ -32,16 +25,18 @@ struct PageSetupTexts {
 // margins and submits it as one job away from the user-interface thread.
 class CWebBrowserPrint {
 public:
-    // printed is false with the reason in error.
-    using PrintDone = std::function<void(bool printed, const std::string& error)>;
+    // printed is false with the reason in error; jobId is the print system's number of the job.
+    using PrintDone = std::function<void(bool printed, int jobId, const std::string& error)>;
 
     CWebBrowserPrint(PrinterSystem& printers, BackgroundRunner& runner);
 
     void SetBrowser(PdfRenderer* renderer) { m_renderer = renderer; }
 
     // The current printer, paper and orientation (0 portrait, 1 landscape), the orientation's
-    // text, and the printers joined by TAB when printerList comes empty. False when the printer
-    // system cannot be asked or has no printer.
+    // text, and the printers joined by TAB when printerList comes empty. A current printer the
+    // system no longer has gives way to the default one (else the first) with its default
+    // paper, here and wherever the current printer is used. False when the printer system
+    // cannot be asked or has no printer.
     bool GetPageSetup(std::string& printer, std::string& paper, int& orientation,
                       std::string& orientationText, std::string& printerList);
 
@@ -57,15 +52,17 @@ public:
     void SetPageSetup(PageSetupTexts texts) { m_texts = std::move(texts); }
     const PageSetupTexts& pageSetup() const { return m_texts; }
 
-    // Prints the loaded document, which holds pages, with the job title title; done runs
-    // exactly once, on the user-interface thread (at once when the print cannot start).
-    void PrintWithoutPrompt(const std::string& title, const PrintedPages& pages, PrintDone done);
+    // Prints the loaded document, whose pages are the report's pages from firstPage on, of
+    // reportPages, with the job title title; done runs exactly once, on the user-interface
+    // thread (at once when the print cannot start).
+    void PrintWithoutPrompt(const std::string& title, int firstPage, int reportPages,
+                            PrintDone done);
     bool printing() const { return m_stage != nullptr; }
     // Gives up the running print: true when nothing of it will reach the printer (done then
     // reports it failed), false when its job has been handed to the printer already.
     bool AbandonPrint();
 
-    // Why the last GetPageSetup or PrintSetup failed.
+    // Why the last GetPageSetup, PrintSetup or CurrentMedia failed.
     const std::string& lastError() const { return m_error; }
     const std::string& printer() const { return m_printer; }
     const std::string& paper() const { return m_paper; }
@@ -99,5 +96,15 @@ bool StampHeaderFooter(const std::string& path, const std::string& header,
                        const std::string& footer, HeaderFooterFields fields,
                        const std::vector<int>& sheetPages, const PdfPageLayout& layout,
                        std::string& error);
+
+// The report page each sheet of the rendered PDF at path shows, one per sheet in order, read
+// from the kPageStartLink links of the sheets the pages begin on (the document's first page
+// being firstPage); the links are taken out of the file.
+bool TakePageStarts(const std::string& path, int firstPage, std::vector<int>& sheetPages,
+                    std::string& error);
+
+// Why a document of the report's pages from firstPage on is not printed, when rendering found
+// that its pages would take sheetsNeeded sheets.
+std::string TooLargeToPrintText(const std::vector<int>& sheetsNeeded, int firstPage);
 
 }  // namespace paginor

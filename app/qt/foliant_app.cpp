@@ -140,7 +140,8 @@ void CFoliantApp::runJob(DownloadState& state, DownloadMode mode) {
     }
 }
 
-void CFoliantApp::openNonReportFile(const std::string& path, bool print) {
+void CFoliantApp::openNonReportFile(const std::string& path, const std::string& address,
+                                    bool print) {
     NonReportEnvironment env;
     env.settings = &m_settings;
     env.ui = &m_ui;
@@ -149,6 +150,7 @@ void CFoliantApp::openNonReportFile(const std::string& path, bool print) {
     std::string paper;
     int orientation = 0;
     m_doc.GetPageSetupStore()->LookupCurrent(paper, env.printer, orientation);
+    env.address = address;
     OpenNonReportFile(path, print, env);
 }
 

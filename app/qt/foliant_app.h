@@ -39,7 +39,8 @@ public:
     void setTitle(const std::string& title) override;
     void keywordSetup(const std::string& group) override;
     void runJob(DownloadState& state, DownloadMode mode) override;
-    void openNonReportFile(const std::string& path, bool print) override;
+    void openNonReportFile(const std::string& path, const std::string& address,
+                           bool print) override;
     int runCommand(const std::string& command) override;
     void fillPageList() override;
     void setProgress(int percent) override;

@@ -226,7 +226,11 @@ PrintSetupDialog::PrintSetupDialog(PrintSetup& setup, const std::vector<std::str
     connect(m_printSetting, &QPushButton::clicked, this, [this] {
         if (m_printSettingCommand) {
             std::vector<std::string> list;
-            m_printSettingCommand(m_setup, list);
+            m_printSettingCommand(m_setup,
+                                  m_printers->currentIndex() >= 0
+                                      ? m_printers->currentText().toStdString()
+                                      : std::string(),
+                                  list);
             showFields(list);
         }
     });
@@ -258,8 +262,7 @@ void PrintSetupDialog::setPageSetupCommand(std::function<void()> command) {
     m_pageSetup->setEnabled(static_cast<bool>(m_pageSetupCommand));
 }
 
-void PrintSetupDialog::setPrintSettingCommand(
-    std::function<void(PrintSetup&, std::vector<std::string>&)> command) {
+void PrintSetupDialog::setPrintSettingCommand(PrintSettingCommand command) {
     m_printSettingCommand = std::move(command);
     m_printSetting->setEnabled(static_cast<bool>(m_printSettingCommand));
 }

@@ -45,6 +45,7 @@ public:
     QLineEdit* statusLine() const { return m_status; }
     QPushButton* pauseButton() const { return m_pause; }
     QPushButton* cancelButton() const { return m_cancel; }
+    QRadioButton* noDelayButton() const { return m_noDelay; }
     QRadioButton* delayButton() const { return m_delay; }
 
 public slots:
@@ -63,6 +64,10 @@ private:
     bool m_ending = false;
 };
 
+// "Print &Setting ...": sets up the printer chosen in the list, then shows what it chose.
+using PrintSettingCommand = std::function<void(PrintSetup&, const std::string& printer,
+                                               std::vector<std::string>& printers)>;
+
 // The print options dialog (135).
 class PrintSetupDialog : public QDialog {
     Q_OBJECT
@@ -72,10 +77,10 @@ public:
     PrintSetupDialog(PrintSetup& setup, const std::vector<std::string>& printers, OkHandler onOk,
                      QWidget* parent);
 
-    // "Page Setup ..." and "Print &Setting ..."; without them the buttons are disabled.
+    // "Page Setup ..." and "Print &Setting ..." (given the printer chosen in the list); without
+    // them the buttons are disabled.
     void setPageSetupCommand(std::function<void()> command);
-    void setPrintSettingCommand(
-        std::function<void(PrintSetup&, std::vector<std::string>&)> command);
+    void setPrintSettingCommand(PrintSettingCommand command);
     // Where "Before Report Value.." writes its page and how it opens it.
     void setBeforeReportValue(std::string helpAddress,
                               std::function<void(const std::string& page)> open);
@@ -92,6 +97,7 @@ public:
     QLineEdit* paperEdit() const { return m_paper; }
     QLineEdit* orientationEdit() const { return m_orientation; }
     QPushButton* printButton() const { return m_print; }
+    QPushButton* printSettingButton() const { return m_printSetting; }
 
 public slots:
     void accept() override;
@@ -103,7 +109,7 @@ private:
     PrintSetup& m_setup;
     OkHandler m_onOk;
     std::function<void()> m_pageSetupCommand;
-    std::function<void(PrintSetup&, std::vector<std::string>&)> m_printSettingCommand;
+    PrintSettingCommand m_printSettingCommand;
     std::string m_helpAddress;
     std::function<void(const std::string&)> m_openPage;
     QRadioButton* m_all;
@@ -137,7 +143,7 @@ public:
     std::function<void(CPrintDlgWindow&)> onQueueDialog;
     std::function<void(PrintSetupDialog&)> onSetupDialog;
     std::function<void()> pageSetupCommand;
-    std::function<void(PrintSetup&, std::vector<std::string>&)> printSettingCommand;
+    PrintSettingCommand printSettingCommand;
     std::string helpAddress = "https://example.com/paginor/help.htm";
     UiServices* ui = nullptr;
 

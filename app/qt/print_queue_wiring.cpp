@@ -1,6 +1,7 @@
 #include "app/qt/print_queue_wiring.h"
 
 #include "app/foliant_view.h"
+#include "app/ui_services.h"
 
 namespace paginor {
 
@@ -28,9 +29,19 @@ QueuePrinting::QueuePrinting(QWidget* window, PageSetupStore& store, CFoliantVie
       m_environment{m_spool, m_lock, m_store, m_dialogs, nullptr} {
     m_dialogs.ui = &ui;
     m_dialogs.pageSetupCommand = std::move(myPageSetup);
-    // "Print Setting ...": the printer's own page setup, then what it chose.
-    m_dialogs.printSettingCommand = [&view](PrintSetup& setup, std::vector<std::string>& printers) {
-        view.ShowPageSetupDialog();
+    // "Print Setting ...": the page setup of the printer chosen in the list, then what it chose.
+    m_dialogs.printSettingCommand = [&view, &ui](PrintSetup& setup, const std::string& chosen,
+                                                 std::vector<std::string>& printers) {
+        if (!chosen.empty()) {
+            std::string printerOut, paperOut, list;
+            int keep = 2;
+            bool printerSet = false, paperSet = false, dialogNeeded = false;
+            view.CallPrintSetup("", chosen, printerOut, paperOut, keep, printerSet, paperSet,
+                                dialogNeeded, list);
+        }
+        if (!view.ShowPageSetupDialog()) {
+            ui.messageBox(view.printSetupError(), MessageButtons::Ok, MessageIcon::Stop);
+        }
         std::string printer;
         std::string paper;
         std::string orientationText;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDialog>
 #include <QObject>
 #include <QThreadPool>
 #include <QTimer>
@@ -9,7 +10,10 @@
 #include "app/print/web_browser_print.h"
 #include "platform/printer_system.h"
 
+class QComboBox;
+class QDoubleSpinBox;
 class QMainWindow;
+class QRadioButton;
 
 namespace paginor {
 
@@ -42,12 +46,40 @@ public:
     void setPrintWindowTitle(const std::string& title) override;
     void startPrintTimer(int milliseconds, std::function<void()> expired) override;
     void stopPrintTimer() override;
-    bool showPageSetupDialog(CWebBrowserPrint& driver) override;
+    bool showPageSetupDialog(CWebBrowserPrint& driver, MarginTexts& margins) override;
 
 private:
     QMainWindow* m_window;
     QTimer m_timer;
     std::function<void()> m_expired;
+};
+
+// "Print Setting ...": the paper, orientation and margins of a print on the driver's current
+// printer, each of them used by the print.
+class PrintSettingDialog : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr double kMaxMarginInches = 10;
+
+    PrintSettingDialog(const std::string& printer, const std::vector<PrinterMedia>& media,
+                       const std::string& paper, int orientation, const MarginTexts& margins,
+                       QWidget* parent);
+
+    // The chosen paper's short name ("A4"), orientation (0 portrait, 1 landscape) and margins.
+    std::string paper() const;
+    int orientation() const;
+    MarginTexts margins() const;
+
+    QComboBox* paperBox() const { return m_paper; }
+    QRadioButton* landscapeButton() const { return m_landscape; }
+    QDoubleSpinBox* marginBox(int index) const { return m_margins[index]; }  // left, right, ...
+
+private:
+    std::vector<PrinterMedia> m_media;
+    QComboBox* m_paper;
+    QRadioButton* m_portrait;
+    QRadioButton* m_landscape;
+    QDoubleSpinBox* m_margins[4];
 };
 
 // Everything the report view prints with, tied to the window's browser and view: CUPS, the

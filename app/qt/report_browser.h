@@ -7,6 +7,7 @@
 #include <QWebEngineView>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "app/browser_control.h"
@@ -63,8 +64,8 @@ public:
 
     bool loading() const override { return m_loading; }
 
-    void renderPdf(const std::string& path, const PdfPageLayout& layout,
-                   std::function<void(bool ok)> done) override;
+    void renderPdf(const std::string& path, const PdfPageLayout& layout, bool markPageStarts,
+                   std::function<void(const PdfRenderResult&)> done) override;
 
 signals:
     // The document has finished loading, with its scroll position and direction applied.
@@ -80,7 +81,9 @@ private:
     bool m_loading = false;
     std::optional<QPointF> m_pendingScroll;
     std::optional<bool> m_pendingDirection;
-    std::map<QString, std::function<void(bool)>> m_pdfDone;
+    std::map<QString, std::function<void(const PdfRenderResult&)>> m_pdfDone;
+    // False once the destructor has begun: script answers that come later are dropped.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 }  // namespace paginor

@@ -268,8 +268,8 @@ TEST_F(DownloadFixture, NonReportNoticeOnTheFirstFourFiles) {
     EXPECT_EQ(started[0], (std::vector<std::string>{"xdg-open", "/tmp/x.PDF"}));
 }
 
-// Text and Word files to print go to the current printer through the print system; what it
-// cannot print is said, and nothing is opened instead.
+// Text and Word files to print go to the current printer through the print system, titled with
+// the address they came from; what it cannot print is said, and nothing is opened instead.
 TEST_F(DownloadFixture, OtherFilesToPrintGoToThePrinter) {
     struct Case {
         const char* file;
@@ -277,13 +277,17 @@ TEST_F(DownloadFixture, OtherFilesToPrintGoToThePrinter) {
         const char* destination;
         const char* format;
         const char* message;  // nullptr: none
+        const char* address;  // where the file came from
+        const char* title;
     };
     const Case cases[] = {
-        {"notes.txt", "Lab", "Lab", "text/plain", nullptr},
-        {"NOTES.TXT", "Gone", "Office", "text/plain", nullptr},
+        {"notes.txt", "Lab", "Lab", "text/plain", nullptr, "https://reports.example.com/n?id=4",
+         "https://reports.example.com/n?id=4"},
+        {"NOTES.TXT", "Gone", "Office", "text/plain", nullptr, "", "NOTES.TXT"},
         {"memo.doc", "Lab", nullptr, nullptr,
          "Cannot print {dir}/memo.doc on Lab: Printer \"Lab\" cannot print documents of type "
-         "application/msword"},
+         "application/msword",
+         "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -302,6 +306,7 @@ TEST_F(DownloadFixture, OtherFilesToPrintGoToThePrinter) {
                                        }};
         nonReport.printers = &printers;
         nonReport.printer = c.current;
+        nonReport.address = c.address;
         OpenNonReportFile(path, true, nonReport);
         EXPECT_EQ(starts, 0);
         const auto jobs = printers.submissions();
@@ -316,7 +321,7 @@ TEST_F(DownloadFixture, OtherFilesToPrintGoToThePrinter) {
         ASSERT_EQ(jobs.size(), 1u);
         EXPECT_EQ(jobs[0].destination, c.destination);
         EXPECT_EQ(jobs[0].format, c.format);
-        EXPECT_EQ(jobs[0].title, c.file);
+        EXPECT_EQ(jobs[0].title, c.title);
         EXPECT_EQ(jobs[0].pdf, "Quarterly notes\r\n");
     }
 }

@@ -248,7 +248,7 @@ TEST_F(FramePrintTest, ARefusedPrintFailsTheTask) {
     EXPECT_EQ(m_frame->RunCommand("print 1 2"), 0);
     EXPECT_EQ(m_ui.messages.back(),
               "Something wrong, print jobs cannot finish, please try later\nThe page could not be "
-              "rendered for printing");
+              "rendered for printing\nno page was sent to Office");
     EXPECT_TRUE(m_printers.submissions().empty());
 }
 

@@ -57,6 +57,29 @@ TEST(SystemPrintSpool, ListsTheTitlesOfTheDestinationsJobs) {
     EXPECT_EQ(error, "Cannot list the printers: Connection refused");
 }
 
+// Jobs are withdrawn by their numbers; one that has ended meanwhile is no failure, one that
+// stays is.
+TEST(SystemPrintSpool, WithdrawsJobsByTheirNumbers) {
+    FakePrinterSystem printers;
+    FakePrinterSystem::Destination office = FakePrinterSystem::standardDestination();
+    office.jobs = {{4, "a", "me"}, {5, "b", "me"}, {6, "c", "me"}};
+    printers.addDestination("Office", office);
+    SystemPrintSpool spool(printers);
+    std::vector<int> ids;
+    std::string error;
+    ASSERT_TRUE(spool.activeJobIds("office", ids, error)) << error;
+    EXPECT_EQ(ids, (std::vector<int>{4, 5, 6}));
+    EXPECT_TRUE(spool.cancelJobs("OFFICE", {4, 6, 7}, error)) << error;
+    EXPECT_EQ(printers.cancelled(), (std::vector<int>{4, 6}));
+    ASSERT_TRUE(spool.activeJobIds("Office", ids, error));
+    EXPECT_EQ(ids, (std::vector<int>{5}));
+    EXPECT_FALSE(spool.activeJobIds("Gone", ids, error));
+    EXPECT_EQ(error, "No printer \"Gone\"");
+    printers.failWith("Cannot list the printers: Connection refused");
+    EXPECT_FALSE(spool.cancelJobs("Office", {5}, error));
+    EXPECT_EQ(error, "Cannot list the printers: Connection refused");
+}
+
 TEST(SystemPrintSpool, APrinterThatDoesNotPrintIsNamedWithItsReason) {
     struct Case {
         PrinterState state;

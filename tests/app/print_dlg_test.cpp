@@ -262,8 +262,8 @@ TEST(PrintQueue, ALockThatCannotBeMadeEndsTheQueue) {
     for (int i = 0; i < 5; ++i) {
         q.dlg->OnTimer();
     }
-    EXPECT_EQ(q.ui.messages,
-              (Commands{"Could not lock printer:Office; No private folder for lock files"}));
+    EXPECT_EQ(q.ui.messages, (Commands{"Could not lock printer:Office; No private folder for lock "
+                                       "files\nno page was sent to Office"}));
     EXPECT_EQ(q.view.ended, 1);
     EXPECT_EQ(q.dlg->outcome(), CPrintDlg::Outcome::Failed);
     EXPECT_TRUE(q.printsSent().empty());
@@ -300,7 +300,8 @@ TEST(PrintQueue, AMissingPrinterEndsTheQueueWithoutStoringASpeed) {
     ASSERT_EQ(q.ui.messages.size(), 1u);
     EXPECT_EQ(q.ui.messages[0],
               "Could not open printer:Gone\\Printer/1; Error (1): The printer or class does not "
-              "exist.; Please contact help@example.com for more information");
+              "exist.; Please contact help@example.com for more information\nno page was sent "
+              "to Gone\\Printer/1");
     EXPECT_EQ(q.view.ended, 1);
     EXPECT_EQ(q.dlg->outcome(), CPrintDlg::Outcome::Failed);
     EXPECT_EQ(q.speed.sets, 0);
@@ -455,21 +456,22 @@ TEST(PrintQueue, DeadEndsEndTheQueueAsFailed) {
              q.dlg->OnTimer();
              EXPECT_EQ(q.view.status(), "check 1 2 --Failure");
          },
-         {"Something wrong, please try later"}},
+         {"Something wrong, please try later\nno page was sent to Office"}},
         {"the report raises an error",
          [](Queue& q) {
              q.host.onCommand = [](const std::string&) -> int { throw ReportError(-1); };
              q.report.errorText = "Invalid page range";
              q.dlg->OnTimer();
          },
-         {"Invalid page range", "Something wrong, please try later"}},
+         {"Invalid page range", "Something wrong, please try later\nno page was sent to Office"}},
         {"the view reports a failed print",
          [](Queue& q) {
              toFirstPrint(q);
              q.dlg->OnTimer();
              EXPECT_TRUE(q.dlg->OnTaskDone("print 1 1", false, true));
          },
-         {"Something wrong, print jobs cannot finish, please try later"}},
+         {"Something wrong, print jobs cannot finish, please try later\nno page was sent to "
+          "Office"}},
         {"a finished task that is not the first entry",
          [](Queue& q) {
              toFirstPrint(q);
@@ -526,7 +528,8 @@ TEST(PrintQueue, ACancelWhileATaskRunsIsTakenWhenItEnds) {
          CPrintDlg::Outcome::Cancelled},
         {"the task fails",
          false,
-         {"Something wrong, print jobs cannot finish, please try later\nclient-error-not-possible"},
+         {"Something wrong, print jobs cannot finish, please try later\nclient-error-not-possible"
+          "\nno page was sent to Office"},
          CPrintDlg::Outcome::Failed},
     };
     for (const Case& c : cases) {
@@ -622,6 +625,184 @@ TEST(PrintQueue, TicksDuringAMessageChangeNothing) {
         EXPECT_EQ(ui.messages.size(), c.messages) << c.name;
         EXPECT_LE(view.ended, 1) << c.name;
         EXPECT_LE(q.speed.saves, 1) << c.name;
+    }
+}
+
+// A Cancel held back for a running task that then fails: the failure is all the user reads,
+// even though the timer keeps firing while its message shows.
+TEST(PrintQueue, AHeldBackCancelMeetingAFailedTaskAsksNothing) {
+    Queue q;
+    TickingUi ui;
+    auto dlg = std::make_unique<CPrintDlg>(
+        "Office", PrintQueueServices{q.host, q.spool, q.lock, q.speed, ui, "x"});
+    dlg->SetPrintInfo(1, 3, q.report, true, 1);
+    FakePrintDlgView view;
+    ASSERT_TRUE(dlg->OnInitDialog(view));
+    ui.queue = dlg.get();
+    dlg->OnTimer();
+    dlg->OnTimer();
+    dlg->OnTimer();
+    ASSERT_EQ(q.host.commands.back(), "print 1 1");
+    dlg->OnCancel();
+    q.host.printError = "Printer \"Office\" is stopped: Paused";
+    dlg->OnTaskDone("print 1 1", false, 1);
+    for (int i = 0; i < 5; ++i) {
+        dlg->OnTimer();
+    }
+    EXPECT_EQ(ui.messages, (Commands{"Something wrong, print jobs cannot finish, please try later\n"
+                                     "Printer \"Office\" is stopped: Paused\nno page was sent to "
+                                     "Office"}));
+    EXPECT_EQ(view.ended, 1);
+    EXPECT_EQ(dlg->outcome(), CPrintDlg::Outcome::Failed);
+}
+
+// Runs the queue until prints print tasks have printed, the next one failing when fail is set;
+// each print makes job 10, 11, ...
+void printSome(Queue& q, int prints, bool fail) {
+    int done = 0;
+    for (int i = 0; i < 100000 && q.view.ended == 0 && !q.dlg->finished(); ++i) {
+        const std::size_t before = q.host.commands.size();
+        q.dlg->OnTimer();
+        if (q.host.commands.size() == before || q.host.commands.back().rfind("print", 0) != 0) {
+            continue;
+        }
+        if (done == prints) {
+            if (fail) {
+                q.dlg->OnTaskDone(q.host.commands.back(), false, 1);
+            }
+            return;
+        }
+        q.host.printJob = 10 + done++;
+        q.dlg->OnTaskDone(q.host.commands.back(), true, 1);
+    }
+}
+
+// A failure says which pages have gone to the printer, so that the user knows where to go on.
+TEST(PrintQueue, AFailureSaysWhichPagesWereSent) {
+    struct Case {
+        std::int32_t from, to, pagesPerChunk, copies;
+        int prints;
+        const char* sent;
+    };
+    const Case cases[] = {
+        {1, 40, 3, 1, 3, "pages 1-9 of 40 were sent to Office"},
+        {5, 20, 1, 1, 1, "page 5 of 5-20 was sent to Office"},
+        {1, 2, 1, 2, 3, "pages 1-2, 1 of 2 (2 copies) were sent to Office"},
+        {1, 9, 1, 1, 0, "no page was sent to Office"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent);
+        Queue q;
+        q.report.pagesPerChunk = c.pagesPerChunk;
+        ASSERT_TRUE(q.start(c.from, c.to, true, c.copies));
+        printSome(q, c.prints, true);
+        ASSERT_EQ(q.ui.messages.size(), 1u);
+        EXPECT_EQ(
+            q.ui.messages[0],
+            std::string("Something wrong, print jobs cannot finish, please try later\n") + c.sent);
+    }
+}
+
+// Answers the queue's questions in turn.
+class ScriptedUi : public RecordingUi {
+public:
+    MessageAnswer messageBox(const std::string& text, MessageButtons buttons,
+                             MessageIcon icon) override {
+        RecordingUi::messageBox(text, buttons, icon);
+        if (buttons == MessageButtons::Ok || answers.empty()) {
+            return MessageAnswer::Ok;
+        }
+        const MessageAnswer next = answers.front();
+        answers.erase(answers.begin());
+        return next;
+    }
+    std::vector<MessageAnswer> answers;
+};
+
+// Cancel offers to withdraw the jobs this print sent that still wait in the printer's queue.
+TEST(PrintQueue, CancelOffersToWithdrawTheJobsStillWaiting) {
+    using A = MessageAnswer;
+    const std::string cancel = "Are you realy want to cancel all tasks?";
+    const std::string withdraw =
+        "3 print jobs of this print still wait in the queue of Office (pages 2-4).\nWithdraw "
+        "them from the printer?";
+    struct Case {
+        const char* name;
+        bool pauseFirst;
+        std::vector<int> active;  // the printer's active jobs
+        std::vector<A> answers;
+        std::string cancelError;
+        Commands messages;
+        std::vector<int> cancelled;
+        CPrintDlg::Outcome outcome;
+    };
+    const Case cases[] = {
+        {"withdrawn",
+         false,
+         {11, 12, 13, 99},
+         {A::Yes, A::Yes},
+         "",
+         {cancel, withdraw},
+         {11, 12, 13},
+         CPrintDlg::Outcome::Cancelled},
+        {"left to print",
+         false,
+         {11, 12, 13},
+         {A::Yes, A::No},
+         "",
+         {cancel, withdraw},
+         {},
+         CPrintDlg::Outcome::Cancelled},
+        {"all printed", false, {99}, {A::Yes}, "", {cancel}, {}, CPrintDlg::Outcome::Cancelled},
+        {"not cancelled",
+         false,
+         {11, 12, 13},
+         {A::No},
+         "",
+         {cancel},
+         {},
+         CPrintDlg::Outcome::Running},
+        {"closed while paused",
+         true,
+         {11, 12, 13},
+         {A::Yes},
+         "",
+         {withdraw},
+         {11, 12, 13},
+         CPrintDlg::Outcome::Cancelled},
+        {"refused",
+         false,
+         {11, 12, 13},
+         {A::Yes, A::Yes},
+         "client-error-forbidden",
+         {cancel, withdraw,
+          "Could not withdraw the print jobs from Office: client-error-forbidden"},
+         {11, 12, 13},
+         CPrintDlg::Outcome::Cancelled},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Queue q;
+        ScriptedUi ui;
+        ui.answers = c.answers;
+        q.dlg = std::make_unique<CPrintDlg>(
+            "Office", PrintQueueServices{q.host, q.spool, q.lock, q.speed, ui, "x"});
+        q.dlg->SetPrintInfo(1, 6, q.report, true, 1);
+        ASSERT_TRUE(q.dlg->OnInitDialog(q.view));
+        printSome(q, 4, false);
+        ASSERT_EQ(q.printsSent().size(), 5u);
+        q.host.printJob = 0;  // the job of the fifth is not known
+        q.dlg->OnTaskDone("print 5 5", true, 1);
+        q.spool.active = c.active;
+        q.spool.cancelError = c.cancelError;
+        if (c.pauseFirst) {
+            q.dlg->OnPauseButton();
+        }
+        q.dlg->OnCancel();
+        EXPECT_EQ(ui.messages, c.messages);
+        EXPECT_EQ(q.spool.cancelled, c.cancelled);
+        EXPECT_EQ(q.dlg->outcome(), c.outcome);
+        EXPECT_EQ(q.view.ended, c.outcome == CPrintDlg::Outcome::Running ? 0 : 1);
     }
 }
 

@@ -65,6 +65,7 @@ public:
     bool bufferToFile() const override { return toFile; }
     void disarmPrint() override { ++disarmed; }
     std::string lastPrintError() const override { return printError; }
+    int lastPrintJob() const override { return printJob; }
 
     std::vector<std::string> commands;
     std::function<int(const std::string&)> onCommand;
@@ -75,6 +76,7 @@ public:
     bool toFile = false;
     int disarmed = 0;
     std::string printError;
+    int printJob = 0;
 };
 
 class FakeSpool : public PrintSpool {
@@ -86,10 +88,24 @@ public:
         errorText = error;
         return status;
     }
+    bool activeJobIds(const std::string&, std::vector<int>& ids, std::string& errorText) override {
+        ids = active;
+        errorText = error;
+        return error.empty();
+    }
+    bool cancelJobs(const std::string&, const std::vector<int>& ids,
+                    std::string& errorText) override {
+        cancelled.insert(cancelled.end(), ids.begin(), ids.end());
+        errorText = cancelError;
+        return cancelError.empty();
+    }
     std::vector<std::string> printers;
     std::vector<std::string> titles;
     Status status = Status::Listed;
     std::string error;
+    std::vector<int> active;  // the job numbers activeJobIds reports
+    std::vector<int> cancelled;
+    std::string cancelError;
 };
 
 class FakePrinterLock : public PrinterLock {

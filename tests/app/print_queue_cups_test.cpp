@@ -217,7 +217,7 @@ TEST_F(QueueOnCups, AMissingPrinterEndsTheQueueAndStoresNoSpeed) {
     ASSERT_EQ(m_ui.messages.size(), 1u);
     EXPECT_EQ(m_ui.messages[0],
               "Could not open printer:NoSuchQueue; No printer \"NoSuchQueue\"; Please contact "
-              "help@example.com for more information");
+              "help@example.com for more information\nno page was sent to NoSuchQueue");
     EXPECT_EQ(m_dlg->outcome(), CPrintDlg::Outcome::Failed);
     EXPECT_TRUE(m_printed.empty());
     PageSetupStore stored;

@@ -3,8 +3,11 @@
 #include <sys/wait.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -19,6 +22,7 @@
 #include "app/print/page_setup_store.h"
 #include "app/qt/main_window.h"
 #include "app/qt/print_queue_wiring.h"
+#include "app/qt/print_support.h"
 #include "app/qt/report_browser.h"
 #include "cups_test_server.h"
 #include "http_test_server.h"
@@ -137,6 +141,7 @@ protected:
         }
         if (m_server != nullptr) {
             m_server->holdNewJobs(CupsTestServer::kQueue, false);
+            m_server->openSlowGate();
         }
     }
 
@@ -214,6 +219,168 @@ TEST_F(QueueEndToEnd, TheQueueSeesItsOwnJobsWaiting) {
     m_window->queuePrinting().dialogs().onQueueDialog = nullptr;
     EXPECT_FALSE(waiting.empty());
     EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
+
+// The jobs a print has sent to a slow printer still wait there when the user cancels the print:
+// Cancel offers to withdraw them, they leave CUPS, and none of them prints.
+TEST_F(QueueEndToEnd, CancelWithdrawsTheJobsWaitingAtASlowPrinter) {
+    const std::string slow = "PaginorSlow";
+    ASSERT_TRUE(m_server->addQueue(slow, true));
+    ASSERT_TRUE(m_server->closeSlowGate());
+    m_window->frame().setPrinterName(slow);
+    m_doc.report().setPagesPerPrintChunk(1);
+    const std::vector<int> before = m_server->receivedJobs();
+    CupsPrinterSystem printers;
+    std::vector<PrinterJob> waiting;
+    QTimer watch;
+    m_window->queuePrinting().dialogs().onQueueDialog = [&](CPrintDlgWindow& window) {
+        // Two jobs of its own in the queue hold the next task back.
+        window.noDelayButton()->click();
+        QPointer<CPrintDlgWindow> dialog(&window);
+        QObject::connect(&watch, &QTimer::timeout, [&, dialog] {
+            if (!dialog || !waiting.empty() ||
+                dialog->statusLine()->text().toStdString().rfind(
+                    "2 print tasks in print queue ,waiting ", 0) != 0) {
+                return;
+            }
+            std::string error;
+            EXPECT_TRUE(printers.activeJobs(slow, waiting, error)) << error;
+            dialog->cancelButton()->click();
+        });
+        watch.start(50);
+    };
+    EXPECT_EQ(m_window->frame().PrintPages(1, 4, 1, true), 0);
+    watch.stop();
+    m_window->queuePrinting().dialogs().onQueueDialog = nullptr;
+    EXPECT_EQ(waiting.size(), 2u);
+    EXPECT_EQ(m_ui.messages, (std::vector<std::string>{
+                                 "Are you realy want to cancel all tasks?",
+                                 "2 print jobs of this print still wait in the queue of "
+                                 "PaginorSlow (pages 1-2).\nWithdraw them from the printer?"}));
+    std::vector<PrinterJob> left;
+    std::string error;
+    EXPECT_TRUE(printers.activeJobs(slow, left, error)) << error;
+    EXPECT_TRUE(left.empty());
+    // A job sent after them prints once the printer goes on; the withdrawn ones never do.
+    ASSERT_TRUE(m_server->openSlowGate());
+    int later = 0;
+    ASSERT_TRUE(printers.submitPdf(slow, "later", m_dir.write("later.pdf", "%PDF-1.4\n%%EOF\n"), {},
+                                   later, error))
+        << error;
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(later, job));
+    const std::vector<CupsTestJob> printed = newJobs(*m_server, before);
+    ASSERT_EQ(printed.size(), 1u);
+    EXPECT_EQ(printed[0].title, "later");
+    EXPECT_TRUE(m_server->removeQueue(slow));
+}
+
+// What the print options show each time they open.
+struct ShownOptions {
+    std::vector<std::string> printers;
+    std::string selected;
+    std::string printer;
+};
+
+// The print options read the printers each time they open: one added since is offered, one
+// removed since is not, and the printer it was set to gives way to the default one.
+TEST_F(QueueEndToEnd, ThePrintOptionsReadThePrintersEachTimeTheyOpen) {
+    std::vector<ShownOptions> shown;
+    m_window->queuePrinting().dialogs().onSetupDialog = [&](PrintSetupDialog& dialog) {
+        ShownOptions options;
+        for (int i = 0; i < dialog.printerBox()->count(); ++i)
+            options.printers.push_back(dialog.printerBox()->itemText(i).toStdString());
+        options.selected = dialog.printerBox()->currentText().toStdString();
+        options.printer = dialog.printerEdit()->text().toStdString();
+        shown.push_back(options);
+        QTimer::singleShot(0, &dialog, [&dialog] { dialog.reject(); });
+    };
+    const std::string later = "PaginorLater";
+    m_window->frame().OpenPrintSetup(false);
+    ASSERT_TRUE(m_server->addQueue(later));
+    m_window->frame().OpenPrintSetup(false);
+    std::string printerOut, paperOut, list;
+    int orientation = 2;
+    bool printerSet = false, paperSet = false, dialogNeeded = false;
+    ASSERT_TRUE(m_window->view().CallPrintSetup("", later, printerOut, paperOut, orientation,
+                                                printerSet, paperSet, dialogNeeded, list));
+    ASSERT_TRUE(printerSet);
+    m_window->frame().OpenPrintSetup(false);
+    ASSERT_TRUE(m_server->removeQueue(later));
+    m_window->frame().OpenPrintSetup(false);
+    m_window->queuePrinting().dialogs().onSetupDialog = nullptr;
+
+    const std::vector<std::string> two = {"PaginorTest", "PaginorTest2"};
+    const std::vector<std::string> three = {"PaginorLater", "PaginorTest", "PaginorTest2"};
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown[0].printers, two);
+    EXPECT_EQ(shown[1].printers, three);
+    EXPECT_EQ(shown[2].printers, three);
+    EXPECT_EQ(shown[2].printer, later);
+    EXPECT_EQ(shown[2].selected, later);
+    EXPECT_EQ(shown[3].printers, two);
+    EXPECT_EQ(shown[3].printer, "PaginorTest");
+    EXPECT_EQ(shown[3].selected, "PaginorTest");
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+}
+
+// "Print Setting ..." sets up the printer chosen in the print options, also when the printer
+// set before has gone, and the paper, orientation and margins chosen there are the job's.
+TEST_F(QueueEndToEnd, PrintSettingChoicesReachTheJob) {
+    const std::string gone = "PaginorGone";
+    ASSERT_TRUE(m_server->addQueue(gone));
+    std::string printerOut, paperOut, list;
+    int orientation = 2;
+    bool printerSet = false, paperSet = false, dialogNeeded = false;
+    ASSERT_TRUE(m_window->view().CallPrintSetup("", gone, printerOut, paperOut, orientation,
+                                                printerSet, paperSet, dialogNeeded, list));
+    ASSERT_TRUE(m_server->removeQueue(gone));
+    std::string settingFor;
+    m_window->queuePrinting().dialogs().onSetupDialog = [&](PrintSetupDialog& dialog) {
+        QTimer::singleShot(0, &dialog, [&] {
+            QTimer::singleShot(0, [&] {
+                auto* setting =
+                    qobject_cast<PrintSettingDialog*>(QApplication::activeModalWidget());
+                ASSERT_NE(setting, nullptr);
+                settingFor = setting->windowTitle().toStdString();
+                setting->paperBox()->setCurrentIndex(setting->paperBox()->findText("Letter"));
+                setting->landscapeButton()->setChecked(true);
+                setting->marginBox(0)->setValue(1.18);  // 30 mm
+                setting->accept();
+            });
+            dialog.printSettingButton()->click();
+            EXPECT_EQ(dialog.paperEdit()->text().toStdString(), "Letter");
+            EXPECT_EQ(dialog.orientationEdit()->text().toStdString(), "Landscape");
+            dialog.pagesButton()->setChecked(true);
+            dialog.fromEdit()->setText("2");
+            dialog.toEdit()->setText("2");
+            dialog.printButton()->click();
+        });
+    };
+    const std::vector<int> before = m_server->receivedJobs();
+    m_window->frame().OpenPrintSetup(false);
+    m_window->queuePrinting().dialogs().onSetupDialog = nullptr;
+    EXPECT_EQ(settingFor, "Print Setting");
+    EXPECT_TRUE(m_ui.messages.empty()) << m_ui.messages.front();
+    const std::vector<CupsTestJob> jobs = newJobs(*m_server, before);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(sheetsOf(m_dir, jobs[0]), "2");
+    const std::string path = m_dir.write("setting.pdf", jobs[0].pdf);
+    const std::string info = run("pdfinfo '" + path + "'");
+    double width = 0, height = 0;
+    const auto size = info.find("Page size:");
+    ASSERT_NE(size, std::string::npos) << info;
+    ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2);
+    EXPECT_NEAR(width, 792, 1.5);
+    EXPECT_NEAR(height, 612, 1.5);
+    const std::string boxes = run("pdftotext -bbox '" + path + "' -");
+    const auto word = boxes.find(">Sheet</word>");
+    ASSERT_NE(word, std::string::npos) << boxes;
+    double xMin = 0;
+    ASSERT_EQ(std::sscanf(boxes.c_str() + boxes.rfind("<word", word), "<word xMin=\"%lf\"", &xMin),
+              1);
+    EXPECT_GE(xMin, 30 * 72 / 25.4 - 0.5);
+    EXPECT_LT(xMin, 30 * 72 / 25.4 + 20);
 }
 
 TEST_F(QueueEndToEnd, TwoPagesPerTaskMakeOneJobOfBothPages) {
@@ -394,7 +561,7 @@ TEST_F(ProgramRun, ADownloadedTextFileToPrintGoesToTheCurrentPrinter) {
     const std::vector<CupsTestJob> jobs = newJobs(*m_server, before);
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].pdf, "plain text\n");
-    EXPECT_EQ(jobs[0].title.substr(jobs[0].title.size() - 4), ".txt") << jobs[0].title;
+    EXPECT_EQ(jobs[0].title, http.http("/plain-charset"));
     const std::string done = run("lpstat -h " + m_server->server() + " -W completed -o");
     EXPECT_NE(
         done.find(std::string(CupsTestServer::kSecondQueue) + "-" + std::to_string(jobs[0].id)),

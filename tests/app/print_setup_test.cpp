@@ -213,6 +213,7 @@ struct OkFixture {
     }
 };
 
+// A range the report does not have is refused with a word on what is wrong.
 TEST(PrintSetupDialog, OkChecksTheRange) {
     using R = PrintSetup::Range;
     using Ok = PrintSetup::OkResult;
@@ -224,13 +225,25 @@ TEST(PrintSetupDialog, OkChecksTheRange) {
         Ok result;
         std::int32_t printFrom;
         std::int32_t printTo;
+        const char* message;  // "": none
     };
     const Case cases[] = {
-        {R::All, "", "", 1, Ok::Print, 1, 12},        {R::Given, "", "", 1, Ok::Print, 2, 5},
-        {R::Pages, "3", "7", 1, Ok::Print, 3, 7},     {R::Pages, "0", "7", 1, Ok::FocusFrom, 2, 5},
-        {R::Pages, "x", "7", 1, Ok::FocusFrom, 2, 5}, {R::Pages, "3", "13", 1, Ok::FocusTo, 2, 5},
-        {R::Pages, "8", "7", 1, Ok::FocusTo, 2, 5},   {R::All, "", "", 11, Ok::Stay, 2, 5},
-        {R::All, "", "", 0, Ok::Stay, 2, 5},
+        {R::All, "", "", 1, Ok::Print, 1, 12, ""},
+        {R::Given, "", "", 1, Ok::Print, 2, 5, ""},
+        {R::Pages, "3", "7", 1, Ok::Print, 3, 7, ""},
+        {R::Pages, "12", "12", 1, Ok::Print, 12, 12, ""},
+        {R::Pages, "0", "7", 1, Ok::FocusFrom, 2, 5,
+         "The first page to print must be a page number from 1 to 12"},
+        {R::Pages, "x", "7", 1, Ok::FocusFrom, 2, 5,
+         "The first page to print must be a page number from 1 to 12"},
+        {R::Pages, "3", "13", 1, Ok::FocusTo, 2, 5,
+         "The report has 12 pages: the last page to print cannot be 13"},
+        {R::Pages, "3", "99999999999", 1, Ok::FocusTo, 2, 5,
+         "The report has 12 pages: the last page to print cannot be 99999999999"},
+        {R::Pages, "8", "7", 1, Ok::FocusTo, 2, 5,
+         "The first page to print (8) comes after the last page to print (7)"},
+        {R::All, "", "", 11, Ok::Stay, 2, 5, ""},
+        {R::All, "", "", 0, Ok::Stay, 2, 5, ""},
     };
     for (const Case& c : cases) {
         OkFixture f;
@@ -244,6 +257,7 @@ TEST(PrintSetupDialog, OkChecksTheRange) {
         EXPECT_EQ(f.setup.from(), c.printFrom) << c.from << ".." << c.to;
         EXPECT_EQ(f.setup.to(), c.printTo) << c.from << ".." << c.to;
         EXPECT_EQ(f.store.saves, c.result == Ok::Print ? 1 : 0);
+        EXPECT_EQ(f.ui.messages, *c.message ? Texts{c.message} : Texts{});
     }
 }
 

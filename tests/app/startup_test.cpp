@@ -162,8 +162,9 @@ public:
             state.succeeded = true;
         }
     }
-    void openNonReportFile(const std::string& path, bool print) override {
-        log.push_back("nonreport " + path + (print ? " print" : ""));
+    void openNonReportFile(const std::string& path, const std::string& address,
+                           bool print) override {
+        log.push_back("nonreport " + path + " from " + address + (print ? " print" : ""));
     }
     int runCommand(const std::string& command) override {
         log.push_back("run " + command);
@@ -282,7 +283,8 @@ TEST_F(StartupFixture, PdfWithPrintFlagGoesToThePrintTool) {
     installed();
     actions.downloadTo = "/tmp/pgr2.pdf";
     EXPECT_FALSE(RunStartup("--url:http://h/r?pgrprintdirectly=1", context));
-    EXPECT_EQ(actions.log.back(), "nonreport /tmp/pgr2.pdf print");
+    EXPECT_EQ(actions.log.back(),
+              "nonreport /tmp/pgr2.pdf from http://h/r?pgrprintdirectly=1 print");
 }
 
 TEST_F(StartupFixture, PrintDirectlyPrintsEveryPageAndEnds) {

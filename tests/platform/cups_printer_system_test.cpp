@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -146,6 +147,36 @@ TEST_F(CupsPrinterSystemTest, ListsThisUsersWaitingJobs) {
     ASSERT_TRUE(m_server->enable("PaginorTest2"));
     CupsTestJob job;
     ASSERT_TRUE(m_server->waitForJob(jobId, job));
+}
+
+// A withdrawn job never reaches the printer; one that has printed cannot be withdrawn.
+TEST_F(CupsPrinterSystemTest, CancelsAWaitingJob) {
+    ASSERT_TRUE(m_server->disable("PaginorTest2"));
+    int waiting = 0;
+    int kept = 0;
+    std::string error;
+    ASSERT_TRUE(m_cups.submitPdf("PaginorTest2", "withdrawn", writePdf("%PDF-1.4\n%%EOF\n"), {},
+                                 waiting, error))
+        << error;
+    ASSERT_TRUE(
+        m_cups.submitPdf("PaginorTest2", "kept", writePdf("%PDF-1.4\n%%EOF\n"), {}, kept, error))
+        << error;
+    EXPECT_TRUE(m_cups.cancelJob("PaginorTest2", waiting, error)) << error;
+    std::vector<PrinterJob> jobs;
+    ASSERT_TRUE(m_cups.activeJobs("PaginorTest2", jobs, error)) << error;
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].id, kept);
+    ASSERT_TRUE(m_server->enable("PaginorTest2"));
+    CupsTestJob job;
+    ASSERT_TRUE(m_server->waitForJob(kept, job));
+    // Jobs print in turn: the one sent first would have been there before.
+    const std::vector<int> received = m_server->receivedJobs();
+    EXPECT_EQ(std::count(received.begin(), received.end(), waiting), 0);
+    EXPECT_FALSE(m_cups.cancelJob("PaginorTest2", waiting, error));
+    EXPECT_EQ(
+        error.rfind("Cannot cancel job " + std::to_string(waiting) + " on \"PaginorTest2\": ", 0),
+        0u)
+        << error;
 }
 
 TEST_F(CupsPrinterSystemTest, UnknownDestinationsAndFilesAreErrors) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QPageSetupDialog>
-#include <QPrinter>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -14,6 +16,7 @@
 #include "app/print/web_browser_print.h"
 #include "app/qt/main_window.h"
 #include "app/qt/my_page_setup.h"
+#include "app/qt/print_support.h"
 #include "app/qt/report_browser.h"
 #include "cups_test_server.h"
 #include "platform/settings_store.h"
@@ -177,10 +180,11 @@ TEST_F(PrintEndToEndTest, PrintsLandscapeWithHeader) {
     ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2);
     EXPECT_NEAR(width, 841.9, 1.5);
     EXPECT_NEAR(height, 595.3, 1.5);
-    // The header counts the report's pages: report page 2 of 3 is on the first sheet.
+    // &p and &P are the report's page and page count.
     const std::string first = run("pdftotext -f 1 -l 1 '" + pdf + "' -");
     EXPECT_NE(first.find("Page 2 of 3"), std::string::npos) << first;
-    EXPECT_NE(first.find("Page 2"), std::string::npos) << first;
+    const std::string second = run("pdftotext -f 2 -l 2 '" + pdf + "' -");
+    EXPECT_NE(second.find("Page 3 of 3"), std::string::npos) << second;
 }
 
 // A header and footer in any script print as typed, in fonts embedded as subsets.
@@ -235,17 +239,19 @@ double wordHeight(const std::string& pdf, int sheet, const std::string& word) {
     return yMax - yMin;
 }
 
-// Each report page prints on one sheet of its own: scaled down to the printable area in both
-// directions, its aspect kept, never enlarged.
-TEST_F(PrintEndToEndTest, EachPageFitsOneSheet) {
+// Each report page begins a sheet of its own. One that can be read at 60 % of its size or more
+// is scaled down onto one sheet, its aspect kept, never enlarged; a longer one prints at the
+// scale that fits its width, over further sheets.
+TEST_F(PrintEndToEndTest, EachPageFitsOneSheetWhileItCanBeRead) {
     // A4 portrait within the queue's 12-point hardware margins holds 759 x 1088 pixels.
     struct Case {
         int width;
         int height;
         double scale;
+        int sheets;
     };
-    const Case cases[] = {
-        {300, 200, 1}, {400, 2176, 0.5}, {1518, 300, 0.5}, {1518, 4352, 0.25}, {700, 1000, 1}};
+    const Case cases[] = {{300, 200, 1, 1},    {400, 1700, 0.64, 1}, {400, 2176, 1, 2},
+                          {1518, 300, 0.5, 1}, {1518, 4352, 0.5, 2}, {700, 1000, 1, 1}};
     std::string text = fixtures::htmlPrologue();
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         text += fixtures::kHeadMark +
@@ -258,17 +264,21 @@ TEST_F(PrintEndToEndTest, EachPageFitsOneSheet) {
     loadReport(text + "</body>\r\n</html>\r\n");
     const std::string pdf = printPages(1, static_cast<int>(std::size(cases)));
     ASSERT_FALSE(pdf.empty());
-    EXPECT_EQ(pdfPages(pdf), static_cast<int>(std::size(cases)));
+    int sheets = 0;
+    for (const Case& c : cases)
+        sheets += c.sheets;
+    EXPECT_EQ(pdfPages(pdf), sheets);
     const double unscaled = wordHeight(pdf, 1, "Size1");
     ASSERT_GT(unscaled, 20);
+    int sheet = 1;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i + 1);
-        const int sheet = static_cast<int>(i) + 1;
-        EXPECT_NEAR(wordHeight(pdf, sheet, "Size" + std::to_string(sheet)) / unscaled,
-                    cases[i].scale, 0.03);
+        const std::string word = "Size" + std::to_string(i + 1);
+        EXPECT_NEAR(wordHeight(pdf, sheet, word) / unscaled, cases[i].scale, 0.03);
         const std::string sheetText = run("pdftotext -f " + std::to_string(sheet) + " -l " +
                                           std::to_string(sheet) + " '" + pdf + "' -");
         EXPECT_EQ(sheetText.find("Size"), sheetText.rfind("Size")) << sheetText;
+        sheet += cases[i].sheets;
     }
 }
 
@@ -276,7 +286,7 @@ TEST_F(PrintEndToEndTest, EachPageFitsOneSheet) {
 // unscaled page would have reached the sheet's end.
 TEST_F(PrintEndToEndTest, AScaledPageKeepsItsRowsEvenlySpaced) {
     std::string rows;
-    for (int row = 1; row <= 120; ++row)
+    for (int row = 1; row <= 60; ++row)
         rows += "<tr><td style=\"height:24px\">R" + std::to_string(row) + "</td></tr>";
     loadReport(fixtures::htmlPrologue() + fixtures::kHeadMark + "<table cellspacing=0>" + rows +
                "</table>" + fixtures::kFootMark + "\r\n" + fixtures::kHeadMark +
@@ -287,7 +297,7 @@ TEST_F(PrintEndToEndTest, AScaledPageKeepsItsRowsEvenlySpaced) {
     ASSERT_EQ(pdfPages(pdf), 2);
     const std::string boxes = run("pdftotext -bbox -f 1 -l 1 '" + pdf + "' -");
     std::vector<double> tops;
-    for (int row = 1; row <= 120; ++row) {
+    for (int row = 1; row <= 60; ++row) {
         const auto end = boxes.find(">R" + std::to_string(row) + "</word>");
         ASSERT_NE(end, std::string::npos) << row;
         double xMin, yMin;
@@ -296,7 +306,7 @@ TEST_F(PrintEndToEndTest, AScaledPageKeepsItsRowsEvenlySpaced) {
                   2);
         tops.push_back(yMin);
     }
-    const double step = (tops.back() - tops.front()) / 119;
+    const double step = (tops.back() - tops.front()) / 59;
     EXPECT_LT(step, 24 * 0.75 * 0.8);  // scaled down
     for (std::size_t i = 1; i < tops.size(); ++i)
         EXPECT_NEAR(tops[i] - tops[i - 1], step, 0.5) << "row " << i + 1;
@@ -308,8 +318,8 @@ TEST_F(PrintEndToEndTest, EachPositionedPageFitsOneSheet) {
     for (int page = 1; page <= 3; ++page) {
         const int top = (page - 1) * 1600;
         text += fixtures::positionedDiv(top, fixtures::kHeadMark + "Top" + std::to_string(page)) +
-                fixtures::positionedDiv(top + 1500, "End" + std::to_string(page)) +
-                fixtures::positionedDiv(top + 1590, fixtures::kFootMark);
+                fixtures::positionedDiv(top + 900, "End" + std::to_string(page)) +
+                fixtures::positionedDiv(top + 990, fixtures::kFootMark);
     }
     loadReport(text + "</body>\r\n</html>\r\n");
     ASSERT_EQ(m_doc.report().GetPageCount(), 3);
@@ -326,6 +336,159 @@ TEST_F(PrintEndToEndTest, EachPositionedPageFitsOneSheet) {
     }
 }
 
+// How often each of the words "R1" .. "R<rows>" stands in the whole PDF, as "R1:1 R2:1 ...".
+std::string rowCounts(const std::string& pdf, int rows) {
+    const std::string text = " " + run("pdftotext '" + pdf + "' -") + " ";
+    std::string counts;
+    for (int row = 1; row <= rows; ++row) {
+        const std::string word = "R" + std::to_string(row);
+        int count = 0;
+        for (std::size_t at = text.find(word); at != std::string::npos;
+             at = text.find(word, at + 1)) {
+            const char before = text[at - 1];
+            const char after = text[at + word.size()];
+            if (!std::isalnum(static_cast<unsigned char>(before)) &&
+                !std::isalnum(static_cast<unsigned char>(after)))
+                ++count;
+        }
+        counts += (row > 1 ? " " : "") + word + ":" + std::to_string(count);
+    }
+    return counts;
+}
+
+std::string sheetText(const std::string& pdf, int sheet) {
+    const std::string page = std::to_string(sheet);
+    return run("pdftotext -f " + page + " -l " + page + " '" + pdf + "' -");
+}
+
+// A page of 200 rows would be unreadable on one sheet: it prints at its own size over as many
+// sheets as it takes, every row whole on one of them, and each sheet's header names its report
+// page. Rows in a table and rows of boxes placed on the page alike.
+TEST_F(PrintEndToEndTest, ALongPageGoesOnOverFurtherSheetsAtAReadableSize) {
+    constexpr int kRows = 200;
+    std::string table = "<table cellspacing=0>";
+    std::string boxes;
+    for (int row = 1; row <= kRows; ++row) {
+        table += "<tr><td style=\"height:24px;font:16px Arial\">R" + std::to_string(row) +
+                 "</td><td style=\"font:16px Arial\">value " + std::to_string(row * 7) +
+                 "</td></tr>";
+        boxes += "<span style=\"position:absolute;top:" + std::to_string(20 + row * 18) +
+                 "pt;left:36pt;font:16px Arial\">R" + std::to_string(row) + "</span>\r\n";
+    }
+    const std::string second = "<span style=\"font:16px Arial\">Second</span>";
+    struct Case {
+        const char* name;
+        std::string report;
+    };
+    const Case cases[] = {
+        {"table", fixtures::htmlPrologue() + fixtures::kHeadMark + table + "</table>" +
+                      fixtures::kFootMark + "\r\n" + fixtures::kHeadMark + second +
+                      fixtures::kFootMark + "\r\n</body>\r\n</html>\r\n"},
+        {"placed boxes",
+         fixtures::cssPrologue() + fixtures::positionedDiv(0, fixtures::kHeadMark) + boxes +
+             fixtures::positionedDiv(20 + kRows * 18 + 30, fixtures::kFootMark) +
+             fixtures::positionedDiv(4000, fixtures::kHeadMark + second) +
+             fixtures::positionedDiv(4100, fixtures::kFootMark) + "</body>\r\n</html>\r\n"},
+    };
+    m_window->view().SetMyPageSetup("Page &p of &P", "", "0.5", "0.5", "0.5", "0.5");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        loadReport(c.report);
+        ASSERT_EQ(m_doc.report().GetPageCount(), 2);
+        const std::string pdf = printPages(1, 2);
+        ASSERT_FALSE(pdf.empty());
+        const int sheets = pdfPages(pdf);
+        EXPECT_GE(sheets, 5);
+        EXPECT_LE(sheets, 7);
+        std::string all;
+        for (int row = 1; row <= kRows; ++row)
+            all += (row > 1 ? " R" : "R") + std::to_string(row) + ":1";
+        EXPECT_EQ(rowCounts(pdf, kRows), all);
+        // As large as on a page that fits its sheet unscaled.
+        const double full = wordHeight(pdf, sheets, "Second");
+        ASSERT_GT(full, 5);
+        EXPECT_NEAR(wordHeight(pdf, 1, "R1") / full, 1, 0.03);
+        for (int sheet = 1; sheet < sheets; ++sheet) {
+            const std::string text = sheetText(pdf, sheet);
+            EXPECT_NE(text.find("Page 1 of 2"), std::string::npos) << sheet << ": " << text;
+            EXPECT_EQ(text.find("Second"), std::string::npos) << sheet;
+        }
+        EXPECT_NE(sheetText(pdf, sheets).find("Page 2 of 2"), std::string::npos);
+    }
+}
+
+// A page that would take more sheets than a print is given is not printed, and the print says
+// why instead of failing later.
+TEST_F(PrintEndToEndTest, APageTooLargeToPrintIsSaidSo) {
+    loadReport(fixtures::htmlPrologue() + fixtures::kHeadMark +
+               "<table><tr><td>Top</td></tr><tr><td style=\"height:240000px\">Tall</td></tr>"
+               "</table>" +
+               fixtures::kFootMark + "\r\n</body>\r\n</html>\r\n");
+    const std::vector<int> before = m_server->receivedJobs();
+    std::string html;
+    m_doc.report().GetPage(1, 1, html, true);
+    RecordingReceiver receiver;
+    ASSERT_TRUE(m_window->view().PrintHtml(html, "print 1 1", &receiver, 1, 1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
+    EXPECT_EQ(receiver.reports, std::vector<std::string>{"print 1 1|failed|1"});
+    const std::string error = m_window->view().lastPrintError();
+    EXPECT_EQ(error.rfind("Page 1 is too large to print: it would take about 2", 0), 0u) << error;
+    EXPECT_NE(error.find(" sheets, and one print takes at most 200"), std::string::npos) << error;
+    EXPECT_EQ(m_server->receivedJobs(), before);
+}
+
+// A report's own print style sheet decides how its pages are measured: a page whose print font
+// is larger prints whole, exactly as the same page with that font on the screen.
+TEST_F(PrintEndToEndTest, PagesAreMeasuredWithTheReportsPrintStyles) {
+    std::string rows;
+    for (int row = 1; row <= 32; ++row)
+        rows += "<tr><td>R" + std::to_string(row) + "</td><td>" + std::to_string(row * 130) +
+                ".00</td></tr>";
+    const auto report = [&](const std::string& head) {
+        std::string prologue = fixtures::htmlPrologue();
+        prologue.insert(prologue.find("</head>"), head);
+        return prologue + fixtures::kHeadMark + "<table>" + rows +
+               "<tr><td>Region</td><td>total</td></tr></table><p>End of report</p>" +
+               fixtures::kFootMark + "\r\n</body>\r\n</html>\r\n";
+    };
+    const std::string screen = "td, p { font: 10pt Arial } td { padding: 6px }";
+    const std::string large = "td, p { font: 16pt Arial } td { padding: 6px }";
+    m_dir.write("print.css", screen + " @media print { " + large + " }");
+    struct Case {
+        const char* name;
+        std::string head;
+    };
+    const Case cases[] = {
+        {"media rule", "<style>" + screen + " @media print { " + large + " }</style>"},
+        {"print style element",
+         "<style>" + screen + "</style><style media=\"print\">" + large + "</style>"},
+        {"linked sheet", "<link rel=\"stylesheet\" type=\"text/css\" href=\"print.css\">"},
+        {"screen-only style",
+         "<style>" + large + "</style><style media=\"screen\">" + screen + "</style>"},
+    };
+    loadReport(report("<style>" + large + "</style>"));
+    const std::string same = printPages(1, 1);
+    ASSERT_FALSE(same.empty());
+    const int sheets = pdfPages(same);
+    const double height = wordHeight(same, 1, "R1");
+    ASSERT_GT(height, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        loadReport(report(c.head));
+        const std::string pdf = printPages(1, 1);
+        ASSERT_FALSE(pdf.empty());
+        EXPECT_EQ(pdfPages(pdf), sheets);
+        std::string all;
+        for (int row = 1; row <= 32; ++row)
+            all += (row > 1 ? " R" : "R") + std::to_string(row) + ":1";
+        EXPECT_EQ(rowCounts(pdf, 32), all);
+        const std::string text = run("pdftotext '" + pdf + "' -");
+        EXPECT_NE(text.find("total"), std::string::npos) << text;
+        EXPECT_NE(text.find("End of report"), std::string::npos) << text;
+        EXPECT_NEAR(wordHeight(pdf, 1, "R1") / height, 1, 0.02);
+    }
+}
+
 TEST_F(PrintEndToEndTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     std::string html;
     m_doc.report().GetPage(2, 3, html, true);
@@ -337,28 +500,38 @@ TEST_F(PrintEndToEndTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
 }
 
+// The page setup shows the current paper, orientation and margins, and what is chosen there is
+// what the print takes.
 TEST_F(PrintEndToEndTest, PageSetupDialogShowsTheCurrentChoiceAndKeepsIt) {
     std::string printerOut, paperOut, list;
     int orientation = 1;
     bool printerSet, paperSet, dialogNeeded;
     ASSERT_TRUE(m_window->view().CallPrintSetup("Legal", "", printerOut, paperOut, orientation,
                                                 printerSet, paperSet, dialogNeeded, list));
+    m_window->view().SetMyPageSetup("", "", "0.5", "0,25", "0", "1");
     QString shownPaper;
     bool shownLandscape = false;
+    std::vector<double> shownMargins;
     QTimer::singleShot(0, [&] {
         ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
-        auto* dialog = qobject_cast<QPageSetupDialog*>(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<PrintSettingDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
-        const QPageLayout layout = dialog->printer()->pageLayout();
-        shownPaper = layout.pageSize().key();
-        shownLandscape = layout.orientation() == QPageLayout::Landscape;
+        shownPaper = dialog->paperBox()->currentText();
+        shownLandscape = dialog->landscapeButton()->isChecked();
+        for (int i = 0; i < 4; ++i)
+            shownMargins.push_back(dialog->marginBox(i)->value());
+        dialog->paperBox()->setCurrentIndex(dialog->paperBox()->findText("A3"));
+        dialog->marginBox(0)->setValue(1.18);
         dialog->accept();
     });
     EXPECT_TRUE(m_window->view().ShowPageSetupDialog());
     EXPECT_EQ(shownPaper, QStringLiteral("Legal"));
     EXPECT_TRUE(shownLandscape);
-    EXPECT_EQ(m_window->printDriver().paper(), "Legal");
+    EXPECT_EQ(shownMargins, (std::vector<double>{0.5, 0.25, 0, 1}));
+    EXPECT_EQ(m_window->printDriver().paper(), "A3");
     EXPECT_EQ(m_window->printDriver().orientation(), 1);
+    EXPECT_EQ(m_window->view().marginLeft(), "1.18");
+    EXPECT_EQ(m_window->view().marginRight(), "0.25");
 }
 
 // My Page Setup on its own.

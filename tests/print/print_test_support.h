@@ -10,8 +10,10 @@
 
 namespace paginor {
 
-// A PDF of empty pages of the given size in points, with a correct cross-reference table.
-inline std::string minimalPdf(int pages, int width = 595, int height = 842) {
+// A PDF of empty pages of the given size in points, with a correct cross-reference table; page
+// i carries link annotations to the addresses links[i].
+inline std::string minimalPdf(int pages, int width = 595, int height = 842,
+                              const std::vector<std::vector<std::string>>& links = {}) {
     std::vector<std::string> objects;
     std::string kids;
     for (int i = 0; i < pages; ++i)
@@ -19,9 +21,18 @@ inline std::string minimalPdf(int pages, int width = 595, int height = 842) {
     objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
     objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) +
                       " >>");
-    for (int i = 0; i < pages; ++i)
+    for (int i = 0; i < pages; ++i) {
+        std::string annotations;
+        if (static_cast<std::size_t>(i) < links.size()) {
+            for (const std::string& uri : links[static_cast<std::size_t>(i)])
+                annotations +=
+                    "<< /Type /Annot /Subtype /Link /Rect [0 0 1 1] /A << /S /URI /URI (" + uri +
+                    ") >> >> ";
+        }
         objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) +
-                          " " + std::to_string(height) + "] >>");
+                          " " + std::to_string(height) + "]" +
+                          (annotations.empty() ? "" : " /Annots [" + annotations + "]") + " >>");
+    }
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -74,14 +85,15 @@ inline std::string fontsNotEmbeddedAsSubsets(const std::string& path, int& fonts
     return fonts == 0 ? listing : wrong;
 }
 
-// Writes a PDF of two pages for each render, at once or when finish() is called.
+// Writes pdf (two empty pages unless set) for each render, at once or when finish() is called.
 class FakeRenderer : public PdfRenderer {
 public:
-    void renderPdf(const std::string& path, const PdfPageLayout& layout,
-                   std::function<void(bool ok)> done) override {
+    void renderPdf(const std::string& path, const PdfPageLayout& layout, bool markPageStarts,
+                   std::function<void(const PdfRenderResult&)> done) override {
         layouts.push_back(layout);
+        marks.push_back(markPageStarts);
         if (succeed)
-            std::ofstream(path, std::ios::binary) << minimalPdf(2);
+            std::ofstream(path, std::ios::binary) << (pdf.empty() ? minimalPdf(2) : pdf);
         pending = std::move(done);
         if (!deferred)
             finish();
@@ -89,14 +101,21 @@ public:
     void finish() {
         if (auto done = std::move(pending)) {
             pending = nullptr;
-            done(succeed);
+            PdfRenderResult result;
+            result.ok = succeed;
+            if (!succeed)
+                result.sheetsNeeded = sheetsNeeded;
+            done(result);
         }
     }
 
     bool succeed = true;
     bool deferred = false;
-    std::function<void(bool)> pending;
+    std::string pdf;
+    std::vector<int> sheetsNeeded;  // a failed render found the document this large
+    std::function<void(const PdfRenderResult&)> pending;
     std::vector<PdfPageLayout> layouts;
+    std::vector<bool> marks;
 };
 
 // Keeps the work and its completion until the test runs them.

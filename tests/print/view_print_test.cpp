@@ -38,7 +38,7 @@ public:
         timer = std::move(expired);
     }
     void stopPrintTimer() override { timer = nullptr; }
-    bool showPageSetupDialog(CWebBrowserPrint&) override { return true; }
+    bool showPageSetupDialog(CWebBrowserPrint&, MarginTexts&) override { return true; }
     void expire() {
         if (auto fire = std::move(timer))
             fire();

@@ -94,13 +94,17 @@ TEST_F(WebBrowserPrintTest, PrintsTheRenderedPageOnTheCurrentPrinter) {
                                     paperSet, dialogNeeded, list));
     int reports = 0;
     bool printed = false;
-    m_driver.PrintWithoutPrompt("file:///tmp/page.htm", {}, [&](bool ok, const std::string& error) {
-        ++reports;
-        printed = ok;
-        EXPECT_EQ(error, "");
-    });
+    int jobNumber = 0;
+    m_driver.PrintWithoutPrompt("file:///tmp/page.htm", 1, 2,
+                                [&](bool ok, int jobId, const std::string& error) {
+                                    ++reports;
+                                    printed = ok;
+                                    jobNumber = jobId;
+                                    EXPECT_EQ(error, "");
+                                });
     EXPECT_EQ(reports, 1);
     EXPECT_TRUE(printed);
+    EXPECT_EQ(jobNumber, m_printers.submissions().at(0).jobId);
     ASSERT_EQ(m_printers.submissions().size(), 1u);
     const auto job = m_printers.submissions()[0];
     EXPECT_EQ(job.destination, "Hall");
@@ -134,13 +138,85 @@ TEST_F(WebBrowserPrintTest, FailuresAreReportedOnceWithTheirReason) {
         m_driver.SetBrowser(&m_renderer);
         c.arrange(*this);
         std::vector<std::string> errors;
-        m_driver.PrintWithoutPrompt("t", {}, [&](bool ok, const std::string& error) {
+        m_driver.PrintWithoutPrompt("t", 1, 1, [&](bool ok, int jobId, const std::string& error) {
             EXPECT_FALSE(ok);
+            EXPECT_EQ(jobId, 0);
             errors.push_back(error);
         });
         EXPECT_EQ(errors, std::vector<std::string>{c.error});
         EXPECT_FALSE(m_driver.printing());
     }
+}
+
+// Pages that would take more sheets than one print takes are named, with what to do.
+TEST_F(WebBrowserPrintTest, ADocumentTooLargeToPrintIsNamed) {
+    struct Case {
+        std::vector<int> sheets;
+        int firstPage;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{3, 250, 1},
+         4,
+         "Page 5 is too large to print: it would take about 250 sheets, and one print takes at "
+         "most 200"},
+        {{120, 90},
+         2,
+         "Pages 2-3 are too large to print together: they would take about 210 sheets, and one "
+         "print takes at most 200. Print fewer pages per task"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        m_renderer.succeed = false;
+        m_renderer.sheetsNeeded = c.sheets;
+        std::vector<std::string> errors;
+        m_driver.PrintWithoutPrompt("t", c.firstPage, 9, [&](bool ok, int, const std::string& e) {
+            EXPECT_FALSE(ok);
+            errors.push_back(e);
+        });
+        EXPECT_EQ(errors, std::vector<std::string>{c.error});
+        EXPECT_TRUE(m_printers.submissions().empty());
+    }
+}
+
+std::string pdfText(const std::string& pdf, int page) {
+    TempDir dir;
+    const std::string path = dir.write("job.pdf", pdf);
+    std::string text;
+    const std::string command = "pdftotext -f " + std::to_string(page) + " -l " +
+                                std::to_string(page) + " '" + path + "' - 2>&1";
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            text.append(buffer, got);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// A page that goes on over several sheets says its own number on each of them; the links that
+// told its sheets apart do not reach the printer, the report's own links do.
+TEST_F(WebBrowserPrintTest, EachSheetShowsTheReportPageItIsPartOf) {
+    const std::string start = kPageStartLink;
+    m_renderer.pdf = minimalPdf(
+        4, 595, 842, {{start + "0", "https://example.com/own"}, {}, {start + "1"}, {start + "2"}});
+    m_driver.SetPageSetup({"Page &p of &P", "", {}});
+    m_driver.PrintWithoutPrompt(
+        "t", 7, 12, [](bool ok, int, const std::string& error) { EXPECT_TRUE(ok) << error; });
+    EXPECT_EQ(m_renderer.marks, std::vector<bool>{true});
+    ASSERT_EQ(m_printers.submissions().size(), 1u);
+    const std::string pdf = m_printers.submissions()[0].pdf;
+    const char* expected[] = {"Page 7 of 12", "Page 7 of 12", "Page 8 of 12", "Page 9 of 12"};
+    for (int sheet = 1; sheet <= 4; ++sheet)
+        EXPECT_NE(pdfText(pdf, sheet).find(expected[sheet - 1]), std::string::npos) << sheet;
+    EXPECT_EQ(pdf.find(kPageStartLink), std::string::npos);
+    EXPECT_NE(pdf.find("https://example.com/own"), std::string::npos);
+
+    // Without a header or footer nothing needs to tell the sheets apart.
+    m_driver.SetPageSetup({});
+    m_driver.PrintWithoutPrompt("t", 1, 1, [](bool, int, const std::string&) {});
+    EXPECT_EQ(m_renderer.marks, (std::vector<bool>{true, false}));
 }
 
 }  // namespace

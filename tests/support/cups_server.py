@@ -8,6 +8,10 @@ OUT/<job id>.pdf and its title to OUT/<job id>.title.
 Plain text passes through to the backend as well, as if the queue had a filter for it; other
 types (office documents) are refused.
 
+A queue whose device is "paginortest:/slow" is a slow printer: while the file ROOT/slow-gate
+exists (ROOT being the folder above OUT) each of its jobs waits in the backend before printing.
+Tests add such queues with lpadmin and the PPD at ROOT/paginor-test.ppd.
+
 Prints "port=<port> out=<folder>" on one line once both queues accept jobs, or "error: <why>"
 and ends with status 1. Stops cupsd with SIGTERM and removes the folder when its standard input
 closes.
@@ -85,6 +89,11 @@ if [ $# -eq 0 ]; then
     exit 0
 fi
 out='%(out)s'
+if [ "$DEVICE_URI" = "%(name)s:/slow" ]; then
+    while [ -e "$out/../slow-gate" ]; do
+        sleep 0.05
+    done
+fi
 if [ -n "$6" ]; then
     cp "$6" "$out/$1.part" || exit 1
 else

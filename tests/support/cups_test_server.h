@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -91,8 +92,21 @@ public:
     bool release(int jobId) {
         return run({"/usr/bin/lp", "-i", std::to_string(jobId), "-H", "resume"});
     }
+    // Adds a queue like the two the server starts with; a slow one prints only while the slow
+    // gate is open.
+    bool addQueue(const std::string& queue, bool slow = false) {
+        return run({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v",
+                    slow ? "paginortest:/slow" : "paginortest:/", "-P",
+                    root() + "/paginor-test.ppd", "-o", "media-default=iso_a4_210x297mm"});
+    }
+    bool removeQueue(const std::string& queue) { return run({"/usr/sbin/lpadmin", "-x", queue}); }
+    // While closed, the jobs of slow queues wait in their backend: printing, not printed.
+    bool closeSlowGate() { return std::ofstream(root() + "/slow-gate").good(); }
+    bool openSlowGate() { return std::remove((root() + "/slow-gate").c_str()) == 0; }
 
 private:
+    std::string root() const { return m_out.substr(0, m_out.find_last_of('/')); }
+
     bool run(std::vector<std::string> command) const {
         std::vector<std::string> arguments = {command[0], "-h", m_server};
         arguments.insert(arguments.end(), command.begin() + 1, command.end());
