@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "convert/conversion_driver.h"
+#include "convert/convert_errors.h"
 #include "convert/write/character_references.h"
 #include "core/report_core.h"
 #include "core/text_format.h"

@@ -458,7 +458,9 @@ TEST(PrintQueue, DeadEndsEndTheQueueAsFailed) {
          {"Something wrong, please try later"}},
         {"the report raises an error",
          [](Queue& q) {
-             q.host.onCommand = [](const std::string&) -> int { throw ReportError(-1); };
+             q.host.onCommand = [](const std::string&) -> int {
+                 throw ReportError(-1, "Invalid page range");
+             };
              q.report.errorText = "Invalid page range";
              q.dlg->OnTimer();
          },
