@@ -9,7 +9,7 @@
 #include "app_fakes.h"
 #include "core/report_core.h"
 #include "http_test_server.h"
-#include "platform/fake_printer_system.h"
+#include "tests/support/fake_printer_system.h"
 #include "platform/http_client.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"

@@ -8,7 +8,7 @@
 #include "app/foliant_view.h"
 #include "app/main_frame.h"
 #include "app/print/web_browser_print.h"
-#include "platform/fake_printer_system.h"
+#include "tests/support/fake_printer_system.h"
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "platform/settings_store.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/fake_printer_system.h"
+#include "tests/support/fake_printer_system.h"
 #include "tests/core/temp_dir.h"
 
 namespace paginor {

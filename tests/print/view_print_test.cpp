@@ -6,7 +6,7 @@
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
 #include "app/print/web_browser_print.h"
-#include "platform/fake_printer_system.h"
+#include "tests/support/fake_printer_system.h"
 #include "platform/settings_store.h"
 #include "print_test_support.h"
 #include "tests/app/app_fakes.h"
