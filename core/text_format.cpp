@@ -134,4 +134,15 @@ std::string UrlEncodeForm(std::string_view source) {
     return out;
 }
 
+std::string EscapeMarkup(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (!AppendMarkupEntity(out, static_cast<unsigned char>(c))) {
+            out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace paginor
