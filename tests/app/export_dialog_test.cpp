@@ -274,8 +274,8 @@ public:
             m_shown(percent);
             if (percent > 0 && !m_held.exchange(true)) {
                 std::unique_lock<std::mutex> guard(m_lock);
-                doneWhileHeld = m_doneChanged.wait_for(guard, std::chrono::seconds(10),
-                                                       [this] { return m_done; });
+                m_doneChanged.wait(guard, [this] { return m_done; });
+                doneWhileHeld = true;
             }
         };
         QObject::connect(&m_timer, &QTimer::timeout, [this] {

@@ -80,8 +80,7 @@ TEST_F(CupsPrinterSystemTest, SubmitsAPdfWithItsTitle) {
                                  {{"media", "iso_a4_210x297mm"}}, jobId, error))
         << error;
     ASSERT_GT(jobId, 0);
-    CupsTestJob job;
-    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    const CupsTestJob job = m_server->waitForJob(jobId);
     EXPECT_EQ(job.pdf, bytes);
     EXPECT_EQ(job.title, "http://example.com/report?id=7");
 }
@@ -95,8 +94,7 @@ TEST_F(CupsPrinterSystemTest, ALongTitleKeepsItsFirstBytes) {
     ASSERT_TRUE(
         m_cups.submitPdf("PaginorTest2", address, writePdf("%PDF-1.4\n%%EOF\n"), {}, jobId, error))
         << error;
-    CupsTestJob job;
-    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    const CupsTestJob job = m_server->waitForJob(jobId);
     EXPECT_EQ(job.title, address.substr(0, 254));
 }
 
@@ -109,8 +107,7 @@ TEST_F(CupsPrinterSystemTest, SubmitsFilesOfTheTypesTheQueuePrints) {
     ASSERT_TRUE(
         m_cups.submitFile("PaginorTest2", "notes.txt", text, "text/plain", {}, jobId, error))
         << error;
-    CupsTestJob job;
-    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    const CupsTestJob job = m_server->waitForJob(jobId);
     EXPECT_EQ(job.pdf, "Quarterly notes\r\n");
     EXPECT_EQ(job.title, "notes.txt");
     const int printed = jobId;
@@ -144,8 +141,7 @@ TEST_F(CupsPrinterSystemTest, ListsThisUsersWaitingJobs) {
     EXPECT_TRUE(jobs.empty());
 
     ASSERT_TRUE(m_server->enable("PaginorTest2"));
-    CupsTestJob job;
-    ASSERT_TRUE(m_server->waitForJob(jobId, job));
+    EXPECT_EQ(m_server->waitForJob(jobId).title, "waiting");
 }
 
 TEST_F(CupsPrinterSystemTest, UnknownDestinationsAndFilesAreErrors) {

@@ -21,11 +21,10 @@
 #include "tests/app/app_fakes.h"
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
+#include "tests/support/gui_waiting.h"
 
 namespace paginor {
 namespace {
-
-constexpr int kPrintWaitMs = 60000;
 
 std::string run(const std::string& command) {
     std::string output;
@@ -101,17 +100,17 @@ protected:
         RecordingReceiver receiver;
         const std::string command = "print " + std::to_string(first) + " " + std::to_string(last);
         EXPECT_TRUE(m_window->view().PrintHtml(html, command, &receiver, last - first + 1));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
+        waitUntil([&] { return !receiver.reports.empty(); }, "the print task to be reported");
         EXPECT_EQ(receiver.reports, std::vector<std::string>{command + "|printed|" +
                                                              std::to_string(last - first + 1)})
             << m_window->view().lastPrintError();
         std::vector<int> after;
-        EXPECT_TRUE(QTest::qWaitFor(
+        waitUntil(
             [&] {
                 after = m_server->receivedJobs();
                 return after.size() > before.size();
             },
-            kPrintWaitMs));
+            "the printer to receive the job");
         const std::set<int> old(before.begin(), before.end());
         std::vector<int> fresh;
         for (int id : after) {
@@ -119,9 +118,9 @@ protected:
                 fresh.push_back(id);
         }
         EXPECT_EQ(fresh.size(), 1u);
-        CupsTestJob job;
-        if (fresh.empty() || !m_server->waitForJob(fresh[0], job))
+        if (fresh.empty())
             return {};
+        const CupsTestJob job = m_server->waitForJob(fresh[0]);
         EXPECT_EQ(job.title, "about:blank");
         return m_dir.write("job.pdf", job.pdf);
     }
@@ -303,7 +302,7 @@ TEST_F(PrintEndToEndTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     EXPECT_EQ(m_window->frame().RunCommand("show 1"), 1);
     EXPECT_EQ(m_ui.messages, std::vector<std::string>{
                                  "previous print task is not finished ,please try again later"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
+    waitUntil([&] { return !receiver.reports.empty(); }, "the print task to be reported");
 }
 
 TEST_F(PrintEndToEndTest, PageSetupDialogShowsTheCurrentChoiceAndKeepsIt) {
@@ -315,7 +314,8 @@ TEST_F(PrintEndToEndTest, PageSetupDialogShowsTheCurrentChoiceAndKeepsIt) {
     QString shownPaper;
     bool shownLandscape = false;
     QTimer::singleShot(0, [&] {
-        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
+        waitUntil([] { return QApplication::activeModalWidget() != nullptr; },
+                  "the page setup dialog to open");
         auto* dialog = qobject_cast<QPageSetupDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         const QPageLayout layout = dialog->printer()->pageLayout();
