@@ -24,11 +24,10 @@ TEST(DownloadDlgTest, TheWorkerClosesTheDialogWhenTheReportIsLoaded) {
     state.report = &report;
     DownloadDlg dialog;
     dialog.SetDownloadInfo(&state, DownloadMode::Initialise);
-    std::thread worker([&state] {
-        // Let the dialog open first, so the close reaches a running dialog.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        InitReportThreadProc(state);
-    });
+    // The worker starts once the dialog runs, so that the close reaches a running dialog.
+    std::thread worker;
+    QTimer::singleShot(0, &dialog,
+                       [&] { worker = std::thread([&state] { InitReportThreadProc(state); }); });
     dialog.exec();
     worker.join();
     dialog.SetDownloadInfo(nullptr, DownloadMode::Initialise);
