@@ -12,7 +12,6 @@
 // the web engine's own time for the document, as often. It prints the median of each step and
 // checks the target: the view, from the command to the range laid out, within 1.5 times the
 // engine's time from the file; the exit status is 1 when a format misses it.
-#include <sys/stat.h>
 
 #include <QApplication>
 #include <QEventLoop>
@@ -29,6 +28,7 @@
 #include "app/qt/main_window.h"
 #include "app/qt/report_browser.h"
 #include "app/ui_services.h"
+#include "bench/offscreen_home.h"
 #include "platform/settings_store.h"
 #include "tests/support/report_generator.h"
 
@@ -223,17 +223,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string folder = pattern;
-    const std::string home = folder + "/home";
-    std::system(
-        ("mkdir -p '" + home + "/runtime' '" + home + "/config' '" + home + "/cache'").c_str());
-    ::chmod((home + "/runtime").c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
-    paginor::ReportBrowser::registerScheme();
+    paginor::bench::prepareOffscreenHome(folder);
     QApplication application(argc, argv);
     const int status = paginor::runBench(mebibytes, runs, folder);
     std::system(("rm -rf '" + folder + "'").c_str());
