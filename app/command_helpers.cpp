@@ -1,5 +1,6 @@
 #include "app/command_helpers.h"
 
+#include "core/text_format.h"
 #include "core/text_scan.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
@@ -163,32 +164,8 @@ std::string ReadTestKeywords(const SettingsStore& settings, const SettingValue& 
     return readStringSetting(settings, wide).value_or(std::string());
 }
 
-std::string HtmlAttributeEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string TestUrlPage(std::string_view url) {
-    return "<html><body><p><font size=\"5\">Please click <a href=\"" + HtmlAttributeEscape(url) +
+    return "<html><body><p><font size=\"5\">Please click <a href=\"" + EscapeMarkup(url) +
            "\"> here</a> to test whether paginor will launch automatically.</font></p> "
            "</body></html>";
 }

@@ -66,7 +66,6 @@ std::string ReadTestKeywords(const SettingsStore& settings, const SettingValue& 
 
 // "http://" or "https://", either case.
 bool IsWebAddress(std::string_view url);
-std::string HtmlAttributeEscape(std::string_view text);
 
 // The About box's two lines.
 std::string AboutVersionText();

@@ -133,7 +133,7 @@ private:
 
 void runDownload(DownloadState& state, const DownloadEnvironment& env) {
     state.step = "Start";
-    // The whole address is kept (the Part's 519-character copy would fetch another address).
+    // The whole address is kept: one cut to 519 characters would fetch another address.
     const std::string address = UnwrapAddress(state.path);
     const bool secure = startsWithNoCase(address, "https:");
     const std::string urlText = "\r\n[More Info]The URL: " + address;
@@ -175,7 +175,8 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
     sink.setAddress(address);
     HttpResult result = HttpClient::shared().transfer(request, sink);
     if (secure && !result.done() && result.error == HttpError::Tls && !result.headReceived) {
-        // The certificate errors of the Part: relax the check and send again.
+        // A certificate that does not check out (unknown authority, wrong name, out of date):
+        // relax the check and send again.
         request.relaxedTls = true;
         result = HttpClient::shared().transfer(request, sink);
     }
@@ -216,7 +217,7 @@ void runDownload(DownloadState& state, const DownloadEnvironment& env) {
         return;
     }
     if (!cancelled && sink.total() == 0) {
-        // An unannounced length that ends in an empty body is the Part's zero-size file.
+        // A body that ends empty, its length unannounced, is refused as a file of size 0.
         sink.dropFile();
         sink.refuseEmpty();
         state.CloseDialog();

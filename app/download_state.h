@@ -19,9 +19,9 @@ class UiServices;
 enum class DownloadMode { Download = 0, Initialise = 1 };
 
 // DownloadState: the block shared by start-up, one worker and DownloadDlg. The
-// state owns its texts (the Part's caller buffers) and is held by both threads for the whole job.
+// state owns its texts (path, error, step) and is held by both threads for the whole job.
 //
-// The flags keep the Part's names and their mode-dependent meaning:
+// The flags mean different things in the two modes:
 //   download:       succeeded = whole file read and not cancelled; finished = the reading loop
 //                   ended, or the user cancelled;
 //   initialisation: succeeded = the thread has ended, normally or not; finished = Init returned.
@@ -50,7 +50,7 @@ struct DownloadState {
     // attachDialog() answers true and the dialog closes itself at once.
     bool attachDialog(std::function<void()> close);
     void detachDialog();
-    // The worker's side (DownloadDlg::CloseDialog of the Part): can-cancel := 0, then close.
+    // The worker's side: Cancel is taken no more, then the dialog closes.
     void CloseDialog();
     bool closeRequested() const { return m_closeRequested.load(); }
 

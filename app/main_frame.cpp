@@ -620,7 +620,7 @@ void CMainFrame::writePageFile(std::int32_t first, std::int32_t last) {
     ReplacingFile file(m_tempPagePath);
     if (!file.create() || !file.write(html) || !file.commit()) {
         m_doc.report().SetExceptionText(file.error(), "SPWF");
-        throw ReportError(-1);
+        throw ReportError(-1, m_doc.report().GetErrorText());
     }
     UpdatePageFields(first, last);
 }

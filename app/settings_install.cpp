@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/text_format.h"
 #include "core/text_scan.h"
 #include "platform/file_system.h"
 #include "platform/folders.h"
@@ -277,29 +278,16 @@ void UninstallSettings(SettingsStore& store) {
 
 std::string XmlEscape(std::string_view text) {
     std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-                    out += "\xEF\xBF\xBD";
-                } else {
-                    out += c;
-                }
+    for (const char c : text) {
+        if (AppendMarkupEntity(out, static_cast<unsigned char>(c))) {
+            continue;
+        }
+        if (c == '\'') {
+            out += "&apos;";
+        } else if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            out += "\xEF\xBF\xBD";  // XML has no such character
+        } else {
+            out += c;
         }
     }
     return out;

@@ -79,8 +79,8 @@ struct StartupSettings {
 };
 StartupSettings ReadStartupSettings(const SettingsStore& store, const LocalDate& today);
 
-// The window and the other Parts that start-up drives; the Qt application implements it and
-// tests record it.
+// The window and the other pieces of the program that start-up drives; the Qt application
+// implements it and tests record it.
 class StartupActions {
 public:
     virtual ~StartupActions() = default;

@@ -12,7 +12,6 @@
 // of the export's work and checks that the target kept what it held and that the user was told the
 // export was cancelled. The target: every cancelled export ends within a second of the click; the
 // exit status is 1 when one does not.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -29,10 +28,10 @@
 
 #include "app/foliant_doc.h"
 #include "app/qt/main_window.h"
-#include "app/qt/report_browser.h"
 #include "app/to_excel_setup.h"
 #include "app/ui_services.h"
 #include "bench/bench_reports.h"
+#include "bench/offscreen_home.h"
 #include "platform/settings_store.h"
 
 namespace paginor {
@@ -276,17 +275,7 @@ int main(int argc, char** argv) {
         }
         folder = made = pattern;
     }
-    const std::string home = folder + "/home";
-    std::system(
-        ("mkdir -p '" + home + "/runtime' '" + home + "/config' '" + home + "/cache'").c_str());
-    ::chmod((home + "/runtime").c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
-    paginor::ReportBrowser::registerScheme();
+    paginor::bench::prepareOffscreenHome(folder);
     QApplication application(argc, argv);
     const int status = paginor::runBench(pages, folder);
     if (!made.empty()) {

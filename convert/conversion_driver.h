@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/convert_errors.h"
 #include "convert/write/excel_automation.h"
 #include "convert/write/xlsx_workbook.h"
 #include "core/report_core.h"
@@ -18,26 +19,6 @@ namespace paginor {
 
 inline constexpr std::int32_t kMaxBatchPages = 238;
 inline constexpr std::int64_t kMaxBatchBytes = 12582912;
-inline constexpr std::int32_t kErrReportNotLoaded = 5;
-inline constexpr std::int32_t kErrNoTable = 18;
-inline constexpr std::int32_t kErrCancelled = 19;
-inline constexpr std::int32_t kErrNoRow = 27;
-inline constexpr std::int32_t kErrNoRowEnd = 28;
-inline constexpr std::int32_t kErrNoTableTagEnd = 29;
-
-// A failed conversion: the report's error code and the message.
-class ConversionError : public std::exception {
-public:
-    ConversionError(std::int32_t code, std::string text) : m_code(code), m_text(std::move(text)) {}
-    std::int32_t code() const { return m_code; }
-    const std::string& text() const { return m_text; }
-    const char* what() const noexcept override { return m_text.c_str(); }
-
-private:
-    std::int32_t m_code;
-    std::string m_text;
-};
-
 // First-row layout of a page: the sum of its cell widths, its column count and the widths as
 // "n,n,".
 struct FirstRowLayout {

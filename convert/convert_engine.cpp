@@ -87,11 +87,14 @@ std::int32_t CConvertEngine::SetSystemError(int errorNumber) {
 }
 
 void CConvertEngine::raise(std::int32_t code) {
-    throw ConvertError(SetError(code));
+    SetError(code);
+    std::string text;
+    GetErrorText(text);
+    throw ConvertError(code, std::move(text));
 }
 
 void CConvertEngine::raiseOwn(std::string_view message) {
-    throw ConvertError(SetOwnError(message));
+    raise(SetOwnError(message));
 }
 
 std::int32_t CConvertEngine::GetErrorText(std::string& text, std::size_t size) const {
@@ -389,9 +392,9 @@ bool CConvertEngine::GetCSVOutput104(
         }
         return true;
     } catch (const std::bad_alloc&) {
-        throw ConvertError(SetSystemError(ENOMEM));
+        raise(SetSystemError(ENOMEM));
     } catch (const std::length_error&) {
-        throw ConvertError(SetSystemError(ENOMEM));
+        raise(SetSystemError(ENOMEM));
     }
 }
 

@@ -95,6 +95,9 @@ public:
     std::int32_t SetError(std::int32_t code);
     std::int32_t SetOwnError(std::string_view message);
     std::int32_t SetSystemError(int errorNumber);
+    // Store the code (raiseOwn: -1 with the message) and throw ConvertError with the message.
+    [[noreturn]] void raise(std::int32_t code);
+    [[noreturn]] void raiseOwn(std::string_view message);
     void Free();
 
     std::int32_t errorCode() const { return m_errorCode; }
@@ -132,8 +135,6 @@ private:
     friend class LayoutTree;
     friend struct EngineTestAccess;
 
-    [[noreturn]] void raise(std::int32_t code);
-    [[noreturn]] void raiseOwn(std::string_view message);
     void trace(const char* step);
 
     // Pools and tables.

@@ -1,23 +1,34 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <string>
+
+#include "core/coded_error.h"
 
 namespace paginor {
 
-// Thrown by the conversion engine after it stored the code (and for -1 its text); the catcher
-// asks CConvertEngine::GetErrorText for the message.
-class ConvertError : public std::exception {
+// Thrown by the conversion engine after it stored the code (and for -1 its text); it carries
+// both, and CConvertEngine::GetErrorText gives the same message.
+class ConvertError : public CodedError {
 public:
-    explicit ConvertError(std::int32_t code) : m_code(code) {}
-    std::int32_t code() const { return m_code; }
-    const char* what() const noexcept override { return "conversion engine error"; }
-
-private:
-    std::int32_t m_code;
+    using CodedError::CodedError;
 };
 
+// A failed conversion: the code the report stored and the report's message for it.
+class ConversionError : public CodedError {
+public:
+    using CodedError::CodedError;
+};
+
+// Codes of the report's own table that a conversion stores in the report.
+inline constexpr std::int32_t kErrReportNotLoaded = 5;
+inline constexpr std::int32_t kErrNoTable = 18;
+inline constexpr std::int32_t kErrCancelled = 19;
+inline constexpr std::int32_t kErrNoRow = 27;
+inline constexpr std::int32_t kErrNoRowEnd = 28;
+inline constexpr std::int32_t kErrNoTableTagEnd = 29;
+
+// Codes of the conversion engine's table.
 inline constexpr std::int32_t kErrOwnText = -1;
 inline constexpr std::int32_t kErrOrdinalOrder = 1;
 inline constexpr std::int32_t kErrOrdinalLimit = 2;

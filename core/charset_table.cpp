@@ -9,8 +9,9 @@ namespace paginor {
 
 namespace {
 
-// The rows as specified, in order. "x-ebcdic-finlandsweden-euro" stands twice, and the second
-// "iso-2022-jp" row (50222) is never reached because the row before it has the same label.
+// The rows in their fixed order; a look-up takes the first match. "x-ebcdic-finlandsweden-euro"
+// stands twice, and the second "iso-2022-jp" row (50222) is never reached because the row before
+// it has the same label.
 constexpr std::array<CharsetRow, kCharsetTableRows> kCharsetRows = {{
     {"ASMO-708", 708},
     {"DOS-720", 720},

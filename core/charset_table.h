@@ -14,7 +14,8 @@ struct CharsetRow {
 
 constexpr int kCharsetTableRows = 119;
 
-// The constant table in its specified order, duplicate rows included.
+// The constant table in its fixed order (a look-up takes the first match), duplicate rows
+// included.
 std::span<const CharsetRow> CharsetTable();
 
 // The code page of the first row whose label equals `label` as a whole, ASCII case-insensitive;

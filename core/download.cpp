@@ -29,8 +29,9 @@ constexpr std::string_view kUseIeTip =
     " Tips: please append &useie=no to the URL or append -useie:no to the command line.";
 constexpr const char* kSecureUserAgent = "iexplorer";
 
-// The three transfer paths of the original program; on Linux all of them run over the one HTTP
-// client and differ only in settings and messages.
+// The three ways a linked file is fetched: through the session that holds the cookies, over
+// https, or as a plain http request. All run over the one HTTP client and differ only in
+// settings and messages.
 enum class Route { Session, Secure, Plain };
 
 using Clock = std::chrono::steady_clock;

@@ -8,8 +8,8 @@
 
 namespace paginor {
 
-// On Linux the system text comes from strerror_r, which cannot fail the way FormatMessage can, so
-// the original's "Error Code (%d): But fail to get details ..." fallback has no counterpart.
+// The system text comes from strerror_r, which always gives a text (for an unknown number,
+// "Unknown error N"), so there is no fallback for a number without details.
 
 void FormatSystemError(char* buffer, int size, int errorNumber) {
     const int code = errorNumber != 0 ? errorNumber : lastErrorNumber();

@@ -31,7 +31,7 @@ std::int32_t CReportCore::ReadFileRange(std::int64_t fileOffset, std::int64_t de
     std::int64_t got = m_file.readAt(fileOffset, m_window.data() + destination, wanted);
     if (got < 0) {
         SetSystemErrorText("RTBRd1", m_file.errorNumber());
-        throw ReportError(-1);
+        raise(-1);
     }
     if (got < wanted) {
         raiseFileCut();
@@ -149,12 +149,12 @@ std::string CReportCore::readRange(std::int64_t offset, std::int64_t length) {
         text.resize(static_cast<std::size_t>(length));
     } catch (const std::bad_alloc&) {
         SetSystemErrorText("InitGA3", ENOMEM);
-        throw ReportError(-1);
+        raise(-1);
     }
     std::int64_t got = m_file.readAt(offset, text.data(), length);
     if (got < 0) {
         SetSystemErrorText("RTBRd2", m_file.errorNumber());
-        throw ReportError(-1);
+        raise(-1);
     }
     if (got < length) {
         raiseFileCut();
@@ -194,7 +194,7 @@ std::int32_t CReportCore::CopyToStringBuffer(std::int64_t offset, char endChar,
             m_tagBuffer.resize(static_cast<std::size_t>(grown), '\0');
         } catch (const std::bad_alloc&) {
             SetSystemErrorText("CTSBGL2", ENOMEM);
-            throw ReportError(-1);
+            raise(-1);
         }
     }
     // A measured run (a tag, as a rule) was just scanned in the window: take it from there.
@@ -205,7 +205,7 @@ std::int32_t CReportCore::CopyToStringBuffer(std::int64_t offset, char endChar,
         std::int64_t got = m_file.readAt(offset, m_tagBuffer.data(), length);
         if (got < 0) {
             SetSystemErrorText("CTSBOp2", m_file.errorNumber());
-            throw ReportError(-1);
+            raise(-1);
         }
         if (got < length) {
             raiseFileCut();

@@ -337,7 +337,7 @@ void CReportCore::scanMarkedPages() {
             }
         } catch (const std::bad_alloc&) {
             SetSystemErrorText("InitGA4", ENOMEM);
-            throw ReportError(-1);
+            raise(-1);
         }
         from = foot + 1;
         if (from >= m_fileSize) {

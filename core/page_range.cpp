@@ -136,7 +136,7 @@ std::int32_t CReportCore::GetPage(std::int32_t p1, std::int32_t p2, std::string&
                                                   kTrailerLength + allowance));
     } catch (const std::bad_alloc&) {
         SetSystemErrorText("GPgGA2", ENOMEM);
-        throw ReportError(-1);
+        raise(-1);
     }
     try {
         document += m_head;
@@ -163,7 +163,7 @@ std::int32_t CReportCore::GetPage(std::int32_t p1, std::int32_t p2, std::string&
     } catch (const std::bad_alloc&) {
         document.clear();
         SetSystemErrorText("GPgGA1", ENOMEM);
-        throw ReportError(-1);
+        raise(-1);
     } catch (...) {
         document.clear();
         throw;
@@ -218,7 +218,7 @@ std::int32_t CReportCore::OutputToHtmlFile(std::int32_t p1, std::int32_t p2,
     auto check = [&](bool done) {
         if (!done) {
             SetExceptionText(file.error(), "OTHFOp");
-            throw ReportError(-1);
+            raise(-1);
         }
     };
     check(file.create());
@@ -273,7 +273,7 @@ std::int32_t CReportCore::SplitRange(std::int32_t p1, std::int32_t p2,
         runs.reserve(static_cast<std::size_t>((std::int64_t{p2} - p1 + k) / k));
     } catch (const std::bad_alloc&) {
         SetSystemErrorText("SRGA1", ENOMEM);
-        throw ReportError(-1);
+        raise(-1);
     }
     for (std::int64_t first = p1; first <= p2; first += k) {
         runs.push_back({static_cast<std::int32_t>(first),

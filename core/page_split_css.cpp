@@ -178,7 +178,7 @@ bool CReportCore::collectPositionedDivs(std::vector<tagElementEntry>& entries) {
                 entries.push_back({offset, end, top});
             } catch (const std::bad_alloc&) {
                 SetSystemErrorText("GEPIGA1", ENOMEM);
-                throw ReportError(-1);
+                raise(-1);
             }
             reportProgress(offset);
             // Two more elements behind the prefix: trimming drops at most one, so every element
@@ -250,7 +250,7 @@ std::int32_t CReportCore::GetEachPageInfo() {
             m_pageTable.assign(n / 2, tagPageInfo{});
         } catch (const std::bad_alloc&) {
             SetSystemErrorText("GEPIGA2", ENOMEM);
-            throw ReportError(-1);
+            raise(-1);
         }
         for (std::size_t j = 0; j < n / 2; ++j) {
             m_pageTable[j] = {e[2 * j].start, e[2 * j + 1].end - e[2 * j].start + 1};
@@ -307,7 +307,7 @@ void CReportCore::SetPageTableSize(const std::vector<tagElementEntry>& entries, 
         m_pageTable.assign(pages, tagPageInfo{});
     } catch (const std::bad_alloc&) {
         SetSystemErrorText("GEPIGA3", ENOMEM);
-        throw ReportError(-1);
+        raise(-1);
     }
     if (entries[0].top <= 1) {
         // Each page runs from its first element up to the next page's first element.
@@ -349,7 +349,7 @@ std::int32_t CReportCore::divideByMarkedText(const std::vector<tagElementEntry>&
             starts.push_back(starts.empty() ? m_firstContentOffset : boundaryBefore(e, i));
         } catch (const std::bad_alloc&) {
             SetSystemErrorText("GEPIGA3", ENOMEM);
-            throw ReportError(-1);
+            raise(-1);
         }
     }
     if (starts.empty()) {
@@ -360,7 +360,7 @@ std::int32_t CReportCore::divideByMarkedText(const std::vector<tagElementEntry>&
         m_pageTable.assign(starts.size(), tagPageInfo{});
     } catch (const std::bad_alloc&) {
         SetSystemErrorText("GEPIGA3", ENOMEM);
-        throw ReportError(-1);
+        raise(-1);
     }
     for (std::size_t i = 0; i < starts.size(); ++i) {
         const std::int64_t stop = i + 1 < starts.size() ? starts[i + 1] : end;

@@ -98,7 +98,7 @@ std::int32_t CReportCore::GetEachPageInfo_HTML() {
                 m_pageTable.push_back({table, 0});
             } catch (const std::bad_alloc&) {
                 SetSystemErrorText("GEPIGA1", ENOMEM);
-                throw ReportError(-1);
+                raise(-1);
             }
             reportProgress(table);
         }

@@ -107,7 +107,7 @@ void CReportCore::sizeWindow() {
             m_window.assign(static_cast<std::size_t>(wanted), '\0');
         } catch (const std::bad_alloc&) {
             SetSystemErrorText(m_window.empty() ? "InitGA1" : "InitGA2", ENOMEM);
-            throw ReportError(-1);
+            raise(-1);
         }
     }
     m_windowStart = 0;
@@ -137,7 +137,7 @@ std::int32_t CReportCore::Init(const std::string& path, const char* baseHref, bo
         std::string openError;
         if (!m_file.open(path, openError)) {
             SetExceptionText(openError, "InitOp2");
-            throw ReportError(-1);
+            raise(-1);
         }
         m_fileSize = m_file.size();
         sizeWindow();

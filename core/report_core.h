@@ -3,13 +3,13 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "core/coded_error.h"
 #include "platform/file.h"
 
 namespace paginor {
@@ -20,16 +20,11 @@ struct tagPageInfo {
     std::int64_t length = 0;
 };
 
-// Thrown by the report core after it stored the code (and for -1 its text) in the object;
-// the catcher asks CReportCore::GetErrorText for the message.
-class ReportError : public std::exception {
+// Thrown by the report core after it stored the code (and for -1 its text) in the object; it
+// carries both, and CReportCore::GetErrorText gives the same message.
+class ReportError : public CodedError {
 public:
-    explicit ReportError(std::int32_t code) : m_code(code) {}
-    std::int32_t code() const { return m_code; }
-    const char* what() const noexcept override { return "report core error"; }
-
-private:
-    std::int32_t m_code;
+    using CodedError::CodedError;
 };
 
 // One positioned element found by the split of a report without page marks: the offsets of its

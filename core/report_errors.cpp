@@ -174,7 +174,8 @@ std::int32_t CReportCore::SetSystemErrorText(const char* stepTag, int errorNumbe
 }
 
 void CReportCore::raise(std::int32_t code) {
-    throw ReportError(SetErrorCode(code));
+    SetErrorCode(code);
+    throw ReportError(code, GetErrorText());
 }
 
 std::int32_t CReportCore::SetErrorText(std::string text) {

@@ -338,7 +338,7 @@ bool CReportCore::InlineLinkedStyleSheet(std::string& head, std::string* styleSh
     std::string error;
     if (!file.open(localPath, error)) {
         SetExceptionText(error, "GSMV3Op");
-        throw ReportError(-1);
+        raise(-1);
     }
     if (file.size() > kMaxStyleSheetBytes) {
         raiseText("Failed to get CSS. The file is too huge!");
@@ -347,7 +347,7 @@ bool CReportCore::InlineLinkedStyleSheet(std::string& head, std::string* styleSh
     std::int64_t got = file.readAt(0, sheet.data(), file.size());
     if (got < 0) {
         SetSystemErrorText("GSMV3Rd", file.errorNumber());
-        throw ReportError(-1);
+        raise(-1);
     }
     sheet.resize(static_cast<std::size_t>(got));
     file.close();

@@ -50,7 +50,7 @@ std::string MakeCellReference(std::uint16_t column, std::uint32_t row) {
     while (count > 0) {
         *out++ = letters[--count];
     }
-    // The row is printed unsigned: the original's "%d" would turn rows above 2^31-1 negative.
+    // The row is printed unsigned, so that rows above 2^31-1 stay positive.
     out = std::to_chars(out, text + sizeof text, row).ptr;
     return std::string(text, out);
 }
@@ -100,7 +100,7 @@ bool ParseRgbColor(const char* text, const char* end, std::uint32_t* colour) {
         std::uint32_t& value = components[index];
         value = value * 10 + static_cast<std::uint32_t>(*p - '0');
         if (value > kMaxColourComponent) {
-            value = kMaxColourComponent;  // clamped (the original let red bleed into green)
+            value = kMaxColourComponent;  // clamped, so that no component spills into the next
         }
     }
     *colour = components[0] | components[1] << 8 | components[2] << 16;
@@ -129,6 +129,17 @@ std::string UrlEncodeForm(std::string_view source) {
             out += '%';
             out += kUpperHexDigits[byte >> 4];
             out += kUpperHexDigits[byte & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string EscapeMarkup(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (!AppendMarkupEntity(out, static_cast<unsigned char>(c))) {
+            out += c;
         }
     }
     return out;

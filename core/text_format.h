@@ -1,7 +1,7 @@
 #pragma once
 
 // Formatting and parsing helpers of the report core: spreadsheet cell references,
-// HTML colours and form encoding.
+// HTML colours, form encoding and markup entities.
 //
 // Colour values are 32-bit Windows colour values, red in the low byte: 0x00BBGGRR.
 
@@ -31,5 +31,30 @@ std::string FormatHtmlColor(std::uint32_t colour);
 // application/x-www-form-urlencoded bytes: space becomes '+', ASCII letters and digits are kept,
 // every other byte becomes "%XX" (upper-case hexadecimal).
 std::string UrlEncodeForm(std::string_view source);
+
+// '&', '<', '>' and '"' appended as their entities; false, with nothing appended, for any other
+// character.
+inline bool AppendMarkupEntity(std::string& out, char32_t c) {
+    switch (c) {
+        case '&':
+            out += "&amp;";
+            return true;
+        case '<':
+            out += "&lt;";
+            return true;
+        case '>':
+            out += "&gt;";
+            return true;
+        case '"':
+            out += "&quot;";
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Text fit for the content and the double-quoted attributes of HTML and XML: '&', '<', '>' and
+// '"' as their entities, every other byte as it is.
+std::string EscapeMarkup(std::string_view text);
 
 }  // namespace paginor

@@ -56,7 +56,7 @@ bool AllBytesAllowed(const char* text, int length, Allowed allowed) {
             return false;
         }
     }
-    return true;  // also for a negative length, as specified
+    return true;  // also for a negative length: no byte is tested
 }
 
 }  // namespace
@@ -112,8 +112,8 @@ int FindTokenInRange(const char* start, const char** tokenStart, char* delimiter
     const char* token = nullptr;
     char found = 0;
     const char* p = start;
-    // The order of the tests is the specified one: a blank ends a begun token; otherwise a byte of
-    // the set ends the scan, even before any token byte (and even when the set holds a blank).
+    // The order of the tests matters: a blank ends a begun token; otherwise a byte of the set
+    // ends the scan, even before any token byte (and even when the set holds a blank).
     for (; InRange(p, end); ++p) {
         const char c = *p;
         const bool blank = IsBlank(c);

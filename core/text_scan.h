@@ -101,7 +101,8 @@ bool StartsWithNoCase(const char* text, const char* keyword);
 // `text` begins with `keyword`, case-sensitive; an empty keyword always matches.
 bool StartsWith(const char* text, const char* keyword);
 
-// Tests of length-given text; length 0 gives false and (as specified) a negative length true.
+// Tests of length-given text; length 0 gives false and a negative length true (no byte is
+// tested).
 bool IsAllDigits(const char* text, int length);         // '0'..'9'
 bool IsNumberText(const char* text, int length);        // digits, '.', ','; '-' first byte only
 bool IsSignedNumberText(const char* text, int length);  // digits, '.', ',', '-' anywhere

@@ -148,6 +148,25 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
+void appendUtf16(std::u16string& out, char32_t c) {
+    if (c < 0x10000) {
+        out.push_back(static_cast<char16_t>(c));
+    } else {
+        c -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    }
+}
+
+std::string utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        appendUtf8(out, nextCodePoint(text, i));
+    }
+    return out;
+}
+
 std::string codePageToUtf8(std::string_view bytes, int codePage, std::string* diagnostic) {
     std::string result;
     for (char32_t c : decode(bytes, codePage, diagnostic)) {
@@ -159,13 +178,7 @@ std::string codePageToUtf8(std::string_view bytes, int codePage, std::string* di
 std::u16string codePageToUtf16(std::string_view bytes, int codePage, std::string* diagnostic) {
     std::u16string result;
     for (char32_t c : decode(bytes, codePage, diagnostic)) {
-        if (c < 0x10000) {
-            result.push_back(static_cast<char16_t>(c));
-        } else {
-            c -= 0x10000;
-            result.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            result.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        }
+        appendUtf16(result, c);
     }
     return result;
 }

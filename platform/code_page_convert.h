@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,23 @@ std::string codePointToCodePage(char32_t c, int codePage);
 bool isPlainAsciiIn(std::string_view bytes, int codePage);
 // Appends the UTF-8 bytes of a Unicode scalar value.
 void appendUtf8(std::string& out, char32_t c);
+// Appends the UTF-16 code units of a Unicode scalar value.
+void appendUtf16(std::u16string& out, char32_t c);
+
+// The character of UTF-16 text at index, which moves past it: a surrogate pair gives the
+// character it encodes, a surrogate without its partner U+FFFD. index < text.size().
+inline char32_t nextCodePoint(std::u16string_view text, std::size_t& index) {
+    const char32_t c = text[index++];
+    if (c < 0xD800 || c > 0xDFFF) {
+        return c;
+    }
+    if (c <= 0xDBFF && index < text.size() && text[index] >= 0xDC00 && text[index] <= 0xDFFF) {
+        return 0x10000 + ((c - 0xD800) << 10) + (text[index++] - 0xDC00);
+    }
+    return 0xFFFD;
+}
+// UTF-16 text as UTF-8, each surrogate without its partner as U+FFFD.
+std::string utf16ToUtf8(std::u16string_view text);
 
 // The longest start of UTF-8 text that holds at most maxBytes bytes and cuts no character.
 std::string utf8Prefix(std::string_view text, std::size_t maxBytes);

@@ -5,6 +5,7 @@
 
 #include "app/command_helpers.h"
 #include "app/ui_services.h"
+#include "core/text_format.h"
 #include "core/text_scan.h"
 
 namespace paginor {
@@ -216,7 +217,7 @@ std::string PrintSetup::BeforeReportValuePage(const std::string& printer,
     }
     return "<html><body>You can edit the \"Before Report Value\" of report, input some special "
            "string, specify the paper size or printer. <p><textarea cols=80 row=4>" +
-           HtmlAttributeEscape(directives) +
+           EscapeMarkup(directives) +
            "</textarea></p><p>For more information, <a href=" + helpAddress +
            ">please see the document</a></p></body></html>";
 }

@@ -19,7 +19,7 @@ public:
 
     void SetDownloadInfo(DownloadState* state, DownloadMode mode);
     int exec() override;
-    // True once the worker has asked the dialog to close (the Part's can-cancel = 0).
+    // True once the worker has asked the dialog to close (Cancel is then taken no more).
     bool closedByWorker() const { return m_closedByWorker; }
 
 public slots:

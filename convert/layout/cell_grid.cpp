@@ -55,8 +55,7 @@ CellGrid::CellGrid(CConvertEngine& engine, const RegionColours* regions)
     : m_engine(engine), m_regions(regions) {}
 
 void CellGrid::raise(std::int32_t code) {
-    m_engine.SetError(code);
-    throw ConvertError(code);
+    m_engine.raise(code);
 }
 
 std::ptrdiff_t CellGrid::findRowLine(std::int32_t top) const {

@@ -30,8 +30,7 @@ bool hasBackground(const tagDivRectInfo& box) {
 FrameStore::FrameStore(CConvertEngine& engine) : m_engine(engine) {}
 
 void FrameStore::raise(std::int32_t code) {
-    m_engine.SetError(code);
-    throw ConvertError(code);
+    m_engine.raise(code);
 }
 
 void FrameStore::clear() {

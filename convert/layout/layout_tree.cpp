@@ -82,8 +82,7 @@ void LayoutTree::clear() {
 
 std::int32_t LayoutTree::NewLayoutElement() {
     if (m_elements.size() >= kLayoutElementCapacity) {
-        m_engine.SetError(kErrLayoutPool);
-        throw ConvertError(kErrLayoutPool);
+        m_engine.raise(kErrLayoutPool);
     }
     m_elements.emplace_back();
     return static_cast<std::int32_t>(m_elements.size() - 1);

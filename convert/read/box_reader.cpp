@@ -143,9 +143,7 @@ void StyleSheet::ParseStyleSheet(CConvertEngine& engine, const TextMeasurer& mea
     m_colourClasses = false;
     const char* const begin = head.data();
     const char* const end = head.data() + head.size();
-    const auto fail = [&engine](std::string_view message) {
-        throw ConvertError(engine.SetOwnError(message));
-    };
+    const auto fail = [&engine](std::string_view message) { engine.raiseOwn(message); };
 
     for (const char* p = findNoCase(begin, end, "<style"); p != nullptr;
          p = findNoCase(p + 1, end, "<style")) {
@@ -315,7 +313,7 @@ BoxReader::BoxReader(CConvertEngine& engine, const StyleSheet& styles, const Tex
       m_options(options) {}
 
 void BoxReader::fail(std::string_view message) {
-    throw ConvertError(m_engine.SetOwnError(message));
+    m_engine.raiseOwn(message);
 }
 
 void BoxReader::readBoxes(const char* input, std::int64_t length, const std::int64_t* pageOffsets,
@@ -346,7 +344,7 @@ void BoxReader::readPage(const char* start, const char* end, std::int32_t page) 
         }
         const char* close = FindTagClose(lt, end);
         if (close == nullptr) {
-            throw ConvertError(m_engine.SetError(kErrMissingTagEnd));
+            m_engine.raise(kErrMissingTagEnd);
         }
         Element e;
         e.tagStart = lt;
@@ -581,7 +579,7 @@ std::int32_t BoxReader::ParseElementStyle(Element& e, std::int32_t page) {
     }
     if (m_options.engineNumber == kEngineNumber) {
         if (m_frames.frameCount() >= kFrameCapacity) {
-            throw ConvertError(m_engine.SetError(kErrCapability));
+            m_engine.raise(kErrCapability);
         }
         const char* content = e.tagClose + 1;
         const bool empty = content == e.contentEnd;
@@ -790,7 +788,7 @@ void BoxReader::RemoveCoveredPieces(const tagDivRectInfo& box) {
 
 tagDivInfo* BoxReader::NewDivRecord() {
     if (m_pool.size() >= m_engine.m_limits.pieces) {
-        throw ConvertError(m_engine.SetError(kErrDivPool));
+        m_engine.raise(kErrDivPool);
     }
     tagDivInfo& piece = m_pool.emplace_back();
     piece.order = static_cast<std::int32_t>(m_pool.size());

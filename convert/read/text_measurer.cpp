@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/code_page_convert.h"
+
 namespace paginor {
 
 namespace {
@@ -81,13 +83,8 @@ TextExtent TableTextMeasurer::measure(std::string_view family, std::int32_t size
     const std::int64_t ppem =
         std::max<std::int64_t>(0, std::int64_t{sizePoints} * kMeasureDpi / 72);
     std::int64_t width = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = nextCodePoint(text, i);
         const auto row =
             std::lower_bound(std::begin(kWidthRows), std::end(kWidthRows), c,
                              [](const WidthRow& r, char32_t value) { return r.codePoint < value; });

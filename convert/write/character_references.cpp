@@ -141,16 +141,6 @@ std::size_t matchReference(std::basic_string_view<Char> text, std::size_t at, ch
     return i - at;
 }
 
-void appendUtf16(std::u16string& out, char32_t c) {
-    if (c < 0x10000) {
-        out.push_back(static_cast<char16_t>(c));
-    } else {
-        c -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    }
-}
-
 // Whether the text holds a reference that decodes.
 template <typename Char>
 bool holdsReference(std::basic_string_view<Char> text) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/text_format.h"
+
 namespace paginor {
 
 // HTML reads a name without its ';' inside an attribute value only when neither a letter, a digit
@@ -39,27 +41,6 @@ std::u16string CellTextToUnicode(std::string_view text, std::int32_t codePage);
 // code page holds becomes that character's bytes; the others stay as written, so that no
 // character is lost.
 std::string EncodeCharacterReferences(std::string_view text, std::int32_t codePage);
-
-// '&', '<', '>' and '"' appended as their entities; false, with nothing appended, for any other
-// character.
-inline bool AppendMarkupEntity(std::string& out, char32_t c) {
-    switch (c) {
-        case '&':
-            out += "&amp;";
-            return true;
-        case '<':
-            out += "&lt;";
-            return true;
-        case '>':
-            out += "&gt;";
-            return true;
-        case '"':
-            out += "&quot;";
-            return true;
-        default:
-            return false;
-    }
-}
 
 // Most cell texts are plain ASCII of the code page without references and need no conversion:
 // such a text is appended with '&', '<', '>' and '"' as entities and each line feed as lineFeed.

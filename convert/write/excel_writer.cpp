@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "convert/conversion_driver.h"
+#include "convert/convert_errors.h"
 #include "convert/write/character_references.h"
 #include "convert/write/link_target.h"
 #include "core/report_core.h"
@@ -167,25 +167,6 @@ void CExcelWriter::checkCancel() {
         throw ConversionError(kErrCancelled, m_report.GetErrorText());
     }
 }
-
-namespace {
-
-std::string utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        appendUtf8(out, c);
-    }
-    return out;
-}
-
-}  // namespace
 
 // Plain ASCII reads the same in every code page but the escape-based ones.
 bool CExcelWriter::passesAsIs(std::string_view text) const {

@@ -10,6 +10,7 @@
 #include "convert/write/page_grid.h"
 #include "core/report_core.h"
 #include "core/text_format.h"
+#include "platform/code_page_convert.h"
 
 namespace paginor {
 
@@ -68,15 +69,8 @@ void appendXmlNumber(std::string& out, std::int64_t value) {
 }
 
 void appendXmlText(std::string& out, std::u16string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;  // a lone surrogate has no character
-        }
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = nextCodePoint(text, i);
         if (!isXmlChar(c)) {
             continue;
         }

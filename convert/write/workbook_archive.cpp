@@ -14,6 +14,7 @@
 #include "core/text_format.h"
 #include "mail/base64.h"
 #include "mail/quoted_printable.h"
+#include "platform/code_page_convert.h"
 
 namespace paginor {
 
@@ -62,15 +63,8 @@ bool isHtmlControl(char32_t c) {
 // from 127 up, control characters HTML forbids dropped; lineBreaks turns each line feed into
 // "<br>".
 void appendHtml(std::string& out, std::u16string_view text, bool lineBreaks) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;  // a lone surrogate has no character
-        }
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = nextCodePoint(text, i);
         if (isHtmlControl(c) || AppendMarkupEntity(out, c)) {
             continue;
         }

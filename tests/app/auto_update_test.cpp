@@ -15,6 +15,7 @@
 #include "tests/app/app_fakes.h"
 #include "tests/core/temp_dir.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/waiting.h"
 
 namespace paginor {
 namespace {
@@ -296,9 +297,7 @@ TEST_F(AutoUpdate, TheRealUpdaterStartsWithItsSwitch) {
     UpdateThreadServices services{ui, spawnDetached, nullptr, "", {2021, 6, 7}};
     UpdateThreadProc(3, m_env, services);
     EXPECT_EQ(ui.messages.back(), kUpdateTakesEffect);
-    for (int i = 0; i < 200 && !std::filesystem::exists(marker); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
+    pollUntil([&] { return std::filesystem::exists(marker); }, "the updater to be started");
     EXPECT_EQ(readFile(marker), "--prv_update\n");
 }
 

@@ -20,6 +20,7 @@
 #include "platform/settings_table.h"
 #include "tests/app/app_fakes.h"
 #include "tests/core/temp_dir.h"
+#include "tests/support/gui_waiting.h"
 #include "tests/support/http_test_server.h"
 
 extern char** environ;
@@ -242,7 +243,7 @@ TEST(UpdateWorker, TellsTheUserOnTheUiThreadAndClearsTheUpdatingFlag) {
     commands->Run(cmd::kCheckForNewVersion);
     EXPECT_TRUE(window.frame().updating());
     EXPECT_FALSE(window.frame().OnClose());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.frame().updating(); }, 30000));
+    waitUntil([&] { return !window.frame().updating(); }, "the update worker to end");
     ASSERT_EQ(ui.messages.size(), 2u);  // the close refusal, then the worker's failure
     EXPECT_EQ(ui.messages[1].rfind("Can not get version information from internet.", 0), 0u)
         << ui.messages[1];
@@ -335,9 +336,7 @@ TEST(AutoUpdateInstance, DownloadsAndStartsTheUpdaterAndStoresTheDate) {
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    for (int i = 0; i < 200 && !std::filesystem::exists(marker); ++i) {
-        QTest::qWait(25);
-    }
+    waitUntil([&] { return std::filesystem::exists(marker); }, "the updater to be started");
     EXPECT_EQ(readFile(marker), "--prv_update\n");
     EXPECT_TRUE(std::filesystem::exists(home.path() + "/data/paginor/pgnupdate"));
     EXPECT_EQ(readDwordSetting(store, kLastUpdateCheckValue), todayLocal().number());

@@ -9,11 +9,12 @@
 #include "app_fakes.h"
 #include "core/report_core.h"
 #include "http_test_server.h"
-#include "platform/fake_printer_system.h"
 #include "platform/http_client.h"
 #include "platform/settings_store.h"
 #include "platform/settings_table.h"
 #include "tests/core/temp_dir.h"
+#include "tests/support/fake_printer_system.h"
+#include "tests/support/waiting.h"
 
 namespace paginor {
 namespace {
@@ -201,9 +202,7 @@ TEST_F(DownloadFixture, CancelDuringTheBodyLeavesNoErrorAndThePartialFile) {
     state.attachDialog([this] { ++closes; });
     std::thread worker([this] { DownloadThreadProc(state, env); });
     // Wait until the body has begun, then cancel as the dialog does.
-    for (int i = 0; i < 200 && progress.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    pollUntil([&] { return !progress.empty(); }, "the body to begin");
     state.detachDialog();
     state.finished = true;
     state.cancelRequested = true;

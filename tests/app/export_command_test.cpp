@@ -19,6 +19,7 @@
 #include "tests/app/app_fakes.h"
 #include "tests/core/temp_dir.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/libre_office.h"
 
 namespace paginor {
 namespace {
@@ -181,11 +182,11 @@ TEST_F(ExportCommand, WorkbooksAndSpreadsheetMlThatLibreOfficeReads) {
         const std::string folder = m_dir.path() + "/lo-" + c.copy;
         fs::create_directory(folder);
         fs::copy_file(output, folder + "/" + c.copy);
-        run("cd " + folder + " && HOME=" + folder +
-            " soffice --headless --norestore --convert-to csv:\"Text - txt - csv (StarCalc)\":44,"
-            "34,76,1,,0,false,false,false,false,false --outdir " +
-            folder + " " + folder + "/" + c.copy + " > /dev/null 2>&1");
-        const std::string csv = readFile(folder + "/book.csv");
+        std::string failure;
+        const std::string converted =
+            convertWithLibreOffice(folder + "/" + c.copy, folder, kLibreOfficeCsv, failure);
+        ASSERT_FALSE(converted.empty()) << failure;
+        const std::string csv = readFile(converted);
         EXPECT_NE(csv.find("Page 2"), std::string::npos) << csv.substr(0, 400);
         EXPECT_EQ(csv.find("Page 1\n"), std::string::npos);
     }
@@ -452,14 +453,15 @@ TEST_F(ExportCommand, DelimitedTextReadsRightInLibreOffice) {
     fs::copy_file(m_dir.path() + "/acme.xls", folder + "/acme.xls");
     // Separators comma, semicolon and TAB, text in double quotes, the character set guessed:
     // what the text import offers a person first. Written back with '|' between the cells.
-    run("cd " + folder + " && HOME=" + folder +
-        " soffice --headless --norestore --infilter=\"Text - txt - csv (StarCalc)\":44/59/9,34,,1 "
-        "--convert-to csv:\"Text - txt - csv (StarCalc)\":124,34,76 --outdir " +
-        folder + " " + folder + "/acme.xls > /dev/null 2>&1");
+    std::string failure;
+    const std::string converted = convertWithLibreOffice(
+        folder + "/acme.xls", folder, "csv:Text - txt - csv (StarCalc):124,34,76", failure,
+        "Text - txt - csv (StarCalc):44/59/9,34,,1");
+    ASSERT_FALSE(converted.empty()) << failure;
     // A character of the code page, one it lacks and references of both kinds all come out.
     const std::string row =
         "Acme Products, Inc.|K\xc3\xb6ln; \xc3\xa9t\xc3\xa9 \xd0\x96|\"12\"\" & \"\"x\"\"\"\n";
-    EXPECT_EQ(readFile(folder + "/acme.csv"), row + "||\n" + row);
+    EXPECT_EQ(readFile(converted), row + "||\n" + row);
 }
 
 TEST_F(ExportCommand, WithoutAnAccountTheAccountDialogRunsAndTheCommandEnds) {

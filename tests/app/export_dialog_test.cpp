@@ -27,6 +27,7 @@
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/gui_waiting.h"
 
 namespace paginor {
 namespace {
@@ -349,8 +350,8 @@ public:
             m_shown(percent);
             if (percent > 0 && !m_held.exchange(true)) {
                 std::unique_lock<std::mutex> guard(m_lock);
-                doneWhileHeld = m_doneChanged.wait_for(guard, std::chrono::seconds(10),
-                                                       [this] { return m_done; });
+                m_doneChanged.wait(guard, [this] { return m_done; });
+                doneWhileHeld = true;
             }
         };
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
@@ -541,7 +542,9 @@ TEST_F(ExportWindowTest, TheWindowSystemsCloseDuringAnExportDoesWhatCancelDoes) 
             // A click on the main window's frame makes it the active window; its shortcuts still
             // do nothing.
             m_window->activateWindow();
-            mainWindowActive = QTest::qWaitForWindowActive(m_window.get());
+            waitUntil([&] { return m_window->isActiveWindow(); },
+                      "the main window to become active");
+            mainWindowActive = m_window->isActiveWindow();
             QTest::keyClick(m_window->windowHandle(), Qt::Key_O, Qt::ControlModifier);
             closeAccepted = QWindowSystemInterface::handleCloseEvent<
                 QWindowSystemInterface::SynchronousDelivery>(m_window->windowHandle());

@@ -8,7 +8,6 @@
 #include "app/foliant_view.h"
 #include "app/main_frame.h"
 #include "app/print/web_browser_print.h"
-#include "platform/fake_printer_system.h"
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "platform/settings_store.h"
@@ -17,6 +16,7 @@
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
 #include "tests/print/print_test_support.h"
+#include "tests/support/fake_printer_system.h"
 
 namespace paginor {
 namespace {

@@ -14,11 +14,10 @@
 #include "platform/settings_table.h"
 #include "tests/app/app_fakes.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/gui_waiting.h"
 
 namespace paginor {
 namespace {
-
-constexpr int kSendWaitMs = 30000;
 
 class MailDialogs : public ::testing::Test {
 protected:
@@ -62,7 +61,7 @@ TEST_F(MailDialogs, SendsTheReportAndRemembersTheRecipients) {
     dialog.OnOK();
     dialog.reject();
     EXPECT_TRUE(dialog.isVisible());
-    ASSERT_TRUE(finished.wait(kSendWaitMs));
+    waitForSignal(finished, "the send to finish");
     EXPECT_TRUE(finished.takeFirst().at(0).toBool());
     ASSERT_FALSE(m_ui.messages.empty());
     EXPECT_EQ(m_ui.messages.back(), "The email has been sent to you@example.org");
@@ -100,7 +99,7 @@ TEST_F(MailDialogs, AFailedSendNamesTheServerAndTheUser) {
     QSignalSpy finished(&dialog, &CSendEmail::sendFinished);
     dialog.show();
     dialog.OnOK();
-    ASSERT_TRUE(finished.wait(kSendWaitMs));
+    waitForSignal(finished, "the send to finish");
     EXPECT_FALSE(finished.takeFirst().at(0).toBool());
     ASSERT_FALSE(m_ui.messages.empty());
     const std::string& failure = m_ui.messages.back();

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/fake_printer_system.h"
 #include "tests/core/temp_dir.h"
+#include "tests/support/fake_printer_system.h"
 
 namespace paginor {
 namespace {

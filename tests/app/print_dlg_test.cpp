@@ -459,7 +459,9 @@ TEST(PrintQueue, DeadEndsEndTheQueueAsFailed) {
          {"Something wrong, please try later\nno page was sent to Office"}},
         {"the report raises an error",
          [](Queue& q) {
-             q.host.onCommand = [](const std::string&) -> int { throw ReportError(-1); };
+             q.host.onCommand = [](const std::string&) -> int {
+                 throw ReportError(-1, "Invalid page range");
+             };
              q.report.errorText = "Invalid page range";
              q.dlg->OnTimer();
          },

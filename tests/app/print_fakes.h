@@ -158,7 +158,7 @@ public:
                         std::vector<tagPageRun>& runs) override {
         runs.clear();
         if (from < 1 || to > pageCount || from > to) {
-            throw ReportError(-1);
+            throw ReportError(-1, errorText);
         }
         for (std::int64_t p = from; p <= to; p += pagesPerChunk) {
             runs.push_back(

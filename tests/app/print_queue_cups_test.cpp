@@ -2,10 +2,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "app/print/page_setup_store.h"
 #include "app/print/print_adapters.h"
@@ -19,8 +17,6 @@
 
 namespace paginor {
 namespace {
-
-constexpr auto kWait = std::chrono::seconds(30);
 
 // The queue against the private CUPS server: each "print" submits a small PDF titled with the
 // page address and is reported done at once, as the view does once CUPS took the job.
@@ -72,22 +68,22 @@ protected:
         ASSERT_TRUE(m_dlg->OnInitDialog(m_view));
     }
 
-    // Ticks until done holds, reporting each print as done; false when the wait ran out.
+    // Ticks until done holds, reporting each print as done.
     template <typename Done>
-    bool tickUntil(Done done) {
-        const auto deadline = std::chrono::steady_clock::now() + kWait;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) {
+    void tickUntil(Done done) {
+        pollUntil(
+            [&] {
+                if (done()) {
+                    return true;
+                }
+                const std::size_t before = m_printed.size();
+                m_dlg->OnTimer();
+                if (m_printed.size() > before) {
+                    m_dlg->OnTaskDone(m_printed.back(), true, 1);
+                }
                 return false;
-            }
-            const std::size_t before = m_printed.size();
-            m_dlg->OnTimer();
-            if (m_printed.size() > before) {
-                m_dlg->OnTaskDone(m_printed.back(), true, 1);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+            },
+            "the print queue to reach the state the test waits for");
     }
 
     TempDir m_dir;
@@ -119,18 +115,17 @@ TEST_F(QueueOnCups, AHeldJobHoldsTheNextTaskAndTheSpeedIsLearned) {
     ASSERT_TRUE(m_server->holdNewJobs(m_printer, true));
     start(1, 3);
     m_dlg->OnDelayChoice(false);  // one of ours in the queue is enough to wait
-    ASSERT_TRUE(tickUntil([&] { return m_printed.size() == 1; }));
+    tickUntil([&] { return m_printed.size() == 1; });
     // The job stays held in the printer's queue: the next task waits, showing the count.
-    ASSERT_TRUE(tickUntil([&] {
-        return m_view.status().rfind("1 print tasks in print queue ,waiting ", 0) == 0;
-    })) << m_view.status();
+    tickUntil(
+        [&] { return m_view.status().rfind("1 print tasks in print queue ,waiting ", 0) == 0; });
     for (int i = 0; i < 5; ++i) {
         m_dlg->OnTimer();
     }
     EXPECT_EQ(m_printed.size(), 1u);
     ASSERT_TRUE(m_server->holdNewJobs(m_printer, false));
     releaseHeldJobs();
-    ASSERT_TRUE(tickUntil([&] { return m_view.ended > 0; })) << m_view.status();
+    tickUntil([&] { return m_view.ended > 0; });
     EXPECT_EQ(m_dlg->outcome(), CPrintDlg::Outcome::Done);
     EXPECT_EQ(m_printed, (Texts{"print 1 1", "print 2 2", "print 3 3"}));
     EXPECT_TRUE(m_ui.messages.empty());
@@ -151,17 +146,17 @@ TEST_F(QueueOnCups, AStoppedPrinterIsNamedAndGetsNothingUntilItRuns) {
     ASSERT_TRUE(m_server->disable(m_printer));
     start(1, 2);
     // CUPS's words: its state message "Paused", or its state reason "paused" without one.
-    ASSERT_TRUE(tickUntil([&] {
+    tickUntil([&] {
         const std::string status = m_view.status();
         return status.rfind("Printer \"PaginorTest2\" is stopped: Paused ,waiting ", 0) == 0 ||
                status.rfind("Printer \"PaginorTest2\" is stopped: paused ,waiting ", 0) == 0;
-    })) << m_view.status();
+    });
     for (int i = 0; i < 5; ++i) {
         m_dlg->OnTimer();
     }
     EXPECT_TRUE(m_printed.empty());
     ASSERT_TRUE(m_server->enable(m_printer));
-    ASSERT_TRUE(tickUntil([&] { return m_view.ended > 0; })) << m_view.status();
+    tickUntil([&] { return m_view.ended > 0; });
     EXPECT_EQ(m_dlg->outcome(), CPrintDlg::Outcome::Done);
     EXPECT_EQ(m_printed, (Texts{"print 1 1", "print 2 2"}));
     EXPECT_TRUE(m_ui.messages.empty());
@@ -188,8 +183,7 @@ TEST_F(QueueOnCups, AnotherProcessOnThePrinterMakesItBusy) {
     ASSERT_EQ(c, '1');
     m_store.Load(m_storePath);
     start(1, 1);
-    ASSERT_TRUE(tickUntil([&] { return m_view.status().rfind("Printer is busy now", 0) == 0; }))
-        << m_view.status();
+    tickUntil([&] { return m_view.status().rfind("Printer is busy now", 0) == 0; });
     for (int i = 0; i < 3; ++i) {
         m_dlg->OnTimer();
     }
@@ -197,7 +191,7 @@ TEST_F(QueueOnCups, AnotherProcessOnThePrinterMakesItBusy) {
     ASSERT_EQ(write(release[1], "x", 1), 1);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(tickUntil([&] { return m_view.ended > 0; })) << m_view.status();
+    tickUntil([&] { return m_view.ended > 0; });
     EXPECT_EQ(m_printed, (Texts{"print 1 1"}));
     for (int fd : {ready[0], ready[1], release[0], release[1]}) {
         close(fd);
@@ -213,7 +207,7 @@ TEST_F(QueueOnCups, AMissingPrinterEndsTheQueueAndStoresNoSpeed) {
     ASSERT_TRUE(m_store.Save(error)) << error;
     const std::string before = m_store.bytes();
     start(1, 2);
-    ASSERT_TRUE(tickUntil([&] { return m_view.ended > 0; }));
+    tickUntil([&] { return m_view.ended > 0; });
     ASSERT_EQ(m_ui.messages.size(), 1u);
     EXPECT_EQ(m_ui.messages[0],
               "Could not open printer:NoSuchQueue; No printer \"NoSuchQueue\"; Please contact "

@@ -33,11 +33,10 @@
 #include "tests/app/app_fakes.h"
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
+#include "tests/support/gui_waiting.h"
 
 namespace paginor {
 namespace {
-
-constexpr int kQueueWaitMs = 90000;
 
 std::string run(const std::string& command) {
     std::string output;
@@ -74,9 +73,7 @@ std::vector<CupsTestJob> newJobs(const CupsTestServer& server, const std::vector
     std::sort(ids.begin(), ids.end());
     std::vector<CupsTestJob> jobs;
     for (int id : ids) {
-        CupsTestJob job;
-        EXPECT_TRUE(server.waitForJob(id, job));
-        jobs.push_back(job);
+        jobs.push_back(server.waitForJob(id));
     }
     return jobs;
 }
@@ -130,7 +127,7 @@ protected:
         m_reportPath = m_dir.write("report.htm", sheetReport(4));
         m_doc.report().Init(m_reportPath, nullptr, true, &trace, nullptr, nullptr);
         ASSERT_EQ(m_window->frame().RunCommand("show 1"), 1);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_window->browser()->loading(); }, 30000));
+        waitUntil([&] { return !m_window->browser()->loading(); }, "page 1 to load");
         m_window->frame().setPrinterName(CupsTestServer::kQueue);
     }
 
@@ -154,16 +151,8 @@ protected:
         const std::vector<int> before = m_server->receivedJobs();
         m_doc.report().setPagesPerPrintChunk(perTask);
         // A print before shows the reader's page again: the view prints once it has loaded.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !m_window->browser()->loading(); }, 30000));
-        // The modal queue ends by itself; a stuck one is closed so the test fails, not hangs.
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, [] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                modal->close();
-            }
-        });
-        guard.start(kQueueWaitMs);
+        waitUntil([&] { return !m_window->browser()->loading(); }, "the shown page to load");
+        // The modal queue ends by itself.
         EXPECT_EQ(m_window->frame().PrintPages(from, to, copies, collate), 1)
             << (m_ui.messages.empty() ? std::string() : m_ui.messages.back());
         std::vector<std::string> sheets;
@@ -267,8 +256,7 @@ TEST_F(QueueEndToEnd, CancelWithdrawsTheJobsWaitingAtASlowPrinter) {
     ASSERT_TRUE(printers.submitPdf(slow, "later", m_dir.write("later.pdf", "%PDF-1.4\n%%EOF\n"), {},
                                    later, error))
         << error;
-    CupsTestJob job;
-    ASSERT_TRUE(m_server->waitForJob(later, job));
+    m_server->waitForJob(later);
     const std::vector<CupsTestJob> printed = newJobs(*m_server, before);
     ASSERT_EQ(printed.size(), 1u);
     EXPECT_EQ(printed[0].title, "later");
@@ -458,7 +446,7 @@ protected:
                               "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu "
                               "ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0:"
                               "alloc_dealloc_mismatch=0 CUPS_SERVER=" +
-                              m_server->server() + " timeout 120 " PAGINOR_PROGRAM;
+                              m_server->server() + " " PAGINOR_PROGRAM;
         for (const std::string& argument : arguments) {
             command += " '" + argument + "'";
         }

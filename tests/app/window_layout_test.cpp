@@ -12,6 +12,7 @@
 #include "app/qt/main_window.h"
 #include "platform/settings_store.h"
 #include "tests/app/app_fakes.h"
+#include "tests/support/gui_waiting.h"
 
 namespace paginor {
 namespace {
@@ -30,7 +31,8 @@ TEST(PageList, TheLargestPageNumberShowsWhole) {
         QListView* list = window.leftBar()->list();
         const QModelIndex last = list->model()->index(pages - 1, 0);
         list->scrollTo(last);
-        QTest::qWait(20);
+        waitUntil([&] { return list->viewport()->rect().intersects(list->visualRect(last)); },
+                  "the last page to be scrolled into the list");
         const QString text = last.data().toString();
         ASSERT_EQ(text, QStringLiteral(" %1").arg(pages));
         const int textWidth = list->fontMetrics().horizontalAdvance(text);

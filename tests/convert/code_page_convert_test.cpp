@@ -28,6 +28,44 @@ TEST(CodePageConvert, PlainAsciiIsItselfOnlyWhereTheCodePageSaysSo) {
     EXPECT_EQ(codePageToUtf8("1+AOE-", 65000), "1\xc3\xa1");
 }
 
+// Every surrogate without its partner is one U+FFFD; a pair is its one character.
+TEST(CodePageConvert, Utf16DecodesPairsAndReplacesLoneSurrogates) {
+    const struct {
+        const char* name;
+        std::u16string text;
+        std::u32string points;
+        const char* utf8;
+    } cases[] = {
+        {"plain", u"a\u00e9\u20ac", U"a\u00e9\u20ac", "a\xc3\xa9\xe2\x82\xac"},
+        {"a pair", u"\U0001F600b", U"\U0001F600b",
+         "\xf0\x9f\x98\x80"
+         "b"},
+        {"a high one at the end", std::u16string(u"a") + char16_t(0xD83D), U"a\uFFFD",
+         "a\xef\xbf\xbd"},
+        {"a high one before a letter", std::u16string{char16_t(0xD83D), u'b'}, U"\uFFFDb",
+         "\xef\xbf\xbd"
+         "b"},
+        {"a low one alone", std::u16string{char16_t(0xDE00), char16_t(0xD83D), char16_t(0xDE00)},
+         U"\uFFFD\U0001F600", "\xef\xbf\xbd\xf0\x9f\x98\x80"},
+        {"two high ones", std::u16string{char16_t(0xD83D), char16_t(0xD83D)}, U"\uFFFD\uFFFD",
+         "\xef\xbf\xbd\xef\xbf\xbd"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::u32string points;
+        for (std::size_t i = 0; i < c.text.size();) {
+            points += nextCodePoint(c.text, i);
+        }
+        EXPECT_EQ(points, c.points);
+        EXPECT_EQ(utf16ToUtf8(c.text), c.utf8);
+        std::u16string again;
+        for (char32_t point : c.points) {
+            appendUtf16(again, point);
+        }
+        EXPECT_EQ(codePageToUtf16(utf16ToUtf8(c.text), 65001), again);
+    }
+}
+
 TEST(CodePageConvert, Utf8PrefixCutsBetweenCharacters) {
     const struct {
         const char* text;

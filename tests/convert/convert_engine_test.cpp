@@ -25,6 +25,8 @@ Failure fail(const std::string& html, const EngineLimits& limits = {}) {
     } catch (const ConvertError& e) {
         Failure f{e.code(), {}};
         EXPECT_EQ(engine.GetErrorText(f.text), e.code());
+        // Whoever logs what() keeps the message the engine stored with the code.
+        EXPECT_EQ(e.what(), f.text);
         return f;
     }
     return {0, "no error"};
@@ -81,6 +83,7 @@ TEST(ConvertEngine, UnterminatedQuotedFaceIsError104WithTheFontFlag) {
         EXPECT_EQ(e.code(), 104);
         engine.GetErrorText(text);
         EXPECT_EQ(text, "Can not find the expecting character \" (Error Code:104)");
+        EXPECT_EQ(e.what(), text);
     }
 }
 

@@ -12,7 +12,7 @@
 
 namespace paginor::testing {
 
-// Runs a shell command (the independent consumers: xmllint, LibreOffice); its output, or the
+// Runs a shell command (an independent consumer such as xmllint); its output, or the
 // exit status and output when it failed.
 inline std::string runCommand(const std::string& command) {
     std::string output;

@@ -16,6 +16,7 @@
 #include "convert/conversion_driver.h"
 #include "core/report_core.h"
 #include "tests/convert/write/fake_excel.h"
+#include "tests/support/libre_office.h"
 #include "tests/support/report_generator.h"
 
 namespace paginor {
@@ -412,12 +413,11 @@ TEST_F(OutputToExcel, LibreOfficeReadsTheSpreadsheetMlOfAFixture) {
                   .find("<Cell ss:MergeAcross=\"1\" ss:StyleID=\"s29\"/>\r\n"
                         " <Cell ss:StyleID="),
               std::string::npos);
-    const std::string dir = m_dir.string();
-    testing::runCommand("cd " + dir + " && HOME=" + dir +
-                        " soffice --headless --norestore --convert-to csv:\"Text - txt - "
-                        "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false --outdir " +
-                        dir + " " + o.outputPath + " > /dev/null 2>&1");
-    EXPECT_EQ(readText(m_dir / "book.csv"),
+    std::string failure;
+    const std::string csv =
+        convertWithLibreOffice(o.outputPath, m_dir.string(), kLibreOfficeCsv, failure);
+    ASSERT_FALSE(csv.empty()) << failure;
+    EXPECT_EQ(readText(csv),
               "Sales Report,,Page 1 of 3\n"
               "Region,Product,Amount\n"
               "North,Bolt,\"12\"\n"
@@ -444,12 +444,11 @@ TEST_F(OutputToExcel, LibreOfficeReadsAFramedReport) {
     o.outputPath = (m_dir / "framed.xml").string();
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
     EXPECT_EQ(testing::runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
-    const std::string dir = m_dir.string();
-    testing::runCommand("cd " + dir + " && HOME=" + dir +
-                        " soffice --headless --norestore --convert-to csv:\"Text - txt - "
-                        "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false --outdir " +
-                        dir + " " + o.outputPath + " > /dev/null 2>&1");
-    EXPECT_EQ(readText(m_dir / "framed.csv"),
+    std::string failure;
+    const std::string csv =
+        convertWithLibreOffice(o.outputPath, m_dir.string(), kLibreOfficeCsv, failure);
+    ASSERT_FALSE(csv.empty()) << failure;
+    EXPECT_EQ(readText(csv),
               "Stock Report,,Page 1 of 2\n"
               "Item,Qty,Price\n"
               "Bolt,\"12\",\"0.5\"\n"

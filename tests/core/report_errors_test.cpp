@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "core/report_core.h"
+#include "tests/core/report_fixtures.h"
+#include "tests/core/temp_dir.h"
 
 namespace paginor {
 namespace {
@@ -99,6 +102,50 @@ TEST(ErrorText, BufferIsBoundedSuffixIncluded) {
     char exact[64];
     core.GetErrorText(exact, sizeof exact);
     EXPECT_STREQ(exact, "The file is not a web page !(Error Code:13)");
+}
+
+// Whoever logs what() of a failure keeps the message the report stored with its code.
+TEST(ReportErrors, CarryTheStoredCodeAndMessage) {
+    TempDir dir;
+    const std::string report = dir.write("r.htm", fixtures::markedHtmlReport(2));
+    const struct {
+        const char* name;
+        std::function<void(CReportCore&)> fail;
+        std::int32_t code;
+        std::string start;
+    } cases[] = {
+        {"a missing file",
+         [&](CReportCore& core) {
+             core.Init(dir.path() + "/missing.htm", nullptr, false, nullptr, nullptr, nullptr);
+         },
+         -1, "Runtime exception[FLC][InitOp2]:"},
+        {"pages outside the report",
+         [&](CReportCore& core) {
+             core.Init(report, nullptr, false, nullptr, nullptr, nullptr);
+             std::string html;
+             core.GetPage(2, 3, html, false);
+         },
+         -1, "Page number should between 1 and 2"},
+        {"no report loaded",
+         [](CReportCore& core) {
+             std::string html;
+             core.GetPage(1, 1, html, false);
+         },
+         5, "Report Object is not initialed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CReportCore core;
+        try {
+            c.fail(core);
+            ADD_FAILURE() << "no error";
+        } catch (const ReportError& error) {
+            EXPECT_EQ(error.code(), c.code);
+            EXPECT_EQ(error.code(), core.errorCode());
+            EXPECT_EQ(error.what(), core.GetErrorText());
+            EXPECT_TRUE(std::string(error.what()).starts_with(c.start)) << error.what();
+        }
+    }
 }
 
 }  // namespace

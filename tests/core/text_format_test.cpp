@@ -202,5 +202,18 @@ TEST(UrlEncodeForm, EveryByteDecodesBack) {
     EXPECT_EQ(encoded.size(), 62 + 1 + 193 * 3u);
 }
 
+TEST(EscapeMarkup, EntitiesForTheFourMarkupCharactersOnly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"plain text", "plain text"},
+        {"a<b>&\"c\"", "a&lt;b&gt;&amp;&quot;c&quot;"},
+        {"&amp;", "&amp;amp;"},
+        {"it's \xe9\t\r\n", "it's \xe9\t\r\n"},
+        {"", ""},
+    };
+    for (const auto& [text, escaped] : cases) {
+        EXPECT_EQ(EscapeMarkup(text), escaped) << text;
+    }
+}
+
 }  // namespace
 }  // namespace paginor

@@ -498,7 +498,7 @@ TEST(NumberTests, Table) {
 TEST(NumberTests, LengthEdges) {
     for (auto test : {IsAllDigits, IsNumberText, IsSignedNumberText, IsDateDigitsText}) {
         EXPECT_FALSE(test("123", 0));
-        EXPECT_TRUE(test("abc", -1));  // specified: a negative length gives true
+        EXPECT_TRUE(test("abc", -1));  // a negative length tests no byte: true
         EXPECT_TRUE(test("1x", 1));    // the length, not the NUL, bounds the text
     }
 }

@@ -25,11 +25,10 @@
 #include "tests/app/app_fakes.h"
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
+#include "tests/support/gui_waiting.h"
 
 namespace paginor {
 namespace {
-
-constexpr int kPrintWaitMs = 60000;
 
 std::string run(const std::string& command) {
     std::string output;
@@ -105,17 +104,17 @@ protected:
         RecordingReceiver receiver;
         const std::string command = "print " + std::to_string(first) + " " + std::to_string(last);
         EXPECT_TRUE(m_window->view().PrintHtml(html, command, &receiver, first, last - first + 1));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
+        waitUntil([&] { return !receiver.reports.empty(); }, "the print task to be reported");
         EXPECT_EQ(receiver.reports, std::vector<std::string>{command + "|printed|" +
                                                              std::to_string(last - first + 1)})
             << m_window->view().lastPrintError();
         std::vector<int> after;
-        EXPECT_TRUE(QTest::qWaitFor(
+        waitUntil(
             [&] {
                 after = m_server->receivedJobs();
                 return after.size() > before.size();
             },
-            kPrintWaitMs));
+            "the printer to receive the job");
         const std::set<int> old(before.begin(), before.end());
         std::vector<int> fresh;
         for (int id : after) {
@@ -123,9 +122,9 @@ protected:
                 fresh.push_back(id);
         }
         EXPECT_EQ(fresh.size(), 1u);
-        CupsTestJob job;
-        if (fresh.empty() || !m_server->waitForJob(fresh[0], job))
+        if (fresh.empty())
             return {};
+        const CupsTestJob job = m_server->waitForJob(fresh[0]);
         EXPECT_EQ(job.title, "about:blank");
         return m_dir.write("job.pdf", job.pdf);
     }
@@ -429,7 +428,7 @@ TEST_F(PrintEndToEndTest, APageTooLargeToPrintIsSaidSo) {
     m_doc.report().GetPage(1, 1, html, true);
     RecordingReceiver receiver;
     ASSERT_TRUE(m_window->view().PrintHtml(html, "print 1 1", &receiver, 1, 1));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
+    waitUntil([&] { return !receiver.reports.empty(); }, "the print task to be reported");
     EXPECT_EQ(receiver.reports, std::vector<std::string>{"print 1 1|failed|1"});
     const std::string error = m_window->view().lastPrintError();
     EXPECT_EQ(error.rfind("Page 1 is too large to print: it would take about 2", 0), 0u) << error;
@@ -497,7 +496,7 @@ TEST_F(PrintEndToEndTest, ShowingAPageWhileAPrintIsArmedIsRefused) {
     EXPECT_EQ(m_window->frame().RunCommand("show 1"), 1);
     EXPECT_EQ(m_ui.messages, std::vector<std::string>{
                                  "previous print task is not finished ,please try again later"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.reports.empty(); }, kPrintWaitMs));
+    waitUntil([&] { return !receiver.reports.empty(); }, "the print task to be reported");
 }
 
 // The page setup shows the current paper, orientation and margins, and what is chosen there is
@@ -513,7 +512,8 @@ TEST_F(PrintEndToEndTest, PageSetupDialogShowsTheCurrentChoiceAndKeepsIt) {
     bool shownLandscape = false;
     std::vector<double> shownMargins;
     QTimer::singleShot(0, [&] {
-        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
+        waitUntil([] { return QApplication::activeModalWidget() != nullptr; },
+                  "the page setup dialog to open");
         auto* dialog = qobject_cast<PrintSettingDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         shownPaper = dialog->paperBox()->currentText();

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake_printer_system.h"
+#include "tests/support/fake_printer_system.h"
 
 namespace paginor {
 namespace {

@@ -6,12 +6,12 @@
 #include "app/foliant_doc.h"
 #include "app/foliant_view.h"
 #include "app/print/web_browser_print.h"
-#include "platform/fake_printer_system.h"
 #include "platform/settings_store.h"
 #include "print_test_support.h"
 #include "tests/app/app_fakes.h"
 #include "tests/core/report_fixtures.h"
 #include "tests/core/temp_dir.h"
+#include "tests/support/fake_printer_system.h"
 
 namespace paginor {
 namespace {

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake_printer_system.h"
 #include "print_test_support.h"
 #include "temp_dir.h"
+#include "tests/support/fake_printer_system.h"
 
 namespace paginor {
 namespace {

@@ -204,16 +204,19 @@ Group lp
                 cupsd.kill()
                 cupsd.wait()
 
-    deadline = time.monotonic() + 15
+    # However long a busy machine takes: CTest's time-out ends a test whose server never answers.
+    started = time.monotonic()
+    note = started + 30
     while True:
         if cupsd.poll() is not None:
             fail(root, "cupsd ended with status %d" % cupsd.returncode)
         ok, text = run(["lpstat", "-h", server, "-r"])
         if "is running" in text and "not running" not in text:
             break
-        if time.monotonic() > deadline:
-            stop()
-            fail(root, "cupsd did not answer on %s: %s" % (server, text))
+        if time.monotonic() >= note:
+            print("still waiting for cupsd on %s after %d s: %s"
+                  % (server, time.monotonic() - started, text.strip()), file=sys.stderr, flush=True)
+            note += 30
         time.sleep(0.02)
 
     for queue in QUEUES:

@@ -4,16 +4,15 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "python_server.h"
+#include "waiting.h"
 
 namespace paginor {
 
@@ -48,23 +47,25 @@ public:
     const std::string& server() const { return m_server; }
     const std::string& outFolder() const { return m_out; }
 
-    // Waits for the printer to receive the job's file; false when it has not within timeout.
-    bool waitForJob(int id, CupsTestJob& job,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // The job as the printer received it, once it has (the backend renames the file into place
+    // complete); waits as waiting.h says.
+    CupsTestJob waitForJob(int id) const {
         const std::string base = m_out + "/" + std::to_string(id);
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::ifstream pdf(base + ".pdf", std::ios::binary);
-            if (pdf) {
+        CupsTestJob job;
+        job.id = id;
+        pollUntil(
+            [&] {
+                std::ifstream pdf(base + ".pdf", std::ios::binary);
+                if (!pdf) {
+                    return false;
+                }
                 std::ifstream title(base + ".title", std::ios::binary);
-                job.id = id;
                 job.pdf.assign(std::istreambuf_iterator<char>(pdf), {});
                 job.title.assign(std::istreambuf_iterator<char>(title), {});
                 return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+            },
+            "the printer to receive a job");
+        return job;
     }
 
     // The numbers of the jobs the printers have received so far, in no order.

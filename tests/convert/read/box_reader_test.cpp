@@ -162,7 +162,13 @@ TEST(StyleClass, MalformedClassesFail) {
     for (const auto& [head, message] : cases) {
         CConvertEngine engine;
         StyleSheet styles;
-        EXPECT_THROW(styles.ParseStyleSheet(engine, defaultTextMeasurer(), head), ConvertError);
+        try {
+            styles.ParseStyleSheet(engine, defaultTextMeasurer(), head);
+            ADD_FAILURE() << "no error for " << head;
+        } catch (const ConvertError& error) {
+            EXPECT_EQ(error.code(), kErrOwnText);
+            EXPECT_EQ(error.what(), std::string(message));
+        }
         std::string text;
         EXPECT_EQ(engine.GetErrorText(text), kErrOwnText);
         EXPECT_EQ(text, message);

@@ -12,6 +12,7 @@
 
 #include "convert/write/cell_value.h"
 #include "convert/write/spreadsheet_ml.h"
+#include "tests/support/libre_office.h"
 
 namespace paginor {
 namespace {
@@ -538,12 +539,11 @@ TEST(SpreadsheetMl, ConsumersReadTheWorkbook) {
         out << workbookOf(writer);
     }
     EXPECT_EQ(testing::runCommand("xmllint --noout " + dir + "/book.xml 2>&1"), "");
-    testing::runCommand("cd " + dir + " && HOME=" + dir +
-                        " soffice --headless --norestore --convert-to csv:\"Text - txt - "
-                        "csv (StarCalc)\":44,34,76,1,,0,false,false,false,false,false "
-                        "--outdir " +
-                        dir + " " + dir + "/book.xml > /dev/null 2>&1");
-    std::ifstream in(dir + "/book.csv", std::ios::binary);
+    std::string failure;
+    const std::string converted =
+        convertWithLibreOffice(dir + "/book.xml", dir, kLibreOfficeCsv, failure);
+    EXPECT_FALSE(converted.empty()) << failure;
+    std::ifstream in(converted, std::ios::binary);
     std::stringstream csv;
     csv << in.rdbuf();
     const std::string expected =

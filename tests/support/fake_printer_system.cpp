@@ -1,4 +1,4 @@
-#include "platform/fake_printer_system.h"
+#include "tests/support/fake_printer_system.h"
 
 #include <algorithm>
 #include <fstream>
