@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "convert/write/excel_automation.h"
-#include "convert/write/xlsx_workbook.h"
+#include "convert/write/xlsx/workbook.h"
 #include "core/report_core.h"
 
 namespace paginor {

@@ -17,8 +17,8 @@
 
 #include "convert/conversion_driver.h"
 #include "convert/write/excel_writer.h"
-#include "convert/write/xlsx_parts.h"
-#include "convert/write/xlsx_workbook.h"
+#include "convert/write/xlsx/part_text.h"
+#include "convert/write/xlsx/workbook.h"
 #include "core/report_core.h"
 #include "tests/convert/convert_harness.h"
 #include "tests/convert/report_texts.h"

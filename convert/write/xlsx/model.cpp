@@ -1,10 +1,10 @@
-#include "convert/write/xlsx_model.h"
+#include "convert/write/xlsx/model.h"
 
 #include <algorithm>
 #include <charconv>
 
 #include "convert/read/text_measurer.h"
-#include "convert/write/xlsx_parts.h"
+#include "convert/write/xlsx/part_text.h"
 
 namespace paginor::xlsx {
 

@@ -1,4 +1,4 @@
-#include "convert/write/xlsx_workbook.h"
+#include "convert/write/xlsx/workbook.h"
 
 #include <strings.h>
 
@@ -10,11 +10,16 @@
 #include <optional>
 
 #include "convert/write/spill_file.h"
-#include "convert/write/xlsx_entry.h"
-#include "convert/write/xlsx_model.h"
-#include "convert/write/xlsx_pack.h"
-#include "convert/write/xlsx_parts.h"
-#include "convert/write/zip_package.h"
+#include "convert/write/xlsx/drawing_part.h"
+#include "convert/write/xlsx/entry.h"
+#include "convert/write/xlsx/model.h"
+#include "convert/write/xlsx/pack.h"
+#include "convert/write/xlsx/package_parts.h"
+#include "convert/write/xlsx/sheet_part.h"
+#include "convert/write/xlsx/styles_part.h"
+#include "convert/write/xlsx/theme_part.h"
+#include "convert/write/xlsx/workbook_part.h"
+#include "convert/write/xlsx/zip_package.h"
 #include "platform/file.h"
 #include "platform/replacing_file.h"
 

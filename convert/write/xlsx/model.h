@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "convert/write/excel_automation.h"
-#include "convert/write/xlsx_entry.h"
+#include "convert/write/xlsx/entry.h"
 
 namespace paginor::xlsx {
 

@@ -1,4 +1,4 @@
-#include "convert/write/zip_package.h"
+#include "convert/write/xlsx/zip_package.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "convert/write/xlsx_entry.h"
+#include "convert/write/xlsx/entry.h"
 
 #include <algorithm>
 #include <charconv>
