@@ -830,19 +830,24 @@ void ExcelFileDriver::startExcel() {
     };
     m_making.setWorkbook(*m_excel, writer);
     m_excel->SetWorkerThreads(m_threads);
+    m_excel->SetCancel(m_options.cancel);
     m_excelWriter = std::make_unique<CExcelWriter>(m_report, *m_excel, std::move(writer));
     step("FL_Excel2000_Start");
     std::int32_t rowsPerWorksheet = m_options.rowsPerWorksheet;
     m_excelWriter->Start(m_outputPath, rowsPerWorksheet, m_options.savedAs2007);
 }
 
-// Saving cannot be stopped part way: the workbook is saved beside the target under a hidden name
-// and takes the target's name only when no cancel request came meanwhile.
+// The workbook is saved beside the target under a hidden name and takes the target's name only
+// when no cancel request came meanwhile; a request during the save stops it.
 void ExcelFileDriver::saveWorkbook() {
     const std::string saved = HiddenNameBeside(m_outputPath);
     try {
         m_excelWriter->Finish(saved);
     } catch (const ConversionError& error) {
+        // The save stops part way at a cancel request, and keeps nothing.
+        if (cancelRequested()) {
+            raise(kErrCancelled);
+        }
         if (error.code() != -1) {
             throw;
         }

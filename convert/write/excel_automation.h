@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -120,6 +121,9 @@ public:
     virtual std::shared_ptr<ExcelWorksheet> NewBatchSheet() { return nullptr; }
     // The threads the application may use besides the caller's for its own work.
     virtual void SetWorkerThreads(std::int32_t /*threads*/) {}
+    // A request to stop that the application's long work (saving) looks at: once it is
+    // non-zero, that work stops with AutomationError.
+    virtual void SetCancel(const std::atomic<std::int32_t>* /*cancel*/) {}
 };
 
 // Starts the application; throws AutomationError when it cannot.

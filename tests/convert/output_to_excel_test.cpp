@@ -2,12 +2,18 @@
 
 #include "tests/convert/convert_harness.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -490,6 +496,71 @@ TEST_F(OutputToExcel, ControlBytesInTextsConvertToEveryKind) {
                 EXPECT_EQ(testing::runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
             } else if (format == ExportFileFormat::NativeExcel) {
                 EXPECT_EQ(testing::packageFaults(o.outputPath), "");
+            }
+        }
+    }
+}
+
+// A 1x1 GIF.
+constexpr unsigned char kGif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80,
+                                  0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x21, 0xF9, 0x04,
+                                  0x01, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x01,
+                                  0x00, 0x01, 0x00, 0x00, 0x02, 0x01, 0x44, 0x00, 0x3B};
+
+// A report's pictures may name anything: a FIFO, whose open would wait for a writer for ever, and
+// folders are left out as a missing picture is, and the picture beside them goes in; on one
+// thread and on four, into the workbook and the web archive.
+TEST_F(OutputToExcel, PicturesThatAreNoRegularFilesAreLeftOut) {
+    std::ofstream(m_dir / "logo.gif", std::ios::binary)
+        .write(reinterpret_cast<const char*>(kGif), sizeof kGif);
+    ASSERT_EQ(mkfifo((m_dir / "pipe.gif").c_str(), 0600), 0);
+    fs::create_directory(m_dir / "images");
+    std::string html =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\"></head><body>" +
+        std::string(kHeadMark) + "<table width=\"500\"><tr><td width=\"100\">Pictures</td>";
+    for (const char* source : {"pipe.gif", ".", "images/", "logo.gif", "missing.gif"}) {
+        html += std::string("<td width=\"100\"><img src=\"") + source +
+                "\" width=\"20\" height=\"20\"></td>";
+    }
+    html += "</tr></table>" + std::string(kFootMark) + "</body></html>";
+    CReportCore core;
+    load(core, html);
+    for (const ExportFileFormat format :
+         {ExportFileFormat::NativeExcel, ExportFileFormat::ExcelCompatible}) {
+        for (const std::int32_t threads : {1, 4}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(format)) + " on " +
+                         std::to_string(threads));
+            ExcelOutputOptions o = options(format, 1, 1);
+            o.excel = StartXlsxApplication;
+            o.images = true;
+            o.threads = threads;
+            o.outputPath = (m_dir / "out.xlsx").string();
+            auto done = std::async(std::launch::async, [&] { return OutputToExcelFile(core, o); });
+            if (done.wait_for(std::chrono::minutes(5)) != std::future_status::ready) {
+                // A writer lets the waiting open go, so that the test can end.
+                ::close(::open((m_dir / "pipe.gif").c_str(), O_WRONLY | O_CLOEXEC));
+                ADD_FAILURE() << "the export waits on the FIFO";
+            }
+            EXPECT_EQ(done.get(), 0);
+            if (format == ExportFileFormat::NativeExcel) {
+                EXPECT_EQ(testing::packageFaults(o.outputPath), "");
+                EXPECT_EQ(testing::runCommand("unzip -Z1 '" + o.outputPath + "' 'xl/media/*'"),
+                          "xl/media/image1.gif\n");
+            } else {
+                const fs::path parts = m_dir / "parts";
+                fs::create_directory(parts);
+                EXPECT_EQ(testing::runCommand("/usr/bin/python3 " PAGINOR_TESTS_DIR
+                                              "/convert/write/web_archive_check.py '" +
+                                              o.outputPath + "' '" + parts.string() + "'"),
+                          "part tabulan-xls.htm quoted-printable text/html us-ascii\n"
+                          "part stylesheet.css quoted-printable text/html us-ascii\n"
+                          "part sheet001.htm quoted-printable text/html us-ascii\n"
+                          "part logo.gif base64 image/gif -\n");
+                EXPECT_EQ(readText(parts / "sheet001.htm.cells"),
+                          "table\n row\n  [class=tbz0] Pictures\n  [] \n  [] \n  [] \n  "
+                          "[] <img logo.gif ->\n  [] \n");
+                fs::remove_all(parts);
             }
         }
     }

@@ -1,8 +1,8 @@
 #include "convert/write/xlsx/drawing_part.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <map>
 
 #include "convert/write/xlsx/model.h"
@@ -108,13 +108,12 @@ std::string DrawingRelationships(const std::vector<std::string>& media) {
     return out;
 }
 
-std::optional<std::string> PictureKind(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    unsigned char head[4] = {};
-    in.read(reinterpret_cast<char*>(head), sizeof head);
-    if (in.gcount() < 2) {
+std::optional<std::string> PictureKind(std::string_view bytes) {
+    if (bytes.size() < 2) {
         return std::nullopt;
     }
+    unsigned char head[4] = {};
+    std::memcpy(head, bytes.data(), std::min<std::size_t>(bytes.size(), sizeof head));
     if (std::memcmp(head, "\x89PNG", 4) == 0) {
         return "png";
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,8 +28,8 @@ std::string DrawingXml(const std::vector<SheetPicture>& pictures,
 // Relationship rId<i + 1> names media[i], a part name under xl/media/.
 std::string DrawingRelationships(const std::vector<std::string>& media);
 
-// The part name extension of the picture the file holds, by its first bytes; nullopt for none of
-// PNG, GIF, BMP and JPEG.
-std::optional<std::string> PictureKind(const std::string& path);
+// The part name extension of a picture by its first bytes; nullopt for none of PNG, GIF, BMP and
+// JPEG.
+std::optional<std::string> PictureKind(std::string_view head);
 
 }  // namespace paginor::xlsx

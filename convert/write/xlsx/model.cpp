@@ -514,7 +514,8 @@ void XlsxBatchSheet::HyperlinksAdd(std::string_view anchor, std::string_view add
 void XlsxBatchSheet::PicturesInsert(std::string_view path, double height, double width) {
     double w = 0;
     double h = 0;
-    if (!imageSize(std::string(path), w, h)) {
+    std::string head;
+    if (!readPictureHead(std::string(path), head) || !imageSize(head, w, h)) {
         throw AutomationError("not a picture: " + std::string(path));
     }
     m_rows.addPicture(std::string(path), height, width);

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "convert/write/spill_file.h"
 #include "convert/write/xlsx/drawing_part.h"
@@ -22,6 +24,7 @@
 #include "convert/write/xlsx/zip_package.h"
 #include "platform/file.h"
 #include "platform/replacing_file.h"
+#include "platform/sys_error.h"
 
 namespace paginor {
 namespace {
@@ -180,7 +183,8 @@ public:
     void PicturesInsert(std::string_view path, double height, double width) override {
         double w = 0;
         double h = 0;
-        if (!imageSize(std::string(path), w, h)) {
+        std::string head;
+        if (!readPictureHead(std::string(path), head) || !imageSize(head, w, h)) {
             throw AutomationError("not a picture: " + std::string(path));
         }
         m_rows.addPicture(std::string(path), height, width);
@@ -291,6 +295,7 @@ public:
     void Quit() override { discard(); }
     std::shared_ptr<ExcelWorksheet> NewBatchSheet() override;
     void SetWorkerThreads(std::int32_t threads) override { m_threads = std::max(threads, 1); }
+    void SetCancel(const std::atomic<std::int32_t>* cancel) override { m_cancel = cancel; }
 
     std::int32_t WorksheetsCount() override { return static_cast<std::int32_t>(m_sheets.size()); }
     ExcelWorksheet& WorksheetsItem(std::int32_t index) override {
@@ -339,12 +344,16 @@ private:
         m_open = false;
     }
     void writePackage(ZipWriter& zip);
+    void storePicture(ZipWriter& zip, const std::string& path, const std::string& part);
+    // Throws once a cancel request came.
+    void checkCancel() const;
 
     bool m_open = false;
     std::vector<std::unique_ptr<XlsxSheet>> m_sheets;
     StyleTable m_styles;
     std::unique_ptr<SpillFile> m_spill;
     std::int32_t m_threads = 1;
+    const std::atomic<std::int32_t>* m_cancel = nullptr;
     std::unique_ptr<PackPool> m_pool;
     PackScratch m_scratch;
     std::shared_ptr<BatchSheetPool> m_batchSheets = std::make_shared<BatchSheetPool>();
@@ -830,8 +839,12 @@ void XlsxApplication::writePackage(ZipWriter& zip) {
             if (it == media.end()) {
                 double width = 0;
                 double height = 0;
-                const auto kind = PictureKind(picture.path);
-                if (!kind || !imageSize(picture.path, width, height)) {
+                std::string head;
+                if (!readPictureHead(picture.path, head)) {
+                    continue;
+                }
+                const auto kind = PictureKind(head);
+                if (!kind || !imageSize(head, width, height)) {
                     continue;
                 }
                 it = media
@@ -906,14 +919,54 @@ void XlsxApplication::writePackage(ZipWriter& zip) {
                 DrawingRelationships(pictureMedia[i]));
     }
     for (const auto& [path, part] : media) {
-        std::string bytes;
-        std::string problem;
-        if (!readWholeFile(path, bytes, problem)) {
-            throw AutomationError(path + ": the picture cannot be read");
-        }
-        zip.store("xl/media/" + part, bytes);
+        storePicture(zip, path, "xl/media/" + part);
     }
     zip.finish();
+}
+
+void XlsxApplication::checkCancel() const {
+    if (m_cancel != nullptr && m_cancel->load() != 0) {
+        throw AutomationError("the save was cancelled");
+    }
+}
+
+// Read twice, block by block, so that a picture of any size passes through a block of memory:
+// once for the CRC the entry's header states, once into the package.
+void XlsxApplication::storePicture(ZipWriter& zip, const std::string& path,
+                                   const std::string& part) {
+    ReadOnlyFile file;
+    std::string problem;
+    if (!file.openRegular(path, problem)) {
+        throw AutomationError(problem + ": the picture cannot be read");
+    }
+    std::string block(kReadBackBytes, '\0');
+    const auto pass = [&](const std::function<void(std::string_view)>& take) {
+        std::uint64_t length = 0;
+        std::uint32_t crc = 0;
+        for (;;) {
+            checkCancel();
+            const std::int64_t n = file.readAt(static_cast<std::int64_t>(length), block.data(),
+                                               static_cast<std::int64_t>(block.size()));
+            if (n < 0) {
+                throw AutomationError(
+                    path + ": the picture cannot be read: " + systemErrorText(file.errorNumber()));
+            }
+            if (n == 0) {
+                return std::pair{length, crc};
+            }
+            const std::string_view piece(block.data(), static_cast<std::size_t>(n));
+            crc = Crc32(piece, crc);
+            length += piece.size();
+            take(piece);
+        }
+    };
+    const auto [length, crc] = pass([](std::string_view) {});
+    zip.storeWritten(part, length, crc, [&](const ZipWriter::Sink& sink) {
+        const auto [copied, copiedCrc] = pass([&sink](std::string_view piece) { sink(piece); });
+        if (copied != length || copiedCrc != crc) {
+            throw AutomationError(path + ": the picture changed while it was saved");
+        }
+    });
 }
 
 void XlsxApplication::SaveCopyAs(const std::string& path) {
@@ -928,7 +981,8 @@ void XlsxApplication::SaveCopyAs(const std::string& path) {
         for (const auto& sheet : m_sheets) {
             sheet->finish();
         }
-        ZipWriter zip([&file](std::string_view data) {
+        ZipWriter zip([this, &file](std::string_view data) {
+            checkCancel();
             if (!file.write(data)) {
                 throw AutomationError(file.error());
             }

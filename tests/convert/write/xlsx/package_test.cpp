@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 
@@ -133,6 +134,32 @@ TEST_F(XlsxPackage, EveryPartIsSoundAndListed) {
               "file:///srv/reports/page2.htm External\n"
               "rel xl/worksheets/_rels/sheet1.xml.rels rId4 drawing ../drawings/drawing1.xml \n"
               "rel xl/drawings/_rels/drawing1.xml.rels rId1 image ../media/image1.png \n");
+}
+
+// A cancel request stops the save, pictures and all, and leaves no file; without one the same
+// workbook is saved.
+TEST_F(XlsxPackage, CancelStopsTheSave) {
+    const fs::path picture = m_dir / "logo.png";
+    writePicture(picture);
+    for (const std::int32_t request : {1, 0}) {
+        SCOPED_TRACE(request);
+        std::atomic<std::int32_t> cancel = request;
+        auto application = StartXlsxApplication();
+        application->SetCancel(&cancel);
+        ExcelWorkbook& book = application->WorkbooksAdd();
+        ExcelWorksheet& sheet = book.WorksheetsItem(1);
+        sheet.CellsItem(1, 1, "text");
+        sheet.Range("A2")->Activate();
+        sheet.PicturesInsert(picture.string(), 20, 20);
+        const fs::path path = m_dir / "book.xlsx";
+        if (request != 0) {
+            EXPECT_THROW(book.SaveCopyAs(path.string()), AutomationError);
+            EXPECT_FALSE(fs::exists(path));
+        } else {
+            book.SaveCopyAs(path.string());
+            EXPECT_EQ(testing::packageFaults(path.string()), "");
+        }
+    }
 }
 
 }  // namespace
