@@ -148,8 +148,7 @@ class XlsxApplication;
 
 class XlsxSheet : public ExcelWorksheet, public RangeHost {
 public:
-    explicit XlsxSheet(XlsxApplication& application)
-        : m_application(application), m_rows(m_ownStyles) {}
+    explicit XlsxSheet(XlsxApplication& application) : m_application(application) {}
 
     std::unique_ptr<ExcelRange> Range(std::string_view cell1, std::string_view cell2) override {
         return MakeRange(*this, cell1, cell2);
@@ -158,7 +157,7 @@ public:
         if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns) {
             throw AutomationError("cell out of the sheet");
         }
-        m_rows.enter(row - 1, column - 1, text);
+        work().rows.enter(row - 1, column - 1, text);
     }
     void Protect(std::string_view password) override { m_password = std::string(password); }
     void Activate() override { m_active = true; }
@@ -168,6 +167,8 @@ public:
         if (!parseCell(before, row, column)) {
             throw AutomationError("not a cell reference");
         }
+        // The rows of a finished sheet are written: it takes no break either.
+        work();
         m_breaks.push_back(row);
     }
     void HyperlinksAdd(std::string_view anchor, std::string_view address,
@@ -177,7 +178,7 @@ public:
         if (!parseCell(anchor, row, column)) {
             throw AutomationError("not a cell reference");
         }
-        m_rows.addLink({row, column, std::string(address), std::string(text)});
+        work().rows.addLink({row, column, std::string(address), std::string(text)});
     }
     void SetDisplayRightToLeft(bool on) override { m_rightToLeft = on; }
     void PicturesInsert(std::string_view path, double height, double width) override {
@@ -187,14 +188,14 @@ public:
         if (!readPictureHead(std::string(path), head) || !imageSize(head, w, h)) {
             throw AutomationError("not a picture: " + std::string(path));
         }
-        m_rows.addPicture(std::string(path), height, width);
+        work().rows.addPicture(std::string(path), height, width);
     }
     bool WritesSettledRows() const override { return true; }
     void RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) override;
     void PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::int32_t first,
                        std::int32_t count, std::int32_t at, const ExcelFontFill& fill) override;
 
-    SheetRows& rows() override { return m_rows; }
+    SheetRows& rows() override { return work().rows; }
     void autoFitColumn(std::int32_t column) override;
     void deleteRows(std::int32_t first, std::int32_t count) override;
     double columnWidth(std::int32_t column) const override {
@@ -205,8 +206,9 @@ public:
         m_widths[column] = width;
     }
 
-    // Settles what is left with the deletions recorded and packs every piece; the sheet takes
-    // nothing after.
+    // Settles what is left with the deletions recorded, packs every piece and keeps only what
+    // the package needs of the sheet, so that memory does not grow with the sheets finished;
+    // the sheet takes no more rows after.
     void finish();
     SheetSettings settings(bool selected) const;
     bool active() const { return m_active; }
@@ -238,31 +240,44 @@ private:
     void submit(std::shared_ptr<PackJob> job);
     void drain(bool all);
 
+    // What the sheet works with until it is finished.
+    struct Work {
+        StyleTable ownStyles;
+        SheetRows rows{ownStyles};              // rows written here that are not settled yet
+        std::vector<std::uint32_t> ownNumbers;  // ownStyles' styles as the workbook numbers them
+        std::vector<Fit> ownFits;
+        std::int32_t settled = 0;  // rows before it are settled
+        std::map<std::int32_t, std::int32_t> settledDeletions;
+        RowMap settledMap;                             // of settledDeletions
+        std::map<std::int32_t, std::int32_t> deleted;  // first original row -> count
+        std::int64_t deletedCount = 0;                 // rows of deleted
+        std::deque<Placed> placed;                     // not settled yet
+
+        // The batch sheet whose pages are being placed, and the piece they gather in.
+        std::shared_ptr<XlsxBatchSheet> made;
+        ExcelFontFill madeFill;
+        std::vector<std::uint32_t> madeNumbers;
+        std::vector<std::size_t> madeLinks;  // its links by row
+        std::shared_ptr<PackJob> pending;
+
+        std::deque<std::shared_ptr<PackJob>> jobs;  // in row order
+        std::vector<Fit> madeFits;
+    };
+    // A finished sheet takes no more rows.
+    Work& work() {
+        if (!m_work) {
+            throw AutomationError("the sheet is finished: a sheet was added after it");
+        }
+        return *m_work;
+    }
+
     XlsxApplication& m_application;
-    StyleTable m_ownStyles;
-    SheetRows m_rows;                         // rows written here that are not settled yet
-    std::vector<std::uint32_t> m_ownNumbers;  // m_ownStyles' styles as the workbook numbers them
-    std::vector<Fit> m_ownFits;
-    std::int32_t m_settled = 0;  // rows before it are settled
-    std::map<std::int32_t, std::int32_t> m_settledDeletions;
-    RowMap m_settledMap;                             // of m_settledDeletions
-    std::map<std::int32_t, std::int32_t> m_deleted;  // first original row -> count
-    std::int64_t m_deletedCount = 0;                 // rows of m_deleted
-    std::deque<Placed> m_placed;                     // not settled yet
-
-    // The batch sheet whose pages are being placed, and the piece they gather in.
-    std::shared_ptr<XlsxBatchSheet> m_made;
-    ExcelFontFill m_madeFill;
-    std::vector<std::uint32_t> m_madeNumbers;
-    std::vector<std::size_t> m_madeLinks;  // its links by row
-    std::shared_ptr<PackJob> m_pending;
-
-    std::deque<std::shared_ptr<PackJob>> m_jobs;  // in row order
+    std::unique_ptr<Work> m_work = std::make_unique<Work>();
+    // What the package needs of the sheet, kept once it is finished.
     SpilledPieces m_pieces;
     std::uint32_t m_crc = 0;
     std::uint64_t m_length = 0;
     std::uint64_t m_compressedSize = 0;
-    std::vector<Fit> m_madeFits;
     std::int32_t m_firstRow = INT32_MAX;
     std::int32_t m_lastRow = -1;
     std::int32_t m_firstColumn = INT32_MAX;
@@ -369,12 +384,12 @@ void XlsxSheet::PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::
         throw AutomationError("rows out of the sheet");
     }
     const std::int32_t start = at - 1;
-    if (start < m_rows.base() || start < m_settled ||
-        (!m_placed.empty() && start < m_placed.back().at + m_placed.back().count)) {
+    if (start < work().rows.base() || start < work().settled ||
+        (!work().placed.empty() && start < work().placed.back().at + work().placed.back().count)) {
         throw AutomationError("row " + std::to_string(at) + " is already written");
     }
-    for (std::int32_t r = m_rows.base(); r < m_rows.end(); ++r) {
-        const Row* row = m_rows.row(r);
+    for (std::int32_t r = work().rows.base(); r < work().rows.end(); ++r) {
+        const Row* row = work().rows.row(r);
         if (!row->cells.empty() || row->height >= 0) {
             throw AutomationError("rows written here and rows placed cannot mix");
         }
@@ -384,8 +399,8 @@ void XlsxSheet::PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::
     std::vector<Link> links;
     std::vector<Picture> pictures;
     std::vector<ColumnWidth> widths;
-    m_rows.release(start + count, merges, links, pictures, widths);
-    m_placed.push_back({std::move(batch), first - 1, count, start, fill});
+    work().rows.release(start + count, merges, links, pictures, widths);
+    work().placed.push_back({std::move(batch), first - 1, count, start, fill});
 }
 
 void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) {
@@ -394,31 +409,32 @@ void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& 
     for (const ExcelRowBlock& block : deleted) {
         if (block.first >= 1 && block.count > 0 && block.first - 1 < limit) {
             const auto [it, added] =
-                m_settledDeletions.insert_or_assign(block.first - 1, block.count);
+                work().settledDeletions.insert_or_assign(block.first - 1, block.count);
             // Blocks come page after page: most only extend the map.
-            if (added && block.first - 1 > m_settledMap.last() && inOrder) {
-                m_settledMap.add(block.first - 1, block.count);
+            if (added && block.first - 1 > work().settledMap.last() && inOrder) {
+                work().settledMap.add(block.first - 1, block.count);
             } else {
                 inOrder = false;
             }
         }
     }
     if (!inOrder) {
-        m_settledMap = RowMap(m_settledDeletions);
+        work().settledMap = RowMap(work().settledDeletions);
     }
-    settleTo(limit, m_settledMap);
+    settleTo(limit, work().settledMap);
 }
 
 void XlsxSheet::settleTo(std::int32_t limit, const RowMap& map) {
-    while (!m_placed.empty() && m_placed.front().at + m_placed.front().count <= limit) {
-        settlePlaced(m_placed.front(), map);
-        m_placed.pop_front();
+    while (!work().placed.empty() &&
+           work().placed.front().at + work().placed.front().count <= limit) {
+        settlePlaced(work().placed.front(), map);
+        work().placed.pop_front();
     }
-    if (m_rows.end() > m_rows.base() && m_rows.base() < limit) {
+    if (work().rows.end() > work().rows.base() && work().rows.base() < limit) {
         submitPending();
         settleOwnRows(limit, map);
     }
-    m_settled = std::max(m_settled, limit);
+    work().settled = std::max(work().settled, limit);
 }
 
 void XlsxSheet::place(const Rect& rect, std::int32_t offset, const RowMap& map) {
@@ -464,16 +480,16 @@ std::optional<std::string> XlsxSheet::acceptLink(const std::string& address) {
 void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
     const SheetRows& rows = placed.made->rows();
     StyleTable& workbook = m_application.styles();
-    if (placed.made != m_made || placed.fill.firstColumn != m_madeFill.firstColumn ||
-        placed.fill.lastColumn != m_madeFill.lastColumn || placed.fill.name != m_madeFill.name ||
-        placed.fill.size != m_madeFill.size) {
+    if (placed.made != work().made || placed.fill.firstColumn != work().madeFill.firstColumn ||
+        placed.fill.lastColumn != work().madeFill.lastColumn ||
+        placed.fill.name != work().madeFill.name || placed.fill.size != work().madeFill.size) {
         submitPending();
-        m_made = placed.made;
-        m_madeFill = placed.fill;
+        work().made = placed.made;
+        work().madeFill = placed.fill;
         const StyleTable& local = rows.styles();
-        m_madeNumbers.clear();
+        work().madeNumbers.clear();
         for (std::uint32_t id = 0; id < local.size(); ++id) {
-            m_madeNumbers.push_back(local.internIn(workbook, id));
+            work().madeNumbers.push_back(local.internIn(workbook, id));
         }
         if (placed.fill.firstColumn <= placed.fill.lastColumn) {
             const std::int32_t name =
@@ -488,30 +504,31 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
                 return workbook.intern(style);
             };
             for (std::uint32_t id = 0; id < local.size(); ++id) {
-                m_madeNumbers.push_back(withFont(workbook.style(m_madeNumbers[id])));
+                work().madeNumbers.push_back(withFont(workbook.style(work().madeNumbers[id])));
             }
-            m_madeNumbers.push_back(withFont(CellStyle{}));
+            work().madeNumbers.push_back(withFont(CellStyle{}));
         }
-        m_madeLinks.resize(rows.links().size());
-        for (std::size_t i = 0; i < m_madeLinks.size(); ++i) {
-            m_madeLinks[i] = i;
+        work().madeLinks.resize(rows.links().size());
+        for (std::size_t i = 0; i < work().madeLinks.size(); ++i) {
+            work().madeLinks[i] = i;
         }
-        std::stable_sort(m_madeLinks.begin(), m_madeLinks.end(), [&](std::size_t a, std::size_t b) {
-            return rows.links()[a].row < rows.links()[b].row;
-        });
+        std::stable_sort(work().madeLinks.begin(), work().madeLinks.end(),
+                         [&](std::size_t a, std::size_t b) {
+                             return rows.links()[a].row < rows.links()[b].row;
+                         });
     }
-    if (!m_pending) {
-        m_pending = std::make_shared<PackJob>();
-        m_pending->rows = &rows;
-        m_pending->keep = placed.made;
-        m_pending->styles = m_madeNumbers;
+    if (!work().pending) {
+        work().pending = std::make_shared<PackJob>();
+        work().pending->rows = &rows;
+        work().pending->keep = placed.made;
+        work().pending->styles = work().madeNumbers;
         if (placed.fill.firstColumn <= placed.fill.lastColumn) {
-            m_pending->fillBase = rows.styles().size();
-            m_pending->fillFirst = placed.fill.firstColumn - 1;
-            m_pending->fillLast = placed.fill.lastColumn - 1;
+            work().pending->fillBase = rows.styles().size();
+            work().pending->fillFirst = placed.fill.firstColumn - 1;
+            work().pending->fillLast = placed.fill.lastColumn - 1;
         }
     }
-    PackJob& job = *m_pending;
+    PackJob& job = *work().pending;
     const std::int32_t offset = placed.at - placed.first;
     job.pages.push_back({placed.first, placed.count});
     for (std::int32_t r = placed.first; r < placed.first + placed.count; ++r) {
@@ -528,9 +545,9 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
         }
     }
     const auto& links = rows.links();
-    auto at = std::lower_bound(m_madeLinks.begin(), m_madeLinks.end(), placed.first,
+    auto at = std::lower_bound(work().madeLinks.begin(), work().madeLinks.end(), placed.first,
                                [&](std::size_t i, std::int32_t r) { return links[i].row < r; });
-    for (; at != m_madeLinks.end() && links[*at].row < end; ++at) {
+    for (; at != work().madeLinks.end() && links[*at].row < end; ++at) {
         const Link& link = links[*at];
         const std::int32_t final = rowOf(link.row);
         if (final < 0) {
@@ -561,24 +578,25 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
 
 void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
     StyleTable& workbook = m_application.styles();
-    for (std::uint32_t id = static_cast<std::uint32_t>(m_ownNumbers.size());
-         id < m_ownStyles.size(); ++id) {
-        m_ownNumbers.push_back(m_ownStyles.internIn(workbook, id));
+    for (std::uint32_t id = static_cast<std::uint32_t>(work().ownNumbers.size());
+         id < work().ownStyles.size(); ++id) {
+        work().ownNumbers.push_back(work().ownStyles.internIn(workbook, id));
     }
-    const std::int32_t from = m_rows.base();
-    const std::int32_t to = std::min(limit, m_rows.end());
+    const std::int32_t from = work().rows.base();
+    const std::int32_t to = std::min(limit, work().rows.end());
     auto job = std::make_shared<PackJob>();
-    job->rows = &m_rows;
-    job->styles = m_ownNumbers;
-    job->ownFits = &m_ownFits;
+    job->rows = &work().rows;
+    job->styles = work().ownNumbers;
+    job->ownFits = &work().ownFits;
     job->pages.push_back({from, to - from});
     for (std::int32_t r = from; r < to; ++r) {
         job->finalRows.push_back(map(r));
-        if (const Row* row = m_rows.row(r); row != nullptr && row->height >= 0 && map(r) >= 0) {
+        if (const Row* row = work().rows.row(r);
+            row != nullptr && row->height >= 0 && map(r) >= 0) {
             m_heights[map(r)] = row->height;
         }
     }
-    for (const Link& link : m_rows.links()) {
+    for (const Link& link : work().rows.links()) {
         if (link.row < to && map(link.row) >= 0) {
             if (const auto target = acceptLink(link.address)) {
                 m_links.push_back({map(link.row), link.column, *target});
@@ -597,7 +615,7 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
     std::vector<Link> links;
     std::vector<Picture> pictures;
     std::vector<ColumnWidth> widths;
-    m_rows.release(limit, merges, links, pictures, widths);
+    work().rows.release(limit, merges, links, pictures, widths);
     for (const Rect& rect : merges) {
         place(rect, 0, map);
     }
@@ -611,10 +629,10 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
 }
 
 void XlsxSheet::submitPending() {
-    if (m_pending) {
-        sortLinks(*m_pending);
-        submit(std::move(m_pending));
-        m_pending.reset();
+    if (work().pending) {
+        sortLinks(*work().pending);
+        submit(std::move(work().pending));
+        work().pending.reset();
     }
 }
 
@@ -622,15 +640,15 @@ void XlsxSheet::submit(std::shared_ptr<PackJob> job) {
     if (!job->done.load(std::memory_order_acquire)) {
         m_application.pack(job);
     }
-    m_jobs.push_back(std::move(job));
+    work().jobs.push_back(std::move(job));
     drain(false);
 }
 
 void XlsxSheet::drain(bool all) {
-    while (!m_jobs.empty()) {
-        PackJob& job = *m_jobs.front();
+    while (!work().jobs.empty()) {
+        PackJob& job = *work().jobs.front();
         if (!job.done.load(std::memory_order_acquire) && !all &&
-            m_jobs.size() <= m_application.piecesInFlight()) {
+            work().jobs.size() <= m_application.piecesInFlight()) {
             return;
         }
         m_application.wait(job);
@@ -649,17 +667,17 @@ void XlsxSheet::drain(bool all) {
         m_crc = Crc32Combine(m_crc, job.crc, job.length);
         m_length += job.length;
         m_compressedSize += job.compressed.size();
-        if (m_madeFits.size() < job.fits.size()) {
-            m_madeFits.resize(job.fits.size());
+        if (work().madeFits.size() < job.fits.size()) {
+            work().madeFits.resize(job.fits.size());
         }
         for (std::size_t c = 0; c < job.fits.size(); ++c) {
-            m_madeFits[c].widest = std::max(m_madeFits[c].widest, job.fits[c].widest);
+            work().madeFits[c].widest = std::max(work().madeFits[c].widest, job.fits[c].widest);
         }
         m_firstRow = std::min(m_firstRow, job.firstRow);
         m_lastRow = std::max(m_lastRow, job.lastRow);
         m_firstColumn = std::min(m_firstColumn, job.firstColumn);
         m_lastColumn = std::max(m_lastColumn, job.lastColumn);
-        m_jobs.pop_front();
+        work().jobs.pop_front();
     }
 }
 
@@ -667,22 +685,22 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
     submitPending();
     drain(true);
     // The rows written so far were measured in order; those held go on from there.
-    Fit fit = static_cast<std::size_t>(column) < m_ownFits.size()
-                  ? m_ownFits[static_cast<std::size_t>(column)]
+    Fit fit = static_cast<std::size_t>(column) < work().ownFits.size()
+                  ? work().ownFits[static_cast<std::size_t>(column)]
                   : Fit{};
-    FitMeasure measure(m_ownStyles);
-    for (std::int32_t r = m_rows.base(); r < m_rows.end(); ++r) {
-        const auto& cells = m_rows.row(r)->cells;
+    FitMeasure measure(work().ownStyles);
+    for (std::int32_t r = work().rows.base(); r < work().rows.end(); ++r) {
+        const auto& cells = work().rows.row(r)->cells;
         const auto it =
             std::lower_bound(cells.begin(), cells.end(), column,
                              [](const Cell& a, std::int32_t b) { return a.column < b; });
         if (it != cells.end() && it->column == column) {
-            m_rows.fitCell(fit, r, *it, measure);
+            work().rows.fitCell(fit, r, *it, measure);
         }
     }
     double widest = fit.widest;
-    if (static_cast<std::size_t>(column) < m_madeFits.size()) {
-        widest = std::max(widest, m_madeFits[static_cast<std::size_t>(column)].widest);
+    if (static_cast<std::size_t>(column) < work().madeFits.size()) {
+        widest = std::max(widest, work().madeFits[static_cast<std::size_t>(column)].widest);
     }
     if (widest > 0) {
         m_widths[column] = std::min(widest + 0.71, 255.0);
@@ -692,11 +710,12 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
 void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
     // first counts the rows that are left: find the original row it names. Deletions mostly come
     // top to bottom, after every block deleted so far.
-    const auto last = m_deleted.empty() ? m_deleted.end() : std::prev(m_deleted.end());
-    std::int64_t original = std::int64_t{first} + m_deletedCount;
-    if (last != m_deleted.end() && original < std::int64_t{last->first} + last->second) {
+    const auto last =
+        work().deleted.empty() ? work().deleted.end() : std::prev(work().deleted.end());
+    std::int64_t original = std::int64_t{first} + work().deletedCount;
+    if (last != work().deleted.end() && original < std::int64_t{last->first} + last->second) {
         original = first;
-        for (const auto& [start, n] : m_deleted) {
+        for (const auto& [start, n] : work().deleted) {
             if (start > original) {
                 break;
             }
@@ -705,27 +724,30 @@ void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
     }
     std::int64_t remaining = count;
     while (remaining > 0) {
-        const auto next = m_deleted.lower_bound(static_cast<std::int32_t>(original));
-        const std::int64_t gap = next == m_deleted.end() ? remaining : next->first - original;
+        const auto next = work().deleted.lower_bound(static_cast<std::int32_t>(original));
+        const std::int64_t gap = next == work().deleted.end() ? remaining : next->first - original;
         const std::int64_t take = std::min(gap, remaining);
         if (take > 0) {
-            m_deleted[static_cast<std::int32_t>(original)] = static_cast<std::int32_t>(take);
-            m_deletedCount += take;
+            work().deleted[static_cast<std::int32_t>(original)] = static_cast<std::int32_t>(take);
+            work().deletedCount += take;
         }
         remaining -= take;
         original += take;
-        if (remaining > 0 && next != m_deleted.end()) {
+        if (remaining > 0 && next != work().deleted.end()) {
             original += next->second;
         }
     }
 }
 
 void XlsxSheet::finish() {
+    if (!m_work) {
+        return;
+    }
     // The rows written already took the deletions promised for them, and only those.
     auto within = [this](const std::map<std::int32_t, std::int32_t>& blocks,
                          const std::map<std::int32_t, std::int32_t>& others) {
         for (const auto& [start, count] : blocks) {
-            if (start >= m_settled) {
+            if (start >= work().settled) {
                 break;
             }
             const auto it = others.find(start);
@@ -735,14 +757,14 @@ void XlsxSheet::finish() {
         }
         return true;
     };
-    if (!within(m_deleted, m_settledDeletions) || !within(m_settledDeletions, m_deleted)) {
+    if (!within(work().deleted, work().settledDeletions) ||
+        !within(work().settledDeletions, work().deleted)) {
         throw AutomationError("rows were deleted after they were written");
     }
-    settleTo(INT32_MAX, RowMap(m_deleted));
+    settleTo(INT32_MAX, RowMap(work().deleted));
     submitPending();
     drain(true);
-    m_made.reset();
-    const RowMap map(m_deleted);
+    const RowMap map(work().deleted);
     std::vector<std::int32_t> breaks;
     for (const std::int32_t before : m_breaks) {
         const std::int32_t row = map(before);
@@ -751,6 +773,7 @@ void XlsxSheet::finish() {
         }
     }
     m_breaks.swap(breaks);
+    m_work.reset();
 }
 
 SheetSettings XlsxSheet::settings(bool selected) const {
@@ -812,6 +835,10 @@ ExcelWorkbook& XlsxApplication::WorkbooksAdd() {
 void XlsxApplication::WorksheetsAddAfterLast() {
     if (!m_open) {
         throw AutomationError("no workbook is open");
+    }
+    // The sheets before are not written again: each is finished as the next one comes.
+    if (!m_sheets.empty()) {
+        m_sheets.back()->finish();
     }
     m_sheets.push_back(std::make_unique<XlsxSheet>(*this));
 }

@@ -136,6 +136,33 @@ TEST_F(XlsxPackage, EveryPartIsSoundAndListed) {
               "rel xl/drawings/_rels/drawing1.xml.rels rId1 image ../media/image1.png \n");
 }
 
+// A sheet is finished once another is added after it, so that it keeps only what the package
+// needs: it takes no more rows, but still its view, its protection and the active mark.
+TEST_F(XlsxPackage, SheetBeforeTheLastTakesNoMoreRows) {
+    auto application = StartXlsxApplication();
+    ExcelWorkbook& book = application->WorkbooksAdd();
+    book.WorksheetsItem(1).CellsItem(1, 1, "first");
+    book.WorksheetsAddAfterLast();
+    ExcelWorksheet& first = book.WorksheetsItem(1);
+    EXPECT_THROW(first.CellsItem(2, 1, "late"), AutomationError);
+    EXPECT_THROW(first.Range("A3")->SetFontBold(1), AutomationError);
+    EXPECT_THROW(first.HyperlinksAdd("A1", "https://example.org/", "x"), AutomationError);
+    EXPECT_THROW(first.HPageBreaksAdd("A2"), AutomationError);
+    first.Protect("");
+    first.SetDisplayRightToLeft(true);
+    first.Activate();
+    book.WorksheetsItem(2).CellsItem(1, 1, "second");
+    const fs::path path = m_dir / "book.xlsx";
+    book.SaveCopyAs(path.string());
+    EXPECT_EQ(testing::packageFaults(path.string()), "");
+    EXPECT_EQ(testing::runCommand("/usr/bin/python3 -c \"import sys, openpyxl\n"
+                                  "for s in openpyxl.load_workbook(sys.argv[1]).worksheets:\n"
+                                  "    print(s.title, s['A1'].value, s['A2'].value, "
+                                  "s.sheet_view.rightToLeft, s.protection.sheet)\" '" +
+                                  path.string() + "' 2>&1"),
+              "Sheet1 first None True True\nSheet2 second None None False\n");
+}
+
 // A cancel request stops the save, pictures and all, and leaves no file; without one the same
 // workbook is saved.
 TEST_F(XlsxPackage, CancelStopsTheSave) {
