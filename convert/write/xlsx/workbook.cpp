@@ -38,6 +38,7 @@ constexpr std::size_t kMaxBreaks = 1023;
 constexpr std::size_t kPieceCells = 32768;
 constexpr std::size_t kReadBackBytes = 1 << 20;
 constexpr std::size_t kSpareBatchSheets = 16;
+constexpr std::uint32_t kUnnumbered = UINT32_MAX;
 
 // Rows after the deleted ones move up: the first row of each deleted block and the rows removed
 // before it.
@@ -236,6 +237,9 @@ private:
     std::optional<std::string> acceptLink(const std::string& address);
     // The look of a link's cell, which stands for the cell's own.
     std::string linkStyle();
+    // The workbook's number of a style of the batch sheet being placed (past its styles, those
+    // of the fill's columns), numbered at its first use.
+    std::uint32_t numberMade(std::uint32_t id);
     void submitPending();
     void submit(std::shared_ptr<PackJob> job);
     void drain(bool all);
@@ -365,7 +369,7 @@ private:
 
     bool m_open = false;
     std::vector<std::unique_ptr<XlsxSheet>> m_sheets;
-    StyleTable m_styles;
+    StyleTable m_styles{kMaxCellFormats};
     std::unique_ptr<SpillFile> m_spill;
     std::int32_t m_threads = 1;
     const std::atomic<std::int32_t>* m_cancel = nullptr;
@@ -479,34 +483,19 @@ std::optional<std::string> XlsxSheet::acceptLink(const std::string& address) {
 
 void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
     const SheetRows& rows = placed.made->rows();
-    StyleTable& workbook = m_application.styles();
     if (placed.made != work().made || placed.fill.firstColumn != work().madeFill.firstColumn ||
         placed.fill.lastColumn != work().madeFill.lastColumn ||
         placed.fill.name != work().madeFill.name || placed.fill.size != work().madeFill.size) {
         submitPending();
         work().made = placed.made;
         work().madeFill = placed.fill;
-        const StyleTable& local = rows.styles();
-        work().madeNumbers.clear();
-        for (std::uint32_t id = 0; id < local.size(); ++id) {
-            work().madeNumbers.push_back(local.internIn(workbook, id));
-        }
-        if (placed.fill.firstColumn <= placed.fill.lastColumn) {
-            const std::int32_t name =
-                placed.fill.name.empty() ? -1 : workbook.nameId(placed.fill.name);
-            auto withFont = [&](CellStyle style) {
-                if (name >= 0) {
-                    style.fontName = name;
-                }
-                if (placed.fill.size != 0) {
-                    style.fontSize = placed.fill.size;
-                }
-                return workbook.intern(style);
-            };
-            for (std::uint32_t id = 0; id < local.size(); ++id) {
-                work().madeNumbers.push_back(withFont(workbook.style(work().madeNumbers[id])));
-            }
-            work().madeNumbers.push_back(withFont(CellStyle{}));
+        // Numbered as cells use them: the styles a batch only passed through on the way to its
+        // cells' take none of the workbook's formats.
+        const std::uint32_t local = rows.styles().size();
+        const bool filled = placed.fill.firstColumn <= placed.fill.lastColumn;
+        work().madeNumbers.assign(filled ? 2 * local + 1 : local, kUnnumbered);
+        if (filled) {
+            numberMade(2 * local);
         }
         work().madeLinks.resize(rows.links().size());
         for (std::size_t i = 0; i < work().madeLinks.size(); ++i) {
@@ -521,7 +510,6 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
         work().pending = std::make_shared<PackJob>();
         work().pending->rows = &rows;
         work().pending->keep = placed.made;
-        work().pending->styles = work().madeNumbers;
         if (placed.fill.firstColumn <= placed.fill.lastColumn) {
             work().pending->fillBase = rows.styles().size();
             work().pending->fillFirst = placed.fill.firstColumn - 1;
@@ -531,10 +519,17 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
     PackJob& job = *work().pending;
     const std::int32_t offset = placed.at - placed.first;
     job.pages.push_back({placed.first, placed.count});
+    const std::uint32_t fillBase = rows.styles().size();
     for (std::int32_t r = placed.first; r < placed.first + placed.count; ++r) {
         job.finalRows.push_back(map(r + offset));
         if (const Row* row = rows.row(r)) {
             job.cells += row->cells.size();
+            for (const Cell& c : row->cells) {
+                numberMade(c.style);
+                if (c.column >= job.fillFirst && c.column <= job.fillLast) {
+                    numberMade(fillBase + c.style);
+                }
+            }
         }
     }
     const std::int32_t end = placed.first + placed.count;
@@ -578,12 +573,18 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
 
 void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
     StyleTable& workbook = m_application.styles();
-    for (std::uint32_t id = static_cast<std::uint32_t>(work().ownNumbers.size());
-         id < work().ownStyles.size(); ++id) {
-        work().ownNumbers.push_back(work().ownStyles.internIn(workbook, id));
+    Work& w = work();
+    const std::int32_t from = w.rows.base();
+    const std::int32_t to = std::min(limit, w.rows.end());
+    // Only the styles the rows' cells use take a number of the workbook.
+    w.ownNumbers.resize(w.ownStyles.size(), kUnnumbered);
+    for (std::int32_t r = from; r < to; ++r) {
+        for (const Cell& c : w.rows.row(r)->cells) {
+            if (w.ownNumbers[c.style] == kUnnumbered) {
+                w.ownNumbers[c.style] = w.ownStyles.internIn(workbook, c.style);
+            }
+        }
     }
-    const std::int32_t from = work().rows.base();
-    const std::int32_t to = std::min(limit, work().rows.end());
     auto job = std::make_shared<PackJob>();
     job->rows = &work().rows;
     job->styles = work().ownNumbers;
@@ -628,8 +629,35 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
     submit(std::move(job));
 }
 
+std::uint32_t XlsxSheet::numberMade(std::uint32_t id) {
+    Work& w = work();
+    std::uint32_t& number = w.madeNumbers[id];
+    if (number != kUnnumbered) {
+        return number;
+    }
+    const StyleTable& local = w.made->rows().styles();
+    StyleTable& workbook = m_application.styles();
+    if (id < local.size()) {
+        number = local.internIn(workbook, id);
+        return number;
+    }
+    // The fill's columns: the style with the fill's font, and last an empty place's.
+    CellStyle style =
+        id < 2 * local.size() ? workbook.style(numberMade(id - local.size())) : CellStyle{};
+    if (!w.madeFill.name.empty()) {
+        style.fontName = workbook.nameId(w.madeFill.name);
+    }
+    if (w.madeFill.size != 0) {
+        style.fontSize = w.madeFill.size;
+    }
+    number = workbook.intern(style);
+    return number;
+}
+
 void XlsxSheet::submitPending() {
     if (work().pending) {
+        // Every style the piece's cells use is numbered by now.
+        work().pending->styles = work().madeNumbers;
         sortLinks(*work().pending);
         submit(std::move(work().pending));
         work().pending.reset();

@@ -738,6 +738,74 @@ TEST_F(XlsxWorkbook, EveryCellOfARuledTableHasItsBorders) {
         << joined(lines);
 }
 
+// A report with a filled, ruled box of its own colour on each of 66,000 rows asks for more cell
+// formats than the 64,000 a workbook holds: the workbook keeps to them, the rows past them taking
+// the nearest colour held.
+TEST_F(XlsxWorkbook, CellFormatsStayWithinTheWorkbookLimit) {
+    constexpr int kRows = 66000;
+    constexpr int kRowsPerPage = 100;
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n<style>#c3 {font:9pt Arial; color:#000000}</style>\r\n"
+        "</head>\r\n<body>\r\n";
+    const auto colourOf = [](int row) {
+        // An odd multiplier: every row a colour of its own.
+        return static_cast<std::uint32_t>(row) * 2654435761u % 0x1000000u;
+    };
+    char colour[8];
+    for (int page = 0; page < kRows / kRowsPerPage; ++page) {
+        const int pageTop = page * 1300;
+        html += "<div style=\"position:absolute; top:" + std::to_string(pageTop) +
+                "pt; left:0pt\"><!--9876543210_PageMark_Head--></div>\r\n";
+        for (int r = 0; r < kRowsPerPage; ++r) {
+            const int row = page * kRowsPerPage + r;
+            const int top = pageTop + 10 + r * 12;
+            std::snprintf(colour, sizeof colour, "%06X", colourOf(row));
+            html +=
+                "<div style=\"position:absolute; top:" + std::to_string(top) +
+                "pt; left:36pt; width:100pt; height:12pt; border-style:solid; background-color:#" +
+                colour +
+                "\"></div>\r\n<span class=\"c3\" id=\"c3\" style=\"position:absolute; top:" +
+                std::to_string(top + 1) + "pt; left:38pt; width:90pt\">R" + std::to_string(row) +
+                "</span>\r\n";
+        }
+        html += "<div style=\"position:absolute; top:" + std::to_string(pageTop + 1250) +
+                "pt; left:0pt\"><!--9876543210_PageMark_Foot--></div>\r\n";
+    }
+    html += "</body>\r\n</html>\r\n";
+    const fs::path report = m_dir / "filled.htm";
+    std::ofstream(report, std::ios::binary) << html;
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = core.GetPageCount();
+    o.outputPath = (m_dir / "book.xlsx").string();
+    o.colour = true;
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(testing::packageFaults(o.outputPath), "");
+    // Every row's fill as asked or, past the limit, near it; the formats held, to the limit.
+    EXPECT_EQ(testing::runCommand(
+                  "/usr/bin/python3 -c \"import sys, re, zipfile, openpyxl\n"
+                  "styles = zipfile.ZipFile(sys.argv[1]).read('xl/styles.xml').decode()\n"
+                  "print(re.search(r'<cellXfs count=.(\\d+)', styles).group(1))\n"
+                  "exact = near = far = 0\n"
+                  "for row in openpyxl.load_workbook(sys.argv[1], read_only=True).active.rows:\n"
+                  "    for cell in row:\n"
+                  "        if not isinstance(cell.value, str): continue\n"
+                  "        n = int(cell.value[1:])\n"
+                  "        want = n * 2654435761 % 0x1000000\n"
+                  "        got = int(str(cell.fill.fgColor.rgb)[-6:], 16)\n"
+                  "        d = max(abs((want >> s & 255) - (got >> s & 255)) for s in (16, 8, 0))\n"
+                  "        if d == 0: exact += 1\n"
+                  "        elif d <= 48: near += 1\n"
+                  "        else: far += 1\n"
+                  "print(exact > 63000, exact + near, far)\" '" +
+                  o.outputPath + "' 2>&1"),
+              "64000\nTrue " + std::to_string(kRows) + " 0\n");
+}
+
 TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {
     CReportCore core;
     const fs::path report = m_dir / "report.htm";
