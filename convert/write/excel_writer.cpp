@@ -21,7 +21,7 @@ constexpr std::int32_t kPageBreakRangeLimit = 1024;
 constexpr std::int32_t kPageLabelColour = 0xC8C8C8;
 constexpr std::int32_t kShiftUp = -4162;
 constexpr double kMaxColumnWidth = 25;
-constexpr std::size_t kMaxCellCharacters = 32767;
+constexpr std::size_t kMaxCellCharacters = 32767;  // UTF-16 units
 constexpr const char* kLaunchIdentity = "[The launching user]";
 
 bool isTrimmed(char c) {
@@ -219,11 +219,16 @@ std::string CExcelWriter::toUnicode(std::string_view text) const {
     // Characters the code page lacks arrive as references and go in as themselves.
     std::string out = references ? utf16ToUtf8(CellTextToUnicode(text, codePage))
                                  : codePageToUtf8(text, codePage);
-    // A cell holds at most 32,767 characters: cut at a character boundary.
-    std::size_t characters = 0;
+    // A cell holds at most 32,767 characters as the workbook counts them, in UTF-16 units: one
+    // outside the BMP counts two. Cut at a character boundary.
+    std::size_t units = 0;
     for (std::size_t i = 0; i < out.size(); ++i) {
-        if ((static_cast<unsigned char>(out[i]) & 0xC0) != 0x80 &&
-            ++characters > kMaxCellCharacters) {
+        const auto lead = static_cast<unsigned char>(out[i]);
+        if ((lead & 0xC0) == 0x80) {
+            continue;
+        }
+        units += lead >= 0xF0 ? 2 : 1;
+        if (units > kMaxCellCharacters) {
             out.resize(i);
             break;
         }

@@ -195,6 +195,43 @@ TEST_F(XlsxWorkbook, OverlongTextIsCutAtTheCellLimit) {
               "32767 {'\u00e9'} after\n");
 }
 
+// The limit counts UTF-16 units as the spreadsheet program does: a text of 20,000 characters
+// outside the BMP, from UTF-8 and from references alike, is cut to 16,383 of them.
+TEST_F(XlsxWorkbook, CellLimitCountsUtf16Units) {
+    std::string faces;
+    std::string references;
+    for (int i = 0; i < 20000; ++i) {
+        faces += "\xF0\x9F\x98\x80";  // U+1F600
+        references += "&#128512;";
+    }
+    const fs::path report = m_dir / "report.htm";
+    std::ofstream(report, std::ios::binary)
+        << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=utf-8\"></head><body><!--9876543210_PageMark_Head--><table width=\"300\">"
+           "<tr><td width=\"100\">a</td><td width=\"100\">b</td><td width=\"100\">c</td></tr>"
+           "<tr><td>"
+        << faces << "</td><td>" << references
+        << "</td><td>after</td></tr></table><!--9876543210_PageMark_Foot-->"
+           "</body></html>";
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = 1;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(testing::packageFaults(o.outputPath), "");
+    EXPECT_EQ(testing::runCommand(
+                  "/usr/bin/python3 -c \"import sys, openpyxl\n"
+                  "rows = openpyxl.load_workbook(sys.argv[1]).active.iter_rows(values_only=True)\n"
+                  "row = list(rows)[1]\n"
+                  "for v in row: print(len(v), len(v.encode('utf-16-le')) // 2, set(v) if len(v) > "
+                  "9 else v)\" '" +
+                  o.outputPath + "' 2>&1"),
+              "16383 32766 {'\U0001f600'}\n16383 32766 {'\U0001f600'}\n5 5 after\n");
+}
+
 TEST_F(XlsxWorkbook, RemovedRowsMoveEverythingBelowThemUp) {
     CReportCore report;
     ExcelWriterOptions options;
