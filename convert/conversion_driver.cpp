@@ -68,6 +68,7 @@ private:
     OutputKind chooseOutputKind();
     [[noreturn]] void RaiseExcelUnavailable();
     FirstRowLayout GetPageFirstRowWidths(std::int32_t page);
+    [[noreturn]] void raiseLayoutFailure(std::int32_t page, std::int32_t code, bool cut);
     FirstRowLayout pageLayout(std::int32_t page);
     void readLayoutsAhead(std::int32_t first);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
@@ -235,8 +236,28 @@ FirstRowLayout ExcelFileDriver::GetPageFirstRowWidths(std::int32_t page) {
     } catch (const ReportError& error) {
         raiseReported(error.code());
     } catch (const ConversionError& error) {
-        raise(error.code());
+        raiseLayoutFailure(page, error.code(), info.length > length);
     }
+}
+
+// The table texts of a first row that cannot be read ("tr tag not found") tell a user nothing:
+// name the page and what is missing, and that only the page's start is read.
+void ExcelFileDriver::raiseLayoutFailure(std::int32_t page, std::int32_t code, bool cut) {
+    const char* missing = code == kErrNoRow           ? "its table has no row"
+                          : code == kErrNoRowEnd      ? "the first row of its table has no end"
+                          : code == kErrNoTableTagEnd ? "its table tag has no end"
+                                                      : nullptr;
+    if (missing == nullptr) {
+        raise(code);
+    }
+    std::string text = "Page " + std::to_string(page) + " cannot be converted: " + missing;
+    if (cut) {
+        text += " within the first " + std::to_string(kLayoutScanBytes) +
+                " bytes of the page, which are read to find its column widths";
+    }
+    text += ".(Error Code:" + std::to_string(code) + ")";
+    m_report.SetErrorCode(code);
+    throw ConversionError(code, text);
 }
 
 FirstRowLayout ExcelFileDriver::pageLayout(std::int32_t page) {

@@ -83,6 +83,9 @@ void CExcelWriter::makeBatch(std::int32_t firstPageNumber, bool skipFirstPage, b
     for (std::int32_t p = 0; p < pageCount; ++p) {
         pages[p].writerMark &= ~0xFFu;
     }
+    if (s < e) {
+        checkColumns(firstPageNumber);
+    }
     try {
         for (std::int32_t p = s; p < e; ++p) {
             const auto rows = static_cast<std::int32_t>(std::min<std::uint32_t>(

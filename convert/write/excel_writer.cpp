@@ -489,12 +489,16 @@ void CExcelWriter::startPage(std::int32_t rows, std::int32_t pageNumber,
         fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(rows) +
              " rows, more than the " + std::to_string(m_rowLimit) + " rows a worksheet holds.");
     }
+    checkColumns(pageNumber);
+    step("FL_Convert_Proc2_SetPopFont_Start");
+}
+
+void CExcelWriter::checkColumns(std::int32_t pageNumber) {
     if (m_columnOffset + m_highestColumns > kColumnLimit) {
         fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(m_highestColumns) +
              " columns, more than the " + std::to_string(kColumnLimit - m_columnOffset) +
              " columns a worksheet holds.");
     }
-    step("FL_Convert_Proc2_SetPopFont_Start");
 }
 
 void CExcelWriter::writeRecords(std::int32_t rows, std::int32_t columns,

@@ -162,6 +162,8 @@ private:
                    const std::vector<const tagOutputCellInfo*>& records);
     // A new sheet when the page does not fit the current one; fails a page no sheet holds.
     void startPage(std::int32_t rows, std::int32_t pageNumber, const tagOutputBatchInfo& batch);
+    // Fails a page wider than a worksheet before any of it is written.
+    void checkColumns(std::int32_t pageNumber);
     // Values, number formats, dates, wrapping, links, pictures, fonts, colours, alignment, merges
     // and borders of the page's records, on the sheet's rows from m_rowsUsed + 1 on.
     void writeRecords(std::int32_t rows, std::int32_t columns, const tagOutputBatchInfo& batch,

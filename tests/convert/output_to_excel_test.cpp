@@ -566,6 +566,69 @@ TEST_F(OutputToExcel, PicturesThatAreNoRegularFilesAreLeftOut) {
     }
 }
 
+// Pages whose layout cannot be taken fail the export with what is wrong with which page, before
+// any file is left: a row past the 16,384 columns a worksheet holds, and a first row that does
+// not end where the column widths are read; each keeps its error code.
+TEST_F(OutputToExcel, PagesThatCannotBeLaidOutSaySo) {
+    const auto page = [](const std::string& table) {
+        return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+               "charset=windows-1252\"></head><body>" +
+               std::string(kHeadMark) + table + kFootMark + "</body></html>";
+    };
+    std::string wide =
+        "<table width=\"163900\"><tr><td width=\"163900\" colspan=\"16390\">Title"
+        "</td></tr><tr>";
+    for (int c = 0; c < 16390; ++c) {
+        wide += "<td width=\"10\">" + std::to_string(c) + "</td>";
+    }
+    wide += "</tr></table>";
+    const std::string longRow = "<table width=\"100\"><tr><td width=\"100\">" +
+                                std::string(17000, 'x') + "</td></tr></table>";
+    struct Case {
+        const char* name;
+        std::string report;
+        ExportFileFormat format;
+        std::int32_t code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"too many columns", page(wide), ExportFileFormat::NativeExcel, -1,
+         "Page 1 has 16390 columns, more than the 16384 columns a worksheet holds."},
+        {"a first row longer than what is read", page(longRow), ExportFileFormat::NativeExcel, 28,
+         "Page 1 cannot be converted: the first row of its table has no end within the first "
+         "16384 bytes of the page, which are read to find its column widths.(Error Code:28)"},
+        {"the same into delimited text", page(longRow), ExportFileFormat::Delimited, 28,
+         "Page 1 cannot be converted: the first row of its table has no end within the first "
+         "16384 bytes of the page, which are read to find its column widths.(Error Code:28)"},
+        {"a first row without an end",
+         page("<table width=\"100\"><tr><td width=\"100\">x</td></table>"),
+         ExportFileFormat::SpreadsheetMl, 28,
+         "Page 1 cannot be converted: the first row of its table has no end.(Error Code:28)"},
+        {"a table without a row", page("<table width=\"100\"></table>"),
+         ExportFileFormat::NativeExcel, 27,
+         "Page 1 cannot be converted: its table has no row.(Error Code:27)"},
+    };
+    for (const Case& c : cases) {
+        CReportCore core;
+        load(core, c.report);
+        for (const std::int32_t threads : {1, 4}) {
+            SCOPED_TRACE(std::string(c.name) + " on " + std::to_string(threads));
+            ExcelOutputOptions o = options(c.format, 1, 1);
+            o.excel = StartXlsxApplication;
+            o.threads = threads;
+            o.outputPath = (m_dir / "out.xlsx").string();
+            try {
+                OutputToExcelFile(core, o);
+                ADD_FAILURE() << "no failure";
+            } catch (const ConversionError& error) {
+                EXPECT_EQ(error.code(), c.code);
+                EXPECT_EQ(error.text(), c.text);
+            }
+            EXPECT_EQ(files(), std::vector<std::string>{"report.htm"});
+        }
+    }
+}
+
 TEST_F(OutputToExcel, HtmlCssPagesBecomeRowsOfTwoCells) {
     ReportSpec spec;
     spec.format = GeneratedFormat::HtmlCss;
