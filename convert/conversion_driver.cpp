@@ -39,6 +39,15 @@ constexpr std::uint16_t kLangArabic = 0x01;
 constexpr std::string_view kXmlFailure =
     "Tabulan failed to generate XML report due to a fatal bug.";
 
+// A count as a user reads it: 65,530.
+std::string groupedDigits(std::int64_t value) {
+    std::string digits = std::to_string(value);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    }
+    return digits;
+}
+
 // Delimited text is UTF-8; the mark tells spreadsheet programs so.
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
@@ -912,6 +921,9 @@ std::int32_t ExcelFileDriver::run() {
     if (m_options.savedAs2007 != nullptr) {
         *m_options.savedAs2007 = false;
     }
+    if (m_options.notice != nullptr) {
+        m_options.notice->clear();
+    }
     checkRange();
     m_threads = ConversionThreads(m_options.threads);
     if (m_threads == 0) {
@@ -944,6 +956,14 @@ std::int32_t ExcelFileDriver::run() {
         } catch (...) {
             m_excelWriter->Abandon();
             throw;
+        }
+        if (const std::int64_t left = m_excelWriter->linksLeftOut();
+            left > 0 && m_options.notice != nullptr) {
+            *m_options.notice = "The workbook " + m_outputPath + " is written, but " +
+                                groupedDigits(left) + (left == 1 ? " link was" : " links were") +
+                                " left out: a worksheet holds at most " +
+                                groupedDigits(kMaxLinksPerWorksheet) +
+                                " links. Their cells keep their texts.";
         }
     } else {
         step("FL_Delimited_Start");

@@ -11,6 +11,9 @@
 
 namespace paginor {
 
+// The links a worksheet holds, as the spreadsheet program documents them.
+inline constexpr std::int64_t kMaxLinksPerWorksheet = 65530;
+
 // A call the workbook application refused; the writer turns it into its step's failure.
 class AutomationError : public std::runtime_error {
 public:
@@ -106,6 +109,9 @@ public:
     virtual void ProtectSharing(std::string_view password) = 0;
     virtual void SaveCopyAs(const std::string& path) = 0;
     virtual void Close() = 0;  // without saving
+    // The links the last copy saved left out, past the kMaxLinksPerWorksheet a worksheet holds;
+    // their cells keep their texts.
+    virtual std::int64_t LinksLeftOut() const { return 0; }
 };
 
 class ExcelApplication {

@@ -804,6 +804,7 @@ void CExcelWriter::Finish(const std::string& outputPath) {
             m_application.SetDisplayAlerts(true);
         }
         m_workbook->SaveCopyAs(outputPath);
+        m_linksLeftOut = m_workbook->LinksLeftOut();
         m_workbook->Close();
         m_workbook = nullptr;
         m_sheet = nullptr;

@@ -122,6 +122,8 @@ public:
 
     // Finishes the last sheet, saves the workbook to outputPath and quits.
     void Finish(const std::string& outputPath);
+    // The links the saved workbook left out, past the links a worksheet holds.
+    std::int64_t linksLeftOut() const { return m_linksLeftOut; }
 
     // Closes the workbook without saving and quits; safe to call more than once.
     void Abandon();
@@ -225,6 +227,7 @@ private:
     std::int32_t m_numberFormatCount = 0;
     bool m_firstPageWritten = false;
     bool m_rangeFound = false;
+    std::int64_t m_linksLeftOut = 0;
     std::vector<RowRemoval> m_removals;
     std::size_t m_removalsSettled = 0;  // of m_removals, given to the sheet as settled
     std::vector<std::int32_t> m_wrappedRows;

@@ -32,7 +32,6 @@ namespace {
 using namespace xlsx;
 
 constexpr std::size_t kMaxUrlLength = 2079;
-constexpr std::size_t kMaxLinksPerSheet = 65530;
 constexpr std::size_t kMaxBreaks = 1023;
 // A piece of a sheet's rows packed at once holds whole pages of at least this many cells.
 constexpr std::size_t kPieceCells = 32768;
@@ -219,6 +218,7 @@ public:
     std::uint64_t length() const { return m_length; }
     std::uint32_t crc() const { return m_crc; }
     const SpilledPieces& pieces() const { return m_pieces; }
+    std::int64_t linksLeftOut() const { return m_linksLeftOut; }
 
 private:
     struct Placed {
@@ -291,6 +291,7 @@ private:
     std::map<std::int32_t, double> m_heights;  // of rows with pictures, after deletions
     std::vector<Rect> m_merges;                // after deletions
     std::vector<SheetLink> m_links;
+    std::int64_t m_linksLeftOut = 0;  // past the links a sheet holds
     std::vector<SheetPicture> m_pictures;
     std::vector<std::int32_t> m_breaks;  // rows before deletions
     std::optional<std::string> m_password;
@@ -328,6 +329,7 @@ public:
     void ProtectSharing(std::string_view) override {}
     void SaveCopyAs(const std::string& path) override;
     void Close() override { discard(); }
+    std::int64_t LinksLeftOut() const override { return m_linksLeftOut; }
 
     StyleTable& styles() { return m_styles; }
     // Packs the piece on a worker, or here when there is none.
@@ -373,6 +375,7 @@ private:
     std::unique_ptr<SpillFile> m_spill;
     std::int32_t m_threads = 1;
     const std::atomic<std::int32_t>* m_cancel = nullptr;
+    std::int64_t m_linksLeftOut = 0;  // by the last copy saved
     std::unique_ptr<PackPool> m_pool;
     PackScratch m_scratch;
     std::shared_ptr<BatchSheetPool> m_batchSheets = std::make_shared<BatchSheetPool>();
@@ -474,11 +477,13 @@ std::string XlsxSheet::linkStyle() {
 }
 
 std::optional<std::string> XlsxSheet::acceptLink(const std::string& address) {
-    // Past the workbook's link limits the text stays, without its link.
-    if (m_links.size() >= kMaxLinksPerSheet) {
+    std::optional<std::string> link = workbookLink(address);
+    // Past the links a sheet holds the text stays, without its link, and the export says so.
+    if (link && static_cast<std::int64_t>(m_links.size()) >= kMaxLinksPerWorksheet) {
+        ++m_linksLeftOut;
         return std::nullopt;
     }
-    return workbookLink(address);
+    return link;
 }
 
 void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
@@ -1033,8 +1038,10 @@ void XlsxApplication::SaveCopyAs(const std::string& path) {
         throw AutomationError(file.error());
     }
     try {
+        m_linksLeftOut = 0;
         for (const auto& sheet : m_sheets) {
             sheet->finish();
+            m_linksLeftOut += sheet->linksLeftOut();
         }
         ZipWriter zip([this, &file](std::string_view data) {
             checkCancel();

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "convert/conversion_driver.h"
@@ -841,6 +842,59 @@ TEST_F(XlsxWorkbook, CellFormatsStayWithinTheWorkbookLimit) {
                   "print(exact > 63000, exact + near, far)\" '" +
                   o.outputPath + "' 2>&1"),
               "64000\nTrue " + std::to_string(kRows) + " 0\n");
+}
+
+// A worksheet holds 65,530 links: the links past them on one sheet are left out, their cells
+// keeping their texts, and the export that ends says how many; sheets cut shorter keep all.
+TEST_F(XlsxWorkbook, LinksPastTheSheetLimitAreLeftOutAndCounted) {
+    constexpr int kLinks = 65540;
+    constexpr int kRowsPerPage = 1000;
+    std::ofstream out(m_dir / "links.htm", std::ios::binary);
+    out << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=windows-1252\"></head><body>";
+    for (int first = 0; first < kLinks; first += kRowsPerPage) {
+        out << "<!--9876543210_PageMark_Head--><table width=\"200\">";
+        for (int n = first; n < std::min(first + kRowsPerPage, kLinks); ++n) {
+            out << "<tr><td width=\"200\"><a href=\"http://example.com/" << n << "\">link " << n
+                << "</a></td></tr>";
+        }
+        out << "</table><!--9876543210_PageMark_Foot-->";
+    }
+    out << "</body></html>";
+    out.close();
+    CReportCore core;
+    core.Init((m_dir / "links.htm").string(), nullptr, false, nullptr, nullptr, nullptr);
+    const std::string book = (m_dir / "book.xlsx").string();
+    for (const auto& [rowsPerWorksheet, notice, held] :
+         {std::tuple{0,
+                     "The workbook " + book +
+                         " is written, but 10 links were left out: a worksheet holds at most "
+                         "65,530 links. Their cells keep their texts.",
+                     "65530 65540"},
+          std::tuple{40000, std::string(), "40000 65540"}}) {
+        SCOPED_TRACE(rowsPerWorksheet);
+        ExcelOutputOptions o;
+        o.fileFormat = ExportFileFormat::NativeExcel;
+        o.firstPage = 1;
+        o.lastPage = core.GetPageCount();
+        o.outputPath = book;
+        o.rowsPerWorksheet = rowsPerWorksheet;
+        std::string told = "not cleared";
+        o.notice = &told;
+        EXPECT_EQ(OutputToExcelFile(core, o), 0);
+        EXPECT_EQ(told, notice);
+        EXPECT_EQ(testing::packageFaults(book), "");
+        // The first sheet's links, and the texts of all sheets.
+        EXPECT_EQ(testing::runCommand(
+                      "/usr/bin/python3 -c \"import sys, zipfile, openpyxl\n"
+                      "sheet = zipfile.ZipFile(sys.argv[1]).read('xl/worksheets/sheet1.xml')\n"
+                      "book = openpyxl.load_workbook(sys.argv[1], read_only=True)\n"
+                      "texts = [c.value for s in book.worksheets for r in s.rows for c in r]\n"
+                      "print(sheet.count(b'<hyperlink '), "
+                      "sum(t == 'link %d' % i for i, t in enumerate(texts)))\" '" +
+                      book + "' 2>&1"),
+                  std::string(held) + "\n");
+    }
 }
 
 TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {
