@@ -125,6 +125,7 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
                  const ExportEnvironment& environment, std::string& written) {
     const std::string& path = dialog.m_outputPath;
     written = path;
+    std::string notice;
     // Writing over the report while it is read would destroy it; a workbook lands on ".xlsx".
     if (isSameFile(path, report.reportPath()) ||
         (dialog.m_task == kTaskExcel &&
@@ -140,6 +141,7 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
         ExcelOutputOptions options =
             conversionOptions(dialog, environment, stepBuffer, activityStamp, savedAs2007);
         options.writtenPath = &written;
+        options.notice = &notice;
         options.excel = environment.excel;
         runLive(environment, [&] { OutputToExcelFile(report, options); });
     } else {
@@ -161,6 +163,10 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
                                 "neither opened nor mailed.",
                       MessageButtons::Ok, MessageIcon::Information);
         return false;
+    }
+    // What the file could not hold is said before it is opened or mailed.
+    if (!notice.empty()) {
+        ui.messageBox(notice, MessageButtons::Ok, MessageIcon::Information);
     }
     return true;
 }

@@ -36,6 +36,15 @@ constexpr std::uint16_t kLangArabic = 0x01;
 constexpr std::string_view kXmlFailure =
     "Tabulan failed to generate XML report due to a fatal bug.";
 
+// A count as a user reads it: 65,530.
+std::string groupedDigits(std::int64_t value) {
+    std::string digits = std::to_string(value);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    }
+    return digits;
+}
+
 // Delimited text is UTF-8; the mark tells spreadsheet programs so.
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
@@ -65,6 +74,7 @@ private:
     OutputKind chooseOutputKind();
     [[noreturn]] void RaiseExcelUnavailable();
     FirstRowLayout GetPageFirstRowWidths(std::int32_t page);
+    [[noreturn]] void raiseLayoutFailure(std::int32_t page, std::int32_t code, bool cut);
     FirstRowLayout pageLayout(std::int32_t page);
     void readLayoutsAhead(std::int32_t first);
     const FirstRowLayout& cachedLayout(std::int32_t page, std::optional<FirstRowLayout>& cache);
@@ -233,8 +243,28 @@ FirstRowLayout ExcelFileDriver::GetPageFirstRowWidths(std::int32_t page) {
     } catch (const ReportError& error) {
         raiseReported(error.code());
     } catch (const ConversionError& error) {
-        raise(error.code());
+        raiseLayoutFailure(page, error.code(), info.length > length);
     }
+}
+
+// The table texts of a first row that cannot be read ("tr tag not found") tell a user nothing:
+// name the page and what is missing, and that only the page's start is read.
+void ExcelFileDriver::raiseLayoutFailure(std::int32_t page, std::int32_t code, bool cut) {
+    const char* missing = code == kErrNoRow           ? "its table has no row"
+                          : code == kErrNoRowEnd      ? "the first row of its table has no end"
+                          : code == kErrNoTableTagEnd ? "its table tag has no end"
+                                                      : nullptr;
+    if (missing == nullptr) {
+        raise(code);
+    }
+    std::string text = "Page " + std::to_string(page) + " cannot be converted: " + missing;
+    if (cut) {
+        text += " within the first " + std::to_string(kLayoutScanBytes) +
+                " bytes of the page, which are read to find its column widths";
+    }
+    text += ".(Error Code:" + std::to_string(code) + ")";
+    m_report.SetErrorCode(code);
+    throw ConversionError(code, text);
 }
 
 FirstRowLayout ExcelFileDriver::pageLayout(std::int32_t page) {
@@ -848,8 +878,8 @@ void ExcelFileDriver::startExcel() {
     m_excelWriter->Start(m_outputPath, rowsPerWorksheet, m_options.savedAs2007);
 }
 
-// Saving cannot be stopped part way: the saved workbook takes the target's name only when no
-// cancel request came meanwhile.
+// A cancel request stops the save, and the workbook takes the target's name only when none
+// came meanwhile.
 void ExcelFileDriver::saveWorkbook() {
     if (!m_excelWriter->Finish(m_outputPath)) {
         raise(kErrCancelled);
@@ -876,6 +906,9 @@ std::int32_t ExcelFileDriver::run() {
     stamp();
     if (m_options.savedAs2007 != nullptr) {
         *m_options.savedAs2007 = false;
+    }
+    if (m_options.notice != nullptr) {
+        m_options.notice->clear();
     }
     checkRange();
     m_threads = ConversionThreads(m_options.threads);
@@ -909,6 +942,14 @@ std::int32_t ExcelFileDriver::run() {
         } catch (...) {
             m_excelWriter->Abandon();
             throw;
+        }
+        if (const std::int64_t left = m_excelWriter->linksLeftOut();
+            left > 0 && m_options.notice != nullptr) {
+            *m_options.notice = "The workbook " + m_outputPath + " is written, but " +
+                                groupedDigits(left) + (left == 1 ? " link was" : " links were") +
+                                " left out: a worksheet holds at most " +
+                                groupedDigits(kMaxLinksPerWorksheet) +
+                                " links. Their cells keep their texts.";
         }
     } else {
         step("FL_Delimited_Start");

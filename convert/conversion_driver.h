@@ -12,7 +12,7 @@
 
 #include "convert/convert_errors.h"
 #include "convert/write/excel_automation.h"
-#include "convert/write/xlsx_workbook.h"
+#include "convert/write/xlsx/workbook.h"
 #include "core/report_core.h"
 
 namespace paginor {
@@ -81,6 +81,9 @@ struct ExcelOutputOptions {
     bool noNumberDetection = false;
     std::string outputPath;
     std::string* writtenPath = nullptr;  // receives the path written (a workbook may gain "x")
+    // Receives what the user is to be told of an export that succeeded (what the file could not
+    // hold); empty when there is nothing to tell.
+    std::string* notice = nullptr;
     std::int32_t decimalCommaMode = 0;   // 0 automatic, 1 on, 2 off
     bool textFormatDetection = false;
     bool markPages = false;

@@ -18,6 +18,9 @@ public:
 
     // On failure returns false and sets error to "<path>: <system text>"; errorNumber() tells why.
     bool open(const std::string& path, std::string& error);
+    // The same for a regular file only, whose open never waits: a FIFO, a device or a folder
+    // fails with "<path>: not a regular file" (errorNumber() EISDIR for a folder, else ENODEV).
+    bool openRegular(const std::string& path, std::string& error);
     void close();
     bool isOpen() const { return m_fd >= 0; }
     std::int64_t size() const { return m_size; }

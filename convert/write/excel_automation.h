@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,6 +10,9 @@
 #include <vector>
 
 namespace paginor {
+
+// The links a worksheet holds, as the spreadsheet program documents them.
+inline constexpr std::int64_t kMaxLinksPerWorksheet = 65530;
 
 // A call the workbook application refused; the writer turns it into its step's failure.
 class AutomationError : public std::runtime_error {
@@ -103,12 +107,15 @@ public:
     virtual ExcelWorksheet& WorksheetsItem(std::int32_t index) = 0;  // 1-based
     virtual void WorksheetsAddAfterLast() = 0;
     virtual void ProtectSharing(std::string_view password) = 0;
-    // Saves the workbook to path. keep, when given, is asked once the file is complete and on
-    // the disk, before it takes the name: when it says no, path keeps what it held and the
-    // answer is false.
+    // Saves the workbook to path. keep, when given, is asked while the file is written and once
+    // it is complete and on the disk, before it takes the name: when it says no, the save stops,
+    // path keeps what it held and the answer is false.
     virtual bool SaveCopyAs(const std::string& path, const std::function<bool()>& keep) = 0;
     void SaveCopyAs(const std::string& path) { SaveCopyAs(path, nullptr); }
     virtual void Close() = 0;  // without saving
+    // The links the last copy saved left out, past the kMaxLinksPerWorksheet a worksheet holds;
+    // their cells keep their texts.
+    virtual std::int64_t LinksLeftOut() const { return 0; }
 };
 
 class ExcelApplication {

@@ -88,6 +88,9 @@ void CExcelWriter::makeBatch(const tagCellDetectOptions* decided, std::int32_t f
     for (std::int32_t p = 0; p < pageCount; ++p) {
         pages[p].writerMark &= ~0xFFu;
     }
+    if (s < e) {
+        checkColumns(firstPageNumber);
+    }
     try {
         for (std::int32_t p = s; p < e; ++p) {
             const auto rows = static_cast<std::int32_t>(std::min<std::uint32_t>(

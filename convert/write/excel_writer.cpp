@@ -22,7 +22,7 @@ constexpr std::int32_t kPageBreakRangeLimit = 1024;
 constexpr std::int32_t kPageLabelColour = 0xC8C8C8;
 constexpr std::int32_t kShiftUp = -4162;
 constexpr double kMaxColumnWidth = 25;
-constexpr std::size_t kMaxCellCharacters = 32767;
+constexpr std::size_t kMaxCellCharacters = 32767;  // UTF-16 units
 constexpr const char* kLaunchIdentity = "[The launching user]";
 
 bool isTrimmed(char c) {
@@ -187,11 +187,16 @@ std::string CExcelWriter::toUnicode(std::string_view text) const {
     // Characters the code page lacks arrive as references and go in as themselves.
     std::string out = references ? utf16ToUtf8(CellTextToUnicode(text, codePage))
                                  : codePageToUtf8(text, codePage);
-    // A cell holds at most 32,767 characters: cut at a character boundary.
-    std::size_t characters = 0;
+    // A cell holds at most 32,767 characters as the workbook counts them, in UTF-16 units: one
+    // outside the BMP counts two. Cut at a character boundary.
+    std::size_t units = 0;
     for (std::size_t i = 0; i < out.size(); ++i) {
-        if ((static_cast<unsigned char>(out[i]) & 0xC0) != 0x80 &&
-            ++characters > kMaxCellCharacters) {
+        const auto lead = static_cast<unsigned char>(out[i]);
+        if ((lead & 0xC0) == 0x80) {
+            continue;
+        }
+        units += lead >= 0xF0 ? 2 : 1;
+        if (units > kMaxCellCharacters) {
             out.resize(i);
             break;
         }
@@ -456,12 +461,16 @@ void CExcelWriter::startPage(std::int32_t rows, std::int32_t pageNumber,
         fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(rows) +
              " rows, more than the " + std::to_string(m_rowLimit) + " rows a worksheet holds.");
     }
+    checkColumns(pageNumber);
+    step("FL_Convert_Proc2_SetPopFont_Start");
+}
+
+void CExcelWriter::checkColumns(std::int32_t pageNumber) {
     if (m_columnOffset + m_highestColumns > kColumnLimit) {
         fail("Page " + std::to_string(pageNumber) + " has " + std::to_string(m_highestColumns) +
              " columns, more than the " + std::to_string(kColumnLimit - m_columnOffset) +
              " columns a worksheet holds.");
     }
-    step("FL_Convert_Proc2_SetPopFont_Start");
 }
 
 void CExcelWriter::writeRecords(std::int32_t rows, std::int32_t columns,
@@ -739,6 +748,7 @@ bool CExcelWriter::Finish(const std::string& outputPath) {
         const std::atomic<std::int32_t>* const cancel = m_options.cancel;
         kept = m_workbook->SaveCopyAs(
             outputPath, [cancel] { return cancel == nullptr || cancel->load() == 0; });
+        m_linksLeftOut = m_workbook->LinksLeftOut();
         m_workbook->Close();
         m_workbook = nullptr;
         m_sheet = nullptr;

@@ -125,6 +125,8 @@ public:
     // Finishes the last sheet, saves the workbook to outputPath and quits. False when a cancel
     // request came while the workbook was saved: then outputPath keeps what it held.
     bool Finish(const std::string& outputPath);
+    // The links the saved workbook left out, past the links a worksheet holds.
+    std::int64_t linksLeftOut() const { return m_linksLeftOut; }
 
     // Closes the workbook without saving and quits; safe to call more than once.
     void Abandon();
@@ -167,6 +169,8 @@ private:
                    const std::vector<const tagOutputCellInfo*>& records);
     // A new sheet when the page does not fit the current one; fails a page no sheet holds.
     void startPage(std::int32_t rows, std::int32_t pageNumber, const tagOutputBatchInfo& batch);
+    // Fails a page wider than a worksheet before any of it is written.
+    void checkColumns(std::int32_t pageNumber);
     // Values, number formats, dates, wrapping, links, pictures, fonts, colours, alignment, merges
     // and borders of the page's records, on the sheet's rows from m_rowsUsed + 1 on.
     void writeRecords(std::int32_t rows, std::int32_t columns, const tagOutputBatchInfo& batch,
@@ -232,6 +236,7 @@ private:
     std::int32_t m_numberFormatCount = 0;
     bool m_firstPageWritten = false;
     bool m_rangeFound = false;
+    std::int64_t m_linksLeftOut = 0;
     std::vector<RowRemoval> m_removals;
     std::size_t m_removalsSettled = 0;  // of m_removals, given to the sheet as settled
     std::vector<std::int32_t> m_wrappedRows;

@@ -15,6 +15,8 @@
 #include "mail/base64.h"
 #include "mail/quoted_printable.h"
 #include "platform/code_page_convert.h"
+#include "platform/file.h"
+#include "platform/sys_error.h"
 
 namespace paginor {
 
@@ -466,8 +468,11 @@ void WorkbookArchive::WriteSheetTable(bool skipFirstPage, bool skipLastPage, std
 std::string WorkbookArchive::listImage(std::string_view source) {
     std::string local;
     m_report.FetchLinkedFile(source.data(), static_cast<std::int64_t>(source.size()), local);
-    // A local report's images are named, not fetched: one that is not there has no cell content.
-    if (local.empty() || !std::unique_ptr<std::FILE, FileCloser>(std::fopen(local.c_str(), "rb"))) {
+    // A local report's images are named, not fetched: one that is not there, or is no regular
+    // file (a folder, a FIFO that would never answer), has no cell content.
+    ReadOnlyFile file;
+    std::string problem;
+    if (local.empty() || !file.openRegular(local, problem)) {
         return {};
     }
     std::string location = imageLocation(source);
@@ -685,24 +690,27 @@ void WorkbookArchive::WriteWorkbook(const Sink& sink, bool protect) {
 
 void WorkbookArchive::WriteFilePart(const Sink& sink, const std::string& location,
                                     const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
+    ReadOnlyFile file;
+    std::string problem;
+    if (!file.openRegular(path, problem)) {
         return;
     }
     WriteBase64PartHeader(sink, location);
     CBase64 base64;
     std::array<char, kImageBlock> block{};
-    for (;;) {
-        const std::size_t got = std::fread(block.data(), 1, block.size(), file.get());
-        if (got > 0) {
-            sink(base64.EncodeWrapped(block.data(), got));
+    for (std::int64_t offset = 0;;) {
+        const std::int64_t got = file.readAt(offset, block.data(), block.size());
+        if (got < 0) {
+            throw std::runtime_error("the image " + path +
+                                     " cannot be read: " + systemErrorText(file.errorNumber()));
         }
-        if (got < block.size()) {
+        if (got > 0) {
+            sink(base64.EncodeWrapped(block.data(), static_cast<std::size_t>(got)));
+        }
+        if (got < static_cast<std::int64_t>(block.size())) {
             break;
         }
-    }
-    if (std::ferror(file.get()) != 0) {
-        throw std::runtime_error("the image " + path + " cannot be read");
+        offset += got;
     }
     sink("\r\n");
 }

@@ -120,10 +120,6 @@ private:
         SpilledPieces spilled;
         std::string text;  // the rest
     };
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-
     std::string listImage(std::string_view source);
     void spill(Sheet& sheet);
     void WriteFilePart(const Sink& sink, const std::string& location, const std::string& path);

@@ -287,6 +287,33 @@ TEST_F(ExportCommand, FailedConversionShowsItsTextAndNeitherMailsNorOpens) {
               std::vector<std::string>{});
 }
 
+// An export whose sheet could not hold every link succeeds, says how many were left out, and
+// then opens the workbook.
+TEST_F(ExportCommand, LinksLeftOutAreToldBeforeTheWorkbookOpens) {
+    std::string report =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\"></head><body><!--9876543210_PageMark_Head-->"
+        "<table width=\"200\">";
+    for (int n = 0; n < 65533; ++n) {
+        report += "<tr><td width=\"200\"><a href=\"http://example.com/" + std::to_string(n) +
+                  "\">link</a></td></tr>";
+    }
+    report += "</table><!--9876543210_PageMark_Foot--></body></html>";
+    load("links.htm", report);
+    exportWith([](ToExcelSetupDlg& dialog) {
+        dialog.m_fileFormat = ExportFileFormat::NativeExcel;
+        dialog.DeriveFileName();
+    });
+    const std::string output = m_dir.path() + "/links$1-1.xlsx";
+    EXPECT_EQ(m_ui.messages, std::vector<std::string>{
+                                 "The workbook " + output +
+                                 " is written, but 3 links were left out: a worksheet holds at "
+                                 "most 65,530 links. Their cells keep their texts."});
+    ASSERT_EQ(m_ui.icons.size(), 1u);
+    EXPECT_EQ(m_ui.icons[0], MessageIcon::Information);
+    EXPECT_EQ(m_opened, std::vector<std::string>{output});
+}
+
 TEST_F(ExportCommand, CancelStopsTheConversionAndLeavesNoFile) {
     // More pages than one batch holds: the conversion looks at the flag between batches.
     std::string text = "<html><head><title>T</title></head><body>\r\n";

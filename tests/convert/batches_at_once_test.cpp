@@ -93,6 +93,9 @@ protected:
         }
         try {
             OutputToExcelFile(core, o);
+            if (o.fileFormat == ExportFileFormat::NativeExcel) {
+                EXPECT_EQ(testing::packageFaults(written), "");
+            }
             // A workbook's parts, but the properties that name the time it was made.
             outcome.file =
                 o.fileFormat == ExportFileFormat::NativeExcel

@@ -28,6 +28,15 @@ inline std::string runCommand(const std::string& command) {
     return status == 0 ? output : "status " + std::to_string(status) + ": " + output;
 }
 
+// What a reader of its own (check_package.py: the zip layer byte by byte, zipfile, unzip -t and an
+// XML parser over every part) finds wrong in a workbook package, one fault a line; empty when the
+// package is sound. zipOnly checks the zip layer of any archive.
+inline std::string packageFaults(const std::string& path, bool zipOnly = false) {
+    return runCommand("/usr/bin/python3 " + std::string(PAGINOR_TESTS_DIR) +
+                      "/convert/write/check_package.py " + (zipOnly ? "--zip '" : "'") + path +
+                      "' 2>&1");
+}
+
 inline std::string readFixture(const std::string& name) {
     std::ifstream in(std::string(PAGINOR_CONVERT_FIXTURES) + "/" + name, std::ios::binary);
     std::ostringstream text;

@@ -2,12 +2,18 @@
 
 #include "tests/convert/convert_harness.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <sstream>
 #include <string>
@@ -834,8 +840,136 @@ TEST_F(OutputToExcel, ControlBytesInTextsConvertToEveryKind) {
                 EXPECT_NE(written.find(">aS0z<"), std::string::npos);
                 EXPECT_EQ(testing::runCommand("xmllint --noout " + o.outputPath + " 2>&1"), "");
             } else if (format == ExportFileFormat::NativeExcel) {
-                EXPECT_EQ(written.substr(0, 2), "PK");
+                EXPECT_EQ(testing::packageFaults(o.outputPath), "");
             }
+        }
+    }
+}
+
+// A 1x1 GIF.
+constexpr unsigned char kGif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80,
+                                  0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x21, 0xF9, 0x04,
+                                  0x01, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x01,
+                                  0x00, 0x01, 0x00, 0x00, 0x02, 0x01, 0x44, 0x00, 0x3B};
+
+// A report's pictures may name anything: a FIFO, whose open would wait for a writer for ever, and
+// folders are left out as a missing picture is, and the picture beside them goes in; on one
+// thread and on four, into the workbook and the web archive.
+TEST_F(OutputToExcel, PicturesThatAreNoRegularFilesAreLeftOut) {
+    std::ofstream(m_dir / "logo.gif", std::ios::binary)
+        .write(reinterpret_cast<const char*>(kGif), sizeof kGif);
+    ASSERT_EQ(mkfifo((m_dir / "pipe.gif").c_str(), 0600), 0);
+    fs::create_directory(m_dir / "images");
+    std::string html =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\"></head><body>" +
+        std::string(kHeadMark) + "<table width=\"500\"><tr><td width=\"100\">Pictures</td>";
+    for (const char* source : {"pipe.gif", ".", "images/", "logo.gif", "missing.gif"}) {
+        html += std::string("<td width=\"100\"><img src=\"") + source +
+                "\" width=\"20\" height=\"20\"></td>";
+    }
+    html += "</tr></table>" + std::string(kFootMark) + "</body></html>";
+    CReportCore core;
+    load(core, html);
+    for (const ExportFileFormat format :
+         {ExportFileFormat::NativeExcel, ExportFileFormat::ExcelCompatible}) {
+        for (const std::int32_t threads : {1, 4}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(format)) + " on " +
+                         std::to_string(threads));
+            ExcelOutputOptions o = options(format, 1, 1);
+            o.excel = StartXlsxApplication;
+            o.images = true;
+            o.threads = threads;
+            o.outputPath = (m_dir / "out.xlsx").string();
+            auto done = std::async(std::launch::async, [&] { return OutputToExcelFile(core, o); });
+            if (done.wait_for(std::chrono::minutes(5)) != std::future_status::ready) {
+                // A writer lets the waiting open go, so that the test can end.
+                ::close(::open((m_dir / "pipe.gif").c_str(), O_WRONLY | O_CLOEXEC));
+                ADD_FAILURE() << "the export waits on the FIFO";
+            }
+            EXPECT_EQ(done.get(), 0);
+            if (format == ExportFileFormat::NativeExcel) {
+                EXPECT_EQ(testing::packageFaults(o.outputPath), "");
+                EXPECT_EQ(testing::runCommand("unzip -Z1 '" + o.outputPath + "' 'xl/media/*'"),
+                          "xl/media/image1.gif\n");
+            } else {
+                const fs::path parts = m_dir / "parts";
+                fs::create_directory(parts);
+                EXPECT_EQ(testing::runCommand("/usr/bin/python3 " PAGINOR_TESTS_DIR
+                                              "/convert/write/web_archive_check.py '" +
+                                              o.outputPath + "' '" + parts.string() + "'"),
+                          "part tabulan-xls.htm quoted-printable text/html us-ascii\n"
+                          "part stylesheet.css quoted-printable text/html us-ascii\n"
+                          "part sheet001.htm quoted-printable text/html us-ascii\n"
+                          "part logo.gif base64 image/gif -\n");
+                EXPECT_EQ(readText(parts / "sheet001.htm.cells"),
+                          "table\n row\n  [class=tbz0] Pictures\n  [] \n  [] \n  [] \n  "
+                          "[] <img logo.gif ->\n  [] \n");
+                fs::remove_all(parts);
+            }
+        }
+    }
+}
+
+// Pages whose layout cannot be taken fail the export with what is wrong with which page, before
+// any file is left: a row past the 16,384 columns a worksheet holds, and a first row that does
+// not end where the column widths are read; each keeps its error code.
+TEST_F(OutputToExcel, PagesThatCannotBeLaidOutSaySo) {
+    const auto page = [](const std::string& table) {
+        return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+               "charset=windows-1252\"></head><body>" +
+               std::string(kHeadMark) + table + kFootMark + "</body></html>";
+    };
+    std::string wide =
+        "<table width=\"163900\"><tr><td width=\"163900\" colspan=\"16390\">Title"
+        "</td></tr><tr>";
+    for (int c = 0; c < 16390; ++c) {
+        wide += "<td width=\"10\">" + std::to_string(c) + "</td>";
+    }
+    wide += "</tr></table>";
+    const std::string longRow = "<table width=\"100\"><tr><td width=\"100\">" +
+                                std::string(17000, 'x') + "</td></tr></table>";
+    struct Case {
+        const char* name;
+        std::string report;
+        ExportFileFormat format;
+        std::int32_t code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"too many columns", page(wide), ExportFileFormat::NativeExcel, -1,
+         "Page 1 has 16390 columns, more than the 16384 columns a worksheet holds."},
+        {"a first row longer than what is read", page(longRow), ExportFileFormat::NativeExcel, 28,
+         "Page 1 cannot be converted: the first row of its table has no end within the first "
+         "16384 bytes of the page, which are read to find its column widths.(Error Code:28)"},
+        {"the same into delimited text", page(longRow), ExportFileFormat::Delimited, 28,
+         "Page 1 cannot be converted: the first row of its table has no end within the first "
+         "16384 bytes of the page, which are read to find its column widths.(Error Code:28)"},
+        {"a first row without an end",
+         page("<table width=\"100\"><tr><td width=\"100\">x</td></table>"),
+         ExportFileFormat::SpreadsheetMl, 28,
+         "Page 1 cannot be converted: the first row of its table has no end.(Error Code:28)"},
+        {"a table without a row", page("<table width=\"100\"></table>"),
+         ExportFileFormat::NativeExcel, 27,
+         "Page 1 cannot be converted: its table has no row.(Error Code:27)"},
+    };
+    for (const Case& c : cases) {
+        CReportCore core;
+        load(core, c.report);
+        for (const std::int32_t threads : {1, 4}) {
+            SCOPED_TRACE(std::string(c.name) + " on " + std::to_string(threads));
+            ExcelOutputOptions o = options(c.format, 1, 1);
+            o.excel = StartXlsxApplication;
+            o.threads = threads;
+            o.outputPath = (m_dir / "out.xlsx").string();
+            try {
+                OutputToExcelFile(core, o);
+                ADD_FAILURE() << "no failure";
+            } catch (const ConversionError& error) {
+                EXPECT_EQ(error.code(), c.code);
+                EXPECT_EQ(error.text(), c.text);
+            }
+            EXPECT_EQ(files(), std::vector<std::string>{"report.htm"});
         }
     }
 }

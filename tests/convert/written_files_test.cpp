@@ -19,7 +19,7 @@
 
 #include "convert/conversion_driver.h"
 #include "convert/write/excel_automation.h"
-#include "convert/write/xlsx_workbook.h"
+#include "convert/write/xlsx/workbook.h"
 #include "core/report_core.h"
 #include "platform/detail/replacing_file.h"
 #include "tests/convert/convert_harness.h"

@@ -1,9 +1,12 @@
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -51,6 +54,41 @@ TEST(ReadOnlyFile, OpenFailureNamesThePathAndReason) {
     EXPECT_FALSE(file.isOpen());
     EXPECT_FALSE(file.open("/tmp", error));
     EXPECT_EQ(error, "/tmp: Is a directory");
+}
+
+// A picture named by a report may be anything: only a regular file opens, and nothing waits.
+TEST(ReadOnlyFile, OpenRegularRefusesAllButRegularFiles) {
+    char folder[] = "/tmp/paginor-file-test-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink((dir + "/fifo").c_str(), (dir + "/link").c_str()), 0);
+    std::ofstream(dir + "/plain") << "text";
+    const struct {
+        std::string path;
+        bool opens;
+        int errorNumber;
+    } cases[] = {
+        {dir + "/plain", true, 0},      {dir + "/fifo", false, ENODEV},
+        {dir + "/link", false, ENODEV}, {dir, false, EISDIR},
+        {"/dev/null", false, ENODEV},   {dir + "/missing", false, ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        ReadOnlyFile file;
+        std::string error;
+        EXPECT_EQ(file.openRegular(c.path, error), c.opens) << error;
+        EXPECT_EQ(file.errorNumber(), c.errorNumber);
+        EXPECT_EQ(file.isOpen(), c.opens);
+        if (c.opens) {
+            char buffer[4];
+            EXPECT_EQ(file.readAt(0, buffer, 4), 4);
+            EXPECT_EQ(file.size(), 4);
+        } else if (c.errorNumber != ENOENT) {
+            EXPECT_EQ(error, c.path + ": not a regular file");
+        }
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(ReadWholeFile, ReadsEverything) {

@@ -5,6 +5,8 @@ import zipfile
 
 import openpyxl
 
+import check_package
+
 
 def colour(c):
     if c is None or c.type != "rgb" or c.rgb in (None, "00000000"):
@@ -75,4 +77,7 @@ def main(path):
 
 
 if __name__ == "__main__":
+    # A package with faults prints them and no facts, so that no expected fact is found.
+    if check_package.main([sys.argv[1]]) != 0:
+        sys.exit(1)
     main(sys.argv[1])

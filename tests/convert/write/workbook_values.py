@@ -11,6 +11,8 @@ import xml.etree.ElementTree as ET
 import openpyxl
 from openpyxl.utils import get_column_letter
 
+import check_package
+
 SS = "{urn:schemas-microsoft-com:office:spreadsheet}"
 
 
@@ -53,6 +55,9 @@ def spreadsheetml_cells(path):
 
 
 def main(path):
+    # A package with faults prints them and no cells.
+    if path.endswith(".xlsx") and check_package.main([path]) != 0:
+        sys.exit(1)
     cells = xlsx_cells(path) if path.endswith(".xlsx") else spreadsheetml_cells(path)
     for coordinate, text in cells:
         print(coordinate + "|" + text)

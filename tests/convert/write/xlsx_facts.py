@@ -16,6 +16,8 @@ import zipfile
 
 import openpyxl
 
+import check_package
+
 
 def colour(c):
     if c is None:
@@ -109,6 +111,9 @@ def facts(path):
 
 
 def main(arguments):
+    # A package with faults prints them and no facts.
+    if check_package.main([arguments[0]]) != 0:
+        return 1
     folder = os.path.dirname(os.path.abspath(arguments[0]))
     lines = [line.replace(folder, "FOLDER").replace(folder.replace("/", "\\"), "FOLDER")
              for line in facts(arguments[0])]

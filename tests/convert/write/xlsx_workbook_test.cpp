@@ -13,12 +13,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "convert/conversion_driver.h"
 #include "convert/write/excel_writer.h"
-#include "convert/write/xlsx_parts.h"
-#include "convert/write/xlsx_workbook.h"
+#include "convert/write/xlsx/part_text.h"
+#include "convert/write/xlsx/workbook.h"
 #include "core/report_core.h"
 #include "tests/convert/convert_harness.h"
 #include "tests/convert/report_texts.h"
@@ -196,6 +197,43 @@ TEST_F(XlsxWorkbook, OverlongTextIsCutAtTheCellLimit) {
               "32767 {'\u00e9'} after\n");
 }
 
+// The limit counts UTF-16 units as the spreadsheet program does: a text of 20,000 characters
+// outside the BMP, from UTF-8 and from references alike, is cut to 16,383 of them.
+TEST_F(XlsxWorkbook, CellLimitCountsUtf16Units) {
+    std::string faces;
+    std::string references;
+    for (int i = 0; i < 20000; ++i) {
+        faces += "\xF0\x9F\x98\x80";  // U+1F600
+        references += "&#128512;";
+    }
+    const fs::path report = m_dir / "report.htm";
+    std::ofstream(report, std::ios::binary)
+        << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=utf-8\"></head><body><!--9876543210_PageMark_Head--><table width=\"300\">"
+           "<tr><td width=\"100\">a</td><td width=\"100\">b</td><td width=\"100\">c</td></tr>"
+           "<tr><td>"
+        << faces << "</td><td>" << references
+        << "</td><td>after</td></tr></table><!--9876543210_PageMark_Foot-->"
+           "</body></html>";
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = 1;
+    o.outputPath = (m_dir / "book.xlsx").string();
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(testing::packageFaults(o.outputPath), "");
+    EXPECT_EQ(testing::runCommand(
+                  "/usr/bin/python3 -c \"import sys, openpyxl\n"
+                  "rows = openpyxl.load_workbook(sys.argv[1]).active.iter_rows(values_only=True)\n"
+                  "row = list(rows)[1]\n"
+                  "for v in row: print(len(v), len(v.encode('utf-16-le')) // 2, set(v) if len(v) > "
+                  "9 else v)\" '" +
+                  o.outputPath + "' 2>&1"),
+              "16383 32766 {'\U0001f600'}\n16383 32766 {'\U0001f600'}\n5 5 after\n");
+}
+
 TEST_F(XlsxWorkbook, RemovedRowsMoveEverythingBelowThemUp) {
     CReportCore report;
     ExcelWriterOptions options;
@@ -296,7 +334,7 @@ TEST_F(XlsxWorkbook, AutoSelectWritesAWorkbookWithTheBuiltInApplication) {
     o.writtenPath = &written;
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
     EXPECT_EQ(written, (m_dir / "book.xlsx").string());
-    EXPECT_EQ(readText(written).substr(0, 2), "PK");
+    EXPECT_EQ(testing::packageFaults(written), "");
     EXPECT_EQ(files(), (std::vector<std::string>{"book.xlsx", "report.htm"}));
 }
 
@@ -340,8 +378,7 @@ TEST_F(XlsxWorkbook, EveryMergeIsInTheSavedFile) {
         std::string written;
         o.writtenPath = &written;
         EXPECT_EQ(OutputToExcelFile(core, o), 0);
-        EXPECT_EQ(testing::runCommand("unzip -tq '" + written + "'"),
-                  "No errors detected in compressed data of " + written + ".\n");
+        EXPECT_EQ(testing::packageFaults(written), "");
         // Each page's title over A:B of its first row and region over A of its next two.
         const std::string check = testing::runCommand(
             "/usr/bin/python3 -c \"import openpyxl\n"
@@ -480,6 +517,7 @@ TEST_F(XlsxWorkbook, NumbersAreWrittenInTheirShortestExactForm) {
     o.lastPage = 3;
     o.outputPath = (m_dir / "book.xlsx").string();
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(testing::packageFaults(o.outputPath), "");
     const std::string sheet =
         testing::runCommand("unzip -p '" + o.outputPath + "' xl/worksheets/sheet1.xml");
     for (const char* value : {"<v>79.99</v>", "<v>0.1</v>", "<v>67.15</v>", "<v>3.07</v>"}) {
@@ -736,6 +774,127 @@ TEST_F(XlsxWorkbook, EveryCellOfARuledTableHasItsBorders) {
     EXPECT_EQ(bordered,
               (std::vector<std::string>{"A2", "B2", "C2", "A3", "B3", "C3", "A4", "B4", "C4"}))
         << joined(lines);
+}
+
+// A report with a filled, ruled box of its own colour on each of 66,000 rows asks for more cell
+// formats than the 64,000 a workbook holds: the workbook keeps to them, the rows past them taking
+// the nearest colour held.
+TEST_F(XlsxWorkbook, CellFormatsStayWithinTheWorkbookLimit) {
+    constexpr int kRows = 66000;
+    constexpr int kRowsPerPage = 100;
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\">\r\n<style>#c3 {font:9pt Arial; color:#000000}</style>\r\n"
+        "</head>\r\n<body>\r\n";
+    const auto colourOf = [](int row) {
+        // An odd multiplier: every row a colour of its own.
+        return static_cast<std::uint32_t>(row) * 2654435761u % 0x1000000u;
+    };
+    char colour[8];
+    for (int page = 0; page < kRows / kRowsPerPage; ++page) {
+        const int pageTop = page * 1300;
+        html += "<div style=\"position:absolute; top:" + std::to_string(pageTop) +
+                "pt; left:0pt\"><!--9876543210_PageMark_Head--></div>\r\n";
+        for (int r = 0; r < kRowsPerPage; ++r) {
+            const int row = page * kRowsPerPage + r;
+            const int top = pageTop + 10 + r * 12;
+            std::snprintf(colour, sizeof colour, "%06X", colourOf(row));
+            html +=
+                "<div style=\"position:absolute; top:" + std::to_string(top) +
+                "pt; left:36pt; width:100pt; height:12pt; border-style:solid; background-color:#" +
+                colour +
+                "\"></div>\r\n<span class=\"c3\" id=\"c3\" style=\"position:absolute; top:" +
+                std::to_string(top + 1) + "pt; left:38pt; width:90pt\">R" + std::to_string(row) +
+                "</span>\r\n";
+        }
+        html += "<div style=\"position:absolute; top:" + std::to_string(pageTop + 1250) +
+                "pt; left:0pt\"><!--9876543210_PageMark_Foot--></div>\r\n";
+    }
+    html += "</body>\r\n</html>\r\n";
+    const fs::path report = m_dir / "filled.htm";
+    std::ofstream(report, std::ios::binary) << html;
+    CReportCore core;
+    core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
+    ExcelOutputOptions o;
+    o.fileFormat = ExportFileFormat::NativeExcel;
+    o.firstPage = 1;
+    o.lastPage = core.GetPageCount();
+    o.outputPath = (m_dir / "book.xlsx").string();
+    o.colour = true;
+    EXPECT_EQ(OutputToExcelFile(core, o), 0);
+    EXPECT_EQ(testing::packageFaults(o.outputPath), "");
+    // Every row's fill as asked or, past the limit, near it; the formats held, to the limit.
+    EXPECT_EQ(testing::runCommand(
+                  "/usr/bin/python3 -c \"import sys, re, zipfile, openpyxl\n"
+                  "styles = zipfile.ZipFile(sys.argv[1]).read('xl/styles.xml').decode()\n"
+                  "print(re.search(r'<cellXfs count=.(\\d+)', styles).group(1))\n"
+                  "exact = near = far = 0\n"
+                  "for row in openpyxl.load_workbook(sys.argv[1], read_only=True).active.rows:\n"
+                  "    for cell in row:\n"
+                  "        if not isinstance(cell.value, str): continue\n"
+                  "        n = int(cell.value[1:])\n"
+                  "        want = n * 2654435761 % 0x1000000\n"
+                  "        got = int(str(cell.fill.fgColor.rgb)[-6:], 16)\n"
+                  "        d = max(abs((want >> s & 255) - (got >> s & 255)) for s in (16, 8, 0))\n"
+                  "        if d == 0: exact += 1\n"
+                  "        elif d <= 48: near += 1\n"
+                  "        else: far += 1\n"
+                  "print(exact > 63000, exact + near, far)\" '" +
+                  o.outputPath + "' 2>&1"),
+              "64000\nTrue " + std::to_string(kRows) + " 0\n");
+}
+
+// A worksheet holds 65,530 links: the links past them on one sheet are left out, their cells
+// keeping their texts, and the export that ends says how many; sheets cut shorter keep all.
+TEST_F(XlsxWorkbook, LinksPastTheSheetLimitAreLeftOutAndCounted) {
+    constexpr int kLinks = 65540;
+    constexpr int kRowsPerPage = 1000;
+    std::ofstream out(m_dir / "links.htm", std::ios::binary);
+    out << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=windows-1252\"></head><body>";
+    for (int first = 0; first < kLinks; first += kRowsPerPage) {
+        out << "<!--9876543210_PageMark_Head--><table width=\"200\">";
+        for (int n = first; n < std::min(first + kRowsPerPage, kLinks); ++n) {
+            out << "<tr><td width=\"200\"><a href=\"http://example.com/" << n << "\">link " << n
+                << "</a></td></tr>";
+        }
+        out << "</table><!--9876543210_PageMark_Foot-->";
+    }
+    out << "</body></html>";
+    out.close();
+    CReportCore core;
+    core.Init((m_dir / "links.htm").string(), nullptr, false, nullptr, nullptr, nullptr);
+    const std::string book = (m_dir / "book.xlsx").string();
+    for (const auto& [rowsPerWorksheet, notice, held] :
+         {std::tuple{0,
+                     "The workbook " + book +
+                         " is written, but 10 links were left out: a worksheet holds at most "
+                         "65,530 links. Their cells keep their texts.",
+                     "65530 65540"},
+          std::tuple{40000, std::string(), "40000 65540"}}) {
+        SCOPED_TRACE(rowsPerWorksheet);
+        ExcelOutputOptions o;
+        o.fileFormat = ExportFileFormat::NativeExcel;
+        o.firstPage = 1;
+        o.lastPage = core.GetPageCount();
+        o.outputPath = book;
+        o.rowsPerWorksheet = rowsPerWorksheet;
+        std::string told = "not cleared";
+        o.notice = &told;
+        EXPECT_EQ(OutputToExcelFile(core, o), 0);
+        EXPECT_EQ(told, notice);
+        EXPECT_EQ(testing::packageFaults(book), "");
+        // The first sheet's links, and the texts of all sheets.
+        EXPECT_EQ(testing::runCommand(
+                      "/usr/bin/python3 -c \"import sys, zipfile, openpyxl\n"
+                      "sheet = zipfile.ZipFile(sys.argv[1]).read('xl/worksheets/sheet1.xml')\n"
+                      "book = openpyxl.load_workbook(sys.argv[1], read_only=True)\n"
+                      "texts = [c.value for s in book.worksheets for r in s.rows for c in r]\n"
+                      "print(sheet.count(b'<hyperlink '), "
+                      "sum(t == 'link %d' % i for i, t in enumerate(texts)))\" '" +
+                      book + "' 2>&1"),
+                  std::string(held) + "\n");
+    }
 }
 
 TEST_F(XlsxWorkbook, ApplicationThatCannotStartFailsTheExport) {

@@ -61,6 +61,10 @@ public:
     // text size bytes long with the CRC given, comes from write in pieces to the sink it is given.
     void addDeflated(std::string_view name, std::uint64_t compressed, std::uint64_t size,
                      std::uint32_t crc, const std::function<void(const Sink&)>& write);
+    // An entry stored as it is, size bytes with the CRC given, that comes from write in pieces
+    // (a picture read from its file block by block).
+    void storeWritten(std::string_view name, std::uint64_t size, std::uint32_t crc,
+                      const std::function<void(const Sink&)>& write);
     // The central directory; nothing can be added after.
     void finish();
 
@@ -75,6 +79,7 @@ private:
     };
     void header(const Entry& entry);
     void put(std::string_view data);
+    void addWritten(Entry entry, const std::function<void(const Sink&)>& write);
 
     Sink m_sink;
     std::uint64_t m_offset = 0;

@@ -1,10 +1,11 @@
-#include "convert/write/xlsx_model.h"
+#include "convert/write/xlsx/model.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 #include "convert/read/text_measurer.h"
-#include "convert/write/xlsx_parts.h"
+#include "convert/write/xlsx/part_text.h"
 
 namespace paginor::xlsx {
 
@@ -42,7 +43,7 @@ std::size_t CellStyleHash::operator()(const CellStyle& s) const {
     return h * 31 + static_cast<std::size_t>(s.numberFormat);
 }
 
-StyleTable::StyleTable() {
+StyleTable::StyleTable(std::uint32_t limit) : m_limit(std::max<std::uint32_t>(limit, 1)) {
     clear();
 }
 
@@ -52,14 +53,123 @@ void StyleTable::clear() {
     m_ids.emplace(CellStyle{}, 0);
     m_names = Table{};
     m_formats = Table{};
+    m_nearest.reset();
 }
 
 std::uint32_t StyleTable::intern(const CellStyle& style) {
-    const auto [it, added] = m_ids.try_emplace(style, static_cast<std::uint32_t>(m_styles.size()));
-    if (added) {
-        m_styles.push_back(style);
+    if (const auto it = m_ids.find(style); it != m_ids.end()) {
+        return it->second;
     }
-    return it->second;
+    if (m_styles.size() >= m_limit) {
+        // Asked again, the style takes the same one.
+        const std::uint32_t id = nearest(style);
+        m_ids.emplace(style, id);
+        return id;
+    }
+    const auto id = static_cast<std::uint32_t>(m_styles.size());
+    m_styles.push_back(style);
+    m_ids.emplace(style, id);
+    return id;
+}
+
+namespace {
+
+// The colours a style has when it gives none: no fill shows white, no font colour black.
+constexpr std::int32_t kShownFill = 0xFFFFFF;
+constexpr std::int32_t kShownFont = 0x000000;
+constexpr std::int32_t kGridStep = 16;  // of a colour channel
+constexpr std::int32_t kGridCells = 256 / kGridStep;
+
+CellStyle shapeOf(CellStyle style) {
+    style.fill = -1;
+    style.fontColour = -1;
+    return style;
+}
+
+std::int32_t channel(std::int32_t rgb, int shift) {
+    return (rgb >> shift) & 0xFF;
+}
+
+std::uint32_t gridCell(std::int32_t r, std::int32_t g, std::int32_t b) {
+    return static_cast<std::uint32_t>((r * kGridCells + g) * kGridCells + b);
+}
+
+std::uint32_t gridCellOf(std::int32_t fill) {
+    const std::int32_t rgb = fill < 0 ? kShownFill : fill;
+    return gridCell(channel(rgb, 16) / kGridStep, channel(rgb, 8) / kGridStep,
+                    channel(rgb, 0) / kGridStep);
+}
+
+// Squared distance of two colours as shown, and a step more when only one is given, so that a
+// style without a fill keeps to styles without one.
+std::int64_t colourDistance(std::int32_t a, std::int32_t b, std::int32_t shown) {
+    const std::int32_t x = a < 0 ? shown : a;
+    const std::int32_t y = b < 0 ? shown : b;
+    std::int64_t d = (a < 0) != (b < 0) ? 1 : 0;
+    for (const int shift : {16, 8, 0}) {
+        const std::int64_t c = channel(x, shift) - channel(y, shift);
+        d += c * c;
+    }
+    return d;
+}
+
+}  // namespace
+
+std::uint32_t StyleTable::nearest(const CellStyle& style) {
+    if (!m_nearest) {
+        m_nearest = std::make_unique<Nearest>();
+        for (std::uint32_t id = 0; id < m_styles.size(); ++id) {
+            const CellStyle& held = m_styles[id];
+            m_nearest->shapes[shapeOf(held)][gridCellOf(held.fill)].push_back(id);
+            m_nearest->formats.try_emplace({held.numberFormat, held.link}, id);
+        }
+    }
+    const auto shape = m_nearest->shapes.find(shapeOf(style));
+    if (shape == m_nearest->shapes.end()) {
+        const auto format = m_nearest->formats.find({style.numberFormat, style.link});
+        return format != m_nearest->formats.end() ? format->second : 0;
+    }
+    // Rings of grid cells around the fill's, out to where no cell can hold a nearer fill.
+    const std::int32_t shown = style.fill < 0 ? kShownFill : style.fill;
+    const std::int32_t r0 = channel(shown, 16) / kGridStep;
+    const std::int32_t g0 = channel(shown, 8) / kGridStep;
+    const std::int32_t b0 = channel(shown, 0) / kGridStep;
+    std::uint32_t best = 0;
+    std::int64_t bestDistance = INT64_MAX;
+    for (std::int32_t ring = 0; ring < kGridCells; ++ring) {
+        const std::int64_t closest = static_cast<std::int64_t>(std::max(ring - 1, 0)) * kGridStep;
+        if (bestDistance != INT64_MAX && 4 * closest * closest > bestDistance) {
+            break;
+        }
+        for (std::int32_t r = r0 - ring; r <= r0 + ring; ++r) {
+            for (std::int32_t g = g0 - ring; g <= g0 + ring; ++g) {
+                for (std::int32_t b = b0 - ring; b <= b0 + ring; ++b) {
+                    const bool onRing =
+                        std::max({std::abs(r - r0), std::abs(g - g0), std::abs(b - b0)}) == ring;
+                    if (!onRing || r < 0 || g < 0 || b < 0 || r >= kGridCells || g >= kGridCells ||
+                        b >= kGridCells) {
+                        continue;
+                    }
+                    const auto cell = shape->second.find(gridCell(r, g, b));
+                    if (cell == shape->second.end()) {
+                        continue;
+                    }
+                    for (const std::uint32_t id : cell->second) {
+                        const CellStyle& held = m_styles[id];
+                        // The fill counts most: it is what covers the cell.
+                        const std::int64_t d =
+                            colourDistance(style.fill, held.fill, kShownFill) * 4 +
+                            colourDistance(style.fontColour, held.fontColour, kShownFont);
+                        if (d < bestDistance || (d == bestDistance && id < best)) {
+                            bestDistance = d;
+                            best = id;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    return best;
 }
 
 std::int32_t StyleTable::tableId(Table& table, std::string_view text) {
@@ -514,7 +624,8 @@ void XlsxBatchSheet::HyperlinksAdd(std::string_view anchor, std::string_view add
 void XlsxBatchSheet::PicturesInsert(std::string_view path, double height, double width) {
     double w = 0;
     double h = 0;
-    if (!imageSize(std::string(path), w, h)) {
+    std::string head;
+    if (!readPictureHead(std::string(path), head) || !imageSize(head, w, h)) {
         throw AutomationError("not a picture: " + std::string(path));
     }
     m_rows.addPicture(std::string(path), height, width);

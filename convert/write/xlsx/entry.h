@@ -69,7 +69,11 @@ std::optional<double> serialDate(int year, int month, int day);
 // '-', parentheses and '%'; m/d/yyyy dates. A leading '=' is never a formula, and more than 15
 // significant digits stay text.
 Entry enterText(std::string_view text);
-// Pixel size of a PNG, GIF, BMP or JPEG file from its header.
-bool imageSize(const std::string& path, double& width, double& height);
+// The bytes a picture's kind and size are read from, at most kPictureHead from its start; false
+// for a file that is not a regular one (a FIFO, a device, a folder), which is never waited for.
+inline constexpr std::size_t kPictureHead = 64 * 1024;
+bool readPictureHead(const std::string& path, std::string& head);
+// Pixel size of a PNG, GIF, BMP or JPEG picture from its first bytes.
+bool imageSize(std::string_view head, double& width, double& height);
 
 }  // namespace paginor::xlsx

@@ -1,4 +1,4 @@
-#include "convert/write/xlsx_pack.h"
+#include "convert/write/xlsx/pack.h"
 
 #include <algorithm>
 #include <charconv>

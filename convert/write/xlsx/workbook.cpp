@@ -1,4 +1,4 @@
-#include "convert/write/xlsx_workbook.h"
+#include "convert/write/xlsx/workbook.h"
 
 #include <strings.h>
 
@@ -6,17 +6,25 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "convert/write/spill_file.h"
-#include "convert/write/xlsx_entry.h"
-#include "convert/write/xlsx_model.h"
-#include "convert/write/xlsx_pack.h"
-#include "convert/write/xlsx_parts.h"
-#include "convert/write/zip_package.h"
+#include "convert/write/xlsx/drawing_part.h"
+#include "convert/write/xlsx/entry.h"
+#include "convert/write/xlsx/model.h"
+#include "convert/write/xlsx/pack.h"
+#include "convert/write/xlsx/package_parts.h"
+#include "convert/write/xlsx/sheet_part.h"
+#include "convert/write/xlsx/styles_part.h"
+#include "convert/write/xlsx/theme_part.h"
+#include "convert/write/xlsx/workbook_part.h"
+#include "convert/write/xlsx/zip_package.h"
 #include "platform/file.h"
 #include "platform/replacing_file.h"
+#include "platform/sys_error.h"
 
 namespace paginor {
 namespace {
@@ -24,12 +32,12 @@ namespace {
 using namespace xlsx;
 
 constexpr std::size_t kMaxUrlLength = 2079;
-constexpr std::size_t kMaxLinksPerSheet = 65530;
 constexpr std::size_t kMaxBreaks = 1023;
 // A piece of a sheet's rows packed at once holds whole pages of at least this many cells.
 constexpr std::size_t kPieceCells = 32768;
 constexpr std::size_t kReadBackBytes = 1 << 20;
 constexpr std::size_t kSpareBatchSheets = 16;
+constexpr std::uint32_t kUnnumbered = UINT32_MAX;
 
 // Rows after the deleted ones move up: the first row of each deleted block and the rows removed
 // before it.
@@ -138,10 +146,12 @@ std::optional<std::string> workbookLink(const std::string& address) {
 
 class XlsxApplication;
 
+// Ends a save whose copy is no longer to be kept.
+struct SaveDropped {};
+
 class XlsxSheet : public ExcelWorksheet, public RangeHost {
 public:
-    explicit XlsxSheet(XlsxApplication& application)
-        : m_application(application), m_rows(m_ownStyles) {}
+    explicit XlsxSheet(XlsxApplication& application) : m_application(application) {}
 
     std::unique_ptr<ExcelRange> Range(std::string_view cell1, std::string_view cell2) override {
         return MakeRange(*this, cell1, cell2);
@@ -150,7 +160,7 @@ public:
         if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns) {
             throw AutomationError("cell out of the sheet");
         }
-        m_rows.enter(row - 1, column - 1, text);
+        work().rows.enter(row - 1, column - 1, text);
     }
     void Protect(std::string_view password) override { m_password = std::string(password); }
     void Activate() override { m_active = true; }
@@ -160,6 +170,8 @@ public:
         if (!parseCell(before, row, column)) {
             throw AutomationError("not a cell reference");
         }
+        // The rows of a finished sheet are written: it takes no break either.
+        work();
         m_breaks.push_back(row);
     }
     void HyperlinksAdd(std::string_view anchor, std::string_view address,
@@ -169,23 +181,24 @@ public:
         if (!parseCell(anchor, row, column)) {
             throw AutomationError("not a cell reference");
         }
-        m_rows.addLink({row, column, std::string(address), std::string(text)});
+        work().rows.addLink({row, column, std::string(address), std::string(text)});
     }
     void SetDisplayRightToLeft(bool on) override { m_rightToLeft = on; }
     void PicturesInsert(std::string_view path, double height, double width) override {
         double w = 0;
         double h = 0;
-        if (!imageSize(std::string(path), w, h)) {
+        std::string head;
+        if (!readPictureHead(std::string(path), head) || !imageSize(head, w, h)) {
             throw AutomationError("not a picture: " + std::string(path));
         }
-        m_rows.addPicture(std::string(path), height, width);
+        work().rows.addPicture(std::string(path), height, width);
     }
     bool WritesSettledRows() const override { return true; }
     void RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) override;
     void PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::int32_t first,
                        std::int32_t count, std::int32_t at, const ExcelFontFill& fill) override;
 
-    SheetRows& rows() override { return m_rows; }
+    SheetRows& rows() override { return work().rows; }
     void autoFitColumn(std::int32_t column) override;
     void deleteRows(std::int32_t first, std::int32_t count) override;
     double columnWidth(std::int32_t column) const override {
@@ -196,8 +209,9 @@ public:
         m_widths[column] = width;
     }
 
-    // Settles what is left with the deletions recorded and packs every piece; the sheet takes
-    // nothing after.
+    // Settles what is left with the deletions recorded, packs every piece and keeps only what
+    // the package needs of the sheet, so that memory does not grow with the sheets finished;
+    // the sheet takes no more rows after.
     void finish();
     SheetSettings settings(bool selected) const;
     bool active() const { return m_active; }
@@ -207,6 +221,7 @@ public:
     std::uint64_t length() const { return m_length; }
     std::uint32_t crc() const { return m_crc; }
     const SpilledPieces& pieces() const { return m_pieces; }
+    std::int64_t linksLeftOut() const { return m_linksLeftOut; }
 
 private:
     struct Placed {
@@ -225,35 +240,51 @@ private:
     std::optional<std::string> acceptLink(const std::string& address);
     // The look of a link's cell, which stands for the cell's own.
     std::string linkStyle();
+    // The workbook's number of a style of the batch sheet being placed (past its styles, those
+    // of the fill's columns), numbered at its first use.
+    std::uint32_t numberMade(std::uint32_t id);
     void submitPending();
     void submit(std::shared_ptr<PackJob> job);
     void drain(bool all);
 
+    // What the sheet works with until it is finished.
+    struct Work {
+        StyleTable ownStyles;
+        SheetRows rows{ownStyles};              // rows written here that are not settled yet
+        std::vector<std::uint32_t> ownNumbers;  // ownStyles' styles as the workbook numbers them
+        std::vector<Fit> ownFits;
+        std::int32_t settled = 0;  // rows before it are settled
+        std::map<std::int32_t, std::int32_t> settledDeletions;
+        RowMap settledMap;                             // of settledDeletions
+        std::map<std::int32_t, std::int32_t> deleted;  // first original row -> count
+        std::int64_t deletedCount = 0;                 // rows of deleted
+        std::deque<Placed> placed;                     // not settled yet
+
+        // The batch sheet whose pages are being placed, and the piece they gather in.
+        std::shared_ptr<XlsxBatchSheet> made;
+        ExcelFontFill madeFill;
+        std::vector<std::uint32_t> madeNumbers;
+        std::vector<std::size_t> madeLinks;  // its links by row
+        std::shared_ptr<PackJob> pending;
+
+        std::deque<std::shared_ptr<PackJob>> jobs;  // in row order
+        std::vector<Fit> madeFits;
+    };
+    // A finished sheet takes no more rows.
+    Work& work() {
+        if (!m_work) {
+            throw AutomationError("the sheet is finished: a sheet was added after it");
+        }
+        return *m_work;
+    }
+
     XlsxApplication& m_application;
-    StyleTable m_ownStyles;
-    SheetRows m_rows;                         // rows written here that are not settled yet
-    std::vector<std::uint32_t> m_ownNumbers;  // m_ownStyles' styles as the workbook numbers them
-    std::vector<Fit> m_ownFits;
-    std::int32_t m_settled = 0;  // rows before it are settled
-    std::map<std::int32_t, std::int32_t> m_settledDeletions;
-    RowMap m_settledMap;                             // of m_settledDeletions
-    std::map<std::int32_t, std::int32_t> m_deleted;  // first original row -> count
-    std::int64_t m_deletedCount = 0;                 // rows of m_deleted
-    std::deque<Placed> m_placed;                     // not settled yet
-
-    // The batch sheet whose pages are being placed, and the piece they gather in.
-    std::shared_ptr<XlsxBatchSheet> m_made;
-    ExcelFontFill m_madeFill;
-    std::vector<std::uint32_t> m_madeNumbers;
-    std::vector<std::size_t> m_madeLinks;  // its links by row
-    std::shared_ptr<PackJob> m_pending;
-
-    std::deque<std::shared_ptr<PackJob>> m_jobs;  // in row order
+    std::unique_ptr<Work> m_work = std::make_unique<Work>();
+    // What the package needs of the sheet, kept once it is finished.
     SpilledPieces m_pieces;
     std::uint32_t m_crc = 0;
     std::uint64_t m_length = 0;
     std::uint64_t m_compressedSize = 0;
-    std::vector<Fit> m_madeFits;
     std::int32_t m_firstRow = INT32_MAX;
     std::int32_t m_lastRow = -1;
     std::int32_t m_firstColumn = INT32_MAX;
@@ -263,6 +294,7 @@ private:
     std::map<std::int32_t, double> m_heights;  // of rows with pictures, after deletions
     std::vector<Rect> m_merges;                // after deletions
     std::vector<SheetLink> m_links;
+    std::int64_t m_linksLeftOut = 0;  // past the links a sheet holds
     std::vector<SheetPicture> m_pictures;
     std::vector<std::int32_t> m_breaks;  // rows before deletions
     std::optional<std::string> m_password;
@@ -299,6 +331,7 @@ public:
     void ProtectSharing(std::string_view) override {}
     bool SaveCopyAs(const std::string& path, const std::function<bool()>& keep) override;
     void Close() override { discard(); }
+    std::int64_t LinksLeftOut() const override { return m_linksLeftOut; }
 
     StyleTable& styles() { return m_styles; }
     // Packs the piece on a worker, or here when there is none.
@@ -331,15 +364,21 @@ private:
         m_sheets.clear();
         m_styles.clear();
         m_spill.reset();
+        m_keep = nullptr;
         m_open = false;
     }
     void writePackage(ZipWriter& zip);
+    void storePicture(ZipWriter& zip, const std::string& path, const std::string& part);
+    // Throws SaveDropped once the save being written is no longer to be kept.
+    void checkKept() const;
 
     bool m_open = false;
     std::vector<std::unique_ptr<XlsxSheet>> m_sheets;
-    StyleTable m_styles;
+    StyleTable m_styles{kMaxCellFormats};
     std::unique_ptr<SpillFile> m_spill;
     std::int32_t m_threads = 1;
+    std::function<bool()> m_keep;  // while a copy is saved
+    std::int64_t m_linksLeftOut = 0;  // by the last copy saved
     std::unique_ptr<PackPool> m_pool;
     PackScratch m_scratch;
     std::shared_ptr<BatchSheetPool> m_batchSheets = std::make_shared<BatchSheetPool>();
@@ -355,12 +394,12 @@ void XlsxSheet::PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::
         throw AutomationError("rows out of the sheet");
     }
     const std::int32_t start = at - 1;
-    if (start < m_rows.base() || start < m_settled ||
-        (!m_placed.empty() && start < m_placed.back().at + m_placed.back().count)) {
+    if (start < work().rows.base() || start < work().settled ||
+        (!work().placed.empty() && start < work().placed.back().at + work().placed.back().count)) {
         throw AutomationError("row " + std::to_string(at) + " is already written");
     }
-    for (std::int32_t r = m_rows.base(); r < m_rows.end(); ++r) {
-        const Row* row = m_rows.row(r);
+    for (std::int32_t r = work().rows.base(); r < work().rows.end(); ++r) {
+        const Row* row = work().rows.row(r);
         if (!row->cells.empty() || row->height >= 0) {
             throw AutomationError("rows written here and rows placed cannot mix");
         }
@@ -370,8 +409,8 @@ void XlsxSheet::PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::
     std::vector<Link> links;
     std::vector<Picture> pictures;
     std::vector<ColumnWidth> widths;
-    m_rows.release(start + count, merges, links, pictures, widths);
-    m_placed.push_back({std::move(batch), first - 1, count, start, fill});
+    work().rows.release(start + count, merges, links, pictures, widths);
+    work().placed.push_back({std::move(batch), first - 1, count, start, fill});
 }
 
 void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) {
@@ -380,31 +419,32 @@ void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& 
     for (const ExcelRowBlock& block : deleted) {
         if (block.first >= 1 && block.count > 0 && block.first - 1 < limit) {
             const auto [it, added] =
-                m_settledDeletions.insert_or_assign(block.first - 1, block.count);
+                work().settledDeletions.insert_or_assign(block.first - 1, block.count);
             // Blocks come page after page: most only extend the map.
-            if (added && block.first - 1 > m_settledMap.last() && inOrder) {
-                m_settledMap.add(block.first - 1, block.count);
+            if (added && block.first - 1 > work().settledMap.last() && inOrder) {
+                work().settledMap.add(block.first - 1, block.count);
             } else {
                 inOrder = false;
             }
         }
     }
     if (!inOrder) {
-        m_settledMap = RowMap(m_settledDeletions);
+        work().settledMap = RowMap(work().settledDeletions);
     }
-    settleTo(limit, m_settledMap);
+    settleTo(limit, work().settledMap);
 }
 
 void XlsxSheet::settleTo(std::int32_t limit, const RowMap& map) {
-    while (!m_placed.empty() && m_placed.front().at + m_placed.front().count <= limit) {
-        settlePlaced(m_placed.front(), map);
-        m_placed.pop_front();
+    while (!work().placed.empty() &&
+           work().placed.front().at + work().placed.front().count <= limit) {
+        settlePlaced(work().placed.front(), map);
+        work().placed.pop_front();
     }
-    if (m_rows.end() > m_rows.base() && m_rows.base() < limit) {
+    if (work().rows.end() > work().rows.base() && work().rows.base() < limit) {
         submitPending();
         settleOwnRows(limit, map);
     }
-    m_settled = std::max(m_settled, limit);
+    work().settled = std::max(work().settled, limit);
 }
 
 void XlsxSheet::place(const Rect& rect, std::int32_t offset, const RowMap& map) {
@@ -440,70 +480,64 @@ std::string XlsxSheet::linkStyle() {
 }
 
 std::optional<std::string> XlsxSheet::acceptLink(const std::string& address) {
-    // Past the workbook's link limits the text stays, without its link.
-    if (m_links.size() >= kMaxLinksPerSheet) {
+    std::optional<std::string> link = workbookLink(address);
+    // Past the links a sheet holds the text stays, without its link, and the export says so.
+    if (link && static_cast<std::int64_t>(m_links.size()) >= kMaxLinksPerWorksheet) {
+        ++m_linksLeftOut;
         return std::nullopt;
     }
-    return workbookLink(address);
+    return link;
 }
 
 void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
     const SheetRows& rows = placed.made->rows();
-    StyleTable& workbook = m_application.styles();
-    if (placed.made != m_made || placed.fill.firstColumn != m_madeFill.firstColumn ||
-        placed.fill.lastColumn != m_madeFill.lastColumn || placed.fill.name != m_madeFill.name ||
-        placed.fill.size != m_madeFill.size) {
+    if (placed.made != work().made || placed.fill.firstColumn != work().madeFill.firstColumn ||
+        placed.fill.lastColumn != work().madeFill.lastColumn ||
+        placed.fill.name != work().madeFill.name || placed.fill.size != work().madeFill.size) {
         submitPending();
-        m_made = placed.made;
-        m_madeFill = placed.fill;
-        const StyleTable& local = rows.styles();
-        m_madeNumbers.clear();
-        for (std::uint32_t id = 0; id < local.size(); ++id) {
-            m_madeNumbers.push_back(local.internIn(workbook, id));
+        work().made = placed.made;
+        work().madeFill = placed.fill;
+        // Numbered as cells use them: the styles a batch only passed through on the way to its
+        // cells' take none of the workbook's formats.
+        const std::uint32_t local = rows.styles().size();
+        const bool filled = placed.fill.firstColumn <= placed.fill.lastColumn;
+        work().madeNumbers.assign(filled ? 2 * local + 1 : local, kUnnumbered);
+        if (filled) {
+            numberMade(2 * local);
         }
-        if (placed.fill.firstColumn <= placed.fill.lastColumn) {
-            const std::int32_t name =
-                placed.fill.name.empty() ? -1 : workbook.nameId(placed.fill.name);
-            auto withFont = [&](CellStyle style) {
-                if (name >= 0) {
-                    style.fontName = name;
-                }
-                if (placed.fill.size != 0) {
-                    style.fontSize = placed.fill.size;
-                }
-                return workbook.intern(style);
-            };
-            for (std::uint32_t id = 0; id < local.size(); ++id) {
-                m_madeNumbers.push_back(withFont(workbook.style(m_madeNumbers[id])));
-            }
-            m_madeNumbers.push_back(withFont(CellStyle{}));
+        work().madeLinks.resize(rows.links().size());
+        for (std::size_t i = 0; i < work().madeLinks.size(); ++i) {
+            work().madeLinks[i] = i;
         }
-        m_madeLinks.resize(rows.links().size());
-        for (std::size_t i = 0; i < m_madeLinks.size(); ++i) {
-            m_madeLinks[i] = i;
-        }
-        std::stable_sort(m_madeLinks.begin(), m_madeLinks.end(), [&](std::size_t a, std::size_t b) {
-            return rows.links()[a].row < rows.links()[b].row;
-        });
+        std::stable_sort(work().madeLinks.begin(), work().madeLinks.end(),
+                         [&](std::size_t a, std::size_t b) {
+                             return rows.links()[a].row < rows.links()[b].row;
+                         });
     }
-    if (!m_pending) {
-        m_pending = std::make_shared<PackJob>();
-        m_pending->rows = &rows;
-        m_pending->keep = placed.made;
-        m_pending->styles = m_madeNumbers;
+    if (!work().pending) {
+        work().pending = std::make_shared<PackJob>();
+        work().pending->rows = &rows;
+        work().pending->keep = placed.made;
         if (placed.fill.firstColumn <= placed.fill.lastColumn) {
-            m_pending->fillBase = rows.styles().size();
-            m_pending->fillFirst = placed.fill.firstColumn - 1;
-            m_pending->fillLast = placed.fill.lastColumn - 1;
+            work().pending->fillBase = rows.styles().size();
+            work().pending->fillFirst = placed.fill.firstColumn - 1;
+            work().pending->fillLast = placed.fill.lastColumn - 1;
         }
     }
-    PackJob& job = *m_pending;
+    PackJob& job = *work().pending;
     const std::int32_t offset = placed.at - placed.first;
     job.pages.push_back({placed.first, placed.count});
+    const std::uint32_t fillBase = rows.styles().size();
     for (std::int32_t r = placed.first; r < placed.first + placed.count; ++r) {
         job.finalRows.push_back(map(r + offset));
         if (const Row* row = rows.row(r)) {
             job.cells += row->cells.size();
+            for (const Cell& c : row->cells) {
+                numberMade(c.style);
+                if (c.column >= job.fillFirst && c.column <= job.fillLast) {
+                    numberMade(fillBase + c.style);
+                }
+            }
         }
     }
     const std::int32_t end = placed.first + placed.count;
@@ -514,9 +548,9 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
         }
     }
     const auto& links = rows.links();
-    auto at = std::lower_bound(m_madeLinks.begin(), m_madeLinks.end(), placed.first,
+    auto at = std::lower_bound(work().madeLinks.begin(), work().madeLinks.end(), placed.first,
                                [&](std::size_t i, std::int32_t r) { return links[i].row < r; });
-    for (; at != m_madeLinks.end() && links[*at].row < end; ++at) {
+    for (; at != work().madeLinks.end() && links[*at].row < end; ++at) {
         const Link& link = links[*at];
         const std::int32_t final = rowOf(link.row);
         if (final < 0) {
@@ -547,24 +581,31 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
 
 void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
     StyleTable& workbook = m_application.styles();
-    for (std::uint32_t id = static_cast<std::uint32_t>(m_ownNumbers.size());
-         id < m_ownStyles.size(); ++id) {
-        m_ownNumbers.push_back(m_ownStyles.internIn(workbook, id));
+    Work& w = work();
+    const std::int32_t from = w.rows.base();
+    const std::int32_t to = std::min(limit, w.rows.end());
+    // Only the styles the rows' cells use take a number of the workbook.
+    w.ownNumbers.resize(w.ownStyles.size(), kUnnumbered);
+    for (std::int32_t r = from; r < to; ++r) {
+        for (const Cell& c : w.rows.row(r)->cells) {
+            if (w.ownNumbers[c.style] == kUnnumbered) {
+                w.ownNumbers[c.style] = w.ownStyles.internIn(workbook, c.style);
+            }
+        }
     }
-    const std::int32_t from = m_rows.base();
-    const std::int32_t to = std::min(limit, m_rows.end());
     auto job = std::make_shared<PackJob>();
-    job->rows = &m_rows;
-    job->styles = m_ownNumbers;
-    job->ownFits = &m_ownFits;
+    job->rows = &work().rows;
+    job->styles = work().ownNumbers;
+    job->ownFits = &work().ownFits;
     job->pages.push_back({from, to - from});
     for (std::int32_t r = from; r < to; ++r) {
         job->finalRows.push_back(map(r));
-        if (const Row* row = m_rows.row(r); row != nullptr && row->height >= 0 && map(r) >= 0) {
+        if (const Row* row = work().rows.row(r);
+            row != nullptr && row->height >= 0 && map(r) >= 0) {
             m_heights[map(r)] = row->height;
         }
     }
-    for (const Link& link : m_rows.links()) {
+    for (const Link& link : work().rows.links()) {
         if (link.row < to && map(link.row) >= 0) {
             if (const auto target = acceptLink(link.address)) {
                 m_links.push_back({map(link.row), link.column, *target});
@@ -583,7 +624,7 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
     std::vector<Link> links;
     std::vector<Picture> pictures;
     std::vector<ColumnWidth> widths;
-    m_rows.release(limit, merges, links, pictures, widths);
+    work().rows.release(limit, merges, links, pictures, widths);
     for (const Rect& rect : merges) {
         place(rect, 0, map);
     }
@@ -596,11 +637,38 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
     submit(std::move(job));
 }
 
+std::uint32_t XlsxSheet::numberMade(std::uint32_t id) {
+    Work& w = work();
+    std::uint32_t& number = w.madeNumbers[id];
+    if (number != kUnnumbered) {
+        return number;
+    }
+    const StyleTable& local = w.made->rows().styles();
+    StyleTable& workbook = m_application.styles();
+    if (id < local.size()) {
+        number = local.internIn(workbook, id);
+        return number;
+    }
+    // The fill's columns: the style with the fill's font, and last an empty place's.
+    CellStyle style =
+        id < 2 * local.size() ? workbook.style(numberMade(id - local.size())) : CellStyle{};
+    if (!w.madeFill.name.empty()) {
+        style.fontName = workbook.nameId(w.madeFill.name);
+    }
+    if (w.madeFill.size != 0) {
+        style.fontSize = w.madeFill.size;
+    }
+    number = workbook.intern(style);
+    return number;
+}
+
 void XlsxSheet::submitPending() {
-    if (m_pending) {
-        sortLinks(*m_pending);
-        submit(std::move(m_pending));
-        m_pending.reset();
+    if (work().pending) {
+        // Every style the piece's cells use is numbered by now.
+        work().pending->styles = work().madeNumbers;
+        sortLinks(*work().pending);
+        submit(std::move(work().pending));
+        work().pending.reset();
     }
 }
 
@@ -608,15 +676,15 @@ void XlsxSheet::submit(std::shared_ptr<PackJob> job) {
     if (!job->done.load(std::memory_order_acquire)) {
         m_application.pack(job);
     }
-    m_jobs.push_back(std::move(job));
+    work().jobs.push_back(std::move(job));
     drain(false);
 }
 
 void XlsxSheet::drain(bool all) {
-    while (!m_jobs.empty()) {
-        PackJob& job = *m_jobs.front();
+    while (!work().jobs.empty()) {
+        PackJob& job = *work().jobs.front();
         if (!job.done.load(std::memory_order_acquire) && !all &&
-            m_jobs.size() <= m_application.piecesInFlight()) {
+            work().jobs.size() <= m_application.piecesInFlight()) {
             return;
         }
         m_application.wait(job);
@@ -635,17 +703,17 @@ void XlsxSheet::drain(bool all) {
         m_crc = Crc32Combine(m_crc, job.crc, job.length);
         m_length += job.length;
         m_compressedSize += job.compressed.size();
-        if (m_madeFits.size() < job.fits.size()) {
-            m_madeFits.resize(job.fits.size());
+        if (work().madeFits.size() < job.fits.size()) {
+            work().madeFits.resize(job.fits.size());
         }
         for (std::size_t c = 0; c < job.fits.size(); ++c) {
-            m_madeFits[c].widest = std::max(m_madeFits[c].widest, job.fits[c].widest);
+            work().madeFits[c].widest = std::max(work().madeFits[c].widest, job.fits[c].widest);
         }
         m_firstRow = std::min(m_firstRow, job.firstRow);
         m_lastRow = std::max(m_lastRow, job.lastRow);
         m_firstColumn = std::min(m_firstColumn, job.firstColumn);
         m_lastColumn = std::max(m_lastColumn, job.lastColumn);
-        m_jobs.pop_front();
+        work().jobs.pop_front();
     }
 }
 
@@ -653,22 +721,22 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
     submitPending();
     drain(true);
     // The rows written so far were measured in order; those held go on from there.
-    Fit fit = static_cast<std::size_t>(column) < m_ownFits.size()
-                  ? m_ownFits[static_cast<std::size_t>(column)]
+    Fit fit = static_cast<std::size_t>(column) < work().ownFits.size()
+                  ? work().ownFits[static_cast<std::size_t>(column)]
                   : Fit{};
-    FitMeasure measure(m_ownStyles);
-    for (std::int32_t r = m_rows.base(); r < m_rows.end(); ++r) {
-        const auto& cells = m_rows.row(r)->cells;
+    FitMeasure measure(work().ownStyles);
+    for (std::int32_t r = work().rows.base(); r < work().rows.end(); ++r) {
+        const auto& cells = work().rows.row(r)->cells;
         const auto it =
             std::lower_bound(cells.begin(), cells.end(), column,
                              [](const Cell& a, std::int32_t b) { return a.column < b; });
         if (it != cells.end() && it->column == column) {
-            m_rows.fitCell(fit, r, *it, measure);
+            work().rows.fitCell(fit, r, *it, measure);
         }
     }
     double widest = fit.widest;
-    if (static_cast<std::size_t>(column) < m_madeFits.size()) {
-        widest = std::max(widest, m_madeFits[static_cast<std::size_t>(column)].widest);
+    if (static_cast<std::size_t>(column) < work().madeFits.size()) {
+        widest = std::max(widest, work().madeFits[static_cast<std::size_t>(column)].widest);
     }
     if (widest > 0) {
         m_widths[column] = std::min(widest + 0.71, 255.0);
@@ -678,11 +746,12 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
 void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
     // first counts the rows that are left: find the original row it names. Deletions mostly come
     // top to bottom, after every block deleted so far.
-    const auto last = m_deleted.empty() ? m_deleted.end() : std::prev(m_deleted.end());
-    std::int64_t original = std::int64_t{first} + m_deletedCount;
-    if (last != m_deleted.end() && original < std::int64_t{last->first} + last->second) {
+    const auto last =
+        work().deleted.empty() ? work().deleted.end() : std::prev(work().deleted.end());
+    std::int64_t original = std::int64_t{first} + work().deletedCount;
+    if (last != work().deleted.end() && original < std::int64_t{last->first} + last->second) {
         original = first;
-        for (const auto& [start, n] : m_deleted) {
+        for (const auto& [start, n] : work().deleted) {
             if (start > original) {
                 break;
             }
@@ -691,27 +760,30 @@ void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
     }
     std::int64_t remaining = count;
     while (remaining > 0) {
-        const auto next = m_deleted.lower_bound(static_cast<std::int32_t>(original));
-        const std::int64_t gap = next == m_deleted.end() ? remaining : next->first - original;
+        const auto next = work().deleted.lower_bound(static_cast<std::int32_t>(original));
+        const std::int64_t gap = next == work().deleted.end() ? remaining : next->first - original;
         const std::int64_t take = std::min(gap, remaining);
         if (take > 0) {
-            m_deleted[static_cast<std::int32_t>(original)] = static_cast<std::int32_t>(take);
-            m_deletedCount += take;
+            work().deleted[static_cast<std::int32_t>(original)] = static_cast<std::int32_t>(take);
+            work().deletedCount += take;
         }
         remaining -= take;
         original += take;
-        if (remaining > 0 && next != m_deleted.end()) {
+        if (remaining > 0 && next != work().deleted.end()) {
             original += next->second;
         }
     }
 }
 
 void XlsxSheet::finish() {
+    if (!m_work) {
+        return;
+    }
     // The rows written already took the deletions promised for them, and only those.
     auto within = [this](const std::map<std::int32_t, std::int32_t>& blocks,
                          const std::map<std::int32_t, std::int32_t>& others) {
         for (const auto& [start, count] : blocks) {
-            if (start >= m_settled) {
+            if (start >= work().settled) {
                 break;
             }
             const auto it = others.find(start);
@@ -721,14 +793,14 @@ void XlsxSheet::finish() {
         }
         return true;
     };
-    if (!within(m_deleted, m_settledDeletions) || !within(m_settledDeletions, m_deleted)) {
+    if (!within(work().deleted, work().settledDeletions) ||
+        !within(work().settledDeletions, work().deleted)) {
         throw AutomationError("rows were deleted after they were written");
     }
-    settleTo(INT32_MAX, RowMap(m_deleted));
+    settleTo(INT32_MAX, RowMap(work().deleted));
     submitPending();
     drain(true);
-    m_made.reset();
-    const RowMap map(m_deleted);
+    const RowMap map(work().deleted);
     std::vector<std::int32_t> breaks;
     for (const std::int32_t before : m_breaks) {
         const std::int32_t row = map(before);
@@ -737,6 +809,7 @@ void XlsxSheet::finish() {
         }
     }
     m_breaks.swap(breaks);
+    m_work.reset();
 }
 
 SheetSettings XlsxSheet::settings(bool selected) const {
@@ -799,6 +872,10 @@ void XlsxApplication::WorksheetsAddAfterLast() {
     if (!m_open) {
         throw AutomationError("no workbook is open");
     }
+    // The sheets before are not written again: each is finished as the next one comes.
+    if (!m_sheets.empty()) {
+        m_sheets.back()->finish();
+    }
     m_sheets.push_back(std::make_unique<XlsxSheet>(*this));
 }
 
@@ -825,8 +902,12 @@ void XlsxApplication::writePackage(ZipWriter& zip) {
             if (it == media.end()) {
                 double width = 0;
                 double height = 0;
-                const auto kind = PictureKind(picture.path);
-                if (!kind || !imageSize(picture.path, width, height)) {
+                std::string head;
+                if (!readPictureHead(picture.path, head)) {
+                    continue;
+                }
+                const auto kind = PictureKind(head);
+                if (!kind || !imageSize(head, width, height)) {
                     continue;
                 }
                 it = media
@@ -901,14 +982,54 @@ void XlsxApplication::writePackage(ZipWriter& zip) {
                 DrawingRelationships(pictureMedia[i]));
     }
     for (const auto& [path, part] : media) {
-        std::string bytes;
-        std::string problem;
-        if (!readWholeFile(path, bytes, problem)) {
-            throw AutomationError(path + ": the picture cannot be read");
-        }
-        zip.store("xl/media/" + part, bytes);
+        storePicture(zip, path, "xl/media/" + part);
     }
     zip.finish();
+}
+
+void XlsxApplication::checkKept() const {
+    if (m_keep && !m_keep()) {
+        throw SaveDropped{};
+    }
+}
+
+// Read twice, block by block, so that a picture of any size passes through a block of memory:
+// once for the CRC the entry's header states, once into the package.
+void XlsxApplication::storePicture(ZipWriter& zip, const std::string& path,
+                                   const std::string& part) {
+    ReadOnlyFile file;
+    std::string problem;
+    if (!file.openRegular(path, problem)) {
+        throw AutomationError(problem + ": the picture cannot be read");
+    }
+    std::string block(kReadBackBytes, '\0');
+    const auto pass = [&](const std::function<void(std::string_view)>& take) {
+        std::uint64_t length = 0;
+        std::uint32_t crc = 0;
+        for (;;) {
+            checkKept();
+            const std::int64_t n = file.readAt(static_cast<std::int64_t>(length), block.data(),
+                                               static_cast<std::int64_t>(block.size()));
+            if (n < 0) {
+                throw AutomationError(
+                    path + ": the picture cannot be read: " + systemErrorText(file.errorNumber()));
+            }
+            if (n == 0) {
+                return std::pair{length, crc};
+            }
+            const std::string_view piece(block.data(), static_cast<std::size_t>(n));
+            crc = Crc32(piece, crc);
+            length += piece.size();
+            take(piece);
+        }
+    };
+    const auto [length, crc] = pass([](std::string_view) {});
+    zip.storeWritten(part, length, crc, [&](const ZipWriter::Sink& sink) {
+        const auto [copied, copiedCrc] = pass([&sink](std::string_view piece) { sink(piece); });
+        if (copied != length || copiedCrc != crc) {
+            throw AutomationError(path + ": the picture changed while it was saved");
+        }
+    });
 }
 
 bool XlsxApplication::SaveCopyAs(const std::string& path, const std::function<bool()>& keep) {
@@ -919,16 +1040,23 @@ bool XlsxApplication::SaveCopyAs(const std::string& path, const std::function<bo
     if (!file.create()) {
         throw AutomationError(file.error());
     }
+    m_keep = keep;
     try {
+        m_linksLeftOut = 0;
         for (const auto& sheet : m_sheets) {
             sheet->finish();
+            m_linksLeftOut += sheet->linksLeftOut();
         }
-        ZipWriter zip([&file](std::string_view data) {
+        ZipWriter zip([this, &file](std::string_view data) {
+            checkKept();
             if (!file.write(data)) {
                 throw AutomationError(file.error());
             }
         });
         writePackage(zip);
+    } catch (const SaveDropped&) {
+        discard();
+        return false;
     } catch (const AutomationError&) {
         discard();
         throw;

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "convert/write/excel_automation.h"
-#include "convert/write/xlsx_entry.h"
+#include "convert/write/xlsx/entry.h"
 
 namespace paginor::xlsx {
 
@@ -40,13 +40,21 @@ struct CellStyleHash {
     std::size_t operator()(const CellStyle& s) const;
 };
 
+// The cell formats a workbook holds, as the spreadsheet program documents them.
+inline constexpr std::uint32_t kMaxCellFormats = 64000;
+
 // Styles numbered in the order of their first use, 0 the default; the font names and number
-// formats they name likewise.
+// formats they name likewise. A table with a limit holds at most that many styles: past it, a
+// new style takes the nearest one held (see intern).
 class StyleTable {
 public:
-    StyleTable();
+    explicit StyleTable(std::uint32_t limit = UINT32_MAX);
     void clear();
 
+    // The style's number. Past the limit a new style is not added: it takes the held style of the
+    // same font, alignment, wrapping, border and number format whose fill and font colour are
+    // nearest, else the first one of its number format (its values read the same), else the
+    // default.
     std::uint32_t intern(const CellStyle& style);
     const CellStyle& style(std::uint32_t id) const { return m_styles[id]; }
     std::uint32_t size() const { return static_cast<std::uint32_t>(m_styles.size()); }
@@ -69,9 +77,23 @@ private:
         std::int32_t lastId = -1;
     };
     static std::int32_t tableId(Table& table, std::string_view text);
+    // The held style nearest to one past the limit.
+    std::uint32_t nearest(const CellStyle& style);
 
+    // The held styles by their look but for the colours, each group by its fill's cell of a
+    // coarse colour grid; and the first style of each number format and link look. Made when the
+    // limit is first met: no style is added after.
+    struct Nearest {
+        std::unordered_map<CellStyle, std::unordered_map<std::uint32_t, std::vector<std::uint32_t>>,
+                           CellStyleHash>
+            shapes;
+        std::map<std::pair<std::int32_t, std::uint8_t>, std::uint32_t> formats;
+    };
+
+    std::uint32_t m_limit;
     std::vector<CellStyle> m_styles;
     std::unordered_map<CellStyle, std::uint32_t, CellStyleHash> m_ids;
+    std::unique_ptr<Nearest> m_nearest;
     Table m_names;
     Table m_formats;
 };

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "convert/write/xlsx_model.h"
-#include "convert/write/xlsx_parts.h"
-#include "convert/write/zip_package.h"
+#include "convert/write/xlsx/model.h"
+#include "convert/write/xlsx/sheet_part.h"
+#include "convert/write/xlsx/zip_package.h"
 #include "platform/program_thread.h"
 
 namespace paginor::xlsx {

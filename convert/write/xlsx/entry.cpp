@@ -1,13 +1,13 @@
-#include "convert/write/xlsx_entry.h"
+#include "convert/write/xlsx/entry.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "convert/write/excel_automation.h"
+#include "platform/file.h"
 
 namespace paginor::xlsx {
 
@@ -255,23 +255,33 @@ Entry enterText(std::string_view text) {
     return entry;
 }
 
-bool imageSize(const std::string& path, double& width, double& height) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> head(64 * 1024);
-    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    const auto n = static_cast<std::size_t>(in.gcount());
+bool readPictureHead(const std::string& path, std::string& head) {
+    ReadOnlyFile file;
+    std::string error;
+    if (!file.openRegular(path, error)) {
+        return false;
+    }
+    head.resize(kPictureHead);
+    const std::int64_t n = file.readAt(0, head.data(), static_cast<std::int64_t>(head.size()));
+    head.resize(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
+    return n >= 0;
+}
+
+bool imageSize(std::string_view bytes, double& width, double& height) {
+    const auto* head = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
     auto be16 = [&](std::size_t at) { return (head[at] << 8) | head[at + 1]; };
     auto be32 = [&](std::size_t at) {
         return (static_cast<std::uint32_t>(be16(at)) << 16) |
                static_cast<std::uint32_t>(be16(at + 2));
     };
     auto le16 = [&](std::size_t at) { return head[at] | (head[at + 1] << 8); };
-    if (n >= 24 && std::memcmp(head.data(), "\x89PNG", 4) == 0) {
+    if (n >= 24 && std::memcmp(head, "\x89PNG", 4) == 0) {
         width = be32(16);
         height = be32(20);
         return width > 0 && height > 0;
     }
-    if (n >= 10 && std::memcmp(head.data(), "GIF", 3) == 0) {
+    if (n >= 10 && std::memcmp(head, "GIF", 3) == 0) {
         width = le16(6);
         height = le16(8);
         return width > 0 && height > 0;

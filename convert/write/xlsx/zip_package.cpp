@@ -1,4 +1,4 @@
-#include "convert/write/zip_package.h"
+#include "convert/write/xlsx/zip_package.h"
 
 #include <zlib.h>
 
@@ -157,16 +157,25 @@ void ZipWriter::store(std::string_view name, std::string_view data) {
 
 void ZipWriter::addDeflated(std::string_view name, std::uint64_t compressed, std::uint64_t size,
                             std::uint32_t crc, const std::function<void(const Sink&)>& write) {
-    Entry entry{std::string(name), m_offset, compressed, size, crc, kDeflated};
+    addWritten({std::string(name), m_offset, compressed, size, crc, kDeflated}, write);
+}
+
+void ZipWriter::storeWritten(std::string_view name, std::uint64_t size, std::uint32_t crc,
+                             const std::function<void(const Sink&)>& write) {
+    addWritten({std::string(name), m_offset, size, size, crc, kStored}, write);
+}
+
+void ZipWriter::addWritten(Entry entry, const std::function<void(const Sink&)>& write) {
     header(entry);
     std::uint64_t written = 0;
     write([this, &written](std::string_view piece) {
         put(piece);
         written += piece.size();
     });
-    if (written != compressed) {
+    // The header promised this many bytes: any other count breaks every entry after it.
+    if (written != entry.compressed) {
         throw std::runtime_error(entry.name + ": " + std::to_string(written) + " of " +
-                                 std::to_string(compressed) + " compressed bytes came");
+                                 std::to_string(entry.compressed) + " bytes came");
     }
     m_entries.push_back(std::move(entry));
 }
