@@ -7,7 +7,6 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <charconv>
 #include <cstdio>
@@ -15,9 +14,9 @@
 #include <map>
 #include <set>
 
+#include "app/print/pdf_replace.h"
 #include "app/print/stamp_fonts.h"
 #include "app/print/web_browser_print.h"
-#include "platform/replacing_file.h"
 
 namespace paginor {
 
@@ -185,8 +184,6 @@ bool StampHeaderFooter(const std::string& path, const std::string& header,
                        const std::string& footer, HeaderFooterFields fields,
                        const std::vector<int>& sheetPages, const PdfPageLayout& layout,
                        std::string& error) {
-    // The stamped document takes the place of the plain one whole or not at all.
-    ReplacingFile stamped(path);
     try {
         QPDF pdf;
         pdf.processFile(path.c_str());
@@ -251,22 +248,12 @@ bool StampHeaderFooter(const std::string& path, const std::string& header,
             page.addPageContents(QPDFObjectHandle::newStream(&pdf, "q\n"), true);
             page.addPageContents(QPDFObjectHandle::newStream(&pdf, "\nQ\n0 g\n" + text), false);
         }
-        if (!stamped.create()) {
-            error = "Cannot replace " + stamped.error();
-            return false;
-        }
-        QPDFWriter writer(pdf, stamped.temporaryPath().c_str());
-        writer.write();
+        // The stamped document takes the place of the plain one whole or not at all.
+        return ReplacePdf(pdf, path, error);
     } catch (const std::exception& e) {
-        stamped.abandon();
         error = std::string("Cannot draw the header and footer: ") + e.what();
         return false;
     }
-    if (!stamped.commit()) {
-        error = "Cannot replace " + stamped.error();
-        return false;
-    }
-    return true;
 }
 
 }  // namespace paginor

@@ -5,15 +5,14 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
 #include <charconv>
 #include <exception>
 #include <string_view>
 
+#include "app/print/pdf_replace.h"
 #include "app/print/web_browser_print.h"
-#include "platform/replacing_file.h"
 
 namespace paginor {
 
@@ -41,7 +40,6 @@ int pageStartIndex(QPDFObjectHandle annotation) {
 bool TakePageStarts(const std::string& path, int firstPage, std::vector<int>& sheetPages,
                     std::string& error) {
     sheetPages.clear();
-    ReplacingFile taken(path);
     try {
         QPDF pdf;
         pdf.processFile(path.c_str());
@@ -74,24 +72,13 @@ bool TakePageStarts(const std::string& path, int firstPage, std::vector<int>& sh
             }
             sheetPages.push_back(page);
         }
-        if (!found)
-            return true;
-        if (!taken.create()) {
+        if (found && !ReplacePdf(pdf, path, error)) {
             sheetPages.clear();
-            error = "Cannot replace " + taken.error();
             return false;
         }
-        QPDFWriter writer(pdf, taken.temporaryPath().c_str());
-        writer.write();
     } catch (const std::exception& e) {
-        taken.abandon();
         sheetPages.clear();
         error = std::string("Cannot read the printed pages: ") + e.what();
-        return false;
-    }
-    if (!taken.commit()) {
-        sheetPages.clear();
-        error = "Cannot replace " + taken.error();
         return false;
     }
     return true;
