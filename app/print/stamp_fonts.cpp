@@ -19,8 +19,8 @@ namespace paginor {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-// The lines were Helvetica once: fontconfig offers its nearest faces first, then the other
-// sans-serif ones and the rest of the machine's fonts.
+// Helvetica's look where the machine has it or a face like it: fontconfig offers those first,
+// then the other sans-serif faces and the rest of the machine's fonts.
 constexpr char kFamilies[] = "Helvetica,sans-serif";
 
 std::mutex& fontconfigLock() {
