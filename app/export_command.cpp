@@ -127,9 +127,9 @@ bool writeOutput(CReportCore& report, const ToExcelSetupDlg& dialog, UiServices&
     written = path;
     std::string notice;
     // Writing over the report while it is read would destroy it; a workbook lands on ".xlsx".
-    if (isSameFile(path, report.reportPath()) ||
+    if (IsSameFile(path, report.reportPath()) ||
         (dialog.m_task == kTaskExcel &&
-         isSameFile(OutputPathWritten(path, dialog.m_fileFormat, environment.excel),
+         IsSameFile(OutputPathWritten(path, dialog.m_fileFormat, environment.excel),
                     report.reportPath()))) {
         ui.messageBox("Please select another file path!", MessageButtons::Ok, MessageIcon::Stop);
         return false;
@@ -239,12 +239,8 @@ void OutputToExcel(CReportCore& report, bool openedFromOutside, SettingsStore& s
     }
 }
 
-bool isSameFile(const std::string& a, const std::string& b) {
-    return IsSameFile(a, b);
-}
-
 bool SaveReportAs(const std::string& reportPath, const std::string& target, UiServices& ui) {
-    if (target.empty() || isSameFile(reportPath, target)) {
+    if (target.empty() || IsSameFile(reportPath, target)) {
         return true;
     }
     std::string error;

@@ -46,9 +46,6 @@ inline constexpr std::size_t kMaxRuntimeExceptionBytes = 1024;
 void OutputToExcel(CReportCore& report, bool openedFromOutside, SettingsStore& settings,
                    UiServices& ui, const ExportEnvironment& environment);
 
-// True when both paths name one existing file, however they are spelt.
-bool isSameFile(const std::string& a, const std::string& b);
-
 // Save As: copies the report to target, replacing what is there; a target that is the report
 // itself is left alone. A failure is shown; false then.
 bool SaveReportAs(const std::string& reportPath, const std::string& target, UiServices& ui);

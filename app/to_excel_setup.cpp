@@ -32,14 +32,6 @@ std::optional<std::int32_t> leadingNumber(std::string_view text) {
     return value;
 }
 
-bool isDirectory(const std::string& path) {
-    return IsDirectory(path);
-}
-
-bool exists(const std::string& path) {
-    return PathExists(path);
-}
-
 }  // namespace
 
 void ToExcelSetupDlg::SetPageInfo(std::int32_t pageCount, const std::string& defaultPath) {
@@ -264,7 +256,7 @@ ExportOkResult ToExcelSetupDlg::OnOK(UiServices& ui, SettingsStore& settings) {
         const std::size_t slash = m_outputPath.find_last_of('/');
         if (slash != std::string::npos && slash > 0) {
             const std::string folder = m_outputPath.substr(0, slash);
-            if (!isDirectory(folder)) {
+            if (!IsDirectory(folder)) {
                 ui.messageBox("The directory " + folder + "/ doesn't exists!", MessageButtons::Ok,
                               MessageIcon::None);
                 result.focus = ExportControl::OutputPath;
@@ -282,8 +274,8 @@ ExportOkResult ToExcelSetupDlg::OnOK(UiServices& ui, SettingsStore& settings) {
             result.selectLength = m_outputPath.size();
             return result;
         }
-        const bool chosen = written == m_chosenPath || isSameFile(written, m_chosenPath);
-        if (!chosen && exists(written) &&
+        const bool chosen = written == m_chosenPath || IsSameFile(written, m_chosenPath);
+        if (!chosen && PathExists(written) &&
             ui.messageBox(written + "\nThe file exists! Overwrite ?", MessageButtons::YesNoCancel,
                           MessageIcon::None) != MessageAnswer::Yes) {
             result.focus = ExportControl::OutputPath;
