@@ -72,6 +72,26 @@ std::string pageText(std::int32_t first, std::int32_t last) {
                          : std::to_string(first) + "-" + std::to_string(last);
 }
 
+// "1-9, 12" and the number of pages the tasks cover; consecutive tasks make one run.
+template <typename Tasks>
+std::string pageRuns(const Tasks& tasks, std::int64_t& pages) {
+    pages = 0;
+    std::vector<std::pair<std::int32_t, std::int32_t>> runs;
+    for (const auto& task : tasks) {
+        pages += std::int64_t{task.last} - task.first + 1;
+        if (!runs.empty() && std::int64_t{runs.back().second} + 1 == task.first) {
+            runs.back().second = task.last;
+        } else {
+            runs.emplace_back(task.first, task.last);
+        }
+    }
+    std::string text;
+    for (const auto& [first, last] : runs) {
+        text += (text.empty() ? "" : ", ") + pageText(first, last);
+    }
+    return text;
+}
+
 }  // namespace
 
 CPrintDlg::CPrintDlg(const std::string& printerName, PrintQueueServices services)
@@ -427,30 +447,6 @@ void CPrintDlg::fail(const std::string& message) {
         say(message + "\n" + sentText());
     }
 }
-
-namespace {
-
-// "1-9, 12" and the number of pages the tasks cover; consecutive tasks make one run.
-template <typename Tasks>
-std::string pageRuns(const Tasks& tasks, std::int64_t& pages) {
-    pages = 0;
-    std::vector<std::pair<std::int32_t, std::int32_t>> runs;
-    for (const auto& task : tasks) {
-        pages += std::int64_t{task.last} - task.first + 1;
-        if (!runs.empty() && std::int64_t{runs.back().second} + 1 == task.first) {
-            runs.back().second = task.last;
-        } else {
-            runs.emplace_back(task.first, task.last);
-        }
-    }
-    std::string text;
-    for (const auto& [first, last] : runs) {
-        text += (text.empty() ? "" : ", ") + pageText(first, last);
-    }
-    return text;
-}
-
-}  // namespace
 
 std::string CPrintDlg::sentText() const {
     std::int64_t pages = 0;
