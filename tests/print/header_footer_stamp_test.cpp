@@ -14,29 +14,12 @@ namespace paginor {
 namespace {
 
 std::string pdfText(const std::string& path, int page) {
-    const std::string command = "pdftotext -layout -f " + std::to_string(page) + " -l " +
-                                std::to_string(page) + " '" + path + "' - 2>&1";
-    std::string text;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            text.append(buffer, got);
-        pclose(pipe);
-    }
-    return text;
+    return commandOutput("pdftotext -layout -f " + std::to_string(page) + " -l " +
+                         std::to_string(page) + " '" + path + "' - 2>&1");
 }
 
 std::string pdfBoxes(const std::string& path) {
-    std::string text;
-    if (FILE* pipe = popen(("pdftotext -bbox '" + path + "' - 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            text.append(buffer, got);
-        pclose(pipe);
-    }
-    return text;
+    return commandOutput("pdftotext -bbox '" + path + "' - 2>&1");
 }
 
 // The sheets hold report pages 5 and 6 of a report of 6 pages.

@@ -31,15 +31,12 @@ namespace paginor {
 namespace {
 
 std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            output.append(buffer, got);
-        pclose(pipe);
-    }
-    return output;
+    return commandOutput(command + " 2>&1");
+}
+
+std::string sheetText(const std::string& pdf, int sheet) {
+    const std::string page = std::to_string(sheet);
+    return run("pdftotext -f " + page + " -l " + page + " '" + pdf + "' -");
 }
 
 class RecordingReceiver : public PrintTaskReceiver {
@@ -155,7 +152,7 @@ TEST_F(PrintEndToEndTest, PrintsTwoPagesOnA4) {
     EXPECT_NE(three, std::string::npos) << text;
     EXPECT_LT(two, three);
     EXPECT_EQ(text.find("Page 1"), std::string::npos) << text;
-    EXPECT_NE(run("pdftotext -f 2 -l 2 '" + pdf + "' -").find("Page 3"), std::string::npos);
+    EXPECT_NE(sheetText(pdf, 2).find("Page 3"), std::string::npos);
 }
 
 TEST_F(PrintEndToEndTest, PrintsLandscapeWithHeader) {
@@ -180,9 +177,9 @@ TEST_F(PrintEndToEndTest, PrintsLandscapeWithHeader) {
     EXPECT_NEAR(width, 841.9, 1.5);
     EXPECT_NEAR(height, 595.3, 1.5);
     // &p and &P are the report's page and page count.
-    const std::string first = run("pdftotext -f 1 -l 1 '" + pdf + "' -");
+    const std::string first = sheetText(pdf, 1);
     EXPECT_NE(first.find("Page 2 of 3"), std::string::npos) << first;
-    const std::string second = run("pdftotext -f 2 -l 2 '" + pdf + "' -");
+    const std::string second = sheetText(pdf, 2);
     EXPECT_NE(second.find("Page 3 of 3"), std::string::npos) << second;
 }
 
@@ -274,9 +271,8 @@ TEST_F(PrintEndToEndTest, EachPageFitsOneSheetWhileItCanBeRead) {
         SCOPED_TRACE(i + 1);
         const std::string word = "Size" + std::to_string(i + 1);
         EXPECT_NEAR(wordHeight(pdf, sheet, word) / unscaled, cases[i].scale, 0.03);
-        const std::string sheetText = run("pdftotext -f " + std::to_string(sheet) + " -l " +
-                                          std::to_string(sheet) + " '" + pdf + "' -");
-        EXPECT_EQ(sheetText.find("Size"), sheetText.rfind("Size")) << sheetText;
+        const std::string text = sheetText(pdf, sheet);
+        EXPECT_EQ(text.find("Size"), text.rfind("Size")) << text;
         sheet += cases[i].sheets;
     }
 }
@@ -326,12 +322,11 @@ TEST_F(PrintEndToEndTest, EachPositionedPageFitsOneSheet) {
     ASSERT_FALSE(pdf.empty());
     ASSERT_EQ(pdfPages(pdf), 3);
     for (int sheet = 1; sheet <= 3; ++sheet) {
-        const std::string sheetText = run("pdftotext -f " + std::to_string(sheet) + " -l " +
-                                          std::to_string(sheet) + " '" + pdf + "' -");
+        const std::string text = sheetText(pdf, sheet);
         const std::string own = std::to_string(sheet);
-        EXPECT_NE(sheetText.find("Top" + own), std::string::npos) << sheetText;
-        EXPECT_NE(sheetText.find("End" + own), std::string::npos) << sheetText;
-        EXPECT_EQ(sheetText.find("Top"), sheetText.rfind("Top")) << sheetText;
+        EXPECT_NE(text.find("Top" + own), std::string::npos) << text;
+        EXPECT_NE(text.find("End" + own), std::string::npos) << text;
+        EXPECT_EQ(text.find("Top"), text.rfind("Top")) << text;
     }
 }
 
@@ -353,11 +348,6 @@ std::string rowCounts(const std::string& pdf, int rows) {
         counts += (row > 1 ? " " : "") + word + ":" + std::to_string(count);
     }
     return counts;
-}
-
-std::string sheetText(const std::string& pdf, int sheet) {
-    const std::string page = std::to_string(sheet);
-    return run("pdftotext -f " + page + " -l " + page + " '" + pdf + "' -");
 }
 
 // A page of 200 rows would be unreadable on one sheet: it prints at its own size over as many

@@ -10,6 +10,19 @@
 
 namespace paginor {
 
+// What command writes to its standard output.
+inline std::string commandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            output.append(buffer, got);
+        pclose(pipe);
+    }
+    return output;
+}
+
 // A PDF of empty pages of the given size in points, with a correct cross-reference table; page
 // i carries link annotations to the addresses links[i].
 inline std::string minimalPdf(int pages, int width = 595, int height = 842,
@@ -55,14 +68,7 @@ inline std::string minimalPdf(int pages, int width = 595, int height = 842,
 // subsets (a six-capital tag before the name) drawn through Identity-H with a ToUnicode map;
 // fonts receives how many fonts it lists.
 inline std::string fontsNotEmbeddedAsSubsets(const std::string& path, int& fonts) {
-    std::string listing;
-    if (FILE* pipe = popen(("pdffonts '" + path + "' 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            listing.append(buffer, got);
-        pclose(pipe);
-    }
+    const std::string listing = commandOutput("pdffonts '" + path + "' 2>&1");
     fonts = 0;
     std::string wrong;
     std::size_t start = listing.find("\n---");

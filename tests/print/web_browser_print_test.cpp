@@ -182,17 +182,8 @@ TEST_F(WebBrowserPrintTest, ADocumentTooLargeToPrintIsNamed) {
 std::string pdfText(const std::string& pdf, int page) {
     TempDir dir;
     const std::string path = dir.write("job.pdf", pdf);
-    std::string text;
-    const std::string command = "pdftotext -f " + std::to_string(page) + " -l " +
-                                std::to_string(page) + " '" + path + "' - 2>&1";
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            text.append(buffer, got);
-        pclose(pipe);
-    }
-    return text;
+    return commandOutput("pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) +
+                         " '" + path + "' - 2>&1");
 }
 
 // A page that goes on over several sheets says its own number on each of them; the links that
