@@ -233,6 +233,31 @@ protected:
         };
     }
 
+    // The export mails through server, which keeps what it receives in received, from an
+    // account the settings hold.
+    void mailThrough(SmtpTestServer& server, const TempFolder& received) {
+        ASSERT_TRUE(server.start({"real", received.path()}));
+        EmailAccount account;
+        account.address = "me@example.org";
+        account.server = "127.0.0.1";
+        std::string error;
+        ASSERT_TRUE(saveAccount(m_settings, account, error)) << error;
+        m_window->exportEnvironment().smtpPort = server.port();
+    }
+
+    // The dialog saves the file in the format at that place of its list (the pages' HTML when
+    // html) and mails it to you@example.org.
+    void chooseSavedAndMailed(int format, bool html) {
+        chooseInDialog([format, html](ToExcelSetupWindow& dialog) {
+            dialog.formatList()->setCurrentIndex(format);
+            if (html) {
+                QTest::mouseClick(dialog.taskHtmlButton(), Qt::LeftButton);
+            }
+            QTest::mouseClick(dialog.typeBothButton(), Qt::LeftButton);
+            dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
+        });
+    }
+
     TempDir m_dir;
     CFoliantDoc m_doc;
     RecordingUi m_ui;
@@ -393,13 +418,7 @@ TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
     open(m_dir.write("long.htm", longReport()));
     TempFolder received;
     SmtpTestServer server;
-    ASSERT_TRUE(server.start({"real", received.path()}));
-    EmailAccount account;
-    account.address = "me@example.org";
-    account.server = "127.0.0.1";
-    std::string error;
-    ASSERT_TRUE(saveAccount(m_settings, account, error)) << error;
-    m_window->exportEnvironment().smtpPort = server.port();
+    ASSERT_NO_FATAL_FAILURE(mailThrough(server, received));
     struct Case {
         const char* kind;
         bool html;
@@ -418,14 +437,7 @@ TEST_F(ExportWindowTest, CancelInTheProgressWindowStopsEveryKind) {
         const std::string target = m_dir.write(c.target, "old");
         m_ui.messages.clear();
         environment.excel = c.workbookApplication ? ExcelLauncher(StartXlsxApplication) : nullptr;
-        chooseInDialog([&c](ToExcelSetupWindow& dialog) {
-            dialog.formatList()->setCurrentIndex(c.format);
-            if (c.html) {
-                QTest::mouseClick(dialog.taskHtmlButton(), Qt::LeftButton);
-            }
-            QTest::mouseClick(dialog.typeBothButton(), Qt::LeftButton);
-            dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
-        });
+        chooseSavedAndMailed(c.format, c.html);
         bool windowShown = false;
         bool onlyProgressTakesInput = false;
         HeldExport held(*m_window, [&](ExportProgressWindow& progress) {
@@ -499,13 +511,7 @@ TEST_F(ExportWindowTest, TheWindowSystemsCloseDuringAnExportDoesWhatCancelDoes) 
     open(m_dir.write("long.htm", longReport()));
     TempFolder received;
     SmtpTestServer server;
-    ASSERT_TRUE(server.start({"real", received.path()}));
-    EmailAccount account;
-    account.address = "me@example.org";
-    account.server = "127.0.0.1";
-    std::string error;
-    ASSERT_TRUE(saveAccount(m_settings, account, error)) << error;
-    m_window->exportEnvironment().smtpPort = server.port();
+    ASSERT_NO_FATAL_FAILURE(mailThrough(server, received));
     int chosen = 0;
     m_window->setFileChooser([&chosen] {
         ++chosen;
@@ -527,14 +533,7 @@ TEST_F(ExportWindowTest, TheWindowSystemsCloseDuringAnExportDoesWhatCancelDoes) 
         SCOPED_TRACE(c.kind);
         const std::string target = m_dir.write(c.target, "old");
         m_ui.messages.clear();
-        chooseInDialog([&c](ToExcelSetupWindow& dialog) {
-            dialog.formatList()->setCurrentIndex(c.format);
-            if (c.html) {
-                QTest::mouseClick(dialog.taskHtmlButton(), Qt::LeftButton);
-            }
-            QTest::mouseClick(dialog.typeBothButton(), Qt::LeftButton);
-            dialog.mailToEdit()->setText(QStringLiteral("you@example.org"));
-        });
+        chooseSavedAndMailed(c.format, c.html);
         bool closeAccepted = true;
         bool cancelShown = false;
         bool mainWindowActive = false;
