@@ -25,17 +25,6 @@ void FakePrinterSystem::failWith(std::string error) {
     m_error = std::move(error);
 }
 
-void FakePrinterSystem::keepSubmittedJobsActive(bool keep) {
-    std::lock_guard lock(m_mutex);
-    m_keepActive = keep;
-}
-
-void FakePrinterSystem::finishJobs(const std::string& destination) {
-    std::lock_guard lock(m_mutex);
-    if (auto it = m_destinations.find(destination); it != m_destinations.end())
-        it->second.jobs.clear();
-}
-
 std::vector<FakePrinterSystem::Submission> FakePrinterSystem::submissions() const {
     std::lock_guard lock(m_mutex);
     return m_submissions;
@@ -92,7 +81,7 @@ bool FakePrinterSystem::media(const std::string& destination, std::vector<Printe
 }
 
 bool FakePrinterSystem::submitFile(const std::string& destination, const std::string& title,
-                                   const std::string& pdfPath, const std::string& format,
+                                   const std::string& path, const std::string& format,
                                    const PrinterOptions& options, int& jobId, std::string& error) {
     std::lock_guard lock(m_mutex);
     jobId = 0;
@@ -103,16 +92,14 @@ bool FakePrinterSystem::submitFile(const std::string& destination, const std::st
         error = "Printer \"" + destination + "\" cannot print documents of type " + format;
         return false;
     }
-    std::ifstream in(pdfPath, std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = "Cannot read \"" + pdfPath + "\"";
+        error = "Cannot read \"" + path + "\"";
         return false;
     }
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     jobId = m_nextJob++;
     m_submissions.push_back({destination, title, std::move(bytes), options, jobId, format});
-    if (m_keepActive)
-        found->jobs.push_back({jobId, title, "user"});
     return true;
 }
 

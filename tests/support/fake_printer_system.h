@@ -32,9 +32,6 @@ public:
     void setDefault(const std::string& name);
     // Not empty: every later call fails with this text.
     void failWith(std::string error);
-    // Submitted jobs also become active jobs of their destination when set.
-    void keepSubmittedJobsActive(bool keep);
-    void finishJobs(const std::string& destination);
     std::vector<Submission> submissions() const;
 
     bool destinations(std::vector<std::string>& names, std::string& error) override;
@@ -66,7 +63,6 @@ private:
     std::map<std::string, Destination> m_destinations;
     std::string m_default;
     std::string m_error;
-    bool m_keepActive = false;
     int m_nextJob = 1;
     std::vector<Submission> m_submissions;
     std::vector<int> m_cancelled;
