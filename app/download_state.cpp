@@ -103,10 +103,13 @@ public:
         if (m_file == nullptr) {
             return true;
         }
-        const bool kept = m_file->commit();
-        error = m_file->error();
+        if (!m_file->commit()) {
+            // The name stays reserved until dropFile takes it away.
+            error = m_file->error();
+            return false;
+        }
         m_file.reset();
-        return kept;
+        return true;
     }
     // Nothing of the file stays, not even its name.
     void dropFile() {
