@@ -11,6 +11,7 @@
 #include <optional>
 #include <utility>
 
+#include "convert/read/link_address.h"
 #include "convert/write/spill_file.h"
 #include "convert/write/xlsx/drawing_part.h"
 #include "convert/write/xlsx/entry.h"
@@ -96,33 +97,6 @@ private:
     std::vector<Block> m_blocks;
 };
 
-// Bytes a link target keeps as they are; the others are written as %XX.
-bool keptInLink(unsigned char c) {
-    return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '^' &&
-           c != '`' && c != '{' && c != '|' && c != '}';
-}
-
-std::string escapeLink(std::string_view text) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    auto hex = [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool escapedAlready =
-            c == '%' && i + 2 < text.size() && hex(text[i + 1]) && hex(text[i + 2]);
-        if (keptInLink(c) && (c != '%' || escapedAlready)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kDigits[c >> 4];
-            out += kDigits[c & 0xF];
-        }
-    }
-    return out;
-}
-
 // A link the workbook can hold: web and mail addresses, and local files as file addresses;
 // nullopt for what it cannot hold.
 std::optional<std::string> workbookLink(const std::string& address) {
@@ -132,14 +106,14 @@ std::optional<std::string> workbookLink(const std::string& address) {
     for (const char* scheme : {"http://", "https://", "ftp://", "ftps://", "mailto:"}) {
         if (address.size() > std::strlen(scheme) &&
             strncasecmp(address.c_str(), scheme, std::strlen(scheme)) == 0) {
-            return escapeLink(address);
+            return EscapeUriBytes(address);
         }
     }
     if (strncasecmp(address.c_str(), "file://", 7) == 0) {
-        return escapeLink(address);
+        return EscapeUriBytes(address);
     }
     if (address.starts_with('/')) {
-        return "file://" + escapeLink(address);
+        return "file://" + EscapeUriBytes(address);
     }
     return std::nullopt;
 }
