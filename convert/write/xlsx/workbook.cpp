@@ -351,7 +351,7 @@ private:
     StyleTable m_styles{kMaxCellFormats};
     std::unique_ptr<SpillFile> m_spill;
     std::int32_t m_threads = 1;
-    std::function<bool()> m_keep;  // while a copy is saved
+    std::function<bool()> m_keep;     // while a copy is saved
     std::int64_t m_linksLeftOut = 0;  // by the last copy saved
     std::unique_ptr<PackPool> m_pool;
     PackScratch m_scratch;
