@@ -826,12 +826,12 @@ void ExcelFileDriver::finish(OutputKind kind) {
     if (m_options.mainWindowProgress) {
         m_options.mainWindowProgress(0);
     }
-    if (!m_file->sync()) {
-        raiseFileProblem(m_file->errorNumber(), "OtEFOp2");
-    }
-    // The last moment a cancel request can keep the target as it was.
-    checkCancel();
-    if (!m_file->commit()) {
+    // Once the file is on the disk is the last moment a cancel request can keep the target as
+    // it was.
+    if (!m_file->commit([this] { return !cancelRequested(); })) {
+        if (m_file->error().empty()) {
+            raise(kErrCancelled);
+        }
         raiseFileProblem(m_file->errorNumber(), "OtEFOp2");
     }
 }
