@@ -1,8 +1,6 @@
 #include "convert/conversion_driver.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -36,6 +34,12 @@ constexpr std::uint16_t kLangArabic = 0x01;
 constexpr std::string_view kXmlFailure =
     "Tabulan failed to generate XML report due to a fatal bug.";
 
+// Delimited text is UTF-8; the mark tells spreadsheet programs so.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+constexpr std::uint16_t kLangSpanish = 0x0A;
+constexpr std::uint16_t kLangItalian = 0x10;
+
 // A count as a user reads it: 65,530.
 std::string groupedDigits(std::int64_t value) {
     std::string digits = std::to_string(value);
@@ -44,12 +48,6 @@ std::string groupedDigits(std::int64_t value) {
     }
     return digits;
 }
-
-// Delimited text is UTF-8; the mark tells spreadsheet programs so.
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-
-constexpr std::uint16_t kLangSpanish = 0x0A;
-constexpr std::uint16_t kLangItalian = 0x10;
 
 enum class OutputKind { Excel, Delimited, WebArchive, SpreadsheetMl };
 
