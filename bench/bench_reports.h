@@ -36,10 +36,14 @@ inline std::string pageText(int page, int pages) {
     return text;
 }
 
+// The head of the HTML reports.
+inline constexpr const char* kHtmlReportHead =
+    "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+    "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n</head>\r\n<body>\r\n";
+
 inline bool writeHtmlReport(const std::string& path, int pages) {
     std::ofstream out(path, std::ios::binary);
-    out << "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
-           "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n</head>\r\n<body>\r\n";
+    out << kHtmlReportHead;
     for (int page = 1; page <= pages; ++page) {
         out << pageText(page, pages);
     }

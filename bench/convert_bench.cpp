@@ -14,12 +14,10 @@
 // HTML and HTMLCSS reports to every output kind on one thread and on every core (at most 8).
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "bench/bench_reports.h"
+#include "bench/child_run.h"
 #include "convert/conversion_driver.h"
 #include "core/report_core.h"
 
@@ -36,7 +35,6 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace paginor::bench;
 
 // A small HTMLCSS page of irregular layout: a dozen texts at scattered lefts, as forms and
@@ -71,32 +69,6 @@ bool writeIrregularReport(const std::string& path, int pages) {
     }
     out << "</body>\r\n</html>\r\n";
     return static_cast<bool>(out);
-}
-
-struct Run {
-    double seconds = 0;
-    double peakMiB = 0;
-    bool ok = false;
-};
-
-// Runs fn in a child process: its wall time and peak resident memory.
-template <typename Fn>
-Run inChild(Fn fn) {
-    Run run;
-    // The files of the runs before are on disk first: their write-back is not this run's.
-    sync();
-    const Clock::time_point start = Clock::now();
-    pid_t child = fork();
-    if (child == 0) {
-        _exit(fn() ? 0 : 1);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
 }
 
 bool convert(const std::string& report, const std::string& output, paginor::ExportFileFormat kind,

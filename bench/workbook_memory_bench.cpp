@@ -9,11 +9,6 @@
 // exported to xlsx and to the web archive with pictures on (target: each peak within 64 MiB of
 // the same export's with a picture of 1 KiB). Each export runs in a process of its own on one
 // thread; the exit status is 1 when a target is missed or an export fails.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,46 +17,20 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_reports.h"
+#include "bench/child_run.h"
 #include "convert/conversion_driver.h"
 #include "core/report_core.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace paginor::bench;
 namespace fs = std::filesystem;
 
-constexpr const char kHead[] =
-    "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
-    "charset=windows-1252\">\r\n<title>Benchmark</title>\r\n</head>\r\n<body>\r\n";
 constexpr const char kHeadMark[] = "<!--9876543210_PageMark_Head-->";
 constexpr const char kFootMark[] = "<!--9876543210_PageMark_Foot-->";
 constexpr double kMaxBytesPerSheet = 2048;
 constexpr double kMaxPictureGrowthMiB = 64;
-
-struct Run {
-    double seconds = 0;
-    double peakMiB = 0;
-    bool ok = false;
-};
-
-// Runs fn in a child process: its wall time and peak resident memory.
-template <typename Fn>
-Run inChild(Fn fn) {
-    Run run;
-    sync();
-    const Clock::time_point start = Clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        _exit(fn() ? 0 : 1);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
 
 bool convert(const std::string& report, const std::string& output, paginor::ExportFileFormat kind,
              std::int32_t rowsPerWorksheet) {
@@ -89,7 +58,7 @@ bool convert(const std::string& report, const std::string& output, paginor::Expo
 
 bool writeSheetsReport(const std::string& path, int pages) {
     std::ofstream out(path, std::ios::binary);
-    out << kHead;
+    out << kHtmlReportHead;
     for (int page = 1; page <= pages; ++page) {
         out << kHeadMark << "<table width=\"300\"><tr><td width=\"100\">Item " << page
             << "</td><td width=\"100\">" << page * 7 << ".25</td><td width=\"100\">Page " << page
@@ -119,7 +88,7 @@ bool writePictureReport(const std::string& folder, std::uint64_t pictureBytes) {
         }
     }
     std::ofstream out(folder + "/picture.htm", std::ios::binary);
-    out << kHead << kHeadMark
+    out << kHtmlReportHead << kHeadMark
         << "<table width=\"300\"><tr><td width=\"100\">Logo</td><td width=\"200\"><img "
            "src=\"picture.png\" width=\"40\" height=\"40\"></td></tr></table>"
         << kFootMark << "\r\n</body>\r\n</html>\r\n";

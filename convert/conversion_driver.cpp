@@ -1,8 +1,6 @@
 #include "convert/conversion_driver.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -36,6 +34,12 @@ constexpr std::uint16_t kLangArabic = 0x01;
 constexpr std::string_view kXmlFailure =
     "Tabulan failed to generate XML report due to a fatal bug.";
 
+// Delimited text is UTF-8; the mark tells spreadsheet programs so.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+constexpr std::uint16_t kLangSpanish = 0x0A;
+constexpr std::uint16_t kLangItalian = 0x10;
+
 // A count as a user reads it: 65,530.
 std::string groupedDigits(std::int64_t value) {
     std::string digits = std::to_string(value);
@@ -44,12 +48,6 @@ std::string groupedDigits(std::int64_t value) {
     }
     return digits;
 }
-
-// Delimited text is UTF-8; the mark tells spreadsheet programs so.
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-
-constexpr std::uint16_t kLangSpanish = 0x0A;
-constexpr std::uint16_t kLangItalian = 0x10;
 
 enum class OutputKind { Excel, Delimited, WebArchive, SpreadsheetMl };
 
@@ -826,12 +824,12 @@ void ExcelFileDriver::finish(OutputKind kind) {
     if (m_options.mainWindowProgress) {
         m_options.mainWindowProgress(0);
     }
-    if (!m_file->sync()) {
-        raiseFileProblem(m_file->errorNumber(), "OtEFOp2");
-    }
-    // The last moment a cancel request can keep the target as it was.
-    checkCancel();
-    if (!m_file->commit()) {
+    // Once the file is on the disk is the last moment a cancel request can keep the target as
+    // it was.
+    if (!m_file->commit([this] { return !cancelRequested(); })) {
+        if (m_file->error().empty()) {
+            raise(kErrCancelled);
+        }
         raiseFileProblem(m_file->errorNumber(), "OtEFOp2");
     }
 }

@@ -1,7 +1,6 @@
 #include "mail/mime_message.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "mail/base64.h"
@@ -350,19 +349,13 @@ std::string CAppOctetStream::BuildPartHeader(const std::string& content, const s
 
 bool CAppOctetStream::AppendFileBase64(const std::string& path, std::string& body,
                                        std::string& error) const {
-    // Only a regular file is opened: a pipe would hold the open for ever.
-    if (!PathExists(path)) {
-        error = "Unable to read the attachment " + path + ": " + std::strerror(FileSystemError());
-        return false;
-    }
-    if (RegularFileSize(path) < 0) {
-        error = "Unable to read the attachment " + path + ": not a regular file";
-        return false;
-    }
+    // Only a regular file is opened, and its open never waits: a pipe would hold it for ever.
     ReadOnlyFile file;
     std::string opening;
-    if (!file.open(path, opening)) {
-        error = "Unable to read the attachment " + path + ": " + std::strerror(file.errorNumber());
+    if (!file.openRegular(path, opening)) {
+        const bool other = PathExists(path) && RegularFileSize(path) < 0;
+        error = "Unable to read the attachment " + path + ": " +
+                (other ? "not a regular file" : std::strerror(file.errorNumber()));
         return false;
     }
     CBase64 codec;

@@ -31,8 +31,18 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
 }
 
 bool ReadOnlyFile::open(const std::string& path, std::string& error) {
+    return openWith(path, O_RDONLY | O_CLOEXEC, false, error);
+}
+
+bool ReadOnlyFile::openRegular(const std::string& path, std::string& error) {
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    return openWith(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, true, error);
+}
+
+bool ReadOnlyFile::openWith(const std::string& path, int flags, bool regularOnly,
+                            std::string& error) {
     close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), flags);
     if (fd < 0) {
         m_errno = errno;
         error = path + ": " + systemErrorText(m_errno);
@@ -43,40 +53,18 @@ bool ReadOnlyFile::open(const std::string& path, std::string& error) {
         m_errno = errno;
         ::close(fd);
         error = path + ": " + systemErrorText(m_errno);
+        return false;
+    }
+    if (regularOnly && !S_ISREG(st.st_mode)) {
+        m_errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+        ::close(fd);
+        error = path + ": not a regular file";
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
         m_errno = EISDIR;
         ::close(fd);
         error = path + ": " + systemErrorText(m_errno);
-        return false;
-    }
-    m_fd = fd;
-    m_size = st.st_size;
-    m_errno = 0;
-    return true;
-}
-
-bool ReadOnlyFile::openRegular(const std::string& path, std::string& error) {
-    close();
-    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        m_errno = errno;
-        error = path + ": " + systemErrorText(m_errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        m_errno = errno;
-        ::close(fd);
-        error = path + ": " + systemErrorText(m_errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        m_errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
-        ::close(fd);
-        error = path + ": not a regular file";
         return false;
     }
     m_fd = fd;

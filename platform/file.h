@@ -33,6 +33,8 @@ public:
     std::int64_t readShared(std::int64_t offset, char* destination, std::int64_t length) const;
 
 private:
+    bool openWith(const std::string& path, int flags, bool regularOnly, std::string& error);
+
     int m_fd = -1;
     std::int64_t m_size = 0;
     int m_errno = 0;

@@ -12,7 +12,7 @@ namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-// ASCII a link keeps as it stands; the same set the workbook package keeps.
+// ASCII a link keeps as it stands.
 bool keptInUri(char32_t c) {
     return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '^' &&
            c != '`' && c != '{' && c != '|' && c != '}';
@@ -34,16 +34,8 @@ void appendEscaped(std::string& out, std::string_view bytes) {
 std::u32string codePoints(std::u16string_view text) {
     std::u32string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        out.push_back(c);
+    for (std::size_t i = 0; i < text.size();) {
+        out.push_back(nextCodePoint(text, i));
     }
     return out;
 }

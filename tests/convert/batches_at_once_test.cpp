@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,13 +25,7 @@ using testing::conventionsReport;
 using testing::framedReport;
 using testing::htmlCssReport;
 using testing::htmlReport;
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::readText;
 
 std::size_t threadsRunning() {
     std::size_t count = 0;
@@ -52,28 +45,13 @@ struct Outcome {
     std::string step;
 };
 
-class BatchesAtOnce : public ::testing::Test {
+class BatchesAtOnce : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/batches-at-once-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        m_dir = folder;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     fs::path load(CReportCore& core, const std::string& name, const std::string& text) {
         const fs::path path = m_dir / name;
         std::ofstream(path, std::ios::binary) << text;
         core.Init(path.string(), nullptr, false, nullptr, nullptr, nullptr);
         return path;
-    }
-
-    std::vector<std::string> files() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
     }
 
     std::size_t compareWithOneThread(const std::vector<struct NamedReport>& reports,
@@ -114,8 +92,6 @@ protected:
         }
         return outcome;
     }
-
-    fs::path m_dir;
 };
 
 struct NamedReport {

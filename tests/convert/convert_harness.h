@@ -1,7 +1,12 @@
 #pragma once
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -36,6 +41,38 @@ inline std::string packageFaults(const std::string& path, bool zipOnly = false) 
                       "/convert/write/check_package.py " + (zipOnly ? "--zip '" : "'") + path +
                       "' 2>&1");
 }
+
+// A file's bytes; empty when it cannot be read.
+inline std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A test with a folder of its own under /tmp, removed with everything in it when the test ends.
+class ScratchFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/paginor-convert-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_dir = folder;
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    // The names in a folder, sorted.
+    static std::vector<std::string> files(const std::filesystem::path& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::vector<std::string> files() const { return files(m_dir); }
+
+    std::filesystem::path m_dir;
+};
 
 inline std::string readFixture(const std::string& name) {
     std::ifstream in(std::string(PAGINOR_CONVERT_FIXTURES) + "/" + name, std::ios::binary);

@@ -29,16 +29,10 @@ namespace paginor {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::readText;
 
 constexpr const char kHeadMark[] = "<!--9876543210_PageMark_Head-->";
 constexpr const char kFootMark[] = "<!--9876543210_PageMark_Foot-->";
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void writeText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -116,15 +110,8 @@ std::vector<std::vector<std::string>> cellsOf(std::string text) {
     return rows;
 }
 
-class OutputToExcel : public ::testing::Test {
+class OutputToExcel : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/output-to-excel-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        m_dir = folder;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     void load(CReportCore& core, const std::string& html) {
         writeText(m_dir / "report.htm", html);
         core.Init((m_dir / "report.htm").string(), nullptr, false, nullptr, nullptr, nullptr);
@@ -142,17 +129,6 @@ protected:
     }
 
     fs::path target() const { return m_dir / "out.dat"; }
-
-    std::vector<std::string> files() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path m_dir;
 };
 
 TEST_F(OutputToExcel, DelimitedCellsMatchThePagesOfTheRange) {

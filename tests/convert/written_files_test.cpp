@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,13 +28,7 @@ namespace paginor {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::readText;
 
 void writeText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -81,15 +74,8 @@ private:
     mode_t m_before;
 };
 
-class WrittenFiles : public ::testing::Test {
+class WrittenFiles : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/written-files-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        m_dir = folder;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     void load(const std::string& html) {
         writeText(report(), html);
         ASSERT_EQ(m_core.Init(report().string(), nullptr, false, nullptr, nullptr, nullptr), 0);
@@ -119,15 +105,6 @@ protected:
         return "";
     }
 
-    std::vector<std::string> files(const fs::path& folder) const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
     // What a reader of the kind makes of the file: a row count, or why it could not read it.
     static std::string readBack(const Kind& kind, const fs::path& path) {
         const std::string quoted = "'" + path.string() + "'";
@@ -152,7 +129,6 @@ protected:
         return std::to_string(std::count(text.begin(), text.end(), '\n')) + "\n";
     }
 
-    fs::path m_dir;
     CReportCore m_core;
 };
 

@@ -1,8 +1,11 @@
 #include "mail/mime_message.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "tests/mail/mail_test_support.h"
 
@@ -141,13 +144,23 @@ TEST(MimeMessageTest, AttachmentLinesFollowTheFiftyFourByteBlocks) {
 
 TEST(MimeMessageTest, AnAttachmentThatCannotBeReadFailsTheCompose) {
     TempFolder folder;
-    for (const std::string& path : {folder.path() + "/missing.xls", folder.path()}) {
+    // A FIFO fails at once: its open would wait for a writer that never comes.
+    ASSERT_EQ(mkfifo((folder.path() + "/pipe.xls").c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {folder.path() + "/missing.xls", std::strerror(ENOENT)},
+        {folder.path(), "not a regular file"},
+        {folder.path() + "/pipe.xls", "not a regular file"},
+    };
+    for (const auto& c : cases) {
         CMIMEMessage message;
         message.setBody("Hi");
-        message.AddPart(path, AppOctetStream, "", 4, true);
+        message.AddPart(c.path, AppOctetStream, "", 4, true);
         std::string error;
         EXPECT_FALSE(message.Compose(error));
-        EXPECT_EQ(error.rfind("Unable to read the attachment " + path + ": ", 0), 0u) << error;
+        EXPECT_EQ(error, "Unable to read the attachment " + c.path + ": " + c.reason);
     }
 }
 

@@ -11,12 +11,14 @@
 #include <optional>
 #include <utility>
 
+#include "convert/read/link_address.h"
 #include "convert/write/spill_file.h"
 #include "convert/write/xlsx/drawing_part.h"
 #include "convert/write/xlsx/entry.h"
 #include "convert/write/xlsx/model.h"
 #include "convert/write/xlsx/pack.h"
 #include "convert/write/xlsx/package_parts.h"
+#include "convert/write/xlsx/row_map.h"
 #include "convert/write/xlsx/sheet_part.h"
 #include "convert/write/xlsx/styles_part.h"
 #include "convert/write/xlsx/theme_part.h"
@@ -39,90 +41,6 @@ constexpr std::size_t kReadBackBytes = 1 << 20;
 constexpr std::size_t kSpareBatchSheets = 16;
 constexpr std::uint32_t kUnnumbered = UINT32_MAX;
 
-// Rows after the deleted ones move up: the first row of each deleted block and the rows removed
-// before it.
-class RowMap {
-public:
-    RowMap() = default;
-    explicit RowMap(const std::map<std::int32_t, std::int32_t>& deleted) {
-        for (const auto& [start, count] : deleted) {
-            add(start, count);
-        }
-    }
-    // A deleted block after every block so far.
-    void add(std::int32_t start, std::int32_t count) {
-        const std::int32_t removed =
-            m_blocks.empty() ? 0 : m_blocks.back().removedBefore + m_blocks.back().count;
-        m_blocks.push_back({start, count, removed});
-    }
-    std::int32_t last() const { return m_blocks.empty() ? -1 : m_blocks.back().start; }
-    // The row after deletions, -1 for a deleted row.
-    std::int32_t operator()(std::int32_t row) const {
-        auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), row,
-                                   [](std::int32_t r, const Block& b) { return r < b.start; });
-        if (it == m_blocks.begin()) {
-            return row;
-        }
-        --it;
-        if (row < it->start + it->count) {
-            return -1;
-        }
-        return row - it->removedBefore - it->count;
-    }
-    // The first row at or after row that is kept, mapped; -1 when none up to limit.
-    std::int32_t keptFrom(std::int32_t row, std::int32_t limit) const {
-        for (; row <= limit; ++row) {
-            if (const std::int32_t mapped = (*this)(row); mapped >= 0) {
-                return mapped;
-            }
-        }
-        return -1;
-    }
-    std::int32_t keptUpTo(std::int32_t row, std::int32_t limit) const {
-        for (; row >= limit; --row) {
-            if (const std::int32_t mapped = (*this)(row); mapped >= 0) {
-                return mapped;
-            }
-        }
-        return -1;
-    }
-
-private:
-    struct Block {
-        std::int32_t start;
-        std::int32_t count;
-        std::int32_t removedBefore;
-    };
-    std::vector<Block> m_blocks;
-};
-
-// Bytes a link target keeps as they are; the others are written as %XX.
-bool keptInLink(unsigned char c) {
-    return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '^' &&
-           c != '`' && c != '{' && c != '|' && c != '}';
-}
-
-std::string escapeLink(std::string_view text) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    auto hex = [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool escapedAlready =
-            c == '%' && i + 2 < text.size() && hex(text[i + 1]) && hex(text[i + 2]);
-        if (keptInLink(c) && (c != '%' || escapedAlready)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kDigits[c >> 4];
-            out += kDigits[c & 0xF];
-        }
-    }
-    return out;
-}
-
 // A link the workbook can hold: web and mail addresses, and local files as file addresses;
 // nullopt for what it cannot hold.
 std::optional<std::string> workbookLink(const std::string& address) {
@@ -132,14 +50,14 @@ std::optional<std::string> workbookLink(const std::string& address) {
     for (const char* scheme : {"http://", "https://", "ftp://", "ftps://", "mailto:"}) {
         if (address.size() > std::strlen(scheme) &&
             strncasecmp(address.c_str(), scheme, std::strlen(scheme)) == 0) {
-            return escapeLink(address);
+            return EscapeUriBytes(address);
         }
     }
     if (strncasecmp(address.c_str(), "file://", 7) == 0) {
-        return escapeLink(address);
+        return EscapeUriBytes(address);
     }
     if (address.starts_with('/')) {
-        return "file://" + escapeLink(address);
+        return "file://" + EscapeUriBytes(address);
     }
     return std::nullopt;
 }
@@ -377,7 +295,7 @@ private:
     StyleTable m_styles{kMaxCellFormats};
     std::unique_ptr<SpillFile> m_spill;
     std::int32_t m_threads = 1;
-    std::function<bool()> m_keep;  // while a copy is saved
+    std::function<bool()> m_keep;     // while a copy is saved
     std::int64_t m_linksLeftOut = 0;  // by the last copy saved
     std::unique_ptr<PackPool> m_pool;
     PackScratch m_scratch;
@@ -394,12 +312,13 @@ void XlsxSheet::PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::
         throw AutomationError("rows out of the sheet");
     }
     const std::int32_t start = at - 1;
-    if (start < work().rows.base() || start < work().settled ||
-        (!work().placed.empty() && start < work().placed.back().at + work().placed.back().count)) {
+    Work& w = work();
+    if (start < w.rows.base() || start < w.settled ||
+        (!w.placed.empty() && start < w.placed.back().at + w.placed.back().count)) {
         throw AutomationError("row " + std::to_string(at) + " is already written");
     }
-    for (std::int32_t r = work().rows.base(); r < work().rows.end(); ++r) {
-        const Row* row = work().rows.row(r);
+    for (std::int32_t r = w.rows.base(); r < w.rows.end(); ++r) {
+        const Row* row = w.rows.row(r);
         if (!row->cells.empty() || row->height >= 0) {
             throw AutomationError("rows written here and rows placed cannot mix");
         }
@@ -409,42 +328,43 @@ void XlsxSheet::PlaceMadeRows(const std::shared_ptr<ExcelWorksheet>& made, std::
     std::vector<Link> links;
     std::vector<Picture> pictures;
     std::vector<ColumnWidth> widths;
-    work().rows.release(start + count, merges, links, pictures, widths);
-    work().placed.push_back({std::move(batch), first - 1, count, start, fill});
+    w.rows.release(start + count, merges, links, pictures, widths);
+    w.placed.push_back({std::move(batch), first - 1, count, start, fill});
 }
 
 void XlsxSheet::RowsSettled(std::int32_t row, const std::vector<ExcelRowBlock>& deleted) {
+    Work& w = work();
     const std::int32_t limit = std::min(row, kMaxRows + 1) - 1;
     bool inOrder = true;
     for (const ExcelRowBlock& block : deleted) {
         if (block.first >= 1 && block.count > 0 && block.first - 1 < limit) {
             const auto [it, added] =
-                work().settledDeletions.insert_or_assign(block.first - 1, block.count);
+                w.settledDeletions.insert_or_assign(block.first - 1, block.count);
             // Blocks come page after page: most only extend the map.
-            if (added && block.first - 1 > work().settledMap.last() && inOrder) {
-                work().settledMap.add(block.first - 1, block.count);
+            if (added && block.first - 1 > w.settledMap.last() && inOrder) {
+                w.settledMap.add(block.first - 1, block.count);
             } else {
                 inOrder = false;
             }
         }
     }
     if (!inOrder) {
-        work().settledMap = RowMap(work().settledDeletions);
+        w.settledMap = RowMap(w.settledDeletions);
     }
-    settleTo(limit, work().settledMap);
+    settleTo(limit, w.settledMap);
 }
 
 void XlsxSheet::settleTo(std::int32_t limit, const RowMap& map) {
-    while (!work().placed.empty() &&
-           work().placed.front().at + work().placed.front().count <= limit) {
-        settlePlaced(work().placed.front(), map);
-        work().placed.pop_front();
+    Work& w = work();
+    while (!w.placed.empty() && w.placed.front().at + w.placed.front().count <= limit) {
+        settlePlaced(w.placed.front(), map);
+        w.placed.pop_front();
     }
-    if (work().rows.end() > work().rows.base() && work().rows.base() < limit) {
+    if (w.rows.end() > w.rows.base() && w.rows.base() < limit) {
         submitPending();
         settleOwnRows(limit, map);
     }
-    work().settled = std::max(work().settled, limit);
+    w.settled = std::max(w.settled, limit);
 }
 
 void XlsxSheet::place(const Rect& rect, std::int32_t offset, const RowMap& map) {
@@ -491,40 +411,40 @@ std::optional<std::string> XlsxSheet::acceptLink(const std::string& address) {
 
 void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
     const SheetRows& rows = placed.made->rows();
-    if (placed.made != work().made || placed.fill.firstColumn != work().madeFill.firstColumn ||
-        placed.fill.lastColumn != work().madeFill.lastColumn ||
-        placed.fill.name != work().madeFill.name || placed.fill.size != work().madeFill.size) {
+    Work& w = work();
+    if (placed.made != w.made || placed.fill.firstColumn != w.madeFill.firstColumn ||
+        placed.fill.lastColumn != w.madeFill.lastColumn || placed.fill.name != w.madeFill.name ||
+        placed.fill.size != w.madeFill.size) {
         submitPending();
-        work().made = placed.made;
-        work().madeFill = placed.fill;
+        w.made = placed.made;
+        w.madeFill = placed.fill;
         // Numbered as cells use them: the styles a batch only passed through on the way to its
         // cells' take none of the workbook's formats.
         const std::uint32_t local = rows.styles().size();
         const bool filled = placed.fill.firstColumn <= placed.fill.lastColumn;
-        work().madeNumbers.assign(filled ? 2 * local + 1 : local, kUnnumbered);
+        w.madeNumbers.assign(filled ? 2 * local + 1 : local, kUnnumbered);
         if (filled) {
             numberMade(2 * local);
         }
-        work().madeLinks.resize(rows.links().size());
-        for (std::size_t i = 0; i < work().madeLinks.size(); ++i) {
-            work().madeLinks[i] = i;
+        w.madeLinks.resize(rows.links().size());
+        for (std::size_t i = 0; i < w.madeLinks.size(); ++i) {
+            w.madeLinks[i] = i;
         }
-        std::stable_sort(work().madeLinks.begin(), work().madeLinks.end(),
-                         [&](std::size_t a, std::size_t b) {
-                             return rows.links()[a].row < rows.links()[b].row;
-                         });
+        std::stable_sort(w.madeLinks.begin(), w.madeLinks.end(), [&](std::size_t a, std::size_t b) {
+            return rows.links()[a].row < rows.links()[b].row;
+        });
     }
-    if (!work().pending) {
-        work().pending = std::make_shared<PackJob>();
-        work().pending->rows = &rows;
-        work().pending->keep = placed.made;
+    if (!w.pending) {
+        w.pending = std::make_shared<PackJob>();
+        w.pending->rows = &rows;
+        w.pending->keep = placed.made;
         if (placed.fill.firstColumn <= placed.fill.lastColumn) {
-            work().pending->fillBase = rows.styles().size();
-            work().pending->fillFirst = placed.fill.firstColumn - 1;
-            work().pending->fillLast = placed.fill.lastColumn - 1;
+            w.pending->fillBase = rows.styles().size();
+            w.pending->fillFirst = placed.fill.firstColumn - 1;
+            w.pending->fillLast = placed.fill.lastColumn - 1;
         }
     }
-    PackJob& job = *work().pending;
+    PackJob& job = *w.pending;
     const std::int32_t offset = placed.at - placed.first;
     job.pages.push_back({placed.first, placed.count});
     const std::uint32_t fillBase = rows.styles().size();
@@ -548,9 +468,9 @@ void XlsxSheet::settlePlaced(const Placed& placed, const RowMap& map) {
         }
     }
     const auto& links = rows.links();
-    auto at = std::lower_bound(work().madeLinks.begin(), work().madeLinks.end(), placed.first,
+    auto at = std::lower_bound(w.madeLinks.begin(), w.madeLinks.end(), placed.first,
                                [&](std::size_t i, std::int32_t r) { return links[i].row < r; });
-    for (; at != work().madeLinks.end() && links[*at].row < end; ++at) {
+    for (; at != w.madeLinks.end() && links[*at].row < end; ++at) {
         const Link& link = links[*at];
         const std::int32_t final = rowOf(link.row);
         if (final < 0) {
@@ -594,18 +514,17 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
         }
     }
     auto job = std::make_shared<PackJob>();
-    job->rows = &work().rows;
-    job->styles = work().ownNumbers;
-    job->ownFits = &work().ownFits;
+    job->rows = &w.rows;
+    job->styles = w.ownNumbers;
+    job->ownFits = &w.ownFits;
     job->pages.push_back({from, to - from});
     for (std::int32_t r = from; r < to; ++r) {
         job->finalRows.push_back(map(r));
-        if (const Row* row = work().rows.row(r);
-            row != nullptr && row->height >= 0 && map(r) >= 0) {
+        if (const Row* row = w.rows.row(r); row != nullptr && row->height >= 0 && map(r) >= 0) {
             m_heights[map(r)] = row->height;
         }
     }
-    for (const Link& link : work().rows.links()) {
+    for (const Link& link : w.rows.links()) {
         if (link.row < to && map(link.row) >= 0) {
             if (const auto target = acceptLink(link.address)) {
                 m_links.push_back({map(link.row), link.column, *target});
@@ -624,7 +543,7 @@ void XlsxSheet::settleOwnRows(std::int32_t limit, const RowMap& map) {
     std::vector<Link> links;
     std::vector<Picture> pictures;
     std::vector<ColumnWidth> widths;
-    work().rows.release(limit, merges, links, pictures, widths);
+    w.rows.release(limit, merges, links, pictures, widths);
     for (const Rect& rect : merges) {
         place(rect, 0, map);
     }
@@ -663,12 +582,13 @@ std::uint32_t XlsxSheet::numberMade(std::uint32_t id) {
 }
 
 void XlsxSheet::submitPending() {
-    if (work().pending) {
+    Work& w = work();
+    if (w.pending) {
         // Every style the piece's cells use is numbered by now.
-        work().pending->styles = work().madeNumbers;
-        sortLinks(*work().pending);
-        submit(std::move(work().pending));
-        work().pending.reset();
+        w.pending->styles = w.madeNumbers;
+        sortLinks(*w.pending);
+        submit(std::move(w.pending));
+        w.pending.reset();
     }
 }
 
@@ -681,10 +601,11 @@ void XlsxSheet::submit(std::shared_ptr<PackJob> job) {
 }
 
 void XlsxSheet::drain(bool all) {
-    while (!work().jobs.empty()) {
-        PackJob& job = *work().jobs.front();
+    Work& w = work();
+    while (!w.jobs.empty()) {
+        PackJob& job = *w.jobs.front();
         if (!job.done.load(std::memory_order_acquire) && !all &&
-            work().jobs.size() <= m_application.piecesInFlight()) {
+            w.jobs.size() <= m_application.piecesInFlight()) {
             return;
         }
         m_application.wait(job);
@@ -703,17 +624,17 @@ void XlsxSheet::drain(bool all) {
         m_crc = Crc32Combine(m_crc, job.crc, job.length);
         m_length += job.length;
         m_compressedSize += job.compressed.size();
-        if (work().madeFits.size() < job.fits.size()) {
-            work().madeFits.resize(job.fits.size());
+        if (w.madeFits.size() < job.fits.size()) {
+            w.madeFits.resize(job.fits.size());
         }
         for (std::size_t c = 0; c < job.fits.size(); ++c) {
-            work().madeFits[c].widest = std::max(work().madeFits[c].widest, job.fits[c].widest);
+            w.madeFits[c].widest = std::max(w.madeFits[c].widest, job.fits[c].widest);
         }
         m_firstRow = std::min(m_firstRow, job.firstRow);
         m_lastRow = std::max(m_lastRow, job.lastRow);
         m_firstColumn = std::min(m_firstColumn, job.firstColumn);
         m_lastColumn = std::max(m_lastColumn, job.lastColumn);
-        work().jobs.pop_front();
+        w.jobs.pop_front();
     }
 }
 
@@ -721,22 +642,23 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
     submitPending();
     drain(true);
     // The rows written so far were measured in order; those held go on from there.
-    Fit fit = static_cast<std::size_t>(column) < work().ownFits.size()
-                  ? work().ownFits[static_cast<std::size_t>(column)]
+    Work& w = work();
+    Fit fit = static_cast<std::size_t>(column) < w.ownFits.size()
+                  ? w.ownFits[static_cast<std::size_t>(column)]
                   : Fit{};
-    FitMeasure measure(work().ownStyles);
-    for (std::int32_t r = work().rows.base(); r < work().rows.end(); ++r) {
-        const auto& cells = work().rows.row(r)->cells;
+    FitMeasure measure(w.ownStyles);
+    for (std::int32_t r = w.rows.base(); r < w.rows.end(); ++r) {
+        const auto& cells = w.rows.row(r)->cells;
         const auto it =
             std::lower_bound(cells.begin(), cells.end(), column,
                              [](const Cell& a, std::int32_t b) { return a.column < b; });
         if (it != cells.end() && it->column == column) {
-            work().rows.fitCell(fit, r, *it, measure);
+            w.rows.fitCell(fit, r, *it, measure);
         }
     }
     double widest = fit.widest;
-    if (static_cast<std::size_t>(column) < work().madeFits.size()) {
-        widest = std::max(widest, work().madeFits[static_cast<std::size_t>(column)].widest);
+    if (static_cast<std::size_t>(column) < w.madeFits.size()) {
+        widest = std::max(widest, w.madeFits[static_cast<std::size_t>(column)].widest);
     }
     if (widest > 0) {
         m_widths[column] = std::min(widest + 0.71, 255.0);
@@ -746,12 +668,12 @@ void XlsxSheet::autoFitColumn(std::int32_t column) {
 void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
     // first counts the rows that are left: find the original row it names. Deletions mostly come
     // top to bottom, after every block deleted so far.
-    const auto last =
-        work().deleted.empty() ? work().deleted.end() : std::prev(work().deleted.end());
-    std::int64_t original = std::int64_t{first} + work().deletedCount;
-    if (last != work().deleted.end() && original < std::int64_t{last->first} + last->second) {
+    Work& w = work();
+    const auto last = w.deleted.empty() ? w.deleted.end() : std::prev(w.deleted.end());
+    std::int64_t original = std::int64_t{first} + w.deletedCount;
+    if (last != w.deleted.end() && original < std::int64_t{last->first} + last->second) {
         original = first;
-        for (const auto& [start, n] : work().deleted) {
+        for (const auto& [start, n] : w.deleted) {
             if (start > original) {
                 break;
             }
@@ -760,16 +682,16 @@ void XlsxSheet::deleteRows(std::int32_t first, std::int32_t count) {
     }
     std::int64_t remaining = count;
     while (remaining > 0) {
-        const auto next = work().deleted.lower_bound(static_cast<std::int32_t>(original));
-        const std::int64_t gap = next == work().deleted.end() ? remaining : next->first - original;
+        const auto next = w.deleted.lower_bound(static_cast<std::int32_t>(original));
+        const std::int64_t gap = next == w.deleted.end() ? remaining : next->first - original;
         const std::int64_t take = std::min(gap, remaining);
         if (take > 0) {
-            work().deleted[static_cast<std::int32_t>(original)] = static_cast<std::int32_t>(take);
-            work().deletedCount += take;
+            w.deleted[static_cast<std::int32_t>(original)] = static_cast<std::int32_t>(take);
+            w.deletedCount += take;
         }
         remaining -= take;
         original += take;
-        if (remaining > 0 && next != work().deleted.end()) {
+        if (remaining > 0 && next != w.deleted.end()) {
             original += next->second;
         }
     }
@@ -779,11 +701,12 @@ void XlsxSheet::finish() {
     if (!m_work) {
         return;
     }
+    Work& w = *m_work;
     // The rows written already took the deletions promised for them, and only those.
-    auto within = [this](const std::map<std::int32_t, std::int32_t>& blocks,
-                         const std::map<std::int32_t, std::int32_t>& others) {
+    auto within = [&w](const std::map<std::int32_t, std::int32_t>& blocks,
+                       const std::map<std::int32_t, std::int32_t>& others) {
         for (const auto& [start, count] : blocks) {
-            if (start >= work().settled) {
+            if (start >= w.settled) {
                 break;
             }
             const auto it = others.find(start);
@@ -793,14 +716,13 @@ void XlsxSheet::finish() {
         }
         return true;
     };
-    if (!within(work().deleted, work().settledDeletions) ||
-        !within(work().settledDeletions, work().deleted)) {
+    if (!within(w.deleted, w.settledDeletions) || !within(w.settledDeletions, w.deleted)) {
         throw AutomationError("rows were deleted after they were written");
     }
-    settleTo(INT32_MAX, RowMap(work().deleted));
+    settleTo(INT32_MAX, RowMap(w.deleted));
     submitPending();
     drain(true);
-    const RowMap map(work().deleted);
+    const RowMap map(w.deleted);
     std::vector<std::int32_t> breaks;
     for (const std::int32_t before : m_breaks) {
         const std::int32_t row = map(before);

@@ -9,13 +9,12 @@ import csv
 import email
 import email.policy
 import sys
-import xml.etree.ElementTree as ET
 from html.parser import HTMLParser
 
 from openpyxl import load_workbook
 from openpyxl.utils import get_column_letter
 
-SS = "{urn:schemas-microsoft-com:office:spreadsheet}"
+from spreadsheet_ml_cells import data_cells
 
 
 def shown(text):
@@ -31,16 +30,9 @@ def xlsx_cells(path):
 
 
 def spreadsheetml_cells(path):
-    table = ET.parse(path).getroot().find(SS + "Worksheet").find(SS + "Table")
-    for row in table.findall(SS + "Row"):
-        r = int(row.get(SS + "Index"))
-        column = 0
-        for cell in row.findall(SS + "Cell"):
-            column = int(cell.get(SS + "Index", column + 1))
-            data = cell.find(SS + "Data")
-            if data is not None and data.text:
-                yield "%s%d" % (get_column_letter(column), r), data.text, None
-            column += int(cell.get(SS + "MergeAcross", "0"))
+    for coordinate, data in data_cells(path):
+        if data.text:
+            yield coordinate, data.text, None
 
 
 class SheetCells(HTMLParser):

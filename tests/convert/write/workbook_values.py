@@ -6,14 +6,11 @@ Usage: workbook_values.py BOOK
 """
 import datetime
 import sys
-import xml.etree.ElementTree as ET
 
 import openpyxl
-from openpyxl.utils import get_column_letter
 
 import check_package
-
-SS = "{urn:schemas-microsoft-com:office:spreadsheet}"
+from spreadsheet_ml_cells import SS, data_cells
 
 
 def fact(kind, value):
@@ -39,19 +36,10 @@ def xlsx_cells(path):
 
 
 def spreadsheetml_cells(path):
-    table = ET.parse(path).getroot().find(SS + "Worksheet").find(SS + "Table")
-    for row in table.findall(SS + "Row"):
-        r = int(row.get(SS + "Index"))
-        column = 0
-        for cell in row.findall(SS + "Cell"):
-            column = int(cell.get(SS + "Index", column + 1))
-            data = cell.find(SS + "Data")
-            if data is not None:
-                kind = {"Number": "n", "DateTime": "d"}.get(data.get(SS + "Type"), "s")
-                text = data.text or ""
-                yield "%s%d" % (get_column_letter(column), r), fact(
-                    kind, text[:10] if kind == "d" else text)
-            column += int(cell.get(SS + "MergeAcross", "0"))
+    for coordinate, data in data_cells(path):
+        kind = {"Number": "n", "DateTime": "d"}.get(data.get(SS + "Type"), "s")
+        text = data.text or ""
+        yield coordinate, fact(kind, text[:10] if kind == "d" else text)
 
 
 def main(path):

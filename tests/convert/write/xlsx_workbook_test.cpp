@@ -30,24 +30,11 @@ namespace paginor {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::readText;
 using testing::RecordBatch;
 
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class XlsxWorkbook : public ::testing::Test {
+class XlsxWorkbook : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/xlsx-workbook-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        m_dir = folder;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     // The workbook as the dump script reads it through openpyxl, one fact a line.
     std::vector<std::string> dump(const fs::path& book) const {
         const std::string text =
@@ -60,17 +47,6 @@ protected:
         }
         return lines;
     }
-
-    std::vector<std::string> files() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path m_dir;
 };
 
 bool contains(const std::vector<std::string>& lines, const std::string& line) {

@@ -15,15 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class XlsxPackage : public ::testing::Test {
+class XlsxPackage : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/xlsx-package-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        m_dir = folder;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     // The package's entries, content types and relationships as Python's zipfile and XML parser
     // read them, one a line.
     std::string outline(const fs::path& book) const {
@@ -41,8 +34,6 @@ protected:
             "\" '" +
             book.string() + "' 2>&1");
     }
-
-    fs::path m_dir;
 };
 
 // A 1x1 PNG.

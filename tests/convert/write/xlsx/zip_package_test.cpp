@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,13 +18,7 @@ namespace paginor {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::readText;
 
 // Writes the archive to a file; runs of zeros of a block or more become holes, so that an
 // archive of more than 4 GiB of zeros takes no room.
@@ -63,15 +56,8 @@ private:
     std::uint64_t m_size = 0;
 };
 
-class ZipPackage : public ::testing::Test {
+class ZipPackage : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/zip-package-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        m_dir = folder;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     // The names Python's zipfile lists, one a line, after it extracted every entry into out/.
     std::string extracted(const fs::path& archive) const {
         return testing::runCommand(
@@ -81,8 +67,6 @@ protected:
             "print('\\n'.join(z.namelist()))\" '" +
             archive.string() + "' '" + (m_dir / "out").string() + "' 2>&1");
     }
-
-    fs::path m_dir;
 };
 
 std::string patterned(std::size_t size) {
