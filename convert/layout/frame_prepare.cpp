@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <utility>
 
 #include "convert/layout/frame_store.h"
@@ -102,8 +103,9 @@ void FrameStore::SortFramesByLeft(std::int32_t first, std::int32_t last) {
     }
 }
 
+// Leaves source's lines in target; source itself is taken out by the caller.
 void FrameStore::mergeFrameInto(std::int32_t target, std::int32_t source) {
-    tagFrameInfo& from = m_frames[static_cast<std::size_t>(source)];
+    const tagFrameInfo& from = m_frames[static_cast<std::size_t>(source)];
     for (const SegmentLine& line : from.horizontal) {
         for (const LineSegment& s : line.segments) {
             AddHorizontalLine(target, line.position, s.start, s.end);
@@ -115,35 +117,55 @@ void FrameStore::mergeFrameInto(std::int32_t target, std::int32_t source) {
         }
     }
     m_frames[static_cast<std::size_t>(target)].boxCount += from.boxCount;
-    DeleteFrame(source);
+    releaseFrameLines(from);
 }
 
 // Joining is repeated until no pair of frames on one page stands edge to edge; a grown frame
-// is tested again against every other.
+// is tested again against every other. Frames of different pages never join, so each page's
+// frames are joined among themselves in their order, and the joined ones are taken out of the
+// list once at the end: a batch holds thousands of frames, and taking each out at once moved all
+// those behind it.
 void FrameStore::consolidateFrames() {
     SortFramesByTop(0, frameCount() - 1);
-    bool joined = true;
-    while (joined) {
-        joined = false;
-        for (std::int32_t i = 0; i < frameCount(); ++i) {
-            for (std::int32_t j = 0; j < frameCount(); ++j) {
-                if (j == i || m_frames[static_cast<std::size_t>(i)].page !=
-                                  m_frames[static_cast<std::size_t>(j)].page) {
-                    continue;
+    std::map<std::int32_t, std::vector<std::int32_t>> pages;
+    for (std::int32_t i = 0; i < frameCount(); ++i) {
+        pages[m_frames[static_cast<std::size_t>(i)].page].push_back(i);
+    }
+    std::vector<bool> joinedAway(m_frames.size(), false);
+    for (auto& page : pages) {
+        std::vector<std::int32_t>& live = page.second;
+        const auto count = [&live] { return static_cast<std::ptrdiff_t>(live.size()); };
+        bool joined = true;
+        while (joined) {
+            joined = false;
+            for (std::ptrdiff_t i = 0; i < count(); ++i) {
+                for (std::ptrdiff_t j = 0; j < count(); ++j) {
+                    if (j == i || !MergeNearbyRects(m_frames[static_cast<std::size_t>(live[i])],
+                                                    m_frames[static_cast<std::size_t>(live[j])])) {
+                        continue;
+                    }
+                    mergeFrameInto(live[i], live[j]);
+                    joinedAway[static_cast<std::size_t>(live[j])] = true;
+                    live.erase(live.begin() + j);
+                    joined = true;
+                    if (j < i) {
+                        --i;
+                    }
+                    j = -1;
                 }
-                if (!MergeNearbyRects(m_frames[static_cast<std::size_t>(i)],
-                                      m_frames[static_cast<std::size_t>(j)])) {
-                    continue;
-                }
-                mergeFrameInto(i, j);
-                joined = true;
-                if (j < i) {
-                    --i;
-                }
-                j = -1;
             }
         }
     }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < m_frames.size(); ++i) {
+        if (!joinedAway[i]) {
+            if (kept != i) {
+                m_frames[kept] = std::move(m_frames[i]);
+            }
+            ++kept;
+        }
+    }
+    m_frames.resize(kept);
 }
 
 void FrameStore::dropOverDenseFrames(const std::vector<tagDivInfo*>& pending) {

@@ -132,6 +132,28 @@ TEST(FramePrepare, FramesAreSortedAndJoined) {
     EXPECT_EQ(store.GetFrame(0).columnCount, 2);
 }
 
+// A box of its own per row, as a report colouring each row draws: the rows of a page join into
+// one frame whatever the order they came in, and pages never join each other.
+TEST(FramePrepare, BoxesOfEveryRowJoinIntoOneFramePerPage) {
+    CConvertEngine engine;
+    FrameStore store(engine);
+    constexpr std::int32_t kRows = 40;
+    for (std::int32_t r = kRows - 1; r >= 0; --r) {
+        for (std::int32_t page : {2, 0, 1}) {
+            const std::int32_t top = page * 10000 + r * 100;
+            ASSERT_TRUE(store.placeBox(box(top, 0, top + 100, 3000), page));
+        }
+    }
+    ASSERT_EQ(store.frameCount(), 3 * kRows);
+    EXPECT_TRUE(store.PrepareFrames({}, 3));
+    EXPECT_EQ(frames(store), "0,0-4000,3000 10000,0-14000,3000 20000,0-24000,3000");
+    for (std::int32_t f = 0; f < 3; ++f) {
+        EXPECT_EQ(store.GetFrame(f).page, f);
+        EXPECT_EQ(store.GetFrame(f).rowCount, kRows);
+        EXPECT_EQ(store.GetFrame(f).columnCount, 1);
+    }
+}
+
 TEST(FramePrepare, OverDenseFramesAreDroppedWithTheirStrips) {
     CConvertEngine engine;
     FrameStore store(engine);
