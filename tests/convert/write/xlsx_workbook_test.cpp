@@ -35,6 +35,16 @@ using testing::RecordBatch;
 
 class XlsxWorkbook : public testing::ScratchFolderTest {
 protected:
+    // A workbook of pages 1 to lastPage written to book.xlsx in the scratch folder.
+    ExcelOutputOptions bookOptions(std::int32_t lastPage) const {
+        ExcelOutputOptions o;
+        o.fileFormat = ExportFileFormat::NativeExcel;
+        o.firstPage = 1;
+        o.lastPage = lastPage;
+        o.outputPath = (m_dir / "book.xlsx").string();
+        return o;
+    }
+
     // The workbook as the dump script reads it through openpyxl, one fact a line.
     std::vector<std::string> dump(const fs::path& book) const {
         const std::string text =
@@ -193,11 +203,7 @@ TEST_F(XlsxWorkbook, CellLimitCountsUtf16Units) {
            "</body></html>";
     CReportCore core;
     core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
-    ExcelOutputOptions o;
-    o.fileFormat = ExportFileFormat::NativeExcel;
-    o.firstPage = 1;
-    o.lastPage = 1;
-    o.outputPath = (m_dir / "book.xlsx").string();
+    ExcelOutputOptions o = bookOptions(1);
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
     EXPECT_EQ(testing::packageFaults(o.outputPath), "");
     EXPECT_EQ(testing::runCommand(
@@ -343,11 +349,7 @@ TEST_F(XlsxWorkbook, EveryMergeIsInTheSavedFile) {
     ASSERT_EQ(core.pageTable().size(), static_cast<std::size_t>(kPages));
     for (const std::int32_t threads : {1, 4}) {
         SCOPED_TRACE(threads);
-        ExcelOutputOptions o;
-        o.fileFormat = ExportFileFormat::NativeExcel;
-        o.firstPage = 1;
-        o.lastPage = kPages;
-        o.outputPath = (m_dir / "book.xlsx").string();
+        ExcelOutputOptions o = bookOptions(kPages);
         o.mergeSpannedCells = true;
         o.rowsPerWorksheet = 500;
         o.threads = threads;
@@ -403,11 +405,7 @@ TEST_F(XlsxWorkbook, FullTemporaryFolderFailsTheExport) {
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
         signal(SIGXFSZ, SIG_IGN);
     }
-    ExcelOutputOptions o;
-    o.fileFormat = ExportFileFormat::NativeExcel;
-    o.firstPage = 1;
-    o.lastPage = static_cast<std::int32_t>(core.pageTable().size());
-    o.outputPath = (m_dir / "book.xlsx").string();
+    ExcelOutputOptions o = bookOptions(static_cast<std::int32_t>(core.pageTable().size()));
     o.threads = 4;
     std::string failure;
     try {
@@ -487,11 +485,7 @@ TEST_F(XlsxWorkbook, NumbersAreWrittenInTheirShortestExactForm) {
     std::ofstream(report) << spannedReport(3);
     CReportCore core;
     core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
-    ExcelOutputOptions o;
-    o.fileFormat = ExportFileFormat::NativeExcel;
-    o.firstPage = 1;
-    o.lastPage = 3;
-    o.outputPath = (m_dir / "book.xlsx").string();
+    ExcelOutputOptions o = bookOptions(3);
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
     EXPECT_EQ(testing::packageFaults(o.outputPath), "");
     const std::string sheet =
@@ -551,11 +545,7 @@ TEST_F(XlsxWorkbook, CharacterReferencesBecomeTheirCharacters) {
            "<!--9876543210_PageMark_Foot--></body></html>";
     CReportCore core;
     core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
-    ExcelOutputOptions o;
-    o.fileFormat = ExportFileFormat::NativeExcel;
-    o.firstPage = 1;
-    o.lastPage = 1;
-    o.outputPath = (m_dir / "book.xlsx").string();
+    ExcelOutputOptions o = bookOptions(1);
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
     const std::vector<std::string> lines = dump(m_dir / "book.xlsx");
     const auto has = [&](const std::string& text) {
@@ -734,11 +724,7 @@ TEST_F(XlsxWorkbook, EveryCellOfARuledTableHasItsBorders) {
     std::ofstream(report, std::ios::binary) << html;
     CReportCore core;
     core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
-    ExcelOutputOptions o;
-    o.fileFormat = ExportFileFormat::NativeExcel;
-    o.firstPage = 1;
-    o.lastPage = 1;
-    o.outputPath = (m_dir / "book.xlsx").string();
+    ExcelOutputOptions o = bookOptions(1);
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
     const auto lines = dump(o.outputPath);
     std::vector<std::string> bordered;
@@ -791,11 +777,7 @@ TEST_F(XlsxWorkbook, CellFormatsStayWithinTheWorkbookLimit) {
     std::ofstream(report, std::ios::binary) << html;
     CReportCore core;
     core.Init(report.string(), nullptr, false, nullptr, nullptr, nullptr);
-    ExcelOutputOptions o;
-    o.fileFormat = ExportFileFormat::NativeExcel;
-    o.firstPage = 1;
-    o.lastPage = core.GetPageCount();
-    o.outputPath = (m_dir / "book.xlsx").string();
+    ExcelOutputOptions o = bookOptions(core.GetPageCount());
     o.colour = true;
     EXPECT_EQ(OutputToExcelFile(core, o), 0);
     EXPECT_EQ(testing::packageFaults(o.outputPath), "");
